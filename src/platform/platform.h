@@ -1,0 +1,158 @@
+// The platform layer: everything the library needs of the operating system,
+// behind one small interface. The backend (win32/ or posix/) is chosen at
+// build time; tests install their own Env (usually an EnvWrapper that
+// overrides a call or two) with ScopedEnv.
+#ifndef ZELSYNC_PLATFORM_PLATFORM_H
+#define ZELSYNC_PLATFORM_PLATFORM_H
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace zelsync {
+
+// UTF-16 inside the library; wide strings of the interface convert to it.
+using WString = std::u16string;
+
+#ifdef _WIN32
+constexpr char16_t kPathSeparator = u'\\';
+#else
+constexpr char16_t kPathSeparator = u'/';
+#endif
+
+// The few outcomes of a file-system call that the library tells apart.
+enum class FsStatus {
+  kOk,
+  kNotFound,      // the file is missing (errno ENOENT, Windows error 2)
+  kPathNotFound,  // a folder on the way is missing or the path is empty (Windows error 3)
+  kExists,        // already exists (errno EEXIST)
+  kOther,         // any other failure
+};
+
+// How a file is opened; the names are the C runtime's modes.
+enum class OpenMode {
+  kReadBinary,        // "rb": read only, must exist
+  kUpdateBinary,      // "rb+": read and write, must exist, no truncation
+  kCreateBinary,      // "wb": write only, created or truncated
+  kCreateUpdateBinary,// "wb+": read and write, created or truncated
+  kReadText,          // "r": read only, must exist; CR LF is read as LF
+  kWriteText,         // "w": write only, created or truncated; LF is written as CR LF
+};
+
+enum class SeekFrom { kBegin, kCurrent, kEnd };
+
+// An open file. Destroying it closes it. Every file of the library is opened
+// with shared read and write access, so other programs (and the writer of the
+// modification logs) may open it at the same time.
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads up to `size` bytes; returns the number read (short at end of file
+  // or on error).
+  virtual size_t Read(void* buffer, size_t size) = 0;
+  // Writes `size` bytes; returns the number written (short on error).
+  virtual size_t Write(const void* data, size_t size) = 0;
+  // Moves the position; false on failure (position unchanged).
+  virtual bool Seek(int64_t offset, SeekFrom from) = 0;
+  // The current position, or -1 on failure.
+  virtual int64_t Tell() = 0;
+  // Pushes buffered data to the operating system and the disk; false on failure.
+  virtual bool Sync() = 0;
+};
+
+class Env {
+ public:
+  virtual ~Env() = default;
+
+  // The Env the library uses: the one installed by a ScopedEnv, else the
+  // backend of this platform. Never null.
+  static Env& Current();
+  // The backend of this platform.
+  static Env& Default();
+
+  // Opens `path`. On failure returns nullptr and stores the reason in
+  // *status (when status is not null).
+  virtual std::unique_ptr<File> Open(const WString& path, OpenMode mode,
+                                     FsStatus* status) = 0;
+  // kOk when a file or folder exists at `path`.
+  virtual FsStatus Stat(const WString& path) = 0;
+  // Looks for the file `path` by a directory search for that exact name
+  // (FindFirstFileW on Windows): kOk when found, kNotFound when the folder
+  // exists but the file does not, kPathNotFound when the folder is missing
+  // or the path is empty, kOther otherwise.
+  virtual FsStatus FindFile(const WString& path) = 0;
+  // Creates one folder level; kExists when something is already there.
+  virtual FsStatus MakeFolder(const WString& path) = 0;
+  virtual FsStatus RemoveFile(const WString& path) = 0;
+  // Atomically puts `from` in the place of `to`, replacing a file there.
+  // On failure `to` is left as it was.
+  virtual FsStatus Replace(const WString& from, const WString& to) = 0;
+  // Copies `from` over `to`, replacing a file there.
+  virtual FsStatus Copy(const WString& from, const WString& to) = 0;
+
+  // The per-user local application-data folder, without a trailing
+  // separator. False when it cannot be found.
+  virtual bool LocalAppDataFolder(WString* folder) = 0;
+  // The root that stands in for the application-data folder when it cannot
+  // be found, with its trailing separator.
+  virtual WString FallbackRoot() = 0;
+  // The per-user temporary folder, with its trailing separator. False when
+  // it cannot be found or is not private to the user.
+  virtual bool TempFolder(WString* folder) = 0;
+  // The "MailAttachment" setting, read afresh; 0 when it is not set.
+  virtual uint32_t MailAttachmentSetting() = 0;
+  // A new random UUID in its 36-character lower-case string form.
+  virtual WString CreateUuidString() = 0;
+};
+
+// Forwards every call to another Env; tests derive from it and override the
+// calls they want to fail or redirect.
+class EnvWrapper : public Env {
+ public:
+  explicit EnvWrapper(Env& target) : target_(target) {}
+  Env& target() const { return target_; }
+
+  std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override {
+    return target_.Open(path, mode, status);
+  }
+  FsStatus Stat(const WString& path) override { return target_.Stat(path); }
+  FsStatus FindFile(const WString& path) override { return target_.FindFile(path); }
+  FsStatus MakeFolder(const WString& path) override { return target_.MakeFolder(path); }
+  FsStatus RemoveFile(const WString& path) override { return target_.RemoveFile(path); }
+  FsStatus Replace(const WString& from, const WString& to) override {
+    return target_.Replace(from, to);
+  }
+  FsStatus Copy(const WString& from, const WString& to) override {
+    return target_.Copy(from, to);
+  }
+  bool LocalAppDataFolder(WString* folder) override { return target_.LocalAppDataFolder(folder); }
+  WString FallbackRoot() override { return target_.FallbackRoot(); }
+  bool TempFolder(WString* folder) override { return target_.TempFolder(folder); }
+  uint32_t MailAttachmentSetting() override { return target_.MailAttachmentSetting(); }
+  WString CreateUuidString() override { return target_.CreateUuidString(); }
+
+ private:
+  Env& target_;
+};
+
+// Installs `env` as Env::Current() for the lifetime of this object.
+class ScopedEnv {
+ public:
+  explicit ScopedEnv(Env& env);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  Env* previous_;
+};
+
+// UTF-16 <-> UTF-8. A lone surrogate or an invalid UTF-8 sequence becomes
+// U+FFFD, as the Windows converters do.
+std::string Utf16ToUtf8(const WString& text);
+WString Utf8ToUtf16(const std::string& text);
+
+}  // namespace zelsync
+
+#endif  // ZELSYNC_PLATFORM_PLATFORM_H

@@ -1,0 +1,60 @@
+// The record operations on the device record database (IrMC) and the SyncML
+// database. Both files are a header followed by 1044-byte DeviceRecords; the
+// IrMC header is the 4-byte change counter, the SyncML header the 48-byte
+// sync anchor. Each twin is one implementation working on a DeviceDatabase.
+//
+// Every operation that takes a Stream is handed the database opened "rb+" at
+// offset 0 and closes it on every path; it first reads the header and
+// returns 0 when it cannot.
+#ifndef ZELSYNC_STORE_DEVICE_DATABASE_H
+#define ZELSYNC_STORE_DEVICE_DATABASE_H
+
+#include <vector>
+
+#include "store/record_file.h"
+#include "store/records.h"
+
+namespace zelsync {
+
+// A device database: where it is, where removals rewrite it, and the header
+// a missing file is created with.
+struct DeviceDatabase {
+  RecordFiles files;
+  std::vector<unsigned char> new_header;
+};
+
+// The database of the current IrMC device session (header: counter 0).
+DeviceDatabase IrmcDatabase();
+// The database of the current SyncML device (header: the session anchor).
+DeviceDatabase SyncMLDatabase();
+
+// Shared implementations.
+int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record);
+int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream stream);
+int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
+                       DeviceRecord* out, Stream stream);
+int LookupMappedRecord(const DeviceDatabase& db, uint32_t type, const WString& entry_id,
+                       DeviceRecord* out, Stream stream);
+
+// IrMC device record database.
+int AppendDeviceRecord(const DeviceRecord& record);
+int ReplaceDeviceRecord(const DeviceRecord& record, Stream stream);
+int RemoveDeviceRecord(const DeviceRecord& record, Stream stream);
+int FindDeviceRecordByEntryID(const DeviceRecord& record, Stream stream);
+int FindDeviceRecordByLUID(const DeviceRecord& record, Stream stream);
+int LookupDeviceRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream);
+int LookupMappedDeviceRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
+                             Stream stream);
+
+// SyncML database.
+int AppendSyncMLRecord(const DeviceRecord& record);
+int RemoveSyncMLRecord(const DeviceRecord& record, Stream stream);
+int FindMappedSyncMLRecordByEntryID(const DeviceRecord& record, Stream stream);
+int LookupSyncMLRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream);
+int LookupMappedSyncMLRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
+                             Stream stream);
+int RemapSyncMLRecord(const DeviceRecord& record, Stream stream);
+
+}  // namespace zelsync
+
+#endif  // ZELSYNC_STORE_DEVICE_DATABASE_H

@@ -1,0 +1,103 @@
+// The IrMC device session: the paths of the current device database and the
+// change counter in its first 4 bytes.
+#include "platform/platform.h"
+#include "store/record_file.h"
+#include "store/session.h"
+#include "store/store_exports.h"
+#include "store/sync_folder.h"
+
+namespace zelsync {
+
+bool IsSafeFileNamePart(const WString& id) {
+  if (id.empty() || id == u"." || id == u"..") return false;
+  for (char16_t c : id) {
+    if (c < 0x20 || c == 0x7F) return false;
+    switch (c) {
+      case u'\\': case u'/': case u':': case u'*': case u'?':
+      case u'"': case u'<': case u'>': case u'|':
+        return false;
+      default:
+        break;
+    }
+  }
+  return true;
+}
+
+int SetDeviceIDDatabaseID(const WString& device_id, const WString& database_id) {
+  IrmcPaths& paths = CurrentSession().irmc;
+  BoundedPath folder = SyncFolderPath();
+  int result = folder.ok() ? 1 : 0;
+  auto in_folder = [&](const WString& name) {
+    BoundedPath path(folder.str());
+    path.Append(kPathSeparator);
+    path.Append(name);
+    if (!path.ok() || !folder.ok()) {
+      result = 0;
+      return WString();
+    }
+    return path.str();
+  };
+  paths.record_scratch = in_folder(u"TEMP.DAT");
+  paths.log_scratch = in_folder(u"TEMPMODIFY.DAT");
+  if (folder.ok() && !EnsureFolder(folder.str())) result = 0;
+  paths.modification_log = in_folder(u"SyncModificationLog.DAT");
+  // The IDs become part of a file name: one that could reach outside the
+  // sync folder, or is no valid name, leaves the session without a database.
+  if (IsSafeFileNamePart(device_id) && IsSafeFileNamePart(database_id)) {
+    paths.database = in_folder(device_id + u"_" + database_id + u".DAT");
+  } else {
+    paths.database.clear();
+    result = 0;
+  }
+  return result;
+}
+
+int IsDeviceIDKnown() {
+  return Env::Current().FindFile(CurrentSession().irmc.database) == FsStatus::kOk ? 1 : 0;
+}
+
+int FileExists(const WString& path) { return Env::Current().Stat(path) == FsStatus::kOk ? 1 : 0; }
+
+namespace {
+
+// The search both counter operations begin with: -1 when the database is
+// there, else the result to return (0 for a missing file, 1 when the folder
+// or the path is missing).
+int CounterPrecheck() {
+  switch (Env::Current().FindFile(CurrentSession().irmc.database)) {
+    case FsStatus::kOk:
+      return -1;
+    case FsStatus::kNotFound:
+      return 0;
+    default:
+      return 1;
+  }
+}
+
+}  // namespace
+
+int UpdateChangeCounter(uint32_t value) {
+  // Nothing is stored unless the database is there: 0 in every such case.
+  if (CounterPrecheck() != -1) return 0;
+  Stream stream = OpenForUpdate(CurrentSession().irmc.database);
+  if (!stream) return 0;
+  uint32_t old_value;
+  if (!ReadExact(*stream, &old_value, sizeof old_value)) return 0;
+  if (!stream->Seek(0, SeekFrom::kBegin)) return 0;
+  if (stream->Write(&value, sizeof value) != sizeof value) return 0;
+  return stream->Sync() ? 1 : 0;
+}
+
+int GetChangeCounter(uint32_t* counter) {
+  *counter = 0;
+  int precheck = CounterPrecheck();
+  if (precheck != -1) return precheck;
+  Stream stream = OpenForUpdate(CurrentSession().irmc.database);
+  if (!stream) return 0;
+  uint32_t value;
+  if (!ReadExact(*stream, &value, sizeof value)) return 0;
+  *counter = value;
+  return 1;
+}
+
+}  // namespace zelsync

@@ -1,0 +1,79 @@
+#include "store/modification_log.h"
+
+#include <cstring>
+#include <vector>
+
+#include "store/session.h"
+
+namespace zelsync {
+namespace {
+
+constexpr size_t kEntryIdOffset = 8;
+
+LogEntry DecodeEntry(const unsigned char* bytes) {
+  LogEntry entry;
+  memcpy(&entry.type, bytes, 4);
+  memcpy(&entry.kind, bytes + 4, 4);
+  char16_t entry_id[kWideUnits];
+  memcpy(entry_id, bytes + kEntryIdOffset, sizeof entry_id);
+  entry.entry_id = FieldText(entry_id);
+  entry.bytes = bytes;
+  return entry;
+}
+
+}  // namespace
+
+ModificationLog IrmcModificationLog() {
+  const IrmcPaths& paths = CurrentSession().irmc;
+  return ModificationLog{
+      {{0, sizeof(ModificationLogRecord)}, paths.modification_log, paths.log_scratch}};
+}
+
+ModificationLog SyncMLModificationLog() {
+  const SyncMLPaths& paths = CurrentSession().syncml;
+  return ModificationLog{
+      {{0, sizeof(SyncMLModificationLogRecord)}, paths.modification_log, paths.log_scratch}};
+}
+
+bool FindLogEntry(const ModificationLog& log, const std::function<bool(const LogEntry&)>& match,
+                  LogEntry* found) {
+  if (Env::Current().Stat(log.files.path) != FsStatus::kOk) return false;
+  Stream stream = OpenForUpdate(log.files.path);
+  if (!stream) return false;
+  std::vector<unsigned char> record(log.files.layout.record_size);
+  while (ReadExact(*stream, record.data(), record.size())) {
+    LogEntry entry = DecodeEntry(record.data());
+    // An entry ID without its terminator names no item and could never be
+    // removed by its name: it is passed over.
+    if (entry.entry_id.size() > kMaxWideLength) continue;
+    if (match(entry)) {
+      *found = entry;
+      found->bytes = nullptr;
+      return true;
+    }
+  }
+  return false;
+}
+
+int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& entry_id,
+                     Stream stream) {
+  char16_t key[kWideUnits] = {};
+  CopyBounded(key, kWideUnits, entry_id);
+  return RewriteWithout(std::move(stream), log.files, [&](const void* bytes) {
+    uint32_t stored_type;
+    char16_t stored_id[kWideUnits];
+    memcpy(&stored_type, bytes, 4);
+    memcpy(stored_id, static_cast<const unsigned char*>(bytes) + kEntryIdOffset, sizeof stored_id);
+    return stored_type == type && FieldEquals(stored_id, key);
+  }) ? 1 : 0;
+}
+
+int RemoveModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream) {
+  return RemoveLogEntries(IrmcModificationLog(), type, entry_id, std::move(stream));
+}
+
+int RemoveSyncMLModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream) {
+  return RemoveLogEntries(SyncMLModificationLog(), type, entry_id, std::move(stream));
+}
+
+}  // namespace zelsync

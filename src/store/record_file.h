@@ -1,0 +1,47 @@
+// The engine under every bookkeeping file: a fixed-size header (possibly
+// empty) followed by fixed-size records to the end of the file, no count.
+// Scans stop at the first short read, so a trailing fragment is never a
+// record.
+#ifndef ZELSYNC_STORE_RECORD_FILE_H
+#define ZELSYNC_STORE_RECORD_FILE_H
+
+#include <functional>
+#include <memory>
+
+#include "platform/platform.h"
+
+namespace zelsync {
+
+// A file handed to a record operation, opened "rb+" at offset 0 by the
+// caller. The operation owns it: it is closed on every path.
+using Stream = std::unique_ptr<File>;
+
+struct RecordLayout {
+  size_t header_size;
+  size_t record_size;
+};
+
+// A record file and the scratch file a removal rewrites it into.
+struct RecordFiles {
+  RecordLayout layout;
+  WString path;
+  WString scratch;
+};
+
+// Opens `path` "rb+"; null when it cannot be opened.
+Stream OpenForUpdate(const WString& path);
+
+// Reads exactly `size` bytes; false on a short read.
+bool ReadExact(File& file, void* buffer, size_t size);
+
+// Rewrites the file without the records for which `drop` is true: the header
+// and the kept records go, in order, into the scratch file, which then
+// replaces the file in one atomic step. The file keeps its name throughout,
+// and on any failure it is left as it was (the scratch file is removed).
+// Returns false on failure, also when the header cannot be read.
+bool RewriteWithout(Stream stream, const RecordFiles& files,
+                    const std::function<bool(const void* record)>& drop);
+
+}  // namespace zelsync
+
+#endif  // ZELSYNC_STORE_RECORD_FILE_H

@@ -1,0 +1,66 @@
+// The records of the bookkeeping files, byte for byte as they are stored:
+// little-endian, no padding, UTF-16LE strings in fixed 260-unit fields.
+#ifndef ZELSYNC_STORE_RECORDS_H
+#define ZELSYNC_STORE_RECORDS_H
+
+#include <cstdint>
+
+#include "store/wide.h"
+#include "zelsyncdll.h"
+
+#if !defined(__BYTE_ORDER__) || __BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__
+#error "the bookkeeping files are little-endian; this build assumes a little-endian host"
+#endif
+
+namespace zelsync {
+
+// Ties an Outlook entry ID to the device's LUID: the record of the device
+// record database and of the SyncML database.
+struct DeviceRecord {
+  uint32_t type = 0;
+  char16_t entry_id[kWideUnits] = {};
+  char16_t luid[kWideUnits] = {};
+};
+static_assert(sizeof(DeviceRecord) == 1044, "DeviceRecord is 1044 bytes");
+
+// An entry of the IrMC modification log. Kind 0 is a change, any other kind
+// a deletion, 2 a deletion with the hard-delete flag.
+struct ModificationLogRecord {
+  uint32_t type = 0;
+  uint32_t kind = 0;
+  char16_t entry_id[kWideUnits] = {};
+};
+static_assert(sizeof(ModificationLogRecord) == 528, "ModificationLogRecord is 528 bytes");
+
+// An entry of the SyncML modification log: the same fields, then the
+// change's stamp in both anchor forms.
+struct SyncMLModificationLogRecord {
+  uint32_t type = 0;
+  uint32_t kind = 0;
+  char16_t entry_id[kWideUnits] = {};
+  char16_t change_time[20] = {};
+  uint32_t change_number = 0;
+};
+static_assert(sizeof(SyncMLModificationLogRecord) == 572, "SyncMLModificationLogRecord is 572 bytes");
+
+// A record created during a SyncML session, kept for the rollback.
+struct TempNewRecord {
+  uint32_t type = 0;
+  char16_t luid[kWideUnits] = {};
+};
+static_assert(sizeof(TempNewRecord) == 524, "TempNewRecord is 524 bytes");
+
+static_assert(sizeof(_SYNCML_SYNCANCHOR_RECORD) == 48, "anchor header is 48 bytes");
+
+constexpr char16_t kUndefinedLuid[] = u"UNDEFINED";
+constexpr char16_t kInitialTimeAnchor[] = u"00000000T000000Z";
+
+// A DeviceRecord built from its parts with bounded copies.
+DeviceRecord MakeDeviceRecord(uint32_t type, const WString& entry_id, const WString& luid);
+
+// True when the record's LUID is the placeholder "UNDEFINED".
+bool HasUndefinedLuid(const DeviceRecord& record);
+
+}  // namespace zelsync
+
+#endif  // ZELSYNC_STORE_RECORDS_H
