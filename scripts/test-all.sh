@@ -1,0 +1,18 @@
+#!/bin/sh
+# Installs what is needed, builds both variants and the sanitizer build from
+# nothing, and runs every test: Linux natively, Windows under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+rm -rf build
+for preset in linux windows sanitize; do
+  echo "== $preset: configure and build"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+done
+status=0
+for preset in linux windows sanitize; do
+  echo "== $preset: tests"
+  ctest --preset "$preset" || status=1
+done
+exit $status
