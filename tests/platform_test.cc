@@ -1,0 +1,226 @@
+// The platform backend of this build, against the real operating system
+// (under Wine for the Windows build): files, folders, replace and copy, the
+// temporary and application-data folders, the setting, UUIDs, text mode.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+
+#include "support/scratch.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace zelsync {
+namespace testing {
+namespace {
+
+Env& Real() { return Env::Default(); }
+
+class PlatformTest : public ::testing::Test {
+ protected:
+  ScratchFolder scratch_;
+  WString Path(const std::string& name) { return scratch_.Wide(name); }
+  void Put(const std::string& name, const Bytes& bytes) { WriteBytes(scratch_.path() / name, bytes); }
+};
+
+TEST_F(PlatformTest, FileStatusesTellMissingFileFromMissingFolder) {
+  Put("a.dat", {1});
+  EXPECT_EQ(FsStatus::kOk, Real().FindFile(Path("a.dat")));
+  EXPECT_EQ(FsStatus::kNotFound, Real().FindFile(Path("b.dat")));
+  EXPECT_EQ(FsStatus::kPathNotFound, Real().FindFile(Path("nofolder/b.dat")));
+  EXPECT_EQ(FsStatus::kPathNotFound, Real().FindFile(WString()));
+  EXPECT_EQ(FsStatus::kOk, Real().Stat(scratch_.Wide()));
+  EXPECT_NE(FsStatus::kOk, Real().Stat(Path("b.dat")));
+  EXPECT_EQ(FsStatus::kOk, Real().MakeFolder(Path("sub")));
+  EXPECT_EQ(FsStatus::kExists, Real().MakeFolder(Path("sub")));
+  FsStatus status = FsStatus::kOk;
+  EXPECT_EQ(nullptr, Real().Open(Path("b.dat"), OpenMode::kUpdateBinary, &status));
+  EXPECT_EQ(FsStatus::kNotFound, status);
+}
+
+TEST_F(PlatformTest, ReplaceAndCopyPutTheSourceOverAnExistingTarget) {
+  Put("old.dat", {1, 2, 3});
+  Put("new.dat", {9});
+  EXPECT_EQ(FsStatus::kOk, Real().Copy(Path("new.dat"), Path("old.dat")));
+  EXPECT_EQ(Bytes{9}, ReadBytes(scratch_.path() / "old.dat"));
+  EXPECT_TRUE(Exists(scratch_.path() / "new.dat"));
+  Put("new.dat", {7, 7});
+  EXPECT_EQ(FsStatus::kOk, Real().Replace(Path("new.dat"), Path("old.dat")));
+  EXPECT_EQ((Bytes{7, 7}), ReadBytes(scratch_.path() / "old.dat"));
+  EXPECT_FALSE(Exists(scratch_.path() / "new.dat"));
+  EXPECT_NE(FsStatus::kOk, Real().Replace(Path("new.dat"), Path("old.dat")));
+  EXPECT_EQ((Bytes{7, 7}), ReadBytes(scratch_.path() / "old.dat"));
+  EXPECT_NE(FsStatus::kOk, Real().Copy(Path("missing"), Path("old.dat")));
+}
+
+TEST_F(PlatformTest, TextModeWritesCrLfAndReadsItAsLf) {
+  {
+    auto out = Real().Open(Path("t.txt"), OpenMode::kWriteText, nullptr);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(6u, out->Write("a\nb\rc\n", 6));
+  }
+  EXPECT_EQ((Bytes{'a', '\r', '\n', 'b', '\r', 'c', '\r', '\n'}), ReadBytes(scratch_.path() / "t.txt"));
+  auto in = Real().Open(Path("t.txt"), OpenMode::kReadText, nullptr);
+  ASSERT_TRUE(in);
+  char buffer[16] = {0};
+  EXPECT_EQ(6u, in->Read(buffer, sizeof buffer));
+  EXPECT_STREQ("a\nb\rc\n", buffer);
+}
+
+TEST_F(PlatformTest, UpdateModeKeepsContentAndSeeksBack) {
+  Put("u.dat", {1, 2, 3, 4, 5});
+  auto file = Real().Open(Path("u.dat"), OpenMode::kUpdateBinary, nullptr);
+  ASSERT_TRUE(file);
+  unsigned char two[2];
+  EXPECT_EQ(2u, file->Read(two, 2));
+  EXPECT_TRUE(file->Seek(-2, SeekFrom::kCurrent));
+  EXPECT_EQ(1u, file->Write("\x09", 1));
+  EXPECT_TRUE(file->Seek(0, SeekFrom::kEnd));
+  EXPECT_EQ(5, file->Tell());
+  file.reset();
+  EXPECT_EQ((Bytes{9, 2, 3, 4, 5}), ReadBytes(scratch_.path() / "u.dat"));
+}
+
+TEST(PlatformUuid, IsLowerCaseVersion4LikeText) {
+  const std::regex form("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
+  WString a = Real().CreateUuidString(), b = Real().CreateUuidString();
+  EXPECT_TRUE(std::regex_match(Utf16ToUtf8(a), form)) << Utf16ToUtf8(a);
+  EXPECT_NE(a, b);
+}
+
+struct Conversion {
+  std::u16string wide;
+  std::string utf8;
+};
+
+class Utf8ConversionTest : public ::testing::TestWithParam<Conversion> {};
+
+TEST_P(Utf8ConversionTest, BothWays) {
+  EXPECT_EQ(GetParam().utf8, Utf16ToUtf8(GetParam().wide));
+  EXPECT_EQ(GetParam().wide, Utf8ToUtf16(GetParam().utf8));
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, Utf8ConversionTest,
+                         ::testing::Values(Conversion{u"", ""}, Conversion{u"Buy milk", "Buy milk"},
+                                           Conversion{u"Gr\u00fc\u00dfe \u20ac", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"},
+                                           Conversion{u"\U0001F600", "\xf0\x9f\x98\x80"}));
+
+TEST(Utf8Conversion, InvalidInputBecomesReplacementCharacters) {
+  EXPECT_EQ("a\xef\xbf\xbd" "b", Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}));
+  EXPECT_EQ("\xef\xbf\xbd", Utf16ToUtf8(std::u16string{0xDC00}));
+  EXPECT_EQ((std::u16string{u'a', 0xFFFD, u'b'}), Utf8ToUtf16("a\xff" "b"));
+  EXPECT_EQ((std::u16string{0xFFFD}), Utf8ToUtf16("\xc3"));
+  EXPECT_EQ((std::u16string{0xFFFD, 0xFFFD}), Utf8ToUtf16("\xc0\xaf"));  // overlong
+}
+
+#ifdef _WIN32
+
+TEST(Win32Platform, ApplicationDataAndTemporaryFoldersExist) {
+  WString appdata, temp;
+  ASSERT_TRUE(Real().LocalAppDataFolder(&appdata));
+  EXPECT_EQ(FsStatus::kOk, Real().Stat(appdata));
+  ASSERT_TRUE(Real().TempFolder(&temp));
+  EXPECT_EQ(u'\\', temp.back());
+  EXPECT_EQ(u"D:\\", Real().FallbackRoot());
+}
+
+TEST(Win32Platform, MailAttachmentComesFromTheRegistry) {
+  const wchar_t* key_path = L"SOFTWARE\\Tolvane\\Default\\PIMSettings";
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, key_path, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                           nullptr, &key, nullptr));
+  RegDeleteValueW(key, L"MailAttachment");
+  EXPECT_EQ(0u, Real().MailAttachmentSetting());
+  DWORD one = 1;
+  RegSetValueExW(key, L"MailAttachment", 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), sizeof one);
+  EXPECT_EQ(1u, Real().MailAttachmentSetting());
+  RegSetValueExW(key, L"MailAttachment", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"1"), 4);
+  EXPECT_EQ(0u, Real().MailAttachmentSetting());
+  RegDeleteValueW(key, L"MailAttachment");
+  RegCloseKey(key);
+}
+
+#else
+
+// Sets environment variables for one test and puts them back afterwards.
+class ScopedVariables {
+ public:
+  void Set(const char* name, const char* value) {
+    const char* old = getenv(name);
+    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
+    if (value) setenv(name, value, 1); else unsetenv(name);
+  }
+  ~ScopedVariables() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1); else unsetenv(it->first.c_str());
+    }
+  }
+
+ private:
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+class PosixPlatformTest : public PlatformTest {
+ protected:
+  ScopedVariables variables_;
+};
+
+TEST_F(PosixPlatformTest, ApplicationDataFollowsXdgThenHome) {
+  variables_.Set("XDG_DATA_HOME", "/data/home/");
+  WString folder;
+  ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
+  EXPECT_EQ(u"/data/home", folder);
+  variables_.Set("XDG_DATA_HOME", "relative/path");
+  variables_.Set("HOME", "/home/ann");
+  ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
+  EXPECT_EQ(u"/home/ann/.local/share", folder);
+  variables_.Set("HOME", nullptr);
+  EXPECT_FALSE(Real().LocalAppDataFolder(&folder));
+  EXPECT_EQ(u"/", Real().FallbackRoot());
+}
+
+TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
+  variables_.Set("XDG_RUNTIME_DIR", nullptr);
+  variables_.Set("TMPDIR", scratch_.path().c_str());
+  WString temp;
+  ASSERT_TRUE(Real().TempFolder(&temp));
+  EXPECT_EQ(u'/', temp.back());
+  std::string folder = Utf16ToUtf8(temp);
+  folder.pop_back();
+  struct stat st;
+  ASSERT_EQ(0, lstat(folder.c_str(), &st));
+  EXPECT_EQ(0700u, st.st_mode & 0777);
+  chmod(folder.c_str(), 0755);
+  EXPECT_FALSE(Real().TempFolder(&temp));
+  rmdir(folder.c_str());
+  ASSERT_EQ(0, symlink(scratch_.path().c_str(), folder.c_str()));
+  EXPECT_FALSE(Real().TempFolder(&temp));
+  unlink(folder.c_str());
+  variables_.Set("XDG_RUNTIME_DIR", scratch_.path().c_str());
+  ASSERT_TRUE(Real().TempFolder(&temp));
+  EXPECT_EQ(scratch_.Wide("zelsync/"), temp);
+}
+
+TEST_F(PosixPlatformTest, MailAttachmentComesFromTheSettingsFile) {
+  variables_.Set("XDG_CONFIG_HOME", scratch_.path().c_str());
+  EXPECT_EQ(0u, Real().MailAttachmentSetting());
+  std::filesystem::create_directories(scratch_.path() / "Tolvane/Default");
+  const std::pair<std::string, uint32_t> cases[] = {
+      {"MailAttachment=1\n", 1}, {"Other=5\r\nMailAttachment=7\r\n", 7}, {"MailAttachment=\n", 0},
+      {"MailAttachment=x\n", 0}, {"MailAttachment=99999999999\n", 0},  {"", 0}};
+  for (const auto& [text, value] : cases) {
+    WriteBytes(scratch_.path() / "Tolvane/Default/PIMSettings", Bytes(text.begin(), text.end()));
+    EXPECT_EQ(value, Real().MailAttachmentSetting()) << text;
+  }
+}
+
+#endif
+
+}  // namespace
+}  // namespace testing
+}  // namespace zelsync

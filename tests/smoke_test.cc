@@ -1,3 +1,0 @@
-#include <gtest/gtest.h>
-#include "zelsyncdll.h"
-TEST(Smoke, Loads) { EXPECT_EQ(1, SyncMLResetCounters()); }

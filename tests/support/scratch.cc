@@ -1,0 +1,195 @@
+#include "support/scratch.h"
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+
+#include "store/session.h"
+
+namespace zelsync {
+namespace testing {
+namespace fs = std::filesystem;
+
+WString ToWide(const fs::path& path) {
+#ifdef _WIN32
+  return path.u16string();
+#else
+  return Utf8ToUtf16(path.string());
+#endif
+}
+
+ScratchFolder::ScratchFolder() {
+  static std::atomic<int> counter{0};
+  auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+  path_ = fs::temp_directory_path() /
+          ("zelsync-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
+  fs::create_directories(path_);
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ignored;
+  fs::remove_all(path_, ignored);
+}
+
+WString ScratchFolder::Wide(const std::string& name) const {
+  return ToWide(name.empty() ? path_ : path_ / name);
+}
+
+namespace {
+// A file whose reads, writes and syncs can be made to fail.
+class FaultFile : public File {
+ public:
+  FaultFile(std::unique_ptr<File> file, TestEnv& env) : file_(std::move(file)), env_(env) {}
+  size_t Read(void* buffer, size_t size) override {
+    return env_.ShouldFail("Read") ? 0 : file_->Read(buffer, size);
+  }
+  size_t Write(const void* data, size_t size) override {
+    return env_.ShouldFail("Write") ? 0 : file_->Write(data, size);
+  }
+  bool Seek(int64_t offset, SeekFrom from) override { return file_->Seek(offset, from); }
+  int64_t Tell() override { return file_->Tell(); }
+  bool Sync() override { return !env_.ShouldFail("Sync") && file_->Sync(); }
+
+ private:
+  std::unique_ptr<File> file_;
+  TestEnv& env_;
+};
+}  // namespace
+
+TestEnv::TestEnv(const fs::path& appdata, const fs::path& temp)
+    : EnvWrapper(Env::Default()), appdata_(appdata), temp_(temp) {
+  fs::create_directories(appdata_);
+  fs::create_directories(temp_);
+  // A root that exists but holds no sync folder, so tests of the fallback
+  // never touch the real file system's root.
+  fallback_ = ToWide(appdata_.parent_path() / "fallback-root");
+  fallback_.push_back(kPathSeparator);
+}
+
+void TestEnv::FailNth(const std::string& operation, int n) {
+  // Counted from now on: the nth call after this one.
+  failures_.push_back({operation, n == 0 ? 0 : calls(operation) + n});
+}
+
+int TestEnv::calls(const std::string& operation) const {
+  for (const auto& [name, count] : counts_)
+    if (name == operation) return count;
+  return 0;
+}
+
+bool TestEnv::ShouldFail(const std::string& operation) {
+  int count = 0;
+  bool found = false;
+  for (auto& [name, n] : counts_) {
+    if (name == operation) {
+      count = ++n;
+      found = true;
+    }
+  }
+  if (!found) counts_.push_back({operation, count = 1});
+  for (const auto& [name, n] : failures_)
+    if (name == operation && (n == 0 || n == count)) return true;
+  return false;
+}
+
+std::unique_ptr<File> TestEnv::Open(const WString& path, OpenMode mode, FsStatus* status) {
+  if (ShouldFail("Open")) {
+    if (status) *status = FsStatus::kOther;
+    return nullptr;
+  }
+  auto file = EnvWrapper::Open(path, mode, status);
+  if (!file) return nullptr;
+  return std::make_unique<FaultFile>(std::move(file), *this);
+}
+
+FsStatus TestEnv::MakeFolder(const WString& path) {
+  return ShouldFail("MakeFolder") ? FsStatus::kOther : EnvWrapper::MakeFolder(path);
+}
+FsStatus TestEnv::RemoveFile(const WString& path) {
+  return ShouldFail("RemoveFile") ? FsStatus::kOther : EnvWrapper::RemoveFile(path);
+}
+FsStatus TestEnv::Replace(const WString& from, const WString& to) {
+  return ShouldFail("Replace") ? FsStatus::kOther : EnvWrapper::Replace(from, to);
+}
+FsStatus TestEnv::Copy(const WString& from, const WString& to) {
+  return ShouldFail("Copy") ? FsStatus::kOther : EnvWrapper::Copy(from, to);
+}
+
+bool TestEnv::LocalAppDataFolder(WString* folder) {
+  if (!appdata_known_) return false;
+  *folder = ToWide(appdata_);
+  return true;
+}
+
+bool TestEnv::TempFolder(WString* folder) {
+  *folder = ToWide(temp_);
+  folder->push_back(kPathSeparator);
+  return true;
+}
+
+LibraryTest::LibraryTest()
+    : env_(scratch_.path() / "appdata", scratch_.path() / "temp"), scoped_(env_) {
+  ResetSession();
+}
+
+LibraryTest::~LibraryTest() { ResetSession(); }
+
+Bytes ReadBytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void WriteBytes(const fs::path& path, const Bytes& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool Exists(const fs::path& path) {
+  std::error_code ignored;
+  return fs::exists(path, ignored);
+}
+
+void PutU32(Bytes* out, uint32_t value) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<unsigned char>(value >> (8 * i)));
+}
+
+void PutField(Bytes* out, const std::u16string& text, size_t units) {
+  for (size_t i = 0; i < units; ++i) {
+    char16_t unit = i < text.size() ? text[i] : 0;
+    out->push_back(static_cast<unsigned char>(unit & 0xFF));
+    out->push_back(static_cast<unsigned char>(unit >> 8));
+  }
+}
+
+Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid) {
+  Bytes out;
+  PutU32(&out, type);
+  PutField(&out, entry_id);
+  PutField(&out, luid);
+  return out;
+}
+
+Bytes LogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id) {
+  Bytes out;
+  PutU32(&out, type);
+  PutU32(&out, kind);
+  PutField(&out, entry_id);
+  return out;
+}
+
+Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id,
+                           const std::u16string& change_time, uint32_t change_number) {
+  Bytes out = LogRecordBytes(type, kind, entry_id);
+  PutField(&out, change_time, 20);
+  PutU32(&out, change_number);
+  return out;
+}
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) out.insert(out.end(), part.begin(), part.end());
+  return out;
+}
+
+}  // namespace testing
+}  // namespace zelsync

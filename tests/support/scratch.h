@@ -1,0 +1,112 @@
+// Test support: a scratch folder per test, an Env that puts the library's
+// application-data and temporary folders inside it, fault injection, and
+// byte images of files.
+#ifndef ZELSYNC_TESTS_SUPPORT_SCRATCH_H
+#define ZELSYNC_TESTS_SUPPORT_SCRATCH_H
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "zelsyncdll.h"
+
+namespace zelsync {
+namespace testing {
+
+using Bytes = std::vector<unsigned char>;
+
+// A fresh, empty folder removed again at destruction.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  const std::filesystem::path& path() const { return path_; }
+  // The folder (or a name inside it) as the library spells paths.
+  WString Wide(const std::string& name = std::string()) const;
+
+ private:
+  std::filesystem::path path_;
+};
+
+WString ToWide(const std::filesystem::path& path);
+
+// Forwards to the real Env but reports `appdata` as the local
+// application-data folder and `temp` as the temporary folder. Any single
+// call can be made to fail: FailNth("Replace", 1) fails the first Replace.
+class TestEnv : public EnvWrapper {
+ public:
+  TestEnv(const std::filesystem::path& appdata, const std::filesystem::path& temp);
+
+  // Fails the nth (1-based) call of `operation` from now on: "Open",
+  // "Write", "Read", "Replace", "Copy", "RemoveFile", "MakeFolder", "Sync";
+  // n = 0 fails every call.
+  void FailNth(const std::string& operation, int n);
+  // Makes the application-data folder unknown (the fallback root is used).
+  void set_appdata_known(bool known) { appdata_known_ = known; }
+  int calls(const std::string& operation) const;
+
+  std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override;
+  FsStatus MakeFolder(const WString& path) override;
+  FsStatus RemoveFile(const WString& path) override;
+  FsStatus Replace(const WString& from, const WString& to) override;
+  FsStatus Copy(const WString& from, const WString& to) override;
+  bool LocalAppDataFolder(WString* folder) override;
+  bool TempFolder(WString* folder) override;
+  WString FallbackRoot() override { return fallback_; }
+
+  // True (and counted) when this call of `operation` is to fail.
+  bool ShouldFail(const std::string& operation);
+
+ private:
+  std::filesystem::path appdata_, temp_;
+  WString fallback_;
+  bool appdata_known_ = true;
+  std::vector<std::pair<std::string, int>> failures_;
+  std::vector<std::pair<std::string, int>> counts_;
+};
+
+// A test with a scratch folder and the TestEnv installed. The library's
+// session state is reset before and after.
+class LibraryTest : public ::testing::Test {
+ protected:
+  LibraryTest();
+  ~LibraryTest() override;
+
+  // The sync folder, as the library builds it.
+  std::filesystem::path SyncFolder() const { return scratch_.path() / "appdata" / "ZelBtOutlookSync"; }
+  std::filesystem::path InSync(const std::string& name) const { return SyncFolder() / name; }
+
+  ScratchFolder scratch_;
+  TestEnv env_;
+
+ private:
+  ScopedEnv scoped_;
+};
+
+Bytes ReadBytes(const std::filesystem::path& path);
+void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
+bool Exists(const std::filesystem::path& path);
+
+// Little-endian building blocks of byte images.
+void PutU32(Bytes* out, uint32_t value);
+// `text` as UTF-16LE in a zero-filled field of `units` code units.
+void PutField(Bytes* out, const std::u16string& text, size_t units = 260);
+Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid);
+Bytes LogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id);
+Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id,
+                           const std::u16string& change_time = u"20260101T000000Z",
+                           uint32_t change_number = 0);
+Bytes Concat(std::initializer_list<Bytes> parts);
+
+// The interface's string type from a UTF-16 literal.
+inline const ZS_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const ZS_WCHAR*>(s.c_str()); }
+
+}  // namespace testing
+}  // namespace zelsync
+
+#endif  // ZELSYNC_TESTS_SUPPORT_SCRATCH_H
