@@ -4,7 +4,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-rm -rf build
+rm -rf build/linux build/windows build/sanitize
 for preset in linux windows sanitize; do
   echo "== $preset: configure and build"
   cmake --preset "$preset" >/dev/null
