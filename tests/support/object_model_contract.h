@@ -91,12 +91,12 @@ class ObjectModelContract : public ::testing::TestWithParam<ContractBackendFacto
 }  // namespace testing
 }  // namespace zelsync
 
-#define ZELSYNC_INSTANTIATE_OBJECT_MODEL_CONTRACT(prefix, factory)                  \
-  namespace zelsync {                                                               \
-  namespace testing {                                                               \
+#define ZELSYNC_INSTANTIATE_OBJECT_MODEL_CONTRACT(prefix, factory)                   \
+  namespace zelsync {                                                                \
+  namespace testing {                                                                \
   INSTANTIATE_TEST_SUITE_P(prefix, ObjectModelContract, ::testing::Values(factory)); \
-  }                                                                                 \
-  }                                                                                 \
+  }                                                                                  \
+  }                                                                                  \
   static_assert(true, "")
 
 #endif  // ZELSYNC_TESTS_SUPPORT_OBJECT_MODEL_CONTRACT_H
