@@ -185,7 +185,6 @@ struct Property {
 // space or tab) and quoted-printable soft line breaks.
 std::vector<Property> ParseVObject(const std::string& text) {
   std::vector<std::string> lines;
-  std::string line;
   std::istringstream in(text);
   bool soft_break = false;
   for (std::string raw; std::getline(in, raw);) {
@@ -221,10 +220,12 @@ std::vector<Property> ParseVObject(const std::string& text) {
   return props;
 }
 
+// The first property `name` (with this value, in any letter case, when
+// `value` is given).
 const Property* FindProperty(const std::vector<Property>& props, const std::string& name,
                              const std::string& value = "") {
   for (const Property& p : props)
-    if (p.name == name && (value.empty() || p.value == value)) return &p;
+    if (p.name == name && (value.empty() || Upper(p.value) == value)) return &p;
   return nullptr;
 }
 
@@ -357,9 +358,9 @@ bool ParseAppointment(const std::string& text, AppointmentData* appointment) {
   bool in_event = false;
   bool have_start = false;
   for (const Property& p : props) {
-    if (p.name == "BEGIN" && p.value == "VEVENT") in_event = true;
+    if (p.name == "BEGIN" && Upper(p.value) == "VEVENT") in_event = true;
     if (!in_event) continue;
-    if (p.name == "END" && p.value == "VEVENT") break;
+    if (p.name == "END" && Upper(p.value) == "VEVENT") break;
     bool date_only = false;
     double date = 0;
     if (p.name == "SUMMARY") {

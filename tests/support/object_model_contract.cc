@@ -1,5 +1,6 @@
 #include "support/object_model_contract.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -284,6 +285,26 @@ TEST_P(ObjectModelContract, EntryIdsAreUniqueAndStableAcrossReadsInTheSameOrder)
       if (f == folder) expected.insert(*id);
     EXPECT_EQ(expected, found) << "folder " << folder;
   }
+}
+
+TEST_P(ObjectModelContract, AddingOrDeletingKeepsTheOrderOfTheOthers) {
+  for (const char16_t* body : {u"a", u"b", u"c"}) ASSERT_TRUE(backend().SeedNote({.body = body}));
+  std::vector<WString> before = ReadEntryIds(outlook::kFolderNotes);
+  const OptString added = backend().SeedNote({.body = u"d"});
+  ASSERT_TRUE(added);
+  std::vector<WString> after = ReadEntryIds(outlook::kFolderNotes);
+  after.erase(std::find(after.begin(), after.end(), *added));
+  EXPECT_EQ(before, after);
+
+  {
+    std::shared_ptr<outlook::Item> first = FindItem(outlook::kFolderNotes, before[0]);
+    ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(first->QueryNote()->Delete());
+  }
+  after = ReadEntryIds(outlook::kFolderNotes);
+  after.erase(std::find(after.begin(), after.end(), *added));
+  before.erase(before.begin());
+  EXPECT_EQ(before, after);
 }
 
 TEST_P(ObjectModelContract, ItemFailsOutsideOneToCount) {
