@@ -38,6 +38,8 @@ enum class OpenMode {
   kCreateUpdateBinary,// "wb+": read and write, created or truncated
   kReadText,          // "r": read only, must exist; CR LF is read as LF
   kWriteText,         // "w": write only, created or truncated; LF is written as CR LF
+  kAppendBinary,      // "ab": write only, created if missing; every write lands at
+                      // the end, also when another program appends meanwhile
 };
 
 enum class SeekFrom { kBegin, kCurrent, kEnd };

@@ -133,7 +133,7 @@ bool IsPrivateFolder(const std::string& path) {
 class PosixEnv : public Env {
  public:
   std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override {
-    static const char* const kModes[] = {"rb", "rb+", "wb", "wb+", "r", "w"};
+    static const char* const kModes[] = {"rb", "rb+", "wb", "wb+", "r", "w", "ab"};
     const bool text = mode == OpenMode::kReadText || mode == OpenMode::kWriteText;
     std::string narrow = Narrow(path);
     errno = 0;

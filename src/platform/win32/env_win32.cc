@@ -87,7 +87,7 @@ class Win32File : public File {
 class Win32Env : public Env {
  public:
   std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override {
-    static const wchar_t* const kModes[] = {L"rb", L"rb+", L"wb", L"wb+", L"rt", L"wt"};
+    static const wchar_t* const kModes[] = {L"rb", L"rb+", L"wb", L"wb+", L"rt", L"wt", L"ab"};
     if (path.empty()) {
       if (status) *status = FsStatus::kPathNotFound;
       return nullptr;
