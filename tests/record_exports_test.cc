@@ -425,6 +425,30 @@ TEST_F(RecordExportsTest, SyncMLCreationWithoutLuidAndFromPlainText) {
   EXPECT_EQ(0, SyncMLCreateNewRecord(SYNC_OBJECT_NOTE, nullptr, W(u"L")));
 }
 
+TEST_F(RecordExportsTest, BadInputIsRefusedOrConsumedCleanly) {
+  const std::u16string luid259(259, u'x'), luid260(260, u'y');
+  ASSERT_EQ(1, CreateNewRecord(SYNC_OBJECT_CONTACT, W(luid259), W(Received("a.vcf", kVCard))));
+  EXPECT_EQ(DeviceRecordBytes(2, fake_.EntryIds(outlook::kFolderContacts)[0], luid259), IrmcRecords());
+  // Longer than an interface buffer: refused before anything happens.
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(luid260), W(Received("b.vcf", kVCard))));
+  EXPECT_TRUE(Exists(Temp("b.vcf")));
+  EXPECT_EQ(0, DeleteRecord(SYNC_OBJECT_CONTACT, W(luid260)));
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L"), nullptr));
+  EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, nullptr, path_));
+  EXPECT_EQ(0, GetModifiedRecord(SYNC_OBJECT_CONTACT, entry_, nullptr, path_));
+  // Files without their markers still make (empty) items and are consumed;
+  // a file the store cannot open as a contact is consumed with 0.
+  EXPECT_EQ(1, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"N1"), W(Received("e.vnt", ""))));
+  EXPECT_EQ(1, CreateNewRecord(SYNC_OBJECT_MESSAGE, W(u"M1"), W(Received("e.vmg", "BEGIN:VMSG\n"))));
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"C1"), W(Received("e.vcf", ""))));
+  for (const char* name : {"e.vnt", "e.vmg", "e.vcf"}) EXPECT_FALSE(Exists(Temp(name))) << name;
+  // An entry ID that does not fit a record is not handed out.
+  fake_.AddNote(outlook::kFolderNotes, {.entry_id = std::u16string(300, u'e'), .body = u"x"});
+  ZS_WCHAR entry[260], path[260];
+  ::SyncMLResetCounters();
+  EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_NOTE, entry, path));
+}
+
 // --- Updates and deletions -------------------------------------------------
 
 TEST_F(RecordExportsTest, DeleteOfAnUnknownLuidDoesNotStartTheStore) {
