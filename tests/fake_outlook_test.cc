@@ -465,6 +465,44 @@ TEST_F(FakeOutlookTest, OpenSharedItemReadsOtherWritersFiles) {
   }
 }
 
+TEST_F(FakeOutlookTest, OpenSharedItemReadsSamplesFromPhonesAndPimPrograms) {
+  struct Case {
+    const char* file;
+    bool opens;
+    OptString value;  // FullName or Subject
+    bool all_day;
+  };
+  const Case cases[] = {
+      {"contacts/quoted-printable-normal.vcf", true, u"Bc. Zden\u011bk \u017d\u00e1k", false},
+      {"contacts/line-continuation.vcf", true, u"Nikdovic Nikdo", false},
+      {"calendar/dtstart.ics", true, u"Coffee with Jason", true},
+      {"calendar/outlook.vcs", true,
+       u"Northeast Council of Aquarium Societies 35th Annual Convention", false},
+      {"calendar/02.vcs", false, std::nullopt, false},  // a to-do, not an event
+  };
+  std::shared_ptr<outlook::Application> app;
+  std::shared_ptr<outlook::Namespace> ns;
+  ASSERT_EQ(ConnectResult::kOk, fake_.Connect(&app));
+  ASSERT_TRUE(app->Session(&ns));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    std::shared_ptr<outlook::Item> item;
+    const WString path = Utf8ToUtf16(std::string(ZELSYNC_SAMPLES_DIR) + "/" + c.file);
+    ASSERT_EQ(c.opens, ns->OpenSharedItem(path, &item));
+    if (!c.opens) continue;
+    OptString value;
+    if (auto contact = item->QueryContact()) {
+      ASSERT_TRUE(contact->FullName(&value));
+    } else {
+      std::shared_ptr<outlook::AppointmentItem> appointment = item->QueryAppointment();
+      ASSERT_NE(nullptr, appointment);
+      ASSERT_TRUE(appointment->Subject(&value));
+      EXPECT_EQ(c.all_day, FakeOutlook::DataOf(*appointment)->all_day);
+    }
+    EXPECT_EQ(c.value, value);
+  }
+}
+
 // Fails opening files whose path ends in `suffix`.
 class FailingOpenEnv : public EnvWrapper {
  public:

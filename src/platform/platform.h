@@ -152,6 +152,21 @@ class ScopedEnv {
 // U+FFFD, as the Windows converters do.
 std::string Utf16ToUtf8(const WString& text);
 WString Utf8ToUtf16(const std::string& text);
+// UTF-8 to UTF-16 that refuses ill-formed input: false, with *out left as it
+// was, when `text` is not well-formed UTF-8. Tells a text in an 8-bit code
+// page apart from UTF-8.
+bool Utf8ToUtf16Strict(const std::string& text, WString* out);
+// The system's ANSI code page to UTF-16: the ANSI code page of the system on
+// Windows, Windows-1252 elsewhere (its five unassigned bytes map to the C1
+// controls of the same value, as Windows maps them).
+WString AnsiToUtf16(const std::string& text);
+
+// The digits that the C runtime's _fcvt_s gives for `value` with
+// `fraction_digits` (0 to 100) digits after the point: no sign, no point, no
+// leading zeros; it works from the value rounded to 17 significant digits
+// and pads further digits with "0". Empty for 0.0 and for values that are
+// not finite.
+std::string FcvtDigits(double value, int fraction_digits);
 
 }  // namespace zelsync
 

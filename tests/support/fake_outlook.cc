@@ -34,11 +34,16 @@ struct Record {
 
   OptString& entry_id() {
     switch (kind) {
-      case Kind::kMail: return mail.entry_id;
-      case Kind::kNote: return note.entry_id;
-      case Kind::kContact: return contact.entry_id;
-      case Kind::kAppointment: return appointment.entry_id;
-      case Kind::kOther: break;
+      case Kind::kMail:
+        return mail.entry_id;
+      case Kind::kNote:
+        return note.entry_id;
+      case Kind::kContact:
+        return contact.entry_id;
+      case Kind::kAppointment:
+        return appointment.entry_id;
+      case Kind::kOther:
+        break;
     }
     return other.entry_id;
   }
@@ -59,11 +64,16 @@ std::string Text(int32_t v) { return std::to_string(v); }
 
 int32_t HomeFolder(Kind kind) {
   switch (kind) {
-    case Kind::kMail: return kFolderDrafts;
-    case Kind::kNote: return outlook::kFolderNotes;
-    case Kind::kContact: return outlook::kFolderContacts;
-    case Kind::kAppointment: return outlook::kFolderCalendar;
-    case Kind::kOther: break;
+    case Kind::kMail:
+      return kFolderDrafts;
+    case Kind::kNote:
+      return outlook::kFolderNotes;
+    case Kind::kContact:
+      return outlook::kFolderContacts;
+    case Kind::kAppointment:
+      return outlook::kFolderCalendar;
+    case Kind::kOther:
+      break;
   }
   return outlook::kFolderInbox;
 }
@@ -104,12 +114,23 @@ std::string EscapeValue(const WString& value) {
   std::string out;
   for (char c : Utf16ToUtf8(value)) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case ';': out += "\\;"; break;
-      case ',': out += "\\,"; break;
-      default: out += c;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case ';':
+        out += "\\;";
+        break;
+      case ',':
+        out += "\\,";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -164,7 +185,6 @@ struct Property {
 // space or tab) and quoted-printable soft line breaks.
 std::vector<Property> ParseVObject(const std::string& text) {
   std::vector<std::string> lines;
-  std::string line;
   std::istringstream in(text);
   bool soft_break = false;
   for (std::string raw; std::getline(in, raw);) {
@@ -200,10 +220,12 @@ std::vector<Property> ParseVObject(const std::string& text) {
   return props;
 }
 
+// The first property `name` (with this value, in any letter case, when
+// `value` is given).
 const Property* FindProperty(const std::vector<Property>& props, const std::string& name,
                              const std::string& value = "") {
   for (const Property& p : props)
-    if (p.name == name && (value.empty() || p.value == value)) return &p;
+    if (p.name == name && (value.empty() || Upper(p.value) == value)) return &p;
   return nullptr;
 }
 
@@ -336,9 +358,9 @@ bool ParseAppointment(const std::string& text, AppointmentData* appointment) {
   bool in_event = false;
   bool have_start = false;
   for (const Property& p : props) {
-    if (p.name == "BEGIN" && p.value == "VEVENT") in_event = true;
+    if (p.name == "BEGIN" && Upper(p.value) == "VEVENT") in_event = true;
     if (!in_event) continue;
-    if (p.name == "END" && p.value == "VEVENT") break;
+    if (p.name == "END" && Upper(p.value) == "VEVENT") break;
     bool date_only = false;
     double date = 0;
     if (p.name == "SUMMARY") {
@@ -480,8 +502,7 @@ std::shared_ptr<outlook::Item> MakeItem(const StatePtr& state, RecordPtr record)
 std::shared_ptr<outlook::MailItem> MakeMail(const StatePtr& state, RecordPtr record);
 std::shared_ptr<outlook::NoteItem> MakeNote(const StatePtr& state, RecordPtr record);
 std::shared_ptr<outlook::ContactItem> MakeContact(const StatePtr& state, RecordPtr record);
-std::shared_ptr<outlook::AppointmentItem> MakeAppointment(const StatePtr& state,
-                                                          RecordPtr record);
+std::shared_ptr<outlook::AppointmentItem> MakeAppointment(const StatePtr& state, RecordPtr record);
 
 // What every item class shares: property access with recording and rules,
 // EntryID, Save and Delete.
@@ -527,11 +548,13 @@ class ItemObject : public Interface, protected Tracked {
   bool Get(const char* method, const T& field, T* out) {
     size_t call;
     switch (state().Enter(Op(method), {}, record_.get(), &call)) {
-      case Outcome::kFail: return state().Done(call, false);
+      case Outcome::kFail:
+        return state().Done(call, false);
       case Outcome::kNull:
         if constexpr (std::is_same_v<T, OptString>) *out = std::nullopt;
         return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kRun:
+        break;
     }
     *out = field;
     return state().Done(call, true);
@@ -560,9 +583,13 @@ class FakeAttachment : public outlook::Attachment, private Tracked {
   bool FileName(OptString* name) override {
     size_t call;
     switch (state().Enter(Op("FileName"), {}, record_.get(), &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: *name = std::nullopt; return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        *name = std::nullopt;
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     *name = data().file_name;
     return state().Done(call, true);
@@ -597,9 +624,13 @@ class FakeAttachments : public outlook::Attachments, private Tracked {
   bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* attachment) override {
     size_t call;
     switch (state().Enter(Op("Item"), {Text(index)}, record_.get(), &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: attachment->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        attachment->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     if (index < 1 || static_cast<size_t>(index) > record_->mail.attachments.size())
       return state().Done(call, false);
@@ -615,8 +646,7 @@ class FakeAttachments : public outlook::Attachments, private Tracked {
                       record_.get(), &call) != Outcome::kRun)
       return state().Done(call, state().calls[call].ok);
     AttachmentData data;
-    if (type != outlook::kAttachByValue ||
-        !ReadWholeFile(source, kMaxAttachmentBytes, &data.bytes))
+    if (type != outlook::kAttachByValue || !ReadWholeFile(source, kMaxAttachmentBytes, &data.bytes))
       return state().Done(call, false);
     const size_t sep = source.find_last_of(u"/\\");
     data.file_name = sep == WString::npos ? source : source.substr(sep + 1);
@@ -676,9 +706,13 @@ class FakeMailItem : public ItemObject<outlook::MailItem> {
   bool GetAttachments(std::shared_ptr<outlook::Attachments>* attachments) override {
     size_t call;
     switch (state().Enter(Op("GetAttachments"), {}, &record(), &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: attachments->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        attachments->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     *attachments = std::make_shared<FakeAttachments>(state_ptr(), record_ptr());
     return state().Done(call, true);
@@ -689,9 +723,13 @@ class FakeMailItem : public ItemObject<outlook::MailItem> {
     auto* target = dynamic_cast<FakeFolder*>(folder.get());
     size_t call;
     switch (state().Enter(Op("Move"), {target ? Text(target->id()) : "?"}, &record(), &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: moved->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        moved->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     if (!target || record().stale) return state().Done(call, false);
     // The mail in its new place is a new item with a new entry ID; the
@@ -747,8 +785,8 @@ class FakeAppointmentItem : public ItemObject<outlook::AppointmentItem> {
       return state().Done(call, state().calls[call].ok);
     if (type != outlook::kSaveAsVCalendar && type != outlook::kSaveAsICalendar)
       return state().Done(call, false);
-    const std::string text = VCalendar(record().appointment, record().entry_id(),
-                                       type == outlook::kSaveAsICalendar);
+    const std::string text =
+        VCalendar(record().appointment, record().entry_id(), type == outlook::kSaveAsICalendar);
     return state().Done(call, WriteWholeFile(path, text));
   }
 };
@@ -759,16 +797,14 @@ class FakeItem : public outlook::Item, private Tracked {
       : Tracked(std::move(state), "Item"), record_(std::move(record)) {}
 
   std::shared_ptr<outlook::MailItem> QueryMail() override {
-    return Query(
-        "QueryMail", Kind::kMail, [this] { return MakeMail(state_ptr(), record_); });
+    return Query("QueryMail", Kind::kMail, [this] { return MakeMail(state_ptr(), record_); });
   }
   std::shared_ptr<outlook::NoteItem> QueryNote() override {
-    return Query(
-        "QueryNote", Kind::kNote, [this] { return MakeNote(state_ptr(), record_); });
+    return Query("QueryNote", Kind::kNote, [this] { return MakeNote(state_ptr(), record_); });
   }
   std::shared_ptr<outlook::ContactItem> QueryContact() override {
-    return Query(
-        "QueryContact", Kind::kContact, [this] { return MakeContact(state_ptr(), record_); });
+    return Query("QueryContact", Kind::kContact,
+                 [this] { return MakeContact(state_ptr(), record_); });
   }
   std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override {
     return Query("QueryAppointment", Kind::kAppointment,
@@ -792,8 +828,7 @@ class FakeItem : public outlook::Item, private Tracked {
 
 class FakeItems : public outlook::Items, private Tracked {
  public:
-  FakeItems(StatePtr state, int32_t folder)
-      : Tracked(std::move(state), "Items"), folder_(folder) {}
+  FakeItems(StatePtr state, int32_t folder) : Tracked(std::move(state), "Items"), folder_(folder) {}
 
   bool Count(int32_t* count) override {
     size_t call;
@@ -806,9 +841,13 @@ class FakeItems : public outlook::Items, private Tracked {
   bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
     size_t call;
     switch (state().Enter(Op("Item"), {Text(index)}, nullptr, &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: item->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        item->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     const auto& items = state().folders[folder_];
     if (index < 1 || static_cast<size_t>(index) > items.size()) return state().Done(call, false);
@@ -824,9 +863,13 @@ class FakeItems : public outlook::Items, private Tracked {
 bool FakeFolder::GetItems(std::shared_ptr<outlook::Items>* items) {
   size_t call;
   switch (state().Enter(Op("GetItems"), {Text(id_)}, nullptr, &call)) {
-    case Outcome::kFail: return state().Done(call, false);
-    case Outcome::kNull: items->reset(); return state().Done(call, true);
-    case Outcome::kRun: break;
+    case Outcome::kFail:
+      return state().Done(call, false);
+    case Outcome::kNull:
+      items->reset();
+      return state().Done(call, true);
+    case Outcome::kRun:
+      break;
   }
   *items = std::make_shared<FakeItems>(state_ptr(), id_);
   return state().Done(call, true);
@@ -839,9 +882,13 @@ class FakeNamespace : public outlook::Namespace, private Tracked {
   bool GetDefaultFolder(int32_t folder, std::shared_ptr<outlook::Folder>* result) override {
     size_t call;
     switch (state().Enter(Op("GetDefaultFolder"), {Text(folder)}, nullptr, &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: result->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        result->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     if (!IsDefaultFolder(folder)) return state().Done(call, false);
     *result = std::make_shared<FakeFolder>(state_ptr(), folder);
@@ -851,9 +898,13 @@ class FakeNamespace : public outlook::Namespace, private Tracked {
   bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* item) override {
     size_t call;
     switch (state().Enter(Op("OpenSharedItem"), {Text(path)}, nullptr, &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: item->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        item->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     const WString ext = LowerExtension(path);
     std::string text;
@@ -887,9 +938,13 @@ class FakeApplication : public outlook::Application, private Tracked {
   bool ActiveExplorer(bool* present) override {
     size_t call;
     switch (state().Enter(Op("ActiveExplorer"), {}, nullptr, &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: *present = false; return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        *present = false;
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     *present = state().window;
     return state().Done(call, true);
@@ -905,13 +960,18 @@ class FakeApplication : public outlook::Application, private Tracked {
   bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* item) override {
     size_t call;
     switch (state().Enter(Op("CreateItem"), {Text(type)}, nullptr, &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: item->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        item->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     if (type != outlook::kMailItem && type != outlook::kNoteItem) return state().Done(call, false);
-    *item = MakeItem(state_ptr(),
-                     std::make_shared<Record>(type == outlook::kMailItem ? Kind::kMail : Kind::kNote));
+    *item =
+        MakeItem(state_ptr(),
+                 std::make_shared<Record>(type == outlook::kMailItem ? Kind::kMail : Kind::kNote));
     return state().Done(call, true);
   }
 
@@ -927,9 +987,13 @@ class FakeApplication : public outlook::Application, private Tracked {
                     std::shared_ptr<outlook::Namespace>* result) {
     size_t call;
     switch (state().Enter(Op(method), std::move(args), nullptr, &call)) {
-      case Outcome::kFail: return state().Done(call, false);
-      case Outcome::kNull: result->reset(); return state().Done(call, true);
-      case Outcome::kRun: break;
+      case Outcome::kFail:
+        return state().Done(call, false);
+      case Outcome::kNull:
+        result->reset();
+        return state().Done(call, true);
+      case Outcome::kRun:
+        break;
     }
     if (!valid) return state().Done(call, false);
     *result = std::make_shared<FakeNamespace>(state_ptr());
@@ -949,8 +1013,7 @@ std::shared_ptr<outlook::NoteItem> MakeNote(const StatePtr& state, RecordPtr rec
 std::shared_ptr<outlook::ContactItem> MakeContact(const StatePtr& state, RecordPtr record) {
   return std::make_shared<FakeContactItem>(state, std::move(record));
 }
-std::shared_ptr<outlook::AppointmentItem> MakeAppointment(const StatePtr& state,
-                                                          RecordPtr record) {
+std::shared_ptr<outlook::AppointmentItem> MakeAppointment(const StatePtr& state, RecordPtr record) {
   return std::make_shared<FakeAppointmentItem>(state, std::move(record));
 }
 
@@ -990,8 +1053,7 @@ FailWhen OnItem(WString entry_id) {
 FakeOutlook::FakeOutlook() : state_(std::make_shared<State>()) {
   const int32_t folders[] = {outlook::kFolderInbox, outlook::kFolderCalendar,
                              outlook::kFolderContacts, outlook::kFolderNotes, kFolderDrafts};
-  for (int32_t folder : folders)
-    state_->folders[folder];
+  for (int32_t folder : folders) state_->folders[folder];
 }
 FakeOutlook::~FakeOutlook() = default;
 
@@ -1009,7 +1071,8 @@ ConnectResult FakeOutlook::Connect(std::shared_ptr<outlook::Application>* applic
       application->reset();
       state_->Done(call, false);
       return ConnectResult::kNoObject;
-    case Outcome::kRun: break;
+    case Outcome::kRun:
+      break;
   }
   *application = std::make_shared<FakeApplication>(state_);
   state_->Done(call, true);

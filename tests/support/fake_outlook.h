@@ -72,9 +72,13 @@
 // returns null. FailOn("Connect", result) makes Connect return `result`.
 // NullOn(pattern, when) makes a matching call succeed without a value: an
 // object getter yields null, a string getter a null string, ActiveExplorer
-// no explorer. `when` sees the call and its number among the calls matching
-// the pattern since the rule was installed (1-based); the helpers below
-// build the usual conditions. Rules stay until ClearFailures().
+// no explorer; any other call reports success and does nothing. `when` sees the call and its number
+// among the calls matching the pattern since the rule was installed (1-based); the helpers below
+// build the usual conditions, and any lambda will do, e.g.
+//   fake.FailOn("Items.Item", [](const Call& c, int) { return std::stoi(c.args[0]) >= 4; });
+// When several rules match a call, the first installed one that holds
+// decides. FailOn("Connect") without a result gives kCreationFailed,
+// NullOn("Connect") kNoObject. Rules stay until ClearFailures().
 //
 // Lifetime: every object handed out counts as live until its last reference
 // goes; live_objects() is 0 when the code under test released everything.
@@ -103,7 +107,7 @@ struct AttachmentData {
   WString file_name = {};
   std::string bytes = {};
   OptString display_name = std::nullopt;  // as given to Attachments::Add
-  int32_t position = 0;    // as given to Attachments::Add
+  int32_t position = 0;                   // as given to Attachments::Add
 };
 
 // The properties of each item class. Designated initialisers must follow
@@ -138,7 +142,7 @@ struct AppointmentData {
   OptString entry_id = std::nullopt;
   OptString subject = std::nullopt;
   bool all_day = false;
-  double start = 45292.5;         // 2024-01-01 12:00
+  double start = 45292.5;           // 2024-01-01 12:00
   double end = 45292.5 + 1.0 / 24;  // one hour later
 };
 
@@ -153,10 +157,11 @@ struct OtherData {
 struct Call {
   std::string op;                 // "Items.Item"
   std::vector<std::string> args;  // UTF-8, see above
-  OptString entry_id;             // item calls: the item's entry ID before the call
+  OptString entry_id;             // calls on an item: its entry ID before the call;
+                                  // Items.Item: the entry ID of the item handed out
   OptString new_entry_id;         // Save and Move: the item's entry ID afterwards
   bool injected = false;          // a rule made it fail or yield null
-  bool ok = false;                // what the call returned
+  bool ok = false;                // what the call returned (a query: not refused)
 };
 
 // When a rule applies: given the call and its 1-based number among the calls
@@ -164,11 +169,11 @@ struct Call {
 using FailWhen = std::function<bool(const Call& call, int nth)>;
 
 FailWhen Always();
-FailWhen OnCall(int nth);    // only the nth matching call
-FailWhen FromCall(int nth);  // the nth and every later one
-FailWhen WithArgs(std::vector<std::string> args);  // calls with exactly these args
+FailWhen OnCall(int nth);                           // only the nth matching call
+FailWhen FromCall(int nth);                         // the nth and every later one
+FailWhen WithArgs(std::vector<std::string> args);   // calls with exactly these args
 FailWhen WithArg(size_t index, std::string value);  // args[index] == value
-FailWhen OnItem(WString entry_id);  // calls on the item with this entry ID
+FailWhen OnItem(WString entry_id);                  // calls on the item with this entry ID
 
 class FakeOutlook : public outlook::ObjectModel {
  public:

@@ -1,5 +1,6 @@
 #include "support/object_model_contract.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -46,8 +47,8 @@ struct Seeder {
   std::shared_ptr<outlook::Item> Open(const std::string& text, const char* extension) {
     WString temp;
     if (!ns || !Env::Current().TempFolder(&temp)) return nullptr;
-    const WString path = temp + u"zelsync-seed-" + Env::Current().CreateUuidString() +
-                         Utf8ToUtf16(extension);
+    const WString path =
+        temp + u"zelsync-seed-" + Env::Current().CreateUuidString() + Utf8ToUtf16(extension);
     std::shared_ptr<outlook::Item> item;
     if (WriteFile(path, text) && !ns->OpenSharedItem(path, &item)) item.reset();
     Env::Current().RemoveFile(path);
@@ -190,10 +191,14 @@ std::vector<WString> ObjectModelContract::ReadEntryIds(int32_t folder) {
     OptString id;
     bool read = false;
     if (items->Item(i, &item) && item) {
-      if (auto mail = item->QueryMail()) read = mail->EntryID(&id);
-      else if (auto note = item->QueryNote()) read = note->EntryID(&id);
-      else if (auto contact = item->QueryContact()) read = contact->EntryID(&id);
-      else if (auto appointment = item->QueryAppointment()) read = appointment->EntryID(&id);
+      if (auto mail = item->QueryMail())
+        read = mail->EntryID(&id);
+      else if (auto note = item->QueryNote())
+        read = note->EntryID(&id);
+      else if (auto contact = item->QueryContact())
+        read = contact->EntryID(&id);
+      else if (auto appointment = item->QueryAppointment())
+        read = appointment->EntryID(&id);
     }
     EXPECT_TRUE(read) << "folder " << folder << " item " << i;
     ids.push_back(id.value_or(WString()));
@@ -210,10 +215,14 @@ std::shared_ptr<outlook::Item> ObjectModelContract::FindItem(int32_t folder,
     std::shared_ptr<outlook::Item> item;
     OptString id;
     if (!items->Item(i, &item) || !item) continue;
-    if (auto mail = item->QueryMail()) mail->EntryID(&id);
-    else if (auto note = item->QueryNote()) note->EntryID(&id);
-    else if (auto contact = item->QueryContact()) contact->EntryID(&id);
-    else if (auto appointment = item->QueryAppointment()) appointment->EntryID(&id);
+    if (auto mail = item->QueryMail())
+      mail->EntryID(&id);
+    else if (auto note = item->QueryNote())
+      note->EntryID(&id);
+    else if (auto contact = item->QueryContact())
+      contact->EntryID(&id);
+    else if (auto appointment = item->QueryAppointment())
+      appointment->EntryID(&id);
     if (id == entry_id) return item;
   }
   return nullptr;
@@ -276,6 +285,26 @@ TEST_P(ObjectModelContract, EntryIdsAreUniqueAndStableAcrossReadsInTheSameOrder)
       if (f == folder) expected.insert(*id);
     EXPECT_EQ(expected, found) << "folder " << folder;
   }
+}
+
+TEST_P(ObjectModelContract, AddingOrDeletingKeepsTheOrderOfTheOthers) {
+  for (const char16_t* body : {u"a", u"b", u"c"}) ASSERT_TRUE(backend().SeedNote({.body = body}));
+  std::vector<WString> before = ReadEntryIds(outlook::kFolderNotes);
+  const OptString added = backend().SeedNote({.body = u"d"});
+  ASSERT_TRUE(added);
+  std::vector<WString> after = ReadEntryIds(outlook::kFolderNotes);
+  after.erase(std::find(after.begin(), after.end(), *added));
+  EXPECT_EQ(before, after);
+
+  {
+    std::shared_ptr<outlook::Item> first = FindItem(outlook::kFolderNotes, before[0]);
+    ASSERT_NE(nullptr, first);
+    ASSERT_TRUE(first->QueryNote()->Delete());
+  }
+  after = ReadEntryIds(outlook::kFolderNotes);
+  after.erase(std::find(after.begin(), after.end(), *added));
+  before.erase(before.begin());
+  EXPECT_EQ(before, after);
 }
 
 TEST_P(ObjectModelContract, ItemFailsOutsideOneToCount) {
@@ -468,8 +497,8 @@ TEST_P(ObjectModelContract, NullStaysApartFromEmpty) {
 
 // Names and subjects with the characters vObject texts escape or encode.
 const char16_t* const kRoundTripTexts[] = {
-    u"Ann Lee", u"Zden\u011bk \u017d\u00e1k", u"O'Neil; Jr., Bob", u"back\\slash",
-    u"Caf\u00e9 \U0001F600", u"x",
+    u"Ann Lee",     u"Zden\u011bk \u017d\u00e1k", u"O'Neil; Jr., Bob",
+    u"back\\slash", u"Caf\u00e9 \U0001F600",      u"x",
 };
 
 TEST_P(ObjectModelContract, ContactFullNameSurvivesSaveAsAndOpenSharedItem) {

@@ -7,14 +7,15 @@
 // (at namespace scope, in a *_test.cc file). The factory is called afresh
 // for every test and must give an empty store: no item in the default
 // folders. The suite checks: connecting and reaching the default folders;
-// entry IDs that are non-empty, unique and stable across reads,
-// connections and saves; the same order of Items on every read; Item(i)
-// failing outside 1..Count; the four queries telling classes apart; new
-// items getting an entry ID on Save; Move filing a mail in the Inbox;
-// Delete removing exactly one item; null apart from empty strings (where
-// the backend keeps them); SaveAs/OpenSharedItem round trips of FullName
-// and Subject; attachments surviving Add/Save/SaveAsFile byte for byte;
-// and, where the backend counts them, no object left alive after a test.
+// entry IDs that are non-empty, unique and stable across reads, connections
+// and saves; the same order of Items on every read, kept for the other
+// items when one is added or deleted; Item(i) failing outside 1..Count; the
+// four queries telling classes apart; new items getting an entry ID on
+// Save; Move filing a mail in the Inbox; Delete removing exactly one item;
+// null apart from empty strings (where the backend keeps them);
+// SaveAs/OpenSharedItem round trips of FullName and Subject; attachments
+// surviving Add/Save/SaveAsFile byte for byte; and, where the backend
+// counts them, no object left alive after a test.
 #ifndef ZELSYNC_TESTS_SUPPORT_OBJECT_MODEL_CONTRACT_H
 #define ZELSYNC_TESTS_SUPPORT_OBJECT_MODEL_CONTRACT_H
 
@@ -91,12 +92,12 @@ class ObjectModelContract : public ::testing::TestWithParam<ContractBackendFacto
 }  // namespace testing
 }  // namespace zelsync
 
-#define ZELSYNC_INSTANTIATE_OBJECT_MODEL_CONTRACT(prefix, factory)                  \
-  namespace zelsync {                                                               \
-  namespace testing {                                                               \
+#define ZELSYNC_INSTANTIATE_OBJECT_MODEL_CONTRACT(prefix, factory)                   \
+  namespace zelsync {                                                                \
+  namespace testing {                                                                \
   INSTANTIATE_TEST_SUITE_P(prefix, ObjectModelContract, ::testing::Values(factory)); \
-  }                                                                                 \
-  }                                                                                 \
+  }                                                                                  \
+  }                                                                                  \
   static_assert(true, "")
 
 #endif  // ZELSYNC_TESTS_SUPPORT_OBJECT_MODEL_CONTRACT_H

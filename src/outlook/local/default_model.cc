@@ -1,20 +1,11 @@
-// The platform's object-model backend is not connected yet: connecting
-// reports that no item store is registered.
-#include "outlook/object_model.h"
+// On Linux the library's item store is the local store.
+#include "outlook/local/local_store.h"
 
 namespace zelsync {
 namespace outlook {
-namespace {
-class Unavailable : public ObjectModel {
- public:
-  ConnectResult Connect(std::shared_ptr<Application>*) override {
-    return ConnectResult::kNotRegistered;
-  }
-};
-}  // namespace
 
 ObjectModel& ObjectModel::Default() {
-  static Unavailable model;
+  static local::LocalObjectModel model;
   return model;
 }
 

@@ -1,0 +1,66 @@
+// Quoted-printable for the HTML bodies of mail.
+#include "formats/codecs.h"
+
+namespace zelsync {
+namespace formats {
+namespace {
+
+const char kHexDigits[] = "0123456789ABCDEF";
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string_view UpToNul(std::string_view text) {
+  const size_t nul = text.find('\0');
+  return nul == std::string_view::npos ? text : text.substr(0, nul);
+}
+
+}  // namespace
+
+std::string QuotedPrintableEncode(std::string_view text) {
+  text = UpToNul(text);
+  std::string out;
+  if (text.size() > (out.max_size() - 1) / 3) return out;
+  out.reserve(text.size() * 3);
+  for (unsigned char b : text) {
+    if (b >= 0x21 && b <= 0x7E && b != '=') {
+      out.push_back(static_cast<char>(b));
+    } else {
+      out.push_back('=');
+      out.push_back(kHexDigits[b >> 4]);
+      out.push_back(kHexDigits[b & 0x0F]);
+    }
+  }
+  return out;
+}
+
+std::string QuotedPrintableDecode(std::string_view text) {
+  text = UpToNul(text);
+  std::string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] != '=' || i + 2 >= text.size()) {
+      out.push_back(text[i++]);
+      continue;
+    }
+    const char c = text[i + 1], d = text[i + 2];
+    if (c == '\r' && d == '\n') {
+      i += 3;  // soft line break
+    } else if (HexValue(c) >= 0 && HexValue(d) >= 0) {
+      out.push_back(static_cast<char>(HexValue(c) * 16 + HexValue(d)));
+      i += 3;
+    } else {
+      out.push_back(c);  // the "=" is dropped
+      i += 2;
+    }
+  }
+  return out;
+}
+
+}  // namespace formats
+}  // namespace zelsync
