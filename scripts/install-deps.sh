@@ -6,6 +6,7 @@ PACKAGES="
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64-posix wine64
   libgmime-3.0-dev libical-dev khard khal
+  libcli11-dev nlohmann-json3-dev
 "
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

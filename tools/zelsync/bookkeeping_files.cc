@@ -1,0 +1,225 @@
+#include "bookkeeping_files.h"
+
+#include "text.h"
+
+namespace zelsync_tool {
+namespace {
+
+uint32_t ReadU32(const Bytes& bytes, size_t at) {
+  return static_cast<uint32_t>(bytes[at]) | static_cast<uint32_t>(bytes[at + 1]) << 8 |
+         static_cast<uint32_t>(bytes[at + 2]) << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+
+// A field of `units` UTF-16LE code units; only the part before the first
+// NUL is significant.
+FieldText ReadField(const Bytes& bytes, size_t at, size_t units) {
+  std::u16string text;
+  FieldText field;
+  field.terminated = false;
+  for (size_t n = 0; n < units; ++n) {
+    char16_t unit = static_cast<char16_t>(bytes[at + 2 * n] | bytes[at + 2 * n + 1] << 8);
+    if (unit == 0) {
+      field.terminated = true;
+      break;
+    }
+    text.push_back(unit);
+  }
+  field.text = Utf16ToUtf8(text);
+  return field;
+}
+
+void CheckField(const FieldText& field, const std::string& where, DecodedFile* file) {
+  if (!field.terminated) file->damage.push_back(where + " has no terminator within its field");
+}
+
+struct Layout {
+  size_t header;
+  size_t record;
+};
+
+Layout LayoutOf(FileKind kind) {
+  switch (kind) {
+    case FileKind::kDeviceDatabase: return {kCounterHeaderSize, kDeviceRecordSize};
+    case FileKind::kIrmcLog: return {0, kIrmcLogRecordSize};
+    case FileKind::kSyncMLDatabase: return {kAnchorHeaderSize, kDeviceRecordSize};
+    case FileKind::kSyncMLLog: return {0, kSyncMLLogRecordSize};
+    case FileKind::kNewRecords: return {0, kNewRecordSize};
+  }
+  return {0, 1};
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+const char* FileKindName(FileKind kind) {
+  switch (kind) {
+    case FileKind::kDeviceDatabase: return "device-db";
+    case FileKind::kIrmcLog: return "irmc-log";
+    case FileKind::kSyncMLDatabase: return "syncml-db";
+    case FileKind::kSyncMLLog: return "syncml-log";
+    case FileKind::kNewRecords: return "new-records";
+  }
+  return "?";
+}
+
+const char* FileKindTitle(FileKind kind) {
+  switch (kind) {
+    case FileKind::kDeviceDatabase: return "IrMC device record database";
+    case FileKind::kIrmcLog: return "IrMC modification log";
+    case FileKind::kSyncMLDatabase: return "SyncML database";
+    case FileKind::kSyncMLLog: return "SyncML modification log";
+    case FileKind::kNewRecords: return "SyncML new-records file";
+  }
+  return "?";
+}
+
+std::optional<FileKind> ParseFileKind(const std::string& name) {
+  for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
+                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+    if (name == FileKindName(kind)) return kind;
+  }
+  return std::nullopt;
+}
+
+std::optional<FileKind> KindFromFileName(const std::string& file_name) {
+  const std::string name = AsciiLower(file_name);
+  if (name == "syncmltempnewdbrecords.dat") return FileKind::kNewRecords;
+  if (name == "syncmlmodificationlog.dat" || name == "syncmlmodificationlog_temp.dat" ||
+      name == "syncmlmodificationlog_scratch.dat") {
+    return FileKind::kSyncMLLog;
+  }
+  if (name == "syncmodificationlog.dat" || name == "tempmodify.dat") return FileKind::kIrmcLog;
+  if (EndsWith(name, "_syncmldb.dat") || EndsWith(name, "_syncmldb_temp.dat") ||
+      EndsWith(name, "_syncmldb_scratch.dat")) {
+    return FileKind::kSyncMLDatabase;
+  }
+  // TEMP.DAT is the scratch copy of a device record database.
+  if (name == "temp.dat") return FileKind::kDeviceDatabase;
+  if (EndsWith(name, ".dat") && name.find('_') != std::string::npos) return FileKind::kDeviceDatabase;
+  return std::nullopt;
+}
+
+std::optional<FileKind> KindFromSize(uint64_t size) {
+  std::optional<FileKind> found;
+  int matches = 0;
+  for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
+                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+    Layout layout = LayoutOf(kind);
+    if (size > layout.header && (size - layout.header) % layout.record == 0) {
+      found = kind;
+      ++matches;
+    }
+  }
+  if (matches != 1) return std::nullopt;
+  return found;
+}
+
+std::optional<std::string> ObjectTypeName(uint32_t type) {
+  switch (type) {
+    case 0: return std::string("mail");
+    case 1: return std::string("note");
+    case 2: return std::string("contact");
+    case 3: return std::string("calendar");
+    default: return std::nullopt;
+  }
+}
+
+std::string LogKindName(uint32_t kind) {
+  if (kind == 0) return "modified";
+  if (kind == 2) return "deleted (hard)";
+  return "deleted";
+}
+
+bool IsTimeStamp(const std::string& text) {
+  if (text.size() != 16 || text[8] != 'T' || text[15] != 'Z') return false;
+  for (size_t i = 0; i < 15; ++i) {
+    if (i == 8) continue;
+    if (text[i] < '0' || text[i] > '9') return false;
+  }
+  return true;
+}
+
+DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
+  DecodedFile file;
+  file.kind = kind;
+  file.size = bytes.size();
+  const Layout layout = LayoutOf(kind);
+
+  if (bytes.size() < layout.header) {
+    file.damage.push_back("the file has " + std::to_string(bytes.size()) +
+                          " bytes, shorter than its " + std::to_string(layout.header) +
+                          "-byte header; the library reads no record from it");
+    if (!bytes.empty()) {
+      file.fragment_offset = 0;
+      file.fragment_size = bytes.size();
+    }
+    return file;
+  }
+  if (kind == FileKind::kDeviceDatabase) file.change_counter = ReadU32(bytes, 0);
+  if (kind == FileKind::kSyncMLDatabase) {
+    Anchor anchor;
+    anchor.kind = ReadU32(bytes, 0);
+    anchor.time = ReadField(bytes, 4, 20);
+    anchor.number = ReadU32(bytes, 44);
+    CheckField(anchor.time, "the anchor's time stamp", &file);
+    if (anchor.kind != 0 && anchor.time.terminated && !IsTimeStamp(anchor.time.text)) {
+      file.notes.push_back("the anchor's time stamp \"" + anchor.time.text +
+                           "\" is not of the form 00000000T000000Z");
+    }
+    file.anchor = anchor;
+  }
+
+  size_t at = layout.header;
+  size_t index = 0;
+  while (bytes.size() - at >= layout.record) {
+    DecodedRecord record;
+    record.index = ++index;
+    record.offset = at;
+    record.type = ReadU32(bytes, at);
+    const std::string where = "record " + std::to_string(record.index);
+    switch (kind) {
+      case FileKind::kDeviceDatabase:
+      case FileKind::kSyncMLDatabase:
+        record.entry_id = ReadField(bytes, at + 4, 260);
+        record.luid = ReadField(bytes, at + 524, 260);
+        CheckField(*record.entry_id, where + ": the entry ID", &file);
+        CheckField(*record.luid, where + ": the LUID", &file);
+        break;
+      case FileKind::kIrmcLog:
+      case FileKind::kSyncMLLog:
+        record.kind = ReadU32(bytes, at + 4);
+        record.entry_id = ReadField(bytes, at + 8, 260);
+        CheckField(*record.entry_id, where + ": the entry ID", &file);
+        if (kind == FileKind::kSyncMLLog) {
+          record.change_time = ReadField(bytes, at + 528, 20);
+          record.change_number = ReadU32(bytes, at + 568);
+          CheckField(*record.change_time, where + ": the change time", &file);
+        }
+        break;
+      case FileKind::kNewRecords:
+        record.luid = ReadField(bytes, at + 4, 260);
+        CheckField(*record.luid, where + ": the LUID", &file);
+        break;
+    }
+    if (!ObjectTypeName(record.type)) {
+      file.notes.push_back(where + ": object type " + std::to_string(record.type) +
+                           " is none of the four (0 mail, 1 note, 2 contact, 3 calendar)");
+    }
+    file.records.push_back(std::move(record));
+    at += layout.record;
+  }
+  if (at < bytes.size()) {
+    file.fragment_offset = at;
+    file.fragment_size = bytes.size() - at;
+    file.damage.push_back("a trailing fragment of " + std::to_string(file.fragment_size) +
+                          " bytes at offset " + std::to_string(at) + " is not a whole " +
+                          std::to_string(layout.record) +
+                          "-byte record; the library never reads it");
+  }
+  return file;
+}
+
+}  // namespace zelsync_tool

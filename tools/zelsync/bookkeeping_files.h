@@ -1,0 +1,93 @@
+// Decoders of the library's bookkeeping files: pure functions over the
+// bytes of a file, for `zelsync inspect` and for the host's read-only
+// planning. A damaged file (a short header, a trailing fragment, a string
+// without terminator) is decoded as far as the library itself would read
+// it, and the damage is listed, never thrown.
+#ifndef ZELSYNC_TOOL_BOOKKEEPING_FILES_H
+#define ZELSYNC_TOOL_BOOKKEEPING_FILES_H
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zelsync_tool {
+
+using Bytes = std::vector<unsigned char>;
+
+enum class FileKind {
+  kDeviceDatabase,   // <deviceID>_<databaseID>.DAT: 4-byte change counter, 1044-byte records
+  kIrmcLog,          // SyncModificationLog.DAT: 528-byte records
+  kSyncMLDatabase,   // <address>_SyncMLDB.DAT: 48-byte anchor, 1044-byte records
+  kSyncMLLog,        // SyncMLModificationLog.DAT: 572-byte records
+  kNewRecords,       // SyncMLTempNewDBRecords.DAT: 524-byte records
+};
+
+// Sizes of the fixed parts of each file.
+constexpr size_t kDeviceRecordSize = 1044;
+constexpr size_t kIrmcLogRecordSize = 528;
+constexpr size_t kSyncMLLogRecordSize = 572;
+constexpr size_t kNewRecordSize = 524;
+constexpr size_t kCounterHeaderSize = 4;
+constexpr size_t kAnchorHeaderSize = 48;
+
+// The short name used on the command line and in JSON ("device-db", ...).
+const char* FileKindName(FileKind kind);
+// A readable description ("IrMC device record database", ...).
+const char* FileKindTitle(FileKind kind);
+std::optional<FileKind> ParseFileKind(const std::string& name);
+// The kind a file of this name holds (the names the library gives its
+// files, compared without regard to case); nothing for an unknown name.
+std::optional<FileKind> KindFromFileName(const std::string& file_name);
+// The one kind whose layout fits `size` exactly; nothing when none or
+// several do.
+std::optional<FileKind> KindFromSize(uint64_t size);
+
+// "mail", "note", "contact", "calendar", or nothing for another value.
+std::optional<std::string> ObjectTypeName(uint32_t type);
+
+// A UTF-16LE string field.
+struct FieldText {
+  std::string text;         // UTF-8, up to the terminator
+  bool terminated = true;   // false: no terminator within the field
+};
+
+struct Anchor {
+  uint32_t kind = 0;         // 0: the number is valid; else the time stamp
+  FieldText time;
+  uint32_t number = 0;
+};
+
+struct DecodedRecord {
+  size_t index = 0;          // 1-based, in file order
+  uint64_t offset = 0;
+  uint32_t type = 0;
+  std::optional<uint32_t> kind;           // logs
+  std::optional<FieldText> entry_id;      // databases and logs
+  std::optional<FieldText> luid;          // databases and new-records file
+  std::optional<FieldText> change_time;   // SyncML log
+  std::optional<uint32_t> change_number;  // SyncML log
+};
+
+struct DecodedFile {
+  FileKind kind = FileKind::kDeviceDatabase;
+  uint64_t size = 0;
+  std::optional<uint32_t> change_counter;  // device record database
+  std::optional<Anchor> anchor;            // SyncML database
+  std::vector<DecodedRecord> records;
+  uint64_t fragment_offset = 0;            // a trailing part shorter than a record
+  uint64_t fragment_size = 0;
+  std::vector<std::string> damage;         // faults of the file's structure
+  std::vector<std::string> notes;          // odd but readable values
+};
+
+DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes);
+
+// "modified", "deleted", "deleted (hard)": the meaning of a log kind.
+std::string LogKindName(uint32_t kind);
+// True when `text` has the form 00000000T000000Z.
+bool IsTimeStamp(const std::string& text);
+
+}  // namespace zelsync_tool
+
+#endif  // ZELSYNC_TOOL_BOOKKEEPING_FILES_H

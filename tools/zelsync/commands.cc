@@ -1,0 +1,440 @@
+#include "commands.h"
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <random>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include "inspect.h"
+#include "object_types.h"
+#include "sync_folder.h"
+#include "table.h"
+#include "text.h"
+
+namespace zelsync_tool {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
+
+bool progress_shown = false;
+
+std::string RandomHexDigits(int count) {
+  std::random_device random;
+  std::string out;
+  while (static_cast<int>(out.size()) < count) {
+    char chunk[9];
+    std::snprintf(chunk, sizeof chunk, "%08x", static_cast<unsigned>(random()));
+    out += chunk;
+  }
+  return out.substr(0, static_cast<size_t>(count));
+}
+
+const TypeInfo* TypeArgument(const std::string& text, std::ostream& err) {
+  const TypeInfo* type = FindType(text);
+  if (!type) err << "zelsync store: TYPE \"" << text << "\" is none of contacts, calendar, notes, mail\n";
+  return type;
+}
+
+}  // namespace
+
+std::unique_ptr<Library> LoadZelsyncLibrary(const std::string& path, std::ostream& err, int* status) {
+  std::string error;
+  if (!path.empty()) {
+    auto library = Library::Load(PathFromUtf8(path), &error);
+    if (!library) {
+      err << "zelsync: --library " << error << "\n";
+      *status = kExitUsage;
+    }
+    return library;
+  }
+  std::string tried;
+  for (const fs::path& candidate : DefaultLibraryCandidates()) {
+    std::error_code ec;
+    if (!fs::exists(candidate, ec)) {
+      tried += "\n  " + PathToUtf8(candidate);
+      continue;
+    }
+    auto library = Library::Load(candidate, &error);
+    if (library) return library;
+    err << "zelsync: " << error << "\n";
+    *status = kExitFailed;
+    return nullptr;
+  }
+  err << "zelsync: " << LibraryFileName() << " not found; looked in:" << tried
+      << "\n  (name it with --library PATH)\n";
+  *status = kExitFailed;
+  return nullptr;
+}
+
+std::function<void(const std::string&)> TerminalProgress() {
+  if (!StderrIsTerminal()) return nullptr;
+  auto start = std::chrono::steady_clock::now();
+  auto last = start;
+  return [start, last](const std::string& text) mutable {
+    auto now = std::chrono::steady_clock::now();
+    // Only long sessions show progress, and at most ten updates a second.
+    if (now - start < std::chrono::milliseconds(500) || now - last < std::chrono::milliseconds(100)) return;
+    last = now;
+    std::string line = text.substr(0, 78);
+    std::cerr << "\r" << line << std::string(79 - line.size(), ' ') << std::flush;
+    progress_shown = true;
+  };
+}
+
+void EndTerminalProgress() {
+  if (!progress_shown) return;
+  std::cerr << "\r" << std::string(79, ' ') << "\r" << std::flush;
+  progress_shown = false;
+}
+
+int RunSync(const SyncCommand& command, const std::string& library_path, std::ostream& out, std::ostream& err) {
+  const Road road = command.road == "syncml" ? Road::kSyncML : Road::kIrmc;
+  if (command.interrupt_after && road != Road::kSyncML) {
+    err << "zelsync sync: --interrupt-after: only a SyncML session can be interrupted and rolled back\n";
+    return kExitUsage;
+  }
+  if (!command.device_id.empty() && !ValidDeviceId(command.device_id)) {
+    err << "zelsync sync: --device-id \"" << command.device_id
+        << "\": use 1 to 64 letters, digits, '.', '_' or '-'\n";
+    return kExitUsage;
+  }
+  std::optional<uint64_t> address;
+  if (!command.address.empty()) {
+    address = ParseAddress(command.address);
+    if (!address) {
+      err << "zelsync sync: --address \"" << command.address << "\": expected 12 hexadecimal digits\n";
+      return kExitUsage;
+    }
+  }
+  Phone phone;
+  std::string error;
+  if (!Phone::Open(PathFromUtf8(command.device), &phone, &error)) {
+    err << "zelsync sync: --device " << error << "\n";
+    return kExitFailed;
+  }
+  const std::string state = PathToUtf8(phone.StatePath());
+  if (!phone.road.empty() && phone.road != command.road) {
+    err << "zelsync sync: " << state << ": this phone syncs over " << (phone.road == "irmc" ? "IrMC" : "SyncML")
+        << ", not " << RoadTitle(road) << "; use a separate phone folder for each road\n";
+    return kExitUsage;
+  }
+  if (phone.device_id.empty()) {
+    phone.device_id = command.device_id.empty() ? "zelsync-" + RandomHexDigits(8) : command.device_id;
+  } else if (!command.device_id.empty() && command.device_id != phone.device_id) {
+    err << "zelsync sync: --device-id " << command.device_id << ": " << state << " names the device "
+        << phone.device_id << "\n";
+    return kExitUsage;
+  }
+  if (phone.address.empty()) {
+    // A locally administered address unless one is given.
+    phone.address = address ? FormatAddress(*address) : "02" + RandomHexDigits(10);
+  } else if (address && FormatAddress(*address) != phone.address) {
+    err << "zelsync sync: --address " << command.address << ": " << state << " names the address "
+        << phone.address << "\n";
+    return kExitUsage;
+  }
+
+  SessionOptions options;
+  options.road = road;
+  options.dry_run = command.dry_run;
+  options.interrupt_after = command.interrupt_after;
+  options.progress = TerminalProgress();
+  std::unique_ptr<Library> library;
+  Exports none;
+  if (!command.dry_run) {
+    int status = kExitFailed;
+    library = LoadZelsyncLibrary(library_path, err, &status);
+    if (!library) return status;
+  }
+  fs::path sync_folder = LibrarySyncFolder();
+  SessionReport report = RunSession(library ? library->exports() : none, &phone, options, sync_folder);
+  EndTerminalProgress();
+  if (command.json) {
+    json doc = ReportToJson(report);
+    doc["sync_folder"] = PathToUtf8(sync_folder);
+    if (library) doc["library"] = PathToUtf8(library->path());
+    out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+  } else {
+    out << ReportToText(report, command.verbose || command.dry_run);
+  }
+  return report.failed() ? kExitFailed : kExitOk;
+}
+
+int RunPhoneShow(const std::string& device, bool as_json, std::ostream& out, std::ostream& err) {
+  Phone phone;
+  std::string error;
+  if (!Phone::Open(PathFromUtf8(device), &phone, &error)) {
+    err << "zelsync phone: --device " << error << "\n";
+    return kExitFailed;
+  }
+  std::vector<std::string> ignored;
+  phone.NoticeNewFiles(&ignored);
+  std::vector<PhoneChange> pending = phone.PendingChanges();
+  auto state_of = [&](const PhoneItem& item) -> std::string {
+    for (const PhoneChange& change : pending)
+      if (change.type == item.type && change.luid == item.luid) return ChangeKindName(change.kind);
+    return "in step";
+  };
+  if (as_json) {
+    json doc{{"folder", PathToUtf8(phone.folder())}, {"road", phone.road}, {"device_id", phone.device_id},
+             {"address", phone.address}, {"items", json::array()}, {"ignored", ignored}};
+    for (const PhoneItem& item : phone.items())
+      doc["items"].push_back({{"luid", item.luid}, {"type", TypeByCode(item.type).name}, {"file", item.file},
+                              {"state", state_of(item)}});
+    out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+    return kExitOk;
+  }
+  out << "phone " << PathToUtf8(phone.folder());
+  if (phone.is_new()) out << " (new: it has not synchronised yet)";
+  else out << " (" << (phone.road == "syncml" ? "SyncML, address " + phone.address : "IrMC, device " + phone.device_id) << ")";
+  out << "\n";
+  std::vector<std::vector<std::string>> rows{{"LUID", "type", "file", "since the last session"}};
+  for (const PhoneItem& item : phone.items())
+    rows.push_back({item.luid, TypeByCode(item.type).name, item.file, state_of(item)});
+  if (phone.items().empty()) out << "  no objects\n";
+  else out << RenderTable(rows);
+  for (const std::string& file : ignored) out << "  ignored: " << file << " (wrong extension for its folder)\n";
+  return kExitOk;
+}
+
+int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) {
+  LocalStore store{fs::path()};
+  std::string why;
+  if (!LocalStore::Find(&store, &why)) {
+    err << "zelsync store: " << why << "\n";
+    return kExitFailed;
+  }
+  std::vector<const TypeInfo*> types;
+  if (command.type.empty()) {
+    for (const TypeInfo& type : ObjectTypes()) types.push_back(&type);
+  } else {
+    const TypeInfo* type = TypeArgument(command.type, err);
+    if (!type) return kExitUsage;
+    types.push_back(type);
+  }
+  const TypeInfo& type = *types.front();
+  // Fields that make no sense for the type are refused, not ignored.
+  const ItemFields& f = command.fields;
+  auto refuse = [&](bool given, const char* option, const char* types_text) {
+    if (given) err << "zelsync store: " << option << " applies to " << types_text << " only\n";
+    return given;
+  };
+  if (command.action == "add" || command.action == "edit") {
+    bool contact = type.code == 2, calendar = type.code == 3, note = type.code == 1, mail = type.code == 0;
+    if (refuse(!contact && f.name, "--name", "contacts") || refuse(!contact && f.phone, "--phone", "contacts") ||
+        refuse(!contact && f.email, "--email", "contacts") ||
+        refuse(!calendar && f.summary, "--summary", "calendar") || refuse(!calendar && f.start, "--start", "calendar") ||
+        refuse(!calendar && f.end, "--end", "calendar") || refuse(!calendar && f.location, "--location", "calendar") ||
+        refuse(!note && !mail && f.text, "--text", "notes and mail") ||
+        refuse(!mail && (f.from || f.to || f.subject), "--from/--to/--subject", "mail") ||
+        refuse(!mail && !command.attachments.empty(), "--attach", "mail") ||
+        refuse(command.action == "edit" && mail && (f.from || f.to || f.text || !command.attachments.empty()),
+               "editing --from/--to/--text/--attach", "new mail (edit a mail's --subject, or replace it with --file)")) {
+      return kExitUsage;
+    }
+  }
+  std::string error;
+  if (command.action == "list") {
+    json doc = json::array();
+    std::vector<std::vector<std::string>> rows{{"type", "ID", "summary"}};
+    for (const TypeInfo* t : types) {
+      for (const StoreItem& item : store.List(t->code)) {
+        rows.push_back({t->name, item.id, item.summary});
+        doc.push_back({{"type", t->name}, {"id", item.id}, {"summary", item.summary}, {"file", PathToUtf8(item.path)}});
+      }
+    }
+    if (command.json) {
+      out << doc.dump(2, ' ', false, json::error_handler_t::replace) << "\n";
+    } else {
+      out << "store " << PathToUtf8(store.root()) << "\n";
+      if (rows.size() == 1) out << "  no items\n";
+      else out << RenderTable(rows);
+    }
+    return kExitOk;
+  }
+  if (command.action == "show") {
+    std::optional<StoreItem> item = store.Get(type.code, command.id);
+    if (!item) {
+      err << "zelsync store show: no " << type.name << " with the ID " << command.id << " in " << PathToUtf8(store.root()) << "\n";
+      return kExitFailed;
+    }
+    Bytes bytes;
+    std::ifstream in(item->path, std::ios::binary);
+    out << "# " << PathToUtf8(item->path) << "\n" << in.rdbuf();
+    return kExitOk;
+  }
+  std::optional<fs::path> file;
+  if (command.file) file = PathFromUtf8(*command.file);
+  ItemFields fields = command.fields;
+  for (const std::string& attachment : command.attachments) fields.attachments.push_back(PathFromUtf8(attachment));
+  if (command.action == "add") {
+    std::string id;
+    if (!store.Add(type.code, fields, file, &id, &error)) {
+      err << "zelsync store add: " << error << "\n";
+      return kExitFailed;
+    }
+    out << id << "\n";
+    return kExitOk;
+  }
+  if (command.action == "edit") {
+    if (!store.Edit(type.code, command.id, fields, file, &error)) {
+      err << "zelsync store edit: " << error << "\n";
+      return kExitFailed;
+    }
+    return kExitOk;
+  }
+  if (!store.Delete(type.code, command.id, &error)) {
+    err << "zelsync store delete: " << error << "\n";
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int Main(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
+  CLI::App app{
+      "zelsync: the command-line host of the zelsync library. It loads the library at run time, as the\n"
+      "synchronisation service does, and plays the service between a simulated phone and the PC.",
+      "zelsync"};
+  app.require_subcommand(1);
+  app.fallthrough();
+  std::string library_path;
+  app.add_option("--library", library_path,
+                 std::string("the library to load (default: ") + LibraryFileName() +
+                     " next to this program, else the one it was built with)");
+
+  // sync
+  SyncCommand sync;
+  int interrupt_after = 0;
+  CLI::App* sync_app = app.add_subcommand(
+      "sync", "Run one whole session between a simulated phone and the PC through the library.\n"
+              "The phone is a folder: contacts/*.vcf, calendar/*.vcs|*.ics, notes/*.vnt, inbox/*.vmg and its\n"
+              "state file phone.json (made by the first session). Edit, add or remove its files to change the\n"
+              "phone. Exit status: 0 when everything moved, 1 when the session or an object failed.");
+  sync_app->add_option("road", sync.road, "irmc or syncml")->required()->check(CLI::IsMember({"irmc", "syncml"}));
+  sync_app->add_option("--device", sync.device, "the phone's folder (made when missing)")->required();
+  sync_app->add_flag("--dry-run", sync.dry_run,
+                     "report what would move, from the phone's folder and the library's files; change nothing");
+  CLI::Option* interrupt = sync_app->add_option(
+      "--interrupt-after", interrupt_after, "SyncML: drop the link after N objects have moved; the session is rolled back");
+  interrupt->check(CLI::PositiveNumber);
+  sync_app->add_option("--device-id", sync.device_id, "IrMC device ID of a new phone (default: random)");
+  sync_app->add_option("--address", sync.address, "SyncML device address of a new phone, 12 hex digits (default: random)");
+  sync_app->add_flag("--json", sync.json, "print the report as JSON");
+  sync_app->add_flag("-v,--verbose", sync.verbose, "list every object moved");
+
+  // inspect
+  InspectOptions inspect;
+  std::string inspect_type;
+  CLI::App* inspect_app = app.add_subcommand(
+      "inspect", "Decode bookkeeping files: device record databases, modification logs, SyncML databases with\n"
+                 "their anchor header, the new-records file. With no FILE, every file of the library's sync\n"
+                 "folder. Exit status 1 when a file is missing, of unknown kind or damaged.");
+  inspect_app->add_option("FILE", inspect.paths, "files or folders to decode");
+  inspect_app->add_option("--type", inspect_type, "the kind of file, when its name does not tell")
+      ->check(CLI::IsMember({"device-db", "irmc-log", "syncml-db", "syncml-log", "new-records"}));
+  inspect_app->add_flag("--json", inspect.json, "print JSON instead of tables");
+
+  // store
+  CLI::App* store_app = app.add_subcommand(
+      "store", "Look at and change the local item store (Linux): contacts, calendar, notes, mail (the Inbox).\n"
+               "The next session's change scanner finds the changes.");
+  store_app->require_subcommand(1);
+  StoreCommand store;
+  auto add_fields = [&](CLI::App* sub) {
+    sub->add_option("--file", store.file, "take the whole item from this file (vCard, iCalendar, text, message)");
+    sub->add_option("--name", store.fields.name, "contact: full name");
+    sub->add_option("--phone", store.fields.phone, "contact: phone number");
+    sub->add_option("--email", store.fields.email, "contact: e-mail address");
+    sub->add_option("--summary", store.fields.summary, "calendar: title");
+    sub->add_option("--start", store.fields.start, "calendar: start, YYYYMMDDTHHMMSS");
+    sub->add_option("--end", store.fields.end, "calendar: end, YYYYMMDDTHHMMSS");
+    sub->add_option("--location", store.fields.location, "calendar: place");
+    sub->add_option("--text", store.fields.text, "note: the text; mail: the body");
+    sub->add_option("--from", store.fields.from, "mail: sender");
+    sub->add_option("--to", store.fields.to, "mail: recipient");
+    sub->add_option("--subject", store.fields.subject, "mail: subject");
+    sub->add_option("--attach", store.attachments, "mail: attach this file (repeatable)");
+  };
+  CLI::App* store_list = store_app->add_subcommand("list", "List the items of one type, or of all");
+  store_list->add_option("TYPE", store.type, "contacts, calendar, notes or mail (default: all)");
+  store_list->add_flag("--json", store.json, "print JSON");
+  CLI::App* store_show = store_app->add_subcommand("show", "Print one item's file");
+  store_show->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
+  store_show->add_option("ID", store.id, "the item's ID (from store list)")->required();
+  CLI::App* store_add = store_app->add_subcommand("add", "Add an item; prints its ID");
+  store_add->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
+  add_fields(store_add);
+  CLI::App* store_edit = store_app->add_subcommand("edit", "Change fields of an item, or replace it with --file");
+  store_edit->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
+  store_edit->add_option("ID", store.id, "the item's ID")->required();
+  add_fields(store_edit);
+  CLI::App* store_delete = store_app->add_subcommand("delete", "Delete an item");
+  store_delete->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
+  store_delete->add_option("ID", store.id, "the item's ID")->required();
+
+  // phone
+  std::string phone_device;
+  bool phone_json = false;
+  CLI::App* phone_app = app.add_subcommand("phone", "Show a simulated phone's objects and its changes since the last session");
+  phone_app->add_option("--device", phone_device, "the phone's folder")->required();
+  phone_app->add_flag("--json", phone_json, "print JSON");
+
+  // demo
+  DemoCommand demo;
+  CLI::App* demo_app = app.add_subcommand(
+      "demo", "In a fresh temporary folder: make a small store and two simulated phones, run an IrMC and a\n"
+              "SyncML session, change something on each side, run them again, and show what moved.");
+  demo_app->add_option("--folder", demo.folder, "work in this (new or empty) folder instead, and keep it");
+  demo_app->add_flag("--keep", demo.keep, "keep the temporary folder");
+
+  std::vector<const char*> argv;
+  for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+  try {
+    app.parse(static_cast<int>(argv.size()), argv.data());
+  } catch (const CLI::ParseError& e) {
+    return app.exit(e, out, err) == 0 ? kExitOk : kExitUsage;
+  }
+
+  try {
+    if (sync_app->parsed()) {
+      if (interrupt->count()) sync.interrupt_after = interrupt_after;
+      return RunSync(sync, library_path, out, err);
+    }
+    if (inspect_app->parsed()) {
+      if (!inspect_type.empty()) inspect.kind = ParseFileKind(inspect_type);
+      return RunInspect(inspect, out, err);
+    }
+    if (store_app->parsed()) {
+      for (CLI::App* sub : {store_list, store_show, store_add, store_edit, store_delete})
+        if (sub->parsed()) store.action = sub->get_name();
+      return RunStore(store, out, err);
+    }
+    if (phone_app->parsed()) return RunPhoneShow(phone_device, phone_json, out, err);
+    if (demo_app->parsed()) return RunDemo(demo, library_path, out, err);
+  } catch (const std::exception& e) {
+    err << "zelsync: " << e.what() << "\n";
+    return kExitFailed;
+  }
+  return kExitUsage;
+}
+
+}  // namespace zelsync_tool

@@ -1,0 +1,47 @@
+#include "file_util.h"
+
+#include <fstream>
+
+namespace zelsync_tool {
+namespace fs = std::filesystem;
+
+bool ReadWholeFile(const fs::path& path, Bytes* bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return !in.bad();
+}
+
+bool WriteFileReplacing(const fs::path& path, const Bytes& bytes) {
+  // A name starting with "." is a scratch file to the store and the phone.
+  fs::path name(".");
+  name += path.filename();
+  name += ".tmp";
+  const fs::path scratch = path.parent_path() / name;
+  {
+    std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
+    if (!out) return false;
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.flush();
+    if (!out) {
+      out.close();
+      std::error_code ignored;
+      fs::remove(scratch, ignored);
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(scratch, path, ec);
+  if (ec) {
+    fs::remove(scratch, ec);
+    return false;
+  }
+  return true;
+}
+
+bool CopyWholeFile(const fs::path& from, const fs::path& to) {
+  Bytes bytes;
+  return ReadWholeFile(from, &bytes) && WriteFileReplacing(to, bytes);
+}
+
+}  // namespace zelsync_tool

@@ -1,0 +1,374 @@
+#include "phone.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+
+#include <nlohmann/json.hpp>
+
+#include "file_util.h"
+#include "object_types.h"
+#include "text.h"
+
+namespace zelsync_tool {
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+constexpr int kStateVersion = 1;
+
+std::string Extension(const fs::path& path) { return AsciiLower(PathToUtf8(path.extension())); }
+
+bool ValidLuid(const std::string& luid) {
+  // A LUID travels in the interface's 260-unit strings.
+  return !luid.empty() && Utf8ToUtf16(luid).size() < 260 && luid.find('\0') == std::string::npos;
+}
+
+// A relative path inside the phone folder: no root, no "..".
+bool ValidRelative(const std::string& file) {
+  if (file.empty() || file[0] == '/' || file[0] == '\\' || file.find(':') != std::string::npos)
+    return false;
+  for (const auto& part : fs::path(file)) {
+    if (part == "..") return false;
+  }
+  return true;
+}
+}  // namespace
+
+const char* ChangeKindName(ChangeKind kind) {
+  switch (kind) {
+    case ChangeKind::kNew: return "new";
+    case ChangeKind::kChanged: return "changed";
+    case ChangeKind::kDeleted: return "deleted";
+  }
+  return "?";
+}
+
+bool Phone::Open(const fs::path& folder, Phone* phone, std::string* error) {
+  *phone = Phone();
+  phone->folder_ = folder;
+  const fs::path state = phone->StatePath();
+  const std::string shown = PathToUtf8(state);
+  std::error_code ec;
+  if (fs::exists(folder, ec) && !fs::is_directory(folder, ec)) {
+    *error = PathToUtf8(folder) + ": not a folder";
+    return false;
+  }
+  if (!fs::exists(state, ec)) return true;  // a new phone
+  Bytes bytes;
+  if (!ReadWholeFile(state, &bytes)) {
+    *error = shown + ": cannot read the phone's state file";
+    return false;
+  }
+  json doc = json::parse(bytes.begin(), bytes.end(), nullptr, false);
+  auto bad = [&](const std::string& why) {
+    *error = shown + ": not a valid phone state file (" + why + ")";
+    return false;
+  };
+  if (doc.is_discarded() || !doc.is_object()) return bad("not JSON");
+  if (doc.value("zelsync_phone", 0) != kStateVersion) return bad("no \"zelsync_phone\": 1");
+  try {
+    phone->is_new_ = false;
+    phone->road = doc.value("road", "");
+    if (!phone->road.empty() && phone->road != "irmc" && phone->road != "syncml")
+      return bad("road \"" + phone->road + "\"");
+    phone->device_id = doc.value("device_id", "");
+    phone->address = doc.value("address", "");
+    phone->next_luid_ = doc.value("next_luid", uint64_t{1});
+    if (doc.contains("change_counters")) {
+      for (const auto& [name, value] : doc["change_counters"].items()) {
+        if (!FindType(name)) return bad("change counter of unknown type \"" + name + "\"");
+        phone->change_counters[FindType(name)->name] = value.get<uint32_t>();
+      }
+    }
+    if (doc.contains("anchor") && !doc["anchor"].is_null()) {
+      PhoneAnchor anchor;
+      anchor.kind = doc["anchor"].value("kind", 1u);
+      anchor.time = doc["anchor"].value("time", "00000000T000000Z");
+      anchor.number = doc["anchor"].value("number", 0u);
+      if (Utf8ToUtf16(anchor.time).size() >= 20) return bad("anchor time too long");
+      phone->anchor = anchor;
+    }
+    for (const json& entry : doc.value("items", json::array())) {
+      PhoneItem item;
+      item.luid = entry.at("luid").get<std::string>();
+      const TypeInfo* type = FindType(entry.at("type").get<std::string>());
+      if (!type) return bad("item of unknown type");
+      item.type = type->code;
+      item.file = entry.at("file").get<std::string>();
+      if (entry.contains("hash") && !entry["hash"].is_null()) item.hash = entry["hash"].get<std::string>();
+      if (!ValidLuid(item.luid)) return bad("LUID \"" + item.luid + "\"");
+      if (!ValidRelative(item.file)) return bad("file name \"" + item.file + "\"");
+      if (phone->FindItem(item.type, item.luid)) return bad("LUID " + item.luid + " twice");
+      phone->items_.push_back(std::move(item));
+    }
+  } catch (const json::exception& e) {
+    return bad(e.what());
+  }
+  return true;
+}
+
+bool Phone::Save(std::string* error) const {
+  json doc;
+  doc["zelsync_phone"] = kStateVersion;
+  doc["road"] = road;
+  doc["device_id"] = device_id;
+  doc["address"] = address;
+  doc["next_luid"] = next_luid_;
+  json counters = json::object();
+  for (const auto& [name, value] : change_counters) counters[name] = value;
+  doc["change_counters"] = counters;
+  doc["anchor"] = anchor ? json{{"kind", anchor->kind}, {"time", anchor->time}, {"number", anchor->number}}
+                         : json(nullptr);
+  json items = json::array();
+  for (const PhoneItem& item : items_) {
+    items.push_back({{"luid", item.luid},
+                     {"type", TypeByCode(item.type).name},
+                     {"file", item.file},
+                     {"hash", item.hash ? json(*item.hash) : json(nullptr)}});
+  }
+  doc["items"] = items;
+  std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  std::error_code ec;
+  fs::create_directories(folder_, ec);
+  if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()))) {
+    *error = PathToUtf8(StatePath()) + ": cannot write the phone's state file";
+    return false;
+  }
+  return true;
+}
+
+const PhoneItem* Phone::FindItem(uint32_t type, const std::string& luid) const {
+  for (const PhoneItem& item : items_)
+    if (item.type == type && item.luid == luid) return &item;
+  return nullptr;
+}
+
+fs::path Phone::PathOf(const std::string& relative) const { return folder_ / PathFromUtf8(relative); }
+
+std::string Phone::HashFile(const fs::path& path) {
+  Bytes bytes;
+  if (!ReadWholeFile(path, &bytes)) return "";
+  uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 0x100000001b3ULL;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
+
+std::string Phone::NewLuid() {
+  std::string luid;
+  do {
+    luid = std::to_string(next_luid_++);
+  } while (std::any_of(items_.begin(), items_.end(),
+                       [&](const PhoneItem& item) { return item.luid == luid; }));
+  return luid;
+}
+
+void Phone::NoticeNewFiles(std::vector<std::string>* ignored) {
+  // A file made and removed again between two sessions never existed for
+  // the PC: forget it.
+  items_.erase(std::remove_if(items_.begin(), items_.end(),
+                              [&](const PhoneItem& item) {
+                                std::error_code ec;
+                                return !item.hash && !fs::exists(PathOf(item.file), ec);
+                              }),
+               items_.end());
+  for (const TypeInfo& type : ObjectTypes()) {
+    const fs::path dir = folder_ / type.folder;
+    std::error_code ec;
+    if (!fs::is_directory(dir, ec)) continue;
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+      std::error_code type_ec;
+      if (!entry.is_regular_file(type_ec)) continue;
+      std::string name = PathToUtf8(entry.path().filename());
+      if (name.empty() || name[0] == '.') continue;
+      names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    for (const std::string& name : names) {
+      const std::string relative = std::string(type.folder) + "/" + name;
+      bool known = std::any_of(items_.begin(), items_.end(),
+                               [&](const PhoneItem& item) { return item.file == relative; });
+      if (known) continue;
+      const std::string ext = Extension(PathFromUtf8(name));
+      if (std::find(type.extensions.begin(), type.extensions.end(), ext) == type.extensions.end()) {
+        if (ignored) ignored->push_back(relative);
+        continue;
+      }
+      PhoneItem item;
+      item.luid = NewLuid();
+      item.type = type.code;
+      item.file = relative;
+      items_.push_back(std::move(item));
+    }
+  }
+}
+
+std::vector<PhoneChange> Phone::PendingChanges() const {
+  std::vector<PhoneChange> changes;
+  for (const TypeInfo& type : ObjectTypes()) {
+    for (const PhoneItem& item : items_) {
+      if (item.type != type.code) continue;
+      std::error_code ec;
+      const bool present = fs::exists(PathOf(item.file), ec);
+      PhoneChange change{ChangeKind::kNew, item.type, item.luid, item.file};
+      if (!item.hash) {
+        if (!present) continue;
+        change.kind = ChangeKind::kNew;
+      } else if (!present) {
+        change.kind = ChangeKind::kDeleted;
+      } else if (HashFile(PathOf(item.file)) != *item.hash) {
+        change.kind = ChangeKind::kChanged;
+      } else {
+        continue;
+      }
+      changes.push_back(std::move(change));
+    }
+  }
+  return changes;
+}
+
+std::string Phone::FreeFileName(const std::string& folder, const std::string& stem,
+                                const std::string& extension) const {
+  for (int n = 0;; ++n) {
+    std::string name = folder + "/" + stem + (n ? "-" + std::to_string(n) : "") + extension;
+    std::error_code ec;
+    bool used = fs::exists(PathOf(name), ec) ||
+                std::any_of(items_.begin(), items_.end(),
+                            [&](const PhoneItem& item) { return item.file == name; });
+    if (!used) return name;
+  }
+}
+
+void Phone::Journal(const fs::path& path) {
+  if (!journaling_) return;
+  for (const JournalEntry& entry : journal_)
+    if (entry.path == path) return;
+  JournalEntry entry{path, std::nullopt};
+  std::error_code ec;
+  if (fs::exists(path, ec)) {
+    Bytes bytes;
+    if (ReadWholeFile(path, &bytes)) entry.original = std::move(bytes);
+  }
+  journal_.push_back(std::move(entry));
+}
+
+std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
+  const TypeInfo& info = TypeByCode(type);
+  std::string luid = NewLuid();
+  std::string ext = Extension(source);
+  if (ext.empty()) ext = info.extensions.front();
+  PhoneItem item;
+  item.luid = luid;
+  item.type = type;
+  item.file = FreeFileName(info.folder, luid, ext);
+  const fs::path target = PathOf(item.file);
+  std::error_code ec;
+  if (!fs::exists(target.parent_path(), ec)) {
+    fs::create_directories(target.parent_path(), ec);
+    if (journaling_) created_folders_.push_back(target.parent_path());
+  }
+  Journal(target);
+  if (!CopyWholeFile(source, target)) return "";
+  item.hash = HashFile(target);
+  items_.push_back(std::move(item));
+  return luid;
+}
+
+bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path& source,
+                          bool* had_own_change) {
+  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
+    return item.type == type && item.luid == luid;
+  });
+  if (it == items_.end()) return false;
+  const fs::path old_path = PathOf(it->file);
+  std::error_code ec;
+  const bool present = fs::exists(old_path, ec);
+  *had_own_change = !it->hash || !present || HashFile(old_path) != *it->hash;
+  std::string ext = Extension(source);
+  if (ext.empty()) ext = Extension(PathFromUtf8(it->file));
+  std::string file = it->file;
+  if (Extension(PathFromUtf8(file)) != ext) {
+    // vCalendar replaced by iCalendar (or the reverse): the file's name follows.
+    Journal(old_path);
+    fs::remove(old_path, ec);
+    const fs::path stem = PathFromUtf8(it->file).stem();
+    file = FreeFileName(TypeByCode(type).folder, PathToUtf8(stem), ext);
+  }
+  const fs::path target = PathOf(file);
+  fs::create_directories(target.parent_path(), ec);
+  Journal(target);
+  if (!CopyWholeFile(source, target)) return false;
+  it->file = file;
+  it->hash = HashFile(target);
+  return true;
+}
+
+bool Phone::ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_own_change) {
+  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
+    return item.type == type && item.luid == luid;
+  });
+  if (it == items_.end()) return false;
+  const fs::path path = PathOf(it->file);
+  std::error_code ec;
+  const bool present = fs::exists(path, ec);
+  *had_own_change = present && (!it->hash || HashFile(path) != *it->hash);
+  Journal(path);
+  fs::remove(path, ec);
+  items_.erase(it);
+  return true;
+}
+
+void Phone::MarkDelivered(const PhoneChange& change) {
+  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
+    return item.type == change.type && item.luid == change.luid;
+  });
+  if (it == items_.end()) return;
+  if (change.kind == ChangeKind::kDeleted) {
+    items_.erase(it);
+  } else {
+    it->hash = HashFile(PathOf(it->file));
+  }
+}
+
+void Phone::BeginJournal() {
+  journaling_ = true;
+  journal_.clear();
+  created_folders_.clear();
+  snapshot_ = Snapshot{road, device_id, address, change_counters, anchor, next_luid_, items_};
+}
+
+void Phone::UndoJournal() {
+  for (auto it = journal_.rbegin(); it != journal_.rend(); ++it) {
+    std::error_code ec;
+    if (it->original) {
+      WriteFileReplacing(it->path, *it->original);
+    } else {
+      fs::remove(it->path, ec);
+    }
+  }
+  for (auto it = created_folders_.rbegin(); it != created_folders_.rend(); ++it) {
+    std::error_code ec;
+    fs::remove(*it, ec);  // only when empty
+  }
+  if (snapshot_) {
+    road = snapshot_->road;
+    device_id = snapshot_->device_id;
+    address = snapshot_->address;
+    change_counters = snapshot_->change_counters;
+    anchor = snapshot_->anchor;
+    next_luid_ = snapshot_->next_luid;
+    items_ = snapshot_->items;
+  }
+  journal_.clear();
+  created_folders_.clear();
+  journaling_ = false;
+}
+
+}  // namespace zelsync_tool

@@ -1,0 +1,136 @@
+// The simulated phone: a folder of vObject files, one sub-folder per object
+// type, and a small state file ("phone.json") that holds what a phone keeps
+// about its sync partner: the LUID it gave each object, what each object
+// looked like at the end of the last session (a content hash), its IrMC
+// change counters and its last SyncML anchor.
+//
+// The phone's own changes since the last session follow from comparing the
+// folder with the state file: a file without a LUID is a creation (it gets
+// a LUID when the phone first notices it), a file whose content differs
+// from its hash is a change, a LUID whose file is gone is a deletion.
+// Editing the folder by hand is therefore how a person changes the phone.
+#ifndef ZELSYNC_TOOL_PHONE_H
+#define ZELSYNC_TOOL_PHONE_H
+
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bookkeeping_files.h"
+
+namespace zelsync_tool {
+
+constexpr const char kPhoneStateFile[] = "phone.json";
+
+struct PhoneItem {
+  std::string luid;
+  uint32_t type = 0;
+  std::string file;                 // relative to the phone folder, '/'-separated
+  std::optional<std::string> hash;  // content at the last session; none: not yet sent
+};
+
+enum class ChangeKind { kNew, kChanged, kDeleted };
+const char* ChangeKindName(ChangeKind kind);
+
+struct PhoneChange {
+  ChangeKind kind = ChangeKind::kNew;
+  uint32_t type = 0;
+  std::string luid;
+  std::string file;
+};
+
+struct PhoneAnchor {
+  uint32_t kind = 1;
+  std::string time = "00000000T000000Z";
+  uint32_t number = 0;
+  bool operator==(const PhoneAnchor& other) const {
+    return kind == other.kind && time == other.time && number == other.number;
+  }
+};
+
+class Phone {
+ public:
+  // Opens the phone in `folder`: reads its state file, or starts a new
+  // phone (nothing is written until Save) when there is none. False, with
+  // a message naming the file, when the state file cannot be read or
+  // parsed.
+  static bool Open(const std::filesystem::path& folder, Phone* phone, std::string* error);
+  // Writes the state file (through a scratch file renamed over it).
+  bool Save(std::string* error) const;
+
+  const std::filesystem::path& folder() const { return folder_; }
+  std::filesystem::path StatePath() const { return folder_ / kPhoneStateFile; }
+  bool is_new() const { return is_new_; }
+
+  // Identity, fixed when the phone first syncs.
+  std::string road;        // "", "irmc" or "syncml"
+  std::string device_id;   // IrMC device ID
+  std::string address;     // SyncML device address, 12 lower-case hex digits
+  std::map<std::string, uint32_t> change_counters;  // IrMC, per type name
+  std::optional<PhoneAnchor> anchor;                 // SyncML, the last one agreed
+
+  const std::vector<PhoneItem>& items() const { return items_; }
+  const PhoneItem* FindItem(uint32_t type, const std::string& luid) const;
+
+  // Gives a LUID to each file of the type folders that has none yet. Files
+  // whose extension does not fit their folder are listed in *ignored.
+  void NoticeNewFiles(std::vector<std::string>* ignored = nullptr);
+  // The phone's changes since the last session, per the folder's content.
+  std::vector<PhoneChange> PendingChanges() const;
+
+  // Objects from the PC. Each records the object as it now stands on the
+  // phone; *had_own_change tells whether the phone's own pending change of
+  // that object was overridden.
+  std::string ReceiveNew(uint32_t type, const std::filesystem::path& source);
+  // Replaces the object of `luid`; false when the phone has no such object.
+  bool ReceiveChange(uint32_t type, const std::string& luid, const std::filesystem::path& source,
+                     bool* had_own_change);
+  // Deletes the object of `luid`; false when the phone has no such object.
+  bool ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_own_change);
+
+  // The phone's change reached the PC: the object now counts as in step.
+  void MarkDelivered(const PhoneChange& change);
+
+  // Records the folder's files before the phone changes them, so that an
+  // interrupted session can be undone.
+  void BeginJournal();
+  // Puts back every file the phone changed since BeginJournal, and the state.
+  void UndoJournal();
+
+  static std::string HashFile(const std::filesystem::path& path);
+  std::filesystem::path PathOf(const std::string& relative) const;
+
+ private:
+  void Journal(const std::filesystem::path& path);
+  std::string NewLuid();
+  std::string FreeFileName(const std::string& folder, const std::string& stem,
+                           const std::string& extension) const;
+
+  std::filesystem::path folder_;
+  bool is_new_ = true;
+  uint64_t next_luid_ = 1;
+  std::vector<PhoneItem> items_;
+
+  struct JournalEntry {
+    std::filesystem::path path;
+    std::optional<Bytes> original;  // none: the file did not exist
+  };
+  bool journaling_ = false;
+  std::vector<JournalEntry> journal_;
+  std::vector<std::filesystem::path> created_folders_;
+  struct Snapshot {
+    std::string road, device_id, address;
+    std::map<std::string, uint32_t> change_counters;
+    std::optional<PhoneAnchor> anchor;
+    uint64_t next_luid;
+    std::vector<PhoneItem> items;
+  };
+  std::optional<Snapshot> snapshot_;
+};
+
+}  // namespace zelsync_tool
+
+#endif  // ZELSYNC_TOOL_PHONE_H
