@@ -56,8 +56,13 @@ IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
       continue;
     }
     if (stack.empty()) continue;
-    std::string value = DecodedText(p);
+    std::string value = UnescapeText(DecodedText(p));
     if (Trim(value).empty()) continue;  // an empty value carries nothing
+    // The converter reads text values in iCalendar's escaping.
+    if (p.name == "SUMMARY" || p.name == "DESCRIPTION" || p.name == "LOCATION" || p.name == "COMMENT" ||
+        p.name.compare(0, 2, "X-") == 0) {
+      value = EscapeText(value);
+    }
     VObject* property = addProp(stack.back(), p.name.c_str());
     setVObjectUStringZValue_(property, fakeUnicode(value.c_str(), nullptr));
     for (const VersitParam& param : p.params) {
@@ -372,13 +377,13 @@ bool VCalendarText(icalcomponent* calendar, std::string* text) {
       case ICAL_SEQUENCE_PROPERTY:
         break;  // written above, or bookkeeping of the iCalendar file
       case ICAL_SUMMARY_PROPERTY:
-        out += VersitLine21("SUMMARY", Text(p));
+        out += VersitLine21("SUMMARY", EscapeText21(Text(p)));
         break;
       case ICAL_DESCRIPTION_PROPERTY:
-        out += VersitLine21("DESCRIPTION", Text(p));
+        out += VersitLine21("DESCRIPTION", EscapeText21(Text(p)));
         break;
       case ICAL_LOCATION_PROPERTY:
-        out += VersitLine21("LOCATION", Text(p));
+        out += VersitLine21("LOCATION", EscapeText21(Text(p)));
         break;
       case ICAL_UID_PROPERTY:
         out += VersitLine21("UID", Text(p));
@@ -425,7 +430,7 @@ bool VCalendarText(icalcomponent* calendar, std::string* text) {
         const char* name = icalproperty_get_x_name(p);
         if (!name || std::string(name).compare(0, 6, "X-LIC-") == 0) break;
         if (std::string(name) == "X-BLUETOOTH-ALLDAYEVENT") break;
-        out += VersitLine21(name, Text(p));
+        out += VersitLine21(name, EscapeText21(Text(p)));
         break;
       }
       default:

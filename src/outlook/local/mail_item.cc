@@ -371,6 +371,8 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
     if (!Load()) return false;
     GMimeTextPart* part = g_mime_text_part_new_with_subtype("html");
     g_mime_text_part_set_text(part, Utf16ToUtf8(value).c_str());
+    // Base64 keeps the text exactly, a missing final line break included.
+    g_mime_part_set_content_encoding(GMIME_PART(part), GMIME_CONTENT_ENCODING_BASE64);
     body_ = GRef<GMimeObject>(GMIME_OBJECT(part));
     content_dirty_ = true;
     return true;

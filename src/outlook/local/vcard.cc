@@ -189,16 +189,12 @@ std::string VCardAs21(const VCard& card) {
         std::string joined;
         std::vector<std::string> parts = SplitStructured(text);
         for (size_t i = 0; i < parts.size(); ++i) {
-          std::string part = UnescapeText(parts[i]);
           if (i) joined += ';';
-          for (char c : part) {
-            if (c == ';') joined += "\\;";
-            else joined += c;
-          }
+          joined += EscapeText21(UnescapeText(parts[i]));
         }
         text = joined;
       } else {
-        text = UnescapeText(text);
+        text = EscapeText21(UnescapeText(text));
       }
     }
     if (p.name == "TEL" && text.compare(0, 4, "tel:") == 0) text = text.substr(4);
@@ -206,14 +202,9 @@ std::string VCardAs21(const VCard& card) {
   }
   std::optional<std::string> full_name = VCardFullName(card);
   if (!Find(card, "N")) {
-    std::string family;
-    for (char c : full_name.value_or("")) {
-      if (c == ';') family += "\\;";
-      else family += c;
-    }
-    out += VersitLine21("N", family + ";;;;");
+    out += VersitLine21("N", EscapeText21(full_name.value_or("")) + ";;;;");
   }
-  if (!Find(card, "FN") && full_name) out += VersitLine21("FN", *full_name);
+  if (!Find(card, "FN") && full_name) out += VersitLine21("FN", EscapeText21(*full_name));
   out += "END:VCARD\r\n";
   return out;
 }

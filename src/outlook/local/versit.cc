@@ -280,6 +280,15 @@ std::string EscapeText(const std::string& text) {
   return out;
 }
 
+std::string EscapeText21(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\' || c == ';') out += '\\';
+    out += c;
+  }
+  return out;
+}
+
 std::vector<std::string> SplitStructured(const std::string& value) {
   std::vector<std::string> parts(1);
   for (size_t i = 0; i < value.size(); ++i) {

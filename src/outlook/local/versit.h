@@ -56,6 +56,10 @@ std::string UnescapeText(const std::string& value);
 // Escapes text for vCard 3.0 and iCalendar values.
 std::string EscapeText(const std::string& text);
 
+// Escapes text for a vCard 2.1 or vCalendar 1.0 value: backslash and ';'
+// (the reader undoes the same escapes).
+std::string EscapeText21(const std::string& text);
+
 // Splits a structured value on ';' that is not escaped; the parts keep
 // their escapes.
 std::vector<std::string> SplitStructured(const std::string& value);
