@@ -468,8 +468,15 @@ void Driver::Run() {
   }
   if (syncml()) {
     RunSyncML();
-  } else {
+    return;
+  }
+  try {
     RunIrmc();
+  } catch (const LinkDropped&) {
+    // IrMC has no rollback: what moved stays moved, and the counters of the
+    // unfinished databases are not stored.
+    report_.interrupted = true;
+    report_.completed = false;
   }
 }
 

@@ -1,0 +1,188 @@
+// The host's decoders of the bookkeeping files and its text helpers.
+#include <gtest/gtest.h>
+
+#include "bookkeeping_files.h"
+#include "inspect.h"
+#include "support/scratch.h"
+#include "text.h"
+
+namespace zelsync_tool {
+namespace {
+
+using zelsync::testing::Concat;
+using zelsync::testing::DeviceRecordBytes;
+using zelsync::testing::LogRecordBytes;
+using zelsync::testing::PutField;
+using zelsync::testing::PutU32;
+using zelsync::testing::SyncMLLogRecordBytes;
+
+Bytes Anchor(uint32_t kind, const std::u16string& time, uint32_t number) {
+  Bytes out;
+  PutU32(&out, kind);
+  PutField(&out, time, 20);
+  PutU32(&out, number);
+  return out;
+}
+
+Bytes Counter(uint32_t value) {
+  Bytes out;
+  PutU32(&out, value);
+  return out;
+}
+
+Bytes Filler(size_t size) { return Bytes(size, 0xAB); }
+
+struct DecodeCase {
+  const char* name;
+  FileKind kind;
+  Bytes bytes;
+  size_t records;
+  uint64_t fragment;
+  size_t damage;
+};
+
+class DecodeTest : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodeTest, RecordsFragmentsAndDamage) {
+  const DecodeCase& c = GetParam();
+  DecodedFile file = DecodeBookkeepingFile(c.kind, c.bytes);
+  EXPECT_EQ(file.records.size(), c.records);
+  EXPECT_EQ(file.fragment_size, c.fragment);
+  EXPECT_EQ(file.damage.size(), c.damage);
+  for (size_t i = 0; i < file.records.size(); ++i) EXPECT_EQ(file.records[i].index, i + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, DecodeTest,
+    ::testing::Values(
+        DecodeCase{"EmptyDatabase", FileKind::kDeviceDatabase, Bytes{}, 0, 0, 1},
+        DecodeCase{"CounterOnly", FileKind::kDeviceDatabase, Counter(3), 0, 0, 0},
+        DecodeCase{"ShortCounter", FileKind::kDeviceDatabase, Bytes{1, 2}, 0, 2, 1},
+        DecodeCase{"TwoRecords", FileKind::kDeviceDatabase,
+                   Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), DeviceRecordBytes(3, u"E2", u"UNDEFINED")}),
+                   2, 0, 0},
+        DecodeCase{"RecordAndFragment", FileKind::kDeviceDatabase,
+                   Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100, 1},
+        DecodeCase{"ShortAnchor", FileKind::kSyncMLDatabase, Filler(47), 0, 47, 1},
+        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, Anchor(1, u"20260101T000000Z", 0), 0, 0, 0},
+        DecodeCase{"AnchorRecordFragment", FileKind::kSyncMLDatabase,
+                   Concat({Anchor(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}), 1, 1043, 1},
+        DecodeCase{"EmptyLog", FileKind::kIrmcLog, Bytes{}, 0, 0, 0},
+        DecodeCase{"LogOf600Bytes", FileKind::kIrmcLog, Concat({LogRecordBytes(0, 0, u"E"), Filler(72)}), 1, 72, 1},
+        DecodeCase{"SyncMLLog", FileKind::kSyncMLLog,
+                   Concat({SyncMLLogRecordBytes(2, 0, u"A"), SyncMLLogRecordBytes(2, 2, u"B")}), 2, 0, 0},
+        DecodeCase{"SyncMLLogRead528", FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1},
+        DecodeCase{"NewRecords", FileKind::kNewRecords,
+                   Concat({Counter(2), [] { Bytes b; PutField(&b, u"L7"); return b; }()}), 1, 0, 0}),
+    [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
+
+TEST(DecodeFields, ValuesOfEachFile) {
+  DecodedFile db = DecodeBookkeepingFile(
+      FileKind::kDeviceDatabase, Concat({Counter(7), DeviceRecordBytes(3, u"entr\u00e9e", u"UNDEFINED")}));
+  ASSERT_EQ(db.records.size(), 1u);
+  EXPECT_EQ(*db.change_counter, 7u);
+  EXPECT_EQ(db.records[0].offset, 4u);
+  EXPECT_EQ(db.records[0].type, 3u);
+  EXPECT_EQ(db.records[0].entry_id->text, "entr\xc3\xa9" "e");
+  EXPECT_EQ(db.records[0].luid->text, "UNDEFINED");
+
+  DecodedFile syncml = DecodeBookkeepingFile(
+      FileKind::kSyncMLDatabase, Concat({Anchor(1, u"20260301T101500Z", 44), DeviceRecordBytes(1, u"N1", u"5")}));
+  EXPECT_EQ(syncml.anchor->kind, 1u);
+  EXPECT_EQ(syncml.anchor->time.text, "20260301T101500Z");
+  EXPECT_EQ(syncml.anchor->number, 44u);
+  EXPECT_EQ(syncml.records[0].offset, 48u);
+
+  DecodedFile log = DecodeBookkeepingFile(FileKind::kSyncMLLog, SyncMLLogRecordBytes(0, 2, u"M", u"20250102T030405Z", 9));
+  EXPECT_EQ(*log.records[0].kind, 2u);
+  EXPECT_EQ(log.records[0].change_time->text, "20250102T030405Z");
+  EXPECT_EQ(*log.records[0].change_number, 9u);
+  EXPECT_EQ(LogKindName(0), "modified");
+  EXPECT_EQ(LogKindName(1), "deleted");
+  EXPECT_EQ(LogKindName(2), "deleted (hard)");
+  EXPECT_EQ(LogKindName(3), "deleted");
+}
+
+TEST(DecodeFields, UnterminatedStringsAndOddValuesAreReported) {
+  Bytes record;
+  PutU32(&record, 9);  // no such object type
+  PutField(&record, u"E");
+  PutField(&record, std::u16string(260, u'x'));  // fills the field: no terminator
+  DecodedFile file = DecodeBookkeepingFile(FileKind::kDeviceDatabase, Concat({Counter(0), record}));
+  ASSERT_EQ(file.records.size(), 1u);
+  EXPECT_FALSE(file.records[0].luid->terminated);
+  EXPECT_EQ(file.records[0].luid->text.size(), 260u);
+  ASSERT_EQ(file.damage.size(), 1u);
+  EXPECT_NE(file.damage[0].find("LUID"), std::string::npos);
+  ASSERT_EQ(file.notes.size(), 1u);
+  EXPECT_NE(file.notes[0].find("object type 9"), std::string::npos);
+
+  DecodedFile anchor = DecodeBookkeepingFile(FileKind::kSyncMLDatabase, Anchor(1, u"yesterday", 0));
+  EXPECT_TRUE(anchor.damage.empty());
+  EXPECT_EQ(anchor.notes.size(), 1u);
+  // A numeric anchor's time field is not in use: nothing to note.
+  EXPECT_TRUE(DecodeBookkeepingFile(FileKind::kSyncMLDatabase, Anchor(0, u"", 5)).notes.empty());
+}
+
+TEST(FileKinds, FromNamesAndSizes) {
+  struct Case {
+    const char* name;
+    std::optional<FileKind> kind;
+  } cases[] = {
+      {"dev1_pb.DAT", FileKind::kDeviceDatabase},
+      {"TEMP.DAT", FileKind::kDeviceDatabase},
+      {"SyncModificationLog.DAT", FileKind::kIrmcLog},
+      {"tempmodify.dat", FileKind::kIrmcLog},
+      {"0002a1b2c3d4_SyncMLDB.DAT", FileKind::kSyncMLDatabase},
+      {"0002a1b2c3d4_SyncMLDB_Temp.DAT", FileKind::kSyncMLDatabase},
+      {"SyncMLModificationLog.DAT", FileKind::kSyncMLLog},
+      {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog},
+      {"SyncMLTempNewDBRecords.DAT", FileKind::kNewRecords},
+      {"notes.txt", std::nullopt},
+      {"plain.DAT", std::nullopt},
+  };
+  for (const Case& c : cases) EXPECT_EQ(KindFromFileName(c.name), c.kind) << c.name;
+
+  EXPECT_EQ(KindFromSize(4 + 2 * 1044), FileKind::kDeviceDatabase);
+  EXPECT_EQ(KindFromSize(48 + 1044), FileKind::kSyncMLDatabase);
+  EXPECT_EQ(KindFromSize(3 * 572), FileKind::kSyncMLLog);
+  EXPECT_EQ(KindFromSize(0), std::nullopt);  // every log fits
+  EXPECT_EQ(KindFromSize(5), std::nullopt);
+  for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
+                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+    EXPECT_EQ(ParseFileKind(FileKindName(kind)), kind);
+  }
+  EXPECT_TRUE(IsTimeStamp("20260101T000000Z"));
+  for (const char* bad : {"", "20260101T000000", "2026010AT000000Z", "20260101X000000Z", "20260101T000000ZZ"})
+    EXPECT_FALSE(IsTimeStamp(bad)) << bad;
+}
+
+TEST(InspectJson, DamagedFileRoundTrips) {
+  DecodedFile file = DecodeBookkeepingFile(FileKind::kIrmcLog, Concat({LogRecordBytes(2, 2, u"a\"b\\c"), Filler(5)}));
+  nlohmann::json doc = nlohmann::json::parse(DecodedFileToJson(file).dump());
+  EXPECT_EQ(doc["format"], "irmc-log");
+  EXPECT_EQ(doc["records"][0]["entry_id"], "a\"b\\c");
+  EXPECT_EQ(doc["records"][0]["kind_name"], "deleted (hard)");
+  EXPECT_EQ(doc["fragment"]["size"], 5);
+  EXPECT_EQ(doc["damage"].size(), 1u);
+  const std::string text = DecodedFileToText(file);
+  EXPECT_NE(text.find("damaged: a trailing fragment of 5 bytes"), std::string::npos) << text;
+}
+
+TEST(Text, Utf16AndUtf8) {
+  EXPECT_EQ(Utf16ToUtf8(u"a\u00e9\u20ac\U0001F600"), "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80");
+  EXPECT_EQ(Utf8ToUtf16("a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"), u"a\u00e9\u20ac\U0001F600");
+  // Lone surrogates and ill-formed UTF-8 become U+FFFD.
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800)) + u"x"), "\xef\xbf\xbdx");
+  struct {
+    const char* bytes;
+    const char16_t* expected;
+  } bad[] = {{"\xc3", u"\ufffd"},          {"\xc0\xaf", u"\ufffd\ufffd"},  // overlong
+             {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},                      // a surrogate
+             {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},            // past U+10FFFF
+             {"a\x80z", u"a\ufffdz"}};
+  for (const auto& c : bad) EXPECT_EQ(Utf8ToUtf16(c.bytes), c.expected) << c.bytes;
+}
+
+}  // namespace
+}  // namespace zelsync_tool
