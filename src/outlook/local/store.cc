@@ -29,12 +29,12 @@ int ObjectTypeOf(FolderKind folder) {
 
 bool StoreRoot(std::string* root) {
   const char* store = getenv("ZELSYNC_STORE");
+  WString data;
   if (store && store[0]) {
     *root = store;
-  } else if (const char* data = getenv("XDG_DATA_HOME"); data && data[0] == '/') {
-    *root = std::string(data) + "/zelsync";
-  } else if (const char* home = getenv("HOME"); home && home[0] == '/') {
-    *root = std::string(home) + "/.local/share/zelsync";
+  } else if (Env::Current().LocalAppDataFolder(&data)) {
+    // Beside the sync folder, in the same application-data folder.
+    *root = Utf16ToUtf8(data) + "/zelsync";
   } else {
     return false;
   }
