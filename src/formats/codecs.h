@@ -67,7 +67,7 @@ class Base64Decoder {
   void Finish(std::string* out);
 
  private:
-  uint32_t values_[4] = {0, 0, 0, 0};
+  uint32_t bits_ = 0;  // the values of the group so far, 6 bits each
   int count_ = 0;
 };
 

@@ -25,40 +25,44 @@ std::string QuotedPrintableEncode(std::string_view text) {
   text = UpToNul(text);
   std::string out;
   if (text.size() > (out.max_size() - 1) / 3) return out;
-  out.reserve(text.size() * 3);
+  // Sized once for the worst case and filled in place.
+  out.resize(text.size() * 3);
+  char* p = &out[0];
   for (unsigned char b : text) {
     if (b >= 0x21 && b <= 0x7E && b != '=') {
-      out.push_back(static_cast<char>(b));
+      *p++ = static_cast<char>(b);
     } else {
-      out.push_back('=');
-      out.push_back(kHexDigits[b >> 4]);
-      out.push_back(kHexDigits[b & 0x0F]);
+      *p++ = '=';
+      *p++ = kHexDigits[b >> 4];
+      *p++ = kHexDigits[b & 0x0F];
     }
   }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 
 std::string QuotedPrintableDecode(std::string_view text) {
   text = UpToNul(text);
-  std::string out;
-  out.reserve(text.size());
+  std::string out(text.size(), '\0');
+  char* p = &out[0];
   size_t i = 0;
   while (i < text.size()) {
     if (text[i] != '=' || i + 2 >= text.size()) {
-      out.push_back(text[i++]);
+      *p++ = text[i++];
       continue;
     }
     const char c = text[i + 1], d = text[i + 2];
     if (c == '\r' && d == '\n') {
       i += 3;  // soft line break
     } else if (HexValue(c) >= 0 && HexValue(d) >= 0) {
-      out.push_back(static_cast<char>(HexValue(c) * 16 + HexValue(d)));
+      *p++ = static_cast<char>(HexValue(c) * 16 + HexValue(d));
       i += 3;
     } else {
-      out.push_back(c);  // the "=" is dropped
+      *p++ = c;  // the "=" is dropped
       i += 2;
     }
   }
+  out.resize(static_cast<size_t>(p - out.data()));
   return out;
 }
 
