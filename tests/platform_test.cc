@@ -171,14 +171,16 @@ class PosixPlatformTest : public PlatformTest {
 };
 
 TEST_F(PosixPlatformTest, ApplicationDataFollowsXdgThenHome) {
-  variables_.Set("XDG_DATA_HOME", "/data/home/");
+  variables_.Set("XDG_DATA_HOME", (scratch_.path() / "data/home/").c_str());
   WString folder;
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
-  EXPECT_EQ(u"/data/home", folder);
+  EXPECT_EQ(scratch_.Wide("data/home"), folder);
   variables_.Set("XDG_DATA_HOME", "relative/path");
-  variables_.Set("HOME", "/home/ann");
+  variables_.Set("HOME", scratch_.path().c_str());
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
-  EXPECT_EQ(u"/home/ann/.local/share", folder);
+  EXPECT_EQ(scratch_.Wide(".local/share"), folder);
+  // Made on a fresh account, as the shell makes it on Windows.
+  EXPECT_TRUE(std::filesystem::is_directory(scratch_.path() / ".local/share"));
   variables_.Set("HOME", nullptr);
   EXPECT_FALSE(Real().LocalAppDataFolder(&folder));
   EXPECT_EQ(u"/", Real().FallbackRoot());

@@ -231,6 +231,14 @@ class PosixEnv : public Env {
       data = home + "/.local/share";
     }
     while (data.size() > 1 && data.back() == '/') data.pop_back();
+    // As the Windows shell does when asked to create the folder: every
+    // missing level is made (private to the user), so the library can make
+    // its own folder inside it on a fresh account.
+    for (size_t slash = data.find('/', 1);; slash = data.find('/', slash + 1)) {
+      const std::string level = data.substr(0, slash);
+      if (mkdir(level.c_str(), 0700) != 0 && errno != EEXIST) break;
+      if (slash == std::string::npos) break;
+    }
     *folder = Utf8ToUtf16(data);
     return true;
   }
