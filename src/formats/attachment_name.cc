@@ -49,5 +49,14 @@ bool SamePath(const WString& a, const WString& b) {
   return true;
 }
 
+RemoveWhenDone::~RemoveWhenDone() {
+  try {
+    Env::Current().RemoveFile(path_);
+  } catch (...) {
+    // Running out of memory while removing leaves the file; nothing may
+    // leave a destructor.
+  }
+}
+
 }  // namespace formats
 }  // namespace zelsync

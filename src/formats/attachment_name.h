@@ -1,6 +1,6 @@
-// The file name under which a mail attachment is saved in the temporary
-// folder. Names come from mails and from received files, so they are taken
-// apart before they reach a path.
+// Attachment files in the temporary folder: the file name an attachment is
+// saved under, and their removal. Names come from mails and from received
+// files, so they are taken apart before they reach a path.
 #ifndef ZELSYNC_FORMATS_ATTACHMENT_NAME_H
 #define ZELSYNC_FORMATS_ATTACHMENT_NAME_H
 
@@ -28,6 +28,20 @@ std::optional<WString> PathInFolder(const WString& folder, const WString& file_n
 // True when both paths name the same file as far as the text tells: equal
 // but for the case of ASCII letters, as Windows compares names.
 bool SamePath(const WString& a, const WString& b);
+
+// Removes the file `path` when it goes out of scope, on every path out of
+// the code that made it. Declared before the file is opened, so the file is
+// closed first.
+class RemoveWhenDone {
+ public:
+  explicit RemoveWhenDone(const WString& path) : path_(path) {}
+  ~RemoveWhenDone();
+  RemoveWhenDone(const RemoveWhenDone&) = delete;
+  RemoveWhenDone& operator=(const RemoveWhenDone&) = delete;
+
+ private:
+  const WString& path_;
+};
 
 }  // namespace formats
 }  // namespace zelsync

@@ -58,18 +58,14 @@ bool WritePart(File* out, outlook::Attachments& attachments, int32_t index, cons
   header += "\"" + *utf8_name + "\"\nContent-Transfer-Encoding:base64\n\n\n";
   if (header.size() >= kPartHeaderBufferSize) return false;
 
-  bool written = false;
-  if (attachment->SaveAsFile(*saved_path)) {
-    std::unique_ptr<File> saved = Env::Current().Open(*saved_path, OpenMode::kReadBinary, nullptr);
-    if (saved) {
-      Put(out, header);
-      PutEncodedFile(out, *saved);
-      written = true;
-    }
-  }
   // The saved copy has served its purpose once its data is in the vMessage.
-  Env::Current().RemoveFile(*saved_path);
-  return written;
+  RemoveWhenDone remove(*saved_path);
+  if (!attachment->SaveAsFile(*saved_path)) return false;
+  std::unique_ptr<File> saved = Env::Current().Open(*saved_path, OpenMode::kReadBinary, nullptr);
+  if (!saved) return false;
+  Put(out, header);
+  PutEncodedFile(out, *saved);
+  return true;
 }
 
 }  // namespace

@@ -82,11 +82,11 @@ void AddAttachment(outlook::Attachments& attachments, const std::string& name, s
   if (!file_name) return;
   const std::optional<WString> path = PathInFolder(folder, *file_name);
   if (!path) return;
+  RemoveWhenDone remove(*path);
   if (DecodeIntoFile(base64, *path)) {
     // The position is the length of the part's Base64 text.
     attachments.Add(*path, outlook::kAttachByValue, static_cast<int32_t>(base64.size()), *path);
   }
-  Env::Current().RemoveFile(*path);
 }
 
 void AddAttachments(std::string_view text, const std::string& separator, outlook::Attachments& attachments) {
