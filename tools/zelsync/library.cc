@@ -1,5 +1,9 @@
 #include "library.h"
 
+#ifndef _WIN32
+#include "outlook/local/change_scanner.h"
+#endif
+
 #include <cstring>
 
 #ifdef _WIN32
@@ -79,7 +83,9 @@ std::unique_ptr<Library> Library::Load(const fs::path& path, std::string* error)
   }
   ZELSYNC_TOOL_EXPORTS(ZELSYNC_TOOL_LOOKUP)
 #undef ZELSYNC_TOOL_LOOKUP
-  if (void* symbol = library->FindSymbol(kLocalStoreScanName)) Assign(&table.LocalStoreScan, symbol);
+#ifndef _WIN32
+  table.LocalStoreScan = [] { return zelsync::local::ScanStoreChanges().ok ? 1 : 0; };
+#endif
   return library;
 }
 

@@ -34,16 +34,14 @@ struct Exports {
   ZELSYNC_TOOL_EXPORTS(ZELSYNC_TOOL_DECLARE)
 #undef ZELSYNC_TOOL_DECLARE
 
-  // Helpers the Linux library may export besides the interface. Looked up
-  // by name and optional: null when the library does not offer them.
-  //   int LocalStoreScan(void): runs the local store's change scanner, which
-  //   appends the store's changes since its previous scan to the IrMC and
-  //   SyncML modification logs; 1 on success, 0 on failure.
+  // The local store's change scanner (Linux), the writer of the IrMC and
+  // SyncML modification logs: appends the store's changes since its
+  // previous scan; 1 on success, 0 on failure. It is not part of the
+  // library's interface but a component of its own, built into the host;
+  // null where there is none (Windows, where Outlook's own tracking writes
+  // the logs).
   int (*LocalStoreScan)(void) = nullptr;
 };
-
-// Names of the optional helpers, as looked up.
-constexpr const char kLocalStoreScanName[] = "LocalStoreScan";
 
 class Library {
  public:

@@ -459,11 +459,11 @@ void Driver::Run() {
   }
   if (lib_.LocalStoreScan) {
     if (lib_.LocalStoreScan() != 1) {
-      report_.errors.push_back("the local store's change scanner (LocalStoreScan) failed; nothing was moved");
+      report_.errors.push_back("the local store's change scanner failed; nothing was moved");
       return;
     }
   } else {
-    report_.notes.push_back("this library has no store change scanner (LocalStoreScan); "
+    report_.notes.push_back("no store change scanner on this platform; "
                             "PC changes travel as far as the modification logs record them");
   }
   if (syncml()) {
