@@ -138,16 +138,6 @@ TEST_F(FakeOutlookTest, MeetingRequestRefusesEveryQuery) {
   EXPECT_NE(nullptr, ItemAt(outlook::kFolderInbox, 2)->QueryMail());
 }
 
-TEST_F(FakeOutlookTest, NullEmptyAndSetStringsReadBackAsStored) {
-  OptString value = u"x";
-  ASSERT_TRUE(ItemAt(outlook::kFolderInbox, 2)->QueryMail()->SentOnBehalfOfName(&value));
-  EXPECT_EQ(std::nullopt, value);
-  ASSERT_TRUE(ItemAt(outlook::kFolderInbox, 3)->QueryMail()->SenderName(&value));
-  EXPECT_EQ(u"", value);
-  ASSERT_TRUE(ItemAt(outlook::kFolderInbox, 2)->QueryMail()->SenderName(&value));
-  EXPECT_EQ(u"Ann", value);
-}
-
 TEST_F(FakeOutlookTest, FailureRulesPickTheirCalls) {
   fake_.FailOn("Items.Item", WithArgs({"2"}));
   fake_.FailOn("*.EntryID", OnItem(u"C1"));
@@ -305,27 +295,6 @@ TEST_F(FakeOutlookTest, CreatedMailSavesIntoDraftsAndMovesUnderANewEntryId) {
   EXPECT_EQ(draft_id, saves[0].new_entry_id);
 }
 
-TEST_F(FakeOutlookTest, FailedSaveAndDeleteChangeNothing) {
-  fake_.FailOn("*.Save");
-  fake_.FailOn("*.Delete", OnItem(u"M1"));
-  std::shared_ptr<outlook::NoteItem> note = fake_.NewNote({.body = u"b"});
-  EXPECT_FALSE(note->Save());
-  OptString id;
-  ASSERT_TRUE(note->EntryID(&id));
-  EXPECT_EQ(std::nullopt, id);
-  EXPECT_EQ(std::vector<WString>{u"N1"}, fake_.EntryIds(outlook::kFolderNotes));
-
-  EXPECT_FALSE(fake_.GetMail(u"M1")->Delete());
-  EXPECT_TRUE(fake_.GetMail(u"M2")->Delete());
-  EXPECT_EQ((std::vector<WString>{u"R1", u"M1"}), fake_.EntryIds(outlook::kFolderInbox));
-  const std::vector<Call> deletes = fake_.Calls("MailItem.Delete");
-  ASSERT_EQ(2u, deletes.size());
-  EXPECT_EQ(u"M1", deletes[0].entry_id);
-  EXPECT_FALSE(deletes[0].ok);
-  EXPECT_EQ(u"M2", deletes[1].entry_id);
-  EXPECT_TRUE(deletes[1].ok);
-}
-
 TEST_F(FakeOutlookTest, ItemsSeesTheFolderAsItIsNow) {
   std::shared_ptr<outlook::Items> inbox = Items(outlook::kFolderInbox);
   int32_t count = 0;
@@ -365,144 +334,6 @@ TEST_F(FakeOutlookTest, LiveObjectsCountUntilReleased) {
   EXPECT_EQ(u"Lee", name);
 }
 
-TEST_F(FakeOutlookTest, SaveAsWritesTheseByteImages) {
-  fake_.AddContact(outlook::kFolderContacts, {.entry_id = u"C2", .full_name = u"Ann M\u00fcller"});
-  fake_.AddAppointment(outlook::kFolderCalendar, {.entry_id = u"A2",
-                                                  .subject = u"Trip; day 1",
-                                                  .all_day = true,
-                                                  .start = 45292,
-                                                  .end = 45293});
-  const WString vcf = TempPath(u".vcf"), vcs = TempPath(u".vcs"), ics = TempPath(u".ics"),
-                timed = TempPath(u".vcs");
-  ASSERT_TRUE(fake_.GetContact(u"C2")->SaveAs(vcf, outlook::kSaveAsVCard));
-  ASSERT_TRUE(fake_.GetAppointment(u"A2")->SaveAs(vcs, outlook::kSaveAsVCalendar));
-  ASSERT_TRUE(fake_.GetAppointment(u"A2")->SaveAs(ics, outlook::kSaveAsICalendar));
-  ASSERT_TRUE(fake_.GetAppointment(u"A1")->SaveAs(timed, outlook::kSaveAsVCalendar));
-  EXPECT_FALSE(fake_.GetContact(u"C2")->SaveAs(TempPath(u".vcs"), outlook::kSaveAsVCalendar));
-  EXPECT_FALSE(fake_.GetAppointment(u"A2")->SaveAs(TempPath(u".vcf"), outlook::kSaveAsVCard));
-
-  EXPECT_EQ(
-      "BEGIN:VCARD\r\nVERSION:2.1\r\nN:M\xC3\xBCller;Ann\r\nFN:Ann M\xC3\xBCller\r\n"
-      "END:VCARD\r\n",
-      ReadFile(vcf));
-  EXPECT_EQ(
-      "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Trip\\; day 1\r\n"
-      "DTSTART:20240101\r\nDTEND:20240102\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
-      ReadFile(vcs));
-  EXPECT_EQ(
-      "BEGIN:VCALENDAR\r\nPRODID:-//zelsync//test store//EN\r\nVERSION:2.0\r\n"
-      "BEGIN:VEVENT\r\nUID:A2\r\nDTSTAMP:20240101T000000Z\r\nSUMMARY:Trip\\; day 1\r\n"
-      "DTSTART;VALUE=DATE:20240101\r\nDTEND;VALUE=DATE:20240102\r\nEND:VEVENT\r\n"
-      "END:VCALENDAR\r\n",
-      ReadFile(ics));
-  EXPECT_EQ(
-      "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Lunch\r\n"
-      "DTSTART:20240101T120000\r\nDTEND:20240101T130000\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
-      ReadFile(timed));
-}
-
-TEST_F(FakeOutlookTest, OpenSharedItemReadsOtherWritersFiles) {
-  struct Case {
-    const char16_t* extension;
-    std::string text;
-    bool contact;
-    OptString name;
-    bool all_day;
-  };
-  const Case cases[] = {
-      // Quoted-printable with a soft line break, no FN: the name comes from N.
-      {u".vcf",
-       "BEGIN:VCARD\nVERSION:2.1\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Zden=C4=9Bk=\n"
-       " =C5=BD=C3=A1k\nEND:VCARD\n",
-       true, u"Zden\u011bk \u017d\u00e1k", false},
-      {u".VCF", "BEGIN:VCARD\r\nVERSION:3.0\r\nN:Lee;Ann;;;\r\nEND:VCARD\r\n", true, u"Ann Lee",
-       false},
-      {u".vcf", "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Long\r\n  name\r\nEND:VCARD\r\n", true,
-       u"Long name", false},
-      {u".ics",
-       "BEGIN:VCALENDAR\nVERSION:2.0\nBEGIN:VEVENT\nSUMMARY:Coffee\nDTSTART:20021028\n"
-       "END:VEVENT\nEND:VCALENDAR\n",
-       false, u"Coffee", true},
-      // The vendor all-day property is the caller's to apply, not the store's.
-      {u".vcs",
-       "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nDTSTART:20100226T080000Z\r\n"
-       "X-BLUETOOTH-ALLDAYEVENT:TRUE\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
-       false, std::nullopt, false},
-  };
-  std::shared_ptr<outlook::Application> app;
-  std::shared_ptr<outlook::Namespace> ns;
-  ASSERT_EQ(ConnectResult::kOk, fake_.Connect(&app));
-  ASSERT_TRUE(app->Session(&ns));
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
-    const WString path = TempPath(c.extension);
-    WriteFile(path, c.text);
-    std::shared_ptr<outlook::Item> item;
-    ASSERT_TRUE(ns->OpenSharedItem(path, &item));
-    OptString value = u"unread";
-    if (c.contact) {
-      ASSERT_NE(nullptr, item->QueryContact());
-      ASSERT_TRUE(item->QueryContact()->FullName(&value));
-    } else {
-      std::shared_ptr<outlook::AppointmentItem> appointment = item->QueryAppointment();
-      ASSERT_NE(nullptr, appointment);
-      ASSERT_TRUE(appointment->Subject(&value));
-      EXPECT_EQ(c.all_day, FakeOutlook::DataOf(*appointment)->all_day);
-    }
-    EXPECT_EQ(c.name, value);
-  }
-  // A to-do list is no appointment; a vCard under a calendar name is refused.
-  const std::pair<const char16_t*, std::string> refused[] = {
-      {u".vcs", "BEGIN:VCALENDAR\nVERSION:1.0\nBEGIN:VTODO\nSUMMARY:x\nEND:VTODO\nEND:VCALENDAR\n"},
-      {u".ics", "BEGIN:VCARD\nFN:x\nEND:VCARD\n"},
-      {u".txt", "BEGIN:VCARD\nFN:x\nEND:VCARD\n"},
-  };
-  for (const auto& [extension, text] : refused) {
-    const WString path = TempPath(extension);
-    WriteFile(path, text);
-    std::shared_ptr<outlook::Item> item;
-    EXPECT_FALSE(ns->OpenSharedItem(path, &item)) << text;
-  }
-}
-
-TEST_F(FakeOutlookTest, OpenSharedItemReadsSamplesFromPhonesAndPimPrograms) {
-  struct Case {
-    const char* file;
-    bool opens;
-    OptString value;  // FullName or Subject
-    bool all_day;
-  };
-  const Case cases[] = {
-      {"contacts/quoted-printable-normal.vcf", true, u"Bc. Zden\u011bk \u017d\u00e1k", false},
-      {"contacts/line-continuation.vcf", true, u"Nikdovic Nikdo", false},
-      {"calendar/dtstart.ics", true, u"Coffee with Jason", true},
-      {"calendar/outlook.vcs", true,
-       u"Northeast Council of Aquarium Societies 35th Annual Convention", false},
-      {"calendar/02.vcs", false, std::nullopt, false},  // a to-do, not an event
-  };
-  std::shared_ptr<outlook::Application> app;
-  std::shared_ptr<outlook::Namespace> ns;
-  ASSERT_EQ(ConnectResult::kOk, fake_.Connect(&app));
-  ASSERT_TRUE(app->Session(&ns));
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.file);
-    std::shared_ptr<outlook::Item> item;
-    const WString path = Utf8ToUtf16(std::string(ZELSYNC_SAMPLES_DIR) + "/" + c.file);
-    ASSERT_EQ(c.opens, ns->OpenSharedItem(path, &item));
-    if (!c.opens) continue;
-    OptString value;
-    if (auto contact = item->QueryContact()) {
-      ASSERT_TRUE(contact->FullName(&value));
-    } else {
-      std::shared_ptr<outlook::AppointmentItem> appointment = item->QueryAppointment();
-      ASSERT_NE(nullptr, appointment);
-      ASSERT_TRUE(appointment->Subject(&value));
-      EXPECT_EQ(c.all_day, FakeOutlook::DataOf(*appointment)->all_day);
-    }
-    EXPECT_EQ(c.value, value);
-  }
-}
-
 // Fails opening files whose path ends in `suffix`.
 class FailingOpenEnv : public EnvWrapper {
  public:
@@ -526,65 +357,6 @@ TEST_F(FakeOutlookTest, FilesGoThroughThePlatformLayer) {
   std::shared_ptr<outlook::AppointmentItem> appointment = fake_.GetAppointment(u"A1");
   EXPECT_FALSE(appointment->SaveAs(TempPath(u".vcs"), outlook::kSaveAsVCalendar));
   EXPECT_TRUE(appointment->SaveAs(TempPath(u".ics"), outlook::kSaveAsICalendar));
-}
-
-TEST_F(FakeOutlookTest, PreloadedAttachmentsAreSavedWithTheirNames) {
-  fake_.AddMail(outlook::kFolderInbox,
-                {.entry_id = u"M3", .attachments = {{u"a.txt", std::string("A\0B", 3)}}});
-  std::shared_ptr<outlook::Attachments> attachments;
-  ASSERT_TRUE(fake_.GetMail(u"M3")->GetAttachments(&attachments));
-  std::shared_ptr<outlook::Attachment> attachment;
-  ASSERT_TRUE(attachments->Item(1, &attachment));
-  OptString name;
-  ASSERT_TRUE(attachment->FileName(&name));
-  EXPECT_EQ(u"a.txt", name);
-  const WString path = TempPath(u"a.txt");
-  ASSERT_TRUE(attachment->SaveAsFile(path));
-  EXPECT_EQ(std::string("A\0B", 3), ReadFile(path));
-
-  // Add keeps the display name and position apart from the file name, and a
-  // source it cannot read adds nothing.
-  const WString source = TempPath(u"b.bin");
-  WriteFile(source, "bytes");
-  ASSERT_TRUE(attachments->Add(source, outlook::kAttachByValue, 7, u"shown"));
-  EXPECT_FALSE(attachments->Add(source, 5, 8, u"by reference"));
-  EXPECT_FALSE(attachments->Add(TempPath(u"missing"), outlook::kAttachByValue, 9, u"m"));
-  const MailData* mail = fake_.FindMail(u"M3");
-  ASSERT_EQ(2u, mail->attachments.size());
-  EXPECT_EQ(source.substr(source.find_last_of(u"/\\") + 1), mail->attachments[1].file_name);
-  EXPECT_EQ(u"shown", mail->attachments[1].display_name);
-  EXPECT_EQ(7, mail->attachments[1].position);
-  EXPECT_EQ("bytes", mail->attachments[1].bytes);
-}
-
-TEST_F(FakeOutlookTest, DataOfShowsWhatCodeWroteIntoAnUnsavedItem) {
-  std::shared_ptr<outlook::MailItem> mail = fake_.NewMail();
-  ASSERT_TRUE(mail->PutBodyFormat(outlook::kBodyFormatHtml));
-  ASSERT_TRUE(mail->PutTo(u"bo@example.com"));
-  ASSERT_TRUE(mail->PutUnRead(true));
-  ASSERT_TRUE(mail->PutImportance(2));
-  const MailData* data = FakeOutlook::DataOf(*mail);
-  ASSERT_NE(nullptr, data);
-  EXPECT_EQ(outlook::kBodyFormatHtml, data->body_format);
-  EXPECT_EQ(u"bo@example.com", data->to);
-  EXPECT_TRUE(data->unread);
-  EXPECT_EQ(2, data->importance);
-  EXPECT_EQ(std::nullopt, data->cc);
-  EXPECT_EQ(std::vector<std::string>{"bo@example.com"}, fake_.Calls("MailItem.PutTo")[0].args);
-}
-
-TEST_F(FakeOutlookTest, OnlyTheKnownFoldersTypesAndNamespaceExist) {
-  std::shared_ptr<outlook::Application> app;
-  ASSERT_EQ(ConnectResult::kOk, fake_.Connect(&app));
-  std::shared_ptr<outlook::Namespace> ns;
-  EXPECT_FALSE(app->GetNamespace(u"mapi", &ns));
-  ASSERT_TRUE(app->GetNamespace(u"MAPI", &ns));
-  std::shared_ptr<outlook::Folder> folder;
-  EXPECT_FALSE(ns->GetDefaultFolder(3, &folder));
-  EXPECT_TRUE(ns->GetDefaultFolder(kFolderDrafts, &folder));
-  std::shared_ptr<outlook::Item> item;
-  EXPECT_FALSE(app->CreateItem(1, &item));
-  EXPECT_TRUE(app->CreateItem(outlook::kNoteItem, &item));
 }
 
 }  // namespace
