@@ -18,18 +18,6 @@ namespace zelsync {
 namespace local {
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  size_t begin = 0, end = s.size();
-  while (begin < end && isspace(static_cast<unsigned char>(s[begin]))) ++begin;
-  while (end > begin && isspace(static_cast<unsigned char>(s[end - 1]))) --end;
-  return s.substr(begin, end - begin);
-}
-
 void QuietLibical() {
   static std::once_flag once;
   std::call_once(once, [] { icalerror_set_errors_are_fatal(0); });

@@ -6,18 +6,6 @@ namespace zelsync {
 namespace local {
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  size_t begin = 0, end = s.size();
-  while (begin < end && isspace(static_cast<unsigned char>(s[begin]))) ++begin;
-  while (end > begin && isspace(static_cast<unsigned char>(s[end - 1]))) --end;
-  return s.substr(begin, end - begin);
-}
-
 bool IsStructured(const std::string& name) { return name == "N" || name == "ADR" || name == "ORG"; }
 
 bool IsModern(const std::string& version) { return version == "3.0" || version == "4.0"; }

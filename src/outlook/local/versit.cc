@@ -9,11 +9,6 @@ namespace zelsync {
 namespace local {
 namespace {
 
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 std::string Unquote(const std::string& s) {
   if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return s.substr(1, s.size() - 2);
   return s;
@@ -356,6 +351,18 @@ std::string VersitLine21(const std::string& head, const std::string& text) {
   }
   if (plain) return head + ":" + text + "\r\n";
   return FoldLine(head + ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:" + EncodeQuotedPrintable(text), true, 76);
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  size_t begin = 0, end = s.size();
+  while (begin < end && isspace(static_cast<unsigned char>(s[begin]))) ++begin;
+  while (end > begin && isspace(static_cast<unsigned char>(s[end - 1]))) --end;
+  return s.substr(begin, end - begin);
 }
 
 }  // namespace local

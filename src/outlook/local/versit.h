@@ -79,6 +79,11 @@ std::string FoldLine(const std::string& line, bool quoted_printable, size_t widt
 // ASCII, else with CHARSET=UTF-8 in folded quoted-printable.
 std::string VersitLine21(const std::string& head, const std::string& text);
 
+// ASCII upper case, and the text without surrounding white space: property
+// names and parameters are compared in upper case after trimming.
+std::string Upper(std::string s);
+std::string Trim(const std::string& s);
+
 }  // namespace local
 }  // namespace zelsync
 
