@@ -1,0 +1,33 @@
+// The object model of Microsoft Outlook over COM: the application object
+// and everything reached from it, called by name through IDispatch.
+#ifndef ZELSYNC_OUTLOOK_COM_COM_MODEL_H
+#define ZELSYNC_OUTLOOK_COM_COM_MODEL_H
+
+#include <objbase.h>
+#include <windows.h>
+
+#include <memory>
+
+#include "outlook/object_model.h"
+
+namespace zelsync {
+namespace outlook {
+namespace com {
+
+// The application interface `_Application`.
+extern const IID kIidApplication;
+
+// The application object behind `application`, which gets a reference of
+// its own (the caller keeps its reference). Null for a null `application`.
+std::shared_ptr<Application> WrapApplication(IDispatch* application);
+
+// Creates the application object of class `clsid` as a local server and
+// wraps it: kCreationFailed when creation fails or throws, kNoObject when it
+// succeeds without an object. *application is set only on kOk.
+ConnectResult CreateApplication(const CLSID& clsid, std::shared_ptr<Application>* application);
+
+}  // namespace com
+}  // namespace outlook
+}  // namespace zelsync
+
+#endif  // ZELSYNC_OUTLOOK_COM_COM_MODEL_H
