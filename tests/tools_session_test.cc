@@ -234,7 +234,12 @@ Exports FakeExports() {
 std::map<std::string, std::string> FolderImage(const fs::path& folder) {
   std::map<std::string, std::string> image;
   for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file()) image[PathToUtf8(fs::relative(entry.path(), folder))] = ReadAll(entry.path());
+    if (entry.is_regular_file()) {
+      // "/" between the parts on every platform, as the tests spell them.
+      std::string name = PathToUtf8(fs::relative(entry.path(), folder));
+      std::replace(name.begin(), name.end(), '\\', '/');
+      image[name] = ReadAll(entry.path());
+    }
   return image;
 }
 
