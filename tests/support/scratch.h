@@ -78,7 +78,9 @@ class LibraryTest : public ::testing::Test {
   ~LibraryTest() override;
 
   // The sync folder, as the library builds it.
-  std::filesystem::path SyncFolder() const { return scratch_.path() / "appdata" / "ZelBtOutlookSync"; }
+  std::filesystem::path SyncFolder() const {
+    return scratch_.path() / "appdata" / "ZelBtOutlookSync";
+  }
   std::filesystem::path InSync(const std::string& name) const { return SyncFolder() / name; }
 
   ScratchFolder scratch_;
@@ -104,7 +106,9 @@ Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& e
 Bytes Concat(std::initializer_list<Bytes> parts);
 
 // The interface's string type from a UTF-16 literal.
-inline const ZS_WCHAR* W(const std::u16string& s) { return reinterpret_cast<const ZS_WCHAR*>(s.c_str()); }
+inline const ZS_WCHAR* W(const std::u16string& s) {
+  return reinterpret_cast<const ZS_WCHAR*>(s.c_str());
+}
 
 }  // namespace testing
 }  // namespace zelsync
