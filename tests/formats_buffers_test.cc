@@ -17,23 +17,18 @@ struct BufferCase {
 
 class BufferTest : public testing::FormatsTest, public ::testing::WithParamInterface<BufferCase> {};
 
-TEST_P(BufferTest, MessageFileBufferReadsInTextMode) {
-  Write(Path("in.vmg"), GetParam().file);
-  auto buffer = MessageFileBuffer::Open(Wide("in.vmg"));
-  ASSERT_TRUE(buffer);
-  EXPECT_EQ(GetParam().text, buffer->text());
-  EXPECT_EQ(GetParam().file.size(), buffer->size());
-  EXPECT_EQ('\0', buffer->data()[buffer->size()]);
-  EXPECT_EQ(0, std::memcmp(GetParam().text.data(), buffer->data(), GetParam().text.size()));
-}
-
-TEST_P(BufferTest, FileBufferReadsInTextMode) {
-  Write(Path("in.vnt"), GetParam().file);
-  auto buffer = FileBuffer::Open(Wide("in.vnt"));
-  ASSERT_TRUE(buffer);
-  EXPECT_EQ(GetParam().text, buffer->text());
-  EXPECT_EQ(GetParam().file.size(), buffer->size());
-  EXPECT_EQ(0, buffer->data()[buffer->size()]);
+TEST_P(BufferTest, BothBuffersReadInTextMode) {
+  Write(Path("in"), GetParam().file);
+  auto message = MessageFileBuffer::Open(Wide("in"));
+  auto note = FileBuffer::Open(Wide("in"));
+  ASSERT_TRUE(message && note);
+  EXPECT_EQ(GetParam().text, message->text());
+  EXPECT_EQ(GetParam().text, note->text());
+  EXPECT_EQ(GetParam().file.size(), message->size());
+  EXPECT_EQ(GetParam().file.size(), note->size());
+  EXPECT_EQ('\0', message->data()[message->size()]);
+  EXPECT_EQ(0, note->data()[note->size()]);
+  EXPECT_EQ(0, std::memcmp(GetParam().text.data(), message->data(), GetParam().text.size()));
 }
 
 INSTANTIATE_TEST_SUITE_P(

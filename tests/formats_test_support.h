@@ -1,6 +1,6 @@
 // What the tests of the object formats share: a scratch folder that serves
 // as the temporary folder, the "MailAttachment" setting under the test's
-// control, and files as byte strings.
+// control, files as byte strings, and the pieces of a multipart vMessage.
 #ifndef ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 #define ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 
@@ -16,6 +16,28 @@
 
 namespace zelsync {
 namespace testing {
+
+// 54 bytes, a full Base64 line of 72 characters.
+inline const std::string kLine54 = "The quick brown fox jumps over the lazy dog. 012345678";
+inline const std::string kLine54Encoded =
+    "VGhlIHF1aWNrIGJyb3duIGZveCBqdW1wcyBvdmVyIHRoZSBsYXp5IGRvZy4gMDEyMzQ1Njc4";
+
+// A multipart vMessage: the HTML part's header, the preamble before it, an
+// attachment part and the closing separator, then the end markers.
+inline const std::string kHtmlHeader =
+    "Content-Type:text/html; charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n";
+inline const std::string kPreamble =
+    "Content-Type:multipart/mixed; boundary=\"----=_NextPart_001\"\n\n"
+    "This is a multi-part message in MIME format.\n\n\n------=_NextPart_001\r\n";
+inline const std::string kClose = "------=_NextPart_001--\n";
+inline const std::string kTail = "END:VBODY\nEND:VENV\nEND:VMSG\n";
+inline std::string PartHeader(const std::string& name) {
+  return "------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"" + name +
+         "\"\nContent-Transfer-Encoding:base64\n\n\n";
+}
+inline std::string Part(const std::string& name, const std::string& base64) {
+  return PartHeader(name) + base64 + "\n\n";
+}
 
 class FormatsEnv : public TestEnv {
  public:
@@ -49,10 +71,10 @@ class FormatsTest : public ::testing::Test {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
-  // The names of the files in the temporary folder.
-  std::set<std::string> TempFiles() const {
+  // The names in a folder: by default the temporary folder.
+  std::set<std::string> TempFiles(const std::filesystem::path& folder = {}) const {
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(Temp())) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? Temp() : folder)) {
       names.insert(entry.path().filename().string());
     }
     return names;

@@ -13,38 +13,26 @@ namespace {
 
 using testing::AttachmentData;
 using testing::FakeOutlook;
+using testing::kHtmlHeader;
+using testing::kLine54;
+using testing::kLine54Encoded;
+using testing::kClose;
+using testing::kPreamble;
+using testing::kTail;
 using testing::MailData;
-
-const std::string kLine54 = "The quick brown fox jumps over the lazy dog. 012345678";
-const std::string kLine54Encoded = "VGhlIHF1aWNrIGJyb3duIGZveCBqdW1wcyBvdmVyIHRoZSBsYXp5IGRvZy4gMDEyMzQ1Njc4";
+using testing::Part;
+using testing::PartHeader;
 
 const std::string kHead =
     "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:UNREAD\nX-IRMC-TYPE:MSG\nX-IRMC-LUID:LUID1\n"
     "X-BT-FOLDER:INBOX\nBEGIN:VENV\nBEGIN:VBODY\nFrom:Ann\nTo:bob@example.com\nCC:\nSubject:Hello\n"
     "Date:3944850000000000000\nImportance:2\n";
-const std::string kMultipartPreamble =
-    "Content-Type:multipart/mixed; boundary=\"----=_NextPart_001\"\n\n"
-    "This is a multi-part message in MIME format.\n\n\n------=_NextPart_001\r\n";
-const std::string kHtmlPart =
-    "Content-Type:text/html; charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n\n"
-    "<html>Hi=20there</html>\n";
-const std::string kTail = "END:VBODY\nEND:VENV\nEND:VMSG\n";
-
-std::string PartHeader(const std::string& name) {
-  return "------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"" + name +
-         "\"\nContent-Transfer-Encoding:base64\n\n\n";
-}
+const std::string kHtmlPart = kHtmlHeader + "\n<html>Hi=20there</html>\n";
 
 MailData Hello(std::vector<AttachmentData> attachments = {}) {
-  return MailData{.sender_name = u"Ann",
-                  .to = u"bob@example.com",
-                  .cc = u"",
-                  .subject = u"Hello",
-                  .sent_on = 39448.5,
-                  .importance = 2,
-                  .html_body = u"<html>Hi there</html>",
-                  .unread = true,
-                  .attachments = std::move(attachments)};
+  return MailData{.sender_name = u"Ann", .to = u"bob@example.com", .cc = u"", .subject = u"Hello",
+                  .sent_on = 39448.5, .importance = 2, .html_body = u"<html>Hi there</html>",
+                  .unread = true, .attachments = std::move(attachments)};
 }
 
 class VMessageWriterTest : public testing::FormatsTest {
@@ -61,94 +49,72 @@ class VMessageWriterTest : public testing::FormatsTest {
   FakeOutlook fake_;
 };
 
-TEST_F(VMessageWriterTest, MailWithoutAttachments) {
-  EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello()));
-}
-
-TEST_F(VMessageWriterTest, AttachmentsStayOutWhileTheSettingIsOff) {
+// Without attachments, or while the setting is off, the mail is one part.
+TEST_F(VMessageWriterTest, MailWithoutAttachmentParts) {
   EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello({{.file_name = u"a.txt", .bytes = kLine54}})));
   EXPECT_EQ(0, fake_.Count("Attachment.SaveAsFile"));
+  env_.set_mail_attachment(1);
+  EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello()));
 }
 
 TEST_F(VMessageWriterTest, MailWithTwoAttachments) {
   env_.set_mail_attachment(1);
   const std::string file = WriteMail(Hello({{.file_name = u"a.txt", .bytes = kLine54},
                                             {.file_name = u"b.bin", .bytes = std::string("\0\xff\x10", 3)}}));
-  EXPECT_EQ(kHead + kMultipartPreamble + kHtmlPart + PartHeader("a.txt") + kLine54Encoded + "\n\n" +
-                PartHeader("b.bin") + "AP8Q\n\n" + "------=_NextPart_001--\n" + kTail,
+  EXPECT_EQ(kHead + kPreamble + kHtmlPart + Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q") + kClose + kTail,
             file);
   // The saved copies are gone; only the vMessage is left.
   EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
 }
 
-TEST_F(VMessageWriterTest, SettingOnWithoutAttachmentsWritesNoMultipart) {
-  env_.set_mail_attachment(1);
-  EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello()));
-}
-
-// One field of the mail and the line it gives.
-struct LineCase {
-  std::function<void(MailData*)> change;
-  std::string present, absent;  // a text the file holds, and one it lacks
-};
-
-class VMessageLineTest : public VMessageWriterTest, public ::testing::WithParamInterface<LineCase> {};
-
-TEST_P(VMessageLineTest, WritesTheLine) {
-  MailData data = Hello();
-  GetParam().change(&data);
-  const std::string file = WriteMail(std::move(data));
-  EXPECT_NE(std::string::npos, file.find(GetParam().present)) << file;
-  if (!GetParam().absent.empty()) {
-    EXPECT_EQ(std::string::npos, file.find(GetParam().absent)) << file;
+// One field of the mail and the line it gives: a text the file holds, and
+// one it lacks.
+TEST_F(VMessageWriterTest, WritesEachLine) {
+  const struct {
+    std::function<void(MailData*)> change;
+    std::string present, absent;
+  } cases[] = {
+      {[](MailData* m) { m->sender_name = std::nullopt, m->sent_on_behalf_of_name = u"Boss"; }, "\nFrom:Boss\n", ""},
+      {[](MailData* m) { m->sender_name = u"", m->sent_on_behalf_of_name = u"Boss"; }, "\nFrom:\n", "Boss"},
+      {[](MailData* m) { m->sender_name = std::nullopt; }, "\nFrom:\nTo:", ""},
+      {[](MailData* m) { m->unread = false; }, "\nX-IRMC-STATUS:READ\n", "UNREAD"},
+      {[](MailData* m) { m->importance = 0; }, "\nImportance:0\nContent-Type", ""},
+      {[](MailData* m) { m->importance = 10; }, "\nDate:3944850000000000000\nContent-Type", "Importance"},
+      {[](MailData* m) { m->importance = -1; }, "\nDate:3944850000000000000\nContent-Type", "Importance"},
+      {[](MailData* m) { m->sent_on = 0; }, "\nDate:\nImportance:2\n", ""},
+      {[](MailData* m) { m->subject = u"Caf\u00e9 \u20ac"; }, "\nSubject:Caf\xc3\xa9 \xe2\x82\xac\n", ""},
+      {[](MailData* m) { m->html_body = u"<p>a b\r\n\u00e9</p>"; }, "\n\n<p>a=20b=0D=0A=C3=A9</p>\nEND:VBODY", ""},
+      {[](MailData* m) { m->html_body = std::nullopt; }, "quoted-printable\n\n\nEND:VBODY\n", ""}};
+  for (const auto& c : cases) {
+    MailData data = Hello();
+    c.change(&data);
+    const std::string file = WriteMail(std::move(data));
+    EXPECT_NE(std::string::npos, file.find(c.present)) << file;
+    EXPECT_TRUE(c.absent.empty() || file.find(c.absent) == std::string::npos) << c.absent << " in " << file;
   }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Fields, VMessageLineTest,
-    ::testing::Values(
-        LineCase{[](MailData* m) { m->sender_name = std::nullopt, m->sent_on_behalf_of_name = u"Boss"; },
-                 "\nFrom:Boss\n", ""},
-        LineCase{[](MailData* m) { m->sender_name = u"", m->sent_on_behalf_of_name = u"Boss"; }, "\nFrom:\n",
-                 "Boss"},
-        LineCase{[](MailData* m) { m->sender_name = std::nullopt; }, "\nFrom:\nTo:", ""},
-        LineCase{[](MailData* m) { m->unread = false; }, "\nX-IRMC-STATUS:READ\n", "UNREAD"},
-        LineCase{[](MailData* m) { m->importance = 0; }, "\nImportance:0\nContent-Type", ""},
-        LineCase{[](MailData* m) { m->importance = 10; }, "\nDate:3944850000000000000\nContent-Type", "Importance"},
-        LineCase{[](MailData* m) { m->importance = -1; }, "\nDate:3944850000000000000\nContent-Type", "Importance"},
-        LineCase{[](MailData* m) { m->sent_on = 0; }, "\nDate:\nImportance:2\n", ""},
-        LineCase{[](MailData* m) { m->subject = u"Caf\u00e9 \u20ac"; }, "\nSubject:Caf\xc3\xa9 \xe2\x82\xac\n", ""},
-        LineCase{[](MailData* m) { m->html_body = u"<p>a b\r\n\u00e9</p>"; }, "\n\n<p>a=20b=0D=0A=C3=A9</p>\nEND:VBODY",
-                 ""},
-        LineCase{[](MailData* m) { m->html_body = std::nullopt; }, "quoted-printable\n\n\nEND:VBODY\n", ""}));
 
 TEST_F(VMessageWriterTest, LuidIsCutTo259BytesOnACharacterBoundary) {
   const std::string file = WriteMail(Hello(), WString(258, u'x') + u"\u00e9\u00e9");
   EXPECT_NE(std::string::npos, file.find("\nX-IRMC-LUID:" + std::string(258, 'x') + "\nX-BT-FOLDER:"));
 }
 
-// A failed read of these gives no file at all.
-class VMessageReadFailureTest : public VMessageWriterTest, public ::testing::WithParamInterface<std::string> {};
-
-TEST_P(VMessageReadFailureTest, GivesNoFile) {
-  fake_.FailOn(GetParam());
-  MailData data = Hello();
-  data.sender_name = std::nullopt;  // so the on-behalf name is read too
-  WriteMail(std::move(data));
-  EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg"));
-}
-
-INSTANTIATE_TEST_SUITE_P(Reads, VMessageReadFailureTest,
-                         ::testing::Values("MailItem.SenderName", "MailItem.SentOnBehalfOfName", "MailItem.To",
-                                           "MailItem.CC", "MailItem.Subject", "MailItem.SentOn",
-                                           "MailItem.HTMLBody"));
-
-TEST_F(VMessageWriterTest, FailedUnreadLeavesTwoLines) {
+// A failed read of most properties gives no file at all; of UnRead, the
+// first two lines; of Importance, a file without that line.
+TEST_F(VMessageWriterTest, FailedReads) {
+  for (const char* read : {"MailItem.SenderName", "MailItem.SentOnBehalfOfName", "MailItem.To", "MailItem.CC",
+                           "MailItem.Subject", "MailItem.SentOn", "MailItem.HTMLBody"}) {
+    fake_.ClearFailures();
+    fake_.FailOn(read);
+    MailData data = Hello();
+    data.sender_name = std::nullopt;  // so the on-behalf name is read too
+    WriteMail(std::move(data));
+    EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg")) << read;
+  }
+  fake_.ClearFailures();
   fake_.FailOn("MailItem.UnRead");
   EXPECT_EQ("BEGIN:VMSG\nVERSION:1.1\n", WriteMail(Hello()));
-}
-
-TEST_F(VMessageWriterTest, FailedImportanceLeavesTheLineOut) {
+  fake_.ClearFailures();
   fake_.FailOn("MailItem.Importance");
   const std::string file = WriteMail(Hello());
   EXPECT_EQ(std::string::npos, file.find("Importance"));
@@ -156,48 +122,37 @@ TEST_F(VMessageWriterTest, FailedImportanceLeavesTheLineOut) {
 }
 
 // Attachment names come from the mail; only their last component reaches a
-// path, and names that are no file name are left out.
-struct NameCase {
-  WString name;
-  std::string saved_as;  // empty: the attachment is left out
-};
-
-class AttachmentNameTest : public VMessageWriterTest, public ::testing::WithParamInterface<NameCase> {};
-
-TEST_P(AttachmentNameTest, StaysInTheTemporaryFolder) {
+// path, and names that are no file name, or the message's own, are left out.
+TEST_F(VMessageWriterTest, AttachmentNamesStayInTheTemporaryFolder) {
   env_.set_mail_attachment(1);
-  const std::string file = WriteMail(
-      Hello({{.file_name = GetParam().name, .bytes = "ABC"}, {.file_name = u"next.txt", .bytes = "A"}}));
-  const auto saves = fake_.Calls("Attachment.SaveAsFile");
-  if (GetParam().saved_as.empty()) {
-    // Only the next attachment has a part.
-    EXPECT_EQ(file.rfind("name=\""), file.find("name=\""));
-    ASSERT_EQ(1u, saves.size());
-  } else {
-    EXPECT_NE(std::string::npos, file.find(PartHeader(GetParam().saved_as) + "QUJD\n\n")) << file;
-    ASSERT_EQ(2u, saves.size());
-    EXPECT_EQ(Utf16ToUtf8(TempFolder()) + GetParam().saved_as, saves[0].args[0]);
+  const struct {
+    WString name;
+    std::string saved_as;  // empty: the attachment is left out
+  } cases[] = {{u"report.pdf", "report.pdf"}, {u"..\\..\\x.dll", "x.dll"}, {u"../../x.dll", "x.dll"},
+               {u"/etc/passwd", "passwd"}, {u"C:\\Windows\\evil.exe", "evil.exe"}, {u"C:evil.txt", "evil.txt"},
+               {u"Caf\u00e9.txt", "Caf\xc3\xa9.txt"}, {u"a:stream", "stream"}, {u"", ""}, {u"..", ""},
+               {u"dir\\", ""}, {u"a/..", ""}, {u"NUL", ""}, {u"com1.txt", ""}, {u"a\nContent-Type:x", ""},
+               {u"ab:stream", ""}, {WString(300, u'n'), ""}, {u"MAIL.VMG", ""}};
+  for (const auto& c : cases) {
+    fake_.ClearCalls();
+    const std::string file =
+        WriteMail(Hello({{.file_name = c.name, .bytes = "ABC"}, {.file_name = u"next.txt", .bytes = "A"}}));
+    const auto saves = fake_.Calls("Attachment.SaveAsFile");
+    if (c.saved_as.empty()) {
+      // Only the next attachment has a part.
+      EXPECT_EQ(file.rfind("name=\""), file.find("name=\"")) << file;
+      EXPECT_EQ(1u, saves.size());
+    } else {
+      EXPECT_NE(std::string::npos, file.find(Part(c.saved_as, "QUJD"))) << file;
+      ASSERT_EQ(2u, saves.size());
+      EXPECT_EQ(Utf16ToUtf8(TempFolder()) + c.saved_as, saves[0].args[0]);
+    }
+    // The next attachment is written all the same.
+    EXPECT_NE(std::string::npos, file.find(Part("next.txt", "QQ==") + kClose)) << file;
+    EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
+    EXPECT_EQ((std::set<std::string>{"appdata", "temp"}), TempFiles(scratch_.path()));
   }
-  // The next attachment is written all the same.
-  EXPECT_NE(std::string::npos, file.find(PartHeader("next.txt") + "QQ==\n\n------=_NextPart_001--\n"));
-  EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
-  EXPECT_EQ((std::set<std::string>{"appdata", "temp"}), [&] {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(scratch_.path())) names.insert(entry.path().filename().string());
-    return names;
-  }());
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, AttachmentNameTest,
-    ::testing::Values(NameCase{u"report.pdf", "report.pdf"}, NameCase{u"..\\..\\x.dll", "x.dll"},
-                      NameCase{u"../../x.dll", "x.dll"}, NameCase{u"/etc/passwd", "passwd"},
-                      NameCase{u"C:\\Windows\\evil.exe", "evil.exe"}, NameCase{u"C:evil.txt", "evil.txt"},
-                      NameCase{u"Caf\u00e9.txt", "Caf\xc3\xa9.txt"}, NameCase{u"", ""}, NameCase{u"..", ""},
-                      NameCase{u"dir\\", ""}, NameCase{u"a/..", ""}, NameCase{u"NUL", ""},
-                      NameCase{u"com1.txt", ""}, NameCase{u"a\nContent-Type:x", ""}, NameCase{u"ab:stream", ""},
-                      NameCase{u"a:stream", "stream"},
-                      NameCase{WString(300, u'n'), ""}));
 
 TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
   env_.set_mail_attachment(1);
@@ -208,22 +163,13 @@ TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
                                             {.file_name = u"b.txt", .bytes = "B"},
                                             {.file_name = u"c.txt", .bytes = "C"},
                                             {.file_name = u"d.txt", .bytes = "ABC"}}));
-  EXPECT_EQ(kHead + kMultipartPreamble + kHtmlPart + PartHeader("d.txt") + "QUJD\n\n------=_NextPart_001--\n" + kTail,
-            file);
+  EXPECT_EQ(kHead + kPreamble + kHtmlPart + Part("d.txt", "QUJD") + kClose + kTail, file);
   EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
-}
-
-TEST_F(VMessageWriterTest, AnAttachmentNamedLikeTheMessageIsLeftOut) {
-  env_.set_mail_attachment(1);
-  const std::string file = WriteMail(Hello({{.file_name = u"MAIL.VMG", .bytes = "overwrite"}}));
-  EXPECT_EQ(0, fake_.Count("Attachment.SaveAsFile"));
-  EXPECT_EQ(kHead + kMultipartPreamble + kHtmlPart + "------=_NextPart_001--\n" + kTail, file);
 }
 
 TEST_F(VMessageWriterTest, WithoutAPathAttachmentsLeaveNothingBehind) {
   env_.set_mail_attachment(1);
-  WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr, TempFolder(), 0,
-                      u"L");
+  WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr, TempFolder(), 0, u"L");
   EXPECT_TRUE(TempFiles().empty());
 }
 
@@ -235,7 +181,7 @@ TEST_F(VMessageWriterTest, CoreutilsBase64DecodesTheAttachmentPart) {
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + i / 7);
   const std::string file = WriteMail(Hello({{.file_name = u"blob.bin", .bytes = bytes}}));
   const size_t start = file.find(PartHeader("blob.bin")) + PartHeader("blob.bin").size();
-  const size_t end = file.find("\n------=_NextPart_001--");
+  const size_t end = file.find("\n" + kClose);
   ASSERT_LT(start, end);
   Write(Path("part.b64"), file.substr(start, end - start));
   const std::string command = "base64 -d < '" + Path("part.b64").string() + "' > '" + Path("part.bin").string() + "'";

@@ -52,54 +52,36 @@ TEST_P(DecodeTest, RecordsFragmentsAndDamage) {
   for (size_t i = 0; i < file.records.size(); ++i) EXPECT_EQ(file.records[i].index, i + 1);
 }
 
+// The end-to-end script decodes a file of each kind and the short ones
+// through `zelsync inspect`; these are the other sizes.
 INSTANTIATE_TEST_SUITE_P(
     Images, DecodeTest,
     ::testing::Values(
         DecodeCase{"EmptyDatabase", FileKind::kDeviceDatabase, Bytes{}, 0, 0, 1},
         DecodeCase{"CounterOnly", FileKind::kDeviceDatabase, Counter(3), 0, 0, 0},
-        DecodeCase{"ShortCounter", FileKind::kDeviceDatabase, Bytes{1, 2}, 0, 2, 1},
-        DecodeCase{"TwoRecords", FileKind::kDeviceDatabase,
-                   Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), DeviceRecordBytes(3, u"E2", u"UNDEFINED")}),
-                   2, 0, 0},
         DecodeCase{"RecordAndFragment", FileKind::kDeviceDatabase,
                    Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100, 1},
-        DecodeCase{"ShortAnchor", FileKind::kSyncMLDatabase, Filler(47), 0, 47, 1},
         DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, Anchor(1, u"20260101T000000Z", 0), 0, 0, 0},
         DecodeCase{"AnchorRecordFragment", FileKind::kSyncMLDatabase,
                    Concat({Anchor(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}), 1, 1043, 1},
         DecodeCase{"EmptyLog", FileKind::kIrmcLog, Bytes{}, 0, 0, 0},
-        DecodeCase{"LogOf600Bytes", FileKind::kIrmcLog, Concat({LogRecordBytes(0, 0, u"E"), Filler(72)}), 1, 72, 1},
         DecodeCase{"SyncMLLog", FileKind::kSyncMLLog,
                    Concat({SyncMLLogRecordBytes(2, 0, u"A"), SyncMLLogRecordBytes(2, 2, u"B")}), 2, 0, 0},
-        DecodeCase{"SyncMLLogRead528", FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1},
-        DecodeCase{"NewRecords", FileKind::kNewRecords,
-                   Concat({Counter(2), [] { Bytes b; PutField(&b, u"L7"); return b; }()}), 1, 0, 0}),
+        DecodeCase{"SyncMLLogRead528", FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1}),
     [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
 
+// Offsets, non-ASCII IDs and the values the end-to-end script does not see.
 TEST(DecodeFields, ValuesOfEachFile) {
   DecodedFile db = DecodeBookkeepingFile(
-      FileKind::kDeviceDatabase, Concat({Counter(7), DeviceRecordBytes(3, u"entr\u00e9e", u"UNDEFINED")}));
+      FileKind::kDeviceDatabase, Concat({Counter(7), DeviceRecordBytes(3, u"entr\u00e9e", u"L")}));
   ASSERT_EQ(db.records.size(), 1u);
-  EXPECT_EQ(*db.change_counter, 7u);
   EXPECT_EQ(db.records[0].offset, 4u);
-  EXPECT_EQ(db.records[0].type, 3u);
   EXPECT_EQ(db.records[0].entry_id->text, "entr\xc3\xa9" "e");
-  EXPECT_EQ(db.records[0].luid->text, "UNDEFINED");
-
   DecodedFile syncml = DecodeBookkeepingFile(
       FileKind::kSyncMLDatabase, Concat({Anchor(1, u"20260301T101500Z", 44), DeviceRecordBytes(1, u"N1", u"5")}));
-  EXPECT_EQ(syncml.anchor->kind, 1u);
-  EXPECT_EQ(syncml.anchor->time.text, "20260301T101500Z");
   EXPECT_EQ(syncml.anchor->number, 44u);
   EXPECT_EQ(syncml.records[0].offset, 48u);
-
-  DecodedFile log = DecodeBookkeepingFile(FileKind::kSyncMLLog, SyncMLLogRecordBytes(0, 2, u"M", u"20250102T030405Z", 9));
-  EXPECT_EQ(*log.records[0].kind, 2u);
-  EXPECT_EQ(log.records[0].change_time->text, "20250102T030405Z");
-  EXPECT_EQ(*log.records[0].change_number, 9u);
-  EXPECT_EQ(LogKindName(0), "modified");
   EXPECT_EQ(LogKindName(1), "deleted");
-  EXPECT_EQ(LogKindName(2), "deleted (hard)");
   EXPECT_EQ(LogKindName(3), "deleted");
 }
 
@@ -155,18 +137,6 @@ TEST(FileKinds, FromNamesAndSizes) {
   EXPECT_TRUE(IsTimeStamp("20260101T000000Z"));
   for (const char* bad : {"", "20260101T000000", "2026010AT000000Z", "20260101X000000Z", "20260101T000000ZZ"})
     EXPECT_FALSE(IsTimeStamp(bad)) << bad;
-}
-
-TEST(InspectJson, DamagedFileRoundTrips) {
-  DecodedFile file = DecodeBookkeepingFile(FileKind::kIrmcLog, Concat({LogRecordBytes(2, 2, u"a\"b\\c"), Filler(5)}));
-  nlohmann::json doc = nlohmann::json::parse(DecodedFileToJson(file).dump());
-  EXPECT_EQ(doc["format"], "irmc-log");
-  EXPECT_EQ(doc["records"][0]["entry_id"], "a\"b\\c");
-  EXPECT_EQ(doc["records"][0]["kind_name"], "deleted (hard)");
-  EXPECT_EQ(doc["fragment"]["size"], 5);
-  EXPECT_EQ(doc["damage"].size(), 1u);
-  const std::string text = DecodedFileToText(file);
-  EXPECT_NE(text.find("damaged: a trailing fragment of 5 bytes"), std::string::npos) << text;
 }
 
 TEST(Text, Utf16AndUtf8) {

@@ -39,15 +39,16 @@ void WriteAll(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
-// The PC: items, the LUID mapping and the change log, all in memory.
+// The PC: items, the LUID mapping and the change log (modified entry IDs),
+// all in memory. No test deletes on the PC: the end-to-end script does.
 struct FakePc {
   struct Item {
     uint32_t type;
     std::string content;
   };
-  std::map<std::string, Item> items;                         // by entry ID
+  std::map<std::string, Item> items;                              // by entry ID
   std::map<std::pair<uint32_t, std::string>, std::string> luids;  // (type, entry) -> LUID
-  std::vector<std::pair<std::string, bool>> log;            // entry ID, deleted
+  std::vector<std::string> log;                                   // modified entry IDs
   std::vector<std::string> calls;
   fs::path temp;
   std::string database;                       // the current IrMC database
@@ -55,93 +56,58 @@ struct FakePc {
   bool fail_create = false;
   bool repeat_new = false;  // GetNewRecord keeps offering the same item
   int next_entry = 1;
-  struct Saved {
-    std::map<std::string, Item> items;
-    std::map<std::pair<uint32_t, std::string>, std::string> luids;
-    std::vector<std::pair<std::string, bool>> log;
-  };
-  std::optional<Saved> saved;
-  std::vector<std::pair<uint32_t, std::string>> created_in_session;
+  std::vector<std::string> created_in_session;
   std::string anchor;
 
-  std::string EntryOf(uint32_t type, const std::string& luid) const {
+  std::string EntryOf(uint32_t type, const ZS_WCHAR* luid) const {
     for (const auto& [key, value] : luids)
-      if (key.first == type && value == luid) return key.second;
+      if (key.first == type && value == Utf16ToUtf8(FromWide(luid))) return key.second;
     return "";
   }
-  std::string Hand(const std::string& entry) {
-    fs::path file = temp / (entry + ".vcf");
-    WriteAll(file, items[entry].content);
-    return PathToUtf8(file);
+  // Hands the item out as a file, and its entry ID and LUID (if asked).
+  void Hand(const std::string& id, ZS_WCHAR* entry, ZS_WCHAR* path) {
+    fs::path file = temp / (id + ".vcf");
+    WriteAll(file, items[id].content);
+    ToWide(entry, Utf8ToUtf16(id));
+    ToWide(path, Utf8ToUtf16(PathToUtf8(file)));
+  }
+  // Takes in (and removes) a file the library was handed.
+  static std::string Take(const ZS_WCHAR* path) {
+    fs::path file = PathFromUtf16(FromWide(path));
+    std::string content = ReadAll(file);
+    fs::remove(file);
+    return content;
   }
 };
 FakePc* pc = nullptr;
 
-int SetDeviceIDDatabaseID(const ZS_WCHAR* device, const ZS_WCHAR* database) {
-  pc->calls.push_back("SetDeviceIDDatabaseID");
-  pc->database = Utf16ToUtf8(FromWide(device)) + "_" + Utf16ToUtf8(FromWide(database));
-  return 1;
-}
-int IsDeviceIDKnown() { return 1; }
-int GetChangeCounter(uint32_t* value) { *value = pc->counters[pc->database]; return 1; }
-int UpdateChangeCounter(uint32_t value) {
-  pc->calls.push_back("UpdateChangeCounter " + std::to_string(value));
-  pc->counters[pc->database] = value;
-  return 1;
-}
 int GetNew(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
   for (auto& [id, item] : pc->items) {
-    if (item.type != static_cast<uint32_t>(type)) continue;
-    auto known = pc->luids.find({type, id});
-    if (known != pc->luids.end() && !pc->repeat_new) continue;
+    if (item.type != static_cast<uint32_t>(type) || (pc->luids.count({type, id}) && !pc->repeat_new)) continue;
     pc->luids[{type, id}] = "UNDEFINED";
-    ToWide(entry, Utf8ToUtf16(id));
-    ToWide(path, Utf8ToUtf16(pc->Hand(id)));
+    pc->Hand(id, entry, path);
     pc->calls.push_back("GetNewRecord " + id);
     return 1;
   }
   return 0;
 }
 int MapLuid(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* entry, const ZS_WCHAR* luid) {
-  std::string id = Utf16ToUtf8(FromWide(entry));
-  pc->calls.push_back("MapLuid " + id + " " + Utf16ToUtf8(FromWide(luid)));
-  pc->luids[{type, id}] = Utf16ToUtf8(FromWide(luid));
+  pc->luids[{type, Utf16ToUtf8(FromWide(entry))}] = Utf16ToUtf8(FromWide(luid));
   return 1;
 }
 int GetModified(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* luid, ZS_WCHAR* path) {
-  for (size_t i = 0; i < pc->log.size(); ++i) {
-    auto [id, deleted] = pc->log[i];
-    auto mapped = pc->luids.find({type, id});
-    if (deleted || mapped == pc->luids.end() || pc->items[id].type != static_cast<uint32_t>(type)) continue;
-    pc->log.erase(pc->log.begin() + static_cast<long>(i));
-    ToWide(entry, Utf8ToUtf16(id));
+  for (auto it = pc->log.begin(); it != pc->log.end(); ++it) {
+    auto mapped = pc->luids.find({type, *it});
+    if (mapped == pc->luids.end()) continue;
     ToWide(luid, Utf8ToUtf16(mapped->second));
-    ToWide(path, Utf8ToUtf16(pc->Hand(id)));
+    pc->Hand(*it, entry, path);
+    pc->log.erase(it);
     return 1;
   }
   return 0;
-}
-int GetDeleted(_SYNC_OBJECT_TYPE type, ZS_WCHAR* luid, int32_t* hard) {
-  for (size_t i = 0; i < pc->log.size(); ++i) {
-    auto [id, deleted] = pc->log[i];
-    auto mapped = pc->luids.find({type, id});
-    if (!deleted || mapped == pc->luids.end()) continue;
-    ToWide(luid, Utf8ToUtf16(mapped->second));
-    *hard = 0;
-    pc->luids.erase(mapped);
-    pc->log.erase(pc->log.begin() + static_cast<long>(i));
-    return 1;
-  }
-  return 0;
-}
-int SyncMLGetDeleted(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* luid, int32_t* hard) {
-  entry[0] = 0;
-  return GetDeleted(type, luid, hard);
 }
 int Create(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* luid, const ZS_WCHAR* path) {
-  fs::path file = PathFromUtf16(FromWide(path));
-  std::string content = ReadAll(file);
-  fs::remove(file);  // consumed
+  std::string content = FakePc::Take(path);
   pc->calls.push_back("CreateNewRecord " + Utf16ToUtf8(FromWide(luid)));
   if (pc->fail_create) return 0;
   std::string id = "N" + std::to_string(pc->next_entry++);
@@ -149,85 +115,60 @@ int Create(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* luid, const ZS_WCHAR* path) {
   pc->luids[{type, id}] = Utf16ToUtf8(FromWide(luid));
   return 1;
 }
-int SyncMLCreate(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* path, const ZS_WCHAR* luid) { return Create(type, luid, path); }
 int Update(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* luid, const ZS_WCHAR* path) {
-  fs::path file = PathFromUtf16(FromWide(path));
-  std::string id = pc->EntryOf(type, Utf16ToUtf8(FromWide(luid)));
+  std::string id = pc->EntryOf(type, luid);
   pc->calls.push_back("UpdateRecord " + id);
-  pc->items[id].content = ReadAll(file);
-  fs::remove(file);
+  pc->items[id].content = FakePc::Take(path);
   return id.empty() ? 0 : 1;
 }
 int Delete(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* luid) {
-  std::string id = pc->EntryOf(type, Utf16ToUtf8(FromWide(luid)));
+  std::string id = pc->EntryOf(type, luid);
   pc->calls.push_back("DeleteRecord " + id);
   pc->items.erase(id);
   pc->luids.erase({type, id});
   return 1;
 }
-int ResetCounters() { return 1; }
-int SetAnchor(uint64_t, _SYNCML_SYNCANCHOR_RECORD anchor) {
+int SetAnchor(_SYNCML_SYNCANCHOR_RECORD anchor) {
   pc->anchor = Utf16ToUtf8(FromWide(anchor.TimeAnchor));
   return 1;
 }
-int GetAnchor(uint64_t, _SYNCML_SYNCANCHOR_RECORD* anchor) {
-  *anchor = {};
-  anchor->AnchorKind = 1;
-  ToWide(anchor->TimeAnchor, Utf8ToUtf16(pc->anchor));
-  return 1;
-}
-int SetComplete(_SYNCML_SYNCANCHOR_RECORD anchor) {
-  pc->calls.push_back("SyncMLSetSyncComplete");
-  pc->anchor = Utf16ToUtf8(FromWide(anchor.TimeAnchor));
-  return 1;
-}
-int Save(uint64_t) {
-  pc->saved = FakePc::Saved{pc->items, pc->luids, pc->log};
-  pc->created_in_session.clear();
-  return 1;
-}
-int Restore(uint64_t) {
-  pc->calls.push_back("SyncMLRestoreDBFiles");
-  pc->items = pc->saved->items;
-  pc->luids = pc->saved->luids;
-  pc->log = pc->saved->log;
-  return 1;
-}
-int AddNewRec(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* luid) {
-  pc->created_in_session.push_back({type, Utf16ToUtf8(FromWide(luid))});
-  return 1;
-}
-void DeleteTemp() { pc->calls.push_back("SyncMLDeleteTempFiles"); }
 
 Exports FakeExports() {
   Exports e;
-  e.SetDeviceIDDatabaseID = SetDeviceIDDatabaseID;
-  e.IsDeviceIDKnown = IsDeviceIDKnown;
-  e.GetChangeCounter = GetChangeCounter;
-  e.UpdateChangeCounter = UpdateChangeCounter;
-  e.UpdateLUIDofPrevGetNewRecord = MapLuid;
-  e.UpdateLUIDofPrevModifiedRecord = MapLuid;
-  e.GetDeletedRecord = GetDeleted;
-  e.GetNewRecord = GetNew;
-  e.GetModifiedRecord = GetModified;
+  e.SetDeviceIDDatabaseID = [](const ZS_WCHAR* device, const ZS_WCHAR* database) {
+    pc->calls.push_back("SetDeviceIDDatabaseID");
+    pc->database = Utf16ToUtf8(FromWide(device)) + "_" + Utf16ToUtf8(FromWide(database));
+    return 1;
+  };
+  e.IsDeviceIDKnown = [] { return 1; };
+  e.GetChangeCounter = [](uint32_t* value) { *value = pc->counters[pc->database]; return 1; };
+  e.UpdateChangeCounter = [](uint32_t value) { pc->counters[pc->database] = value; return 1; };
+  e.UpdateLUIDofPrevGetNewRecord = e.UpdateLUIDofPrevModifiedRecord = e.SyncMLUpdateEntryIDLUIDMapping = MapLuid;
+  e.GetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, int32_t*) { return 0; };
+  e.SyncMLGetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*, int32_t*) { return 0; };
+  e.GetNewRecord = e.SyncMLGetNewRecord = GetNew;
+  e.GetModifiedRecord = e.SyncMLGetModifiedRecord = GetModified;
   e.CreateNewRecord = Create;
-  e.UpdateRecord = Update;
-  e.DeleteRecord = Delete;
-  e.SyncMLSetBDAddrLastSyncAnchor = SetAnchor;
-  e.SyncMLGetLastSyncAnchor = GetAnchor;
-  e.SyncMLSetSyncComplete = SetComplete;
-  e.SyncMLResetCounters = ResetCounters;
-  e.SyncMLSaveDBFiles = Save;
-  e.SyncMLRestoreDBFiles = Restore;
-  e.SyncMLAddNewRecToTempDBFile = AddNewRec;
-  e.SyncMLDeleteTempFiles = DeleteTemp;
-  e.SyncMLGetDeletedRecord = SyncMLGetDeleted;
-  e.SyncMLUpdateEntryIDLUIDMapping = MapLuid;
-  e.SyncMLGetNewRecord = GetNew;
-  e.SyncMLGetModifiedRecord = GetModified;
-  e.SyncMLCreateNewRecord = SyncMLCreate;
-  e.SyncMLUpdateRecord = Update;
-  e.SyncMLDeleteRecord = Delete;
+  e.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE type, const ZS_WCHAR* path, const ZS_WCHAR* luid) {
+    return Create(type, luid, path);
+  };
+  e.UpdateRecord = e.SyncMLUpdateRecord = Update;
+  e.DeleteRecord = e.SyncMLDeleteRecord = Delete;
+  e.SyncMLSetBDAddrLastSyncAnchor = [](uint64_t, _SYNCML_SYNCANCHOR_RECORD anchor) { return SetAnchor(anchor); };
+  e.SyncMLGetLastSyncAnchor = [](uint64_t, _SYNCML_SYNCANCHOR_RECORD* anchor) {
+    *anchor = {};
+    anchor->AnchorKind = 1;
+    ToWide(anchor->TimeAnchor, Utf8ToUtf16(pc->anchor));
+    return 1;
+  };
+  e.SyncMLSetSyncComplete = SetAnchor;
+  e.SyncMLResetCounters = [] { return 1; };
+  e.SyncMLSaveDBFiles = e.SyncMLRestoreDBFiles = [](uint64_t) { return 1; };
+  e.SyncMLAddNewRecToTempDBFile = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR* luid) {
+    pc->created_in_session.push_back(Utf16ToUtf8(FromWide(luid)));
+    return 1;
+  };
+  e.SyncMLDeleteTempFiles = [] { pc->calls.push_back("SyncMLDeleteTempFiles"); };
   return e;
 }
 
@@ -274,16 +215,19 @@ class SessionTest : public ::testing::TestWithParam<Road> {
   int sessions_ = 0;
 };
 
+// The end-to-end script checks the sessions through the real library: each
+// side's changes and deletions, the SyncML rollback and the dry run. These
+// tests check what only a fake PC shows, and the conflicts.
 TEST_P(SessionTest, FirstSessionMovesEachSideOnceAndTheSecondNothing) {
   SessionReport first = Run();
   EXPECT_FALSE(first.failed()) << ReportToText(first, true);
   EXPECT_EQ(Contacts(first).sent, 2);
   EXPECT_EQ(Contacts(first).received, 1);
   EXPECT_EQ(fake_.items.size(), 3u);
-  for (const auto& [key, luid] : fake_.luids) EXPECT_NE(luid, "UNDEFINED") << key.second;
-  EXPECT_EQ(FolderImage(PhoneDir()).count("contacts/1.vcf") + FolderImage(PhoneDir()).count("contacts/2.vcf") +
-                FolderImage(PhoneDir()).count("contacts/3.vcf"),
-            2u);
+  for (const auto& [key, luid] : fake_.luids) {
+    EXPECT_NE(luid, "UNDEFINED") << key.second;
+    EXPECT_TRUE(key.second == "N1" || fs::exists(PhoneDir() / "contacts" / (luid + ".vcf"))) << luid;
+  }
   EXPECT_TRUE(fs::is_empty(fake_.temp)) << "the host disposes of the files the library handed out";
   if (GetParam() == Road::kIrmc) {
     // The phone's one change raised its counter, which the PC now keeps.
@@ -292,7 +236,7 @@ TEST_P(SessionTest, FirstSessionMovesEachSideOnceAndTheSecondNothing) {
     EXPECT_EQ(fake_.calls.front(), "SetDeviceIDDatabaseID");
   } else {
     EXPECT_EQ(fake_.anchor, "20260101T000001Z");
-    EXPECT_EQ(fake_.created_in_session.size(), 1u);
+    EXPECT_EQ(fake_.created_in_session, (std::vector<std::string>{fake_.luids[{2, "N1"}]}));
     EXPECT_EQ(fake_.calls.back(), "SyncMLDeleteTempFiles");
   }
   const size_t calls = fake_.calls.size();
@@ -303,35 +247,11 @@ TEST_P(SessionTest, FirstSessionMovesEachSideOnceAndTheSecondNothing) {
   }
 }
 
-TEST_P(SessionTest, ChangesAndDeletionsTravelOnceEachWay) {
-  Run();
-  const std::string alice_luid = fake_.luids[{2, "E1"}];
-  const std::string own_luid = fake_.luids[{2, "N1"}];
-  fake_.items["E1"].content = "BEGIN:VCARD\r\nFN:Alice Changed\r\nEND:VCARD\r\n";
-  fake_.log.push_back({"E1", false});
-  WriteAll(PhoneDir() / "contacts" / "own.vcf", "BEGIN:VCARD\r\nFN:Own Changed\r\nEND:VCARD\r\n");
-  SessionReport changed = Run();
-  EXPECT_EQ(Contacts(changed).updated, 2) << ReportToText(changed, true);
-  EXPECT_EQ(ReadAll(PhoneDir() / "contacts" / (alice_luid + ".vcf")), fake_.items["E1"].content);
-  EXPECT_NE(fake_.items["N1"].content.find("Own Changed"), std::string::npos);
-  EXPECT_EQ(Run().moved(), 0);
-
-  fake_.items.erase("E2");
-  fake_.log.push_back({"E2", true});
-  fs::remove(PhoneDir() / "contacts" / "own.vcf");
-  SessionReport deleted = Run();
-  EXPECT_EQ(Contacts(deleted).deleted, 2) << ReportToText(deleted, true);
-  EXPECT_EQ(fake_.items.count("N1"), 0u);
-  EXPECT_EQ(FolderImage(PhoneDir()).size(), 2u);  // Alice and phone.json
-  EXPECT_EQ(fake_.EntryOf(2, own_luid), "");
-  EXPECT_EQ(Run().moved(), 0);
-}
-
 TEST_P(SessionTest, ChangedOnBothSidesThePcWins) {
   Run();
   const std::string alice_luid = fake_.luids[{2, "E1"}];
   fake_.items["E1"].content = "PC version";
-  fake_.log.push_back({"E1", false});
+  fake_.log.push_back("E1");
   WriteAll(PhoneDir() / "contacts" / (alice_luid + ".vcf"), "phone version");
   SessionReport report = Run();
   EXPECT_EQ(Contacts(report).updated, 1) << ReportToText(report, true);
@@ -345,7 +265,7 @@ TEST_P(SessionTest, AChangeOfAnObjectThePhoneDeletedOrForgot) {
   const std::string alice_luid = fake_.luids[{2, "E1"}];
   // Deleted on the phone, changed on the PC: the change wins and the
   // object comes back under its LUID; the phone's deletion is dropped.
-  fake_.log.push_back({"E1", false});
+  fake_.log.push_back("E1");
   fs::remove(PhoneDir() / "contacts" / (alice_luid + ".vcf"));
   SessionReport restored = Run();
   EXPECT_EQ(Contacts(restored).updated, 1) << ReportToText(restored, true);
@@ -355,7 +275,7 @@ TEST_P(SessionTest, AChangeOfAnObjectThePhoneDeletedOrForgot) {
 
   // A phone that has no record of the LUID at all takes the object as a new
   // one, and the PC learns the new LUID.
-  fake_.log.push_back({"E1", false});
+  fake_.log.push_back("E1");
   fs::remove(PhoneDir() / "contacts" / (alice_luid + ".vcf"));
   nlohmann::json state = nlohmann::json::parse(ReadAll(PhoneDir() / kPhoneStateFile));
   auto& items = state["items"];
@@ -393,47 +313,16 @@ TEST_P(SessionTest, ALibraryThatRepeatsItselfIsStopped) {
             2);
 }
 
-TEST_P(SessionTest, InterruptedSessionIsRolledBackOnlyBySyncML) {
-  if (GetParam() == Road::kIrmc) {
-    SessionOptions options;
-    options.interrupt_after = 1;
-    SessionReport report = Run(options);
-    EXPECT_TRUE(report.interrupted);
-    EXPECT_FALSE(report.rolled_back);
-    EXPECT_TRUE(report.failed());
-    // What moved stays moved: the next session goes on from there.
-    EXPECT_EQ(Run().moved(), 2);
-    return;
-  }
-  Run();
-  const auto pc_before = fake_.items;
-  WriteAll(PhoneDir() / "contacts" / "late.vcf", "late");
-  fake_.items["E3"] = {2, "new on the PC"};
-  const auto phone_before = FolderImage(PhoneDir());
-  const auto pc_items_before = fake_.items;
+TEST_P(SessionTest, AnInterruptedIrmcSessionKeepsWhatMoved) {
+  if (GetParam() != Road::kIrmc) GTEST_SKIP() << "SyncML rolls back: the end-to-end script checks it";
   SessionOptions options;
-  options.interrupt_after = 2;  // the new PC contact, then the phone's
+  options.interrupt_after = 1;
   SessionReport report = Run(options);
   EXPECT_TRUE(report.interrupted);
-  EXPECT_TRUE(report.rolled_back);
+  EXPECT_FALSE(report.rolled_back);
   EXPECT_TRUE(report.failed());
-  EXPECT_EQ(FolderImage(PhoneDir()), phone_before);
-  EXPECT_EQ(fake_.calls.back(), "SyncMLRestoreDBFiles");
-  EXPECT_EQ(fake_.anchor, "20260101T000001Z") << "the anchor of the last completed session stays";
-  SessionReport again = Run();
-  EXPECT_EQ(Contacts(again).sent, 1) << ReportToText(again, true);
-  EXPECT_EQ(Contacts(again).received, 1);
-}
-
-TEST_P(SessionTest, DryRunChangesNothing) {
-  const auto phone_before = FolderImage(PhoneDir());
-  SessionOptions options;
-  options.dry_run = true;
-  SessionReport report = Run(options);
-  EXPECT_FALSE(report.failed());
-  EXPECT_EQ(Contacts(report).received, 1);
-  EXPECT_EQ(FolderImage(PhoneDir()), phone_before);
-  EXPECT_TRUE(fake_.calls.empty());
+  // What moved stays moved: the next session goes on from there.
+  EXPECT_EQ(Run().moved(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, SessionTest, ::testing::Values(Road::kIrmc, Road::kSyncML),
@@ -461,7 +350,7 @@ TEST(PhoneState, BadStateFilesAreRefusedNamingTheFile) {
   }
 }
 
-TEST(PhoneState, NoticesSavesAndUndoes) {
+TEST(PhoneState, NoticesObjectsAndUndoesAJournal) {
   ScratchFolder scratch;
   WriteAll(scratch.path() / "contacts" / "a.vcf", "A");
   WriteAll(scratch.path() / "contacts" / "readme.txt", "not a contact");
@@ -476,27 +365,21 @@ TEST(PhoneState, NoticesSavesAndUndoes) {
   EXPECT_EQ(phone.PendingChanges()[0].kind, ChangeKind::kNew);
   phone.MarkDelivered(phone.PendingChanges()[0]);
   EXPECT_TRUE(phone.PendingChanges().empty());
-  phone.road = "irmc";
+  // Saved and opened again in every session of the end-to-end script.
   ASSERT_TRUE(phone.Save(&error)) << error;
 
-  Phone again;
-  ASSERT_TRUE(Phone::Open(scratch.path(), &again, &error)) << error;
-  EXPECT_EQ(again.road, "irmc");
-  ASSERT_EQ(again.items().size(), 1u);
-  EXPECT_TRUE(again.PendingChanges().empty());
-
   const auto before = FolderImage(scratch.path());
-  again.BeginJournal();
+  phone.BeginJournal();
   WriteAll(scratch.path() / "incoming.vcf", "B");
-  std::string luid = again.ReceiveNew(2, scratch.path() / "incoming.vcf");
+  std::string luid = phone.ReceiveNew(2, scratch.path() / "incoming.vcf");
   fs::remove(scratch.path() / "incoming.vcf");
   bool own = false;
-  EXPECT_TRUE(again.ReceiveDeletion(2, again.items()[0].luid, &own));
+  EXPECT_TRUE(phone.ReceiveDeletion(2, phone.items()[0].luid, &own));
   EXPECT_FALSE(own);
-  EXPECT_FALSE(again.ReceiveDeletion(2, "no such LUID", &own));
-  again.UndoJournal();
+  EXPECT_FALSE(phone.ReceiveDeletion(2, "no such LUID", &own));
+  phone.UndoJournal();
   EXPECT_EQ(FolderImage(scratch.path()), before);
-  EXPECT_EQ(again.items().size(), 1u);
+  EXPECT_EQ(phone.items().size(), 1u);
 }
 
 TEST(DeviceIdentity, AddressesAndIds) {
