@@ -11,37 +11,33 @@ namespace zelsync {
 namespace formats {
 namespace {
 
-struct BufferCase {
-  std::string file, text;
-};
+using BufferTest = testing::FormatsTest;
 
-class BufferTest : public testing::FormatsTest, public ::testing::WithParamInterface<BufferCase> {};
-
-TEST_P(BufferTest, BothBuffersReadInTextMode) {
-  Write(Path("in"), GetParam().file);
-  auto message = MessageFileBuffer::Open(Wide("in"));
-  auto note = FileBuffer::Open(Wide("in"));
-  ASSERT_TRUE(message && note);
-  EXPECT_EQ(GetParam().text, message->text());
-  EXPECT_EQ(GetParam().text, note->text());
-  EXPECT_EQ(GetParam().file.size(), message->size());
-  EXPECT_EQ(GetParam().file.size(), note->size());
-  EXPECT_EQ('\0', message->data()[message->size()]);
-  EXPECT_EQ(0, note->data()[note->size()]);
-  EXPECT_EQ(0, std::memcmp(GetParam().text.data(), message->data(), GetParam().text.size()));
+TEST_F(BufferTest, BothBuffersReadInTextMode) {
+  const struct {
+    std::string file, text;
+  } cases[] = {{"", ""}, {"a\r\nb\rc\r\n", "a\nb\rc\n"}, {"\r\r\n\n", "\r\n\n"}, {"end\r", "end\r"},
+               // The text ends at a NUL byte and, as text mode on Windows
+               // has it, at Ctrl-Z.
+               {std::string("ab\0cd", 5), "ab"}, {"ab\x1a\r\ncd", "ab"}};
+  for (const auto& c : cases) {
+    Write(Path("in"), c.file);
+    auto message = MessageFileBuffer::Open(Wide("in"));
+    ASSERT_TRUE(message);
+    EXPECT_EQ(c.text, message->text());
+    EXPECT_EQ(c.file.size(), message->size());
+    EXPECT_EQ('\0', message->data()[message->size()]);
+    EXPECT_EQ(0, std::memcmp(c.text.data(), message->data(), c.text.size()));
+    message.reset();  // the message buffer keeps its file open
+    auto note = FileBuffer::Open(Wide("in"));
+    ASSERT_TRUE(note);
+    EXPECT_EQ(c.text, note->text());
+    EXPECT_EQ(c.file.size(), note->size());
+    EXPECT_EQ(0, note->data()[note->size()]);
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, BufferTest,
-    ::testing::Values(BufferCase{"", ""}, BufferCase{"a\r\nb\rc\r\n", "a\nb\rc\n"},
-                      BufferCase{"\r\r\n\n", "\r\n\n"}, BufferCase{"end\r", "end\r"},
-                      // The text ends at a NUL byte and, as text mode on
-                      // Windows has it, at Ctrl-Z.
-                      BufferCase{std::string("ab\0cd", 5), "ab"}, BufferCase{"ab\x1a\r\ncd", "ab"}));
-
-using BufferFailureTest = testing::FormatsTest;
-
-TEST_F(BufferFailureTest, BuffersOfFilesThatCannotBeReadAreNull) {
+TEST_F(BufferTest, BuffersOfFilesThatCannotBeReadAreNull) {
   EXPECT_FALSE(MessageFileBuffer::Open(Wide("missing.vmg")));
   EXPECT_FALSE(FileBuffer::Open(Wide("missing.vnt")));
   EXPECT_FALSE(FileBuffer::Open(WString()));

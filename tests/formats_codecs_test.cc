@@ -13,8 +13,6 @@ namespace formats {
 namespace {
 
 using testing::FormatsTest;
-using testing::kLine54;
-using testing::kLine54Encoded;
 
 TEST(EscapeNoteValue, Escapes) {
   const struct {

@@ -17,28 +17,6 @@
 namespace zelsync {
 namespace testing {
 
-// 54 bytes, a full Base64 line of 72 characters.
-inline const std::string kLine54 = "The quick brown fox jumps over the lazy dog. 012345678";
-inline const std::string kLine54Encoded =
-    "VGhlIHF1aWNrIGJyb3duIGZveCBqdW1wcyBvdmVyIHRoZSBsYXp5IGRvZy4gMDEyMzQ1Njc4";
-
-// A multipart vMessage: the HTML part's header, the preamble before it, an
-// attachment part and the closing separator, then the end markers.
-inline const std::string kHtmlHeader =
-    "Content-Type:text/html; charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n";
-inline const std::string kPreamble =
-    "Content-Type:multipart/mixed; boundary=\"----=_NextPart_001\"\n\n"
-    "This is a multi-part message in MIME format.\n\n\n------=_NextPart_001\r\n";
-inline const std::string kClose = "------=_NextPart_001--\n";
-inline const std::string kTail = "END:VBODY\nEND:VENV\nEND:VMSG\n";
-inline std::string PartHeader(const std::string& name) {
-  return "------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"" + name +
-         "\"\nContent-Transfer-Encoding:base64\n\n\n";
-}
-inline std::string Part(const std::string& name, const std::string& base64) {
-  return PartHeader(name) + base64 + "\n\n";
-}
-
 class FormatsEnv : public TestEnv {
  public:
   using TestEnv::TestEnv;
@@ -88,6 +66,32 @@ class FormatsTest : public ::testing::Test {
 };
 
 }  // namespace testing
+
+namespace formats {
+
+// 54 bytes, a full Base64 line of 72 characters.
+inline const std::string kLine54 = "The quick brown fox jumps over the lazy dog. 012345678";
+inline const std::string kLine54Encoded =
+    "VGhlIHF1aWNrIGJyb3duIGZveCBqdW1wcyBvdmVyIHRoZSBsYXp5IGRvZy4gMDEyMzQ1Njc4";
+
+// A multipart vMessage: the HTML part's header, the preamble before it, an
+// attachment part and the closing separator, then the end markers.
+inline const std::string kHtmlHeader =
+    "Content-Type:text/html; charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n";
+inline const std::string kPreamble =
+    "Content-Type:multipart/mixed; boundary=\"----=_NextPart_001\"\n\n"
+    "This is a multi-part message in MIME format.\n\n\n------=_NextPart_001\r\n";
+inline const std::string kClose = "------=_NextPart_001--\n";
+inline const std::string kTail = "END:VBODY\nEND:VENV\nEND:VMSG\n";
+inline std::string PartHeader(const std::string& name) {
+  return "------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"" + name +
+         "\"\nContent-Transfer-Encoding:base64\n\n\n";
+}
+inline std::string Part(const std::string& name, const std::string& base64) {
+  return PartHeader(name) + base64 + "\n\n";
+}
+
+}  // namespace formats
 }  // namespace zelsync
 
 #endif  // ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H

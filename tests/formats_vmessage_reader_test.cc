@@ -15,14 +15,7 @@ namespace {
 
 using testing::AttachmentData;
 using testing::FakeOutlook;
-using testing::kClose;
-using testing::kHtmlHeader;
-using testing::kLine54;
-using testing::kLine54Encoded;
-using testing::kPreamble;
-using testing::kTail;
 using testing::MailData;
-using testing::Part;
 
 std::string Message(const std::string& headers, const std::string& body) {
   return "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-TYPE:MSG\nBEGIN:VENV\nBEGIN:VBODY\n" + headers + kHtmlHeader + "\n" + body +

@@ -13,15 +13,7 @@ namespace {
 
 using testing::AttachmentData;
 using testing::FakeOutlook;
-using testing::kHtmlHeader;
-using testing::kLine54;
-using testing::kLine54Encoded;
-using testing::kClose;
-using testing::kPreamble;
-using testing::kTail;
 using testing::MailData;
-using testing::Part;
-using testing::PartHeader;
 
 const std::string kHead =
     "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:UNREAD\nX-IRMC-TYPE:MSG\nX-IRMC-LUID:LUID1\n"

@@ -216,8 +216,9 @@ class SessionTest : public ::testing::TestWithParam<Road> {
 };
 
 // The end-to-end script checks the sessions through the real library: each
-// side's changes and deletions, the SyncML rollback and the dry run. These
-// tests check what only a fake PC shows, and the conflicts.
+// side's changes and deletions, the SyncML rollback (the command line takes
+// --interrupt-after for SyncML only) and the dry run. These tests check what
+// only a fake PC shows, and the conflicts.
 TEST_P(SessionTest, FirstSessionMovesEachSideOnceAndTheSecondNothing) {
   SessionReport first = Run();
   EXPECT_FALSE(first.failed()) << ReportToText(first, true);
@@ -311,18 +312,6 @@ TEST_P(SessionTest, ALibraryThatRepeatsItselfIsStopped) {
   EXPECT_EQ(std::count_if(fake_.calls.begin(), fake_.calls.end(),
                           [](const std::string& call) { return call.rfind("GetNewRecord", 0) == 0; }),
             2);
-}
-
-TEST_P(SessionTest, AnInterruptedIrmcSessionKeepsWhatMoved) {
-  if (GetParam() != Road::kIrmc) GTEST_SKIP() << "SyncML rolls back: the end-to-end script checks it";
-  SessionOptions options;
-  options.interrupt_after = 1;
-  SessionReport report = Run(options);
-  EXPECT_TRUE(report.interrupted);
-  EXPECT_FALSE(report.rolled_back);
-  EXPECT_TRUE(report.failed());
-  // What moved stays moved: the next session goes on from there.
-  EXPECT_EQ(Run().moved(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, SessionTest, ::testing::Values(Road::kIrmc, Road::kSyncML),
