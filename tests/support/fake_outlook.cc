@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cmath>
 #include <cstdio>
+#include <map>
 #include <optional>
 #include <sstream>
-#include <type_traits>
 #include <utility>
 
 namespace zelsync {
@@ -15,11 +14,14 @@ namespace {
 
 using outlook::ConnectResult;
 
-// Files the fake reads whole: vObjects and attachment sources.
-constexpr size_t kMaxSharedItemBytes = 1 << 20;
-constexpr size_t kMaxAttachmentBytes = 16 << 20;
+constexpr size_t kMaxFileBytes = 16 << 20;  // files the fake reads whole
+constexpr int32_t kFolders[] = {outlook::kFolderInbox, outlook::kFolderCalendar,
+                                outlook::kFolderContacts, outlook::kFolderNotes, kFolderDrafts};
 
 enum class Kind { kMail, kNote, kContact, kAppointment, kOther };
+// Where Save files a new item of each kind.
+constexpr int32_t kHomeFolder[] = {kFolderDrafts, outlook::kFolderNotes, outlook::kFolderContacts,
+                                   outlook::kFolderCalendar, outlook::kFolderInbox};
 
 struct Record {
   explicit Record(Kind k) : kind(k) {}
@@ -33,358 +35,133 @@ struct Record {
   OtherData other;
 
   OptString& entry_id() {
-    switch (kind) {
-      case Kind::kMail:
-        return mail.entry_id;
-      case Kind::kNote:
-        return note.entry_id;
-      case Kind::kContact:
-        return contact.entry_id;
-      case Kind::kAppointment:
-        return appointment.entry_id;
-      case Kind::kOther:
-        break;
-    }
-    return other.entry_id;
+    OptString* ids[] = {&mail.entry_id, &note.entry_id, &contact.entry_id, &appointment.entry_id,
+                        &other.entry_id};
+    return *ids[static_cast<int>(kind)];
   }
 };
 using RecordPtr = std::shared_ptr<Record>;
 
 bool Matches(const std::string& pattern, const std::string& op) {
-  if (pattern.size() > 2 && pattern[0] == '*' && pattern[1] == '.') {
-    const std::string suffix = pattern.substr(1);
-    return op.size() > suffix.size() &&
-           op.compare(op.size() - suffix.size(), suffix.size(), suffix) == 0;
-  }
+  if (pattern.size() > 2 && pattern.compare(0, 2, "*.") == 0)
+    return op.size() > pattern.size() - 1 &&
+           op.compare(op.size() - (pattern.size() - 1), std::string::npos, pattern, 1) == 0;
   return pattern == op;
 }
 
-std::string Text(const WString& s) { return Utf16ToUtf8(s); }
-std::string Text(int32_t v) { return std::to_string(v); }
+// Arguments as the call records show them.
+std::string Arg(const WString& s) { return Utf16ToUtf8(s); }
+std::string Arg(int32_t v) { return std::to_string(v); }
+std::string Arg(bool v) { return v ? "1" : "0"; }
 
-int32_t HomeFolder(Kind kind) {
-  switch (kind) {
-    case Kind::kMail:
-      return kFolderDrafts;
-    case Kind::kNote:
-      return outlook::kFolderNotes;
-    case Kind::kContact:
-      return outlook::kFolderContacts;
-    case Kind::kAppointment:
-      return outlook::kFolderCalendar;
-    case Kind::kOther:
-      break;
-  }
-  return outlook::kFolderInbox;
+template <class Field, class Value>
+bool Set(Field* field, const Value& value) {
+  *field = value;
+  return true;
 }
 
-bool IsDefaultFolder(int32_t folder) {
-  return folder == outlook::kFolderInbox || folder == outlook::kFolderCalendar ||
-         folder == outlook::kFolderContacts || folder == outlook::kFolderNotes ||
-         folder == kFolderDrafts;
-}
-
-// ---- files through the platform layer ----
-
-bool ReadWholeFile(const WString& path, size_t limit, std::string* out) {
+bool ReadWholeFile(const WString& path, std::string* out) {
   std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
   if (!file) return false;
-  std::string data;
   char chunk[4096];
-  for (;;) {
-    const size_t n = file->Read(chunk, sizeof chunk);
-    if (data.size() + n > limit) return false;
-    data.append(chunk, n);
-    if (n < sizeof chunk) break;
+  for (size_t n; (n = file->Read(chunk, sizeof chunk)) > 0;) {
+    if (out->size() + n > kMaxFileBytes) return false;
+    out->append(chunk, n);
   }
-  *out = std::move(data);
   return true;
 }
 
 bool WriteWholeFile(const WString& path, const std::string& data) {
   std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kCreateBinary, nullptr);
-  if (!file) return false;
-  return file->Write(data.data(), data.size()) == data.size();
+  return file && file->Write(data.data(), data.size()) == data.size();
 }
 
 // ---- vCard and vCalendar, written and read back ----
 
-// Text values: backslash, line breaks, ';' and ',' escaped with a backslash.
-std::string EscapeValue(const WString& value) {
+std::string Escape(const OptString& value) {
   std::string out;
-  for (char c : Utf16ToUtf8(value)) {
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case ';':
-        out += "\\;";
-        break;
-      case ',':
-        out += "\\,";
-        break;
-      default:
-        out += c;
-    }
+  for (char c : Utf16ToUtf8(value.value_or(WString()))) {
+    if (c == '\\' || c == ';' || c == ',') out += '\\';
+    out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
   }
   return out;
 }
 
-std::string UnescapeValue(const std::string& value) {
+std::string Unescape(const std::string& value) {
   std::string out;
   for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] != '\\' || i + 1 == value.size()) {
-      out += value[i];
-      continue;
+    char c = value[i];
+    if (c == '\\' && i + 1 < value.size()) {
+      c = value[++i];
+      c = c == 'n' || c == 'N' ? '\n' : c == 'r' ? '\r' : c;
     }
-    const char c = value[++i];
-    out += c == 'n' || c == 'N' ? '\n' : c == 'r' ? '\r' : c;
+    out += c;
   }
   return out;
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// The properties of a vObject in file order: {upper-case name, text},
+// parameters dropped. Lines are not unfolded: the files the tests feed and
+// the ones the fake writes have none.
+using Properties = std::vector<std::pair<std::string, std::string>>;
 
-std::string DecodeQuotedPrintable(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    if (value[i] == '=' && i + 2 < value.size() && HexDigit(value[i + 1]) >= 0 &&
-        HexDigit(value[i + 2]) >= 0) {
-      out += static_cast<char>(HexDigit(value[i + 1]) * 16 + HexDigit(value[i + 2]));
-      i += 2;
-    } else {
-      out += value[i];
-    }
-  }
-  return out;
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
-struct Property {
-  std::string name;    // upper case
-  std::string params;  // upper case, ";"-separated, without the leading ';'
-  std::string value;   // decoded and unescaped
-};
-
-// Splits a vObject into properties: unfolds continuation lines (leading
-// space or tab) and quoted-printable soft line breaks.
-std::vector<Property> ParseVObject(const std::string& text) {
-  std::vector<std::string> lines;
+Properties Parse(const std::string& text) {
+  Properties props;
   std::istringstream in(text);
-  bool soft_break = false;
-  for (std::string raw; std::getline(in, raw);) {
-    if (!raw.empty() && raw.back() == '\r') raw.pop_back();
-    if (soft_break || (!lines.empty() && !raw.empty() && (raw[0] == ' ' || raw[0] == '\t'))) {
-      if (!soft_break) raw.erase(0, 1);
-      lines.back() += raw;
-    } else {
-      lines.push_back(raw);
-    }
-    const std::string& last = lines.back();
-    const size_t colon = last.find(':');
-    soft_break = colon != std::string::npos && !last.empty() && last.back() == '=' &&
-                 Upper(last.substr(0, colon)).find("QUOTED-PRINTABLE") != std::string::npos;
-    if (soft_break) lines.back().pop_back();
-  }
-  std::vector<Property> props;
-  for (const std::string& l : lines) {
-    const size_t colon = l.find(':');
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t colon = line.find(':');
     if (colon == std::string::npos) continue;
-    const std::string head = Upper(l.substr(0, colon));
-    Property p;
-    const size_t semi = head.find(';');
-    p.name = head.substr(0, semi);
-    p.params = semi == std::string::npos ? "" : head.substr(semi + 1);
-    p.value = l.substr(colon + 1);
-    if (p.params.find("QUOTED-PRINTABLE") != std::string::npos)
-      p.value = DecodeQuotedPrintable(p.value);
-    else
-      p.value = UnescapeValue(p.value);
-    props.push_back(std::move(p));
+    std::string name = line.substr(0, std::min(colon, line.find(';')));
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    props.emplace_back(name, Unescape(line.substr(colon + 1)));
   }
   return props;
 }
 
-// The first property `name` (with this value, in any letter case, when
-// `value` is given).
-const Property* FindProperty(const std::vector<Property>& props, const std::string& name,
-                             const std::string& value = "") {
-  for (const Property& p : props)
-    if (p.name == name && (value.empty() || Upper(p.value) == value)) return &p;
+// The first property `name` (with this text, when given).
+const std::string* Find(const Properties& props, const std::string& name,
+                        const char* text = nullptr) {
+  for (const auto& p : props)
+    if (p.first == name && (!text || p.second == text)) return &p.second;
   return nullptr;
 }
 
-// OLE Automation dates <-> "YYYYMMDD" / "YYYYMMDDTHHMMSS".
-constexpr int64_t kOleDayOfUnixEpoch = 25569;  // 1970-01-01
-
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
-
-void CivilFromDays(int64_t z, int64_t* y, int64_t* m, int64_t* d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp + (mp < 10 ? 3 : -9);
-  *y = yoe + era * 400 + (*m <= 2);
-}
-
-std::string FormatDate(double ole, bool date_only) {
-  const double clamped = std::min(std::max(ole, -600000.0), 3000000.0);
-  int64_t days = static_cast<int64_t>(std::floor(clamped));
-  int64_t seconds = std::llround((clamped - std::floor(clamped)) * 86400.0);
-  if (seconds >= 86400) {
-    ++days;
-    seconds -= 86400;
-  }
-  int64_t y, m, d;
-  CivilFromDays(days - kOleDayOfUnixEpoch, &y, &m, &d);
-  char buf[32];
-  if (date_only) {
-    std::snprintf(buf, sizeof buf, "%04d%02d%02d", static_cast<int>(y), static_cast<int>(m),
-                  static_cast<int>(d));
-  } else {
-    std::snprintf(buf, sizeof buf, "%04d%02d%02dT%02d%02d%02d", static_cast<int>(y),
-                  static_cast<int>(m), static_cast<int>(d), static_cast<int>(seconds / 3600),
-                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
-  }
-  return buf;
-}
-
-// Parses a date or date-time; *date_only tells which it was.
-bool ParseDate(const std::string& text, double* ole, bool* date_only) {
-  auto digits = [&](size_t pos, size_t n, int* out) {
-    if (pos + n > text.size()) return false;
-    int v = 0;
-    for (size_t i = pos; i < pos + n; ++i) {
-      if (text[i] < '0' || text[i] > '9') return false;
-      v = v * 10 + (text[i] - '0');
-    }
-    *out = v;
-    return true;
-  };
-  int y, mo, d, h = 0, mi = 0, s = 0;
-  if (!digits(0, 4, &y) || !digits(4, 2, &mo) || !digits(6, 2, &d)) return false;
-  *date_only = text.size() == 8;
-  if (!*date_only) {
-    if (text.size() < 15 || text[8] != 'T' || !digits(9, 2, &h) || !digits(11, 2, &mi) ||
-        !digits(13, 2, &s))
-      return false;
-  }
-  *ole = static_cast<double>(DaysFromCivil(y, mo, d) + kOleDayOfUnixEpoch) +
-         (h * 3600 + mi * 60 + s) / 86400.0;
+bool ReadContact(const Properties& props, ContactData* contact) {
+  if (!Find(props, "BEGIN", "VCARD") || !Find(props, "END", "VCARD")) return false;
+  if (const std::string* name = Find(props, "FN")) contact->full_name = Utf8ToUtf16(*name);
   return true;
 }
 
-std::string VCard(const ContactData& c) {
-  std::string out = "BEGIN:VCARD\r\nVERSION:2.1\r\n";
-  std::string family, given;
-  if (c.full_name) {
-    const size_t space = c.full_name->rfind(u' ');
-    if (space == WString::npos) {
-      family = EscapeValue(*c.full_name);
-    } else {
-      family = EscapeValue(c.full_name->substr(space + 1));
-      given = EscapeValue(c.full_name->substr(0, space));
-    }
+bool ReadAppointment(const Properties& props, AppointmentData* appointment) {
+  if (!Find(props, "BEGIN", "VEVENT") || !Find(props, "END", "VEVENT")) return false;
+  if (const std::string* subject = Find(props, "SUMMARY"))
+    appointment->subject = Utf8ToUtf16(*subject);
+  if (const std::string* start = Find(props, "DTSTART")) {
+    appointment->start = *start;
+    appointment->all_day = start->size() == 8;
   }
-  out += "N:" + family + ";" + given + "\r\n";
-  if (c.full_name) out += "FN:" + EscapeValue(*c.full_name) + "\r\n";
+  if (const std::string* end = Find(props, "DTEND")) appointment->end = *end;
+  return true;
+}
+
+std::string VCard(const ContactData& contact) {
+  std::string out = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:" + Escape(contact.full_name) + "\r\n";
+  if (contact.full_name) out += "FN:" + Escape(contact.full_name) + "\r\n";
   return out + "END:VCARD\r\n";
 }
 
-std::string VCalendar(const AppointmentData& a, const OptString& uid, bool icalendar) {
+std::string VCalendar(const AppointmentData& a, bool icalendar) {
   std::string out = "BEGIN:VCALENDAR\r\n";
   out += icalendar ? "PRODID:-//zelsync//test store//EN\r\nVERSION:2.0\r\n" : "VERSION:1.0\r\n";
   out += "BEGIN:VEVENT\r\n";
-  if (icalendar) {
-    out += "UID:" + EscapeValue(uid.value_or(u"unsaved")) + "\r\n";
-    out += "DTSTAMP:" + FormatDate(a.start, false) + "Z\r\n";
-  }
-  if (a.subject) out += "SUMMARY:" + EscapeValue(*a.subject) + "\r\n";
-  const std::string date_param = a.all_day && icalendar ? ";VALUE=DATE" : "";
-  out += "DTSTART" + date_param + ":" + FormatDate(a.start, a.all_day) + "\r\n";
-  out += "DTEND" + date_param + ":" + FormatDate(a.end, a.all_day) + "\r\n";
+  if (a.subject) out += "SUMMARY:" + Escape(a.subject) + "\r\n";
+  // An all-day event has dates without times.
+  const size_t length = a.all_day ? 8 : std::string::npos;
+  const std::string param = a.all_day && icalendar ? ";VALUE=DATE:" : ":";
+  out += "DTSTART" + param + a.start.substr(0, length) + "\r\n";
+  out += "DTEND" + param + a.end.substr(0, length) + "\r\n";
   return out + "END:VEVENT\r\nEND:VCALENDAR\r\n";
-}
-
-bool ParseContact(const std::string& text, ContactData* contact) {
-  const std::vector<Property> props = ParseVObject(text);
-  if (!FindProperty(props, "BEGIN", "VCARD") || !FindProperty(props, "END", "VCARD")) return false;
-  if (const Property* fn = FindProperty(props, "FN")) {
-    contact->full_name = Utf8ToUtf16(fn->value);
-  } else if (const Property* n = FindProperty(props, "N")) {
-    // "family;given;..." -> "given family"
-    const std::string& v = n->value;
-    const size_t semi = v.find(';');
-    std::string family = v.substr(0, semi), given;
-    if (semi != std::string::npos) given = v.substr(semi + 1, v.find(';', semi + 1) - semi - 1);
-    std::string full = given.empty() ? family : family.empty() ? given : given + " " + family;
-    if (!full.empty()) contact->full_name = Utf8ToUtf16(full);
-  }
-  return true;
-}
-
-bool ParseAppointment(const std::string& text, AppointmentData* appointment) {
-  const std::vector<Property> props = ParseVObject(text);
-  if (!FindProperty(props, "BEGIN", "VCALENDAR") || !FindProperty(props, "BEGIN", "VEVENT") ||
-      !FindProperty(props, "END", "VEVENT"))
-    return false;
-  // Only the first event's properties.
-  bool in_event = false;
-  bool have_start = false;
-  for (const Property& p : props) {
-    if (p.name == "BEGIN" && Upper(p.value) == "VEVENT") in_event = true;
-    if (!in_event) continue;
-    if (p.name == "END" && Upper(p.value) == "VEVENT") break;
-    bool date_only = false;
-    double date = 0;
-    if (p.name == "SUMMARY") {
-      appointment->subject = Utf8ToUtf16(p.value);
-    } else if (p.name == "DTSTART" && ParseDate(p.value, &date, &date_only)) {
-      appointment->start = date;
-      appointment->end = date_only ? date + 1 : date;
-      appointment->all_day = date_only;
-      have_start = true;
-    } else if (p.name == "DTEND" && ParseDate(p.value, &date, &date_only)) {
-      appointment->end = date;
-    }
-  }
-  return have_start;
-}
-
-WString LowerExtension(const WString& path) {
-  const size_t dot = path.rfind(u'.');
-  const size_t sep = path.find_last_of(u"/\\");
-  if (dot == WString::npos || (sep != WString::npos && sep > dot)) return WString();
-  WString ext = path.substr(dot);
-  for (char16_t& c : ext)
-    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
-  return ext;
 }
 
 }  // namespace
@@ -392,11 +169,9 @@ WString LowerExtension(const WString& path) {
 // ---- the shared state ----
 
 struct FakeOutlook::State {
-  enum class Outcome { kRun, kFail, kNull };
   struct Rule {
     std::string pattern;
     FailWhen when;
-    Outcome outcome;
     std::optional<ConnectResult> connect;
     int seen = 0;
   };
@@ -408,46 +183,29 @@ struct FakeOutlook::State {
   std::vector<Rule> rules;
   std::map<std::string, int> live;
 
-  // Records a call and decides its fate; *index is its place in `calls`.
-  Outcome Enter(std::string op, std::vector<std::string> args, Record* item, size_t* index,
-                std::optional<ConnectResult>* connect = nullptr) {
-    Call call;
-    call.op = std::move(op);
-    call.args = std::move(args);
-    if (item) call.entry_id = item->entry_id();
-    Outcome outcome = Outcome::kRun;
+  // Records a call; false when a rule makes it fail (*connect: that rule's
+  // Connect result).
+  bool Enter(std::string op, std::vector<std::string> args, Record* item,
+             std::optional<ConnectResult>* connect = nullptr) {
+    calls.push_back({std::move(op), std::move(args), item ? item->entry_id() : OptString()});
+    bool run = true;
     for (Rule& rule : rules) {
-      if (!Matches(rule.pattern, call.op)) continue;
+      if (!Matches(rule.pattern, calls.back().op)) continue;
       ++rule.seen;
-      if (outcome == Outcome::kRun && rule.when(call, rule.seen)) {
-        outcome = rule.outcome;
+      if (run && rule.when(calls.back(), rule.seen)) {
+        run = false;
         if (connect) *connect = rule.connect;
       }
     }
-    call.injected = outcome != Outcome::kRun;
-    call.ok = outcome == Outcome::kNull;
-    calls.push_back(std::move(call));
-    *index = calls.size() - 1;
-    return outcome;
-  }
-  bool Done(size_t index, bool ok) {
-    calls[index].ok = ok;
-    return ok;
+    return run;
   }
 
-  bool IdInUse(const WString& id) const {
-    for (const auto& folder : folders)
-      for (const RecordPtr& r : folder.second)
-        if (r->entry_id() == id) return true;
-    return false;
-  }
+  // Unique among the generated ones; a test that names its own entry IDs
+  // keeps them apart from this form.
   WString NewEntryId() {
-    for (;;) {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "00000000A1B2C3D4E5F60718293A4B5C%08X", next_id++);
-      WString id = Utf8ToUtf16(buf);
-      if (!IdInUse(id)) return id;
-    }
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "00000000A1B2C3D4E5F60718293A4B5C%08X", next_id++);
+    return Utf8ToUtf16(buf);
   }
   RecordPtr Find(const WString& id, Kind kind) const {
     for (const auto& folder : folders)
@@ -456,7 +214,6 @@ struct FakeOutlook::State {
     return nullptr;
   }
   void Unfile(const RecordPtr& r) {
-    if (r->folder == 0) return;
     auto& items = folders[r->folder];
     items.erase(std::remove(items.begin(), items.end(), r), items.end());
     r->folder = 0;
@@ -465,7 +222,9 @@ struct FakeOutlook::State {
     r->folder = folder;
     folders[folder].push_back(r);
   }
-  WString Add(int32_t folder, RecordPtr r) {
+  WString Add(int32_t folder, Kind kind, const std::function<void(Record&)>& fill) {
+    auto r = std::make_shared<Record>(kind);
+    fill(*r);
     if (!r->entry_id()) r->entry_id() = NewEntryId();
     File(r, folder);
     return *r->entry_id();
@@ -476,188 +235,130 @@ namespace {
 
 using State = FakeOutlook::State;
 using StatePtr = std::shared_ptr<State>;
-using Outcome = State::Outcome;
 
-// Counts itself among the live objects while it exists.
+// Counts itself among the live objects while it exists, and records the
+// calls made on it (with the entry ID of its item, if it has one).
 class Tracked {
  public:
-  Tracked(StatePtr state, const char* name) : state_(std::move(state)), name_(name) {
+  Tracked(StatePtr state, const char* name, RecordPtr record = nullptr)
+      : state_(std::move(state)), name_(name), record_(std::move(record)) {
     ++state_->live[name_];
   }
   ~Tracked() { --state_->live[name_]; }
   Tracked(const Tracked&) = delete;
   Tracked& operator=(const Tracked&) = delete;
 
+  Record& record() const { return *record_; }
+
  protected:
   State& state() const { return *state_; }
   const StatePtr& state_ptr() const { return state_; }
-  std::string Op(const char* method) const { return std::string(name_) + "." + method; }
 
- private:
+  // Records the call; unless a rule makes it fail, runs `body`, which says
+  // whether the call succeeds.
+  template <class Body>
+  bool Run(const char* method, std::vector<std::string> args, Body body) {
+    return state_->Enter(std::string(name_) + "." + method, std::move(args), record_.get()) &&
+           body();
+  }
+  // A call that hands out an object: `make` gives it, or null to fail.
+  template <class T, class Make>
+  bool Give(const char* method, std::vector<std::string> args, std::shared_ptr<T>* out, Make make) {
+    return Run(method, std::move(args), [&] {
+      std::shared_ptr<T> made = make();
+      if (!made) return false;
+      *out = std::move(made);
+      return true;
+    });
+  }
+  template <class T>
+  bool Get(const char* method, const T& field, T* out) {
+    return Run(method, {}, [&] { return Set(out, field); });
+  }
+  template <class Field, class Value>
+  bool Put(const char* method, Field* field, const Value& value) {
+    return Run(method, {Arg(value)}, [&] { return Set(field, value); });
+  }
+
   StatePtr state_;
   const char* name_;
+  RecordPtr record_;
 };
 
-std::shared_ptr<outlook::Item> MakeItem(const StatePtr& state, RecordPtr record);
-std::shared_ptr<outlook::MailItem> MakeMail(const StatePtr& state, RecordPtr record);
-std::shared_ptr<outlook::NoteItem> MakeNote(const StatePtr& state, RecordPtr record);
-std::shared_ptr<outlook::ContactItem> MakeContact(const StatePtr& state, RecordPtr record);
-std::shared_ptr<outlook::AppointmentItem> MakeAppointment(const StatePtr& state, RecordPtr record);
-
-// What every item class shares: property access with recording and rules,
-// EntryID, Save and Delete.
+// What every item class shares: EntryID, Save and Delete.
 template <class Interface>
-class ItemObject : public Interface, protected Tracked {
+class ItemObject : public Interface, public Tracked {
  public:
   ItemObject(StatePtr state, RecordPtr record, const char* name)
-      : Tracked(std::move(state), name), record_(std::move(record)) {}
-
-  Record& record() const { return *record_; }
-  const RecordPtr& record_ptr() const { return record_; }
+      : Tracked(std::move(state), name, std::move(record)) {}
 
   bool EntryID(OptString* entry_id) override {
     return Get("EntryID", record_->entry_id(), entry_id);
   }
-
   bool Save() override {
-    size_t call;
-    if (state().Enter(Op("Save"), {}, record_.get(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    if (record_->stale) return state().Done(call, false);
-    if (record_->folder == 0) {
-      record_->entry_id() = state().NewEntryId();
-      state().File(record_, HomeFolder(record_->kind));
-    }
-    state().calls[call].new_entry_id = record_->entry_id();
-    return state().Done(call, true);
+    return Run("Save", {}, [this] {
+      if (record_->stale) return false;
+      if (record_->folder == 0) {
+        record_->entry_id() = state().NewEntryId();
+        state().File(record_, kHomeFolder[static_cast<int>(record_->kind)]);
+      }
+      return true;
+    });
   }
-
   bool Delete() override {
-    size_t call;
-    if (state().Enter(Op("Delete"), {}, record_.get(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    if (record_->stale) return state().Done(call, false);
-    state().Unfile(record_);
-    record_->stale = true;
-    return state().Done(call, true);
+    return Run("Delete", {}, [this] {
+      if (record_->stale) return false;
+      state().Unfile(record_);
+      record_->stale = true;
+      return true;
+    });
   }
-
- protected:
-  // A getter: a rule's null gives a null string (other values stay).
-  template <typename T>
-  bool Get(const char* method, const T& field, T* out) {
-    size_t call;
-    switch (state().Enter(Op(method), {}, record_.get(), &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        if constexpr (std::is_same_v<T, OptString>) *out = std::nullopt;
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    *out = field;
-    return state().Done(call, true);
-  }
-  template <typename T>
-  bool Put(const char* method, T* field, const T& value, std::string arg) {
-    size_t call;
-    if (state().Enter(Op(method), {std::move(arg)}, record_.get(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    *field = value;
-    return state().Done(call, true);
-  }
-  bool PutText(const char* method, OptString* field, const WString& value) {
-    return Put<OptString>(method, field, value, Text(value));
-  }
-
- private:
-  RecordPtr record_;
 };
+
+#define FAKE_GET(Name, Type, field) \
+  bool Name(Type* v) override { return Get(#Name, field, v); }
+#define FAKE_PUT(Name, Param, field) \
+  bool Put##Name(Param v) override { return Put("Put" #Name, &field, v); }
 
 class FakeAttachment : public outlook::Attachment, private Tracked {
  public:
   FakeAttachment(StatePtr state, RecordPtr record, size_t index)
-      : Tracked(std::move(state), "Attachment"), record_(std::move(record)), index_(index) {}
-
-  bool FileName(OptString* name) override {
-    size_t call;
-    switch (state().Enter(Op("FileName"), {}, record_.get(), &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        *name = std::nullopt;
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    *name = data().file_name;
-    return state().Done(call, true);
-  }
-
+      : Tracked(std::move(state), "Attachment", std::move(record)), index_(index) {}
+  FAKE_GET(FileName, OptString, OptString(data().file_name))
   bool SaveAsFile(const WString& path) override {
-    size_t call;
-    if (state().Enter(Op("SaveAsFile"), {Text(path)}, record_.get(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    return state().Done(call, WriteWholeFile(path, data().bytes));
+    return Run("SaveAsFile", {Arg(path)}, [&] { return WriteWholeFile(path, data().bytes); });
   }
 
  private:
-  const AttachmentData& data() const { return record_->mail.attachments[index_]; }
-  RecordPtr record_;
+  const AttachmentData& data() const { return record().mail.attachments[index_]; }
   size_t index_;
 };
 
 class FakeAttachments : public outlook::Attachments, private Tracked {
  public:
   FakeAttachments(StatePtr state, RecordPtr record)
-      : Tracked(std::move(state), "Attachments"), record_(std::move(record)) {}
-
-  bool Count(int32_t* count) override {
-    size_t call;
-    if (state().Enter(Op("Count"), {}, record_.get(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    *count = static_cast<int32_t>(record_->mail.attachments.size());
-    return state().Done(call, true);
-  }
-
+      : Tracked(std::move(state), "Attachments", std::move(record)) {}
+  FAKE_GET(Count, int32_t, static_cast<int32_t>(list().size()))
   bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* attachment) override {
-    size_t call;
-    switch (state().Enter(Op("Item"), {Text(index)}, record_.get(), &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        attachment->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    if (index < 1 || static_cast<size_t>(index) > record_->mail.attachments.size())
-      return state().Done(call, false);
-    *attachment =
-        std::make_shared<FakeAttachment>(state_ptr(), record_, static_cast<size_t>(index - 1));
-    return state().Done(call, true);
+    return Give("Item", {Arg(index)}, attachment, [&]() -> std::shared_ptr<outlook::Attachment> {
+      if (index < 1 || static_cast<size_t>(index) > list().size()) return nullptr;
+      return std::make_shared<FakeAttachment>(state_ptr(), record_, static_cast<size_t>(index - 1));
+    });
   }
-
   bool Add(const WString& source, int32_t type, int32_t position,
            const WString& display_name) override {
-    size_t call;
-    if (state().Enter(Op("Add"), {Text(source), Text(type), Text(position), Text(display_name)},
-                      record_.get(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    AttachmentData data;
-    if (type != outlook::kAttachByValue || !ReadWholeFile(source, kMaxAttachmentBytes, &data.bytes))
-      return state().Done(call, false);
-    const size_t sep = source.find_last_of(u"/\\");
-    data.file_name = sep == WString::npos ? source : source.substr(sep + 1);
-    data.display_name = display_name;
-    data.position = position;
-    record_->mail.attachments.push_back(std::move(data));
-    return state().Done(call, true);
+    return Run("Add", {Arg(source), Arg(type), Arg(position), Arg(display_name)}, [&] {
+      const size_t sep = source.find_last_of(u"/\\");
+      AttachmentData data{sep == WString::npos ? source : source.substr(sep + 1), "", display_name,
+                          position};
+      if (type != outlook::kAttachByValue || !ReadWholeFile(source, &data.bytes)) return false;
+      list().push_back(std::move(data));
+      return true;
+    });
   }
 
  private:
-  RecordPtr record_;
+  std::vector<AttachmentData>& list() const { return record().mail.attachments; }
 };
 
 class FakeFolder : public outlook::Folder, private Tracked {
@@ -675,74 +376,44 @@ class FakeMailItem : public ItemObject<outlook::MailItem> {
   FakeMailItem(StatePtr state, RecordPtr record)
       : ItemObject(std::move(state), std::move(record), "MailItem") {}
 
-  bool SenderName(OptString* v) override { return Get("SenderName", mail().sender_name, v); }
-  bool SentOnBehalfOfName(OptString* v) override {
-    return Get("SentOnBehalfOfName", mail().sent_on_behalf_of_name, v);
-  }
-  bool PutSentOnBehalfOfName(const WString& v) override {
-    return PutText("PutSentOnBehalfOfName", &mail().sent_on_behalf_of_name, v);
-  }
-  bool To(OptString* v) override { return Get("To", mail().to, v); }
-  bool PutTo(const WString& v) override { return PutText("PutTo", &mail().to, v); }
-  bool CC(OptString* v) override { return Get("CC", mail().cc, v); }
-  bool PutCC(const WString& v) override { return PutText("PutCC", &mail().cc, v); }
-  bool Subject(OptString* v) override { return Get("Subject", mail().subject, v); }
-  bool PutSubject(const WString& v) override { return PutText("PutSubject", &mail().subject, v); }
-  bool SentOn(double* v) override { return Get("SentOn", mail().sent_on, v); }
-  bool Importance(int32_t* v) override { return Get("Importance", mail().importance, v); }
-  bool PutImportance(int32_t v) override {
-    return Put("PutImportance", &mail().importance, v, Text(v));
-  }
-  bool HTMLBody(OptString* v) override { return Get("HTMLBody", mail().html_body, v); }
-  bool PutHTMLBody(const WString& v) override {
-    return PutText("PutHTMLBody", &mail().html_body, v);
-  }
-  bool UnRead(bool* v) override { return Get("UnRead", mail().unread, v); }
-  bool PutUnRead(bool v) override { return Put("PutUnRead", &mail().unread, v, v ? "1" : "0"); }
-  bool PutBodyFormat(int32_t f) override {
-    return Put("PutBodyFormat", &mail().body_format, f, Text(f));
-  }
+  FAKE_GET(SenderName, OptString, mail().sender_name)
+  FAKE_GET(SentOnBehalfOfName, OptString, mail().sent_on_behalf_of_name)
+  FAKE_PUT(SentOnBehalfOfName, const WString&, mail().sent_on_behalf_of_name)
+  FAKE_GET(To, OptString, mail().to)
+  FAKE_PUT(To, const WString&, mail().to)
+  FAKE_GET(CC, OptString, mail().cc)
+  FAKE_PUT(CC, const WString&, mail().cc)
+  FAKE_GET(Subject, OptString, mail().subject)
+  FAKE_PUT(Subject, const WString&, mail().subject)
+  FAKE_GET(SentOn, double, mail().sent_on)
+  FAKE_GET(Importance, int32_t, mail().importance)
+  FAKE_PUT(Importance, int32_t, mail().importance)
+  FAKE_GET(HTMLBody, OptString, mail().html_body)
+  FAKE_PUT(HTMLBody, const WString&, mail().html_body)
+  FAKE_GET(UnRead, bool, mail().unread)
+  FAKE_PUT(UnRead, bool, mail().unread)
+  FAKE_PUT(BodyFormat, int32_t, mail().body_format)
 
   bool GetAttachments(std::shared_ptr<outlook::Attachments>* attachments) override {
-    size_t call;
-    switch (state().Enter(Op("GetAttachments"), {}, &record(), &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        attachments->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    *attachments = std::make_shared<FakeAttachments>(state_ptr(), record_ptr());
-    return state().Done(call, true);
+    return Give("GetAttachments", {}, attachments,
+                [&] { return std::make_shared<FakeAttachments>(state_ptr(), record_); });
   }
 
   bool Move(const std::shared_ptr<outlook::Folder>& folder,
             std::shared_ptr<outlook::MailItem>* moved) override {
     auto* target = dynamic_cast<FakeFolder*>(folder.get());
-    size_t call;
-    switch (state().Enter(Op("Move"), {target ? Text(target->id()) : "?"}, &record(), &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        moved->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    if (!target || record().stale) return state().Done(call, false);
-    // The mail in its new place is a new item with a new entry ID; the
-    // object moved from goes stale.
-    auto copy = std::make_shared<Record>(record());
-    copy->folder = 0;
-    copy->entry_id() = state().NewEntryId();
-    state().Unfile(record_ptr());
-    record().stale = true;
-    state().File(copy, target->id());
-    state().calls[call].new_entry_id = copy->entry_id();
-    *moved = MakeMail(state_ptr(), copy);
-    return state().Done(call, true);
+    return Give("Move", {target ? Arg(target->id()) : "?"}, moved,
+                [&]() -> std::shared_ptr<outlook::MailItem> {
+                  if (!target || record_->stale) return nullptr;
+                  // The mail in its new place is a new item with a new entry
+                  // ID; the object moved from goes stale.
+                  auto copy = std::make_shared<Record>(*record_);
+                  copy->entry_id() = state().NewEntryId();
+                  state().Unfile(record_);
+                  record_->stale = true;
+                  state().File(copy, target->id());
+                  return std::make_shared<FakeMailItem>(state_ptr(), copy);
+                });
   }
 
  private:
@@ -753,21 +424,19 @@ class FakeNoteItem : public ItemObject<outlook::NoteItem> {
  public:
   FakeNoteItem(StatePtr state, RecordPtr record)
       : ItemObject(std::move(state), std::move(record), "NoteItem") {}
-  bool Body(OptString* v) override { return Get("Body", record().note.body, v); }
-  bool PutBody(const WString& v) override { return PutText("PutBody", &record().note.body, v); }
+  FAKE_GET(Body, OptString, record().note.body)
+  FAKE_PUT(Body, const WString&, record().note.body)
 };
 
 class FakeContactItem : public ItemObject<outlook::ContactItem> {
  public:
   FakeContactItem(StatePtr state, RecordPtr record)
       : ItemObject(std::move(state), std::move(record), "ContactItem") {}
-  bool FullName(OptString* v) override { return Get("FullName", record().contact.full_name, v); }
+  FAKE_GET(FullName, OptString, record().contact.full_name)
   bool SaveAs(const WString& path, int32_t type) override {
-    size_t call;
-    if (state().Enter(Op("SaveAs"), {Text(path), Text(type)}, &record(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    if (type != outlook::kSaveAsVCard) return state().Done(call, false);
-    return state().Done(call, WriteWholeFile(path, VCard(record().contact)));
+    return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
+      return type == outlook::kSaveAsVCard && WriteWholeFile(path, VCard(record().contact));
+    });
   }
 };
 
@@ -775,85 +444,57 @@ class FakeAppointmentItem : public ItemObject<outlook::AppointmentItem> {
  public:
   FakeAppointmentItem(StatePtr state, RecordPtr record)
       : ItemObject(std::move(state), std::move(record), "AppointmentItem") {}
-  bool Subject(OptString* v) override { return Get("Subject", record().appointment.subject, v); }
-  bool PutAllDayEvent(bool v) override {
-    return Put("PutAllDayEvent", &record().appointment.all_day, v, v ? "1" : "0");
-  }
+  FAKE_GET(Subject, OptString, record().appointment.subject)
+  FAKE_PUT(AllDayEvent, bool, record().appointment.all_day)
   bool SaveAs(const WString& path, int32_t type) override {
-    size_t call;
-    if (state().Enter(Op("SaveAs"), {Text(path), Text(type)}, &record(), &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    if (type != outlook::kSaveAsVCalendar && type != outlook::kSaveAsICalendar)
-      return state().Done(call, false);
-    const std::string text =
-        VCalendar(record().appointment, record().entry_id(), type == outlook::kSaveAsICalendar);
-    return state().Done(call, WriteWholeFile(path, text));
+    return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
+      return (type == outlook::kSaveAsVCalendar || type == outlook::kSaveAsICalendar) &&
+             WriteWholeFile(path,
+                            VCalendar(record().appointment, type == outlook::kSaveAsICalendar));
+    });
   }
 };
 
 class FakeItem : public outlook::Item, private Tracked {
  public:
   FakeItem(StatePtr state, RecordPtr record)
-      : Tracked(std::move(state), "Item"), record_(std::move(record)) {}
+      : Tracked(std::move(state), "Item", std::move(record)) {}
 
   std::shared_ptr<outlook::MailItem> QueryMail() override {
-    return Query("QueryMail", Kind::kMail, [this] { return MakeMail(state_ptr(), record_); });
+    return Query<outlook::MailItem, FakeMailItem>("QueryMail", Kind::kMail);
   }
   std::shared_ptr<outlook::NoteItem> QueryNote() override {
-    return Query("QueryNote", Kind::kNote, [this] { return MakeNote(state_ptr(), record_); });
+    return Query<outlook::NoteItem, FakeNoteItem>("QueryNote", Kind::kNote);
   }
   std::shared_ptr<outlook::ContactItem> QueryContact() override {
-    return Query("QueryContact", Kind::kContact,
-                 [this] { return MakeContact(state_ptr(), record_); });
+    return Query<outlook::ContactItem, FakeContactItem>("QueryContact", Kind::kContact);
   }
   std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override {
-    return Query("QueryAppointment", Kind::kAppointment,
-                 [this] { return MakeAppointment(state_ptr(), record_); });
+    return Query<outlook::AppointmentItem, FakeAppointmentItem>("QueryAppointment",
+                                                                Kind::kAppointment);
   }
 
  private:
-  template <typename Make>
-  auto Query(const char* method, Kind kind, Make make) -> decltype(make()) {
-    size_t call;
-    if (state().Enter(Op(method), {}, record_.get(), &call) != Outcome::kRun ||
-        record_->kind != kind) {
-      state().Done(call, false);
-      return nullptr;
-    }
-    state().Done(call, true);
-    return make();
+  template <class T, class Object>
+  std::shared_ptr<T> Query(const char* method, Kind kind) {
+    std::shared_ptr<T> out;
+    Give(method, {}, &out, [&]() -> std::shared_ptr<T> {
+      return record_->kind == kind ? std::make_shared<Object>(state_ptr(), record_) : nullptr;
+    });
+    return out;
   }
-  RecordPtr record_;
 };
 
 class FakeItems : public outlook::Items, private Tracked {
  public:
   FakeItems(StatePtr state, int32_t folder) : Tracked(std::move(state), "Items"), folder_(folder) {}
-
-  bool Count(int32_t* count) override {
-    size_t call;
-    if (state().Enter(Op("Count"), {}, nullptr, &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    *count = static_cast<int32_t>(state().folders[folder_].size());
-    return state().Done(call, true);
-  }
-
+  FAKE_GET(Count, int32_t, static_cast<int32_t>(state().folders[folder_].size()))
   bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
-    size_t call;
-    switch (state().Enter(Op("Item"), {Text(index)}, nullptr, &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        item->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    const auto& items = state().folders[folder_];
-    if (index < 1 || static_cast<size_t>(index) > items.size()) return state().Done(call, false);
-    state().calls[call].entry_id = items[static_cast<size_t>(index - 1)]->entry_id();
-    *item = MakeItem(state_ptr(), items[static_cast<size_t>(index - 1)]);
-    return state().Done(call, true);
+    return Give("Item", {Arg(index)}, item, [&]() -> std::shared_ptr<outlook::Item> {
+      const auto& items = state().folders[folder_];
+      if (index < 1 || static_cast<size_t>(index) > items.size()) return nullptr;
+      return std::make_shared<FakeItem>(state_ptr(), items[static_cast<size_t>(index - 1)]);
+    });
   }
 
  private:
@@ -861,18 +502,7 @@ class FakeItems : public outlook::Items, private Tracked {
 };
 
 bool FakeFolder::GetItems(std::shared_ptr<outlook::Items>* items) {
-  size_t call;
-  switch (state().Enter(Op("GetItems"), {Text(id_)}, nullptr, &call)) {
-    case Outcome::kFail:
-      return state().Done(call, false);
-    case Outcome::kNull:
-      items->reset();
-      return state().Done(call, true);
-    case Outcome::kRun:
-      break;
-  }
-  *items = std::make_shared<FakeItems>(state_ptr(), id_);
-  return state().Done(call, true);
+  return Give("GetItems", {}, items, [&] { return std::make_shared<FakeItems>(state_ptr(), id_); });
 }
 
 class FakeNamespace : public outlook::Namespace, private Tracked {
@@ -880,54 +510,30 @@ class FakeNamespace : public outlook::Namespace, private Tracked {
   explicit FakeNamespace(StatePtr state) : Tracked(std::move(state), "Namespace") {}
 
   bool GetDefaultFolder(int32_t folder, std::shared_ptr<outlook::Folder>* result) override {
-    size_t call;
-    switch (state().Enter(Op("GetDefaultFolder"), {Text(folder)}, nullptr, &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        result->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    if (!IsDefaultFolder(folder)) return state().Done(call, false);
-    *result = std::make_shared<FakeFolder>(state_ptr(), folder);
-    return state().Done(call, true);
+    return Give(
+        "GetDefaultFolder", {Arg(folder)}, result, [&]() -> std::shared_ptr<outlook::Folder> {
+          if (std::find(std::begin(kFolders), std::end(kFolders), folder) == std::end(kFolders))
+            return nullptr;
+          return std::make_shared<FakeFolder>(state_ptr(), folder);
+        });
   }
 
   bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* item) override {
-    size_t call;
-    switch (state().Enter(Op("OpenSharedItem"), {Text(path)}, nullptr, &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        item->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    const WString ext = LowerExtension(path);
-    std::string text;
-    if (!ReadWholeFile(path, kMaxSharedItemBytes, &text)) return state().Done(call, false);
-    RecordPtr record;
-    if (ext == u".vcf") {
-      record = std::make_shared<Record>(Kind::kContact);
-      if (!ParseContact(text, &record->contact)) return state().Done(call, false);
-    } else if (ext == u".vcs" || ext == u".ics") {
-      record = std::make_shared<Record>(Kind::kAppointment);
-      if (!ParseAppointment(text, &record->appointment)) return state().Done(call, false);
-    } else {
-      return state().Done(call, false);
-    }
-    *item = MakeItem(state_ptr(), record);
-    return state().Done(call, true);
+    return Give("OpenSharedItem", {Arg(path)}, item, [&]() -> std::shared_ptr<outlook::Item> {
+      const WString ext = path.substr(std::min(path.rfind(u'.'), path.size()));
+      const bool contact = ext == u".vcf";
+      auto record = std::make_shared<Record>(contact ? Kind::kContact : Kind::kAppointment);
+      std::string text;
+      if ((!contact && ext != u".vcs" && ext != u".ics") || !ReadWholeFile(path, &text) ||
+          !(contact ? ReadContact(Parse(text), &record->contact)
+                    : ReadAppointment(Parse(text), &record->appointment)))
+        return nullptr;
+      return std::make_shared<FakeItem>(state_ptr(), record);
+    });
   }
 
   bool Logoff() override {
-    size_t call;
-    if (state().Enter(Op("Logoff"), {}, nullptr, &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    return state().Done(call, true);
+    return Run("Logoff", {}, [] { return true; });
   }
 };
 
@@ -935,93 +541,31 @@ class FakeApplication : public outlook::Application, private Tracked {
  public:
   explicit FakeApplication(StatePtr state) : Tracked(std::move(state), "Application") {}
 
-  bool ActiveExplorer(bool* present) override {
-    size_t call;
-    switch (state().Enter(Op("ActiveExplorer"), {}, nullptr, &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        *present = false;
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    *present = state().window;
-    return state().Done(call, true);
-  }
-
+  FAKE_GET(ActiveExplorer, bool, state().window)
   bool Session(std::shared_ptr<outlook::Namespace>* result) override {
-    return NewNamespace("Session", {}, true, result);
+    return Give("Session", {}, result,
+                [&] { return std::make_shared<FakeNamespace>(state_ptr()); });
   }
   bool GetNamespace(const WString& type, std::shared_ptr<outlook::Namespace>* result) override {
-    return NewNamespace("GetNamespace", {Text(type)}, type == u"MAPI", result);
+    return Give("GetNamespace", {Arg(type)}, result, [&]() -> std::shared_ptr<outlook::Namespace> {
+      return type == u"MAPI" ? std::make_shared<FakeNamespace>(state_ptr()) : nullptr;
+    });
   }
-
   bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* item) override {
-    size_t call;
-    switch (state().Enter(Op("CreateItem"), {Text(type)}, nullptr, &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        item->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    if (type != outlook::kMailItem && type != outlook::kNoteItem) return state().Done(call, false);
-    *item =
-        MakeItem(state_ptr(),
-                 std::make_shared<Record>(type == outlook::kMailItem ? Kind::kMail : Kind::kNote));
-    return state().Done(call, true);
+    return Give("CreateItem", {Arg(type)}, item, [&]() -> std::shared_ptr<outlook::Item> {
+      if (type != outlook::kMailItem && type != outlook::kNoteItem) return nullptr;
+      return std::make_shared<FakeItem>(
+          state_ptr(),
+          std::make_shared<Record>(type == outlook::kMailItem ? Kind::kMail : Kind::kNote));
+    });
   }
-
   bool Quit() override {
-    size_t call;
-    if (state().Enter(Op("Quit"), {}, nullptr, &call) != Outcome::kRun)
-      return state().Done(call, state().calls[call].ok);
-    return state().Done(call, true);
-  }
-
- private:
-  bool NewNamespace(const char* method, std::vector<std::string> args, bool valid,
-                    std::shared_ptr<outlook::Namespace>* result) {
-    size_t call;
-    switch (state().Enter(Op(method), std::move(args), nullptr, &call)) {
-      case Outcome::kFail:
-        return state().Done(call, false);
-      case Outcome::kNull:
-        result->reset();
-        return state().Done(call, true);
-      case Outcome::kRun:
-        break;
-    }
-    if (!valid) return state().Done(call, false);
-    *result = std::make_shared<FakeNamespace>(state_ptr());
-    return state().Done(call, true);
+    return Run("Quit", {}, [] { return true; });
   }
 };
 
-std::shared_ptr<outlook::Item> MakeItem(const StatePtr& state, RecordPtr record) {
-  return std::make_shared<FakeItem>(state, std::move(record));
-}
-std::shared_ptr<outlook::MailItem> MakeMail(const StatePtr& state, RecordPtr record) {
-  return std::make_shared<FakeMailItem>(state, std::move(record));
-}
-std::shared_ptr<outlook::NoteItem> MakeNote(const StatePtr& state, RecordPtr record) {
-  return std::make_shared<FakeNoteItem>(state, std::move(record));
-}
-std::shared_ptr<outlook::ContactItem> MakeContact(const StatePtr& state, RecordPtr record) {
-  return std::make_shared<FakeContactItem>(state, std::move(record));
-}
-std::shared_ptr<outlook::AppointmentItem> MakeAppointment(const StatePtr& state, RecordPtr record) {
-  return std::make_shared<FakeAppointmentItem>(state, std::move(record));
-}
-
-template <class Object>
-Record* RecordOf(outlook::ItemBase& item) {
-  auto* object = dynamic_cast<Object*>(&item);
-  return object ? &object->record() : nullptr;
-}
+#undef FAKE_GET
+#undef FAKE_PUT
 
 }  // namespace
 
@@ -1033,9 +577,6 @@ FailWhen Always() {
 FailWhen OnCall(int nth) {
   return [nth](const Call&, int n) { return n == nth; };
 }
-FailWhen FromCall(int nth) {
-  return [nth](const Call&, int n) { return n >= nth; };
-}
 FailWhen WithArgs(std::vector<std::string> args) {
   return [args = std::move(args)](const Call& call, int) { return call.args == args; };
 }
@@ -1044,81 +585,50 @@ FailWhen WithArg(size_t index, std::string value) {
     return index < call.args.size() && call.args[index] == value;
   };
 }
-FailWhen OnItem(WString entry_id) {
-  return [id = std::move(entry_id)](const Call& call, int) { return call.entry_id == id; };
-}
 
 // ---- FakeOutlook ----
 
 FakeOutlook::FakeOutlook() : state_(std::make_shared<State>()) {
-  const int32_t folders[] = {outlook::kFolderInbox, outlook::kFolderCalendar,
-                             outlook::kFolderContacts, outlook::kFolderNotes, kFolderDrafts};
-  for (int32_t folder : folders) state_->folders[folder];
+  for (int32_t folder : kFolders) state_->folders[folder];
 }
 FakeOutlook::~FakeOutlook() = default;
 
 ConnectResult FakeOutlook::Connect(std::shared_ptr<outlook::Application>* application) {
-  size_t call;
   std::optional<ConnectResult> forced;
-  switch (state_->Enter("Connect", {}, nullptr, &call, &forced)) {
-    case Outcome::kFail: {
-      const ConnectResult result = forced.value_or(ConnectResult::kCreationFailed);
-      state_->Done(call, result == ConnectResult::kOk);
-      if (result == ConnectResult::kOk) *application = std::make_shared<FakeApplication>(state_);
-      return result;
-    }
-    case Outcome::kNull:
-      application->reset();
-      state_->Done(call, false);
-      return ConnectResult::kNoObject;
-    case Outcome::kRun:
-      break;
-  }
-  *application = std::make_shared<FakeApplication>(state_);
-  state_->Done(call, true);
-  return ConnectResult::kOk;
+  const ConnectResult result = state_->Enter("Connect", {}, nullptr, &forced)
+                                   ? ConnectResult::kOk
+                                   : forced.value_or(ConnectResult::kCreationFailed);
+  if (result == ConnectResult::kOk) *application = std::make_shared<FakeApplication>(state_);
+  return result;
 }
 
 WString FakeOutlook::AddMail(int32_t folder, MailData data) {
-  auto r = std::make_shared<Record>(Kind::kMail);
-  r->mail = std::move(data);
-  return state_->Add(folder, r);
+  return state_->Add(folder, Kind::kMail, [&](Record& r) { r.mail = std::move(data); });
 }
 WString FakeOutlook::AddNote(int32_t folder, NoteData data) {
-  auto r = std::make_shared<Record>(Kind::kNote);
-  r->note = std::move(data);
-  return state_->Add(folder, r);
+  return state_->Add(folder, Kind::kNote, [&](Record& r) { r.note = std::move(data); });
 }
 WString FakeOutlook::AddContact(int32_t folder, ContactData data) {
-  auto r = std::make_shared<Record>(Kind::kContact);
-  r->contact = std::move(data);
-  return state_->Add(folder, r);
+  return state_->Add(folder, Kind::kContact, [&](Record& r) { r.contact = std::move(data); });
 }
 WString FakeOutlook::AddAppointment(int32_t folder, AppointmentData data) {
-  auto r = std::make_shared<Record>(Kind::kAppointment);
-  r->appointment = std::move(data);
-  return state_->Add(folder, r);
+  return state_->Add(folder, Kind::kAppointment,
+                     [&](Record& r) { r.appointment = std::move(data); });
 }
 WString FakeOutlook::AddOther(int32_t folder, OtherData data) {
-  auto r = std::make_shared<Record>(Kind::kOther);
-  r->other = std::move(data);
-  return state_->Add(folder, r);
+  return state_->Add(folder, Kind::kOther, [&](Record& r) { r.other = std::move(data); });
 }
 
 void FakeOutlook::SetWindow(bool open) { state_->window = open; }
 
 void FakeOutlook::FailOn(std::string pattern, FailWhen when) {
-  state_->rules.push_back({std::move(pattern), std::move(when), Outcome::kFail, std::nullopt});
+  state_->rules.push_back({std::move(pattern), std::move(when), std::nullopt});
 }
 void FakeOutlook::FailOn(std::string pattern, ConnectResult result, FailWhen when) {
-  state_->rules.push_back({std::move(pattern), std::move(when), Outcome::kFail, result});
-}
-void FakeOutlook::NullOn(std::string pattern, FailWhen when) {
-  state_->rules.push_back({std::move(pattern), std::move(when), Outcome::kNull, std::nullopt});
+  state_->rules.push_back({std::move(pattern), std::move(when), result});
 }
 void FakeOutlook::ClearFailures() { state_->rules.clear(); }
 
-const std::vector<Call>& FakeOutlook::calls() const { return state_->calls; }
 std::vector<Call> FakeOutlook::Calls(const std::string& pattern) const {
   std::vector<Call> out;
   for (const Call& c : state_->calls)
@@ -1129,9 +639,9 @@ int FakeOutlook::Count(const std::string& pattern) const {
   return static_cast<int>(Calls(pattern).size());
 }
 int FakeOutlook::Count(const std::string& pattern, const std::vector<std::string>& args) const {
-  int n = 0;
-  for (const Call& c : state_->calls) n += Matches(pattern, c.op) && c.args == args;
-  return n;
+  const std::vector<Call> calls = Calls(pattern);
+  return static_cast<int>(
+      std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.args == args; }));
 }
 void FakeOutlook::ClearCalls() { state_->calls.clear(); }
 
@@ -1142,31 +652,16 @@ int FakeOutlook::live_objects() const {
 }
 std::string FakeOutlook::DescribeLiveObjects() const {
   std::string out;
-  for (const auto& entry : state_->live) {
-    if (entry.second == 0) continue;
-    if (!out.empty()) out += ", ";
-    out += entry.first + " " + std::to_string(entry.second);
-  }
+  for (const auto& [name, count] : state_->live)
+    if (count != 0) out += (out.empty() ? "" : ", ") + name + " " + std::to_string(count);
   return out.empty() ? "none" : out;
 }
 
 std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
   std::vector<WString> ids;
-  auto it = state_->folders.find(folder);
-  if (it == state_->folders.end()) return ids;
-  for (const RecordPtr& r : it->second) ids.push_back(r->entry_id().value_or(WString()));
+  for (const RecordPtr& r : state_->folders[folder])
+    ids.push_back(r->entry_id().value_or(WString()));
   return ids;
-}
-int32_t FakeOutlook::FolderOf(const WString& entry_id) const {
-  for (const auto& folder : state_->folders)
-    for (const RecordPtr& r : folder.second)
-      if (r->entry_id() == entry_id) return folder.first;
-  return 0;
-}
-
-MailData* FakeOutlook::FindMail(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kMail);
-  return r ? &r->mail : nullptr;
 }
 NoteData* FakeOutlook::FindNote(const WString& id) {
   RecordPtr r = state_->Find(id, Kind::kNote);
@@ -1176,55 +671,30 @@ ContactData* FakeOutlook::FindContact(const WString& id) {
   RecordPtr r = state_->Find(id, Kind::kContact);
   return r ? &r->contact : nullptr;
 }
-AppointmentData* FakeOutlook::FindAppointment(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kAppointment);
-  return r ? &r->appointment : nullptr;
-}
-
 MailData* FakeOutlook::DataOf(outlook::MailItem& item) {
-  Record* r = RecordOf<FakeMailItem>(item);
-  return r ? &r->mail : nullptr;
+  auto* object = dynamic_cast<FakeMailItem*>(&item);
+  return object ? &object->record().mail : nullptr;
 }
 NoteData* FakeOutlook::DataOf(outlook::NoteItem& item) {
-  Record* r = RecordOf<FakeNoteItem>(item);
-  return r ? &r->note : nullptr;
-}
-ContactData* FakeOutlook::DataOf(outlook::ContactItem& item) {
-  Record* r = RecordOf<FakeContactItem>(item);
-  return r ? &r->contact : nullptr;
-}
-AppointmentData* FakeOutlook::DataOf(outlook::AppointmentItem& item) {
-  Record* r = RecordOf<FakeAppointmentItem>(item);
-  return r ? &r->appointment : nullptr;
+  auto* object = dynamic_cast<FakeNoteItem*>(&item);
+  return object ? &object->record().note : nullptr;
 }
 
-std::shared_ptr<outlook::MailItem> FakeOutlook::GetMail(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kMail);
-  return r ? MakeMail(state_, r) : nullptr;
-}
-std::shared_ptr<outlook::NoteItem> FakeOutlook::GetNote(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kNote);
-  return r ? MakeNote(state_, r) : nullptr;
-}
 std::shared_ptr<outlook::ContactItem> FakeOutlook::GetContact(const WString& id) {
   RecordPtr r = state_->Find(id, Kind::kContact);
-  return r ? MakeContact(state_, r) : nullptr;
-}
-std::shared_ptr<outlook::AppointmentItem> FakeOutlook::GetAppointment(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kAppointment);
-  return r ? MakeAppointment(state_, r) : nullptr;
+  return r ? std::make_shared<FakeContactItem>(state_, r) : nullptr;
 }
 std::shared_ptr<outlook::MailItem> FakeOutlook::NewMail(MailData data) {
   auto r = std::make_shared<Record>(Kind::kMail);
   r->mail = std::move(data);
   r->mail.entry_id.reset();
-  return MakeMail(state_, r);
+  return std::make_shared<FakeMailItem>(state_, r);
 }
 std::shared_ptr<outlook::NoteItem> FakeOutlook::NewNote(NoteData data) {
   auto r = std::make_shared<Record>(Kind::kNote);
   r->note = std::move(data);
   r->note.entry_id.reset();
-  return MakeNote(state_, r);
+  return std::make_shared<FakeNoteItem>(state_, r);
 }
 
 }  // namespace testing

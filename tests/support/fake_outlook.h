@@ -10,75 +10,58 @@
 //   EXPECT_EQ(0, fake.live_objects());
 //
 // The store: the default folders Inbox (6), Calendar (9), Contacts (10),
-// Notes (12) and Drafts (16) hold items in a fixed order (the order they
-// were added or saved in). Every string property is an OptString, so an item
-// can hold a null, an empty or a set value. Builders that leave `entry_id`
-// null get a fresh one; the entry ID an item ends up with is returned.
+// Notes (12) and Drafts (16) hold items in the order they were added or
+// saved in. Every string property is an OptString, so an item can hold a
+// null, an empty or a set value. Builders that leave `entry_id` null get a
+// fresh one; the entry ID an item ends up with is returned.
 //
 // Behaviour, as the real store behaves:
-// - CreateItem(0 mail / 5 note) and OpenSharedItem give a new, unsaved item:
+// - CreateItem (0 mail, 5 note) and OpenSharedItem give a new, unsaved item:
 //   its EntryID is null until Save, which assigns a fresh unique entry ID and
-//   files it (mail into Drafts, notes into Notes, contacts into Contacts,
-//   appointments into Calendar). Saving a saved item keeps its entry ID.
-// - MailItem::Move takes the mail out of its folder and files a copy with a
-//   NEW entry ID in the target folder; the object moved from is stale
-//   afterwards (it still reads its old properties; Save, Delete and Move on
-//   it fail).
-// - Delete takes the item out of its folder; the object is stale afterwards.
-// - Folder::GetItems gives a live view of the folder, as the real
-//   collection is: Count and Item(i) see the folder as it is at the moment of
-//   the call; Item(i) fails for i < 1 and past the end.
-// - ContactItem::SaveAs(path, 6) writes a vCard 2.1 (N, FN);
-//   AppointmentItem::SaveAs(path, 7) a vCalendar 1.0 and (path, 8) an
-//   iCalendar 2.0 with one VEVENT (SUMMARY, DTSTART, DTEND; an all-day event
-//   has dates without times). Other types fail. Files are written and read
-//   through Env::Current(), so platform fault injection reaches them.
+//   files it (mail into Drafts, the others into their default folder).
+//   Saving a saved item keeps its entry ID.
+// - MailItem::Move files a copy with a NEW entry ID in the target folder and
+//   takes the mail out of its own; the object moved from is stale afterwards
+//   (it still reads its old properties; Save, Delete and Move on it fail).
+//   Delete takes the item out of its folder and makes the object stale too.
+// - Folder::GetItems gives a live view of the folder; Item(i) fails for
+//   i < 1 and past the end.
+// - ContactItem::SaveAs(path, 6) writes a vCard (N, FN); AppointmentItem::
+//   SaveAs(path, 7) a vCalendar and (path, 8) an iCalendar with one VEVENT
+//   (SUMMARY, DTSTART, DTEND). Other types fail.
 // - Namespace::OpenSharedItem reads such files back by extension (".vcf"
-//   contact, ".vcs"/".ics" appointment, any letter case): FN (else N) for a
-//   contact; SUMMARY, DTSTART/DTEND and the all-day form for an appointment.
-//   It does not look for any vendor all-day property: applying that is the
-//   caller's job. A file it cannot parse fails.
+//   contact, ".vcs"/".ics" appointment): FN of a VCARD;
+//   SUMMARY, DTSTART and DTEND of a VEVENT (a date without time makes an
+//   all-day event). Text values may escape '\', ';', ',' and line breaks
+//   with a backslash; lines are not unfolded. It applies no vendor all-day
+//   marker (that is the caller's job), and fails on a file without the
+//   BEGIN/END lines of its object.
 // - Attachments::Add(source, 1, position, name) copies the bytes of the file
-//   `source` (read through Env::Current()); FileName is the last component of
-//   the source path (as the real store reports it; the display name is kept
-//   apart). Attachment::SaveAsFile writes the bytes.
-// - GetNamespace accepts only "MAPI"; GetDefaultFolder only 6, 9, 10, 12, 16;
-//   CreateItem only 0 and 5.
+//   `source`; FileName is the last component of the source path (the display
+//   name is kept apart). Attachment::SaveAsFile writes the bytes.
+// - GetNamespace accepts only "MAPI"; GetDefaultFolder only 6, 9, 10, 12,
+//   16; CreateItem only 0 and 5.
+// Files are read and written through Env::Current(), so platform fault
+// injection reaches them.
 //
-// Operation names. Every call through the interface is recorded under the
-// name "Interface.Method", the class and member names of object_model.h:
-//   "Connect"
-//   "Application.ActiveExplorer" "Application.Session"
-//   "Application.GetNamespace" "Application.CreateItem" "Application.Quit"
-//   "Namespace.GetDefaultFolder" "Namespace.OpenSharedItem" "Namespace.Logoff"
-//   "Folder.GetItems"  "Items.Count" "Items.Item"
-//   "Item.QueryMail" "Item.QueryNote" "Item.QueryContact" "Item.QueryAppointment"
-//   "MailItem.EntryID" "MailItem.Save" "MailItem.Delete" "MailItem.SenderName"
-//   "MailItem.PutTo" ... "MailItem.GetAttachments" "MailItem.Move"
-//   "NoteItem.Body" ... "ContactItem.SaveAs" "AppointmentItem.PutAllDayEvent" ...
-//   "Attachments.Count" "Attachments.Item" "Attachments.Add"
-//   "Attachment.FileName" "Attachment.SaveAsFile"
-// A pattern "*.Method" matches that method of every interface (e.g. "*.Save",
-// "*.Delete"); any other pattern matches one name exactly.
-//
-// Arguments are recorded as UTF-8 text, one string per argument in the
-// order of the signature: Items.Item(4) -> {"4"}, SaveAs(path, 7) ->
-// {path, "7"}, GetDefaultFolder(6) -> {"6"}, Move(folder) -> {"6"} (the
-// target folder's number), PutSubject(s) -> {s}, PutUnRead(true) -> {"1"}.
+// Calls. Every call through the interface is recorded under the name
+// "Interface.Method", the class and member names of object_model.h
+// ("Connect", "Application.Quit", "Items.Item", "MailItem.PutTo",
+// "Attachment.SaveAsFile", ...), with its arguments as UTF-8 text, one
+// string per argument in the order of the signature: Items.Item(4) -> {"4"},
+// SaveAs(path, 7) -> {path, "7"}, Move(folder) -> {"6"} (the target folder's
+// number), PutUnRead(true) -> {"1"}. A call on an item also records the
+// item's entry ID before the call. A pattern "*.Method" matches that method
+// of every interface (e.g. "*.Delete"); any other pattern one name exactly.
 //
 // Failure injection: FailOn(pattern, when) makes every matching call for
 // which `when` holds fail: it returns false, changes nothing and leaves its
-// out-values alone. A failed item query ("Item.QueryMail" ...) refuses, i.e.
-// returns null. FailOn("Connect", result) makes Connect return `result`.
-// NullOn(pattern, when) makes a matching call succeed without a value: an
-// object getter yields null, a string getter a null string, ActiveExplorer
-// no explorer; any other call reports success and does nothing. `when` sees the call and its number
-// among the calls matching the pattern since the rule was installed (1-based); the helpers below
-// build the usual conditions, and any lambda will do, e.g.
-//   fake.FailOn("Items.Item", [](const Call& c, int) { return std::stoi(c.args[0]) >= 4; });
-// When several rules match a call, the first installed one that holds
-// decides. FailOn("Connect") without a result gives kCreationFailed,
-// NullOn("Connect") kNoObject. Rules stay until ClearFailures().
+// out-values alone; a failed item query ("Item.QueryMail" ...) returns null.
+// FailOn("Connect", result) makes Connect return `result` (kCreationFailed
+// when none is given). `when` sees the call and its 1-based number among the
+// calls matching the pattern since the rule was installed. When several
+// rules match a call, the first installed one that holds decides. Rules stay
+// until ClearFailures().
 //
 // Lifetime: every object handed out counts as live until its last reference
 // goes; live_objects() is 0 when the code under test released everything.
@@ -88,7 +71,6 @@
 
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -142,26 +124,21 @@ struct AppointmentData {
   OptString entry_id = std::nullopt;
   OptString subject = std::nullopt;
   bool all_day = false;
-  double start = 45292.5;           // 2024-01-01 12:00
-  double end = 45292.5 + 1.0 / 24;  // one hour later
+  std::string start = "20240101T120000";  // as the vCalendar files write it
+  std::string end = "20240101T130000";
 };
 
 // An item of another class (a meeting request, a task): it refuses all four
 // queries.
 struct OtherData {
   OptString entry_id = std::nullopt;
-  OptString message_class = u"IPM.Schedule.Meeting.Request";
 };
 
 // One recorded call.
 struct Call {
   std::string op;                 // "Items.Item"
   std::vector<std::string> args;  // UTF-8, see above
-  OptString entry_id;             // calls on an item: its entry ID before the call;
-                                  // Items.Item: the entry ID of the item handed out
-  OptString new_entry_id;         // Save and Move: the item's entry ID afterwards
-  bool injected = false;          // a rule made it fail or yield null
-  bool ok = false;                // what the call returned (a query: not refused)
+  OptString entry_id;             // calls on an item: its entry ID before the call
 };
 
 // When a rule applies: given the call and its 1-based number among the calls
@@ -170,10 +147,8 @@ using FailWhen = std::function<bool(const Call& call, int nth)>;
 
 FailWhen Always();
 FailWhen OnCall(int nth);                           // only the nth matching call
-FailWhen FromCall(int nth);                         // the nth and every later one
 FailWhen WithArgs(std::vector<std::string> args);   // calls with exactly these args
 FailWhen WithArg(size_t index, std::string value);  // args[index] == value
-FailWhen OnItem(WString entry_id);                  // calls on the item with this entry ID
 
 class FakeOutlook : public outlook::ObjectModel {
  public:
@@ -186,8 +161,7 @@ class FakeOutlook : public outlook::ObjectModel {
 
   outlook::ConnectResult Connect(std::shared_ptr<outlook::Application>* application) override;
 
-  // Builders: append an item to `folder` (any folder number; the default
-  // folders are the ones the interface reaches). Return the entry ID.
+  // Builders: append an item to `folder` and return its entry ID.
   WString AddMail(int32_t folder, MailData data);
   WString AddNote(int32_t folder, NoteData data);
   WString AddContact(int32_t folder, ContactData data);
@@ -200,45 +174,34 @@ class FakeOutlook : public outlook::ObjectModel {
   // Failure injection, see above.
   void FailOn(std::string pattern, FailWhen when = Always());
   void FailOn(std::string pattern, outlook::ConnectResult result, FailWhen when = Always());
-  void NullOn(std::string pattern, FailWhen when = Always());
   void ClearFailures();
 
-  // The calls made so far, in order.
-  const std::vector<Call>& calls() const;
+  // The calls made so far matching `pattern` (with exactly these arguments).
   std::vector<Call> Calls(const std::string& pattern) const;
   int Count(const std::string& pattern) const;
   int Count(const std::string& pattern, const std::vector<std::string>& args) const;
   void ClearCalls();
 
   // Objects handed out and not yet released, and a description of them by
-  // interface for failure messages ("MailItem 1, Items 1").
+  // interface for failure messages ("MailItem 1, Items 1", or "none").
   int live_objects() const;
   std::string DescribeLiveObjects() const;
 
-  // Inspection of the store.
-  std::vector<WString> EntryIds(int32_t folder) const;  // in collection order
-  int32_t FolderOf(const WString& entry_id) const;      // 0 when not filed
-  // The data of a filed item with this entry ID, or null (also for an item
-  // of another class). Changing it changes the store.
-  MailData* FindMail(const WString& entry_id);
+  // Inspection of the store: the entry IDs of a folder in collection order;
+  // the data of a filed item of that class with this entry ID, or null.
+  // Changing the data changes the store.
+  std::vector<WString> EntryIds(int32_t folder) const;
   NoteData* FindNote(const WString& entry_id);
   ContactData* FindContact(const WString& entry_id);
-  AppointmentData* FindAppointment(const WString& entry_id);
   // The data behind an object the fake handed out (filed, unsaved or stale),
   // or null for an object of another backend.
   static MailData* DataOf(outlook::MailItem& item);
   static NoteData* DataOf(outlook::NoteItem& item);
-  static ContactData* DataOf(outlook::ContactItem& item);
-  static AppointmentData* DataOf(outlook::AppointmentItem& item);
 
-  // Objects for tests of code that takes an item directly (the writers and
-  // readers): the filed item with this entry ID (null when there is none of
-  // that class), or a new unsaved item holding `data`. Calls on them are
-  // recorded and can be made to fail like any other.
-  std::shared_ptr<outlook::MailItem> GetMail(const WString& entry_id);
-  std::shared_ptr<outlook::NoteItem> GetNote(const WString& entry_id);
+  // Objects for tests of code that takes an item directly: the filed contact
+  // with this entry ID (null when there is none), or a new unsaved item
+  // holding `data`. Calls on them are recorded and can fail like any other.
   std::shared_ptr<outlook::ContactItem> GetContact(const WString& entry_id);
-  std::shared_ptr<outlook::AppointmentItem> GetAppointment(const WString& entry_id);
   std::shared_ptr<outlook::MailItem> NewMail(MailData data = {});
   std::shared_ptr<outlook::NoteItem> NewNote(NoteData data = {});
 

@@ -6,16 +6,15 @@
 //
 // (at namespace scope, in a *_test.cc file). The factory is called afresh
 // for every test and must give an empty store: no item in the default
-// folders. The suite checks: connecting and reaching the default folders;
-// entry IDs that are non-empty, unique and stable across reads, connections
-// and saves; the same order of Items on every read, kept for the other
-// items when one is added or deleted; Item(i) failing outside 1..Count; the
-// four queries telling classes apart; new items getting an entry ID on
-// Save; Move filing a mail in the Inbox; Delete removing exactly one item;
-// null apart from empty strings (where the backend keeps them);
-// SaveAs/OpenSharedItem round trips of FullName and Subject; attachments
-// surviving Add/Save/SaveAsFile byte for byte; and, where the backend
-// counts them, no object left alive after a test.
+// folders. The suite checks: entry IDs that are non-empty, unique and stable
+// across reads, connections and saves; the same order of Items on every
+// read, kept for the other items when one is added or deleted; Item(i)
+// failing outside 1..Count; the four queries telling classes apart; new
+// items getting an entry ID on Save; Move filing a mail in the Inbox; Delete
+// removing exactly one item; null apart from empty strings (where the
+// backend keeps them); SaveAs/OpenSharedItem round trips of FullName and
+// Subject; attachments surviving Add/Save/SaveAsFile byte for byte; and,
+// where the backend counts them, no object left alive after a test.
 #ifndef ZELSYNC_TESTS_SUPPORT_OBJECT_MODEL_CONTRACT_H
 #define ZELSYNC_TESTS_SUPPORT_OBJECT_MODEL_CONTRACT_H
 
@@ -41,10 +40,11 @@ class ContractBackend {
   // Files an item in the default folder of its class, after the items
   // already there, and returns its entry ID (nullopt when it cannot). The
   // entry_id field of `data` is ignored. The default implementations go
-  // through the object model itself (CreateItem/Put/Save/Move for mail and
-  // notes, OpenSharedItem of a written vCard or vCalendar and Save for the
-  // others); they set only what the interface can set. A backend with a
-  // direct way into its store overrides them.
+  // through the object model itself (CreateItem, Put, Save and Move for mail
+  // and notes; OpenSharedItem of a written vCard or vCalendar and Save for
+  // the others) and set only the text the suite reads back: Subject, Body,
+  // FullName, Subject. A backend with a direct way into its store overrides
+  // them.
   virtual OptString SeedMail(const MailData& data);
   virtual OptString SeedNote(const NoteData& data);
   virtual OptString SeedContact(const ContactData& data);
@@ -72,7 +72,6 @@ class ObjectModelContract : public ::testing::TestWithParam<ContractBackendFacto
   // step fails.
   std::shared_ptr<outlook::Application> Connect();
   std::shared_ptr<outlook::Namespace> Session();
-  std::shared_ptr<outlook::Folder> DefaultFolder(int32_t folder);
   std::shared_ptr<outlook::Items> FolderItems(int32_t folder);
 
   // The entry IDs of the items of `folder`, read through a fresh
@@ -80,6 +79,9 @@ class ObjectModelContract : public ::testing::TestWithParam<ContractBackendFacto
   std::vector<WString> ReadEntryIds(int32_t folder);
   // The item of `folder` with this entry ID, through a fresh connection.
   std::shared_ptr<outlook::Item> FindItem(int32_t folder, const WString& entry_id);
+  // The text the suite checks each class by (Subject, Body, FullName,
+  // Subject) of that item; a failure when it cannot be read.
+  OptString StoredText(int32_t folder, const WString& entry_id);
 
   // A path in the temporary folder, unique to this test, removed at the end.
   WString ScratchPath(const char* name);
