@@ -64,7 +64,7 @@ struct FakePc {
       if (key.first == type && value == Utf16ToUtf8(FromWide(luid))) return key.second;
     return "";
   }
-  // Hands the item out as a file, and its entry ID and LUID (if asked).
+  // Hands the item out as a file, with its entry ID.
   void Hand(const std::string& id, ZS_WCHAR* entry, ZS_WCHAR* path) {
     fs::path file = temp / (id + ".vcf");
     WriteAll(file, items[id].content);
