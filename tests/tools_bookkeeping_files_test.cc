@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "bookkeeping_files.h"
-#include "inspect.h"
+#include "file_report.h"
 #include "support/scratch.h"
 #include "text.h"
 

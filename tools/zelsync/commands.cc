@@ -15,7 +15,7 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
-#include "inspect.h"
+#include "file_report.h"
 #include "object_types.h"
 #include "sync_folder.h"
 #include "table.h"

@@ -8,7 +8,7 @@
 
 #include "commands.h"
 #include "file_util.h"
-#include "inspect.h"
+#include "file_report.h"
 #include "object_types.h"
 #include "sync_folder.h"
 #include "table.h"

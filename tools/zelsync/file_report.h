@@ -1,6 +1,6 @@
 // `zelsync inspect`: the bookkeeping files as a readable table or as JSON.
-#ifndef ZELSYNC_TOOL_INSPECT_H
-#define ZELSYNC_TOOL_INSPECT_H
+#ifndef ZELSYNC_TOOL_FILE_REPORT_H
+#define ZELSYNC_TOOL_FILE_REPORT_H
 
 #include <iosfwd>
 #include <optional>
@@ -30,4 +30,4 @@ int RunInspect(const InspectOptions& options, std::ostream& out, std::ostream& e
 
 }  // namespace zelsync_tool
 
-#endif  // ZELSYNC_TOOL_INSPECT_H
+#endif  // ZELSYNC_TOOL_FILE_REPORT_H
