@@ -72,20 +72,6 @@ TEST_F(PlatformTest, TextModeWritesCrLfAndReadsItAsLf) {
   EXPECT_STREQ("a\nb\rc\n", buffer);
 }
 
-TEST_F(PlatformTest, UpdateModeKeepsContentAndSeeksBack) {
-  Put("u.dat", {1, 2, 3, 4, 5});
-  auto file = Real().Open(Path("u.dat"), OpenMode::kUpdateBinary, nullptr);
-  ASSERT_TRUE(file);
-  unsigned char two[2];
-  EXPECT_EQ(2u, file->Read(two, 2));
-  EXPECT_TRUE(file->Seek(-2, SeekFrom::kCurrent));
-  EXPECT_EQ(1u, file->Write("\x09", 1));
-  EXPECT_TRUE(file->Seek(0, SeekFrom::kEnd));
-  EXPECT_EQ(5, file->Tell());
-  file.reset();
-  EXPECT_EQ((Bytes{9, 2, 3, 4, 5}), ReadBytes(scratch_.path() / "u.dat"));
-}
-
 TEST(PlatformUuid, IsLowerCaseVersion4LikeText) {
   const std::regex form("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
   WString a = Real().CreateUuidString(), b = Real().CreateUuidString();

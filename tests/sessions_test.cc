@@ -106,20 +106,7 @@ TEST_F(SessionTest, IrmcRoadCarriesChangesBothWays) {
   EXPECT_TRUE(SendNew(SYNC_OBJECT_CONTACT, false).empty());
 }
 
-_SYNCML_SYNCANCHOR_RECORD Anchor(const std::u16string& time) {
-  _SYNCML_SYNCANCHOR_RECORD anchor{};
-  anchor.AnchorKind = 1;
-  memcpy(anchor.TimeAnchor, time.c_str(), (time.size() + 1) * 2);
-  return anchor;
-}
-
-Bytes AnchorBytes(const std::u16string& time) {
-  Bytes out;
-  PutU32(&out, 1);
-  PutField(&out, time, 20);
-  PutU32(&out, 0);
-  return out;
-}
+_SYNCML_SYNCANCHOR_RECORD Anchor(const std::u16string& time) { return MakeAnchor(1, time); }
 
 class SyncMLSessionTest : public SessionTest {
  protected:
@@ -149,7 +136,7 @@ TEST_F(SyncMLSessionTest, CompletedSessionStoresTheNewAnchor) {
 
   const std::vector<WString> contacts = fake_.EntryIds(outlook::kFolderContacts);
   ASSERT_EQ(2u, contacts.size());
-  EXPECT_EQ(Concat({AnchorBytes(u"20260102T000000Z"), DeviceRecordBytes(2, ann, u"L2a"),
+  EXPECT_EQ(Concat({AnchorBytes(1, u"20260102T000000Z"), DeviceRecordBytes(2, ann, u"L2a"),
                     DeviceRecordBytes(2, contacts[1], u"P1")}),
             ReadBytes(Database()));
   EXPECT_FALSE(Exists(InSync("SyncMLTempNewDBRecords.DAT")));

@@ -17,25 +17,11 @@ namespace {
 constexpr uint64_t kAddress = 0x0000001122334455ull;
 
 _SYNCML_SYNCANCHOR_RECORD TimeAnchor(const std::u16string& time, uint32_t number = 0) {
-  _SYNCML_SYNCANCHOR_RECORD anchor{};
-  anchor.AnchorKind = 1;
-  memcpy(anchor.TimeAnchor, time.c_str(), (time.size() + 1) * 2);
-  anchor.NumericAnchor = number;
-  return anchor;
+  return MakeAnchor(1, time, number);
 }
 
 _SYNCML_SYNCANCHOR_RECORD NumberAnchor(uint32_t number, const std::u16string& time = u"") {
-  _SYNCML_SYNCANCHOR_RECORD anchor = TimeAnchor(time, number);
-  anchor.AnchorKind = 0;
-  return anchor;
-}
-
-Bytes AnchorBytes(uint32_t kind, const std::u16string& time, uint32_t number) {
-  Bytes out;
-  PutU32(&out, kind);
-  PutField(&out, time, 20);
-  PutU32(&out, number);
-  return out;
+  return MakeAnchor(0, time, number);
 }
 
 std::u16string Text(const ZS_WCHAR* buffer) { return reinterpret_cast<const char16_t*>(buffer); }

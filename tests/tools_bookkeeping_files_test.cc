@@ -9,20 +9,13 @@
 namespace zelsync_tool {
 namespace {
 
+using zelsync::testing::AnchorBytes;
 using zelsync::testing::Concat;
 using zelsync::testing::DeviceRecordBytes;
 using zelsync::testing::LogRecordBytes;
 using zelsync::testing::PutField;
 using zelsync::testing::PutU32;
 using zelsync::testing::SyncMLLogRecordBytes;
-
-Bytes Anchor(uint32_t kind, const std::u16string& time, uint32_t number) {
-  Bytes out;
-  PutU32(&out, kind);
-  PutField(&out, time, 20);
-  PutU32(&out, number);
-  return out;
-}
 
 Bytes Counter(uint32_t value) {
   Bytes out;
@@ -61,9 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"CounterOnly", FileKind::kDeviceDatabase, Counter(3), 0, 0, 0},
         DecodeCase{"RecordAndFragment", FileKind::kDeviceDatabase,
                    Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100, 1},
-        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, Anchor(1, u"20260101T000000Z", 0), 0, 0, 0},
+        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, AnchorBytes(1, u"20260101T000000Z", 0), 0, 0, 0},
         DecodeCase{"AnchorRecordFragment", FileKind::kSyncMLDatabase,
-                   Concat({Anchor(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}), 1, 1043, 1},
+                   Concat({AnchorBytes(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}), 1, 1043, 1},
         DecodeCase{"EmptyLog", FileKind::kIrmcLog, Bytes{}, 0, 0, 0},
         DecodeCase{"SyncMLLog", FileKind::kSyncMLLog,
                    Concat({SyncMLLogRecordBytes(2, 0, u"A"), SyncMLLogRecordBytes(2, 2, u"B")}), 2, 0, 0},
@@ -78,7 +71,7 @@ TEST(DecodeFields, ValuesOfEachFile) {
   EXPECT_EQ(db.records[0].offset, 4u);
   EXPECT_EQ(db.records[0].entry_id->text, "entr\xc3\xa9" "e");
   DecodedFile syncml = DecodeBookkeepingFile(
-      FileKind::kSyncMLDatabase, Concat({Anchor(1, u"20260301T101500Z", 44), DeviceRecordBytes(1, u"N1", u"5")}));
+      FileKind::kSyncMLDatabase, Concat({AnchorBytes(1, u"20260301T101500Z", 44), DeviceRecordBytes(1, u"N1", u"5")}));
   EXPECT_EQ(syncml.anchor->number, 44u);
   EXPECT_EQ(syncml.records[0].offset, 48u);
   EXPECT_EQ(LogKindName(1), "deleted");
@@ -101,10 +94,10 @@ TEST(DecodeFields, UnterminatedStringsAndOddValuesAreReported) {
   EXPECT_NE(file.notes[0].find("object type 9"), std::string::npos);
   // A time anchor that is no time stamp is noted, undamaged; a numeric
   // anchor's time field is not in use.
-  DecodedFile anchor = DecodeBookkeepingFile(FileKind::kSyncMLDatabase, Anchor(1, u"yesterday", 0));
+  DecodedFile anchor = DecodeBookkeepingFile(FileKind::kSyncMLDatabase, AnchorBytes(1, u"yesterday", 0));
   EXPECT_TRUE(anchor.damage.empty());
   EXPECT_EQ(anchor.notes.size(), 1u);
-  EXPECT_TRUE(DecodeBookkeepingFile(FileKind::kSyncMLDatabase, Anchor(0, u"", 5)).notes.empty());
+  EXPECT_TRUE(DecodeBookkeepingFile(FileKind::kSyncMLDatabase, AnchorBytes(0, u"", 5)).notes.empty());
 }
 
 TEST(FileKinds, FromNamesAndSizes) {

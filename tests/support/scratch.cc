@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "store/session.h"
+#include "store/wide.h"
 
 namespace zelsync {
 namespace testing {
@@ -182,6 +183,22 @@ Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& e
   Bytes out = LogRecordBytes(type, kind, entry_id);
   PutField(&out, change_time, 20);
   PutU32(&out, change_number);
+  return out;
+}
+
+_SYNCML_SYNCANCHOR_RECORD MakeAnchor(uint32_t kind, const std::u16string& time, uint32_t number) {
+  _SYNCML_SYNCANCHOR_RECORD anchor{};
+  anchor.AnchorKind = kind;
+  CopyBounded(reinterpret_cast<char16_t*>(anchor.TimeAnchor), 20, time);
+  anchor.NumericAnchor = number;
+  return anchor;
+}
+
+Bytes AnchorBytes(uint32_t kind, const std::u16string& time, uint32_t number) {
+  Bytes out;
+  PutU32(&out, kind);
+  PutField(&out, time, 20);
+  PutU32(&out, number);
   return out;
 }
 

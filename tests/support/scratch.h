@@ -104,6 +104,9 @@ Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& e
                            const std::u16string& change_time = u"20260101T000000Z",
                            uint32_t change_number = 0);
 Bytes Concat(std::initializer_list<Bytes> parts);
+// A sync anchor {kind, time stamp, number}, and its 48 bytes as stored.
+_SYNCML_SYNCANCHOR_RECORD MakeAnchor(uint32_t kind, const std::u16string& time, uint32_t number = 0);
+Bytes AnchorBytes(uint32_t kind, const std::u16string& time, uint32_t number = 0);
 
 // The interface's string type from a UTF-16 literal.
 inline const ZS_WCHAR* W(const std::u16string& s) {
