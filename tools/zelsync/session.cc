@@ -96,6 +96,11 @@ class Driver {
   bool HandOver(const PhoneChange& change, fs::path* copy, std::string* why);
   void Record(SessionEvent event);
   void Fail(const TypeInfo& type, const std::string& what, SessionEvent event);
+  // The file the library handed over, when it is there; else the event fails.
+  bool HandedFile(const TypeInfo& type, const std::u16string& file, const SessionEvent& event,
+                  std::filesystem::path* handed);
+  // Tells the library the LUID the phone gave the item; true when it took it.
+  bool MapLuid(const TypeInfo& type, const std::u16string& entry_id, const std::string& luid);
   void Progress(const std::string& step);
 
   const Exports& lib_;
@@ -136,6 +141,22 @@ void Driver::Fail(const TypeInfo& type, const std::string& what, SessionEvent ev
   Record(std::move(event));
 }
 
+bool Driver::HandedFile(const TypeInfo& type, const std::u16string& file, const SessionEvent& event,
+                        fs::path* handed) {
+  *handed = PathFromUtf16(file);
+  std::error_code ec;
+  if (fs::is_regular_file(*handed, ec)) return true;
+  Fail(type, "the library named a file it did not write: " + event.file, event);
+  return false;
+}
+
+bool Driver::MapLuid(const TypeInfo& type, const std::u16string& entry_id, const std::string& luid) {
+  const auto code = static_cast<_SYNC_OBJECT_TYPE>(type.code);
+  WideArg entry_arg(entry_id), luid_arg(Utf8ToUtf16(luid));
+  return (syncml() ? lib_.SyncMLUpdateEntryIDLUIDMapping(code, entry_arg.get(), luid_arg.get())
+                   : lib_.UpdateLUIDofPrevGetNewRecord(code, entry_arg.get(), luid_arg.get())) == 1;
+}
+
 void Driver::SendNew(const TypeInfo& type) {
   std::set<std::u16string> seen;
   for (int n = 0; n < kMaxObjectsPerStep; ++n) {
@@ -156,12 +177,9 @@ void Driver::SendNew(const TypeInfo& type) {
       Fail(type, "the library offered the same item twice; stopped asking", event);
       return;
     }
-    const fs::path handed = PathFromUtf16(file);
+    fs::path handed;
+    if (!HandedFile(type, file, event, &handed)) continue;
     std::error_code ec;
-    if (!fs::is_regular_file(handed, ec)) {
-      Fail(type, "the library named a file it did not write: " + event.file, event);
-      continue;
-    }
     std::string luid = phone_.ReceiveNew(type.code, handed);
     fs::remove(handed, ec);
     if (luid.empty()) {
@@ -170,12 +188,7 @@ void Driver::SendNew(const TypeInfo& type) {
     }
     event.luid = luid;
     event.file = phone_.FindItem(type.code, luid)->file;
-    WideArg entry_arg(entry_id), luid_arg(Utf8ToUtf16(luid));
-    int mapped = syncml() ? lib_.SyncMLUpdateEntryIDLUIDMapping(static_cast<_SYNC_OBJECT_TYPE>(type.code),
-                                                                 entry_arg.get(), luid_arg.get())
-                          : lib_.UpdateLUIDofPrevGetNewRecord(static_cast<_SYNC_OBJECT_TYPE>(type.code),
-                                                               entry_arg.get(), luid_arg.get());
-    if (mapped != 1) {
+    if (!MapLuid(type, entry_id, luid)) {
       // The PC would not know the phone's object: take it back off the phone.
       bool ignored = false;
       phone_.ReceiveDeletion(type.code, luid, &ignored);
@@ -210,12 +223,9 @@ void Driver::SendModified(const TypeInfo& type) {
       Fail(type, "the library reported the same change twice; stopped asking", event);
       return;
     }
-    const fs::path handed = PathFromUtf16(file);
+    fs::path handed;
+    if (!HandedFile(type, file, event, &handed)) continue;
     std::error_code ec;
-    if (!fs::is_regular_file(handed, ec)) {
-      Fail(type, "the library named a file it did not write: " + event.file, event);
-      continue;
-    }
     bool own_change = false;
     if (phone_.ReceiveChange(type.code, event.luid, handed, &own_change)) {
       fs::remove(handed, ec);
