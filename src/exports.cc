@@ -3,7 +3,7 @@
 // Nothing thrown inside ever reaches the caller.
 #include <cstring>
 
-#include "outlook/record_exports.h"
+#include "records/record_exports.h"
 #include "store/store_exports.h"
 #include "store/wide.h"
 #include "zelsyncdll.h"

@@ -12,7 +12,7 @@
 #include <fstream>
 #include <string>
 
-#include "outlook/local/local_store.h"
+#include "local/local_store.h"
 #include "support/scratch.h"
 
 namespace zelsync {

@@ -3,7 +3,7 @@
 // leave in it, and the change scanner that writes the modification logs.
 #ifndef _WIN32
 
-#include "outlook/local/local_store.h"
+#include "local/local_store.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -19,7 +19,7 @@
 #include <sstream>
 #include <thread>
 
-#include "outlook/local/change_scanner.h"
+#include "tracker/change_scanner.h"
 #include "store/records.h"
 #include "support/object_model_contract.h"
 #include "support/scratch.h"

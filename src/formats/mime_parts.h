@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 
 namespace zelsync {
 namespace formats {

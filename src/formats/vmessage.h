@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "formats/file_buffer.h"
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 
 namespace zelsync {
 namespace formats {

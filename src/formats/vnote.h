@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "formats/file_buffer.h"
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 
 namespace zelsync {
 namespace formats {

@@ -75,7 +75,7 @@
 #include <string>
 #include <vector>
 
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 
 namespace zelsync {
 namespace testing {

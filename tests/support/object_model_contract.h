@@ -23,7 +23,7 @@
 #include <memory>
 #include <vector>
 
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 #include "support/fake_outlook.h"
 
 namespace zelsync {

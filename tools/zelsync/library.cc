@@ -1,7 +1,7 @@
 #include "library.h"
 
 #ifndef _WIN32
-#include "outlook/local/change_scanner.h"
+#include "tracker/change_scanner.h"
 #endif
 
 #include <cstring>

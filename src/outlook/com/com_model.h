@@ -8,7 +8,7 @@
 
 #include <memory>
 
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 
 namespace zelsync {
 namespace outlook {

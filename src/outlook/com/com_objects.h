@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "outlook/com/dispatch.h"
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 
 namespace zelsync {
 namespace outlook {

@@ -12,7 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "outlook/object_model.h"
+#include "object_model/object_model.h"
 
 namespace zelsync {
 namespace outlook {

@@ -1,0 +1,162 @@
+#include "local/files.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+namespace zelsync {
+namespace local {
+
+bool ListFiles(const std::string& folder, std::vector<std::string>* names) {
+  names->clear();
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return false;
+  while (struct dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat st;
+    std::string path = folder + "/" + name;
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    names->push_back(std::move(name));
+  }
+  closedir(dir);
+  std::sort(names->begin(), names->end());
+  return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string* content, size_t limit) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit) {
+    close(fd);
+    return false;
+  }
+  std::string out;
+  char buffer[65536];
+  bool ok = true;
+  for (;;) {
+    ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) ok = false;
+    if (got <= 0) break;
+    if (out.size() + static_cast<size_t>(got) > limit) {
+      ok = false;
+      break;
+    }
+    out.append(buffer, static_cast<size_t>(got));
+  }
+  close(fd);
+  if (ok) *content = std::move(out);
+  return ok;
+}
+
+namespace {
+
+bool WriteAll(int fd, const std::string& content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t put = write(fd, content.data() + done, content.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Makes a rename durable: the folder's entry is flushed too.
+void SyncFolder(const std::string& folder) {
+  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+bool WriteThenRename(const std::string& scratch, const std::string& path,
+                     const std::string& content) {
+  int fd = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, content);
+  ok = (fsync(fd) == 0) && ok;
+  ok = (close(fd) == 0) && ok;
+  if (ok && rename(scratch.c_str(), path.c_str()) == 0) {
+    SyncFolder(FolderOf(path));
+    return true;
+  }
+  unlink(scratch.c_str());
+  return false;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content) {
+  char suffix[32];
+  snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
+  std::string scratch = FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix;
+  return WriteThenRename(scratch, path, content);
+}
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  if (rename(from.c_str(), to.c_str()) != 0) return false;
+  SyncFolder(FolderOf(to));
+  return true;
+}
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool FileExists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+bool MakeFolders(const std::string& folder) {
+  if (folder.empty()) return false;
+  struct stat st;
+  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  std::string parent = FolderOf(folder);
+  if (parent != folder && parent != "." && parent != "/" && !MakeFolders(parent)) return false;
+  return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+uint64_t RandomNumber() {
+  static std::random_device device;
+  static std::mt19937_64 engine((static_cast<uint64_t>(device()) << 32) ^ device() ^
+                                static_cast<uint64_t>(NowMicroseconds()));
+  return engine();
+}
+
+int64_t NowMicroseconds() {
+  using namespace std::chrono;
+  return duration_cast<microseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+uint64_t Fingerprint(const std::string& bytes, uint64_t seed) {
+  uint64_t hash = seed;
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 1099511628211ull;
+  }
+  return hash;
+}
+
+std::string BaseName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace local
+}  // namespace zelsync

@@ -1,0 +1,277 @@
+// The application, namespace, folders and item collections of the local
+// item store. The store is always open: there is no window to wait for, so
+// ActiveExplorer always answers, and Quit and Logoff have nothing to do.
+#include "local/store.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <map>
+
+#include "tracker/change_scanner.h"
+#include "local/files.h"
+#include "local/local_store.h"
+#include "zelsyncdll.h"
+
+namespace zelsync {
+namespace local {
+
+int ObjectTypeOf(FolderKind folder) {
+  switch (folder) {
+    case FolderKind::kInbox: return SYNC_OBJECT_MESSAGE;
+    case FolderKind::kNotes: return SYNC_OBJECT_NOTE;
+    case FolderKind::kContacts: return SYNC_OBJECT_CONTACT;
+    case FolderKind::kCalendar: return SYNC_OBJECT_CALENDAR;
+    case FolderKind::kDrafts: return -1;
+  }
+  return -1;
+}
+
+bool StoreRoot(std::string* root) {
+  const char* store = getenv("ZELSYNC_STORE");
+  WString data;
+  if (store && store[0]) {
+    *root = store;
+  } else if (Env::Current().LocalAppDataFolder(&data)) {
+    // Beside the sync folder, in the same application-data folder.
+    *root = Utf16ToUtf8(data) + "/zelsync";
+  } else {
+    return false;
+  }
+  while (root->size() > 1 && root->back() == '/') root->pop_back();
+  return true;
+}
+
+std::string NarrowPath(const WString& path) { return Utf16ToUtf8(path); }
+
+namespace {
+
+const char* Extension(FolderKind folder) {
+  switch (folder) {
+    case FolderKind::kContacts: return ".vcf";
+    case FolderKind::kCalendar: return ".ics";
+    case FolderKind::kNotes: return ".txt";
+    default: return "";
+  }
+}
+
+bool IsMaildir(FolderKind folder) { return folder == FolderKind::kInbox || folder == FolderKind::kDrafts; }
+
+}  // namespace
+
+std::string Store::FolderPath(FolderKind folder) const {
+  switch (folder) {
+    case FolderKind::kInbox: return root_ + "/mail/inbox";
+    case FolderKind::kDrafts: return root_ + "/mail/drafts";
+    case FolderKind::kContacts: return root_ + "/contacts";
+    case FolderKind::kCalendar: return root_ + "/calendar";
+    case FolderKind::kNotes: return root_ + "/notes";
+  }
+  return root_;
+}
+
+bool Store::Prepare() const {
+  bool ok = true;
+  for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
+    ok = MakeFolders(FolderPath(folder)) && ok;
+  }
+  for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
+    for (const char* sub : {"/cur", "/new", "/tmp"}) ok = MakeFolders(FolderPath(folder) + sub) && ok;
+  }
+  return ok;
+}
+
+std::vector<ItemFile> Store::List(FolderKind folder) const {
+  std::map<std::string, ItemFile> by_stem;
+  const std::string base = FolderPath(folder);
+  std::vector<std::string> names;
+  if (IsMaildir(folder)) {
+    for (const char* sub : {"/cur", "/new"}) {
+      if (!ListFiles(base + sub, &names)) continue;
+      for (const std::string& name : names) {
+        if (name.empty() || name[0] == '.') continue;
+        std::string stem = name.substr(0, name.find(':'));
+        if (stem.empty()) continue;
+        by_stem.emplace(stem, ItemFile{folder, stem, base + sub + "/" + name});
+      }
+    }
+  } else if (ListFiles(base, &names)) {
+    const std::string extension = Extension(folder);
+    for (const std::string& name : names) {
+      if (name.empty() || name[0] == '.' || name.size() <= extension.size()) continue;
+      if (name.compare(name.size() - extension.size(), extension.size(), extension) != 0) continue;
+      std::string stem = name.substr(0, name.size() - extension.size());
+      by_stem.emplace(stem, ItemFile{folder, stem, base + "/" + name});
+    }
+  }
+  std::vector<ItemFile> files;
+  files.reserve(by_stem.size());
+  for (auto& entry : by_stem) files.push_back(std::move(entry.second));
+  return files;
+}
+
+bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) const {
+  for (ItemFile& candidate : List(folder)) {
+    if (candidate.stem == stem) {
+      *file = std::move(candidate);
+      return true;
+    }
+  }
+  return false;
+}
+
+void Store::ItemWritten(FolderKind folder, const std::string& stem) const {
+  if (ObjectTypeOf(folder) >= 0) RememberLibraryWrite(*this, folder, stem);
+}
+
+void Store::ItemRemoved(FolderKind folder, const std::string& stem) const {
+  if (ObjectTypeOf(folder) >= 0) RememberLibraryRemoval(*this, folder, stem);
+}
+
+namespace {
+
+class OtherItem : public outlook::Item {
+ public:
+  std::shared_ptr<outlook::MailItem> QueryMail() override { return nullptr; }
+  std::shared_ptr<outlook::NoteItem> QueryNote() override { return nullptr; }
+  std::shared_ptr<outlook::ContactItem> QueryContact() override { return nullptr; }
+  std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override { return nullptr; }
+};
+
+class LocalItems : public outlook::Items {
+ public:
+  LocalItems(std::shared_ptr<Store> store, FolderKind folder)
+      : store_(std::move(store)), files_(store_->List(folder)) {}
+
+  bool Count(int32_t* count) override {
+    *count = static_cast<int32_t>(std::min<size_t>(files_.size(), INT32_MAX));
+    return true;
+  }
+
+  bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
+    if (index < 1 || static_cast<size_t>(index) > files_.size()) return false;
+    *item = MakeItem(store_, files_[static_cast<size_t>(index) - 1]);
+    return *item != nullptr;
+  }
+
+ private:
+  std::shared_ptr<Store> store_;
+  // The listing taken when the collection was made: positions stay put
+  // while the collection is walked.
+  std::vector<ItemFile> files_;
+};
+
+}  // namespace
+
+// A default folder; Move into the Inbox needs to know it is one.
+class LocalFolder : public outlook::Folder {
+ public:
+  LocalFolder(std::shared_ptr<Store> store, FolderKind folder) : store_(std::move(store)), folder_(folder) {}
+  bool GetItems(std::shared_ptr<outlook::Items>* items) override {
+    *items = std::make_shared<LocalItems>(store_, folder_);
+    return true;
+  }
+  FolderKind kind() const { return folder_; }
+  const std::shared_ptr<Store>& store() const { return store_; }
+
+ private:
+  std::shared_ptr<Store> store_;
+  FolderKind folder_;
+};
+
+bool FolderKindOf(const std::shared_ptr<outlook::Folder>& folder, FolderKind* kind) {
+  auto* local = dynamic_cast<LocalFolder*>(folder.get());
+  if (!local) return false;
+  *kind = local->kind();
+  return true;
+}
+
+std::shared_ptr<outlook::Item> OtherClassItem() { return std::make_shared<OtherItem>(); }
+
+std::shared_ptr<outlook::Item> MakeItem(const std::shared_ptr<Store>& store, const ItemFile& file) {
+  switch (file.folder) {
+    case FolderKind::kContacts: return MakeContactItem(store, file);
+    case FolderKind::kNotes: return MakeNoteItem(store, file);
+    case FolderKind::kCalendar: return MakeAppointmentItem(store, file);
+    case FolderKind::kInbox:
+    case FolderKind::kDrafts: return MakeMailItem(store, file);
+  }
+  return nullptr;
+}
+
+namespace {
+
+class LocalNamespace : public outlook::Namespace {
+ public:
+  explicit LocalNamespace(std::shared_ptr<Store> store) : store_(std::move(store)) {}
+
+  bool GetDefaultFolder(int32_t folder, std::shared_ptr<outlook::Folder>* result) override {
+    FolderKind kind;
+    switch (folder) {
+      case outlook::kFolderInbox: kind = FolderKind::kInbox; break;
+      case outlook::kFolderNotes: kind = FolderKind::kNotes; break;
+      case outlook::kFolderContacts: kind = FolderKind::kContacts; break;
+      case outlook::kFolderCalendar: kind = FolderKind::kCalendar; break;
+      default: return false;
+    }
+    *result = std::make_shared<LocalFolder>(store_, kind);
+    return true;
+  }
+
+  bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* item) override {
+    std::string text;
+    if (!ReadWholeFile(NarrowPath(path), &text)) return false;
+    std::shared_ptr<outlook::Item> opened = ContactFromText(store_, text);
+    if (!opened) opened = CalendarFromText(store_, text);
+    if (!opened) return false;
+    *item = std::move(opened);
+    return true;
+  }
+
+  bool Logoff() override { return true; }
+
+ private:
+  std::shared_ptr<Store> store_;
+};
+
+class LocalApplication : public outlook::Application {
+ public:
+  explicit LocalApplication(std::shared_ptr<Store> store) : store_(std::move(store)) {}
+
+  bool ActiveExplorer(bool* present) override {
+    *present = true;
+    return true;
+  }
+  bool Session(std::shared_ptr<outlook::Namespace>* result) override {
+    *result = std::make_shared<LocalNamespace>(store_);
+    return true;
+  }
+  bool GetNamespace(const WString& type, std::shared_ptr<outlook::Namespace>* result) override {
+    if (type != u"MAPI") return false;
+    return Session(result);
+  }
+  bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* item) override {
+    if (type == outlook::kMailItem) *item = NewMailItem(store_);
+    else if (type == outlook::kNoteItem) *item = NewNoteItem(store_);
+    else return false;
+    return *item != nullptr;
+  }
+  bool Quit() override { return true; }
+
+ private:
+  std::shared_ptr<Store> store_;
+};
+
+}  // namespace
+
+outlook::ConnectResult LocalObjectModel::Connect(std::shared_ptr<outlook::Application>* application) {
+  std::string root;
+  if (!StoreRoot(&root)) return outlook::ConnectResult::kNotRegistered;
+  auto store = std::make_shared<Store>(root);
+  if (!store->Prepare()) return outlook::ConnectResult::kCreationFailed;
+  *application = std::make_shared<LocalApplication>(std::move(store));
+  return outlook::ConnectResult::kOk;
+}
+
+}  // namespace local
+}  // namespace zelsync

@@ -1,0 +1,203 @@
+// CreateNewRecord and SyncMLCreateNewRecord: a file received from the
+// device becomes a new item of the store, and the device's LUID is tied to
+// the item's entry ID. The file's extension alone decides the kind of item;
+// the received file is consumed.
+#include <cstring>
+#include <string>
+
+#include "formats/file_buffer.h"
+#include "formats/vmessage.h"
+#include "formats/vnote.h"
+#include "records/record_exports.h"
+#include "records/scheme.h"
+#include "store/session.h"
+
+namespace zelsync {
+namespace outlook {
+
+bool IsAllDayEventFile(const WString& path) {
+  static const char kMarker[] = "X-BLUETOOTH-ALLDAYEVENT:TRUE";
+  constexpr size_t kMarkerLength = sizeof kMarker - 1;
+  Stream file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
+  if (!file) return false;
+  // Search in chunks, keeping the tail of the previous chunk so a marker
+  // that straddles two reads is found.
+  std::string window;
+  char chunk[8192];
+  for (size_t got; (got = file->Read(chunk, sizeof chunk)) > 0;) {
+    window.append(chunk, got);
+    if (window.find(kMarker) != std::string::npos) return true;
+    if (window.size() > kMarkerLength) window.erase(0, window.size() - (kMarkerLength - 1));
+  }
+  return false;
+}
+
+namespace {
+
+// The text from the last "." of the path to its end; empty without one.
+WString Extension(const WString& path) {
+  const size_t dot = path.rfind(u'.');
+  return dot == WString::npos ? WString() : path.substr(dot);
+}
+
+// True when the database already ties an item of this type to the LUID.
+bool IsDuplicate(const Scheme& scheme, uint32_t type, const WString& luid) {
+  const DeviceDatabase db = scheme.Database();
+  Stream stream = OpenForUpdate(db.files.path);
+  if (!stream) return false;
+  DeviceRecord found;
+  return LookupRecordByLUID(db, type, luid, &found, std::move(stream)) == 1;
+}
+
+class Creation {
+ public:
+  Creation(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path)
+      : scheme_(scheme), type_(type), luid_(luid ? *luid : WString(kUndefinedLuid)), path_(path) {}
+
+  int Run(bool check_duplicate) {
+    if (check_duplicate && IsDuplicate(scheme_, type_, luid_)) return Consume(1);
+    const WString extension = Extension(path_);
+    switch (Connect(&connection_)) {
+      case ConnectResult::kOk:
+        break;
+      case ConnectResult::kNoObject:
+        return Consume(0);
+      default:
+        return 0;  // the store cannot be started: the file stays for a retry
+    }
+    Application& application = *connection_.application;
+    if (!application.Session(&session_) || !session_) {
+      application.Quit();
+      return Consume(0);
+    }
+    if (extension == u".vcf" || extension == u".vcs" || extension == u".ics") {
+      return CommonExit(ImportShared(extension));
+    }
+    if (extension == u".vmg") return CreateMail();
+    if (extension == u".vnt") return CreateNote(false);
+    if (scheme_.syncml && extension == u".txt" && type_ == SYNC_OBJECT_NOTE) return CreateNote(true);
+    return CommonExit(1);  // not a kind of item the store holds: nothing made
+  }
+
+ private:
+  // Deletes the received file and returns `result`.
+  int Consume(int result) {
+    Env::Current().RemoveFile(path_);
+    return result;
+  }
+
+  // Ties the LUID to the new item. An item whose record cannot be written
+  // would go back to the device as new (a duplicate there): it is deleted
+  // again and the creation fails.
+  int Record(ItemBase& item) {
+    WString entry_id;
+    if (ReadEntryID(item, &entry_id) &&
+        AppendRecord(scheme_.Database(), MakeDeviceRecord(type_, entry_id, luid_))) {
+      return 1;
+    }
+    item.Delete();
+    return 0;
+  }
+
+  // The end of the contact and calendar imports and of their failures: an
+  // instance started for this call (no window) is logged off and told to quit.
+  int CommonExit(int result) {
+    if (!connection_.has_window) {
+      session_->Logoff();
+      connection_.application->Quit();
+    }
+    return Consume(result);
+  }
+
+  // Contacts and calendar items: the store itself reads the file.
+  int ImportShared(const WString& extension) {
+    const bool all_day = !scheme_.syncml && extension != u".vcf" && IsAllDayEventFile(path_);
+    std::shared_ptr<Item> opened;
+    if (!session_->OpenSharedItem(path_, &opened) || !opened) return 0;
+    if (extension == u".vcf") {
+      std::shared_ptr<ContactItem> contact = opened->QueryContact();
+      if (!contact || !contact->Save()) return 0;
+      return Record(*contact);
+    }
+    std::shared_ptr<AppointmentItem> appointment = opened->QueryAppointment();
+    if (!appointment) return 0;
+    if (all_day) appointment->PutAllDayEvent(true);
+    if (!appointment->Save()) return 0;
+    return Record(*appointment);
+  }
+
+  // Mail: a new mail filled by the vMessage reader, saved and moved into
+  // the Inbox; the record holds the entry ID of the moved mail.
+  int CreateMail() {
+    Application& application = *connection_.application;
+    std::shared_ptr<Item> created;
+    if (!application.CreateItem(kMailItem, &created) || !created) return CommonExit(0);
+    std::shared_ptr<MailItem> mail = created->QueryMail();
+    if (!mail) return CommonExit(0);
+    mail->PutBodyFormat(kBodyFormatHtml);
+    std::shared_ptr<Namespace> session;
+    std::shared_ptr<Folder> inbox;
+    if (!application.Session(&session) || !session ||
+        !session->GetDefaultFolder(kFolderInbox, &inbox) || !inbox) {
+      return CommonExit(0);
+    }
+    const uint32_t setting = Env::Current().MailAttachmentSetting();
+    {
+      std::unique_ptr<formats::MessageFileBuffer> buffer = formats::MessageFileBuffer::Open(path_);
+      if (!buffer) return CommonExit(0);
+      formats::ReadVMessageIntoMailItem(*buffer, mail, setting);
+    }
+    mail->Save();
+    std::shared_ptr<MailItem> moved;
+    if (!mail->Move(inbox, &moved) || !moved) {
+      mail->Delete();  // not in the Inbox, so never seen by the device
+      return CommonExit(0);
+    }
+    return Consume(Record(*moved));
+  }
+
+  // Notes: a new note filled by the vNote reader, or (SyncML ".txt") with
+  // the file's text as its body.
+  int CreateNote(bool plain_text) {
+    std::shared_ptr<Item> created;
+    if (!connection_.application->CreateItem(kNoteItem, &created) || !created) return CommonExit(0);
+    std::shared_ptr<NoteItem> note = created->QueryNote();
+    if (!note) return CommonExit(0);
+    {
+      std::unique_ptr<formats::FileBuffer> buffer = formats::FileBuffer::Open(path_);
+      if (!buffer) return CommonExit(0);
+      if (plain_text) {
+        formats::ImportTextIntoNoteItem(*buffer, note);
+      } else {
+        formats::ReadVNoteIntoNoteItem(*buffer, note);
+      }
+    }
+    note->Save();
+    return Consume(Record(*note));
+  }
+
+  const Scheme& scheme_;
+  const uint32_t type_;
+  const WString luid_;
+  const WString path_;
+  Connection connection_;
+  std::shared_ptr<Namespace> session_;
+};
+
+}  // namespace
+
+int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path) {
+  return Creation(scheme, type, luid, path).Run(luid != nullptr);
+}
+
+}  // namespace outlook
+
+int CreateNewRecord(uint32_t type, const WString& luid, const WString& file_path) {
+  return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path);
+}
+
+int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString* luid) {
+  return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path);
+}
+
+}  // namespace zelsync

@@ -1,0 +1,45 @@
+// Finding an item by entry ID in its default folder, and deleting it.
+#include "records/scheme.h"
+#include "store/session.h"
+
+namespace zelsync {
+namespace outlook {
+
+Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, TypedItem* found) {
+  int32_t count = 0;
+  if (!items.Count(&count)) return Lookup::kFailed;
+  for (int32_t index = 1; index <= count; ++index) {
+    std::shared_ptr<Item> item;
+    if (!items.Item(index, &item) || !item) return Lookup::kFailed;
+    TypedItem typed;
+    if (!QueryType(*item, type, &typed)) continue;  // another class
+    OptString id;
+    if (!typed.base->EntryID(&id)) return Lookup::kFailed;
+    if (id && *id == entry_id) {
+      *found = std::move(typed);
+      return Lookup::kFound;
+    }
+  }
+  return Lookup::kAbsent;
+}
+
+int DeleteOutlookItemByEntryID(uint32_t type, const WString& entry_id) {
+  Connection connection;
+  if (!ConnectWithWindow(&connection)) return 0;
+  if (!IsObjectType(type)) return 0;
+  std::shared_ptr<Items> items;
+  if (!OpenTypeItems(*connection.application, type, &items)) return 0;
+  TypedItem item;
+  switch (FindItemByEntryID(*items, type, entry_id, &item)) {
+    case Lookup::kFound:
+      return item.base->Delete() ? 1 : 0;
+    case Lookup::kAbsent:
+      return 1;  // already gone
+    case Lookup::kFailed:
+      return 0;
+  }
+  return 0;
+}
+
+}  // namespace outlook
+}  // namespace zelsync

@@ -1,0 +1,47 @@
+// What tells the IrMC record exports from their SyncML twins: the files
+// they keep, the form notes travel in, and the few rules that differ. Each
+// twin pair is one implementation taking a Scheme.
+#ifndef ZELSYNC_RECORDS_SCHEME_H
+#define ZELSYNC_RECORDS_SCHEME_H
+
+#include "records/connection.h"
+#include "records/handed_file.h"
+#include "store/device_database.h"
+#include "store/modification_log.h"
+
+namespace zelsync {
+namespace outlook {
+
+struct Scheme {
+  bool syncml;
+  NoteForm note_form;
+
+  DeviceDatabase Database() const { return syncml ? SyncMLDatabase() : IrmcDatabase(); }
+  ModificationLog Log() const { return syncml ? SyncMLModificationLog() : IrmcModificationLog(); }
+};
+
+constexpr Scheme kIrmc{false, NoteForm::kVNote};
+constexpr Scheme kSyncML{true, NoteForm::kText};
+
+// Walks the type's default folder for the item with this entry ID (exact,
+// case-sensitive). kFound with the item; kAbsent when no item of the type
+// has it; kFailed when a step of the walk failed.
+enum class Lookup { kFound, kAbsent, kFailed };
+Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, TypedItem* found);
+
+// Deletes the item of that type and entry ID from the type's default
+// folder. 1 when it was deleted or no such item exists; 0 when the store
+// cannot be reached, shows no window or an operation fails.
+int DeleteOutlookItemByEntryID(uint32_t type, const WString& entry_id);
+
+// The creation of an item from a received file, for both schemes (`luid`
+// null only for SyncML: no duplicate check, LUID "UNDEFINED").
+int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path);
+
+// True when the file contains "X-BLUETOOTH-ALLDAYEVENT:TRUE" anywhere.
+bool IsAllDayEventFile(const WString& path);
+
+}  // namespace outlook
+}  // namespace zelsync
+
+#endif  // ZELSYNC_RECORDS_SCHEME_H
