@@ -143,8 +143,8 @@ TEST_P(FailedRewriteTest, LeavesTheDatabaseWhole) {
   const Bytes before = ReadBytes(Database());
   std::string operation = GetParam();
   // Open #1 is the caller's lookup stream, #2 the rewrite's; fail the
-  // rewrite's own steps.
-  env_.FailNth(operation, operation == "Write" ? 2 : operation == "Open" ? 3 : 1);
+  // rewrite's own steps (its records go out in one write).
+  env_.FailNth(operation, operation == "Open" ? 3 : 1);
   EXPECT_EQ(0, DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L1")));
   EXPECT_EQ(before, ReadBytes(Database()));
   EXPECT_FALSE(Exists(InSync("TEMP.DAT")));

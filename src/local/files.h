@@ -18,9 +18,30 @@ namespace local {
 constexpr size_t kMaxItemFileSize = 64u << 20;
 
 // The names of the regular files in `folder` (no "." or ".." and nothing
-// that is not a regular file), sorted bytewise. False when the folder
-// cannot be read.
+// that is not a regular file), sorted bytewise. The type comes from the
+// folder entry where the file system gives it; only entries of unknown type
+// (and symbolic links, which count by what they point to) are looked up one
+// by one. False when the folder cannot be read.
 bool ListFiles(const std::string& folder, std::vector<std::string>* names);
+
+// What changes whenever a file is added to, removed from or renamed within
+// a folder: its identity and its modification and change times.
+struct FolderStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t modified_ns = 0;
+  int64_t changed_ns = 0;
+  bool operator==(const FolderStamp& other) const {
+    return device == other.device && inode == other.inode && modified_ns == other.modified_ns &&
+           changed_ns == other.changed_ns;
+  }
+  bool operator!=(const FolderStamp& other) const { return !(*this == other); }
+};
+
+// The folder's stamp now; false when it cannot be read or is no folder.
+bool ReadFolderStamp(const std::string& folder, FolderStamp* stamp);
+// Nanoseconds since 1970 by the clock the file system stamps folders with.
+int64_t FileSystemNowNs();
 
 // Reads the whole file; false when it cannot be read or is larger than
 // `limit` bytes.

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <mutex>
 
 #include "tracker/change_scanner.h"
 #include "local/files.h"
@@ -81,9 +82,10 @@ bool Store::Prepare() const {
   return ok;
 }
 
-std::vector<ItemFile> Store::List(FolderKind folder) const {
+namespace {
+
+std::vector<ItemFile> ReadListing(FolderKind folder, const std::string& base) {
   std::map<std::string, ItemFile> by_stem;
-  const std::string base = FolderPath(folder);
   std::vector<std::string> names;
   if (IsMaildir(folder)) {
     for (const char* sub : {"/cur", "/new"}) {
@@ -110,21 +112,87 @@ std::vector<ItemFile> Store::List(FolderKind folder) const {
   return files;
 }
 
-bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) const {
-  for (ItemFile& candidate : List(folder)) {
-    if (candidate.stem == stem) {
-      *file = std::move(candidate);
-      return true;
-    }
+// The folders whose entries make up a store folder's listing.
+std::vector<std::string> ListedFolders(FolderKind folder, const std::string& base) {
+  if (IsMaildir(folder)) return {base + "/cur", base + "/new"};
+  return {base};
+}
+
+// How long after a folder's last change its stamp cannot yet vouch for a
+// listing: a file system stamps folders from a coarse clock, so another
+// change in the same tick keeps the stamp. Stamps without fractions of a
+// second come from a file system that keeps whole (or two) seconds.
+int64_t RacyWindowNs(const FolderStamp& stamp) {
+  const bool whole_seconds =
+      stamp.modified_ns % 1000000000 == 0 && stamp.changed_ns % 1000000000 == 0;
+  return whole_seconds ? 3000000000 : 100000000;
+}
+
+struct KeptListing {
+  std::vector<FolderStamp> stamps;  // of ListedFolders, before they were read
+  std::shared_ptr<const std::vector<ItemFile>> files;
+};
+
+std::mutex& ListingsMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Keyed by the store folder's path.
+std::map<std::string, KeptListing>& KeptListings() {
+  static std::map<std::string, KeptListing> listings;
+  return listings;
+}
+
+void DropListing(const std::string& base) {
+  std::lock_guard<std::mutex> lock(ListingsMutex());
+  KeptListings().erase(base);
+}
+
+}  // namespace
+
+std::shared_ptr<const std::vector<ItemFile>> Store::Listing(FolderKind folder) const {
+  const std::string base = FolderPath(folder);
+  const std::vector<std::string> folders = ListedFolders(folder, base);
+  std::vector<FolderStamp> stamps(folders.size());
+  bool stamped = true;
+  for (size_t i = 0; i < folders.size(); ++i) stamped = ReadFolderStamp(folders[i], &stamps[i]) && stamped;
+
+  std::lock_guard<std::mutex> lock(ListingsMutex());
+  auto kept = KeptListings().find(base);
+  if (stamped && kept != KeptListings().end() && kept->second.stamps == stamps) return kept->second.files;
+
+  const int64_t now = FileSystemNowNs();
+  auto files = std::make_shared<const std::vector<ItemFile>>(ReadListing(folder, base));
+  bool settled = stamped;
+  for (const FolderStamp& stamp : stamps) {
+    const int64_t last_change = std::max(stamp.modified_ns, stamp.changed_ns);
+    settled = settled && now - last_change >= RacyWindowNs(stamp);
   }
-  return false;
+  if (settled) {
+    KeptListings()[base] = KeptListing{std::move(stamps), files};
+  } else {
+    KeptListings().erase(base);
+  }
+  return files;
+}
+
+bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) const {
+  const std::shared_ptr<const std::vector<ItemFile>> files = Listing(folder);
+  auto found = std::lower_bound(files->begin(), files->end(), stem,
+                                [](const ItemFile& item, const std::string& key) { return item.stem < key; });
+  if (found == files->end() || found->stem != stem) return false;
+  *file = *found;
+  return true;
 }
 
 void Store::ItemWritten(FolderKind folder, const std::string& stem) const {
+  DropListing(FolderPath(folder));
   if (ObjectTypeOf(folder) >= 0) RememberLibraryWrite(*this, folder, stem);
 }
 
 void Store::ItemRemoved(FolderKind folder, const std::string& stem) const {
+  DropListing(FolderPath(folder));
   if (ObjectTypeOf(folder) >= 0) RememberLibraryRemoval(*this, folder, stem);
 }
 
@@ -141,16 +209,16 @@ class OtherItem : public outlook::Item {
 class LocalItems : public outlook::Items {
  public:
   LocalItems(std::shared_ptr<Store> store, FolderKind folder)
-      : store_(std::move(store)), files_(store_->List(folder)) {}
+      : store_(std::move(store)), files_(store_->Listing(folder)) {}
 
   bool Count(int32_t* count) override {
-    *count = static_cast<int32_t>(std::min<size_t>(files_.size(), INT32_MAX));
+    *count = static_cast<int32_t>(std::min<size_t>(files_->size(), INT32_MAX));
     return true;
   }
 
   bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
-    if (index < 1 || static_cast<size_t>(index) > files_.size()) return false;
-    *item = MakeItem(store_, files_[static_cast<size_t>(index) - 1]);
+    if (index < 1 || static_cast<size_t>(index) > files_->size()) return false;
+    *item = MakeItem(store_, (*files_)[static_cast<size_t>(index) - 1]);
     return *item != nullptr;
   }
 
@@ -158,7 +226,7 @@ class LocalItems : public outlook::Items {
   std::shared_ptr<Store> store_;
   // The listing taken when the collection was made: positions stay put
   // while the collection is walked.
-  std::vector<ItemFile> files_;
+  std::shared_ptr<const std::vector<ItemFile>> files_;
 };
 
 }  // namespace

@@ -51,12 +51,21 @@ class Store : public std::enable_shared_from_this<Store> {
   // long as the folder does not change. Files whose names start with "."
   // are scratch files and are left out; of two files with the same stem
   // only the first is listed, so entry IDs stay unique.
-  std::vector<ItemFile> List(FolderKind folder) const;
+  //
+  // A folder is read once and its listing kept, for every Store of the
+  // process, for as long as the folder's stamp (identity, modification and
+  // change times) stays as it was; the library's own writes drop it. A
+  // listing taken within moments of a change to the folder is read again
+  // at the next use, since a further change in the same clock tick would
+  // leave the stamp as it is. The listing handed out never changes.
+  std::shared_ptr<const std::vector<ItemFile>> Listing(FolderKind folder) const;
+  std::vector<ItemFile> List(FolderKind folder) const { return *Listing(folder); }
   // The item file with this stem, if the folder holds it now.
   bool Find(FolderKind folder, const std::string& stem, ItemFile* file) const;
 
-  // The library wrote or removed an item: the change scanner is told, so
-  // that it does not report the library's own work back to the device.
+  // The library wrote or removed an item: the folder's listing is dropped,
+  // and the change scanner is told, so that it does not report the
+  // library's own work back to the device.
   void ItemWritten(FolderKind folder, const std::string& stem) const;
   void ItemRemoved(FolderKind folder, const std::string& stem) const;
 

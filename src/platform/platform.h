@@ -59,8 +59,26 @@ class File {
   virtual bool Seek(int64_t offset, SeekFrom from) = 0;
   // The current position, or -1 on failure.
   virtual int64_t Tell() = 0;
+  // Pushes buffered data to the operating system; false on failure.
+  virtual bool Flush() = 0;
   // Pushes buffered data to the operating system and the disk; false on failure.
   virtual bool Sync() = 0;
+};
+
+// What tells one state of a file from another without reading it: its
+// identity on its volume (where the platform gives one), size, and times.
+// A write changes the stamp, except a write of the same size within the
+// same tick of the file system's clock.
+struct FileStamp {
+  uint64_t volume = 0;
+  uint64_t identity = 0;
+  uint64_t size = 0;
+  int64_t modified = 0;  // nanoseconds since 1970
+  int64_t changed = 0;   // in the platform's own units
+  bool operator==(const FileStamp& other) const {
+    return volume == other.volume && identity == other.identity && size == other.size &&
+           modified == other.modified && changed == other.changed;
+  }
 };
 
 class Env {
@@ -79,6 +97,9 @@ class Env {
                                      FsStatus* status) = 0;
   // kOk when a file or folder exists at `path`.
   virtual FsStatus Stat(const WString& path) = 0;
+  // kOk and the stamp of the file at `path`; *stamp is left as it was on
+  // failure.
+  virtual FsStatus StampFile(const WString& path, FileStamp* stamp) = 0;
   // Looks for the file `path` by a directory search for that exact name
   // (FindFirstFileW on Windows): kOk when found, kNotFound when the folder
   // exists but the file does not, kPathNotFound when the folder is missing
@@ -119,6 +140,9 @@ class EnvWrapper : public Env {
     return target_.Open(path, mode, status);
   }
   FsStatus Stat(const WString& path) override { return target_.Stat(path); }
+  FsStatus StampFile(const WString& path, FileStamp* stamp) override {
+    return target_.StampFile(path, stamp);
+  }
   FsStatus FindFile(const WString& path) override { return target_.FindFile(path); }
   FsStatus MakeFolder(const WString& path) override { return target_.MakeFolder(path); }
   FsStatus RemoveFile(const WString& path) override { return target_.RemoveFile(path); }

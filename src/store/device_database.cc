@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "store/record_index.h"
 #include "store/session.h"
 
 namespace zelsync {
@@ -10,42 +11,69 @@ namespace {
 constexpr RecordLayout kIrmcLayout{4, sizeof(DeviceRecord)};
 constexpr RecordLayout kSyncMLLayout{sizeof(_SYNCML_SYNCANCHOR_RECORD), sizeof(DeviceRecord)};
 
-bool SkipHeader(const DeviceDatabase& db, File& stream) {
-  unsigned char header[sizeof(_SYNCML_SYNCANCHOR_RECORD)];
-  return ReadExact(stream, header, db.files.layout.header_size);
+// The database's records, from the kept index or read through `stream`;
+// null when the header cannot be read.
+std::shared_ptr<RecordIndex> Records(const DeviceDatabase& db, Stream stream) {
+  std::shared_ptr<RecordIndex> index = IndexOf(db.files, *stream);
+  return index && index->header_ok() ? index : nullptr;
 }
 
-bool ReadRecord(File& stream, DeviceRecord* record) {
-  return ReadExact(stream, record, sizeof *record);
-}
-
-// Reads records after the header into *out until `match` accepts one.
+// The first record that `match` accepts, into *out (when not null).
 int FindRecord(const DeviceDatabase& db, Stream stream, DeviceRecord* out,
-               const std::function<bool(const DeviceRecord&)>& match) {
-  if (!SkipHeader(db, *stream)) return 0;
-  while (ReadRecord(*stream, out)) {
-    if (match(*out)) return 1;
-  }
-  return 0;
+               const std::function<bool(const IndexedRecord&)>& match) {
+  std::shared_ptr<RecordIndex> index = Records(db, std::move(stream));
+  if (!index) return 0;
+  const int64_t at = index->FindFirst(match);
+  if (at < 0) return 0;
+  if (out) *out = ToDeviceRecord(index->at(static_cast<size_t>(at)));
+  return 1;
 }
 
-// Overwrites, in place, the first record that `match` accepts with what
-// `rewrite` makes of it. Returns 0 when the header cannot be read or the
-// record could not be written; 1 otherwise, also when nothing matched.
+// The text a search compares against: the argument as a record field holds
+// it (cut to 259 units).
+WString AsField(const WString& text) {
+  char16_t field[kWideUnits];
+  CopyBounded(field, kWideUnits, text);
+  return FieldText(field);
+}
+
+// Overwrites, in place, the record at `position` (the first one that
+// `match` accepts, by the index) with what `rewrite` makes of it. Returns 0
+// when the header cannot be read or the record could not be written; 1
+// otherwise, also when nothing matched.
 int RewriteFirstInPlace(const DeviceDatabase& db, Stream stream,
-                        const std::function<bool(const DeviceRecord&)>& match,
+                        const std::function<int64_t(const RecordIndex&)> first_match,
                         const std::function<DeviceRecord(const DeviceRecord&)>& rewrite) {
-  if (!SkipHeader(db, *stream)) return 0;
+  std::shared_ptr<RecordIndex> index = IndexOf(db.files, *stream, true);
+  if (!index || !index->header_ok()) return 0;
+  const int64_t at = first_match(*index);
+  if (at < 0) return 1;
+  const int64_t offset = static_cast<int64_t>(db.files.layout.header_size) +
+                         at * static_cast<int64_t>(sizeof(DeviceRecord));
+  // The record is read back first: its bytes past each terminator stay as
+  // they were, and a file that no longer holds what the index says is not
+  // written.
   DeviceRecord stored;
-  while (ReadRecord(*stream, &stored)) {
-    if (!match(stored)) continue;
-    DeviceRecord replacement = rewrite(stored);
-    return stream->Seek(-static_cast<int64_t>(sizeof stored), SeekFrom::kCurrent) &&
-                   stream->Write(&replacement, sizeof replacement) == sizeof replacement &&
-                   stream->Sync()
-               ? 1
-               : 0;
+  const IndexedRecord& expected = index->at(static_cast<size_t>(at));
+  if (!stream->Seek(offset, SeekFrom::kBegin) || !ReadExact(*stream, &stored, sizeof stored) ||
+      stored.type != expected.type || FieldText(stored.entry_id) != expected.entry_id ||
+      FieldText(stored.luid) != expected.luid) {
+    DropIndex(db.files.path);
+    return 0;
   }
+  const DeviceRecord replacement = rewrite(stored);
+  // Written through to the operating system, not to the disk: a lost update
+  // of one record costs no more than a lost append.
+  const bool written = stream->Seek(offset, SeekFrom::kBegin) &&
+                       stream->Write(&replacement, sizeof replacement) == sizeof replacement &&
+                       stream->Flush();
+  stream.reset();
+  if (!written) {
+    DropIndex(db.files.path);
+    return 0;
+  }
+  index->Overwrite(static_cast<size_t>(at), replacement);
+  KeepIndex(db.files, index);
   return 1;
 }
 
@@ -67,6 +95,15 @@ DeviceDatabase SyncMLDatabase() {
 
 int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record) {
   Env& env = Env::Current();
+  // The kept index follows the append only when it holds every record of
+  // the file (no trailing fragment that the record would land behind).
+  std::shared_ptr<RecordIndex> index = IndexForChange(db.files);
+  FileStamp stamp;
+  if (index && (env.StampFile(db.files.path, &stamp) != FsStatus::kOk ||
+                stamp.size != db.files.layout.header_size + index->size() * sizeof record)) {
+    index = nullptr;
+  }
+  DropIndex(db.files.path);
   FsStatus status;
   Stream stream = env.Open(db.files.path, OpenMode::kUpdateBinary, &status);
   if (!stream) {
@@ -76,32 +113,47 @@ int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record) {
     if (stream->Write(db.new_header.data(), db.new_header.size()) != db.new_header.size()) return 0;
   }
   if (!stream->Seek(0, SeekFrom::kEnd)) return 0;
-  return stream->Write(&record, sizeof record) == sizeof record ? 1 : 0;
+  if (stream->Write(&record, sizeof record) != sizeof record || !stream->Flush()) return 0;
+  stream.reset();
+  if (index) {
+    index->Append(record);
+    KeepIndex(db.files, std::move(index));
+  }
+  return 1;
 }
 
 int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream stream) {
-  return RewriteWithout(std::move(stream), db.files, [&](const void* bytes) {
+  DropIndex(db.files.path);
+  // The pass that rewrites the file also indexes what it keeps.
+  auto index = std::make_shared<RecordIndex>(true);
+  const bool rewritten = RewriteWithout(std::move(stream), db.files, [&](const void* bytes) {
     DeviceRecord stored;
     memcpy(&stored, bytes, sizeof stored);
-    return stored.type == record.type && FieldEquals(stored.entry_id, record.entry_id) &&
-           FieldEquals(stored.luid, record.luid);
-  }) ? 1 : 0;
+    if (stored.type == record.type && FieldEquals(stored.entry_id, record.entry_id) &&
+        FieldEquals(stored.luid, record.luid)) {
+      return true;
+    }
+    index->Append(stored);
+    return false;
+  });
+  if (!rewritten) return 0;
+  KeepIndex(db.files, std::move(index));
+  return 1;
 }
 
 int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
                        DeviceRecord* out, Stream stream) {
-  DeviceRecord key = MakeDeviceRecord(type, WString(), luid);
-  return FindRecord(db, std::move(stream), out, [&](const DeviceRecord& stored) {
-    return stored.type == type && FieldEquals(stored.luid, key.luid);
+  const WString key = AsField(luid);
+  return FindRecord(db, std::move(stream), out, [&](const IndexedRecord& stored) {
+    return stored.type == type && IndexedEquals(stored.luid, key);
   });
 }
 
 int LookupMappedRecord(const DeviceDatabase& db, uint32_t type, const WString& entry_id,
                        DeviceRecord* out, Stream stream) {
-  DeviceRecord key = MakeDeviceRecord(type, entry_id, WString());
-  return FindRecord(db, std::move(stream), out, [&](const DeviceRecord& stored) {
-    return stored.type == type && FieldEquals(stored.entry_id, key.entry_id) &&
-           !HasUndefinedLuid(stored);
+  const WString key = AsField(entry_id);
+  return FindRecord(db, std::move(stream), out, [&](const IndexedRecord& stored) {
+    return stored.type == type && IndexedEquals(stored.entry_id, key) && !IndexedUndefined(stored);
   });
 }
 
@@ -110,10 +162,11 @@ int AppendDeviceRecord(const DeviceRecord& record) { return AppendRecord(IrmcDat
 int ReplaceDeviceRecord(const DeviceRecord& record, Stream stream) {
   // The first record of the item (same type and entry ID) takes the whole
   // given record.
+  const WString entry_id = FieldText(record.entry_id);
   return RewriteFirstInPlace(
       IrmcDatabase(), std::move(stream),
-      [&](const DeviceRecord& stored) {
-        return stored.type == record.type && FieldEquals(stored.entry_id, record.entry_id);
+      [&](const RecordIndex& index) {
+        return entry_id.size() < kWideUnits ? index.FirstOfEntry(record.type, entry_id) : -1;
       },
       [&](const DeviceRecord&) { return record; });
 }
@@ -123,16 +176,15 @@ int RemoveDeviceRecord(const DeviceRecord& record, Stream stream) {
 }
 
 int FindDeviceRecordByEntryID(const DeviceRecord& record, Stream stream) {
-  DeviceRecord stored;
-  return FindRecord(IrmcDatabase(), std::move(stream), &stored, [&](const DeviceRecord& s) {
-    return s.type == record.type && FieldEquals(s.entry_id, record.entry_id);
-  });
+  const WString entry_id = FieldText(record.entry_id);
+  std::shared_ptr<RecordIndex> index = Records(IrmcDatabase(), std::move(stream));
+  return index && entry_id.size() < kWideUnits && index->FirstOfEntry(record.type, entry_id) >= 0;
 }
 
 int FindDeviceRecordByLUID(const DeviceRecord& record, Stream stream) {
-  DeviceRecord stored;
-  return FindRecord(IrmcDatabase(), std::move(stream), &stored, [&](const DeviceRecord& s) {
-    return s.type == record.type && FieldEquals(s.luid, record.luid);
+  const WString luid = FieldText(record.luid);
+  return FindRecord(IrmcDatabase(), std::move(stream), nullptr, [&](const IndexedRecord& s) {
+    return s.type == record.type && IndexedEquals(s.luid, luid);
   });
 }
 
@@ -153,10 +205,9 @@ int RemoveSyncMLRecord(const DeviceRecord& record, Stream stream) {
 
 int FindMappedSyncMLRecordByEntryID(const DeviceRecord& record, Stream stream) {
   // The object type is not compared: an entry ID names one item.
-  DeviceRecord stored;
-  return FindRecord(SyncMLDatabase(), std::move(stream), &stored, [&](const DeviceRecord& s) {
-    return FieldEquals(s.entry_id, record.entry_id) && !HasUndefinedLuid(s);
-  });
+  const WString entry_id = FieldText(record.entry_id);
+  std::shared_ptr<RecordIndex> index = Records(SyncMLDatabase(), std::move(stream));
+  return index && entry_id.size() < kWideUnits && index->HasMappedEntry(entry_id);
 }
 
 int LookupSyncMLRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream) {
@@ -171,11 +222,19 @@ int LookupMappedSyncMLRecord(uint32_t type, const WString& entry_id, DeviceRecor
 int RemapSyncMLRecord(const DeviceRecord& record, Stream stream) {
   // The first record of the type whose entry ID contains the given one, or
   // whose LUID equals the given one, keeps its entry ID and takes the LUID.
+  const WString entry_id = FieldText(record.entry_id), luid = FieldText(record.luid);
+  const bool usable_entry = entry_id.size() < kWideUnits, usable_luid = luid.size() < kWideUnits;
   return RewriteFirstInPlace(
       SyncMLDatabase(), std::move(stream),
-      [&](const DeviceRecord& stored) {
-        return stored.type == record.type && (FieldContains(stored.entry_id, record.entry_id) ||
-                                              FieldEquals(stored.luid, record.luid));
+      [&](const RecordIndex& index) {
+        return index.FindFirst([&](const IndexedRecord& stored) {
+          if (stored.type != record.type) return false;
+          if (usable_entry && stored.entry_id.size() < kWideUnits &&
+              stored.entry_id.find(entry_id) != WString::npos) {
+            return true;
+          }
+          return usable_luid && IndexedEquals(stored.luid, luid);
+        });
       },
       [&](const DeviceRecord& stored) {
         DeviceRecord replacement = record;

@@ -1,5 +1,6 @@
 #include "store/record_file.h"
 
+#include <cstring>
 #include <vector>
 
 namespace zelsync {
@@ -9,6 +10,38 @@ Stream OpenForUpdate(const WString& path) {
 }
 
 bool ReadExact(File& file, void* buffer, size_t size) { return file.Read(buffer, size) == size; }
+
+namespace {
+// About a quarter of a megabyte per read or write.
+constexpr size_t kBlockBytes = 256 * 1024;
+}  // namespace
+
+RecordReader::RecordReader(File& file, size_t record_size)
+    : file_(file), record_size_(record_size),
+      block_((kBlockBytes / record_size + 1) * record_size) {}
+
+const unsigned char* RecordReader::Next() {
+  if (filled_ - next_ < record_size_) {
+    if (at_end_) return nullptr;
+    // Keep the unread fragment and fill the rest of the block.
+    const size_t left = filled_ - next_;
+    if (left) memmove(block_.data(), block_.data() + next_, left);
+    filled_ = left;
+    next_ = 0;
+    while (filled_ < block_.size()) {
+      const size_t got = file_.Read(block_.data() + filled_, block_.size() - filled_);
+      filled_ += got;
+      if (got == 0) {
+        at_end_ = true;
+        break;
+      }
+    }
+    if (filled_ < record_size_) return nullptr;
+  }
+  const unsigned char* record = block_.data() + next_;
+  next_ += record_size_;
+  return record;
+}
 
 bool RewriteWithout(Stream stream, const RecordFiles& files,
                     const std::function<bool(const void* record)>& drop) {
@@ -20,20 +53,30 @@ bool RewriteWithout(Stream stream, const RecordFiles& files,
     env.RemoveFile(files.scratch);
     return false;
   };
-  std::vector<unsigned char> buffer(files.layout.header_size > files.layout.record_size
-                                        ? files.layout.header_size
-                                        : files.layout.record_size);
+  // The header and the kept records gather in blocks of about the reader's
+  // size before each write.
+  std::vector<unsigned char> kept;
+  kept.reserve(kBlockBytes + files.layout.record_size + files.layout.header_size);
+  auto flush = [&] {
+    const bool written = kept.empty() || scratch->Write(kept.data(), kept.size()) == kept.size();
+    kept.clear();
+    return written;
+  };
   const size_t header = files.layout.header_size;
-  if (header && (!ReadExact(*stream, buffer.data(), header) ||
-                 scratch->Write(buffer.data(), header) != header)) {
-    return fail();
+  if (header) {
+    kept.resize(header);
+    if (!ReadExact(*stream, kept.data(), header)) return fail();
   }
   const size_t size = files.layout.record_size;
-  while (ReadExact(*stream, buffer.data(), size)) {
-    if (drop(buffer.data())) continue;
-    if (scratch->Write(buffer.data(), size) != size) return fail();
+  RecordReader reader(*stream, size);
+  while (const unsigned char* record = reader.Next()) {
+    if (drop(record)) continue;
+    kept.insert(kept.end(), record, record + size);
+    if (kept.size() >= kBlockBytes && !flush()) return fail();
   }
-  if (!scratch->Sync()) return fail();
+  // Flushed to disk before it takes the file's place: the replacement must
+  // never leave an empty or partial file behind a crash.
+  if (!flush() || !scratch->Sync()) return fail();
   scratch.reset();
   stream.reset();
   if (env.Replace(files.scratch, files.path) != FsStatus::kOk) {

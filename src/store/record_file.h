@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -33,6 +34,25 @@ Stream OpenForUpdate(const WString& path);
 
 // Reads exactly `size` bytes; false on a short read.
 bool ReadExact(File& file, void* buffer, size_t size);
+
+// Reads a record file from its current position in large blocks and hands
+// out its whole records one at a time. A trailing fragment shorter than a
+// record is never handed out.
+class RecordReader {
+ public:
+  RecordReader(File& file, size_t record_size);
+  // The next whole record (valid until the next call), or null at the end
+  // of the file or on a read error.
+  const unsigned char* Next();
+
+ private:
+  File& file_;
+  size_t record_size_;
+  std::vector<unsigned char> block_;
+  size_t filled_ = 0;
+  size_t next_ = 0;
+  bool at_end_ = false;
+};
 
 // Rewrites the file without the records for which `drop` is true: the header
 // and the kept records go, in order, into the scratch file, which then

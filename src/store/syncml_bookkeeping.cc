@@ -2,6 +2,7 @@
 // the device's files, the rollback, the list of records the session
 // created, the report of deletions and the LUIDs the device assigned.
 #include "store/deletions.h"
+#include "store/record_index.h"
 #include "store/session.h"
 #include "store/store_exports.h"
 #include "store/sync_folder.h"
@@ -13,6 +14,7 @@ namespace {
 void RestoreFrom(const WString& backup, const WString& target) {
   Env& env = Env::Current();
   if (env.Stat(backup) != FsStatus::kOk) return;
+  DropIndex(target);
   if (env.Copy(backup, target) == FsStatus::kOk) env.RemoveFile(backup);
 }
 
@@ -92,6 +94,7 @@ int SyncMLRestoreDBFiles(uint64_t /*address*/, const DeleteRecordFn& delete_reco
   if (!listed) return 0;
   if (!backups.flag) {
     // Nothing was saved: the next session with the device starts afresh.
+    DropIndex(session.syncml.database);
     Env::Current().RemoveFile(session.syncml.database);
     Env::Current().RemoveFile(session.syncml.modification_log);
   }

@@ -49,6 +49,7 @@ class FaultFile : public File {
   }
   bool Seek(int64_t offset, SeekFrom from) override { return file_->Seek(offset, from); }
   int64_t Tell() override { return file_->Tell(); }
+  bool Flush() override { return !env_.ShouldFail("Flush") && file_->Flush(); }
   bool Sync() override { return !env_.ShouldFail("Sync") && file_->Sync(); }
 
  private:

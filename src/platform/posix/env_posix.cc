@@ -52,7 +52,12 @@ std::string Narrow(const WString& path) { return Utf16ToUtf8(path); }
 // written as CR LF.
 class PosixFile : public File {
  public:
-  PosixFile(FILE* file, bool text) : file_(file), text_(text) {}
+  PosixFile(FILE* file, bool text) : file_(file), text_(text) {
+    // Record files are read and written a record (about 1 KB) at a time: a
+    // buffer of 64 KiB instead of the default 4 KiB takes a sixteenth of
+    // the system calls.
+    if (!text_ && setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize) != 0) buffer_.reset();
+  }
   ~PosixFile() override { fclose(file_); }
 
   size_t Read(void* buffer, size_t size) override {
@@ -101,11 +106,14 @@ class PosixFile : public File {
 
   int64_t Tell() override { return static_cast<int64_t>(ftello(file_)); }
 
+  bool Flush() override { return fflush(file_) == 0; }
   bool Sync() override { return fflush(file_) == 0 && fsync(fileno(file_)) == 0; }
 
  private:
+  static constexpr size_t kBufferSize = 64 * 1024;
   FILE* file_;
   bool text_;
+  std::unique_ptr<char[]> buffer_{new char[kBufferSize]};  // freed after the destructor closed file_
 };
 
 std::string GetEnvAbsolute(const char* name) {
@@ -151,6 +159,19 @@ class PosixEnv : public Env {
     std::string narrow = Narrow(path);
     if (narrow.empty()) return FsStatus::kPathNotFound;
     return stat(narrow.c_str(), &st) == 0 ? FsStatus::kOk : PosixError(errno);
+  }
+
+  FsStatus StampFile(const WString& path, FileStamp* stamp) override {
+    struct stat st;
+    std::string narrow = Narrow(path);
+    if (narrow.empty()) return FsStatus::kPathNotFound;
+    if (stat(narrow.c_str(), &st) != 0) return PosixError(errno);
+    stamp->volume = static_cast<uint64_t>(st.st_dev);
+    stamp->identity = static_cast<uint64_t>(st.st_ino);
+    stamp->size = static_cast<uint64_t>(st.st_size);
+    stamp->modified = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    stamp->changed = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    return FsStatus::kOk;
   }
 
   FsStatus FindFile(const WString& path) override {

@@ -65,7 +65,12 @@ BOOL RetryOnSharing(Call call) {
 // text mode is the runtime's own translation.
 class Win32File : public File {
  public:
-  explicit Win32File(FILE* file) : file_(file) {}
+  explicit Win32File(FILE* file) : file_(file) {
+    // Record files are read and written a record (about 1 KB) at a time: a
+    // buffer of 64 KiB instead of the default 4 KiB takes a sixteenth of
+    // the system calls.
+    if (setvbuf(file_, buffer_.get(), _IOFBF, kBufferSize) != 0) buffer_.reset();
+  }
   ~Win32File() override { fclose(file_); }
   size_t Read(void* buffer, size_t size) override { return fread(buffer, 1, size, file_); }
   size_t Write(const void* data, size_t size) override { return fwrite(data, 1, size, file_); }
@@ -74,6 +79,7 @@ class Win32File : public File {
     return _fseeki64(file_, offset, whence) == 0;
   }
   int64_t Tell() override { return _ftelli64(file_); }
+  bool Flush() override { return fflush(file_) == 0; }
   bool Sync() override {
     if (fflush(file_) != 0) return false;
     HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
@@ -81,7 +87,9 @@ class Win32File : public File {
   }
 
  private:
+  static constexpr size_t kBufferSize = 64 * 1024;
   FILE* file_;
+  std::unique_ptr<char[]> buffer_{new char[kBufferSize]};  // freed after the destructor closed file_
 };
 
 class Win32Env : public Env {
@@ -106,6 +114,34 @@ class Win32Env : public Env {
     if (path.empty()) return FsStatus::kPathNotFound;
     return GetFileAttributesW(W(path)) != INVALID_FILE_ATTRIBUTES ? FsStatus::kOk
                                                                   : WindowsError(GetLastError());
+  }
+
+  FsStatus StampFile(const WString& path, FileStamp* stamp) override {
+    if (path.empty()) return FsStatus::kPathNotFound;
+    // No access rights asked: only the file's attributes are read, and no
+    // other opener is kept out.
+    HANDLE handle = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return WindowsError(GetLastError());
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL ok = GetFileInformationByHandle(handle, &info);
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    if (!ok) return WindowsError(error);
+    const auto join = [](DWORD high, DWORD low) {
+      return (static_cast<uint64_t>(high) << 32) | static_cast<uint64_t>(low);
+    };
+    stamp->volume = info.dwVolumeSerialNumber;
+    stamp->identity = join(info.nFileIndexHigh, info.nFileIndexLow);
+    stamp->size = join(info.nFileSizeHigh, info.nFileSizeLow);
+    // FILETIME counts 100 ns from 1601.
+    stamp->modified = (static_cast<int64_t>(join(info.ftLastWriteTime.dwHighDateTime,
+                                                 info.ftLastWriteTime.dwLowDateTime)) -
+                       116444736000000000) *
+                      100;
+    stamp->changed = static_cast<int64_t>(
+        join(info.ftCreationTime.dwHighDateTime, info.ftCreationTime.dwLowDateTime));
+    return FsStatus::kOk;
   }
 
   FsStatus FindFile(const WString& path) override {

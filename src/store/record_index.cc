@@ -1,0 +1,178 @@
+#include "store/record_index.h"
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <mutex>
+
+namespace zelsync {
+namespace {
+
+constexpr WString::size_type kNoTerminator = kWideUnits;
+
+struct KeptIndex {
+  FileStamp stamp;
+  std::shared_ptr<RecordIndex> index;
+  bool settled;  // the stamp vouches for the index
+};
+
+std::mutex& IndexMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+// Keyed by the database's path.
+std::map<WString, KeptIndex>& KeptIndexes() {
+  static std::map<WString, KeptIndex> kept;
+  return kept;
+}
+
+IndexedRecord FromDeviceRecord(const DeviceRecord& record) {
+  return IndexedRecord{record.type, FieldText(record.entry_id), FieldText(record.luid)};
+}
+
+}  // namespace
+
+bool IndexedEquals(const WString& field, const WString& text) {
+  return field.size() < kNoTerminator && field == text;
+}
+
+bool IndexedUndefined(const IndexedRecord& record) {
+  return IndexedEquals(record.luid, kUndefinedLuid);
+}
+
+DeviceRecord ToDeviceRecord(const IndexedRecord& record) {
+  DeviceRecord out;
+  out.type = record.type;
+  // Copied unit by unit, so that a field without terminator stays one.
+  memcpy(out.entry_id, record.entry_id.data(), record.entry_id.size() * sizeof(char16_t));
+  memcpy(out.luid, record.luid.data(), record.luid.size() * sizeof(char16_t));
+  return out;
+}
+
+int64_t RecordIndex::FindFirst(const std::function<bool(const IndexedRecord&)>& match) const {
+  for (size_t i = 0; i < records_.size(); ++i) {
+    if (match(records_[i])) return static_cast<int64_t>(i);
+  }
+  return -1;
+}
+
+int64_t RecordIndex::FirstOfEntry(uint32_t type, const WString& entry_id) const {
+  auto found = first_of_entry_.find(EntryKey{type, entry_id});
+  return found == first_of_entry_.end() ? -1 : static_cast<int64_t>(found->second);
+}
+
+bool RecordIndex::HasMappedEntry(const WString& entry_id) const {
+  auto found = mapped_entries_.find(entry_id);
+  return found != mapped_entries_.end() && found->second > 0;
+}
+
+void RecordIndex::Append(const DeviceRecord& record) {
+  IndexedRecord indexed = FromDeviceRecord(record);
+  if (indexed.entry_id.size() < kNoTerminator) {
+    first_of_entry_.emplace(EntryKey{indexed.type, indexed.entry_id}, records_.size());
+    if (!IndexedUndefined(indexed)) ++mapped_entries_[indexed.entry_id];
+  }
+  records_.push_back(std::move(indexed));
+}
+
+void RecordIndex::Overwrite(size_t position, const DeviceRecord& record) {
+  IndexedRecord& stored = records_[position];
+  const auto mapped = [](const IndexedRecord& r) {
+    return r.entry_id.size() < kNoTerminator && !IndexedUndefined(r);
+  };
+  if (mapped(stored)) --mapped_entries_[stored.entry_id];
+  IndexedRecord replacement = FromDeviceRecord(record);
+  const bool same_entry = replacement.type == stored.type && replacement.entry_id == stored.entry_id;
+  stored = std::move(replacement);
+  if (mapped(stored)) ++mapped_entries_[stored.entry_id];
+  if (!same_entry) {
+    // The first record of an entry may have moved: the entry map is rebuilt.
+    first_of_entry_.clear();
+    for (size_t i = 0; i < records_.size(); ++i) {
+      if (records_[i].entry_id.size() < kNoTerminator) {
+        first_of_entry_.emplace(EntryKey{records_[i].type, records_[i].entry_id}, i);
+      }
+    }
+  }
+}
+
+std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& layout) {
+  unsigned char header[64];
+  if (layout.header_size > sizeof header) return nullptr;
+  auto index = std::make_shared<RecordIndex>(ReadExact(file, header, layout.header_size));
+  if (!index->header_ok()) return index;
+  RecordReader reader(file, layout.record_size);
+  DeviceRecord record;
+  while (const unsigned char* bytes = reader.Next()) {
+    memcpy(&record, bytes, sizeof record);
+    index->Append(record);
+  }
+  return index;
+}
+
+namespace {
+
+// Whether a file's stamp can vouch for what was read: a file system stamps
+// files from a coarse clock, so a write of the same size in the same tick
+// as the last one keeps the stamp. Stamps without fractions of a second
+// come from a file system that keeps whole (or two) seconds.
+bool Settled(const FileStamp& stamp) {
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  const int64_t window = stamp.modified % 1000000000 == 0 ? 3000000000 : 100000000;
+  return now - stamp.modified >= window;
+}
+
+// The kept index when the file's stamp still matches. One read so recently
+// after a write by someone else that the stamp cannot vouch for it serves
+// only a change by the library (which the library then vouches for).
+std::shared_ptr<RecordIndex> Kept(const RecordFiles& files, bool for_change) {
+  FileStamp stamp;
+  if (Env::Current().StampFile(files.path, &stamp) != FsStatus::kOk) return nullptr;
+  std::lock_guard<std::mutex> lock(IndexMutex());
+  auto kept = KeptIndexes().find(files.path);
+  if (kept == KeptIndexes().end() || !(kept->second.stamp == stamp)) return nullptr;
+  if (!kept->second.settled && !for_change) return nullptr;
+  return kept->second.index;
+}
+
+}  // namespace
+
+std::shared_ptr<RecordIndex> IndexForChange(const RecordFiles& files) { return Kept(files, true); }
+
+std::shared_ptr<RecordIndex> IndexOf(const RecordFiles& files, File& file, bool for_change) {
+  if (std::shared_ptr<RecordIndex> kept = Kept(files, for_change)) return kept;
+  FileStamp before;
+  const bool stamped = Env::Current().StampFile(files.path, &before) == FsStatus::kOk;
+  std::shared_ptr<RecordIndex> index = RecordIndex::Read(file, files.layout);
+  if (!index) return nullptr;
+  // Kept only when nothing changed the file while it was read.
+  FileStamp after;
+  std::lock_guard<std::mutex> lock(IndexMutex());
+  if (stamped && Env::Current().StampFile(files.path, &after) == FsStatus::kOk && before == after) {
+    KeptIndexes()[files.path] = KeptIndex{after, index, Settled(after)};
+  } else {
+    KeptIndexes().erase(files.path);
+  }
+  return index;
+}
+
+void KeepIndex(const RecordFiles& files, std::shared_ptr<RecordIndex> index) {
+  FileStamp stamp;
+  const bool stamped = Env::Current().StampFile(files.path, &stamp) == FsStatus::kOk;
+  std::lock_guard<std::mutex> lock(IndexMutex());
+  if (stamped && index) {
+    KeptIndexes()[files.path] = KeptIndex{stamp, std::move(index), true};
+  } else {
+    KeptIndexes().erase(files.path);
+  }
+}
+
+void DropIndex(const WString& path) {
+  std::lock_guard<std::mutex> lock(IndexMutex());
+  KeptIndexes().erase(path);
+}
+
+}  // namespace zelsync

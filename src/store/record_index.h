@@ -1,0 +1,100 @@
+// The records of a device database held in memory between calls, for as
+// long as the file is as the library last left it: the same identity, size
+// and times. Every lookup of the record operations is answered from it, so
+// a session that hands out or maps one item per call reads the file once
+// rather than once per call. The library's own appends and in-place
+// rewrites update it; a removal (the file is replaced) drops it, and a
+// change made by another program shows in the file's stamp. Only the
+// library writes these files: a write by another program of the same size
+// within the same clock tick as one of the library's own would go unseen.
+#ifndef ZELSYNC_STORE_RECORD_INDEX_H
+#define ZELSYNC_STORE_RECORD_INDEX_H
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "store/record_file.h"
+#include "store/records.h"
+
+namespace zelsync {
+
+// A record as the index holds it: each string field's units up to its
+// terminator, or all 260 units when it has none (such a field equals
+// nothing and contains nothing, as in the file).
+struct IndexedRecord {
+  uint32_t type = 0;
+  WString entry_id;
+  WString luid;
+};
+
+class RecordIndex {
+ public:
+  explicit RecordIndex(bool header_ok) : header_ok_(header_ok) {}
+  // False when the file was shorter than its header.
+  bool header_ok() const { return header_ok_; }
+  size_t size() const { return records_.size(); }
+  const IndexedRecord& at(size_t position) const { return records_[position]; }
+
+  // The position of the first record that `match` accepts, or -1.
+  int64_t FindFirst(const std::function<bool(const IndexedRecord&)>& match) const;
+  // The position of the first record of that type and entry ID, or -1.
+  int64_t FirstOfEntry(uint32_t type, const WString& entry_id) const;
+  // True when a record of any type has this entry ID and an assigned LUID.
+  bool HasMappedEntry(const WString& entry_id) const;
+
+  void Append(const DeviceRecord& record);
+  void Overwrite(size_t position, const DeviceRecord& record);
+
+  // Reads a whole database: its header, then every whole record.
+  static std::shared_ptr<RecordIndex> Read(File& file, const RecordLayout& layout);
+
+ private:
+  struct EntryKey {
+    uint32_t type;
+    WString entry_id;
+    bool operator==(const EntryKey& other) const {
+      return type == other.type && entry_id == other.entry_id;
+    }
+  };
+  struct EntryKeyHash {
+    size_t operator()(const EntryKey& key) const {
+      return std::hash<WString>()(key.entry_id) ^ (static_cast<size_t>(key.type) * 0x9E3779B97F4A7C15ull);
+    }
+  };
+
+  bool header_ok_;
+  std::vector<IndexedRecord> records_;
+  std::unordered_map<EntryKey, size_t, EntryKeyHash> first_of_entry_;
+  std::unordered_map<WString, size_t> mapped_entries_;  // entry ID -> records with a LUID
+};
+
+// True when the indexed field holds exactly `text` (a field without
+// terminator equals nothing).
+bool IndexedEquals(const WString& field, const WString& text);
+// True when the record's LUID is the placeholder "UNDEFINED".
+bool IndexedUndefined(const IndexedRecord& record);
+// The 1044-byte record of an indexed one; the units after each terminator
+// are zero.
+DeviceRecord ToDeviceRecord(const IndexedRecord& record);
+
+// The index of the database at files.path: the kept one when the file is
+// as the library left it, else read afresh from `file` (opened at offset
+// 0). `for_change`: the caller is about to change the file through the
+// index, and vouches for it afterwards. Null only when the read fails.
+std::shared_ptr<RecordIndex> IndexOf(const RecordFiles& files, File& file, bool for_change = false);
+// The kept index for a change about to be made, when the file is as the
+// library left it; null otherwise.
+std::shared_ptr<RecordIndex> IndexForChange(const RecordFiles& files);
+// After the library changed the file through `index` (closed by now): the
+// index is kept with the file's new stamp.
+void KeepIndex(const RecordFiles& files, std::shared_ptr<RecordIndex> index);
+// The file is being replaced or removed: the kept index goes.
+void DropIndex(const WString& path);
+
+}  // namespace zelsync
+
+#endif  // ZELSYNC_STORE_RECORD_INDEX_H
