@@ -82,7 +82,7 @@ class LocalAppointment : public outlook::Item,
     } else if (type != outlook::kSaveAsVCalendar || !VCalendarText(calendar_.get(), &content)) {
       return false;
     }
-    return WriteFileAtomically(NarrowPath(path), content);
+    return WriteHandedFile(NarrowPath(path), content);
   }
 
  private:

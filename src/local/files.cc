@@ -105,28 +105,41 @@ void SyncFolder(const std::string& folder) {
   close(fd);
 }
 
-}  // namespace
 
-bool WriteThenRename(const std::string& scratch, const std::string& path,
-                     const std::string& content) {
+bool WriteRename(const std::string& scratch, const std::string& path, const std::string& content,
+                 bool durable) {
   int fd = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   bool ok = WriteAll(fd, content);
-  ok = (fsync(fd) == 0) && ok;
+  if (durable) ok = (fsync(fd) == 0) && ok;
   ok = (close(fd) == 0) && ok;
   if (ok && rename(scratch.c_str(), path.c_str()) == 0) {
-    SyncFolder(FolderOf(path));
+    if (durable) SyncFolder(FolderOf(path));
     return true;
   }
   unlink(scratch.c_str());
   return false;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& content) {
+std::string ScratchNameFor(const std::string& path) {
   char suffix[32];
   snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
-  std::string scratch = FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix;
-  return WriteThenRename(scratch, path, content);
+  return FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix;
+}
+
+}  // namespace
+
+bool WriteThenRename(const std::string& scratch, const std::string& path,
+                     const std::string& content) {
+  return WriteRename(scratch, path, content, true);
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& content) {
+  return WriteRename(ScratchNameFor(path), path, content, true);
+}
+
+bool WriteHandedFile(const std::string& path, const std::string& content) {
+  return WriteRename(ScratchNameFor(path), path, content, false);
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {

@@ -53,6 +53,11 @@ bool ReadWholeFile(const std::string& path, std::string* content,
 // then left as it was and the scratch file is removed.
 bool WriteFileAtomically(const std::string& path, const std::string& content);
 
+// Writes a file handed to the sync service (a SaveAs of an item or an
+// attachment) as WriteFileAtomically does, but without flushing it to disk:
+// the service consumes it at once, and after a crash it means nothing.
+bool WriteHandedFile(const std::string& path, const std::string& content);
+
 // Writes `content` to `scratch`, flushes it to disk and renames it to
 // `path` (both in the same file system). The scratch file is removed on
 // failure.

@@ -150,7 +150,7 @@ class LocalAttachment : public outlook::Attachment {
     return true;
   }
   bool SaveAsFile(const WString& path) override {
-    return WriteFileAtomically(NarrowPath(path), DecodedContent(part_.get()));
+    return WriteHandedFile(NarrowPath(path), DecodedContent(part_.get()));
   }
 
  private:

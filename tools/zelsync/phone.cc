@@ -247,9 +247,7 @@ std::string Phone::FreeFileName(const std::string& folder, const std::string& st
 }
 
 void Phone::Journal(const fs::path& path) {
-  if (!journaling_) return;
-  for (const JournalEntry& entry : journal_)
-    if (entry.path == path) return;
+  if (!journaling_ || !journaled_.insert(path.native()).second) return;
   JournalEntry entry{path, std::nullopt};
   std::error_code ec;
   if (fs::exists(path, ec)) {
@@ -340,6 +338,7 @@ void Phone::MarkDelivered(const PhoneChange& change) {
 void Phone::BeginJournal() {
   journaling_ = true;
   journal_.clear();
+  journaled_.clear();
   created_folders_.clear();
   snapshot_ = Snapshot{road, device_id, address, change_counters, anchor, next_luid_, items_};
 }
@@ -367,6 +366,7 @@ void Phone::UndoJournal() {
     items_ = snapshot_->items;
   }
   journal_.clear();
+  journaled_.clear();
   created_folders_.clear();
   journaling_ = false;
 }

@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -120,6 +121,7 @@ class Phone {
   };
   bool journaling_ = false;
   std::vector<JournalEntry> journal_;
+  std::set<std::filesystem::path::string_type> journaled_;  // the paths in journal_
   std::vector<std::filesystem::path> created_folders_;
   struct Snapshot {
     std::string road, device_id, address;
