@@ -39,7 +39,8 @@ struct Folder {
 Folder Prepare() {
   static Folder folder = [] {
     const char* temp = getenv("TMPDIR");
-    std::string pattern = std::string(temp && temp[0] == '/' ? temp : "/tmp") + "/zelsync-bench-XXXXXX";
+    std::string pattern =
+        std::string(temp && temp[0] == '/' ? temp : "/tmp") + "/zelsync-bench-XXXXXX";
     if (!mkdtemp(&pattern[0])) abort();
     setenv("XDG_DATA_HOME", pattern.c_str(), 1);
     Folder made;

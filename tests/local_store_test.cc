@@ -10,19 +10,21 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <set>
 #include <sstream>
 #include <thread>
 
-#include "tracker/change_scanner.h"
 #include "store/records.h"
 #include "support/object_model_contract.h"
 #include "support/scratch.h"
+#include "tracker/change_scanner.h"
 
 namespace zelsync {
 namespace testing {
@@ -288,6 +290,62 @@ TEST_F(LocalStoreTest, NotesAreUtf8TextFilesNamedByTheirEntryId) {
 }
 
 // ---- files other programs leave in the store ----
+
+// A folder is listed once and the listing kept while the folder's stamp
+// stays; every change to the folder (here made to look old, so that its
+// listing is kept at all) shows at the next collection, while a collection
+// already handed out keeps its positions.
+TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
+  const fs::path notes = Root() / "notes";
+  auto settle = [&] {
+    fs::last_write_time(notes, fs::file_time_type::clock::now() - std::chrono::seconds(30));
+  };
+  auto ids = [&] {
+    std::vector<std::string> out;
+    for (auto& item : All(outlook::kFolderNotes)) out.push_back(IdOf(*item->QueryNote()));
+    return out;
+  };
+  WriteText(notes / "a.txt", "a");
+  WriteText(notes / "b.txt", "b");
+  fs::create_directory(notes / "folder.txt");
+  fs::create_symlink(notes / "a.txt", notes / "link.txt");
+  settle();
+  EXPECT_EQ((std::vector<std::string>{"a", "b", "link"}), ids());
+
+  std::shared_ptr<outlook::Folder> folder;
+  std::shared_ptr<outlook::Items> before;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderNotes, &folder) &&
+              folder->GetItems(&before));
+  const std::vector<std::pair<std::string, std::function<void()>>> changes = {
+      {"added", [&] { WriteText(notes / "c.txt", "c"); }},
+      {"removed", [&] { fs::remove(notes / "b.txt"); }},
+      {"renamed", [&] { fs::rename(notes / "c.txt", notes / "d.txt"); }},
+      {"link removed", [&] { fs::remove(notes / "link.txt"); }},
+  };
+  std::vector<std::string> expected = {"a", "b", "link"};
+  for (const auto& [what, change] : changes) {
+    SCOPED_TRACE(what);
+    ids();  // kept
+    change();
+    settle();
+    if (what == "added") expected = {"a", "b", "c", "link"};
+    if (what == "removed") expected = {"a", "c", "link"};
+    if (what == "renamed") expected = {"a", "d", "link"};
+    if (what == "link removed") expected = {"a", "d"};
+    EXPECT_EQ(expected, ids());
+  }
+  int32_t count = 0;
+  std::shared_ptr<outlook::Item> third;
+  ASSERT_TRUE(before->Count(&count) && before->Item(3, &third));
+  EXPECT_EQ(3, count);
+  EXPECT_EQ("link", IdOf(*third->QueryNote()));
+
+  // The library's own new note shows at once.
+  std::shared_ptr<outlook::Item> item;
+  ASSERT_TRUE(app_->CreateItem(outlook::kNoteItem, &item) && item->QueryNote()->PutBody(u"new") &&
+              item->QueryNote()->Save());
+  EXPECT_EQ(3u, ids().size());
+}
 
 TEST_F(LocalStoreTest, UnreadableFilesAndOddNamesAreItemsWhoseReadsFail) {
   const fs::path contacts = Root() / "contacts";

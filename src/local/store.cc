@@ -123,9 +123,7 @@ std::vector<std::string> ListedFolders(FolderKind folder, const std::string& bas
 // change in the same tick keeps the stamp. Stamps without fractions of a
 // second come from a file system that keeps whole (or two) seconds.
 int64_t RacyWindowNs(const FolderStamp& stamp) {
-  const bool whole_seconds =
-      stamp.modified_ns % 1000000000 == 0 && stamp.changed_ns % 1000000000 == 0;
-  return whole_seconds ? 3000000000 : 100000000;
+  return stamp.modified_ns % 1000000000 == 0 ? 3000000000 : 100000000;
 }
 
 struct KeptListing {
@@ -165,10 +163,10 @@ std::shared_ptr<const std::vector<ItemFile>> Store::Listing(FolderKind folder) c
   const int64_t now = FileSystemNowNs();
   auto files = std::make_shared<const std::vector<ItemFile>>(ReadListing(folder, base));
   bool settled = stamped;
-  for (const FolderStamp& stamp : stamps) {
-    const int64_t last_change = std::max(stamp.modified_ns, stamp.changed_ns);
-    settled = settled && now - last_change >= RacyWindowNs(stamp);
-  }
+  // Every change of the folder's entries sets its modification time to the
+  // present, so that time alone tells how recent the last one was.
+  for (const FolderStamp& stamp : stamps)
+    settled = settled && now - stamp.modified_ns >= RacyWindowNs(stamp);
   if (settled) {
     KeptListings()[base] = KeptListing{std::move(stamps), files};
   } else {

@@ -83,7 +83,8 @@ void RecordIndex::Overwrite(size_t position, const DeviceRecord& record) {
   };
   if (mapped(stored)) --mapped_entries_[stored.entry_id];
   IndexedRecord replacement = FromDeviceRecord(record);
-  const bool same_entry = replacement.type == stored.type && replacement.entry_id == stored.entry_id;
+  const bool same_entry =
+      replacement.type == stored.type && replacement.entry_id == stored.entry_id;
   stored = std::move(replacement);
   if (mapped(stored)) ++mapped_entries_[stored.entry_id];
   if (!same_entry) {

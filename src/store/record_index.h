@@ -62,7 +62,8 @@ class RecordIndex {
   };
   struct EntryKeyHash {
     size_t operator()(const EntryKey& key) const {
-      return std::hash<WString>()(key.entry_id) ^ (static_cast<size_t>(key.type) * 0x9E3779B97F4A7C15ull);
+      return std::hash<WString>()(key.entry_id) ^
+             (static_cast<size_t>(key.type) * 0x9E3779B97F4A7C15ull);
     }
   };
 

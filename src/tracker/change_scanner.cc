@@ -192,10 +192,11 @@ bool AppendRecords(const WString& folder, const std::vector<LogEntryToWrite>& en
     CopyBounded(stamped.entry_id, kWideUnits, entry.entry_id);
     CopyBounded(stamped.change_time, 20, time);
     stamped.change_number = ++*counter;
-    ok = irmc->Write(&record, sizeof record) == sizeof record && irmc->Sync() && ok;
-    ok = syncml->Write(&stamped, sizeof stamped) == sizeof stamped && syncml->Sync() && ok;
+    ok = irmc->Write(&record, sizeof record) == sizeof record && irmc->Flush() && ok;
+    ok = syncml->Write(&stamped, sizeof stamped) == sizeof stamped && syncml->Flush() && ok;
   }
-  return ok;
+  // On disk before the state that no longer lists the changes is saved.
+  return irmc->Sync() && syncml->Sync() && ok;
 }
 
 std::map<ItemKey, uint64_t> CurrentItems(const Store& store, const State& previous) {

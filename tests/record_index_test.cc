@@ -1,0 +1,147 @@
+// The device database's records kept in memory between calls: whatever the
+// library or another program does to the file, every operation answers as
+// a scan of the file would, and the file holds what a scan-based store
+// would have written.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+
+#include "store/device_database.h"
+#include "support/scratch.h"
+#include "zelsyncdll.h"
+
+namespace zelsync {
+namespace testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Stored {
+  uint32_t type;
+  std::u16string entry_id, luid;
+};
+
+class RecordIndexTest : public LibraryTest {
+ protected:
+  void SetUp() override { ASSERT_EQ(1, SetDeviceIDDatabaseID(W(u"dev"), W(u"db"))); }
+  fs::path Database() const { return InSync("dev_db.DAT"); }
+  WString Path() const { return ToWide(Database()); }
+
+  Bytes Image() const {
+    Bytes image = {0, 0, 0, 0};
+    for (const Stored& r : model_) {
+      const Bytes record = DeviceRecordBytes(r.type, r.entry_id, r.luid);
+      image.insert(image.end(), record.begin(), record.end());
+    }
+    return image;
+  }
+
+  // Another program writes the file; its stamp is then set well in the
+  // past, so that what the library reads next may be kept.
+  void WriteFromOutside() {
+    WriteBytes(Database(), Image());
+    fs::last_write_time(Database(), fs::file_time_type::clock::now() - std::chrono::seconds(30));
+  }
+
+  std::vector<Stored> model_;
+};
+
+// A long random walk of appends, LUID updates, removals and lookups, with
+// rewrites by another program in between, against a plain list of records.
+TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
+  const std::u16string entries[] = {u"E0", u"E1", u"E2", u"E3"};
+  const std::u16string luids[] = {u"L0", u"L1", u"L2", u"UNDEFINED"};
+  std::mt19937 random(12);
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(1, u"E0", u"L0")));
+  model_.push_back({1, u"E0", u"L0"});
+  for (int step = 0; step < 400; ++step) {
+    const uint32_t type = static_cast<uint32_t>(1 + pick(2));
+    const std::u16string entry = entries[pick(4)], luid = luids[pick(4)];
+    SCOPED_TRACE(step);
+    switch (pick(7)) {
+      case 0:
+        ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(type, entry, luid)));
+        model_.push_back({type, entry, luid});
+        break;
+      case 1: {
+        ASSERT_EQ(1,
+                  ReplaceDeviceRecord(MakeDeviceRecord(type, entry, luid), OpenForUpdate(Path())));
+        for (Stored& r : model_) {
+          if (r.type == type && r.entry_id == entry) {
+            r.luid = luid;
+            break;
+          }
+        }
+        break;
+      }
+      case 2: {
+        ASSERT_EQ(1,
+                  RemoveDeviceRecord(MakeDeviceRecord(type, entry, luid), OpenForUpdate(Path())));
+        std::vector<Stored> kept;
+        for (const Stored& r : model_) {
+          if (!(r.type == type && r.entry_id == entry && r.luid == luid)) kept.push_back(r);
+        }
+        model_ = kept;
+        break;
+      }
+      case 3: {
+        // Another program swaps the LUIDs of two records: the size stays.
+        if (model_.size() >= 2) std::swap(model_.front().luid, model_.back().luid);
+        WriteFromOutside();
+        break;
+      }
+      default: {
+        bool by_entry = false;
+        const Stored* by_luid = nullptr;
+        const Stored* mapped = nullptr;
+        for (const Stored& r : model_) {
+          if (r.type != type) continue;
+          by_entry = by_entry || r.entry_id == entry;
+          if (!by_luid && r.luid == luid) by_luid = &r;
+          if (!mapped && r.entry_id == entry && r.luid != u"UNDEFINED") mapped = &r;
+        }
+        EXPECT_EQ(by_entry ? 1 : 0, FindDeviceRecordByEntryID(MakeDeviceRecord(type, entry, u""),
+                                                              OpenForUpdate(Path())));
+        DeviceRecord found;
+        ASSERT_EQ(by_luid ? 1 : 0,
+                  LookupDeviceRecordByLUID(type, luid, &found, OpenForUpdate(Path())));
+        if (by_luid) {
+          EXPECT_EQ(by_luid->entry_id, FieldText(found.entry_id));
+        }
+        ASSERT_EQ(mapped ? 1 : 0,
+                  LookupMappedDeviceRecord(type, entry, &found, OpenForUpdate(Path())));
+        if (mapped) {
+          EXPECT_EQ(mapped->luid, FieldText(found.luid));
+        }
+      }
+    }
+    ASSERT_EQ(Image(), ReadBytes(Database()));
+  }
+}
+
+// Removal reads and writes in blocks of about 256 KiB: 300 records span two
+// blocks, and a trailing fragment is dropped, never read as a record.
+TEST_F(RecordIndexTest, RemovalAcrossReadBlocksKeepsEveryOtherRecordInOrder) {
+  for (int n = 0; n < 300; ++n) {
+    model_.push_back({2,
+                      u"E" + std::u16string(1, static_cast<char16_t>(u'A' + n % 26)) +
+                          std::u16string(1, static_cast<char16_t>(u'a' + n / 26)),
+                      n % 2 ? u"odd" : u"even"});
+  }
+  Bytes image = Image();
+  image.insert(image.end(), 100, 0x55);
+  WriteBytes(Database(), image);
+  ASSERT_EQ(1, RemoveDeviceRecord(MakeDeviceRecord(2, u"EBa", u"odd"), OpenForUpdate(Path())));
+  model_.erase(model_.begin() + 1);
+  EXPECT_EQ(Image(), ReadBytes(Database()));
+  DeviceRecord found;
+  ASSERT_EQ(1, LookupDeviceRecordByLUID(2, u"odd", &found, OpenForUpdate(Path())));
+  EXPECT_EQ(u"EDa", FieldText(found.entry_id));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace zelsync
