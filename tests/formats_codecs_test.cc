@@ -57,6 +57,15 @@ TEST(QuotedPrintable, EncodesAndDecodes) {
   const std::string encoded = QuotedPrintableEncode(all);
   EXPECT_EQ(std::string::npos, encoded.find_first_of(" \t\r\n"));
   EXPECT_EQ(all, QuotedPrintableDecode(encoded));
+  // In pieces, the same bytes, up to the first NUL in whichever piece.
+  const std::string with_nul = all + std::string(1, '\0') + "after";
+  for (size_t piece : {1, 2, 7, 254, 1000}) {
+    QuotedPrintableEncoder encoder;
+    std::string pieces;
+    for (size_t at = 0; at < with_nul.size(); at += piece)
+      encoder.Update(with_nul.substr(at, piece), &pieces);
+    EXPECT_EQ(encoded, pieces) << piece;
+  }
 }
 
 TEST(WideToUtf8, ConvertsUpToTheFirstNul) {

@@ -36,6 +36,18 @@ std::string EscapeNoteValue(std::string_view value, int* escaped);
 // upper-case digits. One line, however long.
 std::string QuotedPrintableEncode(std::string_view text);
 
+// The same encoding as a stream, for a body of any size: each Update
+// appends the encoded form of its chunk to the caller's string, so memory
+// stays bounded by the chunk. The input ends at its first NUL, whichever
+// chunk holds it.
+class QuotedPrintableEncoder {
+ public:
+  void Update(std::string_view chunk, std::string* out);
+
+ private:
+  bool ended_ = false;
+};
+
 // Decodes "=XX" (either case) and drops soft line breaks written as "=" CR LF;
 // an "=" before anything else is dropped and the next byte kept; an "=" with
 // fewer than two bytes after it is kept.

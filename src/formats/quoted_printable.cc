@@ -21,13 +21,15 @@ std::string_view UpToNul(std::string_view text) {
 
 }  // namespace
 
-std::string QuotedPrintableEncode(std::string_view text) {
-  text = UpToNul(text);
-  std::string out;
-  if (text.size() > (out.max_size() - 1) / 3) return out;
+void QuotedPrintableEncoder::Update(std::string_view chunk, std::string* out) {
+  if (ended_) return;
+  const std::string_view text = UpToNul(chunk);
+  ended_ = text.size() < chunk.size();
+  if (text.size() > (out->max_size() - out->size()) / 3) return;
   // Sized once for the worst case and filled in place.
-  out.resize(text.size() * 3);
-  char* p = &out[0];
+  const size_t start = out->size();
+  out->resize(start + text.size() * 3);
+  char* p = &(*out)[start];
   for (unsigned char b : text) {
     if (b >= 0x21 && b <= 0x7E && b != '=') {
       *p++ = static_cast<char>(b);
@@ -37,7 +39,12 @@ std::string QuotedPrintableEncode(std::string_view text) {
       *p++ = kHexDigits[b & 0x0F];
     }
   }
-  out.resize(static_cast<size_t>(p - out.data()));
+  out->resize(static_cast<size_t>(p - out->data()));
+}
+
+std::string QuotedPrintableEncode(std::string_view text) {
+  std::string out;
+  QuotedPrintableEncoder().Update(text, &out);
   return out;
 }
 

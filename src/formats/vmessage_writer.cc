@@ -46,6 +46,9 @@ std::string Utf8Prefix(std::string text, size_t limit) {
   return text;
 }
 
+// The quoted-printable body goes out in pieces of this much input.
+constexpr size_t kBodyPiece = 64 * 1024;
+
 void Put(File* file, std::string_view bytes) {
   if (file && !bytes.empty()) file->Write(bytes.data(), bytes.size());
 }
@@ -100,8 +103,15 @@ void WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString*
   out += "\n\n";
   Put(file.get(), out);
   out.clear();
-  // The body, however long, is one line.
-  Put(file.get(), QuotedPrintableEncode(fields.html_body));
+  // The body, however long, is one line, encoded a piece at a time.
+  QuotedPrintableEncoder body;
+  const std::string_view html = fields.html_body;
+  for (size_t at = 0; at < html.size(); at += kBodyPiece) {
+    out.clear();
+    body.Update(html.substr(at, kBodyPiece), &out);
+    Put(file.get(), out);
+  }
+  out.clear();
   Put(file.get(), "\n");
 
   if (count > 0) {
