@@ -181,26 +181,8 @@ int FindDeviceRecordByEntryID(const DeviceRecord& record, Stream stream) {
   return index && entry_id.size() < kWideUnits && index->FirstOfEntry(record.type, entry_id) >= 0;
 }
 
-int FindDeviceRecordByLUID(const DeviceRecord& record, Stream stream) {
-  const WString luid = FieldText(record.luid);
-  return FindRecord(IrmcDatabase(), std::move(stream), nullptr, [&](const IndexedRecord& s) {
-    return s.type == record.type && IndexedEquals(s.luid, luid);
-  });
-}
-
 int LookupDeviceRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream) {
   return LookupRecordByLUID(IrmcDatabase(), type, luid, out, std::move(stream));
-}
-
-int LookupMappedDeviceRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
-                             Stream stream) {
-  return LookupMappedRecord(IrmcDatabase(), type, entry_id, out, std::move(stream));
-}
-
-int AppendSyncMLRecord(const DeviceRecord& record) { return AppendRecord(SyncMLDatabase(), record); }
-
-int RemoveSyncMLRecord(const DeviceRecord& record, Stream stream) {
-  return RemoveRecord(SyncMLDatabase(), record, std::move(stream));
 }
 
 int FindMappedSyncMLRecordByEntryID(const DeviceRecord& record, Stream stream) {
@@ -208,15 +190,6 @@ int FindMappedSyncMLRecordByEntryID(const DeviceRecord& record, Stream stream) {
   const WString entry_id = FieldText(record.entry_id);
   std::shared_ptr<RecordIndex> index = Records(SyncMLDatabase(), std::move(stream));
   return index && entry_id.size() < kWideUnits && index->HasMappedEntry(entry_id);
-}
-
-int LookupSyncMLRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream) {
-  return LookupRecordByLUID(SyncMLDatabase(), type, luid, out, std::move(stream));
-}
-
-int LookupMappedSyncMLRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
-                             Stream stream) {
-  return LookupMappedRecord(SyncMLDatabase(), type, entry_id, out, std::move(stream));
 }
 
 int RemapSyncMLRecord(const DeviceRecord& record, Stream stream) {
