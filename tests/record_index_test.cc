@@ -112,7 +112,7 @@ TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
           EXPECT_EQ(by_luid->entry_id, FieldText(found.entry_id));
         }
         ASSERT_EQ(mapped ? 1 : 0,
-                  LookupMappedDeviceRecord(type, entry, &found, OpenForUpdate(Path())));
+                  LookupMappedRecord(IrmcDatabase(), type, entry, &found, OpenForUpdate(Path())));
         if (mapped) {
           EXPECT_EQ(mapped->luid, FieldText(found.luid));
         }
