@@ -38,12 +38,15 @@ class RecordIndexTest : public LibraryTest {
     return image;
   }
 
-  // Another program writes the file; its stamp is then set well in the
-  // past, so that what the library reads next may be kept.
+  // Another program writes the file; its time is then set well in the past
+  // (a whole second apart for each write, as some file systems keep only
+  // seconds), so that what the library reads next may be kept.
   void WriteFromOutside() {
     WriteBytes(Database(), Image());
-    fs::last_write_time(Database(), fs::file_time_type::clock::now() - std::chrono::seconds(30));
+    fs::last_write_time(Database(), fs::file_time_type::clock::now() - std::chrono::hours(1) -
+                                        std::chrono::seconds(++outside_writes_));
   }
+  int outside_writes_ = 0;
 
   std::vector<Stored> model_;
 };
