@@ -47,6 +47,16 @@ DevicePaths PrepareDevicePaths() {
 
 }  // namespace
 
+bool SyncMLPathsIn(const BoundedPath& folder, uint64_t address, SyncMLPaths* paths) {
+  const WString name = DeviceAddressName(address);
+  DevicePaths in{folder, 1};
+  paths->modification_log = in.InFolder(u"SyncMLModificationLog.DAT");
+  paths->log_scratch = in.InFolder(u"SyncMLModificationLog_Scratch.DAT");
+  paths->database = in.InFolder(name + u"_SyncMLDB.DAT");
+  paths->database_scratch = in.InFolder(name + u"_SyncMLDB_Scratch.DAT");
+  return in.result == 1;
+}
+
 WString DeviceAddressName(uint64_t address) {
   char text[13];
   snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x", unsigned((address >> 40) & 0xFF),
@@ -60,11 +70,7 @@ int SyncMLSetBDAddrLastSyncAnchor(uint64_t address, const Anchor& anchor) {
   Session& session = CurrentSession();
   const WString name = DeviceAddressName(address);
   DevicePaths paths = PrepareDevicePaths();
-  session.syncml.modification_log = paths.InFolder(u"SyncMLModificationLog.DAT");
-  session.syncml.log_scratch = paths.InFolder(u"SyncMLModificationLog_Scratch.DAT");
-  session.syncml.database = paths.InFolder(name + u"_SyncMLDB.DAT");
-  session.syncml.database_scratch = paths.InFolder(name + u"_SyncMLDB_Scratch.DAT");
-  const int result = paths.result;
+  const int result = SyncMLPathsIn(paths.folder, address, &session.syncml) ? paths.result : 0;
   session.anchor.AnchorKind = anchor.AnchorKind;
 
   Env& env = Env::Current();

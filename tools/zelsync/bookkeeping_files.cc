@@ -117,6 +117,11 @@ std::optional<FileKind> KindFromSize(uint64_t size) {
   return found;
 }
 
+std::optional<uint64_t> DecodeSessionMarker(const Bytes& bytes) {
+  if (bytes.size() < kSessionMarkerSize) return std::nullopt;
+  return static_cast<uint64_t>(ReadU32(bytes, 0)) | static_cast<uint64_t>(ReadU32(bytes, 4)) << 32;
+}
+
 std::optional<std::string> ObjectTypeName(uint32_t type) {
   switch (type) {
     case 0: return std::string("mail");

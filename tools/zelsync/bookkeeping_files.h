@@ -83,6 +83,14 @@ struct DecodedFile {
 
 DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes);
 
+// The marker of an open SyncML session: 8-byte device address, 4-byte
+// backup flag, 4 reserved bytes. It exists from SyncMLSaveDBFiles until the
+// session is completed or rolled back.
+constexpr const char kSessionMarkerFile[] = "SyncMLSessionOpen.DAT";
+constexpr size_t kSessionMarkerSize = 16;
+// The device address the marker names; nothing when it is cut short.
+std::optional<uint64_t> DecodeSessionMarker(const Bytes& bytes);
+
 // "modified", "deleted", "deleted (hard)": the meaning of a log kind.
 std::string LogKindName(uint32_t kind);
 // True when `text` has the form 00000000T000000Z.

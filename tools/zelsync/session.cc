@@ -9,6 +9,7 @@
 
 #include "bookkeeping_files.h"
 #include "file_util.h"
+#include "host_temp.h"
 #include "object_types.h"
 #include "table.h"
 #include "text.h"
@@ -24,32 +25,6 @@ constexpr int kMaxObjectsPerStep = 100000;
 
 // Raised when the simulated link drops.
 struct LinkDropped {};
-
-// A private folder for the files the host hands to the library, which
-// consumes them; removed with whatever is left in it.
-class HostTempFolder {
- public:
-  HostTempFolder() {
-    std::random_device random;
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) return;
-    for (int attempt = 0; attempt < 16 && path_.empty(); ++attempt) {
-      char name[32];
-      std::snprintf(name, sizeof name, "zelsync-host-%08x", static_cast<unsigned>(random()));
-      fs::path candidate = base / name;
-      if (fs::create_directory(candidate, ec)) path_ = candidate;
-    }
-  }
-  ~HostTempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 _SYNCML_SYNCANCHOR_RECORD ToRecord(const PhoneAnchor& anchor) {
   _SYNCML_SYNCANCHOR_RECORD record{};
@@ -79,8 +54,13 @@ bool SameAnchor(const _SYNCML_SYNCANCHOR_RECORD& a, const _SYNCML_SYNCANCHOR_REC
 
 class Driver {
  public:
-  Driver(const Exports& library, Phone* phone, const SessionOptions& options, SessionReport* report)
-      : lib_(library), phone_(*phone), options_(options), report_(*report) {}
+  Driver(const Exports& library, Phone* phone, const SessionOptions& options,
+         const fs::path& sync_folder, SessionReport* report)
+      : lib_(library),
+        phone_(*phone),
+        options_(options),
+        sync_folder_(sync_folder),
+        report_(*report) {}
 
   void Run();
 
@@ -88,6 +68,9 @@ class Driver {
   bool syncml() const { return options_.road == Road::kSyncML; }
   void RunIrmc();
   void RunSyncML();
+  // Rolls back what a SyncML session cut short by the death of the host
+  // left behind, on the PC and on the phone. False when it could not.
+  bool RecoverUnfinishedSession();
   void PcToPhone(const TypeInfo& type);
   int PhoneToPc(const TypeInfo& type);
   void SendNew(const TypeInfo& type);
@@ -106,6 +89,7 @@ class Driver {
   const Exports& lib_;
   Phone& phone_;
   const SessionOptions& options_;
+  const fs::path& sync_folder_;
   SessionReport& report_;
   HostTempFolder temp_;
   uint64_t address_ = 0;
@@ -130,6 +114,9 @@ void Driver::Record(SessionEvent event) {
   const bool ok = event.ok;
   report_.events.push_back(std::move(event));
   if (!ok) return;
+  // The phone commits each object as it goes, as a real phone does.
+  std::string error;
+  if (!phone_.Save(&error)) report_.errors.push_back(error);
   ++moved_;
   if (options_.interrupt_after && moved_ >= *options_.interrupt_after) throw LinkDropped{};
 }
@@ -319,7 +306,7 @@ bool Driver::HandOver(const PhoneChange& change, fs::path* copy, std::string* wh
     *why = "the path of the file handed to the library needs more than 259 characters: " + PathToUtf8(*copy);
     return false;
   }
-  if (!CopyWholeFile(source, *copy)) {
+  if (!temp_.CopyIn(source, *copy)) {
     *why = "cannot copy " + PathToUtf8(source);
     return false;
   }
@@ -411,11 +398,50 @@ void Driver::RunIrmc() {
   report_.completed = report_.errors.empty();
 }
 
+bool Driver::RecoverUnfinishedSession() {
+  std::optional<uint64_t> open_session;
+  if (!sync_folder_.empty()) {
+    Bytes marker;
+    std::error_code ec;
+    if (fs::exists(sync_folder_ / kSessionMarkerFile, ec)) {
+      open_session = ReadWholeFile(sync_folder_ / kSessionMarkerFile, &marker)
+                         ? DecodeSessionMarker(marker)
+                         : std::nullopt;
+      if (!open_session) open_session = address_;
+    }
+  }
+  if (open_session) {
+    if (lib_.SyncMLRestoreDBFiles(address_) != 1) {
+      report_.errors.push_back(
+          "the SyncML session with " + FormatAddress(*open_session) +
+          " did not finish, and SyncMLRestoreDBFiles could not roll it back; nothing was moved");
+      return false;
+    }
+    report_.notes.push_back("the SyncML session with " + FormatAddress(*open_session) +
+                            " did not finish (the host stopped during it); it was rolled back");
+  }
+  if (!phone_.HasJournal()) return true;
+  std::string error;
+  if (open_session && *open_session == address_) {
+    if (!phone_.UndoJournal(&error)) {
+      report_.errors.push_back(error);
+      return false;
+    }
+    report_.notes.push_back("the phone was put back as it was before that session");
+  } else {
+    // The PC finished that session: the phone keeps what it received, and the
+    // anchors that differ now make every logged PC change count.
+    phone_.EndJournal();
+  }
+  return true;
+}
+
 void Driver::RunSyncML() {
   auto parsed = ParseAddress(phone_.address);
   address_ = parsed ? *parsed : 0;
   report_.identity = phone_.address;
   for (const TypeInfo& type : ObjectTypes()) report_.counts[type.code];
+  if (!RecoverUnfinishedSession()) return;
 
   lib_.SyncMLResetCounters();
   const PhoneAnchor last = phone_.anchor.value_or(PhoneAnchor{});
@@ -432,7 +458,12 @@ void Driver::RunSyncML() {
     report_.errors.push_back("SyncMLSaveDBFiles failed: nothing to roll back to, so nothing was moved");
     return;
   }
-  phone_.BeginJournal();
+  std::string journal_error;
+  if (!phone_.BeginJournal(&journal_error)) {
+    lib_.SyncMLRestoreDBFiles(address_);
+    report_.errors.push_back(journal_error + "; nothing was moved");
+    return;
+  }
   try {
     for (const TypeInfo& type : ObjectTypes()) {
       PcToPhone(type);
@@ -451,7 +482,8 @@ void Driver::RunSyncML() {
     if (lib_.SyncMLRestoreDBFiles(address_) != 1) {
       report_.errors.push_back("SyncMLRestoreDBFiles failed: the saved files may not all be back");
     }
-    phone_.UndoJournal();
+    std::string error;
+    if (!phone_.UndoJournal(&error)) report_.errors.push_back(error);
     report_.rolled_back = true;
     return;
   }
@@ -598,7 +630,7 @@ SessionReport RunSession(const Exports& library, Phone* phone, const SessionOpti
     PlanDryRun(phone, options, sync_folder, &report);
     return report;
   }
-  Driver driver(library, phone, options, &report);
+  Driver driver(library, phone, options, sync_folder, &report);
   try {
     driver.Run();
   } catch (const std::exception& e) {
@@ -607,7 +639,11 @@ SessionReport RunSession(const Exports& library, Phone* phone, const SessionOpti
   }
   if (!report.rolled_back) {
     std::string error;
-    if (!phone->Save(&error)) report.errors.push_back(error);
+    if (phone->Save(&error)) {
+      if (report.completed) phone->EndJournal();
+    } else {
+      report.errors.push_back(error);
+    }
   }
   return report;
 }
