@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -376,6 +377,26 @@ TEST_F(LocalStoreTest, ASenderWithoutAddressReadsBackWithItsName) {
               all[0]->QueryMail()->SentOnBehalfOfName(&behalf));
   EXPECT_EQ(u"Ann Smith", sender);
   EXPECT_EQ(u"Ann Smith", behalf);
+}
+
+// A killed writer's scratch files stay out of the listings, and the store
+// clears them once no writer can still own them.
+TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
+  const fs::path old_card = Root() / "contacts" / ".a.vcf.tmp-1",
+                 young_card = Root() / "contacts" / ".b.vcf.tmp-2";
+  const fs::path old_mail = Root() / "mail" / "inbox" / "tmp" / "1.M1P1.host";
+  for (const fs::path& path : {old_card, young_card, old_mail})
+    WriteText(path, "BEGIN:VCARD\r\nFN:X\r\n");
+  for (const fs::path& path : {old_card, old_mail}) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
+  EXPECT_TRUE(All(outlook::kFolderContacts).empty());
+  EXPECT_TRUE(All(outlook::kFolderInbox).empty());
+  std::shared_ptr<outlook::Application> again;
+  ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&again));
+  EXPECT_FALSE(fs::exists(old_card));
+  EXPECT_FALSE(fs::exists(old_mail));
+  EXPECT_TRUE(fs::exists(young_card));
 }
 
 TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {

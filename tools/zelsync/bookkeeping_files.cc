@@ -44,6 +44,11 @@ Layout LayoutOf(FileKind kind) {
     case FileKind::kSyncMLDatabase: return {kAnchorHeaderSize, kDeviceRecordSize};
     case FileKind::kSyncMLLog: return {0, kSyncMLLogRecordSize};
     case FileKind::kNewRecords: return {0, kNewRecordSize};
+    case FileKind::kUpdatedRecords:
+      return {0, kUpdatedRecordSize};
+    // Only the header: anything after it is a fragment.
+    case FileKind::kSessionMarker:
+      return {kSessionMarkerSize, kSessionMarkerSize * 1024};
   }
   return {0, 1};
 }
@@ -61,6 +66,10 @@ const char* FileKindName(FileKind kind) {
     case FileKind::kSyncMLDatabase: return "syncml-db";
     case FileKind::kSyncMLLog: return "syncml-log";
     case FileKind::kNewRecords: return "new-records";
+    case FileKind::kUpdatedRecords:
+      return "updated-records";
+    case FileKind::kSessionMarker:
+      return "session-marker";
   }
   return "?";
 }
@@ -72,13 +81,18 @@ const char* FileKindTitle(FileKind kind) {
     case FileKind::kSyncMLDatabase: return "SyncML database";
     case FileKind::kSyncMLLog: return "SyncML modification log";
     case FileKind::kNewRecords: return "SyncML new-records file";
+    case FileKind::kUpdatedRecords:
+      return "SyncML updated-records file";
+    case FileKind::kSessionMarker:
+      return "SyncML open-session marker";
   }
   return "?";
 }
 
 std::optional<FileKind> ParseFileKind(const std::string& name) {
   for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
-                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+                        FileKind::kSyncMLLog, FileKind::kNewRecords, FileKind::kUpdatedRecords,
+                        FileKind::kSessionMarker}) {
     if (name == FileKindName(kind)) return kind;
   }
   return std::nullopt;
@@ -87,6 +101,8 @@ std::optional<FileKind> ParseFileKind(const std::string& name) {
 std::optional<FileKind> KindFromFileName(const std::string& file_name) {
   const std::string name = AsciiLower(file_name);
   if (name == "syncmltempnewdbrecords.dat") return FileKind::kNewRecords;
+  if (name == "syncmltempupdatedrecords.dat") return FileKind::kUpdatedRecords;
+  if (name == "syncmlsessionopen.dat") return FileKind::kSessionMarker;
   if (name == "syncmlmodificationlog.dat" || name == "syncmlmodificationlog_temp.dat" ||
       name == "syncmlmodificationlog_scratch.dat") {
     return FileKind::kSyncMLLog;
@@ -102,11 +118,16 @@ std::optional<FileKind> KindFromFileName(const std::string& file_name) {
   return std::nullopt;
 }
 
+bool IsScratchFileName(const std::string& file_name) {
+  const std::string name = AsciiLower(file_name);
+  return name == "temp.dat" || name == "tempmodify.dat" || EndsWith(name, "_scratch.dat");
+}
+
 std::optional<FileKind> KindFromSize(uint64_t size) {
   std::optional<FileKind> found;
   int matches = 0;
   for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
-                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+                        FileKind::kSyncMLLog, FileKind::kNewRecords, FileKind::kUpdatedRecords}) {
     Layout layout = LayoutOf(kind);
     if (size > layout.header && (size - layout.header) % layout.record == 0) {
       found = kind;
@@ -164,6 +185,10 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
     return file;
   }
   if (kind == FileKind::kDeviceDatabase) file.change_counter = ReadU32(bytes, 0);
+  if (kind == FileKind::kSessionMarker) {
+    file.session_address = DecodeSessionMarker(bytes);
+    file.backup_flag = ReadU32(bytes, 8);
+  }
   if (kind == FileKind::kSyncMLDatabase) {
     Anchor anchor;
     anchor.kind = ReadU32(bytes, 0);
@@ -205,8 +230,17 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
         }
         break;
       case FileKind::kNewRecords:
+      case FileKind::kUpdatedRecords:
         record.luid = ReadField(bytes, at + 4, 260);
         CheckField(*record.luid, where + ": the LUID", &file);
+        if (kind == FileKind::kUpdatedRecords) {
+          record.entry_id = ReadField(bytes, at + 524, 260);
+          record.new_entry_id = ReadField(bytes, at + 1044, 260);
+          CheckField(*record.entry_id, where + ": the replaced entry ID", &file);
+          CheckField(*record.new_entry_id, where + ": the new entry ID", &file);
+        }
+        break;
+      case FileKind::kSessionMarker:
         break;
     }
     if (!ObjectTypeName(record.type)) {

@@ -16,11 +16,13 @@ namespace zelsync_tool {
 using Bytes = std::vector<unsigned char>;
 
 enum class FileKind {
-  kDeviceDatabase,   // <deviceID>_<databaseID>.DAT: 4-byte change counter, 1044-byte records
-  kIrmcLog,          // SyncModificationLog.DAT: 528-byte records
-  kSyncMLDatabase,   // <address>_SyncMLDB.DAT: 48-byte anchor, 1044-byte records
-  kSyncMLLog,        // SyncMLModificationLog.DAT: 572-byte records
-  kNewRecords,       // SyncMLTempNewDBRecords.DAT: 524-byte records
+  kDeviceDatabase,  // <deviceID>_<databaseID>.DAT: 4-byte change counter, 1044-byte records
+  kIrmcLog,         // SyncModificationLog.DAT: 528-byte records
+  kSyncMLDatabase,  // <address>_SyncMLDB.DAT: 48-byte anchor, 1044-byte records
+  kSyncMLLog,       // SyncMLModificationLog.DAT: 572-byte records
+  kNewRecords,      // SyncMLTempNewDBRecords.DAT: 524-byte records
+  kUpdatedRecords,  // SyncMLTempUpdatedRecords.DAT: 1564-byte records
+  kSessionMarker,   // SyncMLSessionOpen.DAT: 16 bytes, no records
 };
 
 // Sizes of the fixed parts of each file.
@@ -28,6 +30,7 @@ constexpr size_t kDeviceRecordSize = 1044;
 constexpr size_t kIrmcLogRecordSize = 528;
 constexpr size_t kSyncMLLogRecordSize = 572;
 constexpr size_t kNewRecordSize = 524;
+constexpr size_t kUpdatedRecordSize = 1564;
 constexpr size_t kCounterHeaderSize = 4;
 constexpr size_t kAnchorHeaderSize = 48;
 
@@ -39,6 +42,10 @@ std::optional<FileKind> ParseFileKind(const std::string& name);
 // The kind a file of this name holds (the names the library gives its
 // files, compared without regard to case); nothing for an unknown name.
 std::optional<FileKind> KindFromFileName(const std::string& file_name);
+// True for the scratch files of a rewrite (TEMP.DAT, TEMPMODIFY.DAT,
+// *_Scratch.DAT): they never outlive a call unless its process died, and
+// then the next rewrite replaces them. A folder listing passes over them.
+bool IsScratchFileName(const std::string& file_name);
 // The one kind whose layout fits `size` exactly; nothing when none or
 // several do.
 std::optional<FileKind> KindFromSize(uint64_t size);
@@ -64,7 +71,8 @@ struct DecodedRecord {
   uint32_t type = 0;
   std::optional<uint32_t> kind;           // logs
   std::optional<FieldText> entry_id;      // databases and logs
-  std::optional<FieldText> luid;          // databases and new-records file
+  std::optional<FieldText> luid;          // databases, new-records and updated-records files
+  std::optional<FieldText> new_entry_id;  // updated-records file (entry_id: the replaced item)
   std::optional<FieldText> change_time;   // SyncML log
   std::optional<uint32_t> change_number;  // SyncML log
 };
@@ -74,6 +82,8 @@ struct DecodedFile {
   uint64_t size = 0;
   std::optional<uint32_t> change_counter;  // device record database
   std::optional<Anchor> anchor;            // SyncML database
+  std::optional<uint64_t> session_address;  // session marker: the device saved
+  std::optional<uint32_t> backup_flag;      // session marker
   std::vector<DecodedRecord> records;
   uint64_t fragment_offset = 0;            // a trailing part shorter than a record
   uint64_t fragment_size = 0;
