@@ -236,6 +236,12 @@ int SyncMLAddNewRecToTempDBFile(uint32_t type, const WString& luid) {
   return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
 }
 
+int ListSyncMLCreation(uint32_t type, const WString& luid) {
+  const SyncMLBackups& backups = CurrentSession().backups;
+  if (backups.marker.empty() || !Exists(backups.marker)) return 0;
+  return SyncMLAddNewRecToTempDBFile(type, luid);
+}
+
 int JournalSyncMLUpdate(uint32_t type, const WString& luid, const WString& old_entry_id,
                         const WString& new_entry_id) {
   const SyncMLBackups& backups = CurrentSession().backups;
