@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "store/file_names.h"
 #include "store/record_file.h"
 #include "store/session.h"
 #include "store/store_exports.h"
@@ -50,10 +51,10 @@ DevicePaths PrepareDevicePaths() {
 bool SyncMLPathsIn(const BoundedPath& folder, uint64_t address, SyncMLPaths* paths) {
   const WString name = DeviceAddressName(address);
   DevicePaths in{folder, 1};
-  paths->modification_log = in.InFolder(u"SyncMLModificationLog.DAT");
-  paths->log_scratch = in.InFolder(u"SyncMLModificationLog_Scratch.DAT");
-  paths->database = in.InFolder(name + u"_SyncMLDB.DAT");
-  paths->database_scratch = in.InFolder(name + u"_SyncMLDB_Scratch.DAT");
+  paths->modification_log = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog));
+  paths->log_scratch = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogScratch));
+  paths->database = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, name));
+  paths->database_scratch = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseScratch, name));
   return in.result == 1;
 }
 
@@ -113,7 +114,7 @@ int SyncMLSetBDAddrLastSyncAnchor(uint64_t address, const Anchor& anchor) {
 
 int SyncMLGetLastSyncAnchor(uint64_t address, Anchor* anchor) {
   DevicePaths paths = PrepareDevicePaths();
-  const WString database = paths.InFolder(DeviceAddressName(address) + u"_SyncMLDB.DAT");
+  const WString database = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, DeviceAddressName(address)));
   if (Env::Current().Stat(database) != FsStatus::kOk) return 0;
   Stream stream = OpenForUpdate(database);
   if (!stream) return 0;

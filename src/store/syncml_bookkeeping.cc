@@ -2,14 +2,13 @@
 // the device's files, the rollback, the list of records the session
 // created, the report of deletions and the LUIDs the device assigned.
 #include "store/deletions.h"
+#include "store/file_names.h"
 #include "store/session.h"
 #include "store/store_exports.h"
 #include "store/sync_folder.h"
 
 namespace zelsync {
 namespace {
-
-constexpr char16_t kMarkerName[] = u"SyncMLSessionOpen.DAT";
 
 // Copies `backup` over `target` and removes the backup once the copy stands.
 void RestoreFrom(const WString& backup, const WString& target) {
@@ -76,13 +75,13 @@ bool BuildBackupPaths(const BoundedPath& folder, uint64_t address, SyncMLBackups
     return path.str();
   };
   const WString device = DeviceAddressName(address);
-  backups->log = in_folder(u"SyncMLModificationLog_Temp.DAT");
-  backups->new_records = in_folder(u"SyncMLTempNewDBRecords.DAT");
-  backups->updates = in_folder(u"SyncMLTempUpdatedRecords.DAT");
-  backups->marker = in_folder(kMarkerName);
-  backups->database = in_folder(device + u"_SyncMLDB_Temp.DAT");
-  backups->database_target = in_folder(device + u"_SyncMLDB.DAT");
-  backups->log_target = in_folder(u"SyncMLModificationLog.DAT");
+  backups->log = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogBackup));
+  backups->new_records = in_folder(BookkeepingFileNameW(BookkeepingFile::kNewRecords));
+  backups->updates = in_folder(BookkeepingFileNameW(BookkeepingFile::kUpdatedRecords));
+  backups->marker = in_folder(BookkeepingFileNameW(BookkeepingFile::kSessionMarker));
+  backups->database = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseBackup, device));
+  backups->database_target = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, device));
+  backups->log_target = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog));
   return fits;
 }
 

@@ -114,6 +114,8 @@ std::string DecodedFileToText(const DecodedFile& file) {
       break;
     case FileKind::kSessionMarker:
       break;
+    case FileKind::kText:
+      break;
   }
   for (const DecodedRecord& record : file.records) {
     std::vector<std::string> row{std::to_string(record.index), std::to_string(record.offset),
@@ -155,8 +157,8 @@ int RunInspect(const InspectOptions& options, std::ostream& out, std::ostream& e
       for (const auto& entry : fs::directory_iterator(root, ec)) {
         std::error_code type_ec;
         const std::string name = PathToUtf8(entry.path().filename());
-        if (entry.is_regular_file(type_ec) &&
-            AsciiLower(PathToUtf8(entry.path().extension())) == ".dat" && !IsScratchFileName(name))
+        if (entry.is_regular_file(type_ec) && AsciiLower(PathToUtf8(entry.path().extension())) == ".dat" &&
+            !IsScratchFileName(name))
           found.push_back(entry.path());
       }
       if (ec) {
