@@ -9,7 +9,6 @@
 #include <map>
 #include <mutex>
 
-#include "tracker/change_scanner.h"
 #include "local/files.h"
 #include "local/local_store.h"
 #include "zelsyncdll.h"
@@ -71,6 +70,9 @@ std::string Store::FolderPath(FolderKind folder) const {
   return root_;
 }
 
+// A write takes milliseconds; a scratch file this old has no writer left.
+constexpr int64_t kScratchLifetimeSeconds = 600;
+
 bool Store::Prepare() const {
   bool ok = true;
   for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
@@ -78,6 +80,15 @@ bool Store::Prepare() const {
   }
   for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
     for (const char* sub : {"/cur", "/new", "/tmp"}) ok = MakeFolders(FolderPath(folder) + sub) && ok;
+  }
+  // Scratch files of writers that were killed are never reused (their
+  // names are random): the store clears them once no writer can still own
+  // them. Listings pass over them meanwhile.
+  for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
+    RemoveStaleScratchFiles(FolderPath(folder), false, kScratchLifetimeSeconds);
+  }
+  for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
+    RemoveStaleScratchFiles(FolderPath(folder) + "/tmp", true, kScratchLifetimeSeconds);
   }
   return ok;
 }
@@ -184,14 +195,24 @@ bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) con
   return true;
 }
 
+namespace {
+StoreObserver* g_observer = nullptr;
+}  // namespace
+
+StoreObserver* SetStoreObserver(StoreObserver* observer) {
+  StoreObserver* previous = g_observer;
+  g_observer = observer;
+  return previous;
+}
+
 void Store::ItemWritten(FolderKind folder, const std::string& stem) const {
   DropListing(FolderPath(folder));
-  if (ObjectTypeOf(folder) >= 0) RememberLibraryWrite(*this, folder, stem);
+  if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemWritten(*this, folder, stem);
 }
 
 void Store::ItemRemoved(FolderKind folder, const std::string& stem) const {
   DropListing(FolderPath(folder));
-  if (ObjectTypeOf(folder) >= 0) RememberLibraryRemoval(*this, folder, stem);
+  if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemRemoved(*this, folder, stem);
 }
 
 namespace {
