@@ -10,10 +10,14 @@ cd "$(dirname "$0")/.."
 SECONDS_EACH=${1:-12}
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DZELSYNC_FUZZ=ON -DZELSYNC_TESTS=OFF -DZELSYNC_WERROR=OFF >/dev/null
-cmake --build build/fuzz
+TARGETS="vmessage_reader vnote_reader codecs store_readers bookkeeping_files"
+# Only the fuzz targets: the shared library is not linked with the
+# sanitizers' runtime.
+# shellcheck disable=SC2046
+cmake --build build/fuzz --target $(for t in $TARGETS; do printf '%s_fuzz ' "$t"; done)
 mkdir -p build/fuzz/crashes
 status=0
-for target in vmessage_reader vnote_reader codecs store_readers bookkeeping_files; do
+for target in $TARGETS; do
   corpus=build/fuzz/corpus/$target
   mkdir -p "$corpus"
   echo "== fuzz $target for ${SECONDS_EACH}s"
