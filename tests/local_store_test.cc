@@ -19,10 +19,12 @@
 #include <sstream>
 #include <thread>
 
+#include "local/entry_ids.h"
 #include "tracker/change_scanner.h"
 #include "store/records.h"
 #include "support/object_model_contract.h"
 #include "support/scratch.h"
+#include "zelsyncdll.h"
 
 namespace zelsync {
 namespace testing {
@@ -47,6 +49,9 @@ std::string IdOf(outlook::ItemBase& item) {
   EXPECT_TRUE(item.EntryID(&id));
   return Narrow(id);
 }
+
+// The file name an entry ID carries after its kind's tag.
+std::string StemOf(const std::string& id) { return id.substr(id.find('/') + 1); }
 
 // `text` holds each of `lines`, ended by CRLF.
 void ExpectLines(const std::string& text, std::initializer_list<std::string> lines) {
@@ -127,8 +132,9 @@ class SampleTest : public LocalStoreTest,
                    public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
 
 TEST_P(SampleTest, ImportsWithTheNameOrSubjectItHolds) {
-  const fs::path path = fs::path(ZELSYNC_SAMPLES_DIR) / GetParam().first;
-  ASSERT_TRUE(fs::exists(path)) << path;
+  const char* samples = getenv("ZELSYNC_SAMPLES");
+  const fs::path path = fs::path(samples && *samples ? samples : ZELSYNC_SAMPLES_DIR) / GetParam().first;
+  if (!fs::exists(path)) GTEST_SKIP() << path << " is absent (set ZELSYNC_SAMPLES to the samples folder)";
   EXPECT_EQ(GetParam().second, Title(path, /*save=*/true));
 }
 
@@ -173,7 +179,7 @@ TEST_F(LocalStoreTest, AContactFromAPhoneIsKeptAsVCard3AndGoesBackAs21) {
       "J=FCrgen\r\nTEL;CELL;VOICE:+491234\r\nNOTE:one, two\r\nEND:VCARD\r\n");
   auto contact = item ? item->QueryContact() : nullptr;
   ASSERT_TRUE(contact && contact->Save());
-  const std::string id = IdOf(*contact);
+  const std::string id = StemOf(IdOf(*contact));
   ExpectLines(ReadText(Root() / "contacts" / (id + ".vcf")),
               {"VERSION:3.0", "N:M\xC3\xBCller;J\xC3\xBCrgen", "FN:J\xC3\xBCrgen M\xC3\xBCller",
                "TEL;TYPE=CELL;TYPE=VOICE:+491234", "NOTE:one\\, two", "UID:" + id});
@@ -257,7 +263,7 @@ TEST_F(LocalStoreTest, AllDayMakesTheStartAndEndDates) {
       "trip.vcs");
   auto appointment = item ? item->QueryAppointment() : nullptr;
   ASSERT_TRUE(appointment && appointment->PutAllDayEvent(true) && appointment->Save());
-  const std::string id = IdOf(*appointment);
+  const std::string id = StemOf(IdOf(*appointment));
   ExpectLines(ReadText(Root() / "calendar" / (id + ".ics")),
               {"DTSTART;VALUE=DATE:20240301", "DTEND;VALUE=DATE:20240304", "UID:" + id});
 }
@@ -271,7 +277,7 @@ TEST_F(LocalStoreTest, NotesAreUtf8TextFilesNamedByTheirEntryId) {
   EXPECT_FALSE(body.has_value());
   ASSERT_TRUE(note->PutBody(u"Einkauf: K\u00e4se\nBrot") && note->Save());
   const std::string id = IdOf(*note);
-  const fs::path file = Root() / "notes" / (id + ".txt");
+  const fs::path file = Root() / "notes" / (StemOf(id) + ".txt");
   EXPECT_EQ("Einkauf: K\xC3\xA4se\nBrot", ReadText(file));
 
   // Another program edits it: the entry ID stays, the body follows.
@@ -309,12 +315,12 @@ TEST_F(LocalStoreTest, UnreadableFilesAndOddNamesAreItemsWhoseReadsFail) {
     OptString id, name;
     ASSERT_TRUE(contact->EntryID(&id));
     ids.insert(*id);
-    if (*id == u"garbage") {
+    if (*id == u"contacts/garbage") {
       EXPECT_FALSE(contact->FullName(&name));
       EXPECT_FALSE(contact->SaveAs(ToWide(scratch_.path() / "x.vcf"), outlook::kSaveAsVCard));
       continue;
     }
-    EXPECT_EQ((WString{u'c', u'a', u'f', static_cast<char16_t>(0xDCE9)}), *id);
+    EXPECT_EQ(u"contacts/caf\xDCE9", *id);
     ASSERT_TRUE(contact->FullName(&name));
     EXPECT_EQ(u"Latin", *name);
     ASSERT_TRUE(contact->Delete());
@@ -345,7 +351,7 @@ TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   ASSERT_EQ(1u, all.size());
   auto mail = all[0]->QueryMail();
   ASSERT_NE(nullptr, mail);
-  EXPECT_EQ("1700000000.M1P1.host", IdOf(*mail));
+  EXPECT_EQ("mail/1700000000.M1P1.host", IdOf(*mail));
   OptString sender, behalf, subject, cc = u"unset", body;
   bool unread = false;
   int32_t importance = -1;
@@ -368,7 +374,7 @@ TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   all = All(outlook::kFolderInbox);
   ASSERT_EQ(1u, all.size());
   auto seen = all[0]->QueryMail();
-  EXPECT_EQ("1700000000.M1P1.host", IdOf(*seen));
+  EXPECT_EQ("mail/1700000000.M1P1.host", IdOf(*seen));
   ASSERT_TRUE(seen->UnRead(&unread));
   EXPECT_FALSE(unread);
 
@@ -441,8 +447,8 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   EXPECT_TRUE(first.baseline);
   EXPECT_TRUE(Records("SyncModificationLog.DAT", 528).empty());
 
-  WriteText(Root() / "notes" / (edited + ".txt"), "changed elsewhere");
-  fs::remove(Root() / "notes" / (removed + ".txt"));
+  WriteText(Root() / "notes" / (StemOf(edited) + ".txt"), "changed elsewhere");
+  fs::remove(Root() / "notes" / (StemOf(removed) + ".txt"));
   WriteText(Root() / "notes" / "brand-new.txt", "new items are found by the enumeration");
   // What the library does itself is not reported.
   auto note = Note(kept);
@@ -484,7 +490,7 @@ TEST_F(ScannerTest, AMaildirFlagChangeIsAChange) {
   ASSERT_TRUE(local::ScanStoreChanges().ok);
   fs::rename(cur / "1.M1P1.h:2,", cur / "1.M1P1.h:2,S");
   EXPECT_EQ(1u, local::ScanStoreChanges().changed);
-  EXPECT_EQ((std::vector<Record>{{0, 0, "1.M1P1.h"}}), Records("SyncModificationLog.DAT", 528));
+  EXPECT_EQ((std::vector<Record>{{0, 0, "mail/1.M1P1.h"}}), Records("SyncModificationLog.DAT", 528));
 }
 
 TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
@@ -492,7 +498,7 @@ TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
   std::vector<std::string> ids;
   for (int i = 0; i < kNotes; ++i) ids.push_back(SaveNote(u"n"));
   ASSERT_TRUE(local::ScanStoreChanges().ok);
-  for (const std::string& id : ids) WriteText(Root() / "notes" / (id + ".txt"), "changed");
+  for (const std::string& id : ids) WriteText(Root() / "notes" / (StemOf(id) + ".txt"), "changed");
 
   const Bytes foreign = LogRecordBytes(2, 0, u"FOREIGN");
   std::atomic<bool> go{false};
@@ -515,6 +521,178 @@ TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
   EXPECT_EQ(kForeign, std::count_if(records.begin(), records.end(),
                                     [](const Record& r) { return std::get<2>(r) == "FOREIGN"; }));
 }
+
+// ---- entry IDs across the store ----
+
+constexpr local::FolderKind kKindOfType[] = {local::FolderKind::kInbox, local::FolderKind::kNotes,
+                                             local::FolderKind::kContacts, local::FolderKind::kCalendar};
+
+TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
+  const struct {
+    int type;
+    std::string stem;
+    std::u16string id;
+  } kCases[] = {
+      {SYNC_OBJECT_MESSAGE, "same", u"mail/same"},
+      {SYNC_OBJECT_NOTE, "same", u"notes/same"},
+      {SYNC_OBJECT_CONTACT, "same", u"contacts/same"},
+      {SYNC_OBJECT_CALENDAR, "same", u"calendar/same"},
+      {SYNC_OBJECT_NOTE, "caf\xC3\xA9 \xF0\x9F\x98\x80", u"notes/caf\u00E9 \U0001F600"},
+      {SYNC_OBJECT_CONTACT, "bad\xFF\xC3.x", u"contacts/bad\xDCFF\xDCC3.x"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.stem);
+    EXPECT_EQ(c.id, local::EntryIdOf(kKindOfType[c.type], c.stem));
+    // The earlier ID was the bare name.
+    WString carried;
+    ASSERT_TRUE(local::CarriedOverEntryId(c.type, c.id.substr(c.id.find(u'/') + 1), &carried));
+    EXPECT_EQ(c.id, carried);
+    EXPECT_FALSE(local::CarriedOverEntryId(c.type, c.id, &carried));  // already current
+  }
+  EXPECT_EQ(u"mail/m", local::EntryIdOf(local::FolderKind::kDrafts, "m"));
+  WString carried;
+  EXPECT_FALSE(local::CarriedOverEntryId(7, u"same", &carried));
+  EXPECT_FALSE(local::CarriedOverEntryId(SYNC_OBJECT_NOTE, u"", &carried));
+
+  // The longest names are cut and end in a hash that keeps them apart.
+  std::set<WString> long_ids;
+  for (int type = 0; type < 4; ++type) {
+    WString id = local::EntryIdOf(kKindOfType[type], std::string(255, 'x'));
+    EXPECT_EQ(local::kMaxEntryIdLength, id.size());
+    EXPECT_EQ(u'~', id[id.size() - 17]);
+    long_ids.insert(id);
+  }
+  EXPECT_EQ(4u, long_ids.size());
+}
+
+// A device and the store's items, driven through the exports of either
+// scheme as the service drives them.
+class StoreSessionTest : public LocalStoreTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  static constexpr uint64_t kPhone = 0x00001A2B3C4D5E6Full;
+  bool syncml() const { return GetParam(); }
+
+  // Every folder holds an item named "same", as vdir programs and copied
+  // files make them.
+  void WriteSameStemEverywhere(const std::string& summary) {
+    WriteText(Root() / "contacts" / "same.vcf",
+              "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nN:;Ann;;;\r\nUID:same\r\nEND:VCARD\r\n");
+    WriteText(Root() / "calendar" / "same.ics",
+              "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:same\r\n"
+              "DTSTAMP:20260101T000000Z\r\nDTSTART:20260105T120000Z\r\nSUMMARY:" +
+                  summary + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    WriteText(Root() / "notes" / "same.txt", "Buy milk");
+    WriteText(Root() / "mail" / "inbox" / "cur" / "same:2,S", "From: a@example.org\r\nSubject: Hi\r\n\r\nbody\r\n");
+  }
+
+  void Start() {
+    if (syncml()) {
+      ASSERT_EQ(1, SyncMLResetCounters());
+      ASSERT_EQ(1, SyncMLSetBDAddrLastSyncAnchor(kPhone, MakeAnchor(1, u"20260102T000000Z")));
+      ASSERT_EQ(1, SyncMLSaveDBFiles(kPhone));
+    } else {
+      ASSERT_EQ(1, SetDeviceIDDatabaseID(W(u"phone"), W(u"pb")));
+    }
+  }
+  void Finish() {
+    if (!syncml()) return;
+    ASSERT_EQ(1, SyncMLSetSyncComplete(MakeAnchor(1, u"20260102T000000Z")));
+    SyncMLDeleteTempFiles();
+  }
+
+  // The entry IDs of the new items of each type; the device answers each
+  // with the LUID "L<type><n>".
+  std::vector<std::string> SendNew(int type) {
+    std::vector<std::string> sent;
+    ZS_WCHAR entry[260], path[260];
+    const auto t = static_cast<_SYNC_OBJECT_TYPE>(type);
+    while ((syncml() ? SyncMLGetNewRecord(t, entry, path) : GetNewRecord(t, entry, path)) == 1) {
+      const std::u16string luid = u"L" + std::u16string(1, char16_t(u'0' + type)) + char16_t(u'0' + sent.size());
+      EXPECT_EQ(1, syncml() ? SyncMLUpdateEntryIDLUIDMapping(t, entry, W(luid))
+                            : UpdateLUIDofPrevGetNewRecord(t, entry, W(luid)));
+      sent.push_back(Utf16ToUtf8(reinterpret_cast<const char16_t*>(entry)));
+    }
+    return sent;
+  }
+  // The LUIDs the device is told of as changed, or as deleted.
+  std::vector<std::string> Reported(int type, bool deletions) {
+    std::vector<std::string> luids;
+    ZS_WCHAR entry[260], luid[260], path[260];
+    int32_t hard = 0;
+    const auto t = static_cast<_SYNC_OBJECT_TYPE>(type);
+    for (;;) {
+      int got = deletions ? (syncml() ? SyncMLGetDeletedRecord(t, entry, luid, &hard) : GetDeletedRecord(t, luid, &hard))
+                          : (syncml() ? SyncMLGetModifiedRecord(t, entry, luid, path)
+                                      : GetModifiedRecord(t, entry, luid, path));
+      if (got != 1) return luids;
+      luids.push_back(Utf16ToUtf8(reinterpret_cast<const char16_t*>(luid)));
+    }
+  }
+  // What a session moves of each type: new entry IDs, changed and deleted
+  // LUIDs.
+  std::string Session() {
+    std::string moved;
+    Start();
+    for (int type = 0; type < 4; ++type) {
+      for (const std::string& id : SendNew(type)) moved += " new " + id;
+      for (const std::string& luid : Reported(type, false)) moved += " changed " + luid;
+      for (const std::string& luid : Reported(type, true)) moved += " deleted " + luid;
+    }
+    Finish();
+    return moved;
+  }
+};
+
+TEST_P(StoreSessionTest, ItemsOfTheSameNameInEveryFolderAreSeparateItems) {
+  WriteSameStemEverywhere("Lunch");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  EXPECT_EQ(" new mail/same new notes/same new contacts/same new calendar/same", Session());
+
+  // On the PC the event changes and the note goes: each is reported for its
+  // own type only, under the LUID its type's item got.
+  WriteSameStemEverywhere("Dinner");
+  fs::remove(Root() / "notes" / "same.txt");
+  local::ScanResult scan = local::ScanStoreChanges();
+  EXPECT_EQ(1u, scan.changed);
+  EXPECT_EQ(1u, scan.deleted);
+  EXPECT_EQ(" deleted L10 changed L30", Session());
+  EXPECT_EQ("", Session());
+}
+
+// The store once named items by their bare file names: the records a device
+// already holds must keep naming the same items, whether the scanner or the
+// first export meets them first.
+TEST_P(StoreSessionTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
+  WriteSameStemEverywhere("Lunch");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  // The state and the bookkeeping files as the earlier store left them.
+  std::string state = ReadText(InSync("LocalStoreState.txt"));
+  state.replace(0, state.find('\n'), "zelsync local store state 1");
+  WriteText(InSync("LocalStoreState.txt"), state);
+  const Bytes contact = DeviceRecordBytes(2, u"same", u"L20"), event = DeviceRecordBytes(3, u"same", u"L30");
+  WriteBytes(InSync("phone_pb.DAT"), Concat({Bytes{1, 0, 0, 0}, contact, event}));
+  WriteBytes(InSync("1a2b3c4d5e6f_SyncMLDB.DAT"), Concat({AnchorBytes(1, u"20260102T000000Z"), contact, event}));
+  WriteBytes(InSync("SyncModificationLog.DAT"), LogRecordBytes(3, 0, u"same"));
+  WriteBytes(InSync("SyncMLModificationLog.DAT"), SyncMLLogRecordBytes(3, 0, u"same", u"20260103T000000Z"));
+
+  if (syncml()) {
+    ASSERT_TRUE(local::ScanStoreChanges().ok);
+  }  // else the first export carries over
+  Start();
+  EXPECT_TRUE(SendNew(SYNC_OBJECT_CONTACT).empty());
+  EXPECT_TRUE(SendNew(SYNC_OBJECT_CALENDAR).empty());
+  EXPECT_EQ(std::vector<std::string>{"L30"}, Reported(SYNC_OBJECT_CALENDAR, false));
+  Finish();
+  const Bytes tagged_contact = DeviceRecordBytes(2, u"contacts/same", u"L20"),
+              tagged_event = DeviceRecordBytes(3, u"calendar/same", u"L30");
+  const Bytes& database = syncml() ? ReadBytes(InSync("1a2b3c4d5e6f_SyncMLDB.DAT")) : ReadBytes(InSync("phone_pb.DAT"));
+  EXPECT_EQ(Concat({tagged_contact, tagged_event}),
+            Bytes(database.end() - 2 * tagged_contact.size(), database.end()));
+  EXPECT_EQ(0u, ReadText(InSync("LocalStoreState.txt")).find("zelsync local store state 2\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSchemes, StoreSessionTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "SyncML" : "Irmc"; });
 
 // ---- the shared contract ----
 

@@ -269,6 +269,9 @@ outlook::ConnectResult LocalObjectModel::Connect(std::shared_ptr<outlook::Applic
   if (!StoreRoot(&root)) return outlook::ConnectResult::kNotRegistered;
   auto store = std::make_shared<Store>(root);
   if (!store->Prepare()) return outlook::ConnectResult::kCreationFailed;
+  // Record databases of a store that named items by their bare file names
+  // are carried over before any export reads them.
+  if (!CarryOverStoreState()) return outlook::ConnectResult::kCreationFailed;
   *application = std::make_shared<LocalApplication>(std::move(store));
   return outlook::ConnectResult::kOk;
 }

@@ -5,12 +5,14 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <map>
 #include <utility>
 #include <vector>
 
 #include "local/entry_ids.h"
+#include "tracker/carry_over.h"
 #include "local/files.h"
 #include "local/store.h"
 #include "store/records.h"
@@ -21,13 +23,17 @@ namespace local {
 namespace {
 
 constexpr char kStateName[] = "LocalStoreState.txt";
-constexpr char kStateHeader[] = "zelsync local store state 1";
+// State 1 came from a store that named items by their bare file names;
+// state 2 means the bookkeeping files carry the tagged entry IDs.
+constexpr char kStateHeaderV1[] = "zelsync local store state 1";
+constexpr char kStateHeader[] = "zelsync local store state 2";
 constexpr FolderKind kTrackedFolders[] = {FolderKind::kInbox, FolderKind::kNotes, FolderKind::kContacts,
                                           FolderKind::kCalendar};
 
 using ItemKey = std::pair<int, std::string>;  // object type, stem
 
 struct State {
+  bool current = true;  // false: read from state 1, not yet carried over
   std::string root;
   uint32_t counter = 0;
   std::map<ItemKey, uint64_t> items;  // fingerprints
@@ -100,7 +106,8 @@ bool LoadState(const WString& path, State* state) {
     start = end + 1;
     ++line_number;
     if (line_number == 1) {
-      if (line != kStateHeader) return false;
+      if (line != kStateHeader && line != kStateHeaderV1) return false;
+      state->current = line == kStateHeader;
       continue;
     }
     if (line.compare(0, 5, "root ") == 0) {
@@ -154,6 +161,13 @@ bool ItemFingerprint(const ItemFile& file, uint64_t* fingerprint) {
   }
   *fingerprint = hash;
   return true;
+}
+
+WString IdOf(const ItemKey& key) {
+  for (FolderKind folder : kTrackedFolders) {
+    if (ObjectTypeOf(folder) == key.first) return EntryIdOf(folder, key.second);
+  }
+  return WString();
 }
 
 std::string ChangeTime() {
@@ -223,7 +237,9 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   StateLock lock(folder_path.str());
   WString path = folder_path.str() + Utf8ToUtf16(kStateName);
   State state;
-  if (!LoadState(path, &state) || state.root != store.root()) return;  // the first scan sees everything
+  // The first scan sees everything; a state not yet carried over is the
+  // next scan's to carry over and rewrite.
+  if (!LoadState(path, &state) || !state.current || state.root != store.root()) return;
   ItemKey key{ObjectTypeOf(folder), stem};
   if (removed) {
     state.items.erase(key);
@@ -250,7 +266,11 @@ ScanResult ScanStoreChanges() {
   WString path = folder.str() + Utf8ToUtf16(kStateName);
 
   State previous;
-  bool known = LoadState(path, &previous) && previous.root == root;
+  const bool loaded = LoadState(path, &previous);
+  // Without a current state the bookkeeping files may still name items the
+  // earlier way: they are carried over before anything is reported.
+  if ((!loaded || !previous.current) && !CarryOverEntryIds(folder.str())) return result;
+  bool known = loaded && previous.root == root;
   State next;
   next.root = root;
   next.counter = known ? previous.counter : 0;
@@ -264,13 +284,13 @@ ScanResult ScanStoreChanges() {
   for (const auto& item : next.items) {
     auto before = previous.items.find(item.first);
     if (before != previous.items.end() && before->second != item.second) {
-      entries.push_back({item.first.first, 0, EntryIdFromStem(item.first.second)});
+      entries.push_back({item.first.first, 0, IdOf(item.first)});
       ++result.changed;
     }
   }
   for (const auto& item : previous.items) {
     if (!next.items.count(item.first)) {
-      entries.push_back({item.first.first, 1, EntryIdFromStem(item.first.second)});
+      entries.push_back({item.first.first, 1, IdOf(item.first)});
       ++result.deleted;
     }
   }
@@ -279,6 +299,28 @@ ScanResult ScanStoreChanges() {
   if (!AppendRecords(folder.str(), entries, &next.counter)) return result;
   result.ok = SaveState(path, next);
   return result;
+}
+
+bool CarryOverStoreState() {
+  BoundedPath folder_path = SyncFolderPath();
+  if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return false;
+  const WString path = folder_path.str() + Utf8ToUtf16(kStateName);
+  // Only the first line is read: this runs at every connection.
+  {
+    std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
+    if (!file) return true;  // no state: the first scan carries over
+    char head[sizeof kStateHeaderV1] = {};
+    size_t got = file->Read(head, sizeof head);
+    if (got < sizeof head || memcmp(head, kStateHeaderV1, sizeof head - 1) != 0 || head[sizeof head - 1] != '\n') {
+      return true;  // current, or not a state the scanner would use
+    }
+  }
+  StateLock lock(folder_path.str());
+  State state;
+  if (!LoadState(path, &state) || state.current) return true;
+  if (!CarryOverEntryIds(folder_path.str())) return false;
+  state.current = true;
+  return SaveState(path, state);
 }
 
 void RememberLibraryWrite(const Store& store, FolderKind folder, const std::string& stem) {

@@ -32,6 +32,13 @@ struct ScanResult {
 // finds it) against the state in the sync folder.
 ScanResult ScanStoreChanges();
 
+// Carries the bookkeeping files over to the store's current entry IDs when
+// the state in the sync folder comes from a store that named items by their
+// bare file names (see local/entry_ids.h). Runs when the store connects, so
+// that no export meets a record of the earlier form. False when a file
+// could not be carried over; true when there was nothing to do.
+bool CarryOverStoreState();
+
 // Called by the store after the library wrote or removed an item.
 void RememberLibraryWrite(const Store& store, FolderKind folder, const std::string& stem);
 void RememberLibraryRemoval(const Store& store, FolderKind folder, const std::string& stem);

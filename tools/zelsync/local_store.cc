@@ -7,6 +7,9 @@
 #include <ctime>
 #include <random>
 
+#ifndef _WIN32
+#include "local/entry_ids.h"
+#endif
 #include "file_util.h"
 #include "object_types.h"
 #include "text.h"
@@ -217,6 +220,20 @@ std::string Summarise(uint32_t type, const std::string& text) {
   }
 }
 
+// The library's entry ID of the item named `stem`, as the bookkeeping files
+// name it.
+std::string EntryIdFor(uint32_t type, const std::string& stem) {
+#ifndef _WIN32
+  static const zelsync::local::FolderKind kKinds[] = {
+      zelsync::local::FolderKind::kInbox, zelsync::local::FolderKind::kNotes,
+      zelsync::local::FolderKind::kContacts, zelsync::local::FolderKind::kCalendar};
+  if (type < 4) return zelsync::Utf16ToUtf8(zelsync::local::EntryIdOf(kKinds[type], stem));
+#else
+  (void)type;
+#endif
+  return stem;
+}
+
 std::string NowStamp() {
   std::time_t now = std::time(nullptr);
   std::tm parts{};
@@ -407,13 +424,16 @@ std::vector<StoreItem> LocalStore::List(uint32_t type) const {
     }
   }
   std::vector<StoreItem> items;
-  for (const auto& [id, path] : by_id) items.push_back({type, id, path, Summarise(type, ReadText(path))});
+  for (const auto& [stem, path] : by_id) {
+    items.push_back({type, EntryIdFor(type, stem), path, Summarise(type, ReadText(path))});
+  }
   return items;
 }
 
 std::optional<StoreItem> LocalStore::Get(uint32_t type, const std::string& id) const {
+  // The entry ID, or the file name it carries after its kind's tag.
   for (StoreItem& item : List(type))
-    if (item.id == id) return item;
+    if (item.id == id || item.id.substr(item.id.find('/') + 1) == id) return item;
   return std::nullopt;
 }
 
@@ -452,6 +472,7 @@ bool LocalStore::Add(uint32_t type, const ItemFields& fields, const std::optiona
       *error = PathToUtf8(folder / "new") + ": cannot deliver the message";
       return false;
     }
+    *id = EntryIdFor(type, *id);
     return true;
   }
   fs::create_directories(folder, ec);
@@ -461,6 +482,7 @@ bool LocalStore::Add(uint32_t type, const ItemFields& fields, const std::optiona
     *error = PathToUtf8(target) + ": cannot write the item";
     return false;
   }
+  *id = EntryIdFor(type, *id);
   return true;
 }
 
