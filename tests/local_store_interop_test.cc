@@ -143,6 +143,19 @@ TEST_F(InteropTest, KhalListsTheEventsTheStoreWrote) {
       "DTSTAMP:20240101T000000Z\r\nSUMMARY:Urlaub\r\nDTSTART;VALUE=DATE:20240302\r\n"
       "DTEND;VALUE=DATE:20240303\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
       "pc.ics");
+  // Alarms of a phone, and a series with an edited occurrence.
+  SaveOpened(
+      "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Friseur\r\nDTSTART:20240301T140000Z\r\n"
+      "DALARM:20240301T134500Z;PT5M;2;Friseur\r\nAALARM:20240301T134500Z;;0;\r\n"
+      "MALARM:20240301T130000Z;;0;ann@example.org;Friseur\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+      "alarms.vcs");
+  SaveOpened(
+      "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\nBEGIN:VEVENT\r\nUID:s1\r\n"
+      "DTSTAMP:20240101T000000Z\r\nRECURRENCE-ID:20240302T080000Z\r\nDTSTART:20240302T090000Z\r\n"
+      "SUMMARY:Standup moved\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\nUID:s1\r\nDTSTAMP:20240101T000000Z\r\n"
+      "DTSTART:20240301T080000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\nEXDATE:20240303T080000Z\r\n"
+      "SUMMARY:Standup\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+      "series.ics");
   const std::string config =
       Write("khal.conf", "[calendars]\n[[store]]\npath = " + (Root() / "calendar").string() +
                              "\n\n[locale]\ntimeformat = %H:%M\ndateformat = %Y-%m-%d\n"
@@ -153,6 +166,14 @@ TEST_F(InteropTest, KhalListsTheEventsTheStoreWrote) {
   const std::string out = Run("khal -c " + config + " list 2024-03-01 3d");
   EXPECT_NE(std::string::npos, out.find("Zahnarzt")) << out;
   EXPECT_NE(std::string::npos, out.find("Urlaub")) << out;
+  EXPECT_NE(std::string::npos, out.find("Friseur")) << out;
+  EXPECT_NE(std::string::npos, out.find("Standup moved")) << out;
+  EXPECT_EQ(2u, [&] {  // the series, less its moved and its cancelled day
+    size_t n = 0;
+    for (size_t at = 0; (at = out.find("Standup", at)) != std::string::npos; ++at) ++n;
+    return n;
+  }()) << out;
+  EXPECT_EQ(std::string::npos, out.find("arning")) << out;
 }
 
 TEST_F(InteropTest, PythonReadsTheMailAndTheStoreReadsPythonsMail) {

@@ -316,7 +316,7 @@ TEST_F(LocalStoreTest, WritesVCalendarOnlyWhenItCarriesTheEventFaithfully) {
       {"DTSTART:20240101T120000Z\r\nRRULE:FREQ=DAILY;BYHOUR=9,17\r\n", nullptr},
       {"DTSTART:20240101T120000Z\r\nRRULE:FREQ=MONTHLY;BYDAY=MO\r\n", nullptr},
       {"DTSTART:20240101T120000Z\r\nATTENDEE:mailto:a@b.c\r\n", nullptr},
-      {"DTSTART:20240101T120000Z\r\nBEGIN:VALARM\r\nACTION:EMAIL\r\nTRIGGER:-PT15M\r\n"
+      {"DTSTART;VALUE=DATE:20240101\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\n"
        "END:VALARM\r\n",
        nullptr},
   };
@@ -338,6 +338,116 @@ TEST_F(LocalStoreTest, WritesVCalendarOnlyWhenItCarriesTheEventFaithfully) {
     EXPECT_EQ("S", Title(vcs));  // what was written reads back
   }
 }
+
+// A calendar as a phone or a calendar program sends it; lines the stored
+// iCalendar file holds, and lines of the phone's vCalendar 1.0 copy (none:
+// 1.0 cannot carry it and is refused). Each runs under two time zones of
+// the PC: times mean the same in both.
+struct CalendarCase {
+  const char* name;
+  std::string text;
+  std::vector<std::string> stored, as10;
+};
+
+const std::string kBerlin =
+    "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\n"
+    "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nEND:STANDARD\r\n"
+    "BEGIN:DAYLIGHT\r\nDTSTART:19700329T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\r\n"
+    "TZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+
+std::string VCal10(const std::string& event) {
+  return "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Dentist\r\n" + event +
+         "END:VEVENT\r\nEND:VCALENDAR\r\n";
+}
+
+const CalendarCase kCalendars[] = {
+    {"PhoneAlarms",
+     VCal10("DTSTART:20260310T090000Z\r\nDTEND:20260310T100000Z\r\nDALARM:20260310T084500Z;PT5M;2;Go\r\n"
+            "AALARM:20260310T084500Z;;0;\r\nPALARM:20260310T084000Z;;0;alarm.exe\r\n"
+            "MALARM:20260310T083000Z;;0;ann@example.org;Soon\r\n"),
+     {"TRIGGER;VALUE=DATE-TIME:20260310T084500Z", "ACTION:DISPLAY", "DESCRIPTION:Go", "DURATION:PT5M",
+      "REPEAT:2", "ACTION:AUDIO", "ACTION:PROCEDURE", "ATTACH:alarm.exe", "ACTION:EMAIL",
+      "ATTENDEE:mailto:ann@example.org"},
+     {"DALARM:20260310T084500Z;PT5M;2;Go", "AALARM:20260310T084500Z", "PALARM:20260310T084000Z;;0;alarm.exe",
+      "MALARM:20260310T083000Z;;0;ann@example.org;Soon"}},
+    {"ProgramEditedOccurrences",
+     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//p//p//EN\r\n" + kBerlin +
+         "BEGIN:VEVENT\r\nUID:w1\r\nDTSTAMP:20260101T000000Z\r\nRECURRENCE-ID;TZID=Europe/Berlin:20260112T090000\r\n"
+         "DTSTART;TZID=Europe/Berlin:20260112T100000\r\nSUMMARY:Standup moved\r\nEND:VEVENT\r\n"
+         "BEGIN:VEVENT\r\nUID:w1\r\nDTSTAMP:20260101T000000Z\r\nDTSTART;TZID=Europe/Berlin:20260105T090000\r\n"
+         "RRULE:FREQ=WEEKLY;COUNT=5\r\nEXDATE;TZID=Europe/Berlin:20260119T090000\r\nSUMMARY:Dentist\r\n"
+         "END:VEVENT\r\nEND:VCALENDAR\r\n",
+     {"RECURRENCE-ID;TZID=Europe/Berlin:20260112T090000", "SUMMARY:Standup moved", "TZID:Europe/Berlin",
+      "EXDATE;TZID=Europe/Berlin:20260119T090000", "RRULE:FREQ=WEEKLY;COUNT=5"},
+     {}},
+    {"PhoneFloating", VCal10("DTSTART:20260310T090000\r\nDTEND:20260310T100000\r\n"),
+     {"DTSTART:20260310T090000", "DTEND:20260310T100000"},
+     {"DTSTART:20260310T090000", "DTEND:20260310T100000"}},
+    {"PhoneUtc", VCal10("DTSTART:20260310T090000Z\r\n"), {"DTSTART:20260310T090000Z"}, {"DTSTART:20260310T090000Z"}},
+    {"ProgramZoned",
+     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//p//p//EN\r\n" + kBerlin +
+         "BEGIN:VEVENT\r\nUID:z1\r\nDTSTAMP:20260101T000000Z\r\nDTSTART;TZID=Europe/Berlin:20260710T090000\r\n"
+         "DTEND;TZID=Europe/Berlin:20260710T100000\r\nSUMMARY:Dentist\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+     {"DTSTART;TZID=Europe/Berlin:20260710T090000"},
+     {"DTSTART:20260710T070000Z", "DTEND:20260710T080000Z"}},
+};
+
+class CalendarTest : public LocalStoreTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    if (const char* tz = getenv("TZ")) old_tz_ = tz;
+    setenv("TZ", GetParam(), 1);
+    tzset();
+    LocalStoreTest::SetUp();
+  }
+  void TearDown() override {
+    old_tz_ ? setenv("TZ", old_tz_->c_str(), 1) : unsetenv("TZ");
+    tzset();
+  }
+  std::optional<std::string> old_tz_;
+};
+
+TEST_P(CalendarTest, KeepsWhatItReceivesAndHandsItBackAsTheSameTimes) {
+  for (const CalendarCase& c : kCalendars) {
+    SCOPED_TRACE(c.name);
+    auto item = Open(c.text, "in.ics");
+    auto appointment = item ? item->QueryAppointment() : nullptr;
+    ASSERT_TRUE(appointment && appointment->Save());
+    OptString subject;
+    ASSERT_TRUE(appointment->Subject(&subject));
+    EXPECT_EQ(u"Dentist", subject);  // the series, not an edited occurrence
+    const std::string stored = ReadText(Root() / "calendar" / (StemOf(IdOf(*appointment)) + ".ics"));
+    for (const std::string& line : c.stored) EXPECT_NE(std::string::npos, stored.find(line + "\r\n")) << line << "\n" << stored;
+    if (c.name == std::string("ProgramEditedOccurrences")) {
+      EXPECT_EQ(2u, [&] {
+        size_t n = 0;
+        for (size_t at = 0; (at = stored.find("BEGIN:VEVENT", at)) != std::string::npos; ++at) ++n;
+        return n;
+      }());
+    }
+    // The phone gets the entry as the folder holds it.
+    std::shared_ptr<outlook::AppointmentItem> listed;
+    for (auto& one : All(outlook::kFolderCalendar)) {
+      if (IdOf(*one->QueryAppointment()) == IdOf(*appointment)) listed = one->QueryAppointment();
+    }
+    ASSERT_NE(nullptr, listed);
+    const fs::path vcs = scratch_.path() / "out.vcs";
+    ASSERT_EQ(!c.as10.empty(), listed->SaveAs(ToWide(vcs), outlook::kSaveAsVCalendar));
+    if (c.as10.empty()) continue;
+    const std::string as10 = ReadText(vcs);
+    for (const std::string& line : c.as10) EXPECT_NE(std::string::npos, as10.find(line + "\r\n")) << line << "\n" << as10;
+    // and what it sends back is the same entry again.
+    auto back = Open(as10, "back.vcs");
+    const fs::path again = scratch_.path() / "again.vcs";
+    ASSERT_TRUE(back && back->QueryAppointment()->SaveAs(ToWide(again), outlook::kSaveAsVCalendar));
+    for (const std::string& line : c.as10) EXPECT_NE(std::string::npos, ReadText(again).find(line + "\r\n")) << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(TwoZones, CalendarTest, ::testing::Values("UTC", "America/New_York"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param).substr(0, 3) == "UTC" ? "Utc" : "NewYork";
+                         });
 
 TEST_F(LocalStoreTest, AllDayMakesTheStartAndEndDates) {
   auto item = Open(
