@@ -577,6 +577,62 @@ TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   EXPECT_TRUE(fs::exists(cur / "1700000000.M1P1.host:2,F"));
 }
 
+// Messages as mail programs build them, with attachments at every depth:
+// the attachment names the phone gets, and a text the HTML body holds.
+TEST_F(LocalStoreTest, AttachmentsAreFoundAtAnyDepthAndKeptOnceWhenSaved) {
+  const std::string part_a = "--a\nContent-Type: text/plain\n\nHello <you>\n";
+  const std::string logo = "Content-Type: image/png\nContent-Disposition: inline; filename=logo.png\n"
+                           "Content-Transfer-Encoding: base64\n\niVBORw0KGgo=\n";
+  const struct {
+    const char* name;
+    std::string body;
+    std::vector<std::string> attachments;
+    const char16_t* html;
+  } kMessages[] = {
+      {"1.M1P1.related",
+       "Content-Type: multipart/alternative; boundary=a\n\n" + part_a +
+           "--a\nContent-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<p>Hi</p>\n--r\n" +
+           logo + "--r--\n--a--\n",
+       {"logo.png"}, u"<p>Hi</p>"},
+      {"2.M1P1.nested",
+       "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/mixed; boundary=a\n\n" + part_a +
+           "--a\nContent-Type: application/pdf\nContent-Disposition: attachment; filename=inner.pdf\n\nPDF\n--a--\n"
+           "--m\nContent-Type: text/plain\nContent-Disposition: attachment; filename=outer.txt\n\nouter\n--m--\n",
+       {"inner.pdf", "outer.txt"}, u"Hello &lt;you&gt;"},
+      {"3.M1P1.plain", "Content-Type: text/plain; charset=utf-8\n\nHello <you>\n", {}, u"Hello &lt;you&gt;"},
+  };
+  const fs::path cur = Root() / "mail" / "inbox" / "cur";
+  for (const auto& m : kMessages) {
+    WriteText(cur / (std::string(m.name) + ":2,S"), "From: a@example.org\nSubject: s\nMIME-Version: 1.0\n" + m.body);
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    auto all = All(outlook::kFolderInbox);
+    ASSERT_EQ(3u, all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+      SCOPED_TRACE(std::string(kMessages[i].name) + (pass ? " after a save" : ""));
+      auto mail = all[i]->QueryMail();
+      std::shared_ptr<outlook::Attachments> attachments;
+      int32_t count = -1;
+      ASSERT_TRUE(mail && mail->GetAttachments(&attachments) && attachments->Count(&count));
+      std::vector<std::string> names;
+      for (int32_t k = 1; k <= count; ++k) {
+        std::shared_ptr<outlook::Attachment> attachment;
+        OptString name;
+        ASSERT_TRUE(attachments->Item(k, &attachment) && attachment->FileName(&name));
+        names.push_back(Narrow(name));
+      }
+      EXPECT_EQ(kMessages[i].attachments, names);
+      OptString html;
+      ASSERT_TRUE(mail->HTMLBody(&html));
+      EXPECT_NE(WString::npos, html.value_or(u"").find(kMessages[i].html)) << Narrow(html);
+      // A changed message is built again: no attachment is lost or doubled.
+      if (pass == 0) {
+        ASSERT_TRUE(mail->PutSubject(u"changed") && mail->Save());
+      }
+    }
+  }
+}
+
 TEST_F(LocalStoreTest, AMeetingRequestIsAnItemOfAnotherClass) {
   WriteText(Root() / "mail" / "inbox" / "cur" / "1.M1P1.h:2,",
             "From: a@b.c\nSubject: Invite\nMIME-Version: 1.0\n"
