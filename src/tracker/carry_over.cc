@@ -1,58 +1,41 @@
 #include "tracker/carry_over.h"
 
-#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "local/entry_ids.h"
 #include "local/files.h"
+#include "store/file_names.h"
 #include "store/records.h"
 
 namespace zelsync {
 namespace local {
 namespace {
 
-// Where the entry IDs lie in a kind of bookkeeping file.
+// Where the entry IDs lie in a bookkeeping file: its header and record
+// sizes from the library's table of files, and the ID field's offset.
 struct IdLayout {
   size_t header_size;
   size_t record_size;
   size_t id_offset;  // of the entry ID field in a record; the type is at 0
 };
 
-constexpr IdLayout kDeviceDatabase{4, sizeof(DeviceRecord), offsetof(DeviceRecord, entry_id)};
-constexpr IdLayout kSyncMLDatabase{sizeof(_SYNCML_SYNCANCHOR_RECORD), sizeof(DeviceRecord),
-                                   offsetof(DeviceRecord, entry_id)};
-constexpr IdLayout kIrmcLog{0, sizeof(ModificationLogRecord), offsetof(ModificationLogRecord, entry_id)};
-constexpr IdLayout kSyncMLLog{0, sizeof(SyncMLModificationLogRecord),
-                              offsetof(SyncMLModificationLogRecord, entry_id)};
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool EndsWith(const std::string& s, const std::string& end) {
-  return s.size() >= end.size() && s.compare(s.size() - end.size(), end.size(), end) == 0;
-}
-
-// The layout of a bookkeeping file by its name, as the library names them
-// (the names compared without case); false for files without entry IDs.
-bool LayoutOf(const std::string& file_name, IdLayout* layout) {
-  const std::string name = Lower(file_name);
-  if (!EndsWith(name, ".dat") || name == "syncmltempnewdbrecords.dat") return false;
-  if (name == "syncmodificationlog.dat" || name == "tempmodify.dat") {
-    *layout = kIrmcLog;
-  } else if (name.compare(0, 21, "syncmlmodificationlog") == 0) {
-    *layout = kSyncMLLog;  // the log, its backup and its scratch copy
-  } else if (EndsWith(name, "_syncmldb.dat") || EndsWith(name, "_syncmldb_temp.dat") ||
-             EndsWith(name, "_syncmldb_scratch.dat")) {
-    *layout = kSyncMLDatabase;
-  } else if (name == "temp.dat" || name.find('_') != std::string::npos) {
-    *layout = kDeviceDatabase;  // <deviceID>_<databaseID>.DAT and its scratch copy
-  } else {
-    return false;
+// False for files without entry IDs.
+bool LayoutOf(const std::string& name, IdLayout* layout) {
+  BookkeepingFile file;
+  if (!BookkeepingFileOf(name, &file)) return false;
+  const FileLayout kind = InfoOf(file).layout;
+  size_t id_offset;
+  switch (kind) {
+    case FileLayout::kDeviceDatabase:
+    case FileLayout::kSyncMLDatabase: id_offset = offsetof(DeviceRecord, entry_id); break;
+    case FileLayout::kIrmcLog: id_offset = offsetof(ModificationLogRecord, entry_id); break;
+    case FileLayout::kSyncMLLog: id_offset = offsetof(SyncMLModificationLogRecord, entry_id); break;
+    default: return false;
   }
+  const LayoutSizes sizes = SizesOf(kind);
+  *layout = {sizes.header, sizes.record, id_offset};
   return true;
 }
 
