@@ -71,41 +71,27 @@ void AppendName(const std::string& stem, WString* id) {
   }
 }
 
-void AppendUtf8(uint32_t code, std::string* out) {
-  if (code < 0x80) {
-    out->push_back(static_cast<char>(code));
-  } else if (code < 0x800) {
-    out->push_back(static_cast<char>(0xC0 | (code >> 6)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else if (code < 0x10000) {
-    out->push_back(static_cast<char>(0xE0 | (code >> 12)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  } else {
-    out->push_back(static_cast<char>(0xF0 | (code >> 18)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-    out->push_back(static_cast<char>(0x80 | (code & 0x3F)));
-  }
-}
-
 // The file name an untagged ID was made from: AppendName undone. False for
 // a unit AppendName never writes alone.
 bool NameOf(const WString& id, std::string* stem) {
   stem->clear();
+  WString valid;  // a run of valid UTF-16
   for (size_t i = 0; i < id.size(); ++i) {
-    uint32_t unit = id[i];
+    const char16_t unit = id[i];
     if (unit >= 0xD800 && unit <= 0xDBFF) {
       if (i + 1 == id.size() || id[i + 1] < 0xDC00 || id[i + 1] > 0xDFFF) return false;
-      AppendUtf8(0x10000 + ((unit - 0xD800) << 10) + (id[++i] - 0xDC00u), stem);
-    } else if (unit >= 0xDC80 && unit <= 0xDCFF) {
-      stem->push_back(static_cast<char>(unit - 0xDC00));
+      valid += unit;
+      valid += id[++i];
     } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      return false;
+      if (unit < 0xDC80) return false;
+      *stem += Utf16ToUtf8(valid);
+      valid.clear();
+      stem->push_back(static_cast<char>(unit - 0xDC00));  // a byte of no valid sequence
     } else {
-      AppendUtf8(unit, stem);
+      valid += unit;
     }
   }
+  *stem += Utf16ToUtf8(valid);
   return true;
 }
 

@@ -39,31 +39,6 @@ bool LayoutOf(const std::string& name, IdLayout* layout) {
   return true;
 }
 
-bool ReadAll(const WString& path, std::string* bytes) {
-  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
-  if (!file) return false;
-  bytes->clear();
-  char buffer[16384];
-  for (;;) {
-    size_t got = file->Read(buffer, sizeof buffer);
-    bytes->append(buffer, got);
-    if (got < sizeof buffer) return true;
-    if (bytes->size() > kMaxItemFileSize * 4) return false;
-  }
-}
-
-bool WriteReplacing(const WString& path, const std::string& bytes) {
-  Env& env = Env::Current();
-  const WString scratch = path + u".carry-over";
-  std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
-  if (!file) return false;
-  bool ok = file->Write(bytes.data(), bytes.size()) == bytes.size() && file->Sync();
-  file.reset();
-  if (ok && env.Replace(scratch, path) == FsStatus::kOk) return true;
-  env.RemoveFile(scratch);
-  return false;
-}
-
 // Rewrites the IDs of one record in place; true when it changed.
 bool CarryOverRecord(char* record, const IdLayout& layout) {
   uint32_t type = 0;
@@ -84,6 +59,31 @@ bool CarryOverRecord(char* record, const IdLayout& layout) {
 
 }  // namespace
 
+bool ReadSyncFile(const WString& path, std::string* bytes) {
+  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
+  if (!file) return false;
+  bytes->clear();
+  char buffer[16384];
+  for (;;) {
+    size_t got = file->Read(buffer, sizeof buffer);
+    bytes->append(buffer, got);
+    if (got < sizeof buffer) return true;
+    if (bytes->size() > (1u << 30)) return false;
+  }
+}
+
+bool ReplaceSyncFile(const WString& path, const std::string& bytes) {
+  Env& env = Env::Current();
+  const WString scratch = path + u".tmp";
+  std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
+  if (!file) return false;
+  bool ok = file->Write(bytes.data(), bytes.size()) == bytes.size() && file->Sync();
+  file.reset();
+  if (ok && env.Replace(scratch, path) == FsStatus::kOk) return true;
+  env.RemoveFile(scratch);
+  return false;
+}
+
 bool CarryOverEntryIds(const WString& sync_folder) {
   std::vector<std::string> names;
   if (!ListFiles(Utf16ToUtf8(sync_folder), &names)) return false;
@@ -93,7 +93,7 @@ bool CarryOverEntryIds(const WString& sync_folder) {
     if (!LayoutOf(name, &layout)) continue;
     const WString path = sync_folder + Utf8ToUtf16(name);
     std::string bytes;
-    if (!ReadAll(path, &bytes)) {
+    if (!ReadSyncFile(path, &bytes)) {
       ok = false;
       continue;
     }
@@ -102,7 +102,7 @@ bool CarryOverEntryIds(const WString& sync_folder) {
     for (size_t at = layout.header_size; at + layout.record_size <= bytes.size(); at += layout.record_size) {
       changed = CarryOverRecord(&bytes[at], layout) || changed;
     }
-    if (changed && !WriteReplacing(path, bytes)) ok = false;
+    if (changed && !ReplaceSyncFile(path, bytes)) ok = false;
   }
   return ok;
 }

@@ -5,6 +5,8 @@
 #ifndef ZELSYNC_TRACKER_CARRY_OVER_H
 #define ZELSYNC_TRACKER_CARRY_OVER_H
 
+#include <string>
+
 #include "platform/platform.h"
 
 namespace zelsync {
@@ -18,6 +20,15 @@ namespace local {
 // again changes nothing. False when a file could not be read or replaced
 // (the files done so far stay done).
 bool CarryOverEntryIds(const WString& sync_folder);
+
+// The whole of a file of the sync folder (at most 1 GiB); false when it
+// cannot be read.
+bool ReadSyncFile(const WString& path, std::string* bytes);
+
+// Replaces a file of the sync folder atomically: `bytes` go into the
+// scratch file `path` + ".tmp", are flushed, and replace `path`. False on
+// any failure; `path` is then left as it was.
+bool ReplaceSyncFile(const WString& path, const std::string& bytes);
 
 }  // namespace local
 }  // namespace zelsync

@@ -79,24 +79,10 @@ class StateLock {
   int fd_ = -1;
 };
 
-bool ReadEnvFile(const WString& path, std::string* content) {
-  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
-  if (!file) return false;
-  content->clear();
-  char buffer[8192];
-  for (;;) {
-    size_t got = file->Read(buffer, sizeof buffer);
-    content->append(buffer, got);
-    if (got < sizeof buffer) break;
-    if (content->size() > (256u << 20)) return false;
-  }
-  return true;
-}
-
 // False when there is no usable state (missing or not ours).
 bool LoadState(const WString& path, State* state) {
   std::string content;
-  if (!ReadEnvFile(path, &content)) return false;
+  if (!ReadSyncFile(path, &content)) return false;
   size_t start = 0;
   int line_number = 0;
   while (start < content.size()) {
@@ -137,15 +123,7 @@ bool SaveState(const WString& path, const State& state) {
     snprintf(fingerprint, sizeof fingerprint, "%016llx", static_cast<unsigned long long>(item.second));
     content += std::to_string(item.first.first) + " " + fingerprint + " " + Hex(item.first.second) + "\n";
   }
-  Env& env = Env::Current();
-  WString scratch = path + u".tmp";
-  std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
-  if (!file) return false;
-  bool ok = file->Write(content.data(), content.size()) == content.size() && file->Sync();
-  file.reset();
-  if (ok && env.Replace(scratch, path) == FsStatus::kOk) return true;
-  env.RemoveFile(scratch);
-  return false;
+  return ReplaceSyncFile(path, content);
 }
 
 // The fingerprint of an item as it is now: its bytes, and for mail its
