@@ -281,7 +281,8 @@ ScanResult ScanStoreChanges() {
 
 bool CarryOverStoreState() {
   BoundedPath folder_path = SyncFolderPath();
-  if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return false;
+  // No sync folder that can be named holds no records to carry over.
+  if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return true;
   const WString path = folder_path.str() + Utf8ToUtf16(kStateName);
   // Only the first line is read: this runs at every connection.
   {
