@@ -6,11 +6,13 @@
 #include "local/local_store.h"
 
 #include <gtest/gtest.h>
+#include <libical/ical.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,11 +22,12 @@
 #include <sstream>
 #include <thread>
 
+#include "local/calendar_text.h"
 #include "local/entry_ids.h"
-#include "tracker/change_scanner.h"
 #include "store/records.h"
 #include "support/object_model_contract.h"
 #include "support/scratch.h"
+#include "tracker/change_scanner.h"
 #include "zelsyncdll.h"
 
 namespace zelsync {
@@ -492,6 +495,29 @@ TEST_F(LocalStoreTest, NotesAreUtf8TextFilesNamedByTheirEntryId) {
   EXPECT_TRUE(All(outlook::kFolderNotes).empty());
 }
 
+// A write the platform layer fails at any step leaves the item as it was,
+// and no scratch file behind.
+class FailedStoreWriteTest : public LocalStoreTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FailedStoreWriteTest, LeavesTheOldItemWhole) {
+  std::shared_ptr<outlook::Item> item;
+  ASSERT_TRUE(app_->CreateItem(outlook::kNoteItem, &item));
+  auto note = item->QueryNote();
+  ASSERT_TRUE(note->PutBody(u"old text") && note->Save());
+  const fs::path file = Root() / "notes" / (StemOf(IdOf(*note)) + ".txt");
+
+  env_.FailNth(GetParam(), 1);
+  ASSERT_TRUE(note->PutBody(u"new text"));
+  EXPECT_FALSE(note->Save());
+  EXPECT_EQ("old text", ReadText(file));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Root() / "notes")) names.push_back(entry.path().filename());
+  EXPECT_EQ(std::vector<std::string>{file.filename()}, names);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, FailedStoreWriteTest, ::testing::Values("Open", "Write", "Sync", "Replace"),
+                         [](const auto& info) { return std::string(info.param); });
+
 // ---- files other programs leave in the store ----
 
 TEST_F(LocalStoreTest, UnreadableFilesAndOddNamesAreItemsWhoseReadsFail) {
@@ -538,6 +564,67 @@ TEST_F(LocalStoreTest, UnreadableFilesAndOddNamesAreItemsWhoseReadsFail) {
   ASSERT_EQ(1u, all.size());
   OptString subject;
   if (auto mail = all[0]->QueryMail()) mail->Subject(&subject);  // may fail; must not crash
+}
+
+// Calendars nested deeper than any real one are refused before the
+// recursive converters see them; a nameless object closes as its own.
+TEST_F(LocalStoreTest, HostileCalendarNestingIsRefusedOrContained) {
+  auto nested = [](const std::string& head, int depth) {
+    std::string text = head;
+    for (int i = 0; i < depth; ++i) text += "BEGIN:VEVENT\r\nSUMMARY:x\r\n";
+    for (int i = 0; i < depth; ++i) text += "END:VEVENT\r\n";
+    return text + "END:VCALENDAR\r\n";
+  };
+  for (const char* head :
+       {"BEGIN:VCALENDAR\r\nVERSION:1.0\r\n", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"}) {
+    EXPECT_EQ(nullptr, local::ParseCalendarText(nested(head, 5000))) << head;
+    EXPECT_NE(nullptr, local::ParseCalendarText(nested(head, 3))) << head;
+  }
+  local::IcalPtr parsed = local::ParseCalendarText(
+      "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN: \r\nSUMMARY:lost\r\nEND:X\r\n"
+      "BEGIN:VEVENT\r\nSUMMARY:kept\r\nDTSTART:20260301T100000Z\r\nEND:VEVENT\r\nEND:"
+      "VCALENDAR\r\n");
+  ASSERT_NE(nullptr, parsed);
+  icalcomponent* event = local::MainEvent(parsed.get());
+  ASSERT_NE(nullptr, event);
+  EXPECT_STREQ("kept", icalcomponent_get_summary(event));
+}
+
+TEST_F(LocalStoreTest, ASenderWithoutAddressReadsBackWithItsName) {
+  std::shared_ptr<outlook::Folder> inbox;
+  std::shared_ptr<outlook::Item> item;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
+              app_->CreateItem(outlook::kMailItem, &item));
+  std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
+  ASSERT_TRUE(mail && mail->PutSentOnBehalfOfName(u"Ann Smith") && mail->Save() &&
+              mail->Move(inbox, &moved));
+  auto all = All(outlook::kFolderInbox);
+  ASSERT_EQ(1u, all.size());
+  OptString sender, behalf;
+  ASSERT_TRUE(all[0]->QueryMail()->SenderName(&sender) &&
+              all[0]->QueryMail()->SentOnBehalfOfName(&behalf));
+  EXPECT_EQ(u"Ann Smith", sender);
+  EXPECT_EQ(u"Ann Smith", behalf);
+}
+
+// A killed writer's scratch files stay out of the listings, and the store
+// clears them once no writer can still own them.
+TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
+  const fs::path old_card = Root() / "contacts" / ".a.vcf.tmp-1",
+                 young_card = Root() / "contacts" / ".b.vcf.tmp-2";
+  const fs::path old_mail = Root() / "mail" / "inbox" / "tmp" / "1.M1P1.host";
+  for (const fs::path& path : {old_card, young_card, old_mail})
+    WriteText(path, "BEGIN:VCARD\r\nFN:X\r\n");
+  for (const fs::path& path : {old_card, old_mail}) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
+  EXPECT_TRUE(All(outlook::kFolderContacts).empty());
+  EXPECT_TRUE(All(outlook::kFolderInbox).empty());
+  std::shared_ptr<outlook::Application> again;
+  ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&again));
+  EXPECT_FALSE(fs::exists(old_card));
+  EXPECT_FALSE(fs::exists(old_mail));
+  EXPECT_TRUE(fs::exists(young_card));
 }
 
 TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
@@ -665,6 +752,11 @@ uint32_t U32(const Bytes& bytes, size_t at) {
 
 class ScannerTest : public LocalStoreTest {
  protected:
+  // As the library does: the tracker hears of the store's own writes.
+  ScannerTest() : previous_(local::SetStoreObserver(&local::LibraryWriteObserver())) {}
+  ~ScannerTest() override { local::SetStoreObserver(previous_); }
+  local::StoreObserver* previous_;
+
   // The records of a log whose records are `size` bytes long.
   std::vector<Record> Records(const std::string& log, size_t size) {
     std::vector<Record> out;

@@ -358,7 +358,7 @@ TEST(PhoneState, NoticesObjectsAndUndoesAJournal) {
   ASSERT_TRUE(phone.Save(&error)) << error;
 
   const auto before = FolderImage(scratch.path());
-  phone.BeginJournal();
+  ASSERT_TRUE(phone.BeginJournal(&error)) << error;
   WriteAll(scratch.path() / "incoming.vcf", "B");
   std::string luid = phone.ReceiveNew(2, scratch.path() / "incoming.vcf");
   fs::remove(scratch.path() / "incoming.vcf");
@@ -366,9 +366,16 @@ TEST(PhoneState, NoticesObjectsAndUndoesAJournal) {
   EXPECT_TRUE(phone.ReceiveDeletion(2, phone.items()[0].luid, &own));
   EXPECT_FALSE(own);
   EXPECT_FALSE(phone.ReceiveDeletion(2, "no such LUID", &own));
-  phone.UndoJournal();
+  ASSERT_TRUE(phone.Save(&error)) << error;
+  // The host died here: a new one finds the copy on disk and undoes it all.
+  Phone reopened;
+  ASSERT_TRUE(Phone::Open(scratch.path(), &reopened, &error)) << error;
+  EXPECT_NE(reopened.FindItem(2, luid), nullptr);
+  ASSERT_TRUE(reopened.HasJournal());
+  ASSERT_TRUE(reopened.UndoJournal(&error)) << error;
+  EXPECT_FALSE(reopened.HasJournal());
   EXPECT_EQ(FolderImage(scratch.path()), before);
-  EXPECT_EQ(phone.items().size(), 1u);
+  EXPECT_EQ(reopened.items().size(), 1u);
 }
 
 TEST(DeviceIdentity, AddressesAndIds) {

@@ -81,19 +81,33 @@ void AddVAlarm(icalcomponent* event, const VCalAlarm& alarm) {
 // the lines this store reads itself: the values arrive decoded, so the
 // converter never meets quoted-printable or folding, which its own lexer
 // handles badly.
+//
+// Every BEGIN takes a place on the stack, so that each END closes its own
+// object. An object without a name, everything inside it, and any object
+// after the first one closed stand as null: their lines are skipped and no
+// tree node is made for them (one made outside the tree would never be
+// freed).
 IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
   VObject* root = nullptr;
   std::vector<VObject*> stack;
   // The alarms of each VEVENT, in order: the converter drops most of them,
   // so they are made VALARMs here.
   std::vector<std::vector<VCalAlarm>> alarms;
+  bool in_event = false;  // inside a VEVENT of the calendar
   for (const VersitProperty& p : properties) {
     if (p.name == "BEGIN") {
       std::string name = Upper(Trim(p.value));
-      if (name.empty()) continue;
-      if (name == "VEVENT" && stack.size() == 1) alarms.emplace_back();
-      VObject* object = stack.empty() ? newVObject(name.c_str()) : addProp(stack.back(), name.c_str());
-      if (!root) root = object;
+      VObject* object = nullptr;
+      if (!name.empty() && stack.empty() && !root) {
+        object = root = newVObject(name.c_str());
+      } else if (!name.empty() && !stack.empty() && stack.back()) {
+        object = addProp(stack.back(), name.c_str());
+      }
+      // Alarms are kept per VEVENT of the calendar, in the converter's order.
+      if (stack.size() == 1) {
+        in_event = object && name == "VEVENT";
+        if (in_event) alarms.emplace_back();
+      }
       stack.push_back(object);
       continue;
     }
@@ -101,9 +115,9 @@ IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
       if (!stack.empty()) stack.pop_back();
       continue;
     }
-    if (stack.empty()) continue;
+    if (stack.empty() || !stack.back()) continue;
     if (IsVCalAlarm(p.name)) {
-      if (stack.size() == 2 && !alarms.empty()) {
+      if (stack.size() == 2 && in_event) {
         VCalAlarm alarm{p.name, {}};
         for (const std::string& part : SplitStructured(DecodedText(p))) alarm.parts.push_back(Trim(UnescapeText(part)));
         alarms.back().push_back(std::move(alarm));

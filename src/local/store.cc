@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <map>
 
-#include "tracker/change_scanner.h"
 #include "local/files.h"
 #include "local/local_store.h"
 #include "zelsyncdll.h"
@@ -70,6 +69,9 @@ std::string Store::FolderPath(FolderKind folder) const {
   return root_;
 }
 
+// A write takes milliseconds; a scratch file this old has no writer left.
+constexpr int64_t kScratchLifetimeSeconds = 600;
+
 bool Store::Prepare() const {
   bool ok = true;
   for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
@@ -77,6 +79,15 @@ bool Store::Prepare() const {
   }
   for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
     for (const char* sub : {"/cur", "/new", "/tmp"}) ok = MakeFolders(FolderPath(folder) + sub) && ok;
+  }
+  // Scratch files of writers that were killed are never reused (their
+  // names are random): the store clears them once no writer can still own
+  // them. Listings pass over them meanwhile.
+  for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
+    RemoveStaleScratchFiles(FolderPath(folder), false, kScratchLifetimeSeconds);
+  }
+  for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
+    RemoveStaleScratchFiles(FolderPath(folder) + "/tmp", true, kScratchLifetimeSeconds);
   }
   return ok;
 }
@@ -120,12 +131,22 @@ bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) con
   return false;
 }
 
+namespace {
+StoreObserver* g_observer = nullptr;
+}  // namespace
+
+StoreObserver* SetStoreObserver(StoreObserver* observer) {
+  StoreObserver* previous = g_observer;
+  g_observer = observer;
+  return previous;
+}
+
 void Store::ItemWritten(FolderKind folder, const std::string& stem) const {
-  if (ObjectTypeOf(folder) >= 0) RememberLibraryWrite(*this, folder, stem);
+  if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemWritten(*this, folder, stem);
 }
 
 void Store::ItemRemoved(FolderKind folder, const std::string& stem) const {
-  if (ObjectTypeOf(folder) >= 0) RememberLibraryRemoval(*this, folder, stem);
+  if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemRemoved(*this, folder, stem);
 }
 
 namespace {
@@ -269,9 +290,7 @@ outlook::ConnectResult LocalObjectModel::Connect(std::shared_ptr<outlook::Applic
   if (!StoreRoot(&root)) return outlook::ConnectResult::kNotRegistered;
   auto store = std::make_shared<Store>(root);
   if (!store->Prepare()) return outlook::ConnectResult::kCreationFailed;
-  // Record databases of a store that named items by their bare file names
-  // are carried over before any export reads them.
-  if (!CarryOverStoreState()) return outlook::ConnectResult::kCreationFailed;
+  if (g_observer && !g_observer->StoreConnecting(*store)) return outlook::ConnectResult::kCreationFailed;
   *application = std::make_shared<LocalApplication>(std::move(store));
   return outlook::ConnectResult::kOk;
 }

@@ -72,18 +72,6 @@ bool ReadSyncFile(const WString& path, std::string* bytes) {
   }
 }
 
-bool ReplaceSyncFile(const WString& path, const std::string& bytes) {
-  Env& env = Env::Current();
-  const WString scratch = path + u".tmp";
-  std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
-  if (!file) return false;
-  bool ok = file->Write(bytes.data(), bytes.size()) == bytes.size() && file->Sync();
-  file.reset();
-  if (ok && env.Replace(scratch, path) == FsStatus::kOk) return true;
-  env.RemoveFile(scratch);
-  return false;
-}
-
 bool CarryOverEntryIds(const WString& sync_folder) {
   std::vector<std::string> names;
   if (!ListFiles(Utf16ToUtf8(sync_folder), &names)) return false;
@@ -102,7 +90,7 @@ bool CarryOverEntryIds(const WString& sync_folder) {
     for (size_t at = layout.header_size; at + layout.record_size <= bytes.size(); at += layout.record_size) {
       changed = CarryOverRecord(&bytes[at], layout) || changed;
     }
-    if (changed && !ReplaceSyncFile(path, bytes)) ok = false;
+    if (changed && !zelsync::WriteFileAtomically(path, path + u".tmp", bytes.data(), bytes.size())) ok = false;
   }
   return ok;
 }

@@ -25,11 +25,6 @@ bool CarryOverEntryIds(const WString& sync_folder);
 // cannot be read.
 bool ReadSyncFile(const WString& path, std::string* bytes);
 
-// Replaces a file of the sync folder atomically: `bytes` go into the
-// scratch file `path` + ".tmp", are flushed, and replace `path`. False on
-// any failure; `path` is then left as it was.
-bool ReplaceSyncFile(const WString& path, const std::string& bytes);
-
 }  // namespace local
 }  // namespace zelsync
 

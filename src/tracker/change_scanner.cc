@@ -1,9 +1,5 @@
 #include "tracker/change_scanner.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -15,14 +11,14 @@
 #include "tracker/carry_over.h"
 #include "local/files.h"
 #include "local/store.h"
-#include "store/records.h"
+#include "store/file_names.h"
+#include "store/log_writer.h"
 #include "store/sync_folder.h"
 
 namespace zelsync {
 namespace local {
 namespace {
 
-constexpr char kStateName[] = "LocalStoreState.txt";
 // State 1 came from a store that named items by their bare file names;
 // state 2 means the bookkeeping files carry the tagged entry IDs.
 constexpr char kStateHeaderV1[] = "zelsync local store state 1";
@@ -61,23 +57,12 @@ bool Unhex(const std::string& hex, std::string* bytes) {
 }
 
 // Serialises the scans and the store's own updates of the state, across
-// processes, with an advisory lock beside the state file.
-class StateLock {
- public:
-  explicit StateLock(const WString& folder) {
-    std::string path = Utf16ToUtf8(folder) + "LocalStoreState.lock";
-    fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd_ >= 0) flock(fd_, LOCK_EX);
-  }
-  ~StateLock() {
-    if (fd_ >= 0) close(fd_);  // releases the lock
-  }
-  StateLock(const StateLock&) = delete;
-  StateLock& operator=(const StateLock&) = delete;
-
- private:
-  int fd_ = -1;
-};
+// processes, with a lock file beside the state file. Without the lock the
+// state is still read and written whole; only a concurrent update may be
+// lost, and that item is then reported once more.
+std::unique_ptr<FileLock> LockState(const WString& folder) {
+  return Env::Current().LockFile(folder + BookkeepingFileNameW(BookkeepingFile::kStoreStateLock), nullptr);
+}
 
 // False when there is no usable state (missing or not ours).
 bool LoadState(const WString& path, State* state) {
@@ -115,7 +100,7 @@ bool LoadState(const WString& path, State* state) {
   return line_number >= 1;
 }
 
-bool SaveState(const WString& path, const State& state) {
+bool SaveState(const WString& folder, const State& state) {
   std::string content = std::string(kStateHeader) + "\nroot " + Hex(state.root) + "\ncounter " +
                         std::to_string(state.counter) + "\n";
   char fingerprint[24];
@@ -123,7 +108,9 @@ bool SaveState(const WString& path, const State& state) {
     snprintf(fingerprint, sizeof fingerprint, "%016llx", static_cast<unsigned long long>(item.second));
     content += std::to_string(item.first.first) + " " + fingerprint + " " + Hex(item.first.second) + "\n";
   }
-  return ReplaceSyncFile(path, content);
+  return zelsync::WriteFileAtomically(folder + BookkeepingFileNameW(BookkeepingFile::kStoreState),
+                                      folder + BookkeepingFileNameW(BookkeepingFile::kStoreStateScratch),
+                                      content.data(), content.size());
 }
 
 // The fingerprint of an item as it is now: its bytes, and for mail its
@@ -157,39 +144,6 @@ std::string ChangeTime() {
   return text;
 }
 
-struct LogEntryToWrite {
-  int type;
-  uint32_t kind;
-  WString entry_id;
-};
-
-// Appends whole records, each in one write at the end of the log, so that
-// nothing another writer appends at the same time is overwritten.
-bool AppendRecords(const WString& folder, const std::vector<LogEntryToWrite>& entries, uint32_t* counter) {
-  if (entries.empty()) return true;
-  Env& env = Env::Current();
-  std::unique_ptr<File> irmc = env.Open(folder + u"SyncModificationLog.DAT", OpenMode::kAppendBinary, nullptr);
-  std::unique_ptr<File> syncml = env.Open(folder + u"SyncMLModificationLog.DAT", OpenMode::kAppendBinary, nullptr);
-  if (!irmc || !syncml) return false;
-  const WString time = Utf8ToUtf16(ChangeTime());
-  bool ok = true;
-  for (const LogEntryToWrite& entry : entries) {
-    ModificationLogRecord record;
-    record.type = static_cast<uint32_t>(entry.type);
-    record.kind = entry.kind;
-    CopyBounded(record.entry_id, kWideUnits, entry.entry_id);
-    SyncMLModificationLogRecord stamped;
-    stamped.type = record.type;
-    stamped.kind = record.kind;
-    CopyBounded(stamped.entry_id, kWideUnits, entry.entry_id);
-    CopyBounded(stamped.change_time, 20, time);
-    stamped.change_number = ++*counter;
-    ok = irmc->Write(&record, sizeof record) == sizeof record && irmc->Sync() && ok;
-    ok = syncml->Write(&stamped, sizeof stamped) == sizeof stamped && syncml->Sync() && ok;
-  }
-  return ok;
-}
-
 std::map<ItemKey, uint64_t> CurrentItems(const Store& store, const State& previous) {
   std::map<ItemKey, uint64_t> items;
   for (FolderKind folder : kTrackedFolders) {
@@ -212,8 +166,8 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   BoundedPath folder_path = SyncFolderPath();
   if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return;
   if (Env::Current().Stat(folder_path.str()) != FsStatus::kOk) return;  // no scan has run yet
-  StateLock lock(folder_path.str());
-  WString path = folder_path.str() + Utf8ToUtf16(kStateName);
+  std::unique_ptr<FileLock> lock = LockState(folder_path.str());
+  WString path = folder_path.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
   State state;
   // The first scan sees everything; a state not yet carried over is the
   // next scan's to carry over and rewrite.
@@ -227,7 +181,35 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
     if (!store.Find(folder, stem, &file) || !ItemFingerprint(file, &fingerprint)) return;
     state.items[key] = fingerprint;
   }
-  SaveState(path, state);
+  SaveState(folder_path.str(), state);
+}
+
+// Carries the bookkeeping files over to the tagged entry IDs when the state
+// comes from a store that named items by their bare file names (see
+// local/entry_ids.h). Runs when the store connects, so that no export meets
+// a record of the earlier form. False when a file could not be carried
+// over; true when there was nothing to do.
+bool CarryOverStoreState() {
+  BoundedPath folder_path = SyncFolderPath();
+  // No sync folder that can be named holds no records to carry over.
+  if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return true;
+  const WString path = folder_path.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
+  // Only the first line is read: this runs at every connection.
+  {
+    std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
+    if (!file) return true;  // no state: the first scan carries over
+    char head[sizeof kStateHeaderV1] = {};
+    size_t got = file->Read(head, sizeof head);
+    if (got < sizeof head || memcmp(head, kStateHeaderV1, sizeof head - 1) != 0 || head[sizeof head - 1] != '\n') {
+      return true;  // current, or not a state the scanner would use
+    }
+  }
+  std::unique_ptr<FileLock> lock = LockState(folder_path.str());
+  State state;
+  if (!LoadState(path, &state) || state.current) return true;
+  if (!CarryOverEntryIds(folder_path.str())) return false;
+  state.current = true;
+  return SaveState(folder_path.str(), state);
 }
 
 }  // namespace
@@ -240,8 +222,8 @@ ScanResult ScanStoreChanges() {
   if (!store.Prepare()) return result;
   BoundedPath folder;
   if (!PrepareSyncFolder(&folder)) return result;
-  StateLock lock(folder.str());
-  WString path = folder.str() + Utf8ToUtf16(kStateName);
+  std::unique_ptr<FileLock> lock = LockState(folder.str());
+  WString path = folder.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
 
   State previous;
   const bool loaded = LoadState(path, &previous);
@@ -255,59 +237,43 @@ ScanResult ScanStoreChanges() {
   next.items = CurrentItems(store, known ? previous : State());
   if (!known) {
     result.baseline = true;
-    result.ok = SaveState(path, next);
+    result.ok = SaveState(folder.str(), next);
     return result;
   }
-  std::vector<LogEntryToWrite> entries;
+  std::vector<LoggedChange> entries;
   for (const auto& item : next.items) {
     auto before = previous.items.find(item.first);
     if (before != previous.items.end() && before->second != item.second) {
-      entries.push_back({item.first.first, 0, IdOf(item.first)});
+      entries.push_back({static_cast<uint32_t>(item.first.first), 0, IdOf(item.first)});
       ++result.changed;
     }
   }
   for (const auto& item : previous.items) {
     if (!next.items.count(item.first)) {
-      entries.push_back({item.first.first, 1, IdOf(item.first)});
+      entries.push_back({static_cast<uint32_t>(item.first.first), 1, IdOf(item.first)});
       ++result.deleted;
     }
   }
   // The records go first: a crash before the state is saved reports the
   // same changes again rather than losing them.
-  if (!AppendRecords(folder.str(), entries, &next.counter)) return result;
-  result.ok = SaveState(path, next);
+  if (!AppendToModificationLogs(folder.str(), entries, Utf8ToUtf16(ChangeTime()), &next.counter)) return result;
+  result.ok = SaveState(folder.str(), next);
   return result;
 }
 
-bool CarryOverStoreState() {
-  BoundedPath folder_path = SyncFolderPath();
-  // No sync folder that can be named holds no records to carry over.
-  if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return true;
-  const WString path = folder_path.str() + Utf8ToUtf16(kStateName);
-  // Only the first line is read: this runs at every connection.
-  {
-    std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
-    if (!file) return true;  // no state: the first scan carries over
-    char head[sizeof kStateHeaderV1] = {};
-    size_t got = file->Read(head, sizeof head);
-    if (got < sizeof head || memcmp(head, kStateHeaderV1, sizeof head - 1) != 0 || head[sizeof head - 1] != '\n') {
-      return true;  // current, or not a state the scanner would use
+StoreObserver& LibraryWriteObserver() {
+  class Observer : public StoreObserver {
+   public:
+    void ItemWritten(const Store& store, FolderKind folder, const std::string& stem) override {
+      UpdateState(store, folder, stem, false);
     }
-  }
-  StateLock lock(folder_path.str());
-  State state;
-  if (!LoadState(path, &state) || state.current) return true;
-  if (!CarryOverEntryIds(folder_path.str())) return false;
-  state.current = true;
-  return SaveState(path, state);
-}
-
-void RememberLibraryWrite(const Store& store, FolderKind folder, const std::string& stem) {
-  UpdateState(store, folder, stem, false);
-}
-
-void RememberLibraryRemoval(const Store& store, FolderKind folder, const std::string& stem) {
-  UpdateState(store, folder, stem, true);
+    void ItemRemoved(const Store& store, FolderKind folder, const std::string& stem) override {
+      UpdateState(store, folder, stem, true);
+    }
+    bool StoreConnecting(const Store&) override { return CarryOverStoreState(); }
+  };
+  static Observer observer;
+  return observer;
 }
 
 }  // namespace local

@@ -7,19 +7,23 @@
 // change record (kind 0) to both logs, and for every item gone a deletion
 // record (kind 1). Items it has not seen before are only remembered: the
 // new-record enumeration finds them. What the library itself writes or
-// removes through the store is remembered at once, so it never comes back
-// to the device as a change.
+// removes through the store is remembered at once (the store tells the
+// tracker through its StoreObserver hook), so it never comes back to the
+// device as a change.
+//
+// The tracker stands beside the store: it reads the store through the
+// store's public interface and appends to the logs through src/store's log
+// writer; the store knows nothing of it.
 #ifndef ZELSYNC_TRACKER_CHANGE_SCANNER_H
 #define ZELSYNC_TRACKER_CHANGE_SCANNER_H
 
 #include <cstdint>
 #include <string>
 
+#include "local/store.h"
+
 namespace zelsync {
 namespace local {
-
-class Store;
-enum class FolderKind;
 
 struct ScanResult {
   bool ok = false;          // false: the store or the sync folder could not be read or written
@@ -32,16 +36,13 @@ struct ScanResult {
 // finds it) against the state in the sync folder.
 ScanResult ScanStoreChanges();
 
-// Carries the bookkeeping files over to the store's current entry IDs when
-// the state in the sync folder comes from a store that named items by their
-// bare file names (see local/entry_ids.h). Runs when the store connects, so
-// that no export meets a record of the earlier form. False when a file
-// could not be carried over; true when there was nothing to do.
-bool CarryOverStoreState();
-
-// Called by the store after the library wrote or removed an item.
-void RememberLibraryWrite(const Store& store, FolderKind folder, const std::string& stem);
-void RememberLibraryRemoval(const Store& store, FolderKind folder, const std::string& stem);
+// The observer the library installs on the store: it remembers the
+// library's own writes and removals in the state, so the next scan does not
+// report them (it does nothing before the first scan); and when the store
+// connects, it carries bookkeeping files that still name items by their
+// bare file names over to the tagged entry IDs (see local/entry_ids.h),
+// so that no export meets a record of the earlier form.
+StoreObserver& LibraryWriteObserver();
 
 }  // namespace local
 }  // namespace zelsync

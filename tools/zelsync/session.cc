@@ -22,14 +22,18 @@ SessionReport RunSession(const Exports& library, Phone* phone, const SessionOpti
     return report;
   }
   try {
-    DriveSession(library, phone, options, &report);
+    DriveSession(library, phone, options, sync_folder, &report);
   } catch (const std::exception& e) {
     report.errors.push_back(std::string("the session stopped: ") + e.what());
     report.completed = false;
   }
   if (!report.rolled_back) {
     std::string error;
-    if (!phone->Save(&error)) report.errors.push_back(error);
+    if (phone->Save(&error)) {
+      if (report.completed) phone->EndJournal();
+    } else {
+      report.errors.push_back(error);
+    }
   }
   return report;
 }

@@ -6,6 +6,8 @@
 #include "file_util.h"
 #include "object_types.h"
 #include "session_steps.h"
+#include "store/file_names.h"
+#include "text.h"
 
 namespace zelsync_tool {
 namespace fs = std::filesystem;
@@ -24,12 +26,19 @@ DecodedFile ReadDecoded(const fs::path& path, FileKind kind) {
 void PlanPcChanges(const Phone& phone, Road road, const fs::path& sync_folder, SessionReport* report,
                    std::set<std::pair<uint32_t, std::string>>* touched) {
   const bool syncml = road == Road::kSyncML;
-  const DecodedFile log = ReadDecoded(sync_folder / (syncml ? "SyncMLModificationLog.DAT" : "SyncModificationLog.DAT"),
-                                      syncml ? FileKind::kSyncMLLog : FileKind::kIrmcLog);
+  using zelsync::BookkeepingFile;
+  const BookkeepingFile log_file = syncml ? BookkeepingFile::kSyncMLLog : BookkeepingFile::kIrmcLog;
+  const BookkeepingFile db_file = syncml ? BookkeepingFile::kSyncMLDatabase : BookkeepingFile::kIrmcDatabase;
+  const DecodedFile log = ReadDecoded(sync_folder / zelsync::BookkeepingFileName(log_file),
+                                      zelsync::InfoOf(log_file).layout);
+  // The library names a device's SyncML files by its address in 12
+  // lower-case hex digits, however the phone spells it.
+  const std::optional<uint64_t> address = ParseAddress(phone.address);
+  const std::string address_name = address ? FormatAddress(*address) : phone.address;
   for (const TypeInfo& type : ObjectTypes()) {
-    const fs::path db_path = syncml ? sync_folder / (phone.address + "_SyncMLDB.DAT")
-                                    : sync_folder / (phone.device_id + "_" + type.irmc_database + ".DAT");
-    const DecodedFile db = ReadDecoded(db_path, syncml ? FileKind::kSyncMLDatabase : FileKind::kDeviceDatabase);
+    const std::string device = syncml ? address_name : phone.device_id + "_" + type.irmc_database;
+    const DecodedFile db = ReadDecoded(sync_folder / PathFromUtf8(zelsync::BookkeepingFileName(db_file, device)),
+                                       zelsync::InfoOf(db_file).layout);
     std::set<std::string> reported;
     for (const DecodedRecord& entry : log.records) {
       if (entry.type != type.code || !entry.entry_id) continue;
