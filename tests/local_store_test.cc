@@ -132,19 +132,47 @@ class LocalStoreTest : public LibraryTest {
 
 // ---- real-world input ----
 
-class SampleTest : public LocalStoreTest,
-                   public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+using Sample = std::pair<const char*, const char*>;  // a file and its FullName or Subject
 
+class SampleTest : public LocalStoreTest, public ::testing::WithParamInterface<Sample> {
+ protected:
+  void ExpectTitle(const fs::path& folder) {
+    const fs::path path = folder / GetParam().first;
+    ASSERT_TRUE(fs::exists(path)) << path;
+    EXPECT_EQ(GetParam().second, Title(path, /*save=*/true));
+  }
+};
+class FixtureTest : public SampleTest {};
+
+std::string SampleName(const ::testing::TestParamInfo<Sample>& info) {
+  std::string name;
+  for (const char* c = info.param.first; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
+}
+
+// Files of the phone styles that matter, carried with the tests.
+TEST_P(FixtureTest, ImportsWithTheNameOrSubjectItHolds) { ExpectTitle(ZELSYNC_FIXTURES_DIR "/phones"); }
+
+const Sample kFixtures[] = {
+    {"qp-latin1.vcf", "Joseph H\xC3\xB6rmann"},  // vCard 2.1, quoted-printable in ISO-8859-1
+    {"utf8-v30.vcf", "Bod\xC3\xB8 Lind"},        // vCard 3.0 in UTF-8
+    {"folded.vcf", "Nikdovic Nikdo"},            // folded lines
+    {"event-v10.vcs", "Coffee with Jason"},      // vCalendar 1.0
+    {"allday.ics", "Boxing Day"},                // iCalendar, a whole day
+    {"task-v10.vcs", "(another class)"},         // a task, no event
+};
+INSTANTIATE_TEST_SUITE_P(Phones, FixtureTest, ::testing::ValuesIn(kFixtures), SampleName);
+
+// The larger collection of real phone files beside the checkout, when it
+// is there.
 TEST_P(SampleTest, ImportsWithTheNameOrSubjectItHolds) {
   const fs::path samples(ZELSYNC_SAMPLES_DIR);
   if (!fs::is_directory(samples)) GTEST_SKIP() << "no shared phone samples beside the checkout (" << samples << ")";
-  const fs::path path = samples / GetParam().first;
-  ASSERT_TRUE(fs::exists(path)) << path;
-  EXPECT_EQ(GetParam().second, Title(path, /*save=*/true));
+  ExpectTitle(samples);
 }
 
 // Each file and its FullName or Subject.
-const std::pair<const char*, const char*> kSamples[] = {
+const Sample kSamples[] = {
     {"contacts/bug-779.vcf", "Christelle DECHAMBRE"},
     {"contacts/char-escaping.vcf", "(null)"},
     {"contacts/evolution.vcf", "(null)"},
@@ -174,11 +202,7 @@ const std::pair<const char*, const char*> kSamples[] = {
     {"calendar/outlook.vcs", "Northeast Council of Aquarium Societies 35th Annual Convention"},
     {"calendar/rrule.ics", "Coffee with Jason"},
 };
-INSTANTIATE_TEST_SUITE_P(Phones, SampleTest, ::testing::ValuesIn(kSamples), [](const auto& info) {
-  std::string name;
-  for (const char* c = info.param.first; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Phones, SampleTest, ::testing::ValuesIn(kSamples), SampleName);
 
 // ---- what the store writes ----
 
