@@ -24,10 +24,12 @@
 #include <thread>
 
 #include "local/calendar_text.h"
+#include "local/entry_ids.h"
 #include "store/records.h"
 #include "support/object_model_contract.h"
 #include "support/scratch.h"
 #include "tracker/change_scanner.h"
+#include "zelsyncdll.h"
 
 namespace zelsync {
 namespace testing {
@@ -52,6 +54,9 @@ std::string IdOf(outlook::ItemBase& item) {
   EXPECT_TRUE(item.EntryID(&id));
   return Narrow(id);
 }
+
+// The file name an entry ID carries after its kind's tag.
+std::string StemOf(const std::string& id) { return id.substr(id.find('/') + 1); }
 
 // `text` holds each of `lines`, ended by CRLF.
 void ExpectLines(const std::string& text, std::initializer_list<std::string> lines) {
@@ -202,40 +207,123 @@ INSTANTIATE_TEST_SUITE_P(Phones, SampleTest, ::testing::ValuesIn(kSamples), Samp
 
 // ---- what the store writes ----
 
-TEST_F(LocalStoreTest, AContactFromAPhoneIsKeptAsVCard3AndGoesBackAs21) {
-  auto item = Open(
-      "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;"
-      "J=FCrgen\r\nTEL;CELL;VOICE:+491234\r\nNOTE:one, two\r\nEND:VCARD\r\n");
-  auto contact = item ? item->QueryContact() : nullptr;
-  ASSERT_TRUE(contact && contact->Save());
-  const std::string id = IdOf(*contact);
-  ExpectLines(ReadText(Root() / "contacts" / (id + ".vcf")),
-              {"VERSION:3.0", "N:M\xC3\xBCller;J\xC3\xBCrgen", "FN:J\xC3\xBCrgen M\xC3\xBCller",
-               "TEL;TYPE=CELL;TYPE=VOICE:+491234", "NOTE:one\\, two", "UID:" + id});
+// A card as a phone or an address-book program writes it; lines the store
+// keeps (also after the card went to a phone as 2.1 and came back), lines
+// the phone's 2.1 copy holds, and text that copy must not hold.
+struct CardCase {
+  const char* name;
+  std::string card;
+  std::vector<std::string> stored, as21, never21;
+};
 
-  const fs::path out = scratch_.path() / "out.vcf";
-  ASSERT_TRUE(contact->SaveAs(ToWide(out), outlook::kSaveAsVCard));
-  const std::string phone = ReadText(out);
-  EXPECT_EQ(0u, phone.find("BEGIN:VCARD\r\nVERSION:2.1\r\n"));
-  ExpectLines(phone, {"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=BCrgen",
-                      "TEL;CELL;VOICE:+491234", "NOTE:one, two"});
-  EXPECT_FALSE(contact->SaveAs(ToWide(out), outlook::kSaveAsICalendar));
-  EXPECT_EQ(
-      "J\xC3\xBCrgen M\xC3\xBC"
-      "ller",
-      Title(out));
+// Non-ASCII, so quoted-printable, with a space where a soft break falls.
+std::string LongValue() { return "\xC3\xA9" + std::string(69, 'x') + " end"; }
+
+const CardCase kCards[] = {
+    {"Phone21Latin1",
+     "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J=FCrgen\r\n"
+     "TEL;CELL;VOICE:+491234\r\nNOTE:one, two\r\nEND:VCARD\r\n",
+     {"VERSION:3.0", "N:M\xC3\xBCller;J\xC3\xBCrgen", "FN:J\xC3\xBCrgen M\xC3\xBCller",
+      "TEL;TYPE=CELL;TYPE=VOICE:+491234", "NOTE:one\\, two"},
+     {"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=BCrgen", "TEL;CELL;VOICE:+491234",
+      "NOTE:one, two"},
+     {}},
+    {"IosCrCrLf",
+     "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:Lee;Ann;;;\r\r\nFN:Ann Lee\r\r\nORG:ACME\r\r\nEND:VCARD\r\r\n",
+     {"FN:Ann Lee", "ORG:ACME"},
+     {"FN:Ann Lee", "ORG:ACME", "N:Lee;Ann;;;"},
+     {"=0D", "\r\r"}},
+    {"Program40",
+     "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ann Lee\r\nN;SORT-AS=\"Lee,Ann\":Lee;Ann;;;\r\n"
+     "ADR;GEO=\"geo:48.2,16.3\";LABEL=\"Main St 1\\nVienna\";TYPE=work:;;Main St 1;Vienna;;;AT\r\n"
+     "TEL;VALUE=uri;TYPE=work:tel:+1-555-555-5555;ext=5555\r\nNOTE:a\\; b\r\nEND:VCARD\r\n",
+     {"VERSION:4.0", "N;SORT-AS=\"Lee,Ann\":Lee;Ann;;;",
+      "ADR;GEO=\"geo:48.2,16.3\";LABEL=Main St 1\\nVienna;TYPE=work:;;Main St 1;Vienna;;;AT"},
+     {"N:Lee;Ann;;;", "ADR;WORK:;;Main St 1;Vienna;;;AT", "TEL;WORK:+1-555-555-5555;ext=5555", "NOTE:a; b"},
+     {"GEO", "LABEL", "SORT-AS", "\\;ext"}},
+    {"PhoneKeepsWhatItCannotMap",
+     "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Roe;Al\r\nX-SONY-RING;X-TONE=1:bell.mid\r\nCATEGORIES:Work\r\n"
+     "NOTE;ENCODING=QUOTED-PRINTABLE:a=0Db\r\nPHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n/9j/4AAQ\r\nSkZJRg==\r\n\r\n"
+     "END:VCARD\r\n",
+     {"X-SONY-RING;X-TONE=1:bell.mid", "CATEGORIES:Work", "NOTE:a\\nb", ":/9j/4AAQSkZJRg=="},
+     {"X-SONY-RING;X-TONE=1:bell.mid", "CATEGORIES:Work", "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:a=0D=0Ab",
+      "PHOTO;JPEG;ENCODING=BASE64:/9j/4AAQSkZJRg=="},
+     {}},
+    {"LongValueUnderALongHead",
+     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Al\r\nitem1.X-ABRELATEDNAMES;TYPE=pref;X-ABLABEL=assistant-of-the-director:" +
+         LongValue() + "\r\nEND:VCARD\r\n",
+     {},
+     {},
+     {}},
+};
+
+class CardTest : public LocalStoreTest, public ::testing::WithParamInterface<CardCase> {
+ protected:
+  // Saves the card opened from `text` into the store; the stored text and the
+  // phone's 2.1 copy.
+  void SaveAndHandOut(const std::string& text, std::string* stored, std::string* as21) {
+    auto item = Open(text);
+    auto received = item ? item->QueryContact() : nullptr;
+    ASSERT_TRUE(received && received->Save());
+    const std::string id = IdOf(*received);
+    *stored = ReadText(Root() / "contacts" / (StemOf(id) + ".vcf"));
+    EXPECT_NE(std::string::npos, stored->find("\r\nUID:"));
+    // Unfolded, so that whole lines can be looked for.
+    for (size_t fold; (fold = stored->find("\r\n ")) != std::string::npos;) stored->erase(fold, 3);
+    // The phone gets the card as the folder holds it.
+    std::shared_ptr<outlook::ContactItem> contact;
+    for (auto& listed : All(outlook::kFolderContacts)) {
+      if (IdOf(*listed->QueryContact()) == id) contact = listed->QueryContact();
+    }
+    ASSERT_NE(nullptr, contact);
+    const fs::path out = scratch_.path() / "out.vcf";
+    ASSERT_TRUE(contact->SaveAs(ToWide(out), outlook::kSaveAsVCard));
+    EXPECT_FALSE(contact->SaveAs(ToWide(out), outlook::kSaveAsICalendar));
+    *as21 = ReadText(out);
+  }
+};
+
+TEST_P(CardTest, IsKeptAndGoesToThePhoneAsWellFormed21) {
+  const CardCase& c = GetParam();
+  std::string stored, as21;
+  SaveAndHandOut(c.card, &stored, &as21);
+  for (const std::string& line : c.stored) EXPECT_NE(std::string::npos, stored.find(line + "\r\n")) << line << "\n" << stored;
+  EXPECT_EQ(0u, as21.find("BEGIN:VCARD\r\nVERSION:2.1\r\n"));
+  for (const std::string& line : c.as21) EXPECT_NE(std::string::npos, as21.find(line + "\r\n")) << line << "\n" << as21;
+  for (const std::string& text : c.never21) EXPECT_EQ(std::string::npos, as21.find(text)) << text << "\n" << as21;
+
+  // Every line of the 2.1 copy: at most 76 octets; a property's head whole
+  // on its first line; a line after a soft break not starting with white
+  // space (readers would take it for a folded line).
+  std::istringstream lines(as21);
+  bool soft_break = false;
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_FALSE(line.empty() || line.back() != '\r') << "not CR LF: " << line;
+    line.pop_back();
+    // Only a head too long for a line stands alone, before a soft break.
+    EXPECT_TRUE(line.size() <= 76 || line.substr(line.size() - 2) == ":=") << line;
+    if (soft_break) {
+      EXPECT_FALSE(line[0] == ' ' || line[0] == '\t') << line;
+    } else if (!line.empty() && line[0] != ' ') {
+      EXPECT_NE(std::string::npos, line.find(':')) << line;
+    }
+    soft_break = !line.empty() && line.back() == '=' && (soft_break || line.find("QUOTED-PRINTABLE") != std::string::npos);
+  }
+
+  // The phone sends it back: it gets the same copy again, and of a card that
+  // came from a phone the store loses nothing.
+  std::string again, again21;
+  SaveAndHandOut(as21, &again, &again21);
+  for (const std::string& line : c.as21) EXPECT_NE(std::string::npos, again21.find(line + "\r\n")) << line;
+  if (c.card.find("VERSION:2.1") == std::string::npos) return;
+  for (const std::string& line : c.stored) {
+    if (line == "VERSION:3.0") continue;
+    EXPECT_NE(std::string::npos, again.find(line + "\r\n")) << line << "\n" << again;
+  }
 }
 
-TEST_F(LocalStoreTest, LongNonAsciiValuesAreFoldedWithoutSplittingAnEscape) {
-  std::string name;
-  for (int i = 0; i < 40; ++i) name += "\xC3\xA9";  // é
-  auto item = Open("BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nEND:VCARD\r\n");
-  const fs::path out = scratch_.path() / "long.vcf";
-  ASSERT_TRUE(item && item->QueryContact()->SaveAs(ToWide(out), outlook::kSaveAsVCard));
-  std::istringstream lines(ReadText(out));
-  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 77u) << line;  // +CR
-  EXPECT_EQ(name, Title(out));
-}
+INSTANTIATE_TEST_SUITE_P(PhonesAndPrograms, CardTest, ::testing::ValuesIn(kCards),
+                         [](const ::testing::TestParamInfo<CardCase>& info) { return info.param.name; });
 
 TEST_F(LocalStoreTest, WritesVCalendarOnlyWhenItCarriesTheEventFaithfully) {
   // The VEVENT's lines in an iCalendar file, and a line the vCalendar holds
@@ -262,7 +350,7 @@ TEST_F(LocalStoreTest, WritesVCalendarOnlyWhenItCarriesTheEventFaithfully) {
       {"DTSTART:20240101T120000Z\r\nRRULE:FREQ=DAILY;BYHOUR=9,17\r\n", nullptr},
       {"DTSTART:20240101T120000Z\r\nRRULE:FREQ=MONTHLY;BYDAY=MO\r\n", nullptr},
       {"DTSTART:20240101T120000Z\r\nATTENDEE:mailto:a@b.c\r\n", nullptr},
-      {"DTSTART:20240101T120000Z\r\nBEGIN:VALARM\r\nACTION:EMAIL\r\nTRIGGER:-PT15M\r\n"
+      {"DTSTART;VALUE=DATE:20240101\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\n"
        "END:VALARM\r\n",
        nullptr},
   };
@@ -285,6 +373,116 @@ TEST_F(LocalStoreTest, WritesVCalendarOnlyWhenItCarriesTheEventFaithfully) {
   }
 }
 
+// A calendar as a phone or a calendar program sends it; lines the stored
+// iCalendar file holds, and lines of the phone's vCalendar 1.0 copy (none:
+// 1.0 cannot carry it and is refused). Each runs under two time zones of
+// the PC: times mean the same in both.
+struct CalendarCase {
+  const char* name;
+  std::string text;
+  std::vector<std::string> stored, as10;
+};
+
+const std::string kBerlin =
+    "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\n"
+    "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nEND:STANDARD\r\n"
+    "BEGIN:DAYLIGHT\r\nDTSTART:19700329T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\r\n"
+    "TZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+
+std::string VCal10(const std::string& event) {
+  return "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Dentist\r\n" + event +
+         "END:VEVENT\r\nEND:VCALENDAR\r\n";
+}
+
+const CalendarCase kCalendars[] = {
+    {"PhoneAlarms",
+     VCal10("DTSTART:20260310T090000Z\r\nDTEND:20260310T100000Z\r\nDALARM:20260310T084500Z;PT5M;2;Go\r\n"
+            "AALARM:20260310T084500Z;;0;\r\nPALARM:20260310T084000Z;;0;alarm.exe\r\n"
+            "MALARM:20260310T083000Z;;0;ann@example.org;Soon\r\n"),
+     {"TRIGGER;VALUE=DATE-TIME:20260310T084500Z", "ACTION:DISPLAY", "DESCRIPTION:Go", "DURATION:PT5M",
+      "REPEAT:2", "ACTION:AUDIO", "ACTION:PROCEDURE", "ATTACH:alarm.exe", "ACTION:EMAIL",
+      "ATTENDEE:mailto:ann@example.org"},
+     {"DALARM:20260310T084500Z;PT5M;2;Go", "AALARM:20260310T084500Z", "PALARM:20260310T084000Z;;0;alarm.exe",
+      "MALARM:20260310T083000Z;;0;ann@example.org;Soon"}},
+    {"ProgramEditedOccurrences",
+     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//p//p//EN\r\n" + kBerlin +
+         "BEGIN:VEVENT\r\nUID:w1\r\nDTSTAMP:20260101T000000Z\r\nRECURRENCE-ID;TZID=Europe/Berlin:20260112T090000\r\n"
+         "DTSTART;TZID=Europe/Berlin:20260112T100000\r\nSUMMARY:Standup moved\r\nEND:VEVENT\r\n"
+         "BEGIN:VEVENT\r\nUID:w1\r\nDTSTAMP:20260101T000000Z\r\nDTSTART;TZID=Europe/Berlin:20260105T090000\r\n"
+         "RRULE:FREQ=WEEKLY;COUNT=5\r\nEXDATE;TZID=Europe/Berlin:20260119T090000\r\nSUMMARY:Dentist\r\n"
+         "END:VEVENT\r\nEND:VCALENDAR\r\n",
+     {"RECURRENCE-ID;TZID=Europe/Berlin:20260112T090000", "SUMMARY:Standup moved", "TZID:Europe/Berlin",
+      "EXDATE;TZID=Europe/Berlin:20260119T090000", "RRULE:FREQ=WEEKLY;COUNT=5"},
+     {}},
+    {"PhoneFloating", VCal10("DTSTART:20260310T090000\r\nDTEND:20260310T100000\r\n"),
+     {"DTSTART:20260310T090000", "DTEND:20260310T100000"},
+     {"DTSTART:20260310T090000", "DTEND:20260310T100000"}},
+    {"PhoneUtc", VCal10("DTSTART:20260310T090000Z\r\n"), {"DTSTART:20260310T090000Z"}, {"DTSTART:20260310T090000Z"}},
+    {"ProgramZoned",
+     "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//p//p//EN\r\n" + kBerlin +
+         "BEGIN:VEVENT\r\nUID:z1\r\nDTSTAMP:20260101T000000Z\r\nDTSTART;TZID=Europe/Berlin:20260710T090000\r\n"
+         "DTEND;TZID=Europe/Berlin:20260710T100000\r\nSUMMARY:Dentist\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+     {"DTSTART;TZID=Europe/Berlin:20260710T090000"},
+     {"DTSTART:20260710T070000Z", "DTEND:20260710T080000Z"}},
+};
+
+class CalendarTest : public LocalStoreTest, public ::testing::WithParamInterface<const char*> {
+ protected:
+  void SetUp() override {
+    if (const char* tz = getenv("TZ")) old_tz_ = tz;
+    setenv("TZ", GetParam(), 1);
+    tzset();
+    LocalStoreTest::SetUp();
+  }
+  void TearDown() override {
+    old_tz_ ? setenv("TZ", old_tz_->c_str(), 1) : unsetenv("TZ");
+    tzset();
+  }
+  std::optional<std::string> old_tz_;
+};
+
+TEST_P(CalendarTest, KeepsWhatItReceivesAndHandsItBackAsTheSameTimes) {
+  for (const CalendarCase& c : kCalendars) {
+    SCOPED_TRACE(c.name);
+    auto item = Open(c.text, "in.ics");
+    auto appointment = item ? item->QueryAppointment() : nullptr;
+    ASSERT_TRUE(appointment && appointment->Save());
+    OptString subject;
+    ASSERT_TRUE(appointment->Subject(&subject));
+    EXPECT_EQ(u"Dentist", subject);  // the series, not an edited occurrence
+    const std::string stored = ReadText(Root() / "calendar" / (StemOf(IdOf(*appointment)) + ".ics"));
+    for (const std::string& line : c.stored) EXPECT_NE(std::string::npos, stored.find(line + "\r\n")) << line << "\n" << stored;
+    if (c.name == std::string("ProgramEditedOccurrences")) {
+      EXPECT_EQ(2u, [&] {
+        size_t n = 0;
+        for (size_t at = 0; (at = stored.find("BEGIN:VEVENT", at)) != std::string::npos; ++at) ++n;
+        return n;
+      }());
+    }
+    // The phone gets the entry as the folder holds it.
+    std::shared_ptr<outlook::AppointmentItem> listed;
+    for (auto& one : All(outlook::kFolderCalendar)) {
+      if (IdOf(*one->QueryAppointment()) == IdOf(*appointment)) listed = one->QueryAppointment();
+    }
+    ASSERT_NE(nullptr, listed);
+    const fs::path vcs = scratch_.path() / "out.vcs";
+    ASSERT_EQ(!c.as10.empty(), listed->SaveAs(ToWide(vcs), outlook::kSaveAsVCalendar));
+    if (c.as10.empty()) continue;
+    const std::string as10 = ReadText(vcs);
+    for (const std::string& line : c.as10) EXPECT_NE(std::string::npos, as10.find(line + "\r\n")) << line << "\n" << as10;
+    // and what it sends back is the same entry again.
+    auto back = Open(as10, "back.vcs");
+    const fs::path again = scratch_.path() / "again.vcs";
+    ASSERT_TRUE(back && back->QueryAppointment()->SaveAs(ToWide(again), outlook::kSaveAsVCalendar));
+    for (const std::string& line : c.as10) EXPECT_NE(std::string::npos, ReadText(again).find(line + "\r\n")) << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(TwoZones, CalendarTest, ::testing::Values("UTC", "America/New_York"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return std::string(info.param).substr(0, 3) == "UTC" ? "Utc" : "NewYork";
+                         });
+
 TEST_F(LocalStoreTest, AllDayMakesTheStartAndEndDates) {
   auto item = Open(
       "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Trip\r\n"
@@ -292,7 +490,7 @@ TEST_F(LocalStoreTest, AllDayMakesTheStartAndEndDates) {
       "trip.vcs");
   auto appointment = item ? item->QueryAppointment() : nullptr;
   ASSERT_TRUE(appointment && appointment->PutAllDayEvent(true) && appointment->Save());
-  const std::string id = IdOf(*appointment);
+  const std::string id = StemOf(IdOf(*appointment));
   ExpectLines(ReadText(Root() / "calendar" / (id + ".ics")),
               {"DTSTART;VALUE=DATE:20240301", "DTEND;VALUE=DATE:20240304", "UID:" + id});
 }
@@ -306,7 +504,7 @@ TEST_F(LocalStoreTest, NotesAreUtf8TextFilesNamedByTheirEntryId) {
   EXPECT_FALSE(body.has_value());
   ASSERT_TRUE(note->PutBody(u"Einkauf: K\u00e4se\nBrot") && note->Save());
   const std::string id = IdOf(*note);
-  const fs::path file = Root() / "notes" / (id + ".txt");
+  const fs::path file = Root() / "notes" / (StemOf(id) + ".txt");
   EXPECT_EQ("Einkauf: K\xC3\xA4se\nBrot", ReadText(file));
 
   // Another program edits it: the entry ID stays, the body follows.
@@ -331,7 +529,7 @@ TEST_P(FailedStoreWriteTest, LeavesTheOldItemWhole) {
   ASSERT_TRUE(app_->CreateItem(outlook::kNoteItem, &item));
   auto note = item->QueryNote();
   ASSERT_TRUE(note->PutBody(u"old text") && note->Save());
-  const fs::path file = Root() / "notes" / (IdOf(*note) + ".txt");
+  const fs::path file = Root() / "notes" / (StemOf(IdOf(*note)) + ".txt");
 
   env_.FailNth(GetParam(), 1);
   ASSERT_TRUE(note->PutBody(u"new text"));
@@ -423,12 +621,12 @@ TEST_F(LocalStoreTest, UnreadableFilesAndOddNamesAreItemsWhoseReadsFail) {
     OptString id, name;
     ASSERT_TRUE(contact->EntryID(&id));
     ids.insert(*id);
-    if (*id == u"garbage") {
+    if (*id == u"contacts/garbage") {
       EXPECT_FALSE(contact->FullName(&name));
       EXPECT_FALSE(contact->SaveAs(ToWide(scratch_.path() / "x.vcf"), outlook::kSaveAsVCard));
       continue;
     }
-    EXPECT_EQ((WString{u'c', u'a', u'f', static_cast<char16_t>(0xDCE9)}), *id);
+    EXPECT_EQ(u"contacts/caf\xDCE9", *id);
     ASSERT_TRUE(contact->FullName(&name));
     EXPECT_EQ(u"Latin", *name);
     ASSERT_TRUE(contact->Delete());
@@ -520,7 +718,7 @@ TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   ASSERT_EQ(1u, all.size());
   auto mail = all[0]->QueryMail();
   ASSERT_NE(nullptr, mail);
-  EXPECT_EQ("1700000000.M1P1.host", IdOf(*mail));
+  EXPECT_EQ("mail/1700000000.M1P1.host", IdOf(*mail));
   OptString sender, behalf, subject, cc = u"unset", body;
   bool unread = false;
   int32_t importance = -1;
@@ -543,7 +741,7 @@ TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   all = All(outlook::kFolderInbox);
   ASSERT_EQ(1u, all.size());
   auto seen = all[0]->QueryMail();
-  EXPECT_EQ("1700000000.M1P1.host", IdOf(*seen));
+  EXPECT_EQ("mail/1700000000.M1P1.host", IdOf(*seen));
   ASSERT_TRUE(seen->UnRead(&unread));
   EXPECT_FALSE(unread);
 
@@ -551,6 +749,62 @@ TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   fs::rename(cur / "1700000000.M1P1.host:2,S", cur / "1700000000.M1P1.host:2,FS");
   ASSERT_TRUE(seen->PutUnRead(true) && seen->Save());
   EXPECT_TRUE(fs::exists(cur / "1700000000.M1P1.host:2,F"));
+}
+
+// Messages as mail programs build them, with attachments at every depth:
+// the attachment names the phone gets, and a text the HTML body holds.
+TEST_F(LocalStoreTest, AttachmentsAreFoundAtAnyDepthAndKeptOnceWhenSaved) {
+  const std::string part_a = "--a\nContent-Type: text/plain\n\nHello <you>\n";
+  const std::string logo = "Content-Type: image/png\nContent-Disposition: inline; filename=logo.png\n"
+                           "Content-Transfer-Encoding: base64\n\niVBORw0KGgo=\n";
+  const struct {
+    const char* name;
+    std::string body;
+    std::vector<std::string> attachments;
+    const char16_t* html;
+  } kMessages[] = {
+      {"1.M1P1.related",
+       "Content-Type: multipart/alternative; boundary=a\n\n" + part_a +
+           "--a\nContent-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n<p>Hi</p>\n--r\n" +
+           logo + "--r--\n--a--\n",
+       {"logo.png"}, u"<p>Hi</p>"},
+      {"2.M1P1.nested",
+       "Content-Type: multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/mixed; boundary=a\n\n" + part_a +
+           "--a\nContent-Type: application/pdf\nContent-Disposition: attachment; filename=inner.pdf\n\nPDF\n--a--\n"
+           "--m\nContent-Type: text/plain\nContent-Disposition: attachment; filename=outer.txt\n\nouter\n--m--\n",
+       {"inner.pdf", "outer.txt"}, u"Hello &lt;you&gt;"},
+      {"3.M1P1.plain", "Content-Type: text/plain; charset=utf-8\n\nHello <you>\n", {}, u"Hello &lt;you&gt;"},
+  };
+  const fs::path cur = Root() / "mail" / "inbox" / "cur";
+  for (const auto& m : kMessages) {
+    WriteText(cur / (std::string(m.name) + ":2,S"), "From: a@example.org\nSubject: s\nMIME-Version: 1.0\n" + m.body);
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    auto all = All(outlook::kFolderInbox);
+    ASSERT_EQ(3u, all.size());
+    for (size_t i = 0; i < all.size(); ++i) {
+      SCOPED_TRACE(std::string(kMessages[i].name) + (pass ? " after a save" : ""));
+      auto mail = all[i]->QueryMail();
+      std::shared_ptr<outlook::Attachments> attachments;
+      int32_t count = -1;
+      ASSERT_TRUE(mail && mail->GetAttachments(&attachments) && attachments->Count(&count));
+      std::vector<std::string> names;
+      for (int32_t k = 1; k <= count; ++k) {
+        std::shared_ptr<outlook::Attachment> attachment;
+        OptString name;
+        ASSERT_TRUE(attachments->Item(k, &attachment) && attachment->FileName(&name));
+        names.push_back(Narrow(name));
+      }
+      EXPECT_EQ(kMessages[i].attachments, names);
+      OptString html;
+      ASSERT_TRUE(mail->HTMLBody(&html));
+      EXPECT_NE(WString::npos, html.value_or(u"").find(kMessages[i].html)) << Narrow(html);
+      // A changed message is built again: no attachment is lost or doubled.
+      if (pass == 0) {
+        ASSERT_TRUE(mail->PutSubject(u"changed") && mail->Save());
+      }
+    }
+  }
 }
 
 TEST_F(LocalStoreTest, AMeetingRequestIsAnItemOfAnotherClass) {
@@ -621,8 +875,8 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   EXPECT_TRUE(first.baseline);
   EXPECT_TRUE(Records("SyncModificationLog.DAT", 528).empty());
 
-  WriteText(Root() / "notes" / (edited + ".txt"), "changed elsewhere");
-  fs::remove(Root() / "notes" / (removed + ".txt"));
+  WriteText(Root() / "notes" / (StemOf(edited) + ".txt"), "changed elsewhere");
+  fs::remove(Root() / "notes" / (StemOf(removed) + ".txt"));
   WriteText(Root() / "notes" / "brand-new.txt", "new items are found by the enumeration");
   // What the library does itself is not reported.
   auto note = Note(kept);
@@ -664,7 +918,7 @@ TEST_F(ScannerTest, AMaildirFlagChangeIsAChange) {
   ASSERT_TRUE(local::ScanStoreChanges().ok);
   fs::rename(cur / "1.M1P1.h:2,", cur / "1.M1P1.h:2,S");
   EXPECT_EQ(1u, local::ScanStoreChanges().changed);
-  EXPECT_EQ((std::vector<Record>{{0, 0, "1.M1P1.h"}}), Records("SyncModificationLog.DAT", 528));
+  EXPECT_EQ((std::vector<Record>{{0, 0, "mail/1.M1P1.h"}}), Records("SyncModificationLog.DAT", 528));
 }
 
 TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
@@ -672,7 +926,7 @@ TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
   std::vector<std::string> ids;
   for (int i = 0; i < kNotes; ++i) ids.push_back(SaveNote(u"n"));
   ASSERT_TRUE(local::ScanStoreChanges().ok);
-  for (const std::string& id : ids) WriteText(Root() / "notes" / (id + ".txt"), "changed");
+  for (const std::string& id : ids) WriteText(Root() / "notes" / (StemOf(id) + ".txt"), "changed");
 
   const Bytes foreign = LogRecordBytes(2, 0, u"FOREIGN");
   std::atomic<bool> go{false};
@@ -695,6 +949,178 @@ TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
   EXPECT_EQ(kForeign, std::count_if(records.begin(), records.end(),
                                     [](const Record& r) { return std::get<2>(r) == "FOREIGN"; }));
 }
+
+// ---- entry IDs across the store ----
+
+constexpr local::FolderKind kKindOfType[] = {local::FolderKind::kInbox, local::FolderKind::kNotes,
+                                             local::FolderKind::kContacts, local::FolderKind::kCalendar};
+
+TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
+  const struct {
+    int type;
+    std::string stem;
+    std::u16string id;
+  } kCases[] = {
+      {SYNC_OBJECT_MESSAGE, "same", u"mail/same"},
+      {SYNC_OBJECT_NOTE, "same", u"notes/same"},
+      {SYNC_OBJECT_CONTACT, "same", u"contacts/same"},
+      {SYNC_OBJECT_CALENDAR, "same", u"calendar/same"},
+      {SYNC_OBJECT_NOTE, "caf\xC3\xA9 \xF0\x9F\x98\x80", u"notes/caf\u00E9 \U0001F600"},
+      {SYNC_OBJECT_CONTACT, "bad\xFF\xC3.x", u"contacts/bad\xDCFF\xDCC3.x"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.stem);
+    EXPECT_EQ(c.id, local::EntryIdOf(kKindOfType[c.type], c.stem));
+    // The earlier ID was the bare name.
+    WString carried;
+    ASSERT_TRUE(local::CarriedOverEntryId(c.type, c.id.substr(c.id.find(u'/') + 1), &carried));
+    EXPECT_EQ(c.id, carried);
+    EXPECT_FALSE(local::CarriedOverEntryId(c.type, c.id, &carried));  // already current
+  }
+  EXPECT_EQ(u"mail/m", local::EntryIdOf(local::FolderKind::kDrafts, "m"));
+  WString carried;
+  EXPECT_FALSE(local::CarriedOverEntryId(7, u"same", &carried));
+  EXPECT_FALSE(local::CarriedOverEntryId(SYNC_OBJECT_NOTE, u"", &carried));
+
+  // The longest names are cut and end in a hash that keeps them apart.
+  std::set<WString> long_ids;
+  for (int type = 0; type < 4; ++type) {
+    WString id = local::EntryIdOf(kKindOfType[type], std::string(255, 'x'));
+    EXPECT_EQ(local::kMaxEntryIdLength, id.size());
+    EXPECT_EQ(u'~', id[id.size() - 17]);
+    long_ids.insert(id);
+  }
+  EXPECT_EQ(4u, long_ids.size());
+}
+
+// A device and the store's items, driven through the exports of either
+// scheme as the service drives them.
+class StoreSessionTest : public LocalStoreTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  static constexpr uint64_t kPhone = 0x00001A2B3C4D5E6Full;
+  bool syncml() const { return GetParam(); }
+
+  // Every folder holds an item named "same", as vdir programs and copied
+  // files make them.
+  void WriteSameStemEverywhere(const std::string& summary) {
+    WriteText(Root() / "contacts" / "same.vcf",
+              "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nN:;Ann;;;\r\nUID:same\r\nEND:VCARD\r\n");
+    WriteText(Root() / "calendar" / "same.ics",
+              "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:same\r\n"
+              "DTSTAMP:20260101T000000Z\r\nDTSTART:20260105T120000Z\r\nSUMMARY:" +
+                  summary + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    WriteText(Root() / "notes" / "same.txt", "Buy milk");
+    WriteText(Root() / "mail" / "inbox" / "cur" / "same:2,S", "From: a@example.org\r\nSubject: Hi\r\n\r\nbody\r\n");
+  }
+
+  void Start() {
+    if (syncml()) {
+      ASSERT_EQ(1, SyncMLResetCounters());
+      ASSERT_EQ(1, SyncMLSetBDAddrLastSyncAnchor(kPhone, MakeAnchor(1, u"20260102T000000Z")));
+      ASSERT_EQ(1, SyncMLSaveDBFiles(kPhone));
+    } else {
+      ASSERT_EQ(1, SetDeviceIDDatabaseID(W(u"phone"), W(u"pb")));
+    }
+  }
+  void Finish() {
+    if (!syncml()) return;
+    ASSERT_EQ(1, SyncMLSetSyncComplete(MakeAnchor(1, u"20260102T000000Z")));
+    SyncMLDeleteTempFiles();
+  }
+
+  // The entry IDs of the new items of each type; the device answers each
+  // with the LUID "L<type><n>".
+  std::vector<std::string> SendNew(int type) {
+    std::vector<std::string> sent;
+    ZS_WCHAR entry[260], path[260];
+    const auto t = static_cast<_SYNC_OBJECT_TYPE>(type);
+    while ((syncml() ? SyncMLGetNewRecord(t, entry, path) : GetNewRecord(t, entry, path)) == 1) {
+      const std::u16string luid = u"L" + std::u16string(1, char16_t(u'0' + type)) + char16_t(u'0' + sent.size());
+      EXPECT_EQ(1, syncml() ? SyncMLUpdateEntryIDLUIDMapping(t, entry, W(luid))
+                            : UpdateLUIDofPrevGetNewRecord(t, entry, W(luid)));
+      sent.push_back(Utf16ToUtf8(reinterpret_cast<const char16_t*>(entry)));
+    }
+    return sent;
+  }
+  // The LUIDs the device is told of as changed, or as deleted.
+  std::vector<std::string> Reported(int type, bool deletions) {
+    std::vector<std::string> luids;
+    ZS_WCHAR entry[260], luid[260], path[260];
+    int32_t hard = 0;
+    const auto t = static_cast<_SYNC_OBJECT_TYPE>(type);
+    for (;;) {
+      int got = deletions ? (syncml() ? SyncMLGetDeletedRecord(t, entry, luid, &hard) : GetDeletedRecord(t, luid, &hard))
+                          : (syncml() ? SyncMLGetModifiedRecord(t, entry, luid, path)
+                                      : GetModifiedRecord(t, entry, luid, path));
+      if (got != 1) return luids;
+      luids.push_back(Utf16ToUtf8(reinterpret_cast<const char16_t*>(luid)));
+    }
+  }
+  // What a session moves of each type: new entry IDs, changed and deleted
+  // LUIDs.
+  std::string Session() {
+    std::string moved;
+    Start();
+    for (int type = 0; type < 4; ++type) {
+      for (const std::string& id : SendNew(type)) moved += " new " + id;
+      for (const std::string& luid : Reported(type, false)) moved += " changed " + luid;
+      for (const std::string& luid : Reported(type, true)) moved += " deleted " + luid;
+    }
+    Finish();
+    return moved;
+  }
+};
+
+TEST_P(StoreSessionTest, ItemsOfTheSameNameInEveryFolderAreSeparateItems) {
+  WriteSameStemEverywhere("Lunch");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  EXPECT_EQ(" new mail/same new notes/same new contacts/same new calendar/same", Session());
+
+  // On the PC the event changes and the note goes: each is reported for its
+  // own type only, under the LUID its type's item got.
+  WriteSameStemEverywhere("Dinner");
+  fs::remove(Root() / "notes" / "same.txt");
+  local::ScanResult scan = local::ScanStoreChanges();
+  EXPECT_EQ(1u, scan.changed);
+  EXPECT_EQ(1u, scan.deleted);
+  EXPECT_EQ(" deleted L10 changed L30", Session());
+  EXPECT_EQ("", Session());
+}
+
+// The store once named items by their bare file names: the records a device
+// already holds must keep naming the same items, whether the scanner or the
+// first export meets them first.
+TEST_P(StoreSessionTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
+  WriteSameStemEverywhere("Lunch");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  // The state and the bookkeeping files as the earlier store left them.
+  std::string state = ReadText(InSync("LocalStoreState.txt"));
+  state.replace(0, state.find('\n'), "zelsync local store state 1");
+  WriteText(InSync("LocalStoreState.txt"), state);
+  const Bytes contact = DeviceRecordBytes(2, u"same", u"L20"), event = DeviceRecordBytes(3, u"same", u"L30");
+  WriteBytes(InSync("phone_pb.DAT"), Concat({Bytes{1, 0, 0, 0}, contact, event}));
+  WriteBytes(InSync("1a2b3c4d5e6f_SyncMLDB.DAT"), Concat({AnchorBytes(1, u"20260102T000000Z"), contact, event}));
+  WriteBytes(InSync("SyncModificationLog.DAT"), LogRecordBytes(3, 0, u"same"));
+  WriteBytes(InSync("SyncMLModificationLog.DAT"), SyncMLLogRecordBytes(3, 0, u"same", u"20260103T000000Z"));
+
+  if (syncml()) {
+    ASSERT_TRUE(local::ScanStoreChanges().ok);
+  }  // else the first export carries over
+  Start();
+  EXPECT_TRUE(SendNew(SYNC_OBJECT_CONTACT).empty());
+  EXPECT_TRUE(SendNew(SYNC_OBJECT_CALENDAR).empty());
+  EXPECT_EQ(std::vector<std::string>{"L30"}, Reported(SYNC_OBJECT_CALENDAR, false));
+  Finish();
+  const Bytes tagged_contact = DeviceRecordBytes(2, u"contacts/same", u"L20"),
+              tagged_event = DeviceRecordBytes(3, u"calendar/same", u"L30");
+  const Bytes& database = syncml() ? ReadBytes(InSync("1a2b3c4d5e6f_SyncMLDB.DAT")) : ReadBytes(InSync("phone_pb.DAT"));
+  EXPECT_EQ(Concat({tagged_contact, tagged_event}),
+            Bytes(database.end() - 2 * tagged_contact.size(), database.end()));
+  EXPECT_EQ(0u, ReadText(InSync("LocalStoreState.txt")).find("zelsync local store state 2\n"));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothSchemes, StoreSessionTest, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "SyncML" : "Irmc"; });
 
 // ---- the shared contract ----
 

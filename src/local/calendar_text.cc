@@ -23,6 +23,60 @@ void QuietLibical() {
   std::call_once(once, [] { icalerror_set_errors_are_fatal(0); });
 }
 
+// A vCalendar 1.0 alarm of an event: AALARM, DALARM, MALARM or PALARM and
+// its parts "run time;snooze time;repeat count;..."; after the count come
+// the display string, the audio content, the procedure name, or the address
+// and note of a mail alarm.
+struct VCalAlarm {
+  std::string kind;
+  std::vector<std::string> parts;
+};
+
+bool IsVCalAlarm(const std::string& name) {
+  return name == "AALARM" || name == "DALARM" || name == "MALARM" || name == "PALARM";
+}
+
+// The alarm as a VALARM of `event`; an alarm without a readable run time is
+// left out.
+void AddVAlarm(icalcomponent* event, const VCalAlarm& alarm) {
+  std::vector<std::string> parts = alarm.parts;
+  parts.resize(5);
+  icaltimetype at = icaltime_from_string(parts[0].c_str());
+  if (icaltime_is_null_time(at) || !icaltime_is_valid_time(at)) return;
+  icalcomponent* valarm = icalcomponent_new(ICAL_VALARM_COMPONENT);
+  struct icaltriggertype trigger;
+  trigger.time = at;
+  trigger.duration = icaldurationtype_null_duration();
+  icalcomponent_add_property(valarm, icalproperty_new_trigger(trigger));
+  const int repeat = atoi(parts[2].c_str());
+  struct icaldurationtype snooze = icaldurationtype_from_string(parts[1].c_str());
+  if (repeat > 0 && !icaldurationtype_is_bad_duration(snooze) && !icaldurationtype_is_null_duration(snooze)) {
+    icalcomponent_add_property(valarm, icalproperty_new_duration(snooze));
+    icalcomponent_add_property(valarm, icalproperty_new_repeat(repeat));
+  }
+  const char* summary = icalcomponent_get_summary(event);
+  const std::string text = !parts[3].empty() ? parts[3] : summary ? summary : "";
+  if (alarm.kind == "DALARM") {
+    icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_DISPLAY));
+    icalcomponent_add_property(valarm, icalproperty_new_description(text.c_str()));
+  } else if (alarm.kind == "MALARM") {
+    const std::string note = !parts[4].empty() ? parts[4] : summary ? summary : "";
+    icalcomponent_add_property(valarm, icalproperty_new_action(ICAL_ACTION_EMAIL));
+    if (!parts[3].empty()) icalcomponent_add_property(valarm, icalproperty_new_attendee(("mailto:" + parts[3]).c_str()));
+    icalcomponent_add_property(valarm, icalproperty_new_summary(note.c_str()));
+    icalcomponent_add_property(valarm, icalproperty_new_description(note.c_str()));
+  } else {
+    const bool audio = alarm.kind == "AALARM";
+    icalcomponent_add_property(valarm, icalproperty_new_action(audio ? ICAL_ACTION_AUDIO : ICAL_ACTION_PROCEDURE));
+    if (!parts[3].empty()) {
+      icalattach* attach = icalattach_new_from_url(parts[3].c_str());
+      icalcomponent_add_property(valarm, icalproperty_new_attach(attach));
+      icalattach_unref(attach);
+    }
+  }
+  icalcomponent_add_component(event, valarm);
+}
+
 // vCalendar 1.0 goes to libical's converter as an object tree built from
 // the lines this store reads itself: the values arrive decoded, so the
 // converter never meets quoted-printable or folding, which its own lexer
@@ -36,6 +90,10 @@ void QuietLibical() {
 IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
   VObject* root = nullptr;
   std::vector<VObject*> stack;
+  // The alarms of each VEVENT, in order: the converter drops most of them,
+  // so they are made VALARMs here.
+  std::vector<std::vector<VCalAlarm>> alarms;
+  bool in_event = false;  // inside a VEVENT of the calendar
   for (const VersitProperty& p : properties) {
     if (p.name == "BEGIN") {
       std::string name = Upper(Trim(p.value));
@@ -45,6 +103,11 @@ IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
       } else if (!name.empty() && !stack.empty() && stack.back()) {
         object = addProp(stack.back(), name.c_str());
       }
+      // Alarms are kept per VEVENT of the calendar, in the converter's order.
+      if (stack.size() == 1) {
+        in_event = object && name == "VEVENT";
+        if (in_event) alarms.emplace_back();
+      }
       stack.push_back(object);
       continue;
     }
@@ -53,6 +116,14 @@ IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
       continue;
     }
     if (stack.empty() || !stack.back()) continue;
+    if (IsVCalAlarm(p.name)) {
+      if (stack.size() == 2 && in_event) {
+        VCalAlarm alarm{p.name, {}};
+        for (const std::string& part : SplitStructured(DecodedText(p))) alarm.parts.push_back(Trim(UnescapeText(part)));
+        alarms.back().push_back(std::move(alarm));
+      }
+      continue;
+    }
     std::string value = UnescapeText(DecodedText(p));
     if (Trim(value).empty()) continue;  // an empty value carries nothing
     // The converter reads text values in iCalendar's escaping.
@@ -72,9 +143,16 @@ IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
     }
   }
   if (!root) return nullptr;
-  icalcomponent* converted = icalvcal_convert(root);
+  IcalPtr converted(icalvcal_convert(root));
   cleanVObject(root);
-  return IcalPtr(converted);
+  size_t index = 0;
+  for (icalcomponent* event = converted ? icalcomponent_get_first_component(converted.get(), ICAL_VEVENT_COMPONENT)
+                                        : nullptr;
+       event && index < alarms.size();
+       event = icalcomponent_get_next_component(converted.get(), ICAL_VEVENT_COMPONENT), ++index) {
+    for (const VCalAlarm& alarm : alarms[index]) AddVAlarm(event, alarm);
+  }
+  return converted;
 }
 
 void RemoveAll(icalcomponent* component, icalproperty_kind kind) {
@@ -125,9 +203,22 @@ IcalPtr ParseCalendarText(const std::string& text) {
   return nullptr;
 }
 
+std::vector<icalcomponent*> Children(icalcomponent* parent, icalcomponent_kind kind) {
+  std::vector<icalcomponent*> children;
+  if (!parent) return children;
+  for (icalcomponent* child = icalcomponent_get_first_component(parent, kind); child;
+       child = icalcomponent_get_next_component(parent, kind)) {
+    children.push_back(child);
+  }
+  return children;
+}
+
 icalcomponent* MainEvent(icalcomponent* calendar) {
-  if (!calendar) return nullptr;
-  return icalcomponent_get_first_component(calendar, ICAL_VEVENT_COMPONENT);
+  std::vector<icalcomponent*> events = Children(calendar, ICAL_VEVENT_COMPONENT);
+  for (icalcomponent* event : events) {
+    if (!icalcomponent_get_first_property(event, ICAL_RECURRENCEID_PROPERTY)) return event;
+  }
+  return events.empty() ? nullptr : events.front();
 }
 
 IcalPtr StoredCalendar(icalcomponent* source, const std::string& uid) {
@@ -136,14 +227,14 @@ IcalPtr StoredCalendar(icalcomponent* source, const std::string& uid) {
   IcalPtr calendar(icalcomponent_new(ICAL_VCALENDAR_COMPONENT));
   icalcomponent_add_property(calendar.get(), icalproperty_new_prodid("-//zelsync//local store//EN"));
   icalcomponent_add_property(calendar.get(), icalproperty_new_version("2.0"));
-  for (icalcomponent* zone = icalcomponent_get_first_component(source, ICAL_VTIMEZONE_COMPONENT); zone;
-       zone = icalcomponent_get_next_component(source, ICAL_VTIMEZONE_COMPONENT)) {
+  for (icalcomponent* zone : Children(source, ICAL_VTIMEZONE_COMPONENT)) {
     icalcomponent_add_component(calendar.get(), icalcomponent_new_clone(zone));
   }
   const char* master_uid = icalcomponent_get_uid(master);
   std::string event_uid = master_uid && *master_uid ? master_uid : uid;
-  for (icalcomponent* event = master; event;
-       event = icalcomponent_get_next_component(source, ICAL_VEVENT_COMPONENT)) {
+  // The master and the edited occurrences that share its UID, in their
+  // order.
+  for (icalcomponent* event : Children(source, ICAL_VEVENT_COMPONENT)) {
     const char* this_uid = icalcomponent_get_uid(event);
     bool same = event == master || (master_uid && this_uid && std::string(master_uid) == this_uid);
     if (!same) continue;
@@ -333,12 +424,78 @@ std::string Text(icalproperty* property) {
   return text ? text : "";
 }
 
+// A VALARM as a vCalendar 1.0 alarm line: display DALARM, audio AALARM,
+// procedure PALARM, mail MALARM, each "run time;snooze;repeat;..." (just
+// the run time when there is nothing more). False when the run time cannot
+// be given (relative to a date, or a local time of a recurring event).
+bool VCalAlarmLine(icalcomponent* alarm, icaltimetype start, icaltimetype end, icalproperty* start_property,
+                   bool recurring, std::string* line) {
+  icalproperty* action = icalcomponent_get_first_property(alarm, ICAL_ACTION_PROPERTY);
+  icalproperty* trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
+  if (!action || !trigger) return false;
+  const char* kind = nullptr;
+  std::vector<std::string> extra;
+  const auto text_of = [&](icalproperty_kind wanted) {
+    icalproperty* p = icalcomponent_get_first_property(alarm, wanted);
+    return p ? EscapeText21(Text(p)) : std::string();
+  };
+  switch (icalproperty_get_action(action)) {
+    case ICAL_ACTION_DISPLAY:
+      kind = "DALARM";
+      extra.push_back(text_of(ICAL_DESCRIPTION_PROPERTY));
+      break;
+    case ICAL_ACTION_AUDIO:
+    case ICAL_ACTION_PROCEDURE: {
+      kind = icalproperty_get_action(action) == ICAL_ACTION_AUDIO ? "AALARM" : "PALARM";
+      icalproperty* attach = icalcomponent_get_first_property(alarm, ICAL_ATTACH_PROPERTY);
+      icalattach* value = attach ? icalproperty_get_attach(attach) : nullptr;
+      const char* url = value && icalattach_get_is_url(value) ? icalattach_get_url(value) : nullptr;
+      extra.push_back(url ? EscapeText21(url) : std::string());
+      break;
+    }
+    case ICAL_ACTION_EMAIL: {
+      kind = "MALARM";
+      icalproperty* attendee = icalcomponent_get_first_property(alarm, ICAL_ATTENDEE_PROPERTY);
+      std::string address = attendee && icalproperty_get_attendee(attendee) ? icalproperty_get_attendee(attendee) : "";
+      if (Upper(address.substr(0, 7)) == "MAILTO:") address = address.substr(7);
+      extra.push_back(EscapeText21(address));
+      extra.push_back(text_of(ICAL_DESCRIPTION_PROPERTY));
+      break;
+    }
+    default:
+      return false;
+  }
+  struct icaltriggertype when = icalproperty_get_trigger(trigger);
+  icaltimetype at = when.time;
+  if (icaltime_is_null_time(at)) {
+    icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
+    bool from_end = related && icalparameter_get_related(related) == ICAL_RELATED_END;
+    icaltimetype base = from_end ? end : start;
+    if (icaltime_is_null_time(base) || base.is_date) return false;
+    at = icaltime_add(base, when.duration);
+  }
+  std::string value;
+  if (!VCalTime(start_property, at, !recurring, &value)) return false;
+  icalproperty* repeat = icalcomponent_get_first_property(alarm, ICAL_REPEAT_PROPERTY);
+  icalproperty* snooze = icalcomponent_get_first_property(alarm, ICAL_DURATION_PROPERTY);
+  const int count = repeat ? icalproperty_get_repeat(repeat) : 0;
+  std::string rest = ";" + (count > 0 && snooze ? std::string(icaldurationtype_as_ical_string(icalproperty_get_duration(snooze))) : "") +
+                     ";" + std::to_string(count);
+  bool any = count > 0;
+  for (const std::string& part : extra) {
+    rest += ";" + part;
+    any = any || !part.empty();
+  }
+  *line = VersitLine21(kind, any ? value + rest : value);
+  return true;
+}
+
 }  // namespace
 
 bool VCalendarText(icalcomponent* calendar, std::string* text) {
   icalcomponent* event = MainEvent(calendar);
   if (!event) return false;
-  if (icalcomponent_get_next_component(calendar, ICAL_VEVENT_COMPONENT)) return false;  // instances
+  if (Children(calendar, ICAL_VEVENT_COMPONENT).size() > 1) return false;  // edited occurrences
   icalproperty* start_property = icalcomponent_get_first_property(event, ICAL_DTSTART_PROPERTY);
   icaltimetype start = icalcomponent_get_dtstart(event);
   if (!start_property || icaltime_is_null_time(start)) return false;
@@ -436,23 +593,9 @@ bool VCalendarText(icalcomponent* calendar, std::string* text) {
   }
   for (icalcomponent* alarm = icalcomponent_get_first_component(event, ICAL_VALARM_COMPONENT); alarm;
        alarm = icalcomponent_get_next_component(event, ICAL_VALARM_COMPONENT)) {
-    icalproperty* action = icalcomponent_get_first_property(alarm, ICAL_ACTION_PROPERTY);
-    icalproperty* trigger = icalcomponent_get_first_property(alarm, ICAL_TRIGGER_PROPERTY);
-    icalproperty* repeat = icalcomponent_get_first_property(alarm, ICAL_REPEAT_PROPERTY);
-    if (!action || !trigger || (repeat && icalproperty_get_repeat(repeat) > 0)) return false;
-    icalproperty_action what = icalproperty_get_action(action);
-    if (what != ICAL_ACTION_DISPLAY && what != ICAL_ACTION_AUDIO) return false;
-    struct icaltriggertype when = icalproperty_get_trigger(trigger);
-    icaltimetype at = when.time;
-    if (icaltime_is_null_time(at)) {
-      icalparameter* related = icalproperty_get_first_parameter(trigger, ICAL_RELATED_PARAMETER);
-      bool from_end = related && icalparameter_get_related(related) == ICAL_RELATED_END;
-      icaltimetype base = from_end ? end : start;
-      if (icaltime_is_null_time(base) || base.is_date) return false;
-      at = icaltime_add(base, when.duration);
-    }
-    if (!VCalTime(start_property, at, !recurring, &value)) return false;
-    out += std::string(what == ICAL_ACTION_DISPLAY ? "DALARM:" : "AALARM:") + value + "\r\n";
+    std::string line;
+    if (!VCalAlarmLine(alarm, start, end, start_property, recurring, &line)) return false;
+    out += line;
   }
   out += "END:VEVENT\r\nEND:VCALENDAR\r\n";
   *text = out;

@@ -39,30 +39,82 @@ size_t ValidSequence(const std::string& s, size_t i, uint32_t* code) {
   return len;
 }
 
-}  // namespace
+const char* TagOf(FolderKind folder) {
+  switch (folder) {
+    case FolderKind::kInbox:
+    case FolderKind::kDrafts: return "mail/";
+    case FolderKind::kNotes: return "notes/";
+    case FolderKind::kContacts: return "contacts/";
+    case FolderKind::kCalendar: return "calendar/";
+  }
+  return "";
+}
 
-WString EntryIdFromStem(const std::string& stem) {
-  WString id;
+// The file name as UTF-16, invalid bytes as lone surrogates.
+void AppendName(const std::string& stem, WString* id) {
   for (size_t i = 0; i < stem.size();) {
     uint32_t code = 0;
     size_t len = ValidSequence(stem, i, &code);
     if (len == 0) {
-      id.push_back(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(stem[i])));
+      id->push_back(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(stem[i])));
       ++i;
       continue;
     }
     if (code >= 0x10000) {
       code -= 0x10000;
-      id.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      id.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
+      id->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
+      id->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
     } else {
-      id.push_back(static_cast<char16_t>(code));
+      id->push_back(static_cast<char16_t>(code));
     }
     i += len;
   }
+}
+
+// The file name an untagged ID was made from: AppendName undone. False for
+// a unit AppendName never writes alone.
+bool NameOf(const WString& id, std::string* stem) {
+  stem->clear();
+  WString valid;  // a run of valid UTF-16
+  for (size_t i = 0; i < id.size(); ++i) {
+    const char16_t unit = id[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+      if (i + 1 == id.size() || id[i + 1] < 0xDC00 || id[i + 1] > 0xDFFF) return false;
+      valid += unit;
+      valid += id[++i];
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
+      if (unit < 0xDC80) return false;
+      *stem += Utf16ToUtf8(valid);
+      valid.clear();
+      stem->push_back(static_cast<char>(unit - 0xDC00));  // a byte of no valid sequence
+    } else {
+      valid += unit;
+    }
+  }
+  *stem += Utf16ToUtf8(valid);
+  return true;
+}
+
+bool FolderOfType(int type, FolderKind* folder) {
+  for (FolderKind kind : {FolderKind::kInbox, FolderKind::kNotes, FolderKind::kContacts, FolderKind::kCalendar}) {
+    if (ObjectTypeOf(kind) == type) {
+      *folder = kind;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+WString EntryIdOf(FolderKind folder, const std::string& stem) {
+  const std::string tag = TagOf(folder);
+  WString id;
+  for (char c : tag) id.push_back(static_cast<char16_t>(c));
+  AppendName(stem, &id);
   if (id.size() > kMaxEntryIdLength) {
     char hash[17];
-    snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fingerprint(stem)));
+    snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fingerprint(tag + stem)));
     size_t keep = kMaxEntryIdLength - 17;
     // Never keep half of a surrogate pair.
     if (id[keep - 1] >= 0xD800 && id[keep - 1] <= 0xDBFF) --keep;
@@ -71,6 +123,17 @@ WString EntryIdFromStem(const std::string& stem) {
     for (const char* p = hash; *p; ++p) id.push_back(static_cast<char16_t>(*p));
   }
   return id;
+}
+
+bool CarriedOverEntryId(int type, const WString& old_id, WString* id) {
+  FolderKind folder;
+  std::string stem;
+  if (old_id.empty() || old_id.find(u'/') != WString::npos || !FolderOfType(type, &folder) ||
+      !NameOf(old_id, &stem)) {
+    return false;
+  }
+  *id = EntryIdOf(folder, stem);
+  return true;
 }
 
 std::string NewItemStem() {

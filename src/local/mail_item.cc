@@ -426,8 +426,10 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
     return true;
   }
 
-  // Tells the body from the attachments: the parts of a multipart/mixed
-  // after its body, or a message that is a single attachment.
+  // Tells the body from the attachments: the body is the first part of a
+  // multipart/mixed that is not an attachment (or the whole message), and
+  // the attachments are the attachment parts at any depth (inside
+  // multipart/related or multipart/alternative too), in their order.
   void Split(GMimeObject* top) {
     if (!top) return;
     if (IsSchedulingPart(top)) scheduling_ = true;
@@ -443,17 +445,54 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
           GMimeObject* child = g_mime_multipart_get_part(multipart, i);
           if (!body_ && !IsAttachmentPart(child)) {
             body_ = GRef<GMimeObject>::Share(child);
+            CollectAttachments(child);
           } else if (GMIME_IS_PART(child)) {
             attachments_.push_back(GRef<GMimePart>::Share(GMIME_PART(child)));
           } else {
             extra_.push_back(GRef<GMimeObject>::Share(child));
+            CollectAttachments(child);
           }
         }
         return;
       }
     }
-    if (IsAttachmentPart(top)) attachments_.push_back(GRef<GMimePart>::Share(GMIME_PART(top)));
-    else body_ = GRef<GMimeObject>::Share(top);
+    if (IsAttachmentPart(top)) {
+      attachments_.push_back(GRef<GMimePart>::Share(GMIME_PART(top)));
+    } else {
+      body_ = GRef<GMimeObject>::Share(top);
+      CollectAttachments(top);
+    }
+  }
+
+  void CollectAttachments(GMimeObject* object) {
+    if (GMIME_IS_MULTIPART(object)) {
+      GMimeMultipart* multipart = GMIME_MULTIPART(object);
+      for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+        CollectAttachments(g_mime_multipart_get_part(multipart, i));
+      }
+    } else if (IsAttachmentPart(object)) {
+      attachments_.push_back(GRef<GMimePart>::Share(GMIME_PART(object)));
+    }
+  }
+
+  static bool Contains(GMimeObject* tree, GMimeObject* part) {
+    if (tree == part) return true;
+    if (!tree || !GMIME_IS_MULTIPART(tree)) return false;
+    GMimeMultipart* multipart = GMIME_MULTIPART(tree);
+    for (int i = 0; i < g_mime_multipart_get_count(multipart); ++i) {
+      if (Contains(g_mime_multipart_get_part(multipart, i), part)) return true;
+    }
+    return false;
+  }
+
+  // An attachment that lies inside the body or another kept part travels
+  // with it; the others are parts of the top multipart/mixed.
+  bool InsideKeptPart(GMimeObject* part) const {
+    if (Contains(body_.get(), part)) return true;
+    for (const auto& kept : extra_) {
+      if (Contains(kept.get(), part)) return true;
+    }
+    return false;
   }
 
   // The first text part of that subtype in the body, outside attachments.
@@ -524,10 +563,14 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
     if (content_dirty_) {
       GMimeObject* top = body_.get();
       GRef<GMimeMultipart> mixed;
-      if (!attachments_.empty() || !extra_.empty()) {
+      std::vector<GMimeObject*> loose;
+      for (auto& part : attachments_) {
+        if (!InsideKeptPart(GMIME_OBJECT(part.get()))) loose.push_back(GMIME_OBJECT(part.get()));
+      }
+      if (!loose.empty() || !extra_.empty()) {
         mixed = GRef<GMimeMultipart>(g_mime_multipart_new_with_subtype("mixed"));
         if (body_) g_mime_multipart_add(mixed.get(), body_.get());
-        for (auto& part : attachments_) g_mime_multipart_add(mixed.get(), GMIME_OBJECT(part.get()));
+        for (GMimeObject* part : loose) g_mime_multipart_add(mixed.get(), part);
         for (auto& part : extra_) g_mime_multipart_add(mixed.get(), part.get());
         top = GMIME_OBJECT(mixed.get());
       }

@@ -356,6 +356,7 @@ outlook::ConnectResult LocalObjectModel::Connect(std::shared_ptr<outlook::Applic
   if (!StoreRoot(&root)) return outlook::ConnectResult::kNotRegistered;
   auto store = std::make_shared<Store>(root);
   if (!store->Prepare()) return outlook::ConnectResult::kCreationFailed;
+  if (g_observer && !g_observer->StoreConnecting(*store)) return outlook::ConnectResult::kCreationFailed;
   *application = std::make_shared<LocalApplication>(std::move(store));
   return outlook::ConnectResult::kOk;
 }

@@ -82,6 +82,12 @@ class StoreObserver {
   virtual ~StoreObserver() = default;
   virtual void ItemWritten(const Store& store, FolderKind folder, const std::string& stem) = 0;
   virtual void ItemRemoved(const Store& store, FolderKind folder, const std::string& stem) = 0;
+  // The store is being connected to; false refuses the connection (the
+  // observer could not bring its bookkeeping up to date).
+  virtual bool StoreConnecting(const Store& store) {
+    (void)store;
+    return true;
+  }
 };
 
 // Installs `observer` for every store (nullptr: none) and returns the one

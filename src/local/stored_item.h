@@ -31,7 +31,7 @@ class StoredFile {
   // The entry ID: empty for an item that was never saved, as for a new
   // item of the object model.
   bool EntryId(outlook::OptString* entry_id) const {
-    *entry_id = stem_.empty() ? WString() : EntryIdFromStem(stem_);
+    *entry_id = stem_.empty() ? WString() : EntryIdOf(folder_, stem_);
     return true;
   }
 

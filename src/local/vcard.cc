@@ -53,20 +53,36 @@ std::string Escape21As30(const std::string& text, bool structured) {
       out += "\\,";
     } else if (c == '\n') {
       out += "\\n";
-    } else if (c != '\r') {
+    } else if (c == '\r') {
+      // A CR alone (=0D of some phones) is a line break too; 3.0 has no
+      // other way to carry it.
+      if (i + 1 == text.size() || text[i + 1] != '\n') out += "\\n";
+    } else {
       out += c;
     }
   }
   return out;
 }
 
-std::string QuoteParam(const std::string& value) {
-  if (value.find_first_of(":;") == std::string::npos) return value;
+// A parameter value in quotes when it holds ':', ';' or (outside TYPE,
+// whose commas separate its values) ','.
+std::string QuoteParam(const std::string& name, const std::string& value) {
+  if (value.find_first_of(name == "TYPE" ? ":;" : ":;,") == std::string::npos) return value;
   std::string out = "\"";
   for (char c : value) {
     if (c != '"') out += c;
   }
   return out + "\"";
+}
+
+// A single 2.1 value: only the backslash, which readers undo, is escaped.
+std::string EscapeBackslash(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\\') out += '\\';
+    out += c;
+  }
+  return out;
 }
 
 std::string Head(const VersitProperty& p) {
@@ -111,7 +127,7 @@ std::string VCardForStore(const VCard& card, const std::string& uid) {
     std::string line = Head(p);
     std::string value;
     if (modern) {
-      for (const VersitParam& param : p.params) line += ";" + param.name + "=" + QuoteParam(param.value);
+      for (const VersitParam& param : p.params) line += ";" + param.name + "=" + QuoteParam(param.name, param.value);
       value = p.value;
     } else {
       for (const VersitParam& param : p.params) {
@@ -121,7 +137,7 @@ std::string VCardForStore(const VCard& card, const std::string& uid) {
           if (upper == "BASE64" || upper == "B") line += ";ENCODING=b";
           continue;
         }
-        line += ";" + param.name + "=" + QuoteParam(param.value);
+        line += ";" + param.name + "=" + QuoteParam(param.name, param.value);
       }
       value = p.IsBase64() ? StripSpaces(p.value) : Escape21As30(DecodedText(p), IsStructured(p.name));
     }
@@ -160,7 +176,10 @@ std::string VCardAs21(const VCard& card) {
         line += ";PREF";
       } else if (param.name == "VALUE" && (upper == "URI" || upper == "URL")) {
         if (p.name != "TEL") line += ";VALUE=URL";
-      } else if (param.name != "CHARSET" && param.name != "ENCODING") {
+      } else if (param.name != "CHARSET" && param.name != "ENCODING" &&
+                 param.value.find_first_of(":;,\"\\") == std::string::npos) {
+        // 2.1 has no quoting: a value such as GEO="geo:..." or
+        // SORT-AS="a;b" would break the line, and is left out.
         line += ";" + param.name + "=" + param.value;
       }
     }
@@ -182,7 +201,9 @@ std::string VCardAs21(const VCard& card) {
         }
         text = joined;
       } else {
-        text = EscapeText21(UnescapeText(text));
+        // A single value keeps its ';' as it is (tel:...;ext=5); only the
+        // backslash, which readers undo, is escaped.
+        text = EscapeBackslash(UnescapeText(text));
       }
     }
     if (p.name == "TEL" && text.compare(0, 4, "tel:") == 0) text = text.substr(4);
@@ -192,7 +213,7 @@ std::string VCardAs21(const VCard& card) {
   if (!Find(card, "N")) {
     out += VersitLine21("N", EscapeText21(full_name.value_or("")) + ";;;;");
   }
-  if (!Find(card, "FN") && full_name) out += VersitLine21("FN", EscapeText21(*full_name));
+  if (!Find(card, "FN") && full_name) out += VersitLine21("FN", EscapeBackslash(*full_name));
   out += "END:VCARD\r\n";
   return out;
 }

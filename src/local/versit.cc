@@ -142,7 +142,8 @@ std::vector<VersitProperty> ReadVersitObject(const std::string& text, std::strin
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
     std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+    // CR CR LF (some phone exports) ends a line as CR LF does.
+    while (!line.empty() && line.back() == '\r') line.pop_back();
     lines.push_back(std::move(line));
     start = end + 1;
   }
@@ -158,10 +159,16 @@ std::vector<VersitProperty> ReadVersitObject(const std::string& text, std::strin
     if (!ReadHead(logical.substr(0, colon), &property)) continue;
     const bool qp = property.IsQuotedPrintable();
     const bool v21 = *version == "2.1" || *version == "1.0";
+    // Base64 of 2.1 runs to an empty line, and some phones do not indent
+    // its lines; a Base64 line never holds a ':'.
+    const bool base64_21 = v21 && property.IsBase64();
     for (;;) {
       if (i >= lines.size()) break;
       const std::string& next = lines[i];
-      if (qp && !logical.empty() && logical.back() == '=') {
+      if (base64_21 && !next.empty() && next.find(':') == std::string::npos) {
+        logical += next;
+        ++i;
+      } else if (qp && !logical.empty() && logical.back() == '=') {
         // A soft line break: the value goes on in the next line as it stands.
         logical.pop_back();
         logical += next;
@@ -353,7 +360,27 @@ std::string VersitLine21(const std::string& head, const std::string& text) {
     if (c < 0x20 || c >= 0x7F) plain = false;
   }
   if (plain) return head + ":" + text + "\r\n";
-  return FoldLine(head + ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:" + EncodeQuotedPrintable(text), true, 76);
+  // Soft line breaks go into the value only: readers split the head from
+  // the value before they decode. A continued line must not start with
+  // white space, which readers take for a folded line, so such a space is
+  // encoded.
+  constexpr size_t kWidth = 76;
+  std::string out = head + ";CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:";
+  size_t column = out.size();
+  const std::string value = EncodeQuotedPrintable(text);
+  for (size_t i = 0; i < value.size();) {
+    std::string unit = value.substr(i, value[i] == '=' ? 3 : 1);
+    i += unit.size();
+    if (column + unit.size() > kWidth - 1) {
+      out += "=\r\n";
+      column = 0;
+    }
+    if (column == 0 && unit == " ") unit = "=20";
+    if (column == 0 && unit == "\t") unit = "=09";
+    out += unit;
+    column += unit.size();
+  }
+  return out + "\r\n";
 }
 
 std::string Upper(std::string s) {

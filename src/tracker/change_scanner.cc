@@ -1,11 +1,13 @@
 #include "tracker/change_scanner.h"
 
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <utility>
 #include <vector>
 
 #include "local/entry_ids.h"
+#include "tracker/carry_over.h"
 #include "local/files.h"
 #include "local/store.h"
 #include "store/file_names.h"
@@ -16,13 +18,17 @@ namespace zelsync {
 namespace local {
 namespace {
 
-constexpr char kStateHeader[] = "zelsync local store state 1";
+// State 1 came from a store that named items by their bare file names;
+// state 2 means the bookkeeping files carry the tagged entry IDs.
+constexpr char kStateHeaderV1[] = "zelsync local store state 1";
+constexpr char kStateHeader[] = "zelsync local store state 2";
 constexpr FolderKind kTrackedFolders[] = {FolderKind::kInbox, FolderKind::kNotes, FolderKind::kContacts,
                                           FolderKind::kCalendar};
 
 using ItemKey = std::pair<int, std::string>;  // object type, stem
 
 struct State {
+  bool current = true;  // false: read from state 1, not yet carried over
   std::string root;
   uint32_t counter = 0;
   std::map<ItemKey, uint64_t> items;  // fingerprints
@@ -57,24 +63,10 @@ std::unique_ptr<FileLock> LockState(const WString& folder) {
   return Env::Current().LockFile(folder + BookkeepingFileNameW(BookkeepingFile::kStoreStateLock), nullptr);
 }
 
-bool ReadEnvFile(const WString& path, std::string* content) {
-  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
-  if (!file) return false;
-  content->clear();
-  char buffer[8192];
-  for (;;) {
-    size_t got = file->Read(buffer, sizeof buffer);
-    content->append(buffer, got);
-    if (got < sizeof buffer) break;
-    if (content->size() > (256u << 20)) return false;
-  }
-  return true;
-}
-
 // False when there is no usable state (missing or not ours).
 bool LoadState(const WString& path, State* state) {
   std::string content;
-  if (!ReadEnvFile(path, &content)) return false;
+  if (!ReadSyncFile(path, &content)) return false;
   size_t start = 0;
   int line_number = 0;
   while (start < content.size()) {
@@ -84,7 +76,8 @@ bool LoadState(const WString& path, State* state) {
     start = end + 1;
     ++line_number;
     if (line_number == 1) {
-      if (line != kStateHeader) return false;
+      if (line != kStateHeader && line != kStateHeaderV1) return false;
+      state->current = line == kStateHeader;
       continue;
     }
     if (line.compare(0, 5, "root ") == 0) {
@@ -115,8 +108,8 @@ bool SaveState(const WString& folder, const State& state) {
     content += std::to_string(item.first.first) + " " + fingerprint + " " + Hex(item.first.second) + "\n";
   }
   return zelsync::WriteFileAtomically(folder + BookkeepingFileNameW(BookkeepingFile::kStoreState),
-                             folder + BookkeepingFileNameW(BookkeepingFile::kStoreStateScratch), content.data(),
-                             content.size());
+                                      folder + BookkeepingFileNameW(BookkeepingFile::kStoreStateScratch),
+                                      content.data(), content.size());
 }
 
 // The fingerprint of an item as it is now: its bytes, and for mail its
@@ -132,6 +125,13 @@ bool ItemFingerprint(const ItemFile& file, uint64_t* fingerprint) {
   }
   *fingerprint = hash;
   return true;
+}
+
+WString IdOf(const ItemKey& key) {
+  for (FolderKind folder : kTrackedFolders) {
+    if (ObjectTypeOf(folder) == key.first) return EntryIdOf(folder, key.second);
+  }
+  return WString();
 }
 
 std::map<ItemKey, uint64_t> CurrentItems(const Store& store, const State& previous) {
@@ -159,7 +159,9 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   std::unique_ptr<FileLock> lock = LockState(folder_path.str());
   WString path = folder_path.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
   State state;
-  if (!LoadState(path, &state) || state.root != store.root()) return;  // the first scan sees everything
+  // The first scan sees everything; a state not yet carried over is the
+  // next scan's to carry over and rewrite.
+  if (!LoadState(path, &state) || !state.current || state.root != store.root()) return;
   ItemKey key{ObjectTypeOf(folder), stem};
   if (removed) {
     state.items.erase(key);
@@ -170,6 +172,34 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
     state.items[key] = fingerprint;
   }
   SaveState(folder_path.str(), state);
+}
+
+// Carries the bookkeeping files over to the tagged entry IDs when the state
+// comes from a store that named items by their bare file names (see
+// local/entry_ids.h). Runs when the store connects, so that no export meets
+// a record of the earlier form. False when a file could not be carried
+// over; true when there was nothing to do.
+bool CarryOverStoreState() {
+  BoundedPath folder_path = SyncFolderPath();
+  // No sync folder that can be named holds no records to carry over.
+  if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return true;
+  const WString path = folder_path.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
+  // Only the first line is read: this runs at every connection.
+  {
+    std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
+    if (!file) return true;  // no state: the first scan carries over
+    char head[sizeof kStateHeaderV1] = {};
+    size_t got = file->Read(head, sizeof head);
+    if (got < sizeof head || memcmp(head, kStateHeaderV1, sizeof head - 1) != 0 || head[sizeof head - 1] != '\n') {
+      return true;  // current, or not a state the scanner would use
+    }
+  }
+  std::unique_ptr<FileLock> lock = LockState(folder_path.str());
+  State state;
+  if (!LoadState(path, &state) || state.current) return true;
+  if (!CarryOverEntryIds(folder_path.str())) return false;
+  state.current = true;
+  return SaveState(folder_path.str(), state);
 }
 
 }  // namespace
@@ -186,7 +216,11 @@ ScanResult ScanStoreChanges() {
   WString path = folder.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
 
   State previous;
-  bool known = LoadState(path, &previous) && previous.root == root;
+  const bool loaded = LoadState(path, &previous);
+  // Without a current state the bookkeeping files may still name items the
+  // earlier way: they are carried over before anything is reported.
+  if ((!loaded || !previous.current) && !CarryOverEntryIds(folder.str())) return result;
+  bool known = loaded && previous.root == root;
   State next;
   next.root = root;
   next.counter = known ? previous.counter : 0;
@@ -200,13 +234,13 @@ ScanResult ScanStoreChanges() {
   for (const auto& item : next.items) {
     auto before = previous.items.find(item.first);
     if (before != previous.items.end() && before->second != item.second) {
-      entries.push_back({static_cast<uint32_t>(item.first.first), 0, EntryIdFromStem(item.first.second)});
+      entries.push_back({static_cast<uint32_t>(item.first.first), 0, IdOf(item.first)});
       ++result.changed;
     }
   }
   for (const auto& item : previous.items) {
     if (!next.items.count(item.first)) {
-      entries.push_back({static_cast<uint32_t>(item.first.first), 1, EntryIdFromStem(item.first.second)});
+      entries.push_back({static_cast<uint32_t>(item.first.first), 1, IdOf(item.first)});
       ++result.deleted;
     }
   }
@@ -226,6 +260,7 @@ StoreObserver& LibraryWriteObserver() {
     void ItemRemoved(const Store& store, FolderKind folder, const std::string& stem) override {
       UpdateState(store, folder, stem, true);
     }
+    bool StoreConnecting(const Store&) override { return CarryOverStoreState(); }
   };
   static Observer observer;
   return observer;

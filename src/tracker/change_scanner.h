@@ -38,7 +38,10 @@ ScanResult ScanStoreChanges();
 
 // The observer the library installs on the store: it remembers the
 // library's own writes and removals in the state, so the next scan does not
-// report them. It does nothing before the first scan.
+// report them (it does nothing before the first scan); and when the store
+// connects, it carries bookkeeping files that still name items by their
+// bare file names over to the tagged entry IDs (see local/entry_ids.h),
+// so that no export meets a record of the earlier form.
 StoreObserver& LibraryWriteObserver();
 
 }  // namespace local

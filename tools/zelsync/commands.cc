@@ -251,6 +251,8 @@ int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) 
                "editing --from/--to/--text/--attach", "new mail (edit a mail's --subject, or replace it with --file)")) {
       return kExitUsage;
     }
+    // Times the store cannot read are refused before anything is written.
+    if (calendar && !LocalStore::IsItemTime(f, command.action == "add", err)) return kExitUsage;
   }
   std::string error;
   if (command.action == "list") {

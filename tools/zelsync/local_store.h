@@ -4,13 +4,11 @@
 //   <root>/calendar/<stem>.ics      iCalendar files
 //   <root>/notes/<stem>.txt         UTF-8 text
 //   <root>/mail/inbox/{cur,new}/    a Maildir: the Inbox
-// The root is $ZELSYNC_STORE, else $XDG_DATA_HOME/zelsync, else
-// ~/.local/share/zelsync. An item's entry ID is its file's stem (the name
-// without extension or Maildir flags). The library's change scanner finds
-// every change made here at the start of the next session.
-//
-// This module works on the files directly; it is the one place to switch
-// over should the library come to offer store operations of its own.
+// The root is the store's own (ZELSYNC_STORE, else the data folder). Items
+// are named by the library's entry IDs. What is written is built by the
+// store's own format code (vCards, libical, GMime); the files are written
+// as another program would write them, so the library's change scanner
+// finds every change made here at the start of the next session.
 #ifndef ZELSYNC_TOOL_LOCAL_STORE_H
 #define ZELSYNC_TOOL_LOCAL_STORE_H
 
@@ -18,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -45,6 +44,10 @@ class LocalStore {
   // False on a platform without the local store (Windows: the items live
   // in Outlook) or when no root can be named; *why says which.
   static bool Find(LocalStore* store, std::string* why);
+  // True when the event times in `fields` can be stored (a start is needed
+  // when `new_item`); else a message to `err`, for the command line to
+  // refuse them.
+  static bool IsItemTime(const ItemFields& fields, bool new_item, std::ostream& err);
   explicit LocalStore(std::filesystem::path root) : root_(std::move(root)) {}
   const std::filesystem::path& root() const { return root_; }
 
@@ -63,16 +66,6 @@ class LocalStore {
   std::filesystem::path Folder(uint32_t type) const;
   std::filesystem::path root_;
 };
-
-// Builders of item texts, shared with the demo.
-std::string MakeVCard(const ItemFields& fields);
-std::string MakeVEvent(const ItemFields& fields);
-std::string MakeMail(const ItemFields& fields, std::string* error);
-// Sets (replaces or adds) a property line "NAME:value" in a vObject text,
-// inside its first component; values are escaped as vCard/iCalendar text.
-std::string SetProperty(const std::string& text, const std::string& name, const std::string& value);
-// The value of the first property line NAME (unfolded, unescaped), or "".
-std::string GetProperty(const std::string& text, const std::string& name);
 
 }  // namespace zelsync_tool
 
