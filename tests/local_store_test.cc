@@ -478,6 +478,19 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   EXPECT_EQ(U32(syncml, 572 + 568) + 1, U32(syncml, 2 * 572 + 568));
 }
 
+TEST_F(ScannerTest, AnAppendAfterATornAppendKeepsTheLogsAligned) {
+  const std::string id = SaveNote(u"n");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  WriteBytes(InSync("SyncModificationLog.DAT"), Concat({LogRecordBytes(2, 0, u"X"), Bytes(100, 1)}));
+  WriteBytes(InSync("SyncMLModificationLog.DAT"), Bytes(571, 1));
+  WriteText(Root() / "notes" / (id + ".txt"), "changed");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  EXPECT_EQ(2 * 528u, ReadBytes(InSync("SyncModificationLog.DAT")).size());
+  EXPECT_EQ((std::vector<Record>{{2, 0, "X"}, {1, 0, id}}), Records("SyncModificationLog.DAT", 528));
+  EXPECT_EQ(572u, ReadBytes(InSync("SyncMLModificationLog.DAT")).size());
+  EXPECT_EQ((std::vector<Record>{{1, 0, id}}), Records("SyncMLModificationLog.DAT", 572));
+}
+
 TEST_F(ScannerTest, AMaildirFlagChangeIsAChange) {
   const fs::path cur = Root() / "mail" / "inbox" / "cur";
   WriteText(cur / "1.M1P1.h:2,", "Subject: s\n\nbody\n");

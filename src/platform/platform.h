@@ -61,6 +61,9 @@ class File {
   virtual int64_t Tell() = 0;
   // Pushes buffered data to the operating system and the disk; false on failure.
   virtual bool Sync() = 0;
+  // Cuts the file to `size` bytes, which must not exceed its length, and
+  // leaves the position at the new end; false on failure.
+  virtual bool Truncate(int64_t size) = 0;
 };
 
 class Env {

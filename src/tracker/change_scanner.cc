@@ -13,6 +13,7 @@
 #include "local/entry_ids.h"
 #include "local/files.h"
 #include "local/store.h"
+#include "store/record_file.h"
 #include "store/records.h"
 #include "store/sync_folder.h"
 
@@ -171,13 +172,28 @@ struct LogEntryToWrite {
   WString entry_id;
 };
 
+// Cuts off the fragment an append cut short left at the end of a log, which
+// would shift every entry appended after it. A missing log has none.
+bool CutTornAppend(const WString& path, size_t record_size) {
+  FsStatus status = FsStatus::kOk;
+  std::unique_ptr<File> log = Env::Current().Open(path, OpenMode::kUpdateBinary, &status);
+  if (!log) return status == FsStatus::kNotFound;
+  return SeekAppendPosition(*log, RecordLayout{0, record_size});
+}
+
 // Appends whole records, each in one write at the end of the log, so that
 // nothing another writer appends at the same time is overwritten.
 bool AppendRecords(const WString& folder, const std::vector<LogEntryToWrite>& entries, uint32_t* counter) {
   if (entries.empty()) return true;
   Env& env = Env::Current();
-  std::unique_ptr<File> irmc = env.Open(folder + u"SyncModificationLog.DAT", OpenMode::kAppendBinary, nullptr);
-  std::unique_ptr<File> syncml = env.Open(folder + u"SyncMLModificationLog.DAT", OpenMode::kAppendBinary, nullptr);
+  const WString irmc_path = folder + u"SyncModificationLog.DAT";
+  const WString syncml_path = folder + u"SyncMLModificationLog.DAT";
+  if (!CutTornAppend(irmc_path, sizeof(ModificationLogRecord)) ||
+      !CutTornAppend(syncml_path, sizeof(SyncMLModificationLogRecord))) {
+    return false;
+  }
+  std::unique_ptr<File> irmc = env.Open(irmc_path, OpenMode::kAppendBinary, nullptr);
+  std::unique_ptr<File> syncml = env.Open(syncml_path, OpenMode::kAppendBinary, nullptr);
   if (!irmc || !syncml) return false;
   const WString time = Utf8ToUtf16(ChangeTime());
   bool ok = true;

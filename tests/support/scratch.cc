@@ -50,6 +50,7 @@ class FaultFile : public File {
   bool Seek(int64_t offset, SeekFrom from) override { return file_->Seek(offset, from); }
   int64_t Tell() override { return file_->Tell(); }
   bool Sync() override { return !env_.ShouldFail("Sync") && file_->Sync(); }
+  bool Truncate(int64_t size) override { return !env_.ShouldFail("Truncate") && file_->Truncate(size); }
 
  private:
   std::unique_ptr<File> file_;
