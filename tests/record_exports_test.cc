@@ -572,6 +572,22 @@ TEST_F(RecordExportsTest, DeleteRemovesItemLogEntriesAndRecord) {
   EXPECT_EQ(std::vector<WString>{d}, fake_.EntryIds(outlook::kFolderContacts));
   EXPECT_EQ(LogRecordBytes(2, 0, d), ReadBytes(Log()));
   EXPECT_EQ(DeviceRecordBytes(2, d, u"LD"), IrmcRecords());
+  // The other scheme hears of the deletion, stamped, after a torn append.
+  Bytes logged = ReadBytes(SyncLog());
+  ASSERT_EQ(572u, logged.size());
+  EXPECT_EQ(LogRecordBytes(2, 1, c), Bytes(logged.begin(), logged.begin() + 528));
+  EXPECT_EQ('T', logged[528 + 8 * 2]);
+  WriteBytes(SyncLog(), Concat({SyncMLLogRecordBytes(2, 0, u"X", u"20260101T000000Z", 41), Bytes(9, 1)}));
+  ASSERT_EQ(1, DeleteRecord(SYNC_OBJECT_CONTACT, W(u"LD")));
+  logged = ReadBytes(SyncLog());
+  ASSERT_EQ(2 * 572u, logged.size());
+  EXPECT_EQ(LogRecordBytes(2, 1, d), Bytes(logged.begin() + 572, logged.begin() + 572 + 528));
+  EXPECT_EQ(42u, logged[572 + 568]);  // the change number goes on
+  // And the other way round.
+  const WString e = fake_.AddContact(outlook::kFolderContacts, {.full_name = u"Ed"});
+  MapSyncML(2, e, u"SE");
+  ASSERT_EQ(1, SyncMLDeleteRecord(SYNC_OBJECT_CONTACT, W(u"SE")));
+  EXPECT_EQ(LogRecordBytes(2, 1, e), ReadBytes(Log()));
 }
 
 TEST_F(RecordExportsTest, UpdateReplacesTheItemUnderTheSameLuid) {

@@ -166,6 +166,10 @@ bool Utf8ToUtf16Strict(const std::string& text, WString* out);
 // controls of the same value, as Windows maps them).
 WString AnsiToUtf16(const std::string& text);
 
+// The current time in UTC as "YYYYMMDDTHHMMSSZ", the form of the time
+// anchors; "00000000T000000Z" when the clock cannot be read.
+std::string UtcTimeStamp();
+
 // The longest name of one file (its folder left out) that the file system
 // takes, counted by FileNameLength.
 constexpr size_t kMaxFileNameLength = 255;

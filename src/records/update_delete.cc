@@ -17,9 +17,25 @@ bool FindByLuid(const Scheme& scheme, uint32_t type, const WString& luid, Device
 // Deletes the item of `found`, its log records and the record itself.
 enum class Forget { kDone, kItemKept, kRecordKept };
 
-Forget ForgetItem(const Scheme& scheme, const DeviceRecord& found) {
+// The kind of a log entry that reports a deletion.
+constexpr uint32_t kDeletion = 1;
+
+// Whether the phones of the other scheme are told of a deletion: always but
+// for the items a rolled-back session made, which no other phone has seen.
+enum class Tell { kOtherScheme, kNobody };
+
+Forget ForgetItem(const Scheme& scheme, const DeviceRecord& found, Tell tell) {
   const WString entry_id = FieldText(found.entry_id);
   if (!DeleteOutlookItemByEntryID(found.type, entry_id)) return Forget::kItemKept;
+  // The phones of the other scheme hear of the deletion through their log
+  // (the change tracker leaves the library's own deletions out). This
+  // scheme's entries and record go below, so its phone never gets it back.
+  // Should the entry not be written, the other phone keeps its copy until
+  // it is deleted there: no data is lost, and this deletion stands.
+  if (tell == Tell::kOtherScheme) {
+    AppendLogEntry(scheme.syncml ? IrmcLogInSyncFolder() : SyncMLLogInSyncFolder(), found.type, kDeletion,
+                   entry_id);
+  }
   const ModificationLog log = scheme.Log();
   if (Stream entries = OpenForUpdate(log.files.path)) {
     RemoveLogEntries(log, found.type, entry_id, std::move(entries));
@@ -51,7 +67,7 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
   const int created = CreateRecord(scheme, type, &luid, path, false, &made);
   Env::Current().RemoveFile(path);
   if (!created) return 0;
-  switch (ForgetItem(scheme, old)) {
+  switch (ForgetItem(scheme, old, Tell::kOtherScheme)) {
     case Forget::kDone:
       return 1;
     case Forget::kItemKept:
@@ -70,10 +86,10 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
   return 0;
 }
 
-int Delete(const Scheme& scheme, uint32_t type, const WString& luid) {
+int Delete(const Scheme& scheme, uint32_t type, const WString& luid, Tell tell) {
   DeviceRecord found;
   if (!FindByLuid(scheme, type, luid, &found)) return 1;  // nothing known, nothing to delete
-  return ForgetItem(scheme, found) == Forget::kDone ? 1 : 0;
+  return ForgetItem(scheme, found, tell) == Forget::kDone ? 1 : 0;
 }
 
 }  // namespace
@@ -84,7 +100,7 @@ int UpdateRecord(uint32_t type, const WString& luid, const WString& file_path) {
 }
 
 int DeleteRecord(uint32_t type, const WString& luid) {
-  return outlook::Delete(outlook::kIrmc, type, luid);
+  return outlook::Delete(outlook::kIrmc, type, luid, outlook::Tell::kOtherScheme);
 }
 
 int SyncMLUpdateRecord(uint32_t type, const WString& luid, const WString& file_path) {
@@ -92,7 +108,11 @@ int SyncMLUpdateRecord(uint32_t type, const WString& luid, const WString& file_p
 }
 
 int SyncMLDeleteRecord(uint32_t type, const WString& luid) {
-  return outlook::Delete(outlook::kSyncML, type, luid);
+  return outlook::Delete(outlook::kSyncML, type, luid, outlook::Tell::kOtherScheme);
+}
+
+int SyncMLDeleteSessionRecord(uint32_t type, const WString& luid) {
+  return outlook::Delete(outlook::kSyncML, type, luid, outlook::Tell::kNobody);
 }
 
 }  // namespace zelsync
