@@ -98,9 +98,20 @@ TEST_F(VNoteTest, ReadsTheBody) {
   } cases[] = {
       {kBegin + "BODY:Hello\r\n Continued\r\n" + kEnd, 1, u"Hello"},
       {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:Line one=0D=0A=\r\nLine two\r\n" + kEnd, 1, u"Line one\r\nLine two"},
-      // Not a form the reader knows: the note is left as it was.
-      {kBegin + "BODY;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:x\r\n" + kEnd, 0, std::nullopt},
-      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:qp\r\nBODY:plain\r\n" + kEnd, 1, u"plain"},
+      // Parameters as phones write them: the encoding and character set are
+      // honoured, in any order and case.
+      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:K=C3=A4se\r\n" + kEnd, 1, u"K\u00e4se"},
+      {kBegin + "BODY;CHARSET=utf-8;ENCODING=quoted-printable:K=c3=a4se=\r\n und Brot\r\n" + kEnd, 1,
+       u"K\u00e4se und Brot"},
+      {kBegin + "BODY;QUOTED-PRINTABLE;CHARSET=ISO-8859-1:K=E4se\r\n" + kEnd, 1, u"K\u00e4se"},
+      {kBegin + "BODY;CHARSET=WINDOWS-1252:\x80 5\r\n" + kEnd, 1, u"\u20ac 5"},
+      {kBegin + "BODY;CHARSET=KOI8-R:\xf0\xd2\xc9\xd7\xc5\xd4\r\n" + kEnd, 1,
+       u"\u041f\u0440\u0438\u0432\u0435\u0442"},
+      {kBegin + "BODY;LANGUAGE=de;CHARSET=NO-SUCH-SET:K\xc3\xa4se\r\n" + kEnd, 1, u"K\u00e4se"},
+      // Line ends of every kind.
+      {"BEGIN:VNOTE\rBODY:cr only\rEND:VNOTE\r", 1, u"cr only"},
+      {kBegin + "SUMMARY:BODY:not this\r\nX-BODY:nor this\r\nbody:lower\r\n" + kEnd, 1, u"lower"},
+      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:qp\r\nBODY:plain\r\n" + kEnd, 1, u"qp"},
       {"END:VNOTE\r\nBODY:late\r\nBEGIN:VNOTE\r\n", 1, u"late"},
       {"BEGIN:VNOTE\r\nBODY:x\r\n", 0, std::nullopt}, {"BODY:x\r\nEND:VNOTE\r\n", 0, std::nullopt},
       {"", 0, std::nullopt}, {kBegin + "SUMMARY:x\r\n" + kEnd, 0, std::nullopt}, {kBegin + "BODY:\r\n" + kEnd, 1, u""},
@@ -130,10 +141,10 @@ TEST(DecodeVNoteLine, Decodes) {
   const struct {
     std::string line, decoded;
     bool soft_break;
-  } cases[] = {{"a=3Db=3Ac=5C=3Bd", "a=b:c;d", false}, {"=3B", "3B", false}, {"=5C", "", false},
-               {"=0A", "0A", false}, {"=0D=0A", "\r\n", false}, {"x=0D=0A=", "x\r\n", true},
-               {"=C3=A9", "C3A9", false}, {"x=", "x", true}, {"x=A", "xA", false}, {"=0Dx=0A", "x0A", false},
-               {"=5Cx=3B", "x3B", false}, {"=5C=0D=0A", "\r\n", false}, {"=3", "3", false}, {"", "", false},
+  } cases[] = {{"a=3Db=3Ac=5C=3Bd", "a=b:c;d", false}, {"=3B", ";", false}, {"=5C", "\\", false},
+               {"=0A", "\n", false}, {"=0D=0A", "\r\n", false}, {"x=0D=0A=", "x\r\n", true},
+               {"=C3=A9", "\xC3\xA9", false}, {"=c3=a9", "\xC3\xA9", false}, {"x=", "x", true}, {"x=A", "xA", false},
+               {"=5Cx=3B", "\\x;", false}, {"=5C=5C=3B", "\\;", false}, {"=3", "3", false}, {"", "", false},
                {"=ZZ=", "ZZ", true}, {"=0Z", "0Z", false}};
   for (const auto& c : cases) {
     std::string out = "<";

@@ -495,8 +495,9 @@ TEST_F(RecordExportsTest, NotesFollowTheExtensionAndRecordTheCallersType) {
 
 TEST_F(RecordExportsTest, MailIsRecordedUnderTheEntryIdItGotInTheInbox) {
   const std::string vmsg =
-      "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:READ\nBEGIN:VENV\nBEGIN:VBODY\nFrom:Ann\n"
-      "Content-Type:text/html; charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n\n"
+      "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:READ\nX-IRMC-BOX:INBOX\nBEGIN:VCARD\nVERSION:2.1\n"
+      "N:Ann\nEND:VCARD\nBEGIN:VENV\nBEGIN:VBODY\n"
+      "Content-Type: text/html; charset=\"UTF-8\"\nContent-Transfer-Encoding: quoted-printable\n\n"
       "hi\nEND:VBODY\nEND:VENV\nEND:VMSG\n";
   ASSERT_EQ(1, CreateNewRecord(SYNC_OBJECT_MESSAGE, W(u"LM"), W(Received("m.vmg", vmsg))));
   const std::vector<WString> inbox = fake_.EntryIds(outlook::kFolderInbox);
@@ -522,11 +523,16 @@ TEST_F(RecordExportsTest, SyncMLCreationWithoutLuidAndFromPlainText) {
   }
   ASSERT_EQ(1, SyncMLCreateNewRecord(SYNC_OBJECT_NOTE, W(Received("c.txt", "Line 1\nLine 2")), W(u"LT")));
   ASSERT_EQ(1, SyncMLCreateNewRecord(SYNC_OBJECT_CONTACT, W(Received("d.txt", "x")), W(u"LX")));
+  // A note sent as text comes back edited as text in a ".vnt" file: over
+  // SyncML it is read as the note's text; IrMC has no such form.
+  ASSERT_EQ(1, SyncMLCreateNewRecord(SYNC_OBJECT_NOTE, W(Received("e.vnt", "Edited\r\ntext")), W(u"LE")));
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"LI"), W(Received("f.vnt", "Edited\r\ntext"))));
   const std::vector<WString> notes = fake_.EntryIds(outlook::kFolderNotes);
-  ASSERT_EQ(3u, notes.size());
+  ASSERT_EQ(4u, notes.size());
   EXPECT_EQ(u"Line 1\nLine 2", *fake_.FindNote(notes[2])->body);
+  EXPECT_EQ(u"Edited\ntext", *fake_.FindNote(notes[3])->body);
   EXPECT_EQ(Concat({DeviceRecordBytes(1, notes[0], u"UNDEFINED"), DeviceRecordBytes(1, notes[1], u"UNDEFINED"),
-                    DeviceRecordBytes(1, notes[2], u"LT")}),
+                    DeviceRecordBytes(1, notes[2], u"LT"), DeviceRecordBytes(1, notes[3], u"LE")}),
             SyncMLRecords());
   EXPECT_FALSE(Exists(Temp("d.txt")));
   EXPECT_EQ(0, SyncMLCreateNewRecord(SYNC_OBJECT_NOTE, nullptr, W(u"L")));

@@ -166,6 +166,12 @@ bool Utf8ToUtf16Strict(const std::string& text, WString* out);
 // controls of the same value, as Windows maps them).
 WString AnsiToUtf16(const std::string& text);
 
+// Text in the named character set (a MIME charset name such as "UTF-8",
+// "ISO-8859-1", "Windows-1252", "KOI8-R", any case) to UTF-16. False, with
+// *out left as it was, when the platform does not know the character set or
+// the text is not valid in it.
+bool CharsetToUtf16(const std::string& charset, const std::string& text, WString* out);
+
 // The current time in UTC as "YYYYMMDDTHHMMSSZ", the form of the time
 // anchors; "00000000T000000Z" when the clock cannot be read.
 std::string UtcTimeStamp();

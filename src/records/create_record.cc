@@ -176,8 +176,13 @@ class Creation {
     // As for mail, a rejected file makes nothing.
     std::unique_ptr<formats::FileBuffer> buffer = formats::FileBuffer::Open(path_);
     if (!buffer) return CommonExit(0);
-    const int read = plain_text ? formats::ImportTextIntoNoteItem(*buffer, note)
-                                : formats::ReadVNoteIntoNoteItem(*buffer, note);
+    // A SyncML phone edits the plain text it was sent and returns it in the
+    // same form, with no vNote around it.
+    const std::string_view text = buffer->text();
+    const bool as_text = plain_text || (scheme_.syncml && !text.empty() &&
+                                        text.find("BEGIN:VNOTE") == std::string_view::npos);
+    const int read = as_text ? formats::ImportTextIntoNoteItem(*buffer, note)
+                             : formats::ReadVNoteIntoNoteItem(*buffer, note);
     if (!read || !note->Save()) return CommonExit(0);
     return Consume(Record(*note));
   }
