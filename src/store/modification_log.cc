@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "store/session.h"
+#include "store/file_names.h"
 #include "store/sync_folder.h"
 
 namespace zelsync {
@@ -38,7 +39,7 @@ ModificationLog SyncMLModificationLog() {
 
 namespace {
 
-ModificationLog LogInSyncFolder(const char16_t* name, size_t record_size) {
+ModificationLog LogInSyncFolder(const WString& name, size_t record_size) {
   BoundedPath path = SyncFolderPath();
   path.Append(kPathSeparator);
   path.Append(name);
@@ -48,11 +49,11 @@ ModificationLog LogInSyncFolder(const char16_t* name, size_t record_size) {
 }  // namespace
 
 ModificationLog IrmcLogInSyncFolder() {
-  return LogInSyncFolder(u"SyncModificationLog.DAT", sizeof(ModificationLogRecord));
+  return LogInSyncFolder(BookkeepingFileNameW(BookkeepingFile::kIrmcLog), sizeof(ModificationLogRecord));
 }
 
 ModificationLog SyncMLLogInSyncFolder() {
-  return LogInSyncFolder(u"SyncMLModificationLog.DAT", sizeof(SyncMLModificationLogRecord));
+  return LogInSyncFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog), sizeof(SyncMLModificationLogRecord));
 }
 
 int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, const WString& entry_id) {
@@ -120,14 +121,6 @@ int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& e
     memcpy(stored_id, static_cast<const unsigned char*>(bytes) + kEntryIdOffset, sizeof stored_id);
     return stored_type == type && FieldEquals(stored_id, key);
   }) ? 1 : 0;
-}
-
-int RemoveModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream) {
-  return RemoveLogEntries(IrmcModificationLog(), type, entry_id, std::move(stream));
-}
-
-int RemoveSyncMLModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream) {
-  return RemoveLogEntries(SyncMLModificationLog(), type, entry_id, std::move(stream));
 }
 
 }  // namespace zelsync

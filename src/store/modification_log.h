@@ -50,9 +50,6 @@ ModificationLog SyncMLLogInSyncFolder();
 // current time and the change number after the last entry's. 1 on success.
 int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, const WString& entry_id);
 
-int RemoveModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream);
-int RemoveSyncMLModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream);
-
 }  // namespace zelsync
 
 #endif  // ZELSYNC_STORE_MODIFICATION_LOG_H
