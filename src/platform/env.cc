@@ -1,8 +1,9 @@
 // What every backend shares: the current-Env switch. The text conversions
 // live in the backends (text_posix.cc, text_win32.cc).
-#include "platform/platform.h"
-
+#include <cstdio>
 #include <ctime>
+
+#include "platform/platform.h"
 
 namespace zelsync {
 namespace {
@@ -49,9 +50,15 @@ bool WriteFileAtomically(const WString& target, const WString& scratch, const vo
 
 std::string UtcTimeStamp() {
   const std::time_t now = std::time(nullptr);
-  const std::tm* utc = now == static_cast<std::time_t>(-1) ? nullptr : std::gmtime(&now);
-  char text[20];
-  if (!utc || std::strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", utc) != 16) return "00000000T000000Z";
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char text[72];  // room for any int in each field; a real date takes 16
+  std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                utc.tm_hour, utc.tm_min, utc.tm_sec);
   return text;
 }
 

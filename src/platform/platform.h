@@ -202,8 +202,7 @@ WString AnsiToUtf16(const std::string& text);
 // the text is not valid in it.
 bool CharsetToUtf16(const std::string& charset, const std::string& text, WString* out);
 
-// The current time in UTC as "YYYYMMDDTHHMMSSZ", the form of the time
-// anchors; "00000000T000000Z" when the clock cannot be read.
+// The current UTC time as "YYYYMMDDTHHMMSSZ", the form of a time anchor.
 std::string UtcTimeStamp();
 
 // The longest name of one file (its folder left out) that the file system
@@ -212,6 +211,7 @@ constexpr size_t kMaxFileNameLength = 255;
 // The length of a file name in the units the file system limits: UTF-8 bytes
 // on POSIX file systems, UTF-16 code units on Windows.
 size_t FileNameLength(const WString& name);
+
 #ifndef _WIN32
 // A file name on POSIX is bytes and need not be UTF-8. A path read from the
 // file system goes into a wide path and back unchanged: each byte of an

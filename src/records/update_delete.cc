@@ -2,6 +2,7 @@
 // the device reports for one of its objects, named by type and LUID.
 #include "records/record_exports.h"
 #include "records/scheme.h"
+#include "store/store_exports.h"
 
 namespace zelsync {
 namespace outlook {
@@ -51,10 +52,17 @@ Forget ForgetItem(const Scheme& scheme, const DeviceRecord& found, Tell tell) {
 // the old item as it was. The bookkeeping ends as a deletion followed by a
 // creation would leave it: one record for the LUID, with the new entry ID.
 int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WString& path) {
+  // A SyncML session notes each replacement, so that its rollback maps the
+  // LUID to the new item instead of the deleted one.
+  WString made;
+  auto journal = [&](const WString& old_entry_id) {
+    if (scheme.syncml && !made.empty()) JournalSyncMLUpdate(type, luid, old_entry_id, made);
+  };
   DeviceRecord old;
   if (!FindByLuid(scheme, type, luid, &old)) {
-    const int created = CreateRecord(scheme, type, &luid, path, true, nullptr);
+    const int created = CreateRecord(scheme, type, &luid, path, true, &made);
     Env::Current().RemoveFile(path);
+    if (created) journal(WString());
     return created ? 1 : 0;
   }
   {
@@ -63,12 +71,12 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
     Connection connection;
     if (!ConnectWithWindow(&connection)) return 0;
   }
-  WString made;
   const int created = CreateRecord(scheme, type, &luid, path, false, &made);
   Env::Current().RemoveFile(path);
   if (!created) return 0;
   switch (ForgetItem(scheme, old, Tell::kOtherScheme)) {
     case Forget::kDone:
+      journal(FieldText(old.entry_id));
       return 1;
     case Forget::kItemKept:
       // The old item stays; the new one goes again, so that the LUID names
