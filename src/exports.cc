@@ -178,7 +178,7 @@ int SyncMLSaveDBFiles(uint64_t deviceAddress) {
 int SyncMLRestoreDBFiles(uint64_t deviceAddress) {
   return Guard([&] {
     return zelsync::SyncMLRestoreDBFiles(deviceAddress, [](uint32_t type, const WString& luid) {
-      return zelsync::SyncMLDeleteRecord(type, luid);
+      return zelsync::SyncMLDeleteSessionRecord(type, luid);
     });
   });
 }

@@ -50,6 +50,52 @@ class VMessageReaderTest : public testing::FormatsTest {
   FakeOutlook fake_;
 };
 
+// Text messages as phones write them: the sender as a vCard, then a plain
+// text body after a few headers, with any line ends, 8-bit or
+// quoted-printable, and in UTF-16 with a byte-order mark.
+TEST_F(VMessageReaderTest, ReadsTextMessagesInPhoneLayouts) {
+  const std::string card = "BEGIN:VCARD\nVERSION:2.1\nN:Lee;Ann\nTEL:+4915112345\nEND:VCARD\n";
+  const std::string env = "BEGIN:VENV\nBEGIN:VBODY\nDate:20.03.2009 10:15:00\n";
+  const std::string end = "END:VBODY\nEND:VENV\nEND:VMSG\n";
+  const std::string head = "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:UNREAD\nX-IRMC-BOX:INBOX\n";
+  auto crlf = [](std::string text, const char* line_end) {
+    std::string out;
+    for (char c : text) out += c == '\n' ? std::string(line_end) : std::string(1, c);
+    return out;
+  };
+  std::string utf16 = "\xFF\xFE";
+  for (char16_t c : u"BEGIN:VMSG\r\nBEGIN:VCARD\r\nFN:\u00c5sa\r\nEND:VCARD\r\nBEGIN:VENV\r\nBEGIN:VBODY\r\n"
+                    u"Date:1.1.2010\r\nHej \u00e5\u20ac\r\nEND:VBODY\r\nEND:VENV\r\nEND:VMSG\r\n") {
+    if (c) utf16 += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  }
+  const struct {
+    std::string text;
+    WString sender, subject, body;
+  } cases[] = {
+      {head + card + env + "Hello <Bo> & co\nsecond line\n" + end, u"Ann Lee <+4915112345>", u"",
+       u"<html><body>Hello &lt;Bo&gt; &amp; co<br>\nsecond line</body></html>"},
+      {crlf(head + card + env + "Subject:Plans\nSee you\n" + end, "\r\n"), u"Ann Lee <+4915112345>", u"Plans",
+       u"<html><body>See you</body></html>"},
+      {crlf(head + card + env + "CR only\n" + end, "\r"), u"Ann Lee <+4915112345>", u"",
+       u"<html><body>CR only</body></html>"},
+      {head + "BEGIN:VCARD\nTEL;CELL:+4930123\nEND:VCARD\n" + env +
+           "Content-Type:text/plain; charset=ISO-8859-1\nContent-Transfer-Encoding:quoted-printable\n\n"
+           "K=E4se und=\n Brot\n" + end,
+       u"+4930123", u"", u"<html><body>K\u00e4se und Brot</body></html>"},
+      {head + "BEGIN:VCARD\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=B6rg\nEND:VCARD\n" + env +
+           "Gr\xc3\xbc\xc3\x9f\n" + end,
+       u"J\u00f6rg M\u00fcller", u"", u"<html><body>Gr\u00fc\u00df</body></html>"},
+      {utf16, u"\u00c5sa", u"", u"<html><body>Hej \u00e5\u20ac</body></html>"}};
+  for (const auto& c : cases) {
+    const auto [result, mail] = ReadMail(c.text);
+    EXPECT_EQ(1, result) << c.text;
+    EXPECT_EQ(c.sender, mail.sent_on_behalf_of_name) << c.text;
+    EXPECT_EQ(c.subject, mail.subject) << c.text;
+    EXPECT_EQ(c.body, mail.html_body) << c.text;
+  }
+  EXPECT_TRUE(ReadMail(head + card + env + "x\n" + end).second.unread);
+}
+
 TEST_F(VMessageReaderTest, SetsTheHeaderProperties) {
   const struct {
     std::string headers;
@@ -102,8 +148,10 @@ TEST_F(VMessageReaderTest, DecodesTheHtmlBody) {
       {Multipart(Part("a.txt", "QQ=="), "no=20tag"), 1, u"\nno tag"},
       // Markers in any order.
       {kTail + "BEGIN:VBODY\nBEGIN:VENV\nBEGIN:VMSG\n" + kHtmlHeader + "\n<p/></html>", 1, u"\n<p/></html>"},
-      // Not the one layout: rejected, nothing set.
-      {"BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\nTo:x\nContent-Type:text/plain\n\nhi\n" + kTail, 0, std::nullopt},
+      // A phone's plain text message.
+      {"BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\nTo:x\nContent-Type:text/plain\n\nhi\n" + kTail, 1,
+       u"<html><body>hi</body></html>"},
+      // Not a vMessage: rejected, nothing set.
       {Message("To:x\n", "<html/>").substr(0, Message("To:x\n", "<html/>").size() - 9), 0, std::nullopt},
       {std::string("BEGIN:VMSG\0", 11) + Message("To:x\n", "<html/>"), 0, std::nullopt},
       {"", 0, std::nullopt}};
@@ -113,7 +161,7 @@ TEST_F(VMessageReaderTest, DecodesTheHtmlBody) {
     EXPECT_EQ(c.result, result) << c.text;
     EXPECT_EQ(c.body, mail.html_body) << c.text;
     if (result == 0) {
-      EXPECT_EQ(std::nullopt, mail.to);  // nothing set
+      EXPECT_EQ(std::nullopt, mail.sent_on_behalf_of_name);  // nothing set
     }
   }
 }

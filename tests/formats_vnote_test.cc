@@ -15,16 +15,17 @@ using testing::NoteData;
 
 class VNoteTest : public testing::FormatsTest {
  protected:
-  // The file written from a note with `body`.
-  std::string WriteVNote(const outlook::OptString& body) {
-    const WString path = Wide("note.vnt");
-    WriteNoteAsVNote(fake_.NewNote({.body = body}), &path);
-    return Read(Path("note.vnt"));
-  }
-  std::string WriteText(const outlook::OptString& body) {
-    const WString path = Wide("note.txt");
-    WriteNoteAsText(fake_.NewNote({.body = body}), &path);
-    return Read(Path("note.txt"));
+  // The file written from a note with `body`; "(none)" when the writer
+  // reported a failure, which must leave no file.
+  std::string WriteVNote(const outlook::OptString& body) { return Written(body, "note.vnt", WriteNoteAsVNote); }
+  std::string WriteText(const outlook::OptString& body) { return Written(body, "note.txt", WriteNoteAsText); }
+  template <class Writer>
+  std::string Written(const outlook::OptString& body, const std::string& name, Writer writer) {
+    const WString path = Wide(name);
+    std::filesystem::remove(Path(name));
+    if (writer(fake_.NewNote({.body = body}), &path)) return Read(Path(name));
+    EXPECT_FALSE(testing::Exists(Path(name))) << name;
+    return "(none)";
   }
   // Reads `file` into a fresh note: the result and the body it got.
   std::pair<int, outlook::OptString> ReadVNote(const std::string& file) {
@@ -56,28 +57,34 @@ TEST_F(VNoteTest, WritesTheByteImage) {
       {u"a:b", kBegin + "SUMMARY;ENCODING=QUOTED-PRINTABLE:a=3Ab\r\nBODY;ENCODING=QUOTED-PRINTABLE:a=3Ab\r\n" + kEnd},
       {u"x;y",
        kBegin + "SUMMARY;ENCODING=QUOTED-PRINTABLE:x=5C=3By\r\nBODY;ENCODING=QUOTED-PRINTABLE:x=5C=3By\r\n" + kEnd},
-      // A lone LF keeps the plain form and is stored as CR LF.
-      {u"one\ntwo", kBegin + "SUMMARY:one\r\ntwo\r\nBODY:one\r\ntwo\r\n" + kEnd},
+      // Every line break, CR LF, LF or CR, is one, so the lines stay in BODY.
+      {u"one\ntwo\rthree",
+       kBegin + "SUMMARY;ENCODING=QUOTED-PRINTABLE:one\r\n"
+                "BODY;ENCODING=QUOTED-PRINTABLE:one=0D=0A=\r\ntwo=0D=0A=\r\nthree\r\n" + kEnd},
       {u"Caf\u00e9 \u20ac", kBegin + "SUMMARY:Caf\xc3\xa9 \xe2\x82\xac\r\nBODY:Caf\xc3\xa9 \xe2\x82\xac\r\n" + kEnd},
       {u"", kEmptyNote}, {std::nullopt, kEmptyNote}};
   for (const auto& c : cases) EXPECT_EQ(c.file, WriteVNote(c.body));
-  // A failed read of the body writes an empty note.
-  fake_.FailOn("NoteItem.Body");
-  EXPECT_EQ(kEmptyNote, WriteVNote(u"lost"));
 }
 
-TEST_F(VNoteTest, NoPathNoFile) {
-  WriteNoteAsVNote(fake_.NewNote({.body = u"x"}), nullptr);
-  WriteNoteAsText(fake_.NewNote({.body = u"x"}), nullptr);
+// A note that cannot be written whole is reported, and leaves no file: a
+// note sent empty would empty the phone's copy.
+TEST_F(VNoteTest, AFileThatCannotBeWrittenWholeIsReported) {
+  EXPECT_FALSE(WriteNoteAsVNote(fake_.NewNote({.body = u"x"}), nullptr));
   const WString unreachable = Wide("no-folder/note.vnt");
-  WriteNoteAsVNote(fake_.NewNote({.body = u"x"}), &unreachable);
-  EXPECT_FALSE(testing::Exists(Path("no-folder")));
-  // The body is read all the same.
-  EXPECT_EQ(3, fake_.Count("NoteItem.Body"));
+  EXPECT_FALSE(WriteNoteAsText(fake_.NewNote({.body = u"x"}), &unreachable));
+  env_.FailNth("Write", 1);
+  EXPECT_EQ("(none)", WriteVNote(u"x"));
+  env_.FailNth("Write", 1);
+  EXPECT_EQ("(none)", WriteText(u"x"));
+  env_.FailNth("Sync", 1);
+  EXPECT_EQ("(none)", WriteVNote(u"x"));
+  fake_.FailOn("NoteItem.Body");
+  EXPECT_EQ("(none)", WriteVNote(u"lost"));
+  EXPECT_EQ("(none)", WriteText(u"lost"));
 }
 
 TEST_F(VNoteTest, TextWriterWritesTheBodyAlone) {
-  EXPECT_EQ("a\r\r\nb", WriteText(u"a\r\nb"));
+  for (const char16_t* lines : {u"a\r\nb", u"a\nb", u"a\rb"}) EXPECT_EQ("a\r\nb", WriteText(lines));
   EXPECT_EQ("Buy milk", WriteText(u"Buy milk"));
   EXPECT_EQ("\r\n", WriteText(u""));
   EXPECT_EQ("\r\n", WriteText(std::nullopt));
@@ -91,9 +98,20 @@ TEST_F(VNoteTest, ReadsTheBody) {
   } cases[] = {
       {kBegin + "BODY:Hello\r\n Continued\r\n" + kEnd, 1, u"Hello"},
       {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:Line one=0D=0A=\r\nLine two\r\n" + kEnd, 1, u"Line one\r\nLine two"},
-      // Not a form the reader knows: the note is left as it was.
-      {kBegin + "BODY;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:x\r\n" + kEnd, 0, std::nullopt},
-      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:qp\r\nBODY:plain\r\n" + kEnd, 1, u"plain"},
+      // Parameters as phones write them: the encoding and character set are
+      // honoured, in any order and case.
+      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:K=C3=A4se\r\n" + kEnd, 1, u"K\u00e4se"},
+      {kBegin + "BODY;CHARSET=utf-8;ENCODING=quoted-printable:K=c3=a4se=\r\n und Brot\r\n" + kEnd, 1,
+       u"K\u00e4se und Brot"},
+      {kBegin + "BODY;QUOTED-PRINTABLE;CHARSET=ISO-8859-1:K=E4se\r\n" + kEnd, 1, u"K\u00e4se"},
+      {kBegin + "BODY;CHARSET=WINDOWS-1252:\x80 5\r\n" + kEnd, 1, u"\u20ac 5"},
+      {kBegin + "BODY;CHARSET=KOI8-R:\xf0\xd2\xc9\xd7\xc5\xd4\r\n" + kEnd, 1,
+       u"\u041f\u0440\u0438\u0432\u0435\u0442"},
+      {kBegin + "BODY;LANGUAGE=de;CHARSET=NO-SUCH-SET:K\xc3\xa4se\r\n" + kEnd, 1, u"K\u00e4se"},
+      // Line ends of every kind.
+      {"BEGIN:VNOTE\rBODY:cr only\rEND:VNOTE\r", 1, u"cr only"},
+      {kBegin + "SUMMARY:BODY:not this\r\nX-BODY:nor this\r\nbody:lower\r\n" + kEnd, 1, u"lower"},
+      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:qp\r\nBODY:plain\r\n" + kEnd, 1, u"qp"},
       {"END:VNOTE\r\nBODY:late\r\nBEGIN:VNOTE\r\n", 1, u"late"},
       {"BEGIN:VNOTE\r\nBODY:x\r\n", 0, std::nullopt}, {"BODY:x\r\nEND:VNOTE\r\n", 0, std::nullopt},
       {"", 0, std::nullopt}, {kBegin + "SUMMARY:x\r\n" + kEnd, 0, std::nullopt}, {kBegin + "BODY:\r\n" + kEnd, 1, u""},
@@ -123,10 +141,10 @@ TEST(DecodeVNoteLine, Decodes) {
   const struct {
     std::string line, decoded;
     bool soft_break;
-  } cases[] = {{"a=3Db=3Ac=5C=3Bd", "a=b:c;d", false}, {"=3B", "3B", false}, {"=5C", "", false},
-               {"=0A", "0A", false}, {"=0D=0A", "\r\n", false}, {"x=0D=0A=", "x\r\n", true},
-               {"=C3=A9", "C3A9", false}, {"x=", "x", true}, {"x=A", "xA", false}, {"=0Dx=0A", "x0A", false},
-               {"=5Cx=3B", "x3B", false}, {"=5C=0D=0A", "\r\n", false}, {"=3", "3", false}, {"", "", false},
+  } cases[] = {{"a=3Db=3Ac=5C=3Bd", "a=b:c;d", false}, {"=3B", ";", false}, {"=5C", "\\", false},
+               {"=0A", "\n", false}, {"=0D=0A", "\r\n", false}, {"x=0D=0A=", "x\r\n", true},
+               {"=C3=A9", "\xC3\xA9", false}, {"=c3=a9", "\xC3\xA9", false}, {"x=", "x", true}, {"x=A", "xA", false},
+               {"=5Cx=3B", "\\x;", false}, {"=5C=5C=3B", "\\;", false}, {"=3", "3", false}, {"", "", false},
                {"=ZZ=", "ZZ", true}, {"=0Z", "0Z", false}};
   for (const auto& c : cases) {
     std::string out = "<";
@@ -135,15 +153,18 @@ TEST(DecodeVNoteLine, Decodes) {
   }
 }
 
-// What the writer writes, the reader reads back into a fresh note. A lone
-// LF of the plain form ends the BODY line, so the notes here have none.
+// What the writer writes, the reader reads back into a fresh note, every
+// line whole; line breaks come back as CR LF.
 TEST_F(VNoteTest, RoundTripKeepsTheBody) {
   for (const char16_t* note : {u"Buy milk", u"List:\r\nmilk", u"a;b=c:d", u"x=1", u"a\r\n", u"\r\n\r\nthree\r\nlines;\r\n",
-                               u"Caf\u00e9 \u20ac \U0001F600", u"Caf\u00e9\r\n=3D literal", u"tab\there", u"lone\rCR",
+                               u"Caf\u00e9 \u20ac \U0001F600", u"Caf\u00e9\r\n=3D literal", u"tab\there",
                                u"", u"=0D=0A=", u"==\r\n=="}) {
     const auto [result, body] = ReadVNote(WriteVNote(note));
     EXPECT_EQ(1, result);
     EXPECT_EQ(WString(note), body);
+  }
+  for (const char16_t* note : {u"one\ntwo\nthree", u"one\rtwo\rthree", u"one\ntwo\r\nthree"}) {
+    EXPECT_EQ(WString(u"one\r\ntwo\r\nthree"), ReadVNote(WriteVNote(note)).second);
   }
 }
 

@@ -134,6 +134,31 @@ TEST_F(IrmcStoreTest, RewriteDropsATrailingFragmentAndAnEmptyDatabaseStaysFourBy
   EXPECT_EQ(Concat({kCounterZero, DeviceRecordBytes(1, u"E2", u"L2")}), ReadBytes(Database()));
 }
 
+// An append cut short leaves a fragment; the next append starts where the
+// last whole record ends, so the records after it stay aligned. A header
+// shorter than its size is damage: nothing is appended to it.
+TEST_F(IrmcStoreTest, AnAppendAfterATornAppendKeepsTheRecordsAligned) {
+  const Bytes first = DeviceRecordBytes(1, u"E1", u"L1"), next = DeviceRecordBytes(1, u"E2", u"UNDEFINED");
+  const struct {
+    Bytes before, after;
+    int result;
+  } cases[] = {{Concat({kCounterZero, first, Bytes(100, 0xAB)}), Concat({kCounterZero, first, next}), 1},
+               {Concat({kCounterZero, Bytes(1043, 0xAB)}), Concat({kCounterZero, next}), 1},
+               {Concat({kCounterZero, first}), Concat({kCounterZero, first, next}), 1},
+               {{1, 2}, {1, 2}, 0},
+               {{}, {}, 0}};
+  for (const auto& c : cases) {
+    WriteBytes(Database(), c.before);
+    EXPECT_EQ(c.result, AppendDeviceRecord(MakeDeviceRecord(1, u"E2", u"UNDEFINED")));
+    EXPECT_EQ(c.after, ReadBytes(Database()));
+  }
+  // A fragment that cannot be cut off is not appended after.
+  WriteBytes(Database(), Concat({kCounterZero, Bytes(10, 0xAB)}));
+  env_.FailNth("Truncate", 1);
+  EXPECT_EQ(0, AppendDeviceRecord(MakeDeviceRecord(1, u"E2", u"UNDEFINED")));
+  EXPECT_EQ(Concat({kCounterZero, Bytes(10, 0xAB)}), ReadBytes(Database()));
+}
+
 // A rewrite that fails anywhere leaves the database whole and no scratch file.
 class FailedRewriteTest : public IrmcStoreTest, public ::testing::WithParamInterface<const char*> {};
 

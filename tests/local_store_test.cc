@@ -556,7 +556,7 @@ TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
   };
   auto ids = [&] {
     std::vector<std::string> out;
-    for (auto& item : All(outlook::kFolderNotes)) out.push_back(IdOf(*item->QueryNote()));
+    for (auto& item : All(outlook::kFolderNotes)) out.push_back(StemOf(IdOf(*item->QueryNote())));
     return out;
   };
   WriteText(notes / "a.txt", "a");
@@ -592,7 +592,7 @@ TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
   std::shared_ptr<outlook::Item> third;
   ASSERT_TRUE(before->Count(&count) && before->Item(3, &third));
   EXPECT_EQ(3, count);
-  EXPECT_EQ("link", IdOf(*third->QueryNote()));
+  EXPECT_EQ("link", StemOf(IdOf(*third->QueryNote())));
 
   // The library's own new note shows at once.
   std::shared_ptr<outlook::Item> item;
@@ -910,6 +910,19 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   syncml = ReadBytes(InSync("SyncMLModificationLog.DAT"));
   ASSERT_EQ(3 * 572u, syncml.size());
   EXPECT_EQ(U32(syncml, 572 + 568) + 1, U32(syncml, 2 * 572 + 568));
+}
+
+TEST_F(ScannerTest, AnAppendAfterATornAppendKeepsTheLogsAligned) {
+  const std::string id = SaveNote(u"n");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  WriteBytes(InSync("SyncModificationLog.DAT"), Concat({LogRecordBytes(2, 0, u"X"), Bytes(100, 1)}));
+  WriteBytes(InSync("SyncMLModificationLog.DAT"), Bytes(571, 1));
+  WriteText(Root() / "notes" / (StemOf(id) + ".txt"), "changed");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  EXPECT_EQ(2 * 528u, ReadBytes(InSync("SyncModificationLog.DAT")).size());
+  EXPECT_EQ((std::vector<Record>{{2, 0, "X"}, {1, 0, id}}), Records("SyncModificationLog.DAT", 528));
+  EXPECT_EQ(572u, ReadBytes(InSync("SyncMLModificationLog.DAT")).size());
+  EXPECT_EQ((std::vector<Record>{{1, 0, id}}), Records("SyncMLModificationLog.DAT", 572));
 }
 
 TEST_F(ScannerTest, AMaildirFlagChangeIsAChange) {

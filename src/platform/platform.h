@@ -63,6 +63,9 @@ class File {
   virtual bool Flush() = 0;
   // Pushes buffered data to the operating system and the disk; false on failure.
   virtual bool Sync() = 0;
+  // Cuts the file to `size` bytes, which must not exceed its length, and
+  // leaves the position at the new end; false on failure.
+  virtual bool Truncate(int64_t size) = 0;
 };
 
 // What tells one state of a file from another without reading it: its
@@ -217,8 +220,21 @@ bool Utf8ToUtf16Strict(const std::string& text, WString* out);
 // controls of the same value, as Windows maps them).
 WString AnsiToUtf16(const std::string& text);
 
+// Text in the named character set (a MIME charset name such as "UTF-8",
+// "ISO-8859-1", "Windows-1252", "KOI8-R", any case) to UTF-16. False, with
+// *out left as it was, when the platform does not know the character set or
+// the text is not valid in it.
+bool CharsetToUtf16(const std::string& charset, const std::string& text, WString* out);
+
 // The current UTC time as "YYYYMMDDTHHMMSSZ", the form of a time anchor.
 std::string UtcTimeStamp();
+
+// The longest name of one file (its folder left out) that the file system
+// takes, counted by FileNameLength.
+constexpr size_t kMaxFileNameLength = 255;
+// The length of a file name in the units the file system limits: UTF-8 bytes
+// on POSIX file systems, UTF-16 code units on Windows.
+size_t FileNameLength(const WString& name);
 
 #ifndef _WIN32
 // A file name on POSIX is bytes and need not be UTF-8. A path read from the

@@ -55,6 +55,9 @@ class Creation {
   Creation(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path)
       : scheme_(scheme), type_(type), luid_(luid ? *luid : WString(kUndefinedLuid)), path_(path) {}
 
+  // The entry ID of the item made, empty when none was.
+  const WString& made() const { return made_; }
+
   int Run(bool check_duplicate) {
     if (check_duplicate && IsDuplicate(scheme_, type_, luid_)) return Consume(1);
     const WString extension = Extension(path_);
@@ -94,6 +97,7 @@ class Creation {
     WString entry_id;
     if (ReadEntryID(item, &entry_id) &&
         AppendRecord(scheme_.Database(), MakeDeviceRecord(type_, entry_id, luid_))) {
+      made_ = entry_id;
       return 1;
     }
     item.Delete();
@@ -112,7 +116,9 @@ class Creation {
 
   // Contacts and calendar items: the store itself reads the file.
   int ImportShared(const WString& extension) {
-    const bool all_day = !scheme_.syncml && extension != u".vcf" && IsAllDayEventFile(path_);
+    // Both schemes honour the all-day marker: an all-day event must not
+    // become a 24-hour timed one on its way through the store.
+    const bool all_day = extension != u".vcf" && IsAllDayEventFile(path_);
     std::shared_ptr<Item> opened;
     if (!session_->OpenSharedItem(path_, &opened) || !opened) return 0;
     if (extension == u".vcf") {
@@ -143,12 +149,16 @@ class Creation {
       return CommonExit(0);
     }
     const uint32_t setting = Env::Current().MailAttachmentSetting();
+    // A file the reader rejects makes nothing: the new mail is never saved,
+    // so the store forgets it, and the device learns that its object did not
+    // arrive instead of believing an empty mail holds it.
+    bool read = false;
     {
+      // The buffer keeps the file open: it is gone before the file is removed.
       std::unique_ptr<formats::MessageFileBuffer> buffer = formats::MessageFileBuffer::Open(path_);
-      if (!buffer) return CommonExit(0);
-      formats::ReadVMessageIntoMailItem(*buffer, mail, setting);
+      read = buffer && formats::ReadVMessageIntoMailItem(*buffer, mail, setting);
     }
-    mail->Save();
+    if (!read || !mail->Save()) return CommonExit(0);
     std::shared_ptr<MailItem> moved;
     if (!mail->Move(inbox, &moved) || !moved) {
       mail->Delete();  // not in the Inbox, so never seen by the device
@@ -164,16 +174,17 @@ class Creation {
     if (!connection_.application->CreateItem(kNoteItem, &created) || !created) return CommonExit(0);
     std::shared_ptr<NoteItem> note = created->QueryNote();
     if (!note) return CommonExit(0);
-    {
-      std::unique_ptr<formats::FileBuffer> buffer = formats::FileBuffer::Open(path_);
-      if (!buffer) return CommonExit(0);
-      if (plain_text) {
-        formats::ImportTextIntoNoteItem(*buffer, note);
-      } else {
-        formats::ReadVNoteIntoNoteItem(*buffer, note);
-      }
-    }
-    note->Save();
+    // As for mail, a rejected file makes nothing.
+    std::unique_ptr<formats::FileBuffer> buffer = formats::FileBuffer::Open(path_);
+    if (!buffer) return CommonExit(0);
+    // A SyncML phone edits the plain text it was sent and returns it in the
+    // same form, with no vNote around it.
+    const std::string_view text = buffer->text();
+    const bool as_text = plain_text || (scheme_.syncml && !text.empty() &&
+                                        text.find("BEGIN:VNOTE") == std::string_view::npos);
+    const int read = as_text ? formats::ImportTextIntoNoteItem(*buffer, note)
+                             : formats::ReadVNoteIntoNoteItem(*buffer, note);
+    if (!read || !note->Save()) return CommonExit(0);
     return Consume(Record(*note));
   }
 
@@ -183,18 +194,23 @@ class Creation {
   const WString path_;
   Connection connection_;
   std::shared_ptr<Namespace> session_;
+  WString made_;
 };
 
 }  // namespace
 
-int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path) {
-  return Creation(scheme, type, luid, path).Run(luid != nullptr);
+int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
+                 bool check_duplicate, WString* made) {
+  Creation creation(scheme, type, luid, path);
+  const int result = creation.Run(check_duplicate && luid != nullptr);
+  if (made) *made = creation.made();
+  return result;
 }
 
 }  // namespace outlook
 
 int CreateNewRecord(uint32_t type, const WString& luid, const WString& file_path) {
-  return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path);
+  return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path, true, nullptr);
 }
 
 int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString* luid) {
@@ -203,7 +219,7 @@ int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString
   // item made just before the service died would survive the rollback and
   // come back to the device as new.
   if (luid && !outlook::IsDuplicate(outlook::kSyncML, type, *luid)) ListSyncMLCreation(type, *luid);
-  return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path);
+  return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path, true, nullptr);
 }
 
 }  // namespace zelsync

@@ -20,6 +20,9 @@ int SyncMLGetModifiedRecord(uint32_t type, WString* entry_id, WString* luid, WSt
 int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString* luid);
 int SyncMLUpdateRecord(uint32_t type, const WString& luid, const WString& file_path);
 int SyncMLDeleteRecord(uint32_t type, const WString& luid);
+// The rollback's deletion of an item its session made: as SyncMLDeleteRecord,
+// but the other scheme is not told, since none of its phones has seen it.
+int SyncMLDeleteSessionRecord(uint32_t type, const WString& luid);
 
 }  // namespace zelsync
 

@@ -8,53 +8,96 @@ namespace zelsync {
 namespace outlook {
 namespace {
 
-// Deletes the item the database maps to the LUID, its log records and its
-// record. kNone when the database does not know the LUID.
-enum class Forget { kDone, kNone, kFailed };
-
-Forget ForgetMappedItem(const Scheme& scheme, uint32_t type, const WString& luid,
-                        WString* forgotten = nullptr) {
+// The record the database holds for the LUID; false when it knows none.
+bool FindByLuid(const Scheme& scheme, uint32_t type, const WString& luid, DeviceRecord* found) {
   const DeviceDatabase db = scheme.Database();
   Stream stream = OpenForUpdate(db.files.path);
-  DeviceRecord found;
-  if (!stream || !LookupRecordByLUID(db, type, luid, &found, std::move(stream))) {
-    return Forget::kNone;
-  }
+  return stream && LookupRecordByLUID(db, type, luid, found, std::move(stream)) == 1;
+}
+
+// Deletes the item of `found`, its log records and the record itself.
+enum class Forget { kDone, kItemKept, kRecordKept };
+
+// The kind of a log entry that reports a deletion.
+constexpr uint32_t kDeletion = 1;
+
+// Whether the phones of the other scheme are told of a deletion: always but
+// for the items a rolled-back session made, which no other phone has seen.
+enum class Tell { kOtherScheme, kNobody };
+
+Forget ForgetItem(const Scheme& scheme, const DeviceRecord& found, Tell tell) {
   const WString entry_id = FieldText(found.entry_id);
-  if (forgotten) *forgotten = entry_id;
-  if (!DeleteOutlookItemByEntryID(type, entry_id)) return Forget::kFailed;
+  if (!DeleteOutlookItemByEntryID(found.type, entry_id)) return Forget::kItemKept;
+  // The phones of the other scheme hear of the deletion through their log
+  // (the change tracker leaves the library's own deletions out). This
+  // scheme's entries and record go below, so its phone never gets it back.
+  // Should the entry not be written, the other phone keeps its copy until
+  // it is deleted there: no data is lost, and this deletion stands.
+  if (tell == Tell::kOtherScheme) {
+    AppendLogEntry(scheme.syncml ? IrmcLogInSyncFolder() : SyncMLLogInSyncFolder(), found.type, kDeletion,
+                   entry_id);
+  }
   const ModificationLog log = scheme.Log();
   if (Stream entries = OpenForUpdate(log.files.path)) {
-    RemoveLogEntries(log, type, entry_id, std::move(entries));
+    RemoveLogEntries(log, found.type, entry_id, std::move(entries));
   }
-  stream = OpenForUpdate(db.files.path);
-  if (!stream || !RemoveRecord(db, found, std::move(stream))) return Forget::kFailed;
+  const DeviceDatabase db = scheme.Database();
+  Stream stream = OpenForUpdate(db.files.path);
+  if (!stream || !RemoveRecord(db, found, std::move(stream))) return Forget::kRecordKept;
   return Forget::kDone;
 }
 
-// The old item goes first, then the new one is made from the file under the
-// same LUID (the entry ID changes).
-// A SyncML session notes each replacement, so that its rollback maps the
-// LUID to the new item instead of the deleted one.
+// The new item is made from the file first, under the same LUID, and the old
+// one goes only once the new one exists: a file the PC cannot read leaves
+// the old item as it was. The bookkeeping ends as a deletion followed by a
+// creation would leave it: one record for the LUID, with the new entry ID.
 int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WString& path) {
-  WString old_entry_id;
-  if (ForgetMappedItem(scheme, type, luid, &old_entry_id) == Forget::kFailed) return 0;
-  const int created = CreateRecord(scheme, type, &luid, path);
-  Env::Current().RemoveFile(path);
-  if (created && scheme.syncml) {
-    const DeviceDatabase db = scheme.Database();
-    DeviceRecord made;
-    if (Stream stream = OpenForUpdate(db.files.path)) {
-      if (LookupRecordByLUID(db, type, luid, &made, std::move(stream))) {
-        JournalSyncMLUpdate(type, luid, old_entry_id, FieldText(made.entry_id));
-      }
-    }
+  // A SyncML session notes each replacement, so that its rollback maps the
+  // LUID to the new item instead of the deleted one.
+  WString made;
+  auto journal = [&](const WString& old_entry_id) {
+    if (scheme.syncml && !made.empty()) JournalSyncMLUpdate(type, luid, old_entry_id, made);
+  };
+  DeviceRecord old;
+  if (!FindByLuid(scheme, type, luid, &old)) {
+    const int created = CreateRecord(scheme, type, &luid, path, true, &made);
+    Env::Current().RemoveFile(path);
+    if (created) journal(WString());
+    return created ? 1 : 0;
   }
-  return created ? 1 : 0;
+  {
+    // The old item can only be deleted while the store shows a window:
+    // without one nothing is changed and the file stays for a retry.
+    Connection connection;
+    if (!ConnectWithWindow(&connection)) return 0;
+  }
+  const int created = CreateRecord(scheme, type, &luid, path, false, &made);
+  Env::Current().RemoveFile(path);
+  if (!created) return 0;
+  switch (ForgetItem(scheme, old, Tell::kOtherScheme)) {
+    case Forget::kDone:
+      journal(FieldText(old.entry_id));
+      return 1;
+    case Forget::kItemKept:
+      // The old item stays; the new one goes again, so that the LUID names
+      // one item.
+      if (!made.empty() && DeleteOutlookItemByEntryID(type, made)) {
+        const DeviceDatabase db = scheme.Database();
+        if (Stream stream = OpenForUpdate(db.files.path)) {
+          RemoveRecord(db, MakeDeviceRecord(type, made, luid), std::move(stream));
+        }
+      }
+      return 0;
+    case Forget::kRecordKept:
+      return 0;
+  }
+  return 0;
 }
 
-int Delete(const Scheme& scheme, uint32_t type, const WString& luid) {
-  return ForgetMappedItem(scheme, type, luid) == Forget::kFailed ? 0 : 1;
+int Delete(const Scheme& scheme, uint32_t type, const WString& luid, Tell tell) {
+  DeviceRecord found;
+  if (!FindByLuid(scheme, type, luid, &found)) return 1;  // nothing known, nothing to delete
+  return ForgetItem(scheme, found, tell) == Forget::kDone ? 1 : 0;
 }
 
 }  // namespace
@@ -65,7 +108,7 @@ int UpdateRecord(uint32_t type, const WString& luid, const WString& file_path) {
 }
 
 int DeleteRecord(uint32_t type, const WString& luid) {
-  return outlook::Delete(outlook::kIrmc, type, luid);
+  return outlook::Delete(outlook::kIrmc, type, luid, outlook::Tell::kOtherScheme);
 }
 
 int SyncMLUpdateRecord(uint32_t type, const WString& luid, const WString& file_path) {
@@ -73,7 +116,11 @@ int SyncMLUpdateRecord(uint32_t type, const WString& luid, const WString& file_p
 }
 
 int SyncMLDeleteRecord(uint32_t type, const WString& luid) {
-  return outlook::Delete(outlook::kSyncML, type, luid);
+  return outlook::Delete(outlook::kSyncML, type, luid, outlook::Tell::kOtherScheme);
+}
+
+int SyncMLDeleteSessionRecord(uint32_t type, const WString& luid) {
+  return outlook::Delete(outlook::kSyncML, type, luid, outlook::Tell::kNobody);
 }
 
 }  // namespace zelsync

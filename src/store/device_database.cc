@@ -116,7 +116,7 @@ int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record) {
     if (!stream) return 0;
     if (stream->Write(db.new_header.data(), db.new_header.size()) != db.new_header.size()) return 0;
   }
-  if (!stream->Seek(0, SeekFrom::kEnd)) return 0;
+  if (!SeekAppendPosition(*stream, db.files.layout)) return 0;
   if (stream->Write(&record, sizeof record) != sizeof record || !stream->Flush()) return 0;
   stream.reset();
   if (index) {

@@ -1,6 +1,6 @@
 // The writing side of the two modification logs: appending the records of
-// store changes, as the change tracker does. The library itself only reads
-// and prunes the logs (modification_log.h).
+// store changes, as the change tracker does. The library reads and prunes
+// the logs, and adds its own deletions to them (modification_log.h).
 #ifndef ZELSYNC_STORE_LOG_WRITER_H
 #define ZELSYNC_STORE_LOG_WRITER_H
 

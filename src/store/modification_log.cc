@@ -4,6 +4,8 @@
 #include <vector>
 
 #include "store/session.h"
+#include "store/file_names.h"
+#include "store/sync_folder.h"
 
 namespace zelsync {
 namespace {
@@ -33,6 +35,59 @@ ModificationLog SyncMLModificationLog() {
   const SyncMLPaths& paths = CurrentSession().syncml;
   return ModificationLog{
       {{0, sizeof(SyncMLModificationLogRecord)}, paths.modification_log, paths.log_scratch}};
+}
+
+namespace {
+
+ModificationLog LogInSyncFolder(const WString& name, size_t record_size) {
+  BoundedPath path = SyncFolderPath();
+  path.Append(kPathSeparator);
+  path.Append(name);
+  return ModificationLog{{{0, record_size}, path.ok() ? path.str() : WString(), WString()}};
+}
+
+}  // namespace
+
+ModificationLog IrmcLogInSyncFolder() {
+  return LogInSyncFolder(BookkeepingFileNameW(BookkeepingFile::kIrmcLog), sizeof(ModificationLogRecord));
+}
+
+ModificationLog SyncMLLogInSyncFolder() {
+  return LogInSyncFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog), sizeof(SyncMLModificationLogRecord));
+}
+
+int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, const WString& entry_id) {
+  Env& env = Env::Current();
+  FsStatus status = FsStatus::kOk;
+  Stream stream = env.Open(log.files.path, OpenMode::kUpdateBinary, &status);
+  if (!stream && status == FsStatus::kNotFound) {
+    stream = env.Open(log.files.path, OpenMode::kCreateUpdateBinary, nullptr);
+  }
+  if (!stream || !SeekAppendPosition(*stream, log.files.layout)) return 0;
+  if (log.files.layout.record_size == sizeof(ModificationLogRecord)) {
+    ModificationLogRecord record;
+    record.type = type;
+    record.kind = kind;
+    CopyBounded(record.entry_id, kWideUnits, entry_id);
+    return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+  }
+  SyncMLModificationLogRecord record;
+  const int64_t end = stream->Tell();
+  if (end >= static_cast<int64_t>(sizeof record)) {
+    // The change number goes on from the last entry's.
+    if (!stream->Seek(end - static_cast<int64_t>(sizeof record), SeekFrom::kBegin) ||
+        !ReadExact(*stream, &record, sizeof record) || !stream->Seek(end, SeekFrom::kBegin)) {
+      return 0;
+    }
+    ++record.change_number;
+  }
+  record.type = type;
+  record.kind = kind;
+  memset(record.entry_id, 0, sizeof record.entry_id);
+  CopyBounded(record.entry_id, kWideUnits, entry_id);
+  memset(record.change_time, 0, sizeof record.change_time);
+  CopyBounded(record.change_time, 20, Utf8ToUtf16(UtcTimeStamp()));
+  return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
 }
 
 bool FindLogEntry(const ModificationLog& log, const std::function<bool(const LogEntry&)>& match,

@@ -39,6 +39,17 @@ bool FindLogEntry(const ModificationLog& log, const std::function<bool(const Log
 int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& entry_id,
                      Stream stream);
 
+// The logs as they lie in the sync folder, whatever device session is open.
+// The library's own deletions go into the log of the other scheme, which
+// may have no session in this process.
+ModificationLog IrmcLogInSyncFolder();
+ModificationLog SyncMLLogInSyncFolder();
+
+// Appends the entry {type, kind, entry ID} after the log's last whole
+// record, creating a missing log; a SyncML entry is stamped with the
+// current time and the change number after the last entry's. 1 on success.
+int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, const WString& entry_id);
+
 }  // namespace zelsync
 
 #endif  // ZELSYNC_STORE_MODIFICATION_LOG_H

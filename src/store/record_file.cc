@@ -43,6 +43,16 @@ const unsigned char* RecordReader::Next() {
   return record;
 }
 
+bool SeekAppendPosition(File& file, const RecordLayout& layout) {
+  if (!file.Seek(0, SeekFrom::kEnd)) return false;
+  const int64_t size = file.Tell();
+  const auto header = static_cast<int64_t>(layout.header_size);
+  const auto record = static_cast<int64_t>(layout.record_size);
+  if (size < header || record <= 0) return false;
+  const int64_t whole = header + (size - header) / record * record;
+  return whole == size || file.Truncate(whole);
+}
+
 bool RewriteWithout(Stream stream, const RecordFiles& files,
                     const std::function<bool(const void* record)>& drop) {
   Env& env = Env::Current();

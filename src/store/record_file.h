@@ -54,6 +54,13 @@ class RecordReader {
   bool at_end_ = false;
 };
 
+// Readies a record file for an append: a trailing fragment (an append cut
+// short, by a power loss say) is cut off, so that the record appended next
+// starts where the last whole one ends and every record after it stays
+// aligned. Leaves the position at the end. False when the file is shorter
+// than its header (damage, not an empty file) or a step fails.
+bool SeekAppendPosition(File& file, const RecordLayout& layout);
+
 // Rewrites the file without the records for which `drop` is true: the header
 // and the kept records go, in order, into the scratch file, which then
 // replaces the file in one atomic step. The file keeps its name throughout,

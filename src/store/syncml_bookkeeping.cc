@@ -227,7 +227,7 @@ int SyncMLAddNewRecToTempDBFile(uint32_t type, const WString& luid) {
   Stream stream;
   if (env.Stat(path) == FsStatus::kOk) {
     stream = OpenForUpdate(path);
-    if (!stream || !stream->Seek(0, SeekFrom::kEnd)) return 0;
+    if (!stream || !SeekAppendPosition(*stream, RecordLayout{0, sizeof(TempNewRecord)})) return 0;
   } else {
     stream = env.Open(path, OpenMode::kCreateUpdateBinary, nullptr);
     if (!stream) return 0;

@@ -51,6 +51,7 @@ class FaultFile : public File {
   int64_t Tell() override { return file_->Tell(); }
   bool Flush() override { return !env_.ShouldFail("Flush") && file_->Flush(); }
   bool Sync() override { return !env_.ShouldFail("Sync") && file_->Sync(); }
+  bool Truncate(int64_t size) override { return !env_.ShouldFail("Truncate") && file_->Truncate(size); }
 
  private:
   std::unique_ptr<File> file_;

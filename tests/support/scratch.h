@@ -43,7 +43,8 @@ class TestEnv : public EnvWrapper {
   TestEnv(const std::filesystem::path& appdata, const std::filesystem::path& temp);
 
   // Fails the nth (1-based) call of `operation` from now on: "Open",
-  // "Write", "Read", "Replace", "Copy", "RemoveFile", "MakeFolder", "Flush", "Sync";
+  // "Write", "Read", "Replace", "Copy", "RemoveFile", "MakeFolder", "Flush", "Sync",
+  // "Truncate";
   // n = 0 fails every call.
   void FailNth(const std::string& operation, int n);
   // Makes the application-data folder unknown (the fallback root is used).

@@ -365,15 +365,66 @@ def test_linux(host, scratch):
     code, out, err = host.run("store", "show", "mail", mail[0]["id"], expect=0)
     check("ticket.txt" in out and "base64" in out, "the mail carries its attachment:\n" + out)
 
-    test_road(host, scratch, "irmc")
+    irmc_phone = test_road(host, scratch, "irmc")
     syncml_phone = test_road(host, scratch, "syncml")
     test_rollback_and_dry_run(host, syncml_phone)
+    test_two_phones(host, irmc_phone, syncml_phone)
     code, out, err = host.run("sync", "irmc", "--device", syncml_phone, expect=2)
     check("SyncML" in err and "phone.json" in err, "a phone keeps its road: " + err)
 
     demo = os.path.join(scratch, "demo")
     code, out, err = host.run("demo", "--folder", demo, expect=0)
     check("Round 3" in out and "Every session completed" in out, "demo:\n" + out + err)
+
+
+def phone_names(phone, folder, key):
+    """The value of `key` (FN, SUMMARY) in every object file of a phone folder, sorted."""
+    names = []
+    base = os.path.join(phone, folder)
+    for name in sorted(os.listdir(base)) if os.path.isdir(base) else []:
+        for line in read(os.path.join(base, name)).decode("utf-8", "replace").splitlines():
+            if line.split(":", 1)[0].split(";", 1)[0] == key:
+                names.append(line.split(":", 1)[1])
+    return sorted(names)
+
+
+def phone_file(phone, folder, text):
+    base = os.path.join(phone, folder)
+    return [os.path.join(base, n) for n in os.listdir(base) if text in read(os.path.join(base, n)).decode("utf-8", "replace")]
+
+
+def test_two_phones(host, irmc, syncml):
+    """One phone of each road on one store: a change or deletion made through
+    either reaches the other phone, once."""
+    def in_step(what):
+        for road, phone in (("irmc", irmc), ("syncml", syncml), ("irmc", irmc)):
+            check(totals(sync(host, road, phone))["failed"] == 0, "%s: %s session without failures" % (what, road))
+        contacts = sorted(c["summary"] for c in store_items(host, "contacts"))
+        events = sorted(e["summary"].split("  (")[0] for e in store_items(host, "calendar"))
+        for phone in (irmc, syncml):
+            check(phone_names(phone, "contacts", "FN") == contacts,
+                  "%s: %s holds the store's contacts once each: %s / %s" % (
+                      what, phone, phone_names(phone, "contacts", "FN"), contacts))
+            check(phone_names(phone, "calendar", "SUMMARY") == events,
+                  "%s: %s holds the store's events once each: %s / %s" % (
+                      what, phone, phone_names(phone, "calendar", "SUMMARY"), events))
+
+    in_step("start")
+    # A contact changed on the IrMC phone replaces the SyncML phone's copy.
+    bruno = phone_file(irmc, "contacts", "Bruno Keller")
+    if check(len(bruno) == 1, "the IrMC phone holds Bruno once: %s" % bruno):
+        write(bruno[0], vcard("Bruno Keller", "+41 44 668 1800"))
+    in_step("contact changed on the IrMC phone")
+    copies = phone_file(syncml, "contacts", "Bruno Keller")
+    check(len(copies) == 1 and "668 1800" in read(copies[0]).decode(), "the SyncML phone's Bruno is the new one")
+    # An event cancelled on the SyncML phone leaves the IrMC phone too.
+    host.run("store", "add", "calendar", "--summary", "Dentist", "--start", "20260305T090000",
+             "--end", "20260305T093000", expect=0)
+    in_step("event added on the PC")
+    for path in phone_file(syncml, "calendar", "Dentist"):
+        os.remove(path)
+    in_step("event cancelled on the SyncML phone")
+    check(not phone_file(irmc, "calendar", "Dentist"), "the IrMC phone no longer holds the cancelled event")
 
 
 # --- Windows under Wine: bookkeeping, and clean failure of the record exports

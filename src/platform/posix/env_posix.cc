@@ -110,6 +110,11 @@ class PosixFile : public File {
   bool Flush() override { return fflush(file_) == 0; }
   bool Sync() override { return fflush(file_) == 0 && fsync(fileno(file_)) == 0; }
 
+  bool Truncate(int64_t size) override {
+    return fflush(file_) == 0 && ftruncate(fileno(file_), static_cast<off_t>(size)) == 0 &&
+           fseeko(file_, static_cast<off_t>(size), SEEK_SET) == 0;
+  }
+
  private:
   static constexpr size_t kBufferSize = 64 * 1024;
   FILE* file_;

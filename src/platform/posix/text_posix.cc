@@ -1,6 +1,9 @@
 // Text conversions of the POSIX backend, written to give the results the
 // Windows converters give: UTF-16 <-> UTF-8 with U+FFFD for ill-formed input,
 // Windows-1252 as the ANSI code page, and the digits of _fcvt_s.
+#include <errno.h>
+#include <iconv.h>
+
 #include "platform/fcvt_emulation.h"
 #include "platform/platform.h"
 
@@ -139,6 +142,31 @@ WString AnsiToUtf16(const std::string& text) {
   for (unsigned char b : text) out.push_back(b >= 0x80 && b < 0xA0 ? kCp1252High[b - 0x80] : b);
   return out;
 }
+
+bool CharsetToUtf16(const std::string& charset, const std::string& text, WString* out) {
+  if (charset.empty() || charset.size() > 64) return false;
+  iconv_t converter = iconv_open("UTF-16LE", charset.c_str());
+  if (converter == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = text;
+  std::string converted(text.size() * 4 + 4, '\0');  // every byte gives at most two units
+  char* in_at = in.empty() ? nullptr : &in[0];
+  size_t in_left = in.size();
+  char* out_at = &converted[0];
+  size_t out_left = converted.size();
+  const size_t result = iconv(converter, in.empty() ? nullptr : &in_at, &in_left, &out_at, &out_left);
+  iconv_close(converter);
+  if (result == static_cast<size_t>(-1) || in_left != 0) return false;
+  const size_t bytes = converted.size() - out_left;
+  WString decoded(bytes / 2, u'\0');
+  for (size_t i = 0; i < decoded.size(); ++i) {
+    decoded[i] = static_cast<char16_t>(static_cast<unsigned char>(converted[2 * i]) |
+                                       static_cast<unsigned char>(converted[2 * i + 1]) << 8);
+  }
+  *out = std::move(decoded);
+  return true;
+}
+
+size_t FileNameLength(const WString& name) { return NativePath(name).size(); }
 
 std::string FcvtDigits(double value, int fraction_digits) {
   return FcvtDigitsEmulated(value, fraction_digits);

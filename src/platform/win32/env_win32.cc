@@ -85,6 +85,10 @@ class Win32File : public File {
     HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file_)));
     return handle != INVALID_HANDLE_VALUE && FlushFileBuffers(handle);
   }
+  bool Truncate(int64_t size) override {
+    return fflush(file_) == 0 && _chsize_s(_fileno(file_), size) == 0 &&
+           _fseeki64(file_, size, SEEK_SET) == 0;
+  }
 
  private:
   static constexpr size_t kBufferSize = 64 * 1024;

@@ -70,6 +70,37 @@ WString AnsiToUtf16(const std::string& text) {
   return MultiByteToWide(CP_ACP, 0, text, &ok);
 }
 
+bool CharsetToUtf16(const std::string& charset, const std::string& text, WString* out) {
+  // MIME names of the character sets phones use, and their code pages.
+  static const struct {
+    const char* name;
+    UINT code_page;
+  } kCharsets[] = {{"UTF-8", CP_UTF8}, {"US-ASCII", 20127}, {"ISO-8859-1", 28591}, {"ISO-8859-2", 28592},
+                   {"ISO-8859-3", 28593}, {"ISO-8859-4", 28594}, {"ISO-8859-5", 28595}, {"ISO-8859-6", 28596},
+                   {"ISO-8859-7", 28597}, {"ISO-8859-8", 28598}, {"ISO-8859-9", 28599}, {"ISO-8859-15", 28605},
+                   {"WINDOWS-1250", 1250}, {"WINDOWS-1251", 1251}, {"WINDOWS-1252", 1252}, {"WINDOWS-1253", 1253},
+                   {"WINDOWS-1254", 1254}, {"WINDOWS-1255", 1255}, {"WINDOWS-1256", 1256}, {"WINDOWS-1257", 1257},
+                   {"WINDOWS-1258", 1258}, {"KOI8-R", 20866}, {"KOI8-U", 21866}, {"SHIFT_JIS", 932},
+                   {"GB2312", 936}, {"GBK", 936}, {"BIG5", 950}, {"EUC-KR", 51949}, {"EUC-JP", 20932},
+                   {"UTF-7", CP_UTF7}};
+  std::string upper = charset;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  for (const auto& known : kCharsets) {
+    if (upper != known.name) continue;
+    bool ok = false;
+    WString decoded = MultiByteToWide(known.code_page, known.code_page == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0,
+                                      text, &ok);
+    if (!ok) return false;
+    *out = std::move(decoded);
+    return true;
+  }
+  return false;
+}
+
+size_t FileNameLength(const WString& name) { return name.size(); }
+
 std::string FcvtDigits(double value, int fraction_digits) {
   // Zero has no significant digit; the runtimes disagree on what they give
   // for it, so both builds give the empty text.
