@@ -19,14 +19,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool SetVariable(const char* name, const fs::path& value) {
-#ifdef _WIN32
-  return _wputenv_s(PathFromUtf8(name).c_str(), value.c_str()) == 0;
-#else
-  return setenv(name, value.c_str(), 1) == 0;
-#endif
-}
-
 bool WriteText(const fs::path& path, const std::string& text) {
   std::error_code ec;
   fs::create_directories(path.parent_path(), ec);
@@ -190,9 +182,9 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
 #ifndef _WIN32
   fs::permissions(run, fs::perms::owner_all, ec);
 #endif
-  SetVariable("ZELSYNC_STORE", root / "store");
-  SetVariable("XDG_DATA_HOME", root / "data");
-  SetVariable("XDG_RUNTIME_DIR", run);
+  SetEnvironment("ZELSYNC_STORE", root / "store");
+  SetEnvironment("XDG_DATA_HOME", root / "data");
+  SetEnvironment("XDG_RUNTIME_DIR", run);
 
   LocalStore store{fs::path()};
   std::string why;

@@ -1,14 +1,24 @@
 #include "file_util.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <system_error>
 
 namespace zelsync_tool {
 namespace fs = std::filesystem;
 
-bool ReadWholeFile(const fs::path& path, Bytes* bytes) {
+std::string LastOsReason() { return std::error_code(errno, std::generic_category()).message(); }
+
+bool ReadWholeFile(const fs::path& path, Bytes* bytes, std::string* reason) {
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    if (reason) *reason = errno ? LastOsReason() : "cannot be opened";
+    return false;
+  }
   bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad() && reason) *reason = errno ? LastOsReason() : "cannot be read";
   return !in.bad();
 }
 
@@ -37,6 +47,14 @@ bool WriteFileReplacing(const fs::path& path, const Bytes& bytes) {
     return false;
   }
   return true;
+}
+
+bool SetEnvironment(const char* name, const fs::path& value) {
+#ifdef _WIN32
+  return _wputenv_s(fs::path(name).c_str(), value.c_str()) == 0;
+#else
+  return setenv(name, value.c_str(), 1) == 0;
+#endif
 }
 
 bool CopyWholeFile(const fs::path& from, const fs::path& to) {
