@@ -32,7 +32,7 @@ class VMessageWriterTest : public testing::FormatsTest {
   // Writes the mail as "mail.vmg" in the temporary folder and returns the file.
   std::string WriteMail(MailData data, const WString& luid = u"LUID1") {
     const WString path = MessagePath();
-    WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), 99, luid);
+    WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), luid);
     return Read(Temp() / "mail.vmg");
   }
   WString MessagePath() const { return TempFolder() + u"mail.vmg"; }
@@ -161,7 +161,7 @@ TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
 
 TEST_F(VMessageWriterTest, WithoutAPathAttachmentsLeaveNothingBehind) {
   env_.set_mail_attachment(1);
-  WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr, TempFolder(), 0, u"L");
+  WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr, TempFolder(), u"L");
   EXPECT_TRUE(TempFiles().empty());
 }
 

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <cctype>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -127,7 +128,9 @@ class SampleTest : public LocalStoreTest,
                    public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
 
 TEST_P(SampleTest, ImportsWithTheNameOrSubjectItHolds) {
-  const fs::path path = fs::path(ZELSYNC_SAMPLES_DIR) / GetParam().first;
+  const fs::path samples(ZELSYNC_SAMPLES_DIR);
+  if (!fs::is_directory(samples)) GTEST_SKIP() << "no shared phone samples beside the checkout (" << samples << ")";
+  const fs::path path = samples / GetParam().first;
   ASSERT_TRUE(fs::exists(path)) << path;
   EXPECT_EQ(GetParam().second, Title(path, /*save=*/true));
 }
@@ -163,7 +166,11 @@ const std::pair<const char*, const char*> kSamples[] = {
     {"calendar/outlook.vcs", "Northeast Council of Aquarium Societies 35th Annual Convention"},
     {"calendar/rrule.ics", "Coffee with Jason"},
 };
-INSTANTIATE_TEST_SUITE_P(Phones, SampleTest, ::testing::ValuesIn(kSamples));
+INSTANTIATE_TEST_SUITE_P(Phones, SampleTest, ::testing::ValuesIn(kSamples), [](const auto& info) {
+  std::string name;
+  for (const char* c = info.param.first; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
+});
 
 // ---- what the store writes ----
 

@@ -22,12 +22,10 @@ namespace formats {
 // of the sender, recipients, subject, date or HTML body fails, or `path` is
 // null or cannot be created; a two-line file when the unread flag cannot be
 // read. Attachments are saved into `attachment_folder` (which ends in a
-// separator), encoded into the file and removed again. `attachment_count`
-// is not used: the writer counts the attachments itself. `luid` goes into
+// separator), encoded into the file and removed again. `luid` goes into
 // the "X-IRMC-LUID:" line.
 void WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
-                         const WString& attachment_folder, int32_t attachment_count,
-                         const WString& luid);
+                         const WString& attachment_folder, const WString& luid);
 
 // Fills the mail from a received vMessage: sender (as the name the mail was
 // sent on behalf of), recipients, subject, unread flag, importance, HTML

@@ -53,8 +53,7 @@ void Put(File* file, std::string_view bytes) {
 }  // namespace
 
 void WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
-                         const WString& attachment_folder, int32_t /*attachment_count*/,
-                         const WString& luid) {
+                         const WString& attachment_folder, const WString& luid) {
   if (!mail) return;
   MailFields fields;
   if (!ReadMailFields(*mail, &fields)) return;

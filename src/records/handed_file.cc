@@ -36,7 +36,7 @@ bool ProduceMail(TypedItem& item, const WString& entry_id, WString* path) {
   }
   if (!TempPath(name ? *name : WString(u"UnNamedMail"), u".vmg", path)) return false;
   // The vMessage carries the entry ID in its LUID line.
-  formats::WriteMailAsVMessage(item.mail, path, folder, 0, entry_id);
+  formats::WriteMailAsVMessage(item.mail, path, folder, entry_id);
   return true;
 }
 
