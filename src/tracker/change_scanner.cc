@@ -165,15 +165,9 @@ std::string ChangeTime() {
   return text;
 }
 
-struct LogEntryToWrite {
-  int type;
-  uint32_t kind;
-  WString entry_id;
-};
-
 // Appends whole records, each in one write at the end of the log, so that
 // nothing another writer appends at the same time is overwritten.
-bool AppendRecords(const WString& folder, const std::vector<LogEntryToWrite>& entries, uint32_t* counter) {
+bool AppendRecords(const WString& folder, const std::vector<StoreChange>& entries, uint32_t* counter) {
   if (entries.empty()) return true;
   Env& env = Env::Current();
   std::unique_ptr<File> irmc = env.Open(folder + u"SyncModificationLog.DAT", OpenMode::kAppendBinary, nullptr);
@@ -181,7 +175,7 @@ bool AppendRecords(const WString& folder, const std::vector<LogEntryToWrite>& en
   if (!irmc || !syncml) return false;
   const WString time = Utf8ToUtf16(ChangeTime());
   bool ok = true;
-  for (const LogEntryToWrite& entry : entries) {
+  for (const StoreChange& entry : entries) {
     ModificationLogRecord record;
     record.type = static_cast<uint32_t>(entry.type);
     record.kind = entry.kind;
@@ -236,7 +230,49 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   SaveState(path, state);
 }
 
+// The changes from `previous` to `next`, counted in *result.
+std::vector<StoreChange> Differences(const State& previous, const State& next, ScanResult* result) {
+  std::vector<StoreChange> entries;
+  for (const auto& item : next.items) {
+    auto before = previous.items.find(item.first);
+    if (before != previous.items.end() && before->second != item.second) {
+      entries.push_back({item.first.first, 0, EntryIdFromStem(item.first.second)});
+      ++result->changed;
+    }
+  }
+  for (const auto& item : previous.items) {
+    if (!next.items.count(item.first)) {
+      entries.push_back({item.first.first, 1, EntryIdFromStem(item.first.second)});
+      ++result->deleted;
+    }
+  }
+  return entries;
+}
+
 }  // namespace
+
+ScanResult PreviewStoreChanges(std::vector<StoreChange>* changes, std::vector<StoreChange>* items) {
+  ScanResult result;
+  changes->clear();
+  items->clear();
+  std::string root;
+  if (!StoreRoot(&root)) return result;
+  Store store(root);
+  State previous;
+  bool known = false;
+  BoundedPath folder = SyncFolderPath();
+  if (folder.ok() && folder.Append(kPathSeparator) && Env::Current().Stat(folder.str()) == FsStatus::kOk) {
+    StateLock lock(folder.str());
+    known = LoadState(folder.str() + Utf8ToUtf16(kStateName), &previous) && previous.root == root;
+  }
+  State next;
+  next.items = CurrentItems(store, known ? previous : State());
+  for (const auto& item : next.items) items->push_back({item.first.first, 0, EntryIdFromStem(item.first.second)});
+  result.baseline = !known;
+  if (known) *changes = Differences(previous, next, &result);
+  result.ok = true;
+  return result;
+}
 
 ScanResult ScanStoreChanges() {
   ScanResult result;
@@ -260,20 +296,7 @@ ScanResult ScanStoreChanges() {
     result.ok = SaveState(path, next);
     return result;
   }
-  std::vector<LogEntryToWrite> entries;
-  for (const auto& item : next.items) {
-    auto before = previous.items.find(item.first);
-    if (before != previous.items.end() && before->second != item.second) {
-      entries.push_back({item.first.first, 0, EntryIdFromStem(item.first.second)});
-      ++result.changed;
-    }
-  }
-  for (const auto& item : previous.items) {
-    if (!next.items.count(item.first)) {
-      entries.push_back({item.first.first, 1, EntryIdFromStem(item.first.second)});
-      ++result.deleted;
-    }
-  }
+  std::vector<StoreChange> entries = Differences(previous, next, &result);
   // The records go first: a crash before the state is saved reports the
   // same changes again rather than losing them.
   if (!AppendRecords(folder.str(), entries, &next.counter)) return result;

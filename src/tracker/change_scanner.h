@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zelsync {
 namespace local {
@@ -31,6 +32,20 @@ struct ScanResult {
 // Scans the store named by the environment (as the library's item store
 // finds it) against the state in the sync folder.
 ScanResult ScanStoreChanges();
+
+// A change a scan finds: kind 0 for a changed item, 1 for one gone, as the
+// logs record them.
+struct StoreChange {
+  int type;
+  uint32_t kind;
+  std::u16string entry_id;
+};
+
+// What ScanStoreChanges would append to the logs now, in *changes, and the
+// entry ID of every item in the store, in *items; writes nothing (neither
+// the logs nor the state, nor any folder). ok is false when the store or
+// the state cannot be read; baseline true when there is no state yet.
+ScanResult PreviewStoreChanges(std::vector<StoreChange>* changes, std::vector<StoreChange>* items);
 
 // Called by the store after the library wrote or removed an item.
 void RememberLibraryWrite(const Store& store, FolderKind folder, const std::string& stem);

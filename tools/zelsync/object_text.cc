@@ -228,7 +228,9 @@ std::string ContentKey(uint32_t type, const std::string& text) {
       return "event|" + summary + "|" + start;
     }
     case 1: {
-      const std::string body = Folded(First(properties, "BODY"));
+      // A note travels as a vNote or as its plain text.
+      const std::string body =
+          Folded(Holds(properties, "VNOTE") ? First(properties, "BODY") : text.substr(0, kMaxTextRead));
       return body.empty() ? "" : "note|" + body;
     }
     default: {
@@ -250,7 +252,7 @@ std::string EvidentRefusal(uint32_t type, const std::string& text) {
       if (Holds(properties, "VEVENT")) return "";
       if (Holds(properties, "VTODO")) return "a to-do, and the PC's calendar holds events only";
       return Holds(properties, "VCALENDAR") ? "a calendar without an event" : "not a vCalendar or iCalendar file";
-    case 1: return Holds(properties, "VNOTE") ? "" : "not a vNote (no BEGIN:VNOTE)";
+    case 1: return "";  // any text is a note
     default: return Holds(properties, "VMSG") ? "" : "not a vMessage (no BEGIN:VMSG)";
   }
 }

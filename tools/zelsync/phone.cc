@@ -365,20 +365,17 @@ void Phone::ForgetRefusals() {
   }
 }
 
-std::string Phone::PairWithUnsent(uint32_t type, const fs::path& pc_file) {
+std::string Phone::FindUnsentMatch(uint32_t type, const fs::path& pc_file) const {
   Bytes bytes;
   if (!ReadWholeFile(pc_file, &bytes)) return "";
   const std::string key = ContentKey(type, std::string(bytes.begin(), bytes.end()));
   if (key.empty()) return "";
-  for (PhoneItem& item : items_) {
+  for (const PhoneItem& item : items_) {
     if (item.type != type || item.hash) continue;
-    const fs::path path = PathOf(item.file);
     Bytes own;
-    if (!ReadWholeFile(path, &own) || ContentKey(type, std::string(own.begin(), own.end())) != key) continue;
-    item.hash = HashFile(path);
-    item.refused_hash.reset();
-    item.refused_reason.clear();
-    return item.luid;
+    if (ReadWholeFile(PathOf(item.file), &own) && ContentKey(type, std::string(own.begin(), own.end())) == key) {
+      return item.luid;
+    }
   }
   return "";
 }

@@ -102,10 +102,10 @@ class Phone {
   void MarkRefused(const PhoneChange& change, const std::string& reason);
   void ForgetRefusals();
 
-  // A new PC item whose content (see ContentKey) matches an object the
-  // phone has never sent: the two are one item, now in step. Returns that
-  // object's LUID, or empty when none matches.
-  std::string PairWithUnsent(uint32_t type, const std::filesystem::path& pc_file);
+  // The object the phone has never sent whose content (see ContentKey)
+  // matches the PC's file: the two are one item. Its LUID, or empty when
+  // none matches. MarkDelivered then pairs them.
+  std::string FindUnsentMatch(uint32_t type, const std::filesystem::path& pc_file) const;
 
   // Forgets every LUID, counter and anchor: the phone's objects are all
   // new to the next session, which pairs them with the PC's items.
