@@ -294,6 +294,29 @@ TEST_F(LocalStoreTest, NotesAreUtf8TextFilesNamedByTheirEntryId) {
   EXPECT_TRUE(All(outlook::kFolderNotes).empty());
 }
 
+// A write the platform layer fails at any step leaves the item as it was,
+// and no scratch file behind.
+class FailedStoreWriteTest : public LocalStoreTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FailedStoreWriteTest, LeavesTheOldItemWhole) {
+  std::shared_ptr<outlook::Item> item;
+  ASSERT_TRUE(app_->CreateItem(outlook::kNoteItem, &item));
+  auto note = item->QueryNote();
+  ASSERT_TRUE(note->PutBody(u"old text") && note->Save());
+  const fs::path file = Root() / "notes" / (IdOf(*note) + ".txt");
+
+  env_.FailNth(GetParam(), 1);
+  ASSERT_TRUE(note->PutBody(u"new text"));
+  EXPECT_FALSE(note->Save());
+  EXPECT_EQ("old text", ReadText(file));
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(Root() / "notes")) names.push_back(entry.path().filename());
+  EXPECT_EQ(std::vector<std::string>{file.filename()}, names);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStep, FailedStoreWriteTest, ::testing::Values("Open", "Write", "Sync", "Replace"),
+                         [](const auto& info) { return std::string(info.param); });
+
 // ---- files other programs leave in the store ----
 
 TEST_F(LocalStoreTest, UnreadableFilesAndOddNamesAreItemsWhoseReadsFail) {
@@ -411,6 +434,11 @@ uint32_t U32(const Bytes& bytes, size_t at) {
 
 class ScannerTest : public LocalStoreTest {
  protected:
+  // As the library does: the tracker hears of the store's own writes.
+  ScannerTest() : previous_(local::SetStoreObserver(&local::LibraryWriteObserver())) {}
+  ~ScannerTest() override { local::SetStoreObserver(previous_); }
+  local::StoreObserver* previous_;
+
   // The records of a log whose records are `size` bytes long.
   std::vector<Record> Records(const std::string& log, size_t size) {
     std::vector<Record> out;

@@ -28,6 +28,7 @@ namespace zelsync {
   X(kSyncMLLogBackup, "SyncMLModificationLog_Temp.DAT", false, FileLayout::kSyncMLLog) \
   X(kNewRecords, "SyncMLTempNewDBRecords.DAT", false, FileLayout::kNewRecords)     \
   X(kStoreState, "LocalStoreState.txt", false, FileLayout::kText)                  \
+  X(kStoreStateScratch, "LocalStoreState.txt.tmp", false, FileLayout::kText)       \
   X(kStoreStateLock, "LocalStoreState.lock", false, FileLayout::kText)
 
 enum class BookkeepingFile {

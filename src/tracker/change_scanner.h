@@ -7,8 +7,13 @@
 // change record (kind 0) to both logs, and for every item gone a deletion
 // record (kind 1). Items it has not seen before are only remembered: the
 // new-record enumeration finds them. What the library itself writes or
-// removes through the store is remembered at once, so it never comes back
-// to the device as a change.
+// removes through the store is remembered at once (the store tells the
+// tracker through its StoreObserver hook), so it never comes back to the
+// device as a change.
+//
+// The tracker stands beside the store: it reads the store through the
+// store's public interface and appends to the logs through src/store's log
+// writer; the store knows nothing of it.
 #ifndef ZELSYNC_TRACKER_CHANGE_SCANNER_H
 #define ZELSYNC_TRACKER_CHANGE_SCANNER_H
 
@@ -16,11 +21,11 @@
 #include <string>
 #include <vector>
 
+#include "local/store.h"
+#include "store/log_writer.h"
+
 namespace zelsync {
 namespace local {
-
-class Store;
-enum class FolderKind;
 
 struct ScanResult {
   bool ok = false;          // false: the store or the sync folder could not be read or written
@@ -33,23 +38,16 @@ struct ScanResult {
 // finds it) against the state in the sync folder.
 ScanResult ScanStoreChanges();
 
-// A change a scan finds: kind 0 for a changed item, 1 for one gone, as the
-// logs record them.
-struct StoreChange {
-  int type;
-  uint32_t kind;
-  std::u16string entry_id;
-};
-
 // What ScanStoreChanges would append to the logs now, in *changes, and the
 // entry ID of every item in the store, in *items; writes nothing (neither
 // the logs nor the state, nor any folder). ok is false when the store or
 // the state cannot be read; baseline true when there is no state yet.
-ScanResult PreviewStoreChanges(std::vector<StoreChange>* changes, std::vector<StoreChange>* items);
+ScanResult PreviewStoreChanges(std::vector<LoggedChange>* changes, std::vector<LoggedChange>* items);
 
-// Called by the store after the library wrote or removed an item.
-void RememberLibraryWrite(const Store& store, FolderKind folder, const std::string& stem);
-void RememberLibraryRemoval(const Store& store, FolderKind folder, const std::string& stem);
+// The observer the library installs on the store: it remembers the
+// library's own writes and removals in the state, so the next scan does not
+// report them. It does nothing before the first scan.
+StoreObserver& LibraryWriteObserver();
 
 }  // namespace local
 }  // namespace zelsync

@@ -3,6 +3,7 @@
 #include "bookkeeping_files.h"
 #include "file_util.h"
 #include "object_types.h"
+#include "store/file_names.h"
 #include "text.h"
 
 namespace zelsync_tool {
@@ -16,17 +17,35 @@ struct SessionFile {
   bool shared;
 };
 
+using zelsync::BookkeepingFile;
+
+fs::path FileOf(const fs::path& folder, BookkeepingFile file, const std::string& device = std::string()) {
+  return folder / PathFromUtf8(zelsync::BookkeepingFileName(file, device));
+}
+
+// The library names a device's SyncML files by its address in 12 lower-case
+// hex digits, however the phone spells it.
+std::string AddressName(const Phone& phone) {
+  const std::optional<uint64_t> address = ParseAddress(phone.address);
+  return address ? FormatAddress(*address) : phone.address;
+}
+
 std::vector<SessionFile> SessionFiles(const fs::path& folder, Road road, const Phone& phone) {
   std::vector<SessionFile> files;
   if (road == Road::kSyncML) {
-    if (!phone.address.empty()) files.push_back({folder / (phone.address + "_SyncMLDB.DAT"), FileKind::kSyncMLDatabase, false});
-    files.push_back({folder / "SyncMLModificationLog.DAT", FileKind::kSyncMLLog, true});
+    if (!phone.address.empty()) {
+      files.push_back({FileOf(folder, BookkeepingFile::kSyncMLDatabase, AddressName(phone)),
+                       FileKind::kSyncMLDatabase, false});
+    }
+    files.push_back({FileOf(folder, BookkeepingFile::kSyncMLLog), FileKind::kSyncMLLog, true});
   } else {
     if (!phone.device_id.empty()) {
-      for (const TypeInfo& type : ObjectTypes())
-        files.push_back({folder / (phone.device_id + "_" + type.irmc_database + ".DAT"), FileKind::kDeviceDatabase, false});
+      for (const TypeInfo& type : ObjectTypes()) {
+        files.push_back({FileOf(folder, BookkeepingFile::kIrmcDatabase, phone.device_id + "_" + type.irmc_database),
+                         FileKind::kDeviceDatabase, false});
+      }
     }
-    files.push_back({folder / "SyncModificationLog.DAT", FileKind::kIrmcLog, true});
+    files.push_back({FileOf(folder, BookkeepingFile::kIrmcLog), FileKind::kIrmcLog, true});
   }
   return files;
 }
@@ -38,8 +57,8 @@ std::vector<fs::path> PhoneDatabaseFiles(const fs::path& sync_folder, Road road,
   for (const SessionFile& file : SessionFiles(sync_folder, road, phone))
     if (!file.shared) files.push_back(file.path);
   if (road == Road::kSyncML && !phone.address.empty()) {
-    files.push_back(sync_folder / (phone.address + "_SyncMLDB_Temp.DAT"));
-    files.push_back(sync_folder / (phone.address + "_SyncMLDB_Scratch.DAT"));
+    files.push_back(FileOf(sync_folder, BookkeepingFile::kSyncMLDatabaseBackup, AddressName(phone)));
+    files.push_back(FileOf(sync_folder, BookkeepingFile::kSyncMLDatabaseScratch, AddressName(phone)));
   }
   return files;
 }

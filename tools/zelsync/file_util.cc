@@ -22,18 +22,23 @@ bool ReadWholeFile(const fs::path& path, Bytes* bytes, std::string* reason) {
   return !in.bad();
 }
 
-bool WriteFileReplacing(const fs::path& path, const Bytes& bytes) {
+bool WriteFileReplacing(const fs::path& path, const Bytes& bytes, std::string* reason) {
   // A name starting with "." is a scratch file to the store and the phone.
   fs::path name(".");
   name += path.filename();
   name += ".tmp";
   const fs::path scratch = path.parent_path() / name;
+  errno = 0;
   {
     std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
+    if (!out) {
+      if (reason) *reason = errno ? LastOsReason() : "cannot be written";
+      return false;
+    }
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     out.flush();
     if (!out) {
+      if (reason) *reason = errno ? LastOsReason() : "cannot be written";
       out.close();
       std::error_code ignored;
       fs::remove(scratch, ignored);
@@ -43,6 +48,7 @@ bool WriteFileReplacing(const fs::path& path, const Bytes& bytes) {
   std::error_code ec;
   fs::rename(scratch, path, ec);
   if (ec) {
+    if (reason) *reason = ec.message();
     fs::remove(scratch, ec);
     return false;
   }

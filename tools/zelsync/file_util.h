@@ -16,7 +16,7 @@ bool ReadWholeFile(const std::filesystem::path& path, Bytes* bytes, std::string*
 std::string LastOsReason();
 // Writes a scratch file beside `path` and renames it over `path`, so that
 // `path` holds either the old or the new content, never a part.
-bool WriteFileReplacing(const std::filesystem::path& path, const Bytes& bytes);
+bool WriteFileReplacing(const std::filesystem::path& path, const Bytes& bytes, std::string* reason = nullptr);
 // Sets an environment variable of this process (the library reads its
 // settings from there); false when it cannot be set.
 bool SetEnvironment(const char* name, const std::filesystem::path& value);

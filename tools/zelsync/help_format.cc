@@ -1,5 +1,6 @@
 #include "help_format.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #ifdef _WIN32
@@ -31,7 +32,7 @@ void WrapLine(const std::string& line, size_t width, size_t column, std::string*
       line.find_first_not_of(' ', indent) < column) {
     indent = column;
   }
-  if (indent + kNarrowest / 2 > width) indent = 2;  // a column too wide for the terminal
+  if (indent + kNarrowest / 2 > width) indent = std::min<size_t>(indent, 2);  // a column too wide for the terminal
   std::string current;
   size_t pos = 0;
   while (pos < line.size()) {

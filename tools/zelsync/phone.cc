@@ -58,8 +58,9 @@ bool Phone::Open(const fs::path& folder, Phone* phone, std::string* error) {
   }
   if (!fs::exists(state, ec)) return true;  // a new phone
   Bytes bytes;
-  if (!ReadWholeFile(state, &bytes)) {
-    *error = shown + ": cannot read the phone's state file";
+  std::string reason;
+  if (!ReadWholeFile(state, &bytes, &reason)) {
+    *error = shown + ": cannot read the phone's state file: " + reason;
     return false;
   }
   json doc = json::parse(bytes.begin(), bytes.end(), nullptr, false);
@@ -139,8 +140,9 @@ bool Phone::Save(std::string* error) const {
   std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
   std::error_code ec;
   fs::create_directories(folder_, ec);
-  if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()))) {
-    *error = PathToUtf8(StatePath()) + ": cannot write the phone's state file";
+  std::string reason;
+  if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()), &reason)) {
+    *error = PathToUtf8(StatePath()) + ": cannot write the phone's state file: " + reason;
     return false;
   }
   return true;

@@ -6,6 +6,7 @@
 #include "file_util.h"
 #include "object_types.h"
 #include "session_steps.h"
+#include "store/file_names.h"
 #include "text.h"
 
 #ifndef _WIN32
@@ -42,13 +43,13 @@ struct StoreView {
 StoreView LookAtStore() {
   StoreView view;
 #ifndef _WIN32
-  std::vector<zelsync::local::StoreChange> changes, items;
+  std::vector<zelsync::LoggedChange> changes, items;
   if (!zelsync::local::PreviewStoreChanges(&changes, &items).ok) return view;
   view.seen = true;
   for (const auto& change : changes)
-    view.changes.push_back({static_cast<uint32_t>(change.type), change.kind != 0, Utf16ToUtf8(change.entry_id)});
+    view.changes.push_back({change.type, change.kind != 0, Utf16ToUtf8(change.entry_id)});
   for (const auto& item : items)
-    view.items.push_back({static_cast<uint32_t>(item.type), false, Utf16ToUtf8(item.entry_id)});
+    view.items.push_back({item.type, false, Utf16ToUtf8(item.entry_id)});
 #endif
   return view;
 }
@@ -60,17 +61,24 @@ StoreView LookAtStore() {
 void PlanPcChanges(const Phone& phone, Road road, const fs::path& sync_folder, const StoreView& store,
                    SessionReport* report, std::set<std::pair<uint32_t, std::string>>* touched) {
   const bool syncml = road == Road::kSyncML;
-  const DecodedFile log = ReadDecoded(sync_folder / (syncml ? "SyncMLModificationLog.DAT" : "SyncModificationLog.DAT"),
-                                      syncml ? FileKind::kSyncMLLog : FileKind::kIrmcLog);
+  using zelsync::BookkeepingFile;
+  const BookkeepingFile log_file = syncml ? BookkeepingFile::kSyncMLLog : BookkeepingFile::kIrmcLog;
+  const BookkeepingFile db_file = syncml ? BookkeepingFile::kSyncMLDatabase : BookkeepingFile::kIrmcDatabase;
+  const DecodedFile log = ReadDecoded(sync_folder / zelsync::BookkeepingFileName(log_file),
+                                      zelsync::InfoOf(log_file).layout);
   std::vector<PcChange> changes;
   for (const DecodedRecord& entry : log.records) {
     if (entry.entry_id) changes.push_back({entry.type, entry.kind.value_or(0) != 0, entry.entry_id->text});
   }
   changes.insert(changes.end(), store.changes.begin(), store.changes.end());
+  // The library names a device's SyncML files by its address in 12
+  // lower-case hex digits, however the phone spells it.
+  const std::optional<uint64_t> address = ParseAddress(phone.address);
+  const std::string address_name = address ? FormatAddress(*address) : phone.address;
   for (const TypeInfo& type : ObjectTypes()) {
-    const fs::path db_path = syncml ? sync_folder / (phone.address + "_SyncMLDB.DAT")
-                                    : sync_folder / (phone.device_id + "_" + type.irmc_database + ".DAT");
-    const DecodedFile db = ReadDecoded(db_path, syncml ? FileKind::kSyncMLDatabase : FileKind::kDeviceDatabase);
+    const std::string device = syncml ? address_name : phone.device_id + "_" + type.irmc_database;
+    const DecodedFile db = ReadDecoded(sync_folder / PathFromUtf8(zelsync::BookkeepingFileName(db_file, device)),
+                                       zelsync::InfoOf(db_file).layout);
     std::set<std::string> reported, known;
     for (const DecodedRecord& mapped : db.records) {
       if (mapped.type == type.code && mapped.entry_id) known.insert(mapped.entry_id->text);
