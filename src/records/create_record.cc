@@ -10,6 +10,7 @@
 #include "formats/vnote.h"
 #include "records/record_exports.h"
 #include "records/scheme.h"
+#include "store/log_writer.h"
 #include "store/session.h"
 
 namespace zelsync {
@@ -187,6 +188,7 @@ class Creation {
 }  // namespace
 
 int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path) {
+  StoreWriterScope writer(StoreWriter::kNone);
   return Creation(scheme, type, luid, path).Run(luid != nullptr);
 }
 

@@ -2,6 +2,7 @@
 // the device reports for one of its objects, named by type and LUID.
 #include "records/record_exports.h"
 #include "records/scheme.h"
+#include "store/log_writer.h"
 
 namespace zelsync {
 namespace outlook {
@@ -32,6 +33,7 @@ Forget ForgetMappedItem(const Scheme& scheme, uint32_t type, const WString& luid
 // The old item goes first, then the new one is made from the file under the
 // same LUID (the entry ID changes).
 int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WString& path) {
+  StoreWriterScope writer(scheme.syncml ? StoreWriter::kSyncML : StoreWriter::kIrmc);
   if (ForgetMappedItem(scheme, type, luid) == Forget::kFailed) return 0;
   const int created = CreateRecord(scheme, type, &luid, path);
   Env::Current().RemoveFile(path);
@@ -39,6 +41,7 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
 }
 
 int Delete(const Scheme& scheme, uint32_t type, const WString& luid) {
+  StoreWriterScope writer(scheme.syncml ? StoreWriter::kSyncML : StoreWriter::kIrmc);
   return ForgetMappedItem(scheme, type, luid) == Forget::kFailed ? 0 : 1;
 }
 

@@ -25,8 +25,32 @@ struct LoggedChange {
 // record goes to the end of its log in one write and is synced, so nothing
 // another writer appends meanwhile is overwritten. False when a log cannot
 // be opened or a write fails; the records before it are in place.
+// `irmc` and `syncml` choose the logs written (both by default).
 bool AppendToModificationLogs(const WString& folder, const std::vector<LoggedChange>& changes,
-                              const WString& change_time, uint32_t* change_number);
+                              const WString& change_time, uint32_t* change_number, bool irmc = true,
+                              bool syncml = true);
+
+// Which scheme's record export is changing the item store: the change
+// tracker logs the change for the devices of the other scheme (the device
+// that made it has it already). kRollback: a rollback removes what its
+// session made, which no device had learnt of; nothing inside it is logged,
+// whatever the calls it makes name.
+enum class StoreWriter { kNone, kIrmc, kSyncML, kRollback };
+StoreWriter CurrentStoreWriter();
+
+// Names the writer of the store for the lifetime of the scope. kNone while
+// an item is being made: a new item reaches the other devices through the
+// new-record enumeration, not the logs.
+class StoreWriterScope {
+ public:
+  explicit StoreWriterScope(StoreWriter writer);
+  ~StoreWriterScope();
+  StoreWriterScope(const StoreWriterScope&) = delete;
+  StoreWriterScope& operator=(const StoreWriterScope&) = delete;
+
+ private:
+  StoreWriter previous_;
+};
 
 }  // namespace zelsync
 

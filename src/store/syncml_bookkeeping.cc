@@ -3,6 +3,7 @@
 // created, the report of deletions and the LUIDs the device assigned.
 #include "store/deletions.h"
 #include "store/file_names.h"
+#include "store/log_writer.h"
 #include "store/session.h"
 #include "store/store_exports.h"
 #include "store/sync_folder.h"
@@ -81,6 +82,7 @@ int SyncMLSaveDBFiles(uint64_t address) {
 }
 
 int SyncMLRestoreDBFiles(uint64_t /*address*/, const DeleteRecordFn& delete_record) {
+  StoreWriterScope rollback(StoreWriter::kRollback);
   Session& session = CurrentSession();
   const SyncMLBackups& backups = session.backups;
   // The items the session created go first, while the database still knows

@@ -171,6 +171,7 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   State state;
   if (!LoadState(path, &state) || state.root != store.root()) return;  // the first scan sees everything
   ItemKey key{ObjectTypeOf(folder), stem};
+  const bool existed = state.items.count(key) != 0;
   if (removed) {
     state.items.erase(key);
   } else {
@@ -178,6 +179,17 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
     uint64_t fingerprint = 0;
     if (!store.Find(folder, stem, &file) || !ItemFingerprint(file, &fingerprint)) return;
     state.items[key] = fingerprint;
+  }
+  // A device of the other scheme learns of the change from its own log
+  // (an item made here reaches it through the new-record enumeration).
+  const StoreWriter writer = CurrentStoreWriter();
+  if ((writer == StoreWriter::kIrmc || writer == StoreWriter::kSyncML) && existed) {
+    const std::vector<LoggedChange> change{
+        {static_cast<uint32_t>(key.first), removed ? 1u : 0u, EntryIdFromStem(stem)}};
+    if (!AppendToModificationLogs(folder_path.str(), change, Utf8ToUtf16(ChangeTime()), &state.counter,
+                                  writer == StoreWriter::kSyncML, writer == StoreWriter::kIrmc)) {
+      return;  // the state keeps the old fingerprint: the next scan logs the change for every device
+    }
   }
   SaveState(folder_path.str(), state);
 }

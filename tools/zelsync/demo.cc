@@ -287,10 +287,8 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
   out << "\n-- Round 1: first contact; each side gets the other's objects --\n";
   run_sessions("Round 1");
 
-  // The phones only add here: the library's own writes to the store (one
-  // phone's edit or deletion) reach the store's logs for no other phone.
-  out << "\n-- Changes: on the PC Alice gets a new number and the garden note goes; the IrMC phone\n"
-         "   adds a note, which reaches the SyncML phone in the same round --\n";
+  out << "\n-- Changes: on the PC Alice gets a new number and the garden note goes; on the IrMC phone\n"
+         "   Dana's number changes and a note is added; on the SyncML phone the lunch is cancelled --\n";
   if (have_store) {
     ItemFields change;
     change.phone = "+44 20 7946 0999";
@@ -298,13 +296,18 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
     if (!store.Edit(2, StoreId(store, 2, "Alice Martin"), change, std::nullopt, &error)) out << "  " << error << "\n";
     if (!store.Delete(1, StoreId(store, 1, "Ideas for the garden"), &error)) out << "  " << error << "\n";
   }
+  WriteText(irmc_phone / "contacts" / "dana.vcf", VCard("Dana Novak", "+386 1 555 0199"));
   WriteText(irmc_phone / "notes" / "tickets.vnt", VNote("Buy concert tickets"));
+  fs::remove(syncml_phone / "calendar" / "lunch.vcs", ec);
   run_sessions("Round 2");
 
-  out << "\n-- Round 3: right after, nothing is left to move --\n";
+  out << "\n-- Round 3: each phone gets what the other changed; then nothing is left to move --\n";
   run_sessions("Round 3");
+
+  out << "\n-- Round 4: right after, nothing is left to move --\n";
+  run_sessions("Round 4");
   if (moved_in_round != 0) {
-    out << "\nRound 3 still moved " << moved_in_round << " objects: the sides had not converged.\n";
+    out << "\nRound 4 still moved " << moved_in_round << " objects: the sides had not converged.\n";
     all_ok = false;
   }
 
