@@ -193,6 +193,9 @@ bool Utf8ToUtf16Strict(const std::string& text, WString* out);
 // controls of the same value, as Windows maps them).
 WString AnsiToUtf16(const std::string& text);
 
+// The current UTC time as "YYYYMMDDTHHMMSSZ", the form of a time anchor.
+std::string UtcTimeStamp();
+
 #ifndef _WIN32
 // A file name on POSIX is bytes and need not be UTF-8. A path read from the
 // file system goes into a wide path and back unchanged: each byte of an

@@ -3,6 +3,7 @@
 #include "records/record_exports.h"
 #include "records/scheme.h"
 #include "store/log_writer.h"
+#include "store/store_exports.h"
 
 namespace zelsync {
 namespace outlook {
@@ -12,7 +13,8 @@ namespace {
 // record. kNone when the database does not know the LUID.
 enum class Forget { kDone, kNone, kFailed };
 
-Forget ForgetMappedItem(const Scheme& scheme, uint32_t type, const WString& luid) {
+Forget ForgetMappedItem(const Scheme& scheme, uint32_t type, const WString& luid,
+                        WString* forgotten = nullptr) {
   const DeviceDatabase db = scheme.Database();
   Stream stream = OpenForUpdate(db.files.path);
   DeviceRecord found;
@@ -20,6 +22,7 @@ Forget ForgetMappedItem(const Scheme& scheme, uint32_t type, const WString& luid
     return Forget::kNone;
   }
   const WString entry_id = FieldText(found.entry_id);
+  if (forgotten) *forgotten = entry_id;
   if (!DeleteOutlookItemByEntryID(type, entry_id)) return Forget::kFailed;
   const ModificationLog log = scheme.Log();
   if (Stream entries = OpenForUpdate(log.files.path)) {
@@ -32,11 +35,23 @@ Forget ForgetMappedItem(const Scheme& scheme, uint32_t type, const WString& luid
 
 // The old item goes first, then the new one is made from the file under the
 // same LUID (the entry ID changes).
+// A SyncML session notes each replacement, so that its rollback maps the
+// LUID to the new item instead of the deleted one.
 int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WString& path) {
   StoreWriterScope writer(scheme.syncml ? StoreWriter::kSyncML : StoreWriter::kIrmc);
-  if (ForgetMappedItem(scheme, type, luid) == Forget::kFailed) return 0;
+  WString old_entry_id;
+  if (ForgetMappedItem(scheme, type, luid, &old_entry_id) == Forget::kFailed) return 0;
   const int created = CreateRecord(scheme, type, &luid, path);
   Env::Current().RemoveFile(path);
+  if (created && scheme.syncml) {
+    const DeviceDatabase db = scheme.Database();
+    DeviceRecord made;
+    if (Stream stream = OpenForUpdate(db.files.path)) {
+      if (LookupRecordByLUID(db, type, luid, &made, std::move(stream))) {
+        JournalSyncMLUpdate(type, luid, old_entry_id, FieldText(made.entry_id));
+      }
+    }
+  }
   return created ? 1 : 0;
 }
 

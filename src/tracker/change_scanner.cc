@@ -1,7 +1,6 @@
 #include "tracker/change_scanner.h"
 
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <utility>
 #include <vector>
@@ -135,15 +134,6 @@ bool ItemFingerprint(const ItemFile& file, uint64_t* fingerprint) {
   return true;
 }
 
-std::string ChangeTime() {
-  time_t now = time(nullptr);
-  struct tm utc;
-  gmtime_r(&now, &utc);
-  char text[24];
-  strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
-  return text;
-}
-
 std::map<ItemKey, uint64_t> CurrentItems(const Store& store, const State& previous) {
   std::map<ItemKey, uint64_t> items;
   for (FolderKind folder : kTrackedFolders) {
@@ -186,7 +176,7 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   if ((writer == StoreWriter::kIrmc || writer == StoreWriter::kSyncML) && existed) {
     const std::vector<LoggedChange> change{
         {static_cast<uint32_t>(key.first), removed ? 1u : 0u, EntryIdFromStem(stem)}};
-    if (!AppendToModificationLogs(folder_path.str(), change, Utf8ToUtf16(ChangeTime()), &state.counter,
+    if (!AppendToModificationLogs(folder_path.str(), change, Utf8ToUtf16(UtcTimeStamp()), &state.counter,
                                   writer == StoreWriter::kSyncML, writer == StoreWriter::kIrmc)) {
       return;  // the state keeps the old fingerprint: the next scan logs the change for every device
     }
@@ -266,7 +256,7 @@ ScanResult ScanStoreChanges() {
   std::vector<LoggedChange> entries = Differences(previous, next, &result);
   // The records go first: a crash before the state is saved reports the
   // same changes again rather than losing them.
-  if (!AppendToModificationLogs(folder.str(), entries, Utf8ToUtf16(ChangeTime()), &next.counter)) return result;
+  if (!AppendToModificationLogs(folder.str(), entries, Utf8ToUtf16(UtcTimeStamp()), &next.counter)) return result;
   result.ok = SaveState(folder.str(), next);
   return result;
 }

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/platform.h"
+
 namespace zelsync_tool {
 namespace fs = std::filesystem;
 
@@ -22,37 +24,30 @@ bool ReadWholeFile(const fs::path& path, Bytes* bytes, std::string* reason) {
   return !in.bad();
 }
 
+namespace {
+// The path as the library's platform layer takes it.
+zelsync::WString PlatformPath(const fs::path& path) {
+#ifdef _WIN32
+  const std::wstring& native = path.native();
+  return zelsync::WString(native.begin(), native.end());
+#else
+  return zelsync::PathFromNative(path.native());
+#endif
+}
+}  // namespace
+
 bool WriteFileReplacing(const fs::path& path, const Bytes& bytes, std::string* reason) {
   // A name starting with "." is a scratch file to the store and the phone.
   fs::path name(".");
   name += path.filename();
   name += ".tmp";
-  const fs::path scratch = path.parent_path() / name;
   errno = 0;
-  {
-    std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
-    if (!out) {
-      if (reason) *reason = errno ? LastOsReason() : "cannot be written";
-      return false;
-    }
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      if (reason) *reason = errno ? LastOsReason() : "cannot be written";
-      out.close();
-      std::error_code ignored;
-      fs::remove(scratch, ignored);
-      return false;
-    }
+  if (zelsync::WriteFileAtomically(PlatformPath(path), PlatformPath(path.parent_path() / name), bytes.data(),
+                                   bytes.size())) {
+    return true;
   }
-  std::error_code ec;
-  fs::rename(scratch, path, ec);
-  if (ec) {
-    if (reason) *reason = ec.message();
-    fs::remove(scratch, ec);
-    return false;
-  }
-  return true;
+  if (reason) *reason = errno ? LastOsReason() : "cannot be written";
+  return false;
 }
 
 bool SetEnvironment(const char* name, const fs::path& value) {

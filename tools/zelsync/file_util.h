@@ -14,8 +14,9 @@ namespace zelsync_tool {
 bool ReadWholeFile(const std::filesystem::path& path, Bytes* bytes, std::string* reason = nullptr);
 // The operating system's reason for the last failed call of this thread.
 std::string LastOsReason();
-// Writes a scratch file beside `path` and renames it over `path`, so that
-// `path` holds either the old or the new content, never a part.
+// Writes a scratch file beside `path` and puts it over `path` with the
+// library's own atomic write (synced, folder synced), so that `path` holds
+// either the old or the new content, never a part.
 bool WriteFileReplacing(const std::filesystem::path& path, const Bytes& bytes, std::string* reason = nullptr);
 // Sets an environment variable of this process (the library reads its
 // settings from there); false when it cannot be set.
