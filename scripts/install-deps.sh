@@ -5,7 +5,7 @@ PACKAGES="
   cmake ninja-build g++ pkg-config python3
   googletest libgtest-dev libgmock-dev
   g++-mingw-w64-x86-64-posix wine64
-  libgmime-3.0-dev libical-dev khard khal python3-vobject
+  libgmime-3.0-dev libical-dev khard khal python3-vobject vdirsyncer radicale
   libcli11-dev nlohmann-json3-dev
   clang libclang-rt-14-dev
 "

@@ -268,16 +268,22 @@ TEST_P(SessionTest, AChangeOfAnObjectThePhoneForgotGetsANewLuid) {
   EXPECT_EQ(fake_.items.count("E1"), 1u);
 }
 
-TEST_P(SessionTest, AFailedCreationStaysPendingOnThePhone) {
+// A refused object stays on the phone, is reported once, and is offered
+// again only once it changed.
+TEST_P(SessionTest, ARefusedCreationWaitsOnThePhoneUntilItChanges) {
   fake_.fail_create = true;
   SessionReport report = Run();
   EXPECT_TRUE(report.failed());
   EXPECT_EQ(Contacts(report).failed, 1);
   EXPECT_EQ(Contacts(report).sent, 2);
   fake_.fail_create = false;
-  SessionReport retry = Run();
-  EXPECT_EQ(Contacts(retry).received, 1) << ReportToText(retry, true);
-  EXPECT_EQ(retry.moved(), 1);
+  SessionReport unchanged = Run();
+  EXPECT_FALSE(unchanged.failed()) << ReportToText(unchanged, true);
+  EXPECT_EQ(unchanged.moved(), 0);
+  WriteAll(PhoneDir() / "contacts" / "own.vcf", "BEGIN:VCARD\r\nFN:Own Changed\r\nEND:VCARD\r\n");
+  SessionReport changed = Run();
+  EXPECT_EQ(Contacts(changed).received, 1) << ReportToText(changed, true);
+  EXPECT_EQ(changed.moved(), 1);
 }
 
 TEST_P(SessionTest, ALibraryThatRepeatsItselfIsStopped) {

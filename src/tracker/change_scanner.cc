@@ -202,7 +202,52 @@ bool CarryOverStoreState() {
   return SaveState(folder_path.str(), state);
 }
 
+// The changes from `previous` to `next`, counted in *result.
+std::vector<LoggedChange> Differences(const State& previous, const State& next, ScanResult* result) {
+  std::vector<LoggedChange> entries;
+  for (const auto& item : next.items) {
+    auto before = previous.items.find(item.first);
+    if (before != previous.items.end() && before->second != item.second) {
+      entries.push_back({static_cast<uint32_t>(item.first.first), 0, IdOf(item.first)});
+      ++result->changed;
+    }
+  }
+  for (const auto& item : previous.items) {
+    if (!next.items.count(item.first)) {
+      entries.push_back({static_cast<uint32_t>(item.first.first), 1, IdOf(item.first)});
+      ++result->deleted;
+    }
+  }
+  return entries;
+}
+
 }  // namespace
+
+ScanResult PreviewStoreChanges(std::vector<LoggedChange>* changes, std::vector<LoggedChange>* items) {
+  ScanResult result;
+  changes->clear();
+  items->clear();
+  std::string root;
+  if (!StoreRoot(&root)) return result;
+  Store store(root);
+  State previous;
+  bool known = false;
+  BoundedPath folder = SyncFolderPath();
+  if (folder.ok() && folder.Append(kPathSeparator) && Env::Current().Stat(folder.str()) == FsStatus::kOk) {
+    std::unique_ptr<FileLock> lock = LockState(folder.str());
+    known = LoadState(folder.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState), &previous) &&
+            previous.root == root;
+  }
+  State next;
+  next.items = CurrentItems(store, known ? previous : State());
+  for (const auto& item : next.items) {
+    items->push_back({static_cast<uint32_t>(item.first.first), 0, IdOf(item.first)});
+  }
+  result.baseline = !known;
+  if (known) *changes = Differences(previous, next, &result);
+  result.ok = true;
+  return result;
+}
 
 ScanResult ScanStoreChanges() {
   ScanResult result;
@@ -230,20 +275,7 @@ ScanResult ScanStoreChanges() {
     result.ok = SaveState(folder.str(), next);
     return result;
   }
-  std::vector<LoggedChange> entries;
-  for (const auto& item : next.items) {
-    auto before = previous.items.find(item.first);
-    if (before != previous.items.end() && before->second != item.second) {
-      entries.push_back({static_cast<uint32_t>(item.first.first), 0, IdOf(item.first)});
-      ++result.changed;
-    }
-  }
-  for (const auto& item : previous.items) {
-    if (!next.items.count(item.first)) {
-      entries.push_back({static_cast<uint32_t>(item.first.first), 1, IdOf(item.first)});
-      ++result.deleted;
-    }
-  }
+  std::vector<LoggedChange> entries = Differences(previous, next, &result);
   // The records go first: a crash before the state is saved reports the
   // same changes again rather than losing them.
   if (!AppendToModificationLogs(folder.str(), entries, Utf8ToUtf16(UtcTimeStamp()), &next.counter)) return result;

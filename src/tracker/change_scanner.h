@@ -19,8 +19,10 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "local/store.h"
+#include "store/log_writer.h"
 
 namespace zelsync {
 namespace local {
@@ -35,6 +37,12 @@ struct ScanResult {
 // Scans the store named by the environment (as the library's item store
 // finds it) against the state in the sync folder.
 ScanResult ScanStoreChanges();
+
+// What ScanStoreChanges would append to the logs now, in *changes, and the
+// entry ID of every item in the store, in *items; writes nothing (neither
+// the logs nor the state, nor any folder). ok is false when the store or
+// the state cannot be read; baseline true when there is no state yet.
+ScanResult PreviewStoreChanges(std::vector<LoggedChange>* changes, std::vector<LoggedChange>* items);
 
 // The observer the library installs on the store: it remembers the
 // library's own writes and removals in the state, so the next scan does not

@@ -15,7 +15,10 @@
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
+#include "device_files.h"
 #include "file_report.h"
+#include "file_util.h"
+#include "help_format.h"
 #include "object_types.h"
 #include "sync_folder.h"
 #include "table.h"
@@ -52,6 +55,69 @@ const TypeInfo* TypeArgument(const std::string& text, std::ostream& err) {
   const TypeInfo* type = FindType(text);
   if (!type) err << "zelsync store: TYPE \"" << text << "\" is none of contacts, calendar, notes, mail\n";
   return type;
+}
+
+// Why the store at `root` cannot serve (not a folder, a folder that cannot
+// be read), naming the path and the operating system's reason; empty when
+// it can, or when it does not exist yet (it is made when first used).
+std::string StoreFault(const fs::path& root) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(root, ec);
+  if (status.type() == fs::file_type::not_found) return "";
+  const std::string shown = PathToUtf8(root);
+  if (ec) return shown + ": " + ec.message();
+  if (status.type() != fs::file_type::directory) return shown + ": not a folder";
+  fs::directory_iterator top(root, ec);
+  if (ec) return shown + ": cannot be read: " + ec.message();
+  for (; top != fs::directory_iterator(); top.increment(ec)) {
+    std::error_code kind_ec;
+    if (!top->is_directory(kind_ec)) continue;
+    fs::directory_iterator inner(top->path(), kind_ec);
+    if (kind_ec) return PathToUtf8(top->path()) + ": cannot be read: " + kind_ec.message();
+  }
+  if (ec) return shown + ": cannot be read: " + ec.message();
+  return "";
+}
+
+// The store, found as the library finds it, when it can serve; else an
+// error naming the place and what to do.
+bool UsableStore(LocalStore* store, const char* command, std::ostream& err) {
+  std::string why;
+  if (!LocalStore::Find(store, &why)) {
+    err << command << ": " << why << "\n";
+    return false;
+  }
+  const std::string fault = StoreFault(store->root());
+  if (fault.empty()) return true;
+  err << command << ": the local store " << fault
+      << "\n  (name the store's folder with --store DIR or ZELSYNC_STORE, or give it back its permissions)\n";
+  return false;
+}
+
+// The item an ID argument names: its whole ID, the start of one ID, or a
+// part of one summary (ignoring case), as long as only one item fits.
+std::optional<StoreItem> ChooseItem(const LocalStore& store, const TypeInfo& type, const std::string& given,
+                                    const char* command, std::ostream& err) {
+  if (std::optional<StoreItem> exact = store.Get(type.code, given)) return exact;
+  const std::vector<StoreItem> items = store.List(type.code);
+  std::vector<const StoreItem*> fits;
+  for (const StoreItem& item : items)
+    if (!given.empty() && item.id.rfind(given, 0) == 0) fits.push_back(&item);
+  if (fits.empty() && !given.empty()) {
+    const std::string wanted = AsciiLower(given);
+    for (const StoreItem& item : items)
+      if (AsciiLower(item.summary).find(wanted) != std::string::npos) fits.push_back(&item);
+  }
+  if (fits.size() == 1) return *fits.front();
+  if (fits.empty()) {
+    err << command << ": no " << type.name << " whose ID starts with, or whose summary holds, \"" << given
+        << "\" in " << PathToUtf8(store.root()) << " (see zelsync store list " << type.title << ")\n";
+    return std::nullopt;
+  }
+  err << command << ": \"" << given << "\" fits " << fits.size() << " " << type.title
+      << "; give more of the ID:\n";
+  for (const StoreItem* item : fits) err << "  " << item->id << "  " << item->summary << "\n";
+  return std::nullopt;
 }
 
 }  // namespace
@@ -134,7 +200,7 @@ int RunSync(const SyncCommand& command, const std::string& library_path, std::os
   const std::string state = PathToUtf8(phone.StatePath());
   if (!phone.road.empty() && phone.road != command.road) {
     err << "zelsync sync: " << state << ": this phone syncs over " << (phone.road == "irmc" ? "IrMC" : "SyncML")
-        << ", not " << RoadTitle(road) << "; use a separate phone folder for each road\n";
+        << ", not " << RoadTitle(road) << "; use a separate phone folder for each scheme\n";
     return kExitUsage;
   }
   if (phone.device_id.empty()) {
@@ -153,6 +219,20 @@ int RunSync(const SyncCommand& command, const std::string& library_path, std::os
     return kExitUsage;
   }
 
+  fs::path sync_folder = LibrarySyncFolder();
+  bool refused = false;
+  for (const FileFault& fault : CheckSessionFiles(sync_folder, road, phone)) {
+    err << "zelsync sync: " << DescribeFault(fault, command.device) << "\n";
+    refused = true;
+  }
+  if (refused) return kExitFailed;
+#ifndef _WIN32
+  LocalStore store{fs::path()};
+  if (!UsableStore(&store, "zelsync sync", err)) return kExitFailed;
+#endif
+
+  if (command.retry) phone.ForgetRefusals();
+
   SessionOptions options;
   options.road = road;
   options.dry_run = command.dry_run;
@@ -165,7 +245,6 @@ int RunSync(const SyncCommand& command, const std::string& library_path, std::os
     library = LoadZelsyncLibrary(library_path, err, &status);
     if (!library) return status;
   }
-  fs::path sync_folder = LibrarySyncFolder();
   SessionReport report = RunSession(library ? library->exports() : none, &phone, options, sync_folder);
   EndTerminalProgress();
   if (command.json) {
@@ -180,6 +259,12 @@ int RunSync(const SyncCommand& command, const std::string& library_path, std::os
 }
 
 int RunPhoneShow(const std::string& device, bool as_json, std::ostream& out, std::ostream& err) {
+  std::error_code ec;
+  if (!fs::exists(PathFromUtf8(device), ec)) {
+    err << "zelsync phone: --device " << device << ": no such folder"
+        << (ec ? " (" + ec.message() + ")" : std::string()) << "; a phone folder is made by its first zelsync sync\n";
+    return kExitFailed;
+  }
   Phone phone;
   std::string error;
   if (!Phone::Open(PathFromUtf8(device), &phone, &error)) {
@@ -192,6 +277,7 @@ int RunPhoneShow(const std::string& device, bool as_json, std::ostream& out, std
   auto state_of = [&](const PhoneItem& item) -> std::string {
     for (const PhoneChange& change : pending)
       if (change.type == item.type && change.luid == item.luid) return ChangeKindName(change.kind);
+    if (item.refused_hash) return "refused by the PC: " + item.refused_reason;
     return "in step";
   };
   if (as_json) {
@@ -216,13 +302,51 @@ int RunPhoneShow(const std::string& device, bool as_json, std::ostream& out, std
   return kExitOk;
 }
 
-int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) {
-  LocalStore store{fs::path()};
-  std::string why;
-  if (!LocalStore::Find(&store, &why)) {
-    err << "zelsync store: " << why << "\n";
+int RunReset(const std::string& device, std::ostream& out, std::ostream& err) {
+  const fs::path folder = PathFromUtf8(device);
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    err << "zelsync reset: --device " << device << ": no such folder\n";
     return kExitFailed;
   }
+  Phone phone;
+  std::string error;
+  if (!Phone::Open(folder, &phone, &error)) {
+    err << "zelsync reset: " << error << "\n  (move the file aside: the phone then starts over as a new one)\n";
+    return kExitFailed;
+  }
+  if (phone.is_new() || phone.road.empty()) {
+    out << "The phone in " << device << " has not synchronised yet: nothing to reset.\n";
+    return kExitOk;
+  }
+  const Road road = phone.road == "syncml" ? Road::kSyncML : Road::kIrmc;
+  const fs::path sync_folder = LibrarySyncFolder();
+  std::vector<std::string> removed;
+  for (const fs::path& file : PhoneDatabaseFiles(sync_folder, road, phone)) {
+    if (!fs::exists(file, ec)) continue;
+    if (!fs::remove(file, ec)) {
+      err << "zelsync reset: " << PathToUtf8(file) << ": cannot be removed: " << ec.message()
+          << "\n  (nothing of the phone was changed; remove the file by hand and run reset again)\n";
+      return kExitFailed;
+    }
+    removed.push_back(PathToUtf8(file));
+  }
+  phone.ForgetPartner();
+  if (!phone.Save(&error)) {
+    err << "zelsync reset: " << error << "\n";
+    return kExitFailed;
+  }
+  out << "Reset the " << RoadTitle(road) << " phone in " << device << ".\n";
+  for (const std::string& file : removed) out << "  removed " << file << "\n";
+  out << "  the phone forgot its partner in " << PathToUtf8(phone.StatePath())
+      << "\nIts next session is a first one: it pairs the phone's objects with the PC's items by content "
+         "and copies only the rest, each way.\n";
+  return kExitOk;
+}
+
+int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) {
+  LocalStore store{fs::path()};
+  if (!UsableStore(&store, "zelsync store", err)) return kExitFailed;
   std::vector<const TypeInfo*> types;
   if (command.type.empty()) {
     for (const TypeInfo& type : ObjectTypes()) types.push_back(&type);
@@ -273,13 +397,15 @@ int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) 
     }
     return kExitOk;
   }
+  std::string id = command.id;
+  if (command.action == "show" || command.action == "edit" || command.action == "delete") {
+    const std::string name = "zelsync store " + command.action;
+    std::optional<StoreItem> item = ChooseItem(store, type, command.id, name.c_str(), err);
+    if (!item) return kExitFailed;
+    id = item->id;
+  }
   if (command.action == "show") {
-    std::optional<StoreItem> item = store.Get(type.code, command.id);
-    if (!item) {
-      err << "zelsync store show: no " << type.name << " with the ID " << command.id << " in " << PathToUtf8(store.root()) << "\n";
-      return kExitFailed;
-    }
-    Bytes bytes;
+    std::optional<StoreItem> item = store.Get(type.code, id);
     std::ifstream in(item->path, std::ios::binary);
     out << "# " << PathToUtf8(item->path) << "\n" << in.rdbuf();
     return kExitOk;
@@ -298,13 +424,13 @@ int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) 
     return kExitOk;
   }
   if (command.action == "edit") {
-    if (!store.Edit(type.code, command.id, fields, file, &error)) {
+    if (!store.Edit(type.code, id, fields, file, &error)) {
       err << "zelsync store edit: " << error << "\n";
       return kExitFailed;
     }
     return kExitOk;
   }
-  if (!store.Delete(type.code, command.id, &error)) {
+  if (!store.Delete(type.code, id, &error)) {
     err << "zelsync store delete: " << error << "\n";
     return kExitFailed;
   }
@@ -313,42 +439,63 @@ int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) 
 
 int Main(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err) {
   CLI::App app{
-      "zelsync: the command-line host of the zelsync library. It loads the library at run time, as the\n"
-      "synchronisation service does, and plays the service between a simulated phone and the PC.",
+      "zelsync: the command-line host of the zelsync library. It loads the library at run time, as the "
+      "synchronisation service does, and plays the service between a simulated phone and the PC. "
+      "Exit status: 0 success, 1 a failed session or a fault in a named file or folder, 2 bad usage.",
       "zelsync"};
+  app.formatter(std::make_shared<WrappingFormatter>(HelpWidth()));
   app.require_subcommand(1);
   app.fallthrough();
+  app.set_version_flag("--version", std::string("zelsync ") + ZELSYNC_TOOL_VERSION);
   std::string library_path;
   app.add_option("--library", library_path,
                  std::string("the library to load (default: ") + LibraryFileName() +
                      " next to this program, else the one it was built with)");
+  std::string store_root;
+  app.add_option("--store", store_root,
+                 "the local item store (Linux; default: $ZELSYNC_STORE, else $XDG_DATA_HOME/zelsync, else "
+                 "~/.local/share/zelsync)");
 
   // sync
   SyncCommand sync;
   int interrupt_after = 0;
   CLI::App* sync_app = app.add_subcommand(
-      "sync", "Run one whole session between a simulated phone and the PC through the library.\n"
-              "The phone is a folder: contacts/*.vcf, calendar/*.vcs|*.ics, notes/*.vnt, inbox/*.vmg and its\n"
-              "state file phone.json (made by the first session). Edit, add or remove its files to change the\n"
-              "phone. Exit status: 0 when everything moved, 1 when the session or an object failed.");
-  sync_app->add_option("road", sync.road, "irmc or syncml")->required()->check(CLI::IsMember({"irmc", "syncml"}));
+      "sync", "Run one whole session between a simulated phone and the PC through the library. "
+              "The phone is a folder: contacts/*.vcf, calendar/*.vcs|*.ics, notes/*.vnt, inbox/*.vmg and its "
+              "state file phone.json (made by the first session). Edit, add or remove its files to change the "
+              "phone. The report counts per type: sent = new items PC to phone, received = new objects phone "
+              "to PC, updated and deleted each way, failed. Exit status: 0 when everything moved, 1 when the "
+              "session or an object failed, or a file it needs is damaged.");
+  sync_app->add_option("scheme", sync.road, "irmc or syncml: the scheme the phone syncs by")
+      ->required()
+      ->check(CLI::IsMember({"irmc", "syncml"}));
   sync_app->add_option("--device", sync.device, "the phone's folder (made when missing)")->required();
   sync_app->add_flag("--dry-run", sync.dry_run,
-                     "report what would move, from the phone's folder and the library's files; change nothing");
+                     "report what would move, from the phone's folder, the store and the library's files; "
+                     "change nothing");
   CLI::Option* interrupt = sync_app->add_option(
       "--interrupt-after", interrupt_after, "SyncML: drop the link after N objects have moved; the session is rolled back");
   interrupt->check(CLI::PositiveNumber);
   sync_app->add_option("--device-id", sync.device_id, "IrMC device ID of a new phone (default: random)");
   sync_app->add_option("--address", sync.address, "SyncML device address of a new phone, 12 hex digits (default: random)");
+  sync_app->add_flag("--retry", sync.retry, "offer again the phone's objects the PC refused before");
   sync_app->add_flag("--json", sync.json, "print the report as JSON");
   sync_app->add_flag("-v,--verbose", sync.verbose, "list every object moved");
+
+  // reset
+  std::string reset_device;
+  CLI::App* reset_app = app.add_subcommand(
+      "reset", "Start a phone over: remove the library's databases of the phone in DIR and make the phone "
+               "forget its partner. Its next session is a first one, which pairs the phone's objects with the "
+               "PC's items by content and copies only the rest.");
+  reset_app->add_option("--device", reset_device, "the phone's folder")->required();
 
   // inspect
   InspectOptions inspect;
   std::string inspect_type;
   CLI::App* inspect_app = app.add_subcommand(
-      "inspect", "Decode bookkeeping files: device record databases, modification logs, SyncML databases with\n"
-                 "their anchor header, the new-records file. With no FILE, every file of the library's sync\n"
+      "inspect", "Decode bookkeeping files: device record databases, modification logs, SyncML databases with "
+                 "their anchor header, the new-records file. With no FILE, every file of the library's sync "
                  "folder. Exit status 1 when a file is missing, of unknown kind or damaged.");
   inspect_app->add_option("FILE", inspect.paths, "files or folders to decode");
   inspect_app->add_option("--type", inspect_type, "the kind of file, when its name does not tell")
@@ -357,7 +504,7 @@ int Main(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
 
   // store
   CLI::App* store_app = app.add_subcommand(
-      "store", "Look at and change the local item store (Linux): contacts, calendar, notes, mail (the Inbox).\n"
+      "store", "Look at and change the local item store (Linux): contacts, calendar, notes, mail (the Inbox). "
                "The next session's change scanner finds the changes.");
   store_app->require_subcommand(1);
   StoreCommand store;
@@ -381,17 +528,17 @@ int Main(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
   store_list->add_flag("--json", store.json, "print JSON");
   CLI::App* store_show = store_app->add_subcommand("show", "Print one item's file");
   store_show->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
-  store_show->add_option("ID", store.id, "the item's ID (from store list)")->required();
+  store_show->add_option("ID", store.id, "the item's ID (from store list), the start of it, or a part of its summary")->required();
   CLI::App* store_add = store_app->add_subcommand("add", "Add an item; prints its ID");
   store_add->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
   add_fields(store_add);
   CLI::App* store_edit = store_app->add_subcommand("edit", "Change fields of an item, or replace it with --file");
   store_edit->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
-  store_edit->add_option("ID", store.id, "the item's ID")->required();
+  store_edit->add_option("ID", store.id, "the item's ID, the start of it, or a part of its summary")->required();
   add_fields(store_edit);
   CLI::App* store_delete = store_app->add_subcommand("delete", "Delete an item");
   store_delete->add_option("TYPE", store.type, "contacts, calendar, notes or mail")->required();
-  store_delete->add_option("ID", store.id, "the item's ID")->required();
+  store_delete->add_option("ID", store.id, "the item's ID, the start of it, or a part of its summary")->required();
 
   // phone
   std::string phone_device;
@@ -403,7 +550,7 @@ int Main(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
   // demo
   DemoCommand demo;
   CLI::App* demo_app = app.add_subcommand(
-      "demo", "In a fresh temporary folder: make a small store and two simulated phones, run an IrMC and a\n"
+      "demo", "In a fresh temporary folder: make a small store and two simulated phones, run an IrMC and a "
               "SyncML session, change something on each side, run them again, and show what moved.");
   demo_app->add_option("--folder", demo.folder, "work in this (new or empty) folder instead, and keep it");
   demo_app->add_flag("--keep", demo.keep, "keep the temporary folder");
@@ -416,7 +563,21 @@ int Main(const std::vector<std::string>& arguments, std::ostream& out, std::ostr
     return app.exit(e, out, err) == 0 ? kExitOk : kExitUsage;
   }
 
+  if (!store_root.empty()) {
+#ifdef _WIN32
+    err << "zelsync: --store: on Windows the PC's items live in Outlook\n";
+    return kExitUsage;
+#else
+    std::error_code ec;
+    const fs::path root = fs::absolute(PathFromUtf8(store_root), ec);
+    if (ec || !SetEnvironment("ZELSYNC_STORE", root)) {
+      err << "zelsync: --store " << store_root << ": " << LastOsReason() << "\n";
+      return kExitFailed;
+    }
+#endif
+  }
   try {
+    if (reset_app->parsed()) return RunReset(reset_device, out, err);
     if (sync_app->parsed()) {
       if (interrupt->count()) sync.interrupt_after = interrupt_after;
       return RunSync(sync, library_path, out, err);

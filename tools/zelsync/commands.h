@@ -32,6 +32,7 @@ struct SyncCommand {
   std::string road;
   std::string device;
   bool dry_run = false;
+  bool retry = false;  // offer again what the PC refused before
   std::optional<int> interrupt_after;
   std::string device_id;
   std::string address;
@@ -41,6 +42,11 @@ struct SyncCommand {
 int RunSync(const SyncCommand& command, const std::string& library_path, std::ostream& out, std::ostream& err);
 
 int RunPhoneShow(const std::string& device, bool json, std::ostream& out, std::ostream& err);
+
+// Removes the library's databases of the phone in `device` and makes the
+// phone forget its partner: the next session is a first one, which pairs
+// the phone's objects with the PC's items by content.
+int RunReset(const std::string& device, std::ostream& out, std::ostream& err);
 
 struct StoreCommand {
   std::string action;  // list, show, add, edit, delete

@@ -2,6 +2,9 @@
 // rounds of sessions with changes on each side in between, and a last
 // round that finds nothing left to move.
 #include <algorithm>
+#include <iterator>
+#include <map>
+#include <set>
 #include <cstdlib>
 #include <ostream>
 #include <random>
@@ -9,6 +12,7 @@
 #include "commands.h"
 #include "file_util.h"
 #include "file_report.h"
+#include "object_text.h"
 #include "object_types.h"
 #include "sync_folder.h"
 #include "table.h"
@@ -18,14 +22,6 @@ namespace zelsync_tool {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool SetVariable(const char* name, const fs::path& value) {
-#ifdef _WIN32
-  return _wputenv_s(PathFromUtf8(name).c_str(), value.c_str()) == 0;
-#else
-  return setenv(name, value.c_str(), 1) == 0;
-#endif
-}
 
 bool WriteText(const fs::path& path, const std::string& text) {
   std::error_code ec;
@@ -166,6 +162,56 @@ void ShowPhone(const fs::path& folder, const std::string& title, std::ostream& o
   out << RenderTable(rows);
 }
 
+// What one side holds, per type: the titles of its items (a contact's
+// name, an event's summary, a note's first line, a message's subject).
+using Holdings = std::map<uint32_t, std::multiset<std::string>>;
+
+std::string TitleOf(uint32_t type, const fs::path& file) {
+  Bytes bytes;
+  if (!ReadWholeFile(file, &bytes)) return "(unreadable " + PathToUtf8(file.filename()) + ")";
+  return ObjectTitle(type, std::string(bytes.begin(), bytes.end()));
+}
+
+Holdings PhoneHoldings(const fs::path& folder) {
+  Holdings holdings;
+  for (const TypeInfo& type : ObjectTypes()) {
+    std::multiset<std::string>& titles = holdings[type.code];
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder / type.folder, ec)) {
+      const std::string name = PathToUtf8(entry.path().filename());
+      if (!name.empty() && name[0] != '.') titles.insert(TitleOf(type.code, entry.path()));
+    }
+  }
+  return holdings;
+}
+
+Holdings StoreHoldings(const LocalStore& store) {
+  Holdings holdings;
+  for (const TypeInfo& type : ObjectTypes()) {
+    std::multiset<std::string>& titles = holdings[type.code];
+    for (const StoreItem& item : store.List(type.code)) titles.insert(TitleOf(type.code, item.path));
+  }
+  return holdings;
+}
+
+// Lists what only one side holds; true when both hold the same.
+bool CompareHoldings(const Holdings& phone, const Holdings& pc, const std::string& phone_title, std::ostream& out) {
+  bool same = true;
+  for (const TypeInfo& type : ObjectTypes()) {
+    const std::multiset<std::string>& mine = phone.at(type.code);
+    const std::multiset<std::string>& theirs = pc.at(type.code);
+    std::vector<std::string> only_phone, only_pc;
+    std::set_difference(mine.begin(), mine.end(), theirs.begin(), theirs.end(), std::back_inserter(only_phone));
+    std::set_difference(theirs.begin(), theirs.end(), mine.begin(), mine.end(), std::back_inserter(only_pc));
+    for (const std::string& title : only_phone)
+      out << "  only on " << phone_title << ": " << type.name << " \"" << title << "\"\n";
+    for (const std::string& title : only_pc)
+      out << "  only in the store: " << type.name << " \"" << title << "\" (not on " << phone_title << ")\n";
+    same = same && only_phone.empty() && only_pc.empty();
+  }
+  return same;
+}
+
 }  // namespace
 
 int RunDemo(const DemoCommand& command, const std::string& library_path, std::ostream& out, std::ostream& err) {
@@ -180,7 +226,8 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
     return command.folder ? kExitUsage : kExitFailed;
   }
   const fs::path root = folder.path();
-  out << "Working in " << PathToUtf8(root) << (folder.keep() ? " (kept)" : " (removed at the end)") << "\n\n";
+  out << "Working in " << PathToUtf8(root)
+      << (folder.keep() ? " (kept)" : " (removed at the end; --keep keeps it)") << "\n\n";
 
   // Everything the library and the store write goes inside the folder.
   const fs::path run = root / "run";
@@ -190,9 +237,9 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
 #ifndef _WIN32
   fs::permissions(run, fs::perms::owner_all, ec);
 #endif
-  SetVariable("ZELSYNC_STORE", root / "store");
-  SetVariable("XDG_DATA_HOME", root / "data");
-  SetVariable("XDG_RUNTIME_DIR", run);
+  SetEnvironment("ZELSYNC_STORE", root / "store");
+  SetEnvironment("XDG_DATA_HOME", root / "data");
+  SetEnvironment("XDG_RUNTIME_DIR", run);
 
   LocalStore store{fs::path()};
   std::string why;
@@ -214,7 +261,9 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
 
   bool all_ok = true;
   int session_number = 0;
+  int moved_in_round = 0;
   auto run_sessions = [&](const std::string& title) {
+    moved_in_round = 0;
     for (Road road : {Road::kIrmc, Road::kSyncML}) {
       Phone phone;
       std::string error;
@@ -231,6 +280,7 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
       SessionReport report = RunSession(library->exports(), &phone, options, LibrarySyncFolder());
       out << "\n== " << title << ", session " << ++session_number << " ==\n" << ReportToText(report, true);
       if (report.failed()) all_ok = false;
+      moved_in_round += report.moved();
     }
   };
 
@@ -251,14 +301,34 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
   fs::remove(syncml_phone / "calendar" / "lunch.vcs", ec);
   run_sessions("Round 2");
 
-  out << "\n-- Round 3: right after, nothing is left to move --\n";
+  out << "\n-- Round 3: each phone gets what the other changed; then nothing is left to move --\n";
   run_sessions("Round 3");
+
+  out << "\n-- Round 4: right after, nothing is left to move --\n";
+  run_sessions("Round 4");
+  if (moved_in_round != 0) {
+    out << "\nRound 4 still moved " << moved_in_round << " objects: the sides had not converged.\n";
+    all_ok = false;
+  }
 
   out << "\n";
   ShowPhone(irmc_phone, "The IrMC phone now", out);
   ShowPhone(syncml_phone, "The SyncML phone now", out);
+  if (have_store) {
+    const Holdings pc = StoreHoldings(store);
+    size_t count = 0;
+    for (const auto& [type, titles] : pc) count += titles.size();
+    const bool irmc_same = CompareHoldings(PhoneHoldings(irmc_phone), pc, "the IrMC phone", out);
+    const bool syncml_same = CompareHoldings(PhoneHoldings(syncml_phone), pc, "the SyncML phone", out);
+    if (irmc_same && syncml_same) {
+      out << "\nBoth phones and the store hold the same " << count << " items.\n";
+    } else {
+      out << "\nThe phones and the store DIFFER (listed above): the sessions did not converge.\n";
+      all_ok = false;
+    }
+  }
   const fs::path sync_folder = LibrarySyncFolder();
-  out << "\nBookkeeping files (" << PathToUtf8(sync_folder) << "; decode them with zelsync inspect):\n";
+  out << "\nBookkeeping files (" << PathToUtf8(sync_folder) << "):\n";
   std::vector<std::vector<std::string>> rows{{"file", "kind", "records"}};
   for (const auto& entry : fs::directory_iterator(sync_folder, ec)) {
     const std::string name = PathToUtf8(entry.path().filename());
@@ -270,8 +340,16 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
   std::sort(rows.begin() + 1, rows.end());
   out << RenderTable(rows);
 
+  if (folder.keep()) {
+    out << "\nEverything is kept in " << PathToUtf8(root) << "; look around with\n"
+        << "  zelsync inspect " << PathToUtf8(sync_folder) << "\n"
+        << "  zelsync --store " << PathToUtf8(root / "store") << " store list\n"
+        << "  zelsync phone --device " << PathToUtf8(irmc_phone) << "\n";
+  } else {
+    out << "\nThe demo's folder is removed now; run zelsync demo --keep to look around it afterwards.\n";
+  }
   if (!all_ok) {
-    out << "\nSome sessions failed: see the errors and FAILED lines above.\n";
+    out << "\nThe demo FAILED: see the errors, FAILED lines and differences above.\n";
     return kExitFailed;
   }
   out << "\nEvery session completed.\n";

@@ -1,16 +1,26 @@
 #include "file_util.h"
 
+#include <cerrno>
+#include <cstdlib>
 #include <fstream>
+#include <system_error>
 
 #include "platform/platform.h"
 
 namespace zelsync_tool {
 namespace fs = std::filesystem;
 
-bool ReadWholeFile(const fs::path& path, Bytes* bytes) {
+std::string LastOsReason() { return std::error_code(errno, std::generic_category()).message(); }
+
+bool ReadWholeFile(const fs::path& path, Bytes* bytes, std::string* reason) {
+  errno = 0;
   std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
+  if (!in) {
+    if (reason) *reason = errno ? LastOsReason() : "cannot be opened";
+    return false;
+  }
   bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  if (in.bad() && reason) *reason = errno ? LastOsReason() : "cannot be read";
   return !in.bad();
 }
 
@@ -26,13 +36,26 @@ zelsync::WString PlatformPath(const fs::path& path) {
 }
 }  // namespace
 
-bool WriteFileReplacing(const fs::path& path, const Bytes& bytes) {
+bool WriteFileReplacing(const fs::path& path, const Bytes& bytes, std::string* reason) {
   // A name starting with "." is a scratch file to the store and the phone.
   fs::path name(".");
   name += path.filename();
   name += ".tmp";
-  return zelsync::WriteFileAtomically(PlatformPath(path), PlatformPath(path.parent_path() / name), bytes.data(),
-                                      bytes.size());
+  errno = 0;
+  if (zelsync::WriteFileAtomically(PlatformPath(path), PlatformPath(path.parent_path() / name), bytes.data(),
+                                   bytes.size())) {
+    return true;
+  }
+  if (reason) *reason = errno ? LastOsReason() : "cannot be written";
+  return false;
+}
+
+bool SetEnvironment(const char* name, const fs::path& value) {
+#ifdef _WIN32
+  return _wputenv_s(fs::path(name).c_str(), value.c_str()) == 0;
+#else
+  return setenv(name, value.c_str(), 1) == 0;
+#endif
 }
 
 bool CopyWholeFile(const fs::path& from, const fs::path& to) {

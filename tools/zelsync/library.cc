@@ -135,6 +135,9 @@ std::vector<fs::path> DefaultLibraryCandidates() {
   std::vector<fs::path> candidates;
   fs::path here = ExecutableFolder();
   if (!here.empty()) candidates.push_back(here / LibraryFileName());
+#if defined(ZELSYNC_TOOL_INSTALLED_LIBRARY_FOLDER) && !defined(_WIN32)
+  if (!here.empty()) candidates.push_back(here / ZELSYNC_TOOL_INSTALLED_LIBRARY_FOLDER / LibraryFileName());
+#endif
 #ifdef ZELSYNC_TOOL_BUILD_LIBRARY
   candidates.push_back(PathFromUtf8(ZELSYNC_TOOL_BUILD_LIBRARY));
 #endif

@@ -68,7 +68,8 @@ class Library {
 // The file name of the library on this platform.
 const char* LibraryFileName();
 // Where the host looks for the library when no path is given: next to its
-// own executable, then in the build folder it was built in.
+// own executable, in the installed library folder beside its bin/ (Linux),
+// then in the build folder it was built in.
 std::vector<std::filesystem::path> DefaultLibraryCandidates();
 // The folder of the running executable (empty when unknown).
 std::filesystem::path ExecutableFolder();

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "file_util.h"
+#include "object_text.h"
 #include "object_types.h"
 #include "text.h"
 
@@ -61,8 +62,9 @@ bool Phone::Open(const fs::path& folder, Phone* phone, std::string* error) {
   }
   if (!fs::exists(state, ec)) return true;  // a new phone
   Bytes bytes;
-  if (!ReadWholeFile(state, &bytes)) {
-    *error = shown + ": cannot read the phone's state file";
+  std::string reason;
+  if (!ReadWholeFile(state, &bytes, &reason)) {
+    *error = shown + ": cannot read the phone's state file: " + reason;
     return false;
   }
   json doc = json::parse(bytes.begin(), bytes.end(), nullptr, false);
@@ -102,6 +104,10 @@ bool Phone::Open(const fs::path& folder, Phone* phone, std::string* error) {
       item.type = type->code;
       item.file = entry.at("file").get<std::string>();
       if (entry.contains("hash") && !entry["hash"].is_null()) item.hash = entry["hash"].get<std::string>();
+      if (entry.contains("refused")) {
+        item.refused_hash = entry["refused"].at("hash").get<std::string>();
+        item.refused_reason = entry["refused"].value("reason", "");
+      }
       if (!ValidLuid(item.luid)) return bad("LUID \"" + item.luid + "\"");
       if (!ValidRelative(item.file)) return bad("file name \"" + item.file + "\"");
       if (phone->FindItem(item.type, item.luid)) return bad("LUID " + item.luid + " twice");
@@ -127,17 +133,20 @@ bool Phone::Save(std::string* error) const {
                          : json(nullptr);
   json items = json::array();
   for (const PhoneItem& item : items_) {
-    items.push_back({{"luid", item.luid},
-                     {"type", TypeByCode(item.type).name},
-                     {"file", item.file},
-                     {"hash", item.hash ? json(*item.hash) : json(nullptr)}});
+    json entry{{"luid", item.luid},
+               {"type", TypeByCode(item.type).name},
+               {"file", item.file},
+               {"hash", item.hash ? json(*item.hash) : json(nullptr)}};
+    if (item.refused_hash) entry["refused"] = {{"hash", *item.refused_hash}, {"reason", item.refused_reason}};
+    items.push_back(std::move(entry));
   }
   doc["items"] = items;
   std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
   std::error_code ec;
   fs::create_directories(folder_, ec);
-  if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()))) {
-    *error = PathToUtf8(StatePath()) + ": cannot write the phone's state file";
+  std::string reason;
+  if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()), &reason)) {
+    *error = PathToUtf8(StatePath()) + ": cannot write the phone's state file: " + reason;
     return false;
   }
   return true;
@@ -222,16 +231,18 @@ std::vector<PhoneChange> Phone::PendingChanges() const {
       std::error_code ec;
       const bool present = fs::exists(PathOf(item.file), ec);
       PhoneChange change{ChangeKind::kNew, item.type, item.luid, item.file};
+      const std::string hash = present ? HashFile(PathOf(item.file)) : "";
       if (!item.hash) {
         if (!present) continue;
         change.kind = ChangeKind::kNew;
       } else if (!present) {
         change.kind = ChangeKind::kDeleted;
-      } else if (HashFile(PathOf(item.file)) != *item.hash) {
+      } else if (hash != *item.hash) {
         change.kind = ChangeKind::kChanged;
       } else {
         continue;
       }
+      if (present && item.refused_hash == hash) continue;
       changes.push_back(std::move(change));
     }
   }
@@ -318,7 +329,51 @@ void Phone::MarkDelivered(const PhoneChange& change) {
     items_.erase(it);
   } else {
     it->hash = HashFile(PathOf(it->file));
+    it->refused_hash.reset();
+    it->refused_reason.clear();
   }
+}
+
+void Phone::MarkRefused(const PhoneChange& change, const std::string& reason) {
+  for (PhoneItem& item : items_) {
+    if (item.type != change.type || item.luid != change.luid) continue;
+    const std::string hash = HashFile(PathOf(item.file));
+    if (hash.empty()) return;  // unreadable now: offered again next time
+    item.refused_hash = hash;
+    item.refused_reason = reason;
+  }
+}
+
+void Phone::ForgetRefusals() {
+  for (PhoneItem& item : items_) {
+    item.refused_hash.reset();
+    item.refused_reason.clear();
+  }
+}
+
+std::string Phone::FindUnsentMatch(uint32_t type, const fs::path& pc_file) const {
+  Bytes bytes;
+  if (!ReadWholeFile(pc_file, &bytes)) return "";
+  const std::string key = ContentKey(type, std::string(bytes.begin(), bytes.end()));
+  if (key.empty()) return "";
+  for (const PhoneItem& item : items_) {
+    if (item.type != type || item.hash) continue;
+    Bytes own;
+    if (ReadWholeFile(PathOf(item.file), &own) && ContentKey(type, std::string(own.begin(), own.end())) == key) {
+      return item.luid;
+    }
+  }
+  return "";
+}
+
+void Phone::ForgetPartner() {
+  for (PhoneItem& item : items_) {
+    item.hash.reset();
+    item.refused_hash.reset();
+    item.refused_reason.clear();
+  }
+  change_counters.clear();
+  anchor.reset();
 }
 
 // The copy holds the state file and the type folders as they were; a type

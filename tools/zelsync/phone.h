@@ -30,6 +30,10 @@ struct PhoneItem {
   uint32_t type = 0;
   std::string file;                 // relative to the phone folder, '/'-separated
   std::optional<std::string> hash;  // content at the last session; none: not yet sent
+  // The PC refused the object as it was then (hash of that content) and
+  // why: it is not offered again until it changes.
+  std::optional<std::string> refused_hash;
+  std::string refused_reason;
 };
 
 enum class ChangeKind { kNew, kChanged, kDeleted };
@@ -93,6 +97,19 @@ class Phone {
 
   // The phone's change reached the PC: the object now counts as in step.
   void MarkDelivered(const PhoneChange& change);
+  // The PC refused the change: it stays on the phone, and is not offered
+  // again until the file changes (or the refusals are forgotten).
+  void MarkRefused(const PhoneChange& change, const std::string& reason);
+  void ForgetRefusals();
+
+  // The object the phone has never sent whose content (see ContentKey)
+  // matches the PC's file: the two are one item. Its LUID, or empty when
+  // none matches. MarkDelivered then pairs them.
+  std::string FindUnsentMatch(uint32_t type, const std::filesystem::path& pc_file) const;
+
+  // Forgets every LUID, counter and anchor: the phone's objects are all
+  // new to the next session, which pairs them with the PC's items.
+  void ForgetPartner();
 
   // Copies the phone's state and files aside (in the folder ".session")
   // before a SyncML session changes them, after saving the state. The copy

@@ -38,7 +38,10 @@ struct TypeCounts {
   int received = 0;  // new phone objects that reached the PC
   int updated = 0;   // changes, either way
   int deleted = 0;   // deletions, either way
+  int updated_on_phone = 0;  // of those, the ones that reached the phone
+  int deleted_on_phone = 0;
   int failed = 0;
+  int paired = 0;    // on both sides already: paired by content, not copied
 };
 
 // One object moved (or not) in a session. The action is the kind of change
@@ -55,6 +58,7 @@ struct SessionEvent {
   std::string luid;
   std::string entry_id;
   std::string file;  // as named on the phone, or by the library
+  std::string name;  // what a person calls the item: a contact's name, an event's summary
   bool ok = true;
   std::string message;
 };

@@ -8,6 +8,7 @@
 #include "bookkeeping_files.h"
 #include "file_util.h"
 #include "host_temp.h"
+#include "object_text.h"
 #include "object_types.h"
 #include "session_steps.h"
 #include "store/file_names.h"
@@ -92,6 +93,12 @@ class Driver {
   // The file the library handed over, when it is there; else the event fails.
   bool HandedFile(const TypeInfo& type, const std::u16string& file, const SessionEvent& event, fs::path* handed);
   void Progress(const TypeInfo& type, const char* step);
+  // What a person calls the phone's object of `luid`; empty when unknown.
+  std::string NameOnPhone(uint32_t type, const std::string& luid) const;
+  // A new PC item the phone already holds as an object it never sent (a
+  // first session, or one after a reset): the two are paired through the
+  // library's LUID mapping instead of copied each way. True when paired.
+  bool PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, const std::u16string& entry_id);
 
   const Exports& lib_;
   const RoadExports& road_;
@@ -100,6 +107,9 @@ class Driver {
   const fs::path& sync_folder_;
   SessionReport& report_;
   HostTempFolder temp_;
+  // PC items handed over as new (or paired) in this session: a change the
+  // log also holds for one of them has reached the phone with it already.
+  std::set<std::pair<uint32_t, std::u16string>> new_this_session_;
   uint64_t address_ = 0;
   int moved_ = 0;
 };
@@ -118,8 +128,13 @@ void Driver::Record(SessionEvent event) {
     ++(event.to_phone ? counts.sent : counts.received);
   } else if (event.action == ChangeKind::kChanged) {
     ++counts.updated;
+    if (event.to_phone) ++counts.updated_on_phone;
   } else {
     ++counts.deleted;
+    if (event.to_phone) ++counts.deleted_on_phone;
+  }
+  if (event.name.empty() && !event.file.empty() && event.action != ChangeKind::kDeleted) {
+    event.name = NameOnPhone(event.type, event.luid);
   }
   const bool ok = event.ok;
   report_.events.push_back(std::move(event));
@@ -145,6 +160,27 @@ bool Driver::HandedFile(const TypeInfo& type, const std::u16string& file, const 
   if (fs::is_regular_file(*handed, ec)) return true;
   Fail(type, "the library named a file it did not write: " + event.file, event);
   return false;
+}
+
+std::string Driver::NameOnPhone(uint32_t type, const std::string& luid) const {
+  const PhoneItem* item = phone_.FindItem(type, luid);
+  Bytes bytes;
+  if (!item || !ReadWholeFile(phone_.PathOf(item->file), &bytes)) return "";
+  return ObjectName(type, std::string(bytes.begin(), bytes.end()));
+}
+
+bool Driver::PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, const std::u16string& entry_id) {
+  const std::string luid = phone_.FindUnsentMatch(type.code, handed);
+  if (luid.empty()) return false;
+  WideArg entry_arg(entry_id), luid_arg(Utf8ToUtf16(luid));
+  if (road_.map_new.call(lib_, static_cast<_SYNC_OBJECT_TYPE>(type.code), entry_arg.get(), luid_arg.get()) != 1) {
+    return false;  // copied instead, as any new item
+  }
+  std::error_code ec;
+  fs::remove(handed, ec);
+  phone_.MarkDelivered(PhoneChange{ChangeKind::kNew, type.code, luid, phone_.FindItem(type.code, luid)->file});
+  ++report_.counts[type.code].paired;
+  return true;
 }
 
 std::string Driver::PlaceOnPhone(const TypeInfo& type, const fs::path& handed, const std::u16string& entry_id,
@@ -191,6 +227,8 @@ void Driver::SendNew(const TypeInfo& type) {
     }
     fs::path handed;
     if (!HandedFile(type, file, event, &handed)) continue;
+    new_this_session_.insert({type.code, entry_id});
+    if (PairWithPhoneObject(type, handed, entry_id)) continue;
     if (PlaceOnPhone(type, handed, entry_id, road_.map_new, &event).empty()) continue;
     Record(std::move(event));
   }
@@ -218,6 +256,12 @@ void Driver::SendModified(const TypeInfo& type) {
     }
     fs::path handed;
     if (!HandedFile(type, file, event, &handed)) continue;
+    if (new_this_session_.count({type.code, entry_id})) {
+      // Its latest content went over as a new object moments ago.
+      std::error_code ec;
+      fs::remove(handed, ec);
+      continue;
+    }
     bool own_change = false;
     if (phone_.ReceiveChange(type.code, event.luid, handed, &own_change)) {
       std::error_code ec;
@@ -261,7 +305,10 @@ void Driver::SendDeleted(const TypeInfo& type) {
       Fail(type, "the library reported the same deletion twice; stopped asking", event);
       return;
     }
-    if (const PhoneItem* item = phone_.FindItem(type.code, event.luid)) event.file = item->file;
+    if (const PhoneItem* item = phone_.FindItem(type.code, event.luid)) {
+      event.file = item->file;
+      event.name = NameOnPhone(type.code, event.luid);
+    }
     bool own_change = false;
     if (!phone_.ReceiveDeletion(type.code, event.luid, &own_change)) {
       event.message = "the phone had no such object";
@@ -311,6 +358,12 @@ int Driver::PhoneToPc(const TypeInfo& type) {
     Progress(type, "phone changes");
     SessionEvent event = SessionEvent::ToPc(change);
     WideArg luid(Utf8ToUtf16(change.luid));
+    std::string text;
+    if (change.kind != ChangeKind::kDeleted) {
+      Bytes bytes;
+      if (ReadWholeFile(phone_.PathOf(change.file), &bytes)) text.assign(bytes.begin(), bytes.end());
+      event.name = ObjectName(type.code, text);
+    }
     int result = 0;
     const char* export_name = "";
     if (change.kind == ChangeKind::kDeleted) {
@@ -331,7 +384,17 @@ int Driver::PhoneToPc(const TypeInfo& type) {
       fs::remove(copy, ec);  // normally consumed by the library already
     }
     if (result != 1) {
-      Fail(type, std::string(export_name) + " failed; the phone keeps the change for the next session", event);
+      if (change.kind == ChangeKind::kDeleted) {
+        Fail(type, std::string(export_name) + " failed; the phone keeps the deletion for the next session", event);
+        continue;
+      }
+      // The PC refused the object as it stands: it stays on the phone and
+      // is not offered again until it changes, so that every later session
+      // does not fail on it anew.
+      std::string reason = EvidentRefusal(type.code, text);
+      if (reason.empty()) reason = "the PC did not take it (" + std::string(export_name) + " failed)";
+      phone_.MarkRefused(change, reason);
+      Fail(type, reason + "; kept on the phone, not offered again until it changes (or sync --retry)", event);
       continue;
     }
     if (road_.remember_new.call && change.kind == ChangeKind::kNew &&

@@ -46,7 +46,8 @@ int SessionReport::moved() const {
 
 json ReportToJson(const SessionReport& report) {
   json out;
-  out["road"] = RoadName(report.road);
+  out["scheme"] = RoadName(report.road);
+  out["road"] = RoadName(report.road);  // the earlier name of "scheme"
   out["phone"] = report.phone;
   out["device"] = report.identity;
   out["dry_run"] = report.dry_run;
@@ -62,7 +63,12 @@ json ReportToJson(const SessionReport& report) {
                         {"received", counts.received},
                         {"updated", counts.updated},
                         {"deleted", counts.deleted},
-                        {"failed", counts.failed}};
+                        {"updated_on_phone", counts.updated_on_phone},
+                        {"updated_on_pc", counts.updated - counts.updated_on_phone},
+                        {"deleted_on_phone", counts.deleted_on_phone},
+                        {"deleted_on_pc", counts.deleted - counts.deleted_on_phone},
+                        {"failed", counts.failed},
+                        {"paired", counts.paired}};
   }
   out["types"] = types;
   json events = json::array();
@@ -73,6 +79,7 @@ json ReportToJson(const SessionReport& report) {
                       {"luid", event.luid},
                       {"entry_id", event.entry_id},
                       {"file", event.file},
+                      {"name", event.name},
                       {"ok", event.ok},
                       {"message", event.message}});
   }
@@ -93,27 +100,43 @@ std::string ReportToText(const SessionReport& report, bool all_events) {
   } else {
     out += report.failed() ? "failed\n" : "completed\n";
   }
-  std::vector<std::vector<std::string>> rows{{"", "sent", "received", "updated", "deleted", "failed"}};
+  std::vector<std::vector<std::string>> rows{
+      {"", "sent", "received", "updated:phone", "updated:PC", "deleted:phone", "deleted:PC", "failed"}};
   TypeCounts total;
+  int paired = 0;
+  auto row = [&](const char* title, const TypeCounts& c) {
+    rows.push_back({title, Cell(c.sent), Cell(c.received), Cell(c.updated_on_phone),
+                    Cell(c.updated - c.updated_on_phone), Cell(c.deleted_on_phone),
+                    Cell(c.deleted - c.deleted_on_phone), Cell(c.failed)});
+  };
   for (const TypeInfo& type : ObjectTypes()) {
     auto it = report.counts.find(type.code);
     TypeCounts c = it == report.counts.end() ? TypeCounts{} : it->second;
-    rows.push_back({type.title, Cell(c.sent), Cell(c.received), Cell(c.updated), Cell(c.deleted), Cell(c.failed)});
+    row(type.title, c);
     total.sent += c.sent;
     total.received += c.received;
     total.updated += c.updated;
+    total.updated_on_phone += c.updated_on_phone;
     total.deleted += c.deleted;
+    total.deleted_on_phone += c.deleted_on_phone;
     total.failed += c.failed;
+    paired += c.paired;
   }
-  rows.push_back({"total", Cell(total.sent), Cell(total.received), Cell(total.updated), Cell(total.deleted),
-                  Cell(total.failed)});
+  row("total", total);
   out += RenderTable(rows);
+  out += "  (sent: new PC items to the phone; received: new phone objects to the PC; :phone and :PC say\n"
+         "  where a change or deletion arrived; failed: objects that did not move, listed below)\n";
+  if (paired) {
+    out += "  " + std::to_string(paired) +
+           " objects were on both sides already and were paired by content, not copied\n";
+  }
   std::vector<std::vector<std::string>> events;
   for (const SessionEvent& event : report.events) {
     if (!all_events && event.ok) continue;
     std::string what = event.ok ? event.message : "FAILED: " + event.message;
-    events.push_back({event.to_phone ? "PC -> phone" : "phone -> PC", ChangeKindName(event.action), TypeByCode(event.type).name,
-                      event.luid.empty() ? "" : "LUID " + event.luid, event.file, what});
+    events.push_back({event.to_phone ? "PC -> phone" : "phone -> PC", ChangeKindName(event.action),
+                      TypeByCode(event.type).name, event.name, event.luid.empty() ? "" : "LUID " + event.luid,
+                      event.file, what});
   }
   if (!events.empty()) out += RenderTable(events);
   for (const std::string& note : report.notes) out += "  note: " + note + "\n";

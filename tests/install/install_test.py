@@ -1,0 +1,82 @@
+#!/usr/bin/env python3
+"""Installs the build into a scratch prefix and uses the installed tree as a
+newcomer would: a small C program built through find_package(zelsyncdll) and
+through pkg-config calls the library, and the installed `zelsync` finds the
+installed library without being told where it is."""
+import argparse
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+
+
+def run(command, **kwargs):
+    done = subprocess.run(command, capture_output=True, text=True, timeout=600, **kwargs)
+    if done.returncode != 0:
+        raise SystemExit("FAILED: %s\n%s%s" % (" ".join(command), done.stdout, done.stderr))
+    return done.stdout
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    for name in ("--build", "--consumer", "--generator", "--libdir", "--bindir"):
+        parser.add_argument(name, required=True)
+    args = parser.parse_args()
+    scratch = tempfile.mkdtemp(prefix="zelsync-install-")
+    try:
+        prefix = os.path.join(scratch, "prefix")
+        run(["cmake", "--install", args.build, "--prefix", prefix])
+        libdir = os.path.join(prefix, args.libdir)
+        for path in (os.path.join(prefix, "include", "zelsyncdll.h"), os.path.join(libdir, "libzelsyncdll.so"),
+                     os.path.join(libdir, "pkgconfig", "zelsyncdll.pc"),
+                     os.path.join(libdir, "cmake", "zelsyncdll", "zelsyncdllConfig.cmake"),
+                     os.path.join(prefix, args.bindir, "zelsync")):
+            if not os.path.exists(path):
+                raise SystemExit("FAILED: not installed: " + path)
+        env = dict(os.environ, LD_LIBRARY_PATH=libdir)
+        probe = os.path.join(scratch, "present")
+        open(probe, "w").close()
+
+        # find_package
+        build = os.path.join(scratch, "consumer-cmake")
+        run(["cmake", "-S", args.consumer, "-B", build, "-G", args.generator, "-DCMAKE_PREFIX_PATH=" + prefix])
+        run(["cmake", "--build", build])
+        answers = [run([os.path.join(build, "consumer"), p], env=env).strip() for p in (probe, probe + "-not")]
+        if answers != ["yes", "no"]:
+            raise SystemExit("FAILED: the find_package consumer answered %s" % answers)
+
+        # pkg-config, with the tree moved elsewhere: the .pc file is relocatable
+        moved = os.path.join(scratch, "moved")
+        shutil.move(prefix, moved)
+        libdir = os.path.join(moved, args.libdir)
+        pc_env = dict(os.environ, PKG_CONFIG_PATH=os.path.join(libdir, "pkgconfig"))
+        flags = run(["pkg-config", "--cflags", "--libs", "zelsyncdll"], env=pc_env).split()
+        program = os.path.join(scratch, "consumer-pc")
+        run(["cc", "-std=c11", "-Wall", "-Werror", os.path.join(args.consumer, "consumer.c"), "-o", program] + flags)
+        answer = run([program, probe], env=dict(os.environ, LD_LIBRARY_PATH=libdir)).strip()
+        if answer != "yes":
+            raise SystemExit("FAILED: the pkg-config consumer answered %r" % answer)
+
+        # The installed host loads the installed library by itself.
+        home = os.path.join(scratch, "home")
+        os.makedirs(home, mode=0o700)
+        host_env = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(home, "data"),
+                        XDG_RUNTIME_DIR=home, ZELSYNC_STORE=os.path.join(home, "store"))
+        zelsync = os.path.join(moved, args.bindir, "zelsync")
+        version = run([zelsync, "--version"], env=host_env)
+        if not version.startswith("zelsync "):
+            raise SystemExit("FAILED: zelsync --version: %r" % version)
+        report = json.loads(run([zelsync, "sync", "irmc", "--device", os.path.join(home, "phone"), "--json"],
+                                env=host_env))
+        if os.path.realpath(report.get("library", "")) != os.path.realpath(os.path.join(libdir, "libzelsyncdll.so")):
+            raise SystemExit("FAILED: the installed zelsync loaded %s" % report.get("library"))
+    finally:
+        shutil.rmtree(scratch, ignore_errors=True)
+    print("installed tree: find_package, pkg-config and zelsync work")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
