@@ -360,6 +360,35 @@ TEST_F(RecordExportsTest, WithoutAWindowSharedImportsLogOffAndQuitButMailAndNote
   EXPECT_EQ(2, fake_.Count("Namespace.Logoff"));
 }
 
+// The user's instance, running with no window (minimised to the
+// notification area), is never logged off or told to quit.
+TEST_F(RecordExportsTest, TheUsersRunningInstanceIsNeverQuit) {
+  fake_.SetWindow(false);
+  fake_.SetRunning(true);
+  EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, entry_, path_));
+  ASSERT_EQ(1, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(Received("a.vcf", kVCard))));
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L2"), W(Received("b.vcf", "no card"))));
+  fake_.FailOn("Application.Session");
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"L3"), W(Received("c.vnt", kVNote))));
+  EXPECT_EQ(0, fake_.Count("Application.Quit") + fake_.Count("Namespace.Logoff"));
+}
+
+// A created mail or note that cannot be saved has no entry ID: the creation
+// fails, nothing is recorded and the item is discarded.
+TEST_F(RecordExportsTest, ACreatedMailOrNoteThatCannotBeSavedIsNoCreation) {
+  const std::string vmsg =
+      "BEGIN:VMSG\nVERSION:1.1\nBEGIN:VENV\nBEGIN:VBODY\n"
+      "Content-Type: text/html; charset=\"UTF-8\"\n\nhi\nEND:VBODY\nEND:VENV\nEND:VMSG\n";
+  fake_.FailOn("*.Save");
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"L1"), W(Received("a.vnt", kVNote))));
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_MESSAGE, W(u"L2"), W(Received("m.vmg", vmsg))));
+  EXPECT_EQ(2, fake_.Count("*.Delete"));
+  EXPECT_EQ(0, fake_.Count("MailItem.Move"));
+  EXPECT_FALSE(Exists(Database()));
+  EXPECT_TRUE(fake_.EntryIds(outlook::kFolderInbox).empty());
+  EXPECT_TRUE(fake_.EntryIds(outlook::kFolderNotes).empty());
+}
+
 TEST_F(RecordExportsTest, ConnectionFailuresKeepOrConsumeTheFileAsTheyShould) {
   const WString path = Received("a.vcf", kVCard);
   fake_.FailOn("Connect", ConnectResult::kNotRegistered, OnCall(1));
@@ -374,6 +403,11 @@ TEST_F(RecordExportsTest, ConnectionFailuresKeepOrConsumeTheFileAsTheyShould) {
   fake_.FailOn("Application.Session");
   EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L"), W(Received("b.vcf", kVCard))));
   EXPECT_FALSE(Exists(Temp("b.vcf")));
+  // An instance showing a window is the user's and stays; one started
+  // for the call is told to quit.
+  EXPECT_EQ(0, fake_.Count("Application.Quit"));
+  fake_.SetWindow(false);
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L"), W(Received("c.vcf", kVCard))));
   EXPECT_EQ(1, fake_.Count("Application.Quit"));
 }
 

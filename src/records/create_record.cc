@@ -67,7 +67,7 @@ class Creation {
     }
     Application& application = *connection_.application;
     if (!application.Session(&session_) || !session_) {
-      application.Quit();
+      if (connection_.MayQuit()) application.Quit();
       return Consume(0);
     }
     if (extension == u".vcf" || extension == u".vcs" || extension == u".ics") {
@@ -102,7 +102,7 @@ class Creation {
   // The end of the contact and calendar imports and of their failures: an
   // instance started for this call (no window) is logged off and told to quit.
   int CommonExit(int result) {
-    if (!connection_.has_window) {
+    if (connection_.MayQuit()) {
       session_->Logoff();
       connection_.application->Quit();
     }
@@ -147,7 +147,11 @@ class Creation {
       if (!buffer) return CommonExit(0);
       formats::ReadVMessageIntoMailItem(*buffer, mail, setting);
     }
-    mail->Save();
+    // An unsaved mail has no entry ID and cannot be moved: the creation fails.
+    if (!mail->Save()) {
+      mail->Delete();
+      return CommonExit(0);
+    }
     std::shared_ptr<MailItem> moved;
     if (!mail->Move(inbox, &moved) || !moved) {
       mail->Delete();  // not in the Inbox, so never seen by the device
@@ -172,7 +176,10 @@ class Creation {
         formats::ReadVNoteIntoNoteItem(*buffer, note);
       }
     }
-    note->Save();
+    if (!note->Save()) {
+      note->Delete();
+      return CommonExit(0);
+    }
     return Consume(Record(*note));
   }
 
