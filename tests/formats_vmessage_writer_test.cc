@@ -29,11 +29,15 @@ MailData Hello(std::vector<AttachmentData> attachments = {}) {
 
 class VMessageWriterTest : public testing::FormatsTest {
  protected:
-  // Writes the mail as "mail.vmg" in the temporary folder and returns the file.
+  // Writes the mail as "mail.vmg" in the temporary folder and returns the
+  // file; "(none)" when the writer reported a failure, which leaves no file.
   std::string WriteMail(MailData data, const WString& luid = u"LUID1") {
     const WString path = MessagePath();
-    WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), 99, luid);
-    return Read(Temp() / "mail.vmg");
+    if (WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), 99, luid)) {
+      return Read(Temp() / "mail.vmg");
+    }
+    EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg"));
+    return "(none)";
   }
   WString MessagePath() const { return TempFolder() + u"mail.vmg"; }
   void TearDown() override { EXPECT_EQ(0, fake_.live_objects()) << fake_.DescribeLiveObjects(); }
@@ -91,22 +95,26 @@ TEST_F(VMessageWriterTest, LuidIsCutTo259BytesOnACharacterBoundary) {
   EXPECT_NE(std::string::npos, file.find("\nX-IRMC-LUID:" + std::string(258, 'x') + "\nX-BT-FOLDER:"));
 }
 
-// A failed read of most properties gives no file at all; of UnRead, the
-// first two lines; of Importance, a file without that line.
-TEST_F(VMessageWriterTest, FailedReads) {
+// A failed read of any property but Importance, or a failed write, is
+// reported and leaves no file; of Importance, a file without that line.
+TEST_F(VMessageWriterTest, FailedReadsAndWrites) {
   for (const char* read : {"MailItem.SenderName", "MailItem.SentOnBehalfOfName", "MailItem.To", "MailItem.CC",
-                           "MailItem.Subject", "MailItem.SentOn", "MailItem.HTMLBody"}) {
+                           "MailItem.Subject", "MailItem.SentOn", "MailItem.HTMLBody", "MailItem.UnRead"}) {
     fake_.ClearFailures();
     fake_.FailOn(read);
     MailData data = Hello();
     data.sender_name = std::nullopt;  // so the on-behalf name is read too
-    WriteMail(std::move(data));
-    EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg")) << read;
+    EXPECT_EQ("(none)", WriteMail(std::move(data))) << read;
   }
   fake_.ClearFailures();
-  fake_.FailOn("MailItem.UnRead");
-  EXPECT_EQ("BEGIN:VMSG\nVERSION:1.1\n", WriteMail(Hello()));
-  fake_.ClearFailures();
+  env_.set_mail_attachment(1);
+  for (int nth : {1, 2, 3, 5}) {
+    env_.FailNth("Write", nth);
+    EXPECT_EQ("(none)", WriteMail(Hello({{.file_name = u"a.txt", .bytes = "A"}}))) << nth;
+  }
+  env_.FailNth("Sync", 1);
+  EXPECT_EQ("(none)", WriteMail(Hello()));
+  EXPECT_TRUE(TempFiles().empty());
   fake_.FailOn("MailItem.Importance");
   const std::string file = WriteMail(Hello());
   EXPECT_EQ(std::string::npos, file.find("Importance"));
@@ -161,7 +169,8 @@ TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
 
 TEST_F(VMessageWriterTest, WithoutAPathAttachmentsLeaveNothingBehind) {
   env_.set_mail_attachment(1);
-  WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr, TempFolder(), 0, u"L");
+  EXPECT_FALSE(WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr,
+                                   TempFolder(), 0, u"L"));
   EXPECT_TRUE(TempFiles().empty());
 }
 

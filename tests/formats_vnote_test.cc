@@ -15,16 +15,17 @@ using testing::NoteData;
 
 class VNoteTest : public testing::FormatsTest {
  protected:
-  // The file written from a note with `body`.
-  std::string WriteVNote(const outlook::OptString& body) {
-    const WString path = Wide("note.vnt");
-    WriteNoteAsVNote(fake_.NewNote({.body = body}), &path);
-    return Read(Path("note.vnt"));
-  }
-  std::string WriteText(const outlook::OptString& body) {
-    const WString path = Wide("note.txt");
-    WriteNoteAsText(fake_.NewNote({.body = body}), &path);
-    return Read(Path("note.txt"));
+  // The file written from a note with `body`; "(none)" when the writer
+  // reported a failure, which must leave no file.
+  std::string WriteVNote(const outlook::OptString& body) { return Written(body, "note.vnt", WriteNoteAsVNote); }
+  std::string WriteText(const outlook::OptString& body) { return Written(body, "note.txt", WriteNoteAsText); }
+  template <class Writer>
+  std::string Written(const outlook::OptString& body, const std::string& name, Writer writer) {
+    const WString path = Wide(name);
+    std::filesystem::remove(Path(name));
+    if (writer(fake_.NewNote({.body = body}), &path)) return Read(Path(name));
+    EXPECT_FALSE(testing::Exists(Path(name))) << name;
+    return "(none)";
   }
   // Reads `file` into a fresh note: the result and the body it got.
   std::pair<int, outlook::OptString> ReadVNote(const std::string& file) {
@@ -56,28 +57,34 @@ TEST_F(VNoteTest, WritesTheByteImage) {
       {u"a:b", kBegin + "SUMMARY;ENCODING=QUOTED-PRINTABLE:a=3Ab\r\nBODY;ENCODING=QUOTED-PRINTABLE:a=3Ab\r\n" + kEnd},
       {u"x;y",
        kBegin + "SUMMARY;ENCODING=QUOTED-PRINTABLE:x=5C=3By\r\nBODY;ENCODING=QUOTED-PRINTABLE:x=5C=3By\r\n" + kEnd},
-      // A lone LF keeps the plain form and is stored as CR LF.
-      {u"one\ntwo", kBegin + "SUMMARY:one\r\ntwo\r\nBODY:one\r\ntwo\r\n" + kEnd},
+      // Every line break, CR LF, LF or CR, is one, so the lines stay in BODY.
+      {u"one\ntwo\rthree",
+       kBegin + "SUMMARY;ENCODING=QUOTED-PRINTABLE:one\r\n"
+                "BODY;ENCODING=QUOTED-PRINTABLE:one=0D=0A=\r\ntwo=0D=0A=\r\nthree\r\n" + kEnd},
       {u"Caf\u00e9 \u20ac", kBegin + "SUMMARY:Caf\xc3\xa9 \xe2\x82\xac\r\nBODY:Caf\xc3\xa9 \xe2\x82\xac\r\n" + kEnd},
       {u"", kEmptyNote}, {std::nullopt, kEmptyNote}};
   for (const auto& c : cases) EXPECT_EQ(c.file, WriteVNote(c.body));
-  // A failed read of the body writes an empty note.
-  fake_.FailOn("NoteItem.Body");
-  EXPECT_EQ(kEmptyNote, WriteVNote(u"lost"));
 }
 
-TEST_F(VNoteTest, NoPathNoFile) {
-  WriteNoteAsVNote(fake_.NewNote({.body = u"x"}), nullptr);
-  WriteNoteAsText(fake_.NewNote({.body = u"x"}), nullptr);
+// A note that cannot be written whole is reported, and leaves no file: a
+// note sent empty would empty the phone's copy.
+TEST_F(VNoteTest, AFileThatCannotBeWrittenWholeIsReported) {
+  EXPECT_FALSE(WriteNoteAsVNote(fake_.NewNote({.body = u"x"}), nullptr));
   const WString unreachable = Wide("no-folder/note.vnt");
-  WriteNoteAsVNote(fake_.NewNote({.body = u"x"}), &unreachable);
-  EXPECT_FALSE(testing::Exists(Path("no-folder")));
-  // The body is read all the same.
-  EXPECT_EQ(3, fake_.Count("NoteItem.Body"));
+  EXPECT_FALSE(WriteNoteAsText(fake_.NewNote({.body = u"x"}), &unreachable));
+  env_.FailNth("Write", 1);
+  EXPECT_EQ("(none)", WriteVNote(u"x"));
+  env_.FailNth("Write", 1);
+  EXPECT_EQ("(none)", WriteText(u"x"));
+  env_.FailNth("Sync", 1);
+  EXPECT_EQ("(none)", WriteVNote(u"x"));
+  fake_.FailOn("NoteItem.Body");
+  EXPECT_EQ("(none)", WriteVNote(u"lost"));
+  EXPECT_EQ("(none)", WriteText(u"lost"));
 }
 
 TEST_F(VNoteTest, TextWriterWritesTheBodyAlone) {
-  EXPECT_EQ("a\r\r\nb", WriteText(u"a\r\nb"));
+  for (const char16_t* lines : {u"a\r\nb", u"a\nb", u"a\rb"}) EXPECT_EQ("a\r\nb", WriteText(lines));
   EXPECT_EQ("Buy milk", WriteText(u"Buy milk"));
   EXPECT_EQ("\r\n", WriteText(u""));
   EXPECT_EQ("\r\n", WriteText(std::nullopt));
@@ -135,15 +142,18 @@ TEST(DecodeVNoteLine, Decodes) {
   }
 }
 
-// What the writer writes, the reader reads back into a fresh note. A lone
-// LF of the plain form ends the BODY line, so the notes here have none.
+// What the writer writes, the reader reads back into a fresh note, every
+// line whole; line breaks come back as CR LF.
 TEST_F(VNoteTest, RoundTripKeepsTheBody) {
   for (const char16_t* note : {u"Buy milk", u"List:\r\nmilk", u"a;b=c:d", u"x=1", u"a\r\n", u"\r\n\r\nthree\r\nlines;\r\n",
-                               u"Caf\u00e9 \u20ac \U0001F600", u"Caf\u00e9\r\n=3D literal", u"tab\there", u"lone\rCR",
+                               u"Caf\u00e9 \u20ac \U0001F600", u"Caf\u00e9\r\n=3D literal", u"tab\there",
                                u"", u"=0D=0A=", u"==\r\n=="}) {
     const auto [result, body] = ReadVNote(WriteVNote(note));
     EXPECT_EQ(1, result);
     EXPECT_EQ(WString(note), body);
+  }
+  for (const char16_t* note : {u"one\ntwo\nthree", u"one\rtwo\rthree", u"one\ntwo\r\nthree"}) {
+    EXPECT_EQ(WString(u"one\r\ntwo\r\nthree"), ReadVNote(WriteVNote(note)).second);
   }
 }
 

@@ -132,7 +132,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(StemCase{"Sender", {.sender_name = u"Bo", .sent_on_behalf_of_name = u"Cy"}, "Bo.vmg"},
                       StemCase{"OnBehalf", {.sent_on_behalf_of_name = u"Cy"}, "Cy.vmg"},
                       StemCase{"Unnamed", {}, "UnNamedMail.vmg"},
-                      StemCase{"EmptySender", {.sender_name = u"", .sent_on_behalf_of_name = u"Cy"}, ".vmg"}),
+                      StemCase{"EmptySender", {.sender_name = u"", .sent_on_behalf_of_name = u"Cy"}, "UnNamedMail.vmg"},
+                      StemCase{"Quoted", {.sender_name = u"\"ACME\" <support>"}, "_ACME_ _support_.vmg"}),
     [](const ::testing::TestParamInfo<StemCase>& info) { return info.param.name; });
 
 TEST_F(RecordExportsTest, AppointmentsFallBackToICalendarAndNoSubjectIsNamed) {
@@ -164,20 +165,126 @@ TEST_F(RecordExportsTest, NotesGetFreshUuidNamesAndVNotesOrTextByScheme) {
   EXPECT_EQ("Buy milk", std::string(text.begin(), text.end()));
 }
 
-TEST_F(RecordExportsTest, NoWindowQuitsAndBadTypesOrStemsDeliverNothing) {
-  fake_.AddContact(outlook::kFolderContacts, {.full_name = u"../../escape"});
+TEST_F(RecordExportsTest, NoWindowQuitsAndBadTypesDeliverNothing) {
+  fake_.AddContact(outlook::kFolderContacts, {.full_name = u"A"});
   fake_.SetWindow(false);
   EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, entry_, path_));
   EXPECT_EQ(1, fake_.Count("Application.Quit"));
   fake_.SetWindow(true);
   EXPECT_EQ(0, GetNewRecord(static_cast<_SYNC_OBJECT_TYPE>(4), entry_, path_));
-  // A name that would lead out of the temporary folder is refused.
-  EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, entry_, path_));
-  EXPECT_EQ(0, fake_.Count("ContactItem.SaveAs"));
-  EXPECT_FALSE(Exists(Database()));
   fake_.FailOn("Connect", ConnectResult::kNotRegistered);
   EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, entry_, path_));
+  EXPECT_FALSE(Exists(Database()));
 }
+
+// Names as users give them become file names the platform can hold, in the
+// temporary folder, without splitting a character.
+TEST_F(RecordExportsTest, ItemNamesBecomeSafeFileNames) {
+  const std::u16string cjk(90, u'\u4e2d'), emoji = std::u16string(200, u'x') + u"\U0001F600\U0001F600";
+  const struct {
+    std::u16string name;
+    std::u16string file;  // empty: checked by its bounds only
+  } cases[] = {{u"AC/DC", u"AC_DC.vcf"}, {u"Q3\\Q4 *review*", u"Q3_Q4 _review_.vcf"},
+               {u"Lunch?|<>", u"Lunch____.vcf"}, {u"Call 10:30\t", u"Call 10_30_.vcf"},
+               {u"..", u"UnNamedContact.vcf"}, {u"", u"UnNamedContact.vcf"}, {u"CON", u"UnNamedContact.vcf"},
+               {u"lpt1.x", u"UnNamedContact.vcf"}, {u"../../escape", u".._.._escape.vcf"}, {cjk, u""},
+               {emoji, u""}, {std::u16string(400, u'n'), u""}};
+  for (const auto& c : cases) fake_.AddContact(outlook::kFolderContacts, {.full_name = c.name});
+  for (const auto& c : cases) {
+    ASSERT_EQ(1, GetNewRecord(SYNC_OBJECT_CONTACT, entry_, path_)) << Utf16ToUtf8(c.name);
+    const std::u16string path = Text(path_);
+    ASSERT_EQ(TempW(""), path.substr(0, TempW("").size()));
+    const std::u16string file = path.substr(TempW("").size());
+    // From UTF-16: a narrow path means the ANSI code page on Windows.
+    EXPECT_TRUE(Exists(fs::path(path)));
+    if (!c.file.empty()) {
+      EXPECT_EQ(c.file, file);
+      continue;
+    }
+    // Cut to fit, at a character boundary.
+    EXPECT_LE(path.size(), 259u);
+    EXPECT_LE(FileNameLength(file), kMaxFileNameLength);
+    EXPECT_EQ(c.name.substr(0, file.size() - 4), file.substr(0, file.size() - 4));
+    EXPECT_FALSE(file[file.size() - 5] >= 0xD800 && file[file.size() - 5] <= 0xDBFF);
+  }
+}
+
+// An item whose file cannot be made (a failed read of the store, a full
+// disk) is passed over: the items after it are still handed out, it has no
+// record, and the next session hands it out.
+struct PassOver {
+  const char* name;
+  uint32_t type;
+  const char* failing;  // the call that fails for the second item
+};
+
+class PassOverTest : public RecordExportsTest,
+                     public ::testing::WithParamInterface<std::tuple<PassOver, bool>> {
+ protected:
+  WString Add(uint32_t type, const std::u16string& name) {
+    switch (type) {
+      case SYNC_OBJECT_MESSAGE:
+        return fake_.AddMail(outlook::kFolderInbox, {.sender_name = name, .html_body = u"<p>hi</p>"});
+      case SYNC_OBJECT_NOTE:
+        return fake_.AddNote(outlook::kFolderNotes, {.body = name});
+      case SYNC_OBJECT_CONTACT:
+        return fake_.AddContact(outlook::kFolderContacts, {.full_name = name});
+      default:
+        return fake_.AddAppointment(outlook::kFolderCalendar, {.subject = name});
+    }
+  }
+};
+
+TEST_P(PassOverTest, AnItemWhoseFileCannotBeMadeDoesNotStopTheOthers) {
+  const auto& [c, syncml] = GetParam();
+  auto get_new = syncml ? SyncMLGetNewRecord : GetNewRecord;
+  auto get_modified = syncml ? SyncMLGetModifiedRecord : GetModifiedRecord;
+  const std::vector<WString> ids = {Add(c.type, u"A"), Add(c.type, u"B"), Add(c.type, u"C")};
+  auto fail_for = [&](const WString& id) { return [id](const Call& call, int) { return call.entry_id == id; }; };
+  fake_.FailOn(c.failing, fail_for(ids[1]));
+  std::vector<WString> handed;
+  while (get_new(static_cast<_SYNC_OBJECT_TYPE>(c.type), entry_, path_) == 1) {
+    EXPECT_TRUE(Exists(fs::path(Utf16ToUtf8(Text(path_)))));
+    handed.push_back(Text(entry_));
+  }
+  EXPECT_EQ((std::vector<WString>{ids[0], ids[2]}), handed);
+  EXPECT_EQ(Concat({DeviceRecordBytes(c.type, ids[0], u"UNDEFINED"), DeviceRecordBytes(c.type, ids[2], u"UNDEFINED")}),
+            syncml ? SyncMLRecords() : IrmcRecords());
+  fake_.ClearFailures();
+  ASSERT_EQ(1, ::SyncMLResetCounters());
+  handed.clear();
+  while (get_new(static_cast<_SYNC_OBJECT_TYPE>(c.type), entry_, path_) == 1) handed.push_back(Text(entry_));
+  EXPECT_NE(handed.end(), std::find(handed.begin(), handed.end(), ids[1]));
+
+  // The same for changes: the change whose file cannot be made stays in the
+  // log, and the one after it is reported.
+  const fs::path db = syncml ? SyncDatabase() : Database();
+  WriteBytes(db, syncml ? Bytes(48, 0) : Bytes(4, 0));
+  Bytes log;
+  for (size_t i = 0; i < ids.size(); ++i) {
+    Map(db, {}, c.type, ids[i], u"L" + std::u16string(1, u'0' + i));
+    Bytes record = syncml ? SyncMLLogRecordBytes(c.type, 0, ids[i]) : LogRecordBytes(c.type, 0, ids[i]);
+    log.insert(log.end(), record.begin(), record.end());
+  }
+  WriteBytes(syncml ? SyncLog() : Log(), log);
+  fake_.FailOn(c.failing, fail_for(ids[0]));
+  handed.clear();
+  while (get_modified(static_cast<_SYNC_OBJECT_TYPE>(c.type), entry_, luid_, path_) == 1) handed.push_back(Text(entry_));
+  EXPECT_EQ((std::vector<WString>{ids[1], ids[2]}), handed);
+  EXPECT_EQ(syncml ? SyncMLLogRecordBytes(c.type, 0, ids[0]) : LogRecordBytes(c.type, 0, ids[0]),
+            ReadBytes(syncml ? SyncLog() : Log()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Types, PassOverTest,
+    ::testing::Combine(::testing::Values(PassOver{"Mail", SYNC_OBJECT_MESSAGE, "MailItem.HTMLBody"},
+                                         PassOver{"Note", SYNC_OBJECT_NOTE, "NoteItem.Body"},
+                                         PassOver{"Contact", SYNC_OBJECT_CONTACT, "ContactItem.SaveAs"},
+                                         PassOver{"Event", SYNC_OBJECT_CALENDAR, "AppointmentItem.Subject"}),
+                       ::testing::Bool()),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + (std::get<1>(info.param) ? "SyncML" : "Irmc");
+    });
 
 TEST_F(RecordExportsTest, AnItemWhoseRecordCannotBeWrittenIsNotReportedDelivered) {
   fake_.AddContact(outlook::kFolderContacts, {.full_name = u"A"});
@@ -337,13 +444,15 @@ TEST_F(RecordExportsTest, UnknownExtensionsAreConsumedWithoutAnItem) {
   EXPECT_FALSE(Exists(Database()));
 }
 
-TEST_F(RecordExportsTest, AllDayMarkerAppliesToIrmcCalendarImportsOnly) {
+// Both schemes keep an all-day event all-day, on creation and on update.
+TEST_F(RecordExportsTest, AllDayMarkerAppliesToCalendarImportsOfBothSchemes) {
   ASSERT_EQ(1, CreateNewRecord(SYNC_OBJECT_CALENDAR, W(u"L1"), W(Received("a.vcs", kAllDayVCal))));
-  EXPECT_EQ(1, fake_.Count("AppointmentItem.PutAllDayEvent", {"1"}));
   ASSERT_EQ(1, SyncMLCreateNewRecord(SYNC_OBJECT_CALENDAR, W(Received("b.vcs", kAllDayVCal)), W(u"L2")));
+  ASSERT_EQ(1, SyncMLUpdateRecord(SYNC_OBJECT_CALENDAR, W(u"L2"), W(Received("c.ics", kAllDayVCal))));
+  EXPECT_EQ(3, fake_.Count("AppointmentItem.PutAllDayEvent", {"1"}));
   ASSERT_EQ(1, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L3"), W(Received("c.vcf",
                 std::string(kVCard) + "NOTE:X-BLUETOOTH-ALLDAYEVENT:TRUE\r\n"))));
-  EXPECT_EQ(1, fake_.Count("AppointmentItem.PutAllDayEvent"));
+  EXPECT_EQ(3, fake_.Count("AppointmentItem.PutAllDayEvent"));
 }
 
 TEST_F(RecordExportsTest, WithoutAWindowSharedImportsLogOffAndQuitButMailAndNotesDoNot) {
@@ -377,8 +486,9 @@ TEST_F(RecordExportsTest, TheUsersRunningInstanceIsNeverQuit) {
 // fails, nothing is recorded and the item is discarded.
 TEST_F(RecordExportsTest, ACreatedMailOrNoteThatCannotBeSavedIsNoCreation) {
   const std::string vmsg =
-      "BEGIN:VMSG\nVERSION:1.1\nBEGIN:VENV\nBEGIN:VBODY\n"
-      "Content-Type: text/html; charset=\"UTF-8\"\n\nhi\nEND:VBODY\nEND:VENV\nEND:VMSG\n";
+      "BEGIN:VMSG\nVERSION:1.1\nBEGIN:VENV\nBEGIN:VBODY\nContent-Type:text/html; "
+      "charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n\nhi\nEND:VBODY\n"
+      "END:VENV\nEND:VMSG\n";
   fake_.FailOn("*.Save");
   EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"L1"), W(Received("a.vnt", kVNote))));
   EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_MESSAGE, W(u"L2"), W(Received("m.vmg", vmsg))));
@@ -421,9 +531,8 @@ TEST_F(RecordExportsTest, NotesFollowTheExtensionAndRecordTheCallersType) {
 
 TEST_F(RecordExportsTest, MailIsRecordedUnderTheEntryIdItGotInTheInbox) {
   const std::string vmsg =
-      "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:READ\nX-IRMC-BOX:INBOX\nBEGIN:VCARD\nVERSION:2.1\n"
-      "N:Ann\nEND:VCARD\nBEGIN:VENV\nBEGIN:VBODY\n"
-      "Content-Type: text/html; charset=\"UTF-8\"\nContent-Transfer-Encoding: quoted-printable\n\n"
+      "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:READ\nBEGIN:VENV\nBEGIN:VBODY\nFrom:Ann\n"
+      "Content-Type:text/html; charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n\n"
       "hi\nEND:VBODY\nEND:VENV\nEND:VMSG\n";
   ASSERT_EQ(1, CreateNewRecord(SYNC_OBJECT_MESSAGE, W(u"LM"), W(Received("m.vmg", vmsg))));
   const std::vector<WString> inbox = fake_.EntryIds(outlook::kFolderInbox);
@@ -470,12 +579,6 @@ TEST_F(RecordExportsTest, BadInputIsRefusedOrConsumedCleanly) {
   EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L"), nullptr));
   EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, nullptr, path_));
   EXPECT_EQ(0, GetModifiedRecord(SYNC_OBJECT_CONTACT, entry_, nullptr, path_));
-  // Files without their markers still make (empty) items and are consumed;
-  // a file the store cannot open as a contact is consumed with 0.
-  EXPECT_EQ(1, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"N1"), W(Received("e.vnt", ""))));
-  EXPECT_EQ(1, CreateNewRecord(SYNC_OBJECT_MESSAGE, W(u"M1"), W(Received("e.vmg", "BEGIN:VMSG\n"))));
-  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"C1"), W(Received("e.vcf", ""))));
-  for (const char* name : {"e.vnt", "e.vmg", "e.vcf"}) EXPECT_FALSE(Exists(Temp(name))) << name;
   // An entry ID that does not fit a record is not handed out.
   fake_.AddNote(outlook::kFolderNotes, {.entry_id = std::u16string(300, u'e'), .body = u"x"});
   ZS_WCHAR entry[260], path[260];
@@ -526,13 +629,48 @@ TEST_F(RecordExportsTest, UpdateReplacesTheItemUnderTheSameLuid) {
   EXPECT_EQ(DeviceRecordBytes(2, fake_.EntryIds(outlook::kFolderContacts)[0], u"L9"), SyncMLRecords());
 }
 
-TEST_F(RecordExportsTest, UpdateThatCannotDeleteTheOldItemKeepsEverything) {
-  const WString old = fake_.AddContact(outlook::kFolderContacts, {.full_name = u"Old"});
-  MapIrmc(2, old, u"L1");
-  fake_.FailOn("ContactItem.Delete");
-  EXPECT_EQ(0, UpdateRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(Received("u.vcf", kVCard))));
-  EXPECT_TRUE(Exists(Temp("u.vcf")));
-  EXPECT_EQ(DeviceRecordBytes(2, old, u"L1"), IrmcRecords());
+// A file the PC cannot read makes no item, records nothing and gives 0, and
+// an update from it leaves the old item as it was; so does an update whose
+// old item cannot be deleted (the new one goes again).
+TEST_F(RecordExportsTest, RejectedFilesMakeNothingAndUpdatesKeepTheOldItem) {
+  const struct {
+    const char* name;
+    uint32_t type;
+    std::string content;
+  } rejected[] = {{"e.vnt", 1, ""}, {"f.vnt", 1, "BEGIN:VNOTE\r\nBODY:no end\r\n"},
+                  {"g.vnt", 1, "BEGIN:VNOTE\r\nSUMMARY:x\r\nEND:VNOTE\r\n"}, {"e.vmg", 0, ""},
+                  {"f.vmg", 0, "BEGIN:VMSG\n"}, {"g.vmg", 0, "BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\nhi\n"},
+                  {"e.vcf", 2, ""}};
+  for (const auto& r : rejected) {
+    const auto type = static_cast<_SYNC_OBJECT_TYPE>(r.type);
+    EXPECT_EQ(0, CreateNewRecord(type, W(u"N1"), W(Received(r.name, r.content)))) << r.name;
+    EXPECT_EQ(0, SyncMLCreateNewRecord(type, W(Received(r.name, r.content)), nullptr)) << r.name;
+    EXPECT_FALSE(Exists(Temp(r.name))) << r.name;
+  }
+  for (int32_t folder : {int32_t{outlook::kFolderNotes}, int32_t{outlook::kFolderInbox},
+                         int32_t{outlook::kFolderContacts}, kFolderDrafts}) {
+    EXPECT_TRUE(fake_.EntryIds(folder).empty()) << folder;
+  }
+  EXPECT_FALSE(Exists(Database()));
+  EXPECT_TRUE(SyncMLRecords().empty());
+
+  const WString note = fake_.AddNote(outlook::kFolderNotes, {.body = u"keep me"});
+  const WString contact = fake_.AddContact(outlook::kFolderContacts, {.full_name = u"Old"});
+  MapIrmc(1, note, u"L1");
+  MapIrmc(2, contact, u"L2");
+  const Bytes records = IrmcRecords();
+  EXPECT_EQ(0, UpdateRecord(SYNC_OBJECT_NOTE, W(u"L1"), W(Received("u.vnt", "BEGIN:VNOTE\r\n"))));
+  fake_.FailOn("ContactItem.Delete", [&](const Call& call, int) { return call.entry_id == contact; });
+  EXPECT_EQ(0, UpdateRecord(SYNC_OBJECT_CONTACT, W(u"L2"), W(Received("u.vcf", kVCard))));
+  EXPECT_EQ(std::vector<WString>{note}, fake_.EntryIds(outlook::kFolderNotes));
+  EXPECT_EQ(u"keep me", *fake_.FindNote(note)->body);
+  EXPECT_EQ(std::vector<WString>{contact}, fake_.EntryIds(outlook::kFolderContacts));
+  EXPECT_EQ(records, IrmcRecords());
+  // Without a window nothing is made and the file stays for a retry.
+  fake_.SetWindow(false);
+  EXPECT_EQ(0, UpdateRecord(SYNC_OBJECT_NOTE, W(u"L1"), W(Received("v.vnt", kVNote))));
+  EXPECT_TRUE(Exists(Temp("v.vnt")));
+  EXPECT_EQ(std::vector<WString>{note}, fake_.EntryIds(outlook::kFolderNotes));
 }
 
 TEST_F(RecordExportsTest, EntryIdsDifferingInCaseDoNotMatch) {

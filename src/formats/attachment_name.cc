@@ -6,6 +6,8 @@ namespace {
 
 char16_t AsciiUpper(char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 32) : c; }
 
+}  // namespace
+
 bool IsDeviceName(const WString& name) {
   // The device part is the text before the first dot; Windows also ignores
   // trailing blanks there ("NUL .txt").
@@ -16,8 +18,6 @@ bool IsDeviceName(const WString& name) {
   return stem.size() == 4 && (stem.compare(0, 3, u"COM") == 0 || stem.compare(0, 3, u"LPT") == 0) &&
          stem[3] >= u'1' && stem[3] <= u'9';
 }
-
-}  // namespace
 
 std::optional<WString> AttachmentFileName(const WString& name) {
   const size_t slash = name.find_last_of(u"\\/");

@@ -21,6 +21,10 @@ constexpr size_t kMaxPathLength = 259;
 // PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, with or without an extension).
 std::optional<WString> AttachmentFileName(const WString& name);
 
+// True when `name` names a device on Windows (CON, PRN, AUX, NUL, COM1 to
+// COM9, LPT1 to LPT9, in any case, with or without an extension).
+bool IsDeviceName(const WString& name);
+
 // `folder` (ending in a separator) followed by `file_name`, or no path when
 // it would be longer than kMaxPathLength.
 std::optional<WString> PathInFolder(const WString& folder, const WString& file_name);

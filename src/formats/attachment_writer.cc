@@ -2,6 +2,7 @@
 #include "formats/attachment_name.h"
 #include "formats/codecs.h"
 #include "formats/mime_parts.h"
+#include "formats/output_file.h"
 
 namespace zelsync {
 namespace formats {
@@ -12,13 +13,9 @@ constexpr size_t kPartHeaderBufferSize = 2048;
 // A multiple of 54 bytes: one 72-character line.
 constexpr size_t kEncodeBlockSize = 54 * 1024;
 
-void Put(File* file, std::string_view bytes) {
-  if (file && !bytes.empty()) file->Write(bytes.data(), bytes.size());
-}
-
 // Base64 of the whole saved file, lines ending LF as in the rest of the
 // vMessage, then the empty line that ends the part's data.
-void PutEncodedFile(File* out, File& saved) {
+void PutEncodedFile(OutputFile& out, File& saved) {
   Base64Encoder encoder("\n");
   std::string block(kEncodeBlockSize, '\0');
   std::string encoded;
@@ -27,16 +24,16 @@ void PutEncodedFile(File* out, File& saved) {
     const size_t n = saved.Read(&block[0], block.size());
     if (n == 0) break;
     encoder.Update(reinterpret_cast<const unsigned char*>(block.data()), n, &encoded);
-    Put(out, encoded);
+    out.Put(encoded);
     encoded.clear();
   }
   encoder.Finish(&encoded);
   encoded += "\n";
-  Put(out, encoded);
+  out.Put(encoded);
 }
 
 // Writes the part of attachment `index`; false when it is left out.
-bool WritePart(File* out, outlook::Attachments& attachments, int32_t index, const WString& folder,
+bool WritePart(OutputFile& out, outlook::Attachments& attachments, int32_t index, const WString& folder,
                const WString* message_path) {
   std::shared_ptr<outlook::Attachment> attachment;
   if (!attachments.Item(index, &attachment) || !attachment) return false;
@@ -63,14 +60,14 @@ bool WritePart(File* out, outlook::Attachments& attachments, int32_t index, cons
   if (!attachment->SaveAsFile(*saved_path)) return false;
   std::unique_ptr<File> saved = Env::Current().Open(*saved_path, OpenMode::kReadBinary, nullptr);
   if (!saved) return false;
-  Put(out, header);
+  out.Put(header);
   PutEncodedFile(out, *saved);
   return true;
 }
 
 }  // namespace
 
-void WriteAttachmentParts(File* out, outlook::Attachments& attachments, int32_t count,
+void WriteAttachmentParts(OutputFile& out, outlook::Attachments& attachments, int32_t count,
                           const WString& folder, const WString* message_path) {
   for (int32_t index = 1; index <= count; ++index) {
     WritePart(out, attachments, index, folder, message_path);

@@ -14,6 +14,8 @@
 namespace zelsync {
 namespace formats {
 
+class OutputFile;
+
 // The HTML part header: two lines joined by one LF (85 bytes).
 constexpr std::string_view kHtmlPartHeader =
     "Content-Type:text/html; charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable";
@@ -25,11 +27,10 @@ constexpr std::string_view kAttachmentPartKey = "Content-Type:text/plain; charse
 // The part's last header line and the empty line after it.
 constexpr std::string_view kBase64DataKey = "Content-Transfer-Encoding:base64\n\n";
 
-// Writes one part per attachment 1 to `count` into `out` (nothing when out
-// is null): each is saved into `folder` under its own file name, encoded
+// Writes one part per attachment 1 to `count` into `out`: each is saved into `folder` under its own file name, encoded
 // and removed. An attachment that cannot be fetched, has no usable name,
 // would land on `message_path` or cannot be saved is left out.
-void WriteAttachmentParts(File* out, outlook::Attachments& attachments, int32_t count,
+void WriteAttachmentParts(OutputFile& out, outlook::Attachments& attachments, int32_t count,
                           const WString& folder, const WString* message_path);
 
 // The decoded HTML body of a received vMessage text. With the setting

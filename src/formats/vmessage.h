@@ -18,14 +18,14 @@
 namespace zelsync {
 namespace formats {
 
-// Writes the mail to `path` (binary, lines ending LF). No file when a read
-// of the sender, recipients, subject, date or HTML body fails, or `path` is
-// null or cannot be created; a two-line file when the unread flag cannot be
-// read. Attachments are saved into `attachment_folder` (which ends in a
+// Writes the mail to `path` (binary, lines ending LF). True when the whole
+// file was written; false, and no file, when a read of the sender,
+// recipients, subject, date, HTML body or unread flag fails, or `path` is
+// null or cannot be created, or a write fails. Attachments are saved into `attachment_folder` (which ends in a
 // separator), encoded into the file and removed again. `attachment_count`
 // is not used: the writer counts the attachments itself. `luid` goes into
 // the "X-IRMC-LUID:" line.
-void WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
+bool WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
                          const WString& attachment_folder, int32_t attachment_count,
                          const WString& luid);
 

@@ -1,6 +1,7 @@
 // The vMessage writer.
 #include "formats/codecs.h"
 #include "formats/mime_parts.h"
+#include "formats/output_file.h"
 #include "formats/vmessage.h"
 
 namespace zelsync {
@@ -46,27 +47,19 @@ std::string Utf8Prefix(std::string text, size_t limit) {
   return text;
 }
 
-void Put(File* file, std::string_view bytes) {
-  if (file && !bytes.empty()) file->Write(bytes.data(), bytes.size());
-}
-
 }  // namespace
 
-void WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
+bool WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
                          const WString& attachment_folder, int32_t /*attachment_count*/,
                          const WString& luid) {
-  if (!mail) return;
+  if (!mail) return false;
   MailFields fields;
-  if (!ReadMailFields(*mail, &fields)) return;
-
-  std::unique_ptr<File> file;
-  if (path && !path->empty()) file = Env::Current().Open(*path, OpenMode::kCreateBinary, nullptr);
-  std::string out = "BEGIN:VMSG\nVERSION:1.1\n";
   bool unread = false;
-  if (!mail->UnRead(&unread)) {
-    Put(file.get(), out);
-    return;
-  }
+  if (!ReadMailFields(*mail, &fields) || !mail->UnRead(&unread)) return false;
+
+  OutputFile file(path, OpenMode::kCreateBinary);
+  if (!file.ok()) return false;
+  std::string out = "BEGIN:VMSG\nVERSION:1.1\n";
   out += unread ? "X-IRMC-STATUS:UNREAD\n" : "X-IRMC-STATUS:READ\n";
   out += "X-IRMC-TYPE:MSG\n";
   out += "X-IRMC-LUID:" + Utf8Prefix(WideToUtf8(luid).value_or(std::string()), kMaxLuidBytes) + "\n";
@@ -98,19 +91,20 @@ void WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString*
   }
   out += kHtmlPartHeader;
   out += "\n\n";
-  Put(file.get(), out);
+  file.Put(out);
   out.clear();
   // The body, however long, is one line.
-  Put(file.get(), QuotedPrintableEncode(fields.html_body));
-  Put(file.get(), "\n");
+  file.Put(QuotedPrintableEncode(fields.html_body));
+  file.Put("\n");
 
   if (count > 0) {
-    WriteAttachmentParts(file.get(), *attachments, count, attachment_folder, path);
+    WriteAttachmentParts(file, *attachments, count, attachment_folder, path);
     out += kBoundaryLine;
     out += "--\n";
   }
   out += "END:VBODY\nEND:VENV\nEND:VMSG\n";
-  Put(file.get(), out);
+  file.Put(out);
+  return file.Commit();
 }
 
 }  // namespace formats

@@ -17,14 +17,16 @@ namespace zelsync {
 namespace formats {
 
 // Writes the note's body as a five-line vNote 1.1 (BEGIN, VERSION, SUMMARY,
-// BODY, END) in text mode, so every line ends CR LF. A body with a CR LF
-// pair, ":", ";" or "=" is written quoted-printable, SUMMARY holding its
-// first line. No file when `path` is null or cannot be created.
-void WriteNoteAsVNote(std::shared_ptr<outlook::NoteItem> note, const WString* path);
+// BODY, END) in text mode, so every line ends CR LF. Every line break of the
+// body (CR LF, CR or LF) is a CR LF pair; a body with a line break, ":", ";"
+// or "=" is written quoted-printable, SUMMARY holding its first line.
+// True when the whole file was written; false, and no file, when the body
+// cannot be read, `path` is null or a write fails.
+bool WriteNoteAsVNote(std::shared_ptr<outlook::NoteItem> note, const WString* path);
 
-// Writes the note's body alone in text mode (each LF stored as CR LF); an
-// empty note gives a file holding CR LF.
-void WriteNoteAsText(std::shared_ptr<outlook::NoteItem> note, const WString* path);
+// Writes the note's body alone in text mode, every line break stored as CR
+// LF; an empty note gives a file holding CR LF. True and false as above.
+bool WriteNoteAsText(std::shared_ptr<outlook::NoteItem> note, const WString* path);
 
 // Sets the note's body from a vNote: the one line after "BODY:", else the
 // quoted-printable lines after "BODY;ENCODING=QUOTED-PRINTABLE:". The text is

@@ -1,34 +1,49 @@
 // The vNote and note-text writers.
 #include "formats/codecs.h"
+#include "formats/output_file.h"
 #include "formats/vnote.h"
 
 namespace zelsync {
 namespace formats {
 namespace {
 
-// The note's body in UTF-8; a failed read counts as an empty body.
-std::optional<std::string> ReadBody(outlook::NoteItem& note) {
-  outlook::OptString body;
-  if (!note.Body(&body)) body.reset();
-  return WideToUtf8(body);
+// The note's body in UTF-8 (no text for an empty body). False when the body
+// cannot be read: a note sent without its text would empty the phone's copy.
+bool ReadBody(std::shared_ptr<outlook::NoteItem> note, std::optional<std::string>* body) {
+  if (!note) return false;
+  outlook::OptString text;
+  if (!note->Body(&text)) return false;
+  *body = WideToUtf8(text);
+  return true;
 }
 
-std::unique_ptr<File> CreateTextFile(const WString* path) {
-  if (!path || path->empty()) return nullptr;
-  return Env::Current().Open(*path, OpenMode::kWriteText, nullptr);
+// The text with every line break (CR LF, a lone CR or a lone LF) written as
+// `line_break`. Notes of one store end their lines in LF, of another in CR
+// LF; both must reach the phone as the same lines.
+std::string WithLineBreaks(std::string_view text, std::string_view line_break) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 8);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' || text[i] == '\n') {
+      if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      out += line_break;
+    } else {
+      out.push_back(text[i]);
+    }
+  }
+  return out;
 }
 
 }  // namespace
 
-void WriteNoteAsVNote(std::shared_ptr<outlook::NoteItem> note, const WString* path) {
-  if (!note) return;
-  const std::optional<std::string> body = ReadBody(*note);
-  note.reset();
-  std::unique_ptr<File> file = CreateTextFile(path);
-  if (!file) return;
+bool WriteNoteAsVNote(std::shared_ptr<outlook::NoteItem> note, const WString* path) {
+  std::optional<std::string> body;
+  if (!ReadBody(std::move(note), &body)) return false;
+  OutputFile file(path, OpenMode::kWriteText);
+  if (!file.ok()) return false;
 
   int escaped = 0;
-  const std::string value = body ? EscapeNoteValue(*body, &escaped) : std::string();
+  const std::string value = body ? EscapeNoteValue(WithLineBreaks(*body, "\r\n"), &escaped) : std::string();
   std::string out = "BEGIN:VNOTE\nVERSION:1.1\n";
   if (escaped) {
     out += "SUMMARY;ENCODING=QUOTED-PRINTABLE:";
@@ -43,20 +58,18 @@ void WriteNoteAsVNote(std::shared_ptr<outlook::NoteItem> note, const WString* pa
   }
   out += "\nEND:VNOTE\n";
   // The platform's text mode stores each LF as CR LF.
-  file->Write(out.data(), out.size());
+  file.Put(out);
+  return file.Commit();
 }
 
-void WriteNoteAsText(std::shared_ptr<outlook::NoteItem> note, const WString* path) {
-  if (!note) return;
-  const std::optional<std::string> body = ReadBody(*note);
-  note.reset();
-  std::unique_ptr<File> file = CreateTextFile(path);
-  if (!file) return;
-  if (body) {
-    file->Write(body->data(), body->size());
-  } else {
-    file->Write("\n", 1);
-  }
+bool WriteNoteAsText(std::shared_ptr<outlook::NoteItem> note, const WString* path) {
+  std::optional<std::string> body;
+  if (!ReadBody(std::move(note), &body)) return false;
+  OutputFile file(path, OpenMode::kWriteText);
+  // Text mode turns each LF into CR LF; a CR LF pair of the note would
+  // otherwise reach the phone as CR CR LF.
+  file.Put(body ? WithLineBreaks(*body, "\n") : std::string("\n"));
+  return file.Commit();
 }
 
 }  // namespace formats

@@ -163,6 +163,13 @@ bool Utf8ToUtf16Strict(const std::string& text, WString* out);
 // controls of the same value, as Windows maps them).
 WString AnsiToUtf16(const std::string& text);
 
+// The longest name of one file (its folder left out) that the file system
+// takes, counted by FileNameLength.
+constexpr size_t kMaxFileNameLength = 255;
+// The length of a file name in the units the file system limits: UTF-8 bytes
+// on POSIX file systems, UTF-16 code units on Windows.
+size_t FileNameLength(const WString& name);
+
 // The digits that the C runtime's _fcvt_s gives for `value` with
 // `fraction_digits` (0 to 100) digits after the point: no sign, no point, no
 // leading zeros; it works from the value rounded to 17 significant digits

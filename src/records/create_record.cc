@@ -54,6 +54,9 @@ class Creation {
   Creation(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path)
       : scheme_(scheme), type_(type), luid_(luid ? *luid : WString(kUndefinedLuid)), path_(path) {}
 
+  // The entry ID of the item made, empty when none was.
+  const WString& made() const { return made_; }
+
   int Run(bool check_duplicate) {
     if (check_duplicate && IsDuplicate(scheme_, type_, luid_)) return Consume(1);
     const WString extension = Extension(path_);
@@ -93,6 +96,7 @@ class Creation {
     WString entry_id;
     if (ReadEntryID(item, &entry_id) &&
         AppendRecord(scheme_.Database(), MakeDeviceRecord(type_, entry_id, luid_))) {
+      made_ = entry_id;
       return 1;
     }
     item.Delete();
@@ -111,7 +115,9 @@ class Creation {
 
   // Contacts and calendar items: the store itself reads the file.
   int ImportShared(const WString& extension) {
-    const bool all_day = !scheme_.syncml && extension != u".vcf" && IsAllDayEventFile(path_);
+    // Both schemes honour the all-day marker: an all-day event must not
+    // become a 24-hour timed one on its way through the store.
+    const bool all_day = extension != u".vcf" && IsAllDayEventFile(path_);
     std::shared_ptr<Item> opened;
     if (!session_->OpenSharedItem(path_, &opened) || !opened) return 0;
     if (extension == u".vcf") {
@@ -142,12 +148,18 @@ class Creation {
       return CommonExit(0);
     }
     const uint32_t setting = Env::Current().MailAttachmentSetting();
+    // A file the reader rejects makes nothing: the new mail is never saved,
+    // so the store forgets it, and the device learns that its object did not
+    // arrive instead of believing an empty mail holds it.
+    bool read = false;
     {
+      // The buffer keeps the file open: it is gone before the file is removed.
       std::unique_ptr<formats::MessageFileBuffer> buffer = formats::MessageFileBuffer::Open(path_);
-      if (!buffer) return CommonExit(0);
-      formats::ReadVMessageIntoMailItem(*buffer, mail, setting);
+      read = buffer && formats::ReadVMessageIntoMailItem(*buffer, mail, setting);
     }
-    // An unsaved mail has no entry ID and cannot be moved: the creation fails.
+    if (!read) return CommonExit(0);
+    // A mail that cannot be saved has no entry ID and cannot be moved: it is
+    // discarded and the creation fails.
     if (!mail->Save()) {
       mail->Delete();
       return CommonExit(0);
@@ -167,15 +179,12 @@ class Creation {
     if (!connection_.application->CreateItem(kNoteItem, &created) || !created) return CommonExit(0);
     std::shared_ptr<NoteItem> note = created->QueryNote();
     if (!note) return CommonExit(0);
-    {
-      std::unique_ptr<formats::FileBuffer> buffer = formats::FileBuffer::Open(path_);
-      if (!buffer) return CommonExit(0);
-      if (plain_text) {
-        formats::ImportTextIntoNoteItem(*buffer, note);
-      } else {
-        formats::ReadVNoteIntoNoteItem(*buffer, note);
-      }
-    }
+    // As for mail, a rejected file makes nothing.
+    std::unique_ptr<formats::FileBuffer> buffer = formats::FileBuffer::Open(path_);
+    if (!buffer) return CommonExit(0);
+    const int read = plain_text ? formats::ImportTextIntoNoteItem(*buffer, note)
+                                : formats::ReadVNoteIntoNoteItem(*buffer, note);
+    if (!read) return CommonExit(0);
     if (!note->Save()) {
       note->Delete();
       return CommonExit(0);
@@ -189,22 +198,27 @@ class Creation {
   const WString path_;
   Connection connection_;
   std::shared_ptr<Namespace> session_;
+  WString made_;
 };
 
 }  // namespace
 
-int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path) {
-  return Creation(scheme, type, luid, path).Run(luid != nullptr);
+int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
+                 bool check_duplicate, WString* made) {
+  Creation creation(scheme, type, luid, path);
+  const int result = creation.Run(check_duplicate && luid != nullptr);
+  if (made) *made = creation.made();
+  return result;
 }
 
 }  // namespace outlook
 
 int CreateNewRecord(uint32_t type, const WString& luid, const WString& file_path) {
-  return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path);
+  return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path, true, nullptr);
 }
 
 int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString* luid) {
-  return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path);
+  return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path, true, nullptr);
 }
 
 }  // namespace zelsync

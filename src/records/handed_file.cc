@@ -1,5 +1,8 @@
 #include "records/handed_file.h"
 
+#include <algorithm>
+
+#include "formats/attachment_name.h"
 #include "formats/vmessage.h"
 #include "formats/vnote.h"
 #include "store/session.h"
@@ -10,19 +13,38 @@ namespace outlook {
 
 namespace {
 
-// The temporary folder followed by `stem` and `extension`, if it fits. A
-// stem that would lead out of the temporary folder (a separator in a name
-// or subject, or a name of "." or "..") is refused like any name the file
-// system forbids.
-bool TempPath(const WString& stem, const WString& extension, WString* path) {
-  if (stem.find_first_of(u"\\/") != WString::npos || stem == u"." || stem == u"..") return false;
+// Characters a file name cannot hold on one platform or the other. Handed
+// files are named alike on both, so the set is the union.
+bool IsForbidden(char16_t c) {
+  return c < 0x20 || c == 0x7F || WString(u"\\/:*?\"<>|").find(c) != WString::npos;
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// The temporary folder followed by a stem made from `name` and by
+// `extension`. The name is an item's own text ("AC/DC", "Lunch?"), so it is
+// made safe rather than refused: forbidden characters become "_"; an empty
+// name, "." or ".." or a device name takes `fallback`; and the stem is cut,
+// never inside a character, until the path fits 260 units and the file
+// name the file system's limit. False only when not even one character of
+// the stem fits.
+bool TempPath(const WString& name, const WString& fallback, const WString& extension,
+              WString* path) {
+  WString stem = name;
+  for (char16_t& c : stem) {
+    if (IsForbidden(c)) c = u'_';
+  }
+  if (stem.empty() || stem == u"." || stem == u".." || formats::IsDeviceName(stem)) stem = fallback;
   WString folder;
   if (!Env::Current().TempFolder(&folder) || folder.empty()) return false;
-  BoundedPath built(folder);
-  built.Append(stem);
-  built.Append(extension);
-  if (!built.ok()) return false;
-  *path = built.str();
+  if (folder.size() + extension.size() >= kMaxWideLength) return false;
+  size_t length = std::min(stem.size(), kMaxWideLength - folder.size() - extension.size());
+  for (;; --length) {
+    if (length > 0 && length < stem.size() && IsHighSurrogate(stem[length - 1])) --length;
+    if (length == 0) return false;
+    if (FileNameLength(stem.substr(0, length) + extension) <= kMaxFileNameLength) break;
+  }
+  *path = folder + stem.substr(0, length) + extension;
   return true;
 }
 
@@ -34,41 +56,36 @@ bool ProduceMail(TypedItem& item, const WString& entry_id, WString* path) {
   if (!Env::Current().TempFolder(&folder) || folder.empty() || folder.size() > kMaxWideLength) {
     return false;
   }
-  if (!TempPath(name ? *name : WString(u"UnNamedMail"), u".vmg", path)) return false;
+  if (!TempPath(name.value_or(WString()), u"UnNamedMail", u".vmg", path)) return false;
   // The vMessage carries the entry ID in its LUID line.
-  formats::WriteMailAsVMessage(item.mail, path, folder, 0, entry_id);
-  return true;
+  return formats::WriteMailAsVMessage(item.mail, path, folder, 0, entry_id);
 }
 
 bool ProduceNote(TypedItem& item, NoteForm form, WString* path) {
   const WString uuid = Env::Current().CreateUuidString();
-  if (uuid.empty() || !TempPath(uuid, u".vnt", path)) return false;
-  if (form == NoteForm::kVNote) {
-    formats::WriteNoteAsVNote(item.note, path);
-  } else {
-    formats::WriteNoteAsText(item.note, path);
-  }
-  return true;
+  if (uuid.empty() || !TempPath(uuid, uuid, u".vnt", path)) return false;
+  return form == NoteForm::kVNote ? formats::WriteNoteAsVNote(item.note, path)
+                                  : formats::WriteNoteAsText(item.note, path);
 }
 
 bool ProduceContact(TypedItem& item, WString* path) {
   OptString name;
   if (!item.contact->FullName(&name)) return false;
-  return TempPath(name.value_or(WString()), u".vcf", path) &&
+  return TempPath(name.value_or(WString()), u"UnNamedContact", u".vcf", path) &&
          item.contact->SaveAs(*path, kSaveAsVCard);
 }
 
 bool ProduceAppointment(TypedItem& item, WString* path) {
   OptString subject;
   if (!item.appointment->Subject(&subject)) return false;
-  const WString stem = subject ? *subject : WString(u"NOSUBJECT");
+  const WString stem = subject.value_or(WString());
   WString vcs, ics;
-  if (TempPath(stem, u".vcs", &vcs) && item.appointment->SaveAs(vcs, kSaveAsVCalendar)) {
+  if (TempPath(stem, u"NOSUBJECT", u".vcs", &vcs) && item.appointment->SaveAs(vcs, kSaveAsVCalendar)) {
     *path = vcs;
     return true;
   }
   // The vCalendar form could not be written: the iCalendar form instead.
-  if (TempPath(stem, u".ics", &ics) && item.appointment->SaveAs(ics, kSaveAsICalendar)) {
+  if (TempPath(stem, u"NOSUBJECT", u".ics", &ics) && item.appointment->SaveAs(ics, kSaveAsICalendar)) {
     *path = ics;
     return true;
   }

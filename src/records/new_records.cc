@@ -31,24 +31,27 @@ int DeliverNewRecord(const Scheme& scheme, uint32_t type, WString* entry_id, WSt
   if (cursor.count == 0 && !items->Count(&cursor.count)) return 0;
   if (cursor.index > cursor.count) return 0;  // exhausted until the cursors are reset
 
-  // Walk from the cursor to the first item of the type that is new. Past the
-  // last item Item() fails and the index rests there.
-  TypedItem typed;
-  WString id;
-  for (;; ++cursor.index) {
+  // Walk from the cursor to the first item of the type that is new and whose
+  // file can be made; past the last item Item() fails and the index rests
+  // there. An item that cannot be read or written out is passed over with
+  // nothing recorded, so the items after it still reach the device and it is
+  // tried again in a later session.
+  for (;;) {
     std::shared_ptr<Item> item;
     if (!items->Item(cursor.index, &item) || !item) return 0;
-    if (!QueryType(*item, type, &typed)) continue;
-    if (!ReadEntryID(*typed.base, &id)) return 0;
-    if (!IsKnown(scheme, type, id)) break;
+    ++cursor.index;
+    TypedItem typed;
+    WString id;
+    if (!QueryType(*item, type, &typed) || !ReadEntryID(*typed.base, &id)) continue;
+    if (IsKnown(scheme, type, id)) continue;
+    if (!ProduceFile(typed, id, scheme.note_form, path)) continue;
+    *entry_id = id;
+    // An item without its record would be delivered again later (a duplicate
+    // on the device): report failure instead. A fresh cursor offers it again.
+    if (AppendRecord(scheme.Database(), MakeDeviceRecord(type, id, kUndefinedLuid))) return 1;
+    Env::Current().RemoveFile(*path);
+    return 0;
   }
-  ++cursor.index;  // past the item, whatever happens below
-
-  if (!ProduceFile(typed, id, scheme.note_form, path)) return 0;
-  *entry_id = id;
-  // An item without its record would be delivered again later (a duplicate
-  // on the device): report failure instead. A fresh cursor offers it again.
-  return AppendRecord(scheme.Database(), MakeDeviceRecord(type, id, kUndefinedLuid));
 }
 
 }  // namespace

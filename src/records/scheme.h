@@ -35,8 +35,12 @@ Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, T
 int DeleteOutlookItemByEntryID(uint32_t type, const WString& entry_id);
 
 // The creation of an item from a received file, for both schemes (`luid`
-// null only for SyncML: no duplicate check, LUID "UNDEFINED").
-int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path);
+// null only for SyncML: no duplicate check, LUID "UNDEFINED"). With
+// `check_duplicate`, a LUID the database already ties to an item of the
+// type makes nothing. *made (when not null) receives the new item's entry
+// ID, or is emptied when no item was made.
+int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
+                 bool check_duplicate, WString* made);
 
 // True when the file contains "X-BLUETOOTH-ALLDAYEVENT:TRUE" anywhere.
 bool IsAllDayEventFile(const WString& path);

@@ -7,39 +7,73 @@ namespace zelsync {
 namespace outlook {
 namespace {
 
-// Deletes the item the database maps to the LUID, its log records and its
-// record. kNone when the database does not know the LUID.
-enum class Forget { kDone, kNone, kFailed };
-
-Forget ForgetMappedItem(const Scheme& scheme, uint32_t type, const WString& luid) {
+// The record the database holds for the LUID; false when it knows none.
+bool FindByLuid(const Scheme& scheme, uint32_t type, const WString& luid, DeviceRecord* found) {
   const DeviceDatabase db = scheme.Database();
   Stream stream = OpenForUpdate(db.files.path);
-  DeviceRecord found;
-  if (!stream || !LookupRecordByLUID(db, type, luid, &found, std::move(stream))) {
-    return Forget::kNone;
-  }
+  return stream && LookupRecordByLUID(db, type, luid, found, std::move(stream)) == 1;
+}
+
+// Deletes the item of `found`, its log records and the record itself.
+enum class Forget { kDone, kItemKept, kRecordKept };
+
+Forget ForgetItem(const Scheme& scheme, const DeviceRecord& found) {
   const WString entry_id = FieldText(found.entry_id);
-  if (!DeleteOutlookItemByEntryID(type, entry_id)) return Forget::kFailed;
+  if (!DeleteOutlookItemByEntryID(found.type, entry_id)) return Forget::kItemKept;
   const ModificationLog log = scheme.Log();
   if (Stream entries = OpenForUpdate(log.files.path)) {
-    RemoveLogEntries(log, type, entry_id, std::move(entries));
+    RemoveLogEntries(log, found.type, entry_id, std::move(entries));
   }
-  stream = OpenForUpdate(db.files.path);
-  if (!stream || !RemoveRecord(db, found, std::move(stream))) return Forget::kFailed;
+  const DeviceDatabase db = scheme.Database();
+  Stream stream = OpenForUpdate(db.files.path);
+  if (!stream || !RemoveRecord(db, found, std::move(stream))) return Forget::kRecordKept;
   return Forget::kDone;
 }
 
-// The old item goes first, then the new one is made from the file under the
-// same LUID (the entry ID changes).
+// The new item is made from the file first, under the same LUID, and the old
+// one goes only once the new one exists: a file the PC cannot read leaves
+// the old item as it was. The bookkeeping ends as a deletion followed by a
+// creation would leave it: one record for the LUID, with the new entry ID.
 int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WString& path) {
-  if (ForgetMappedItem(scheme, type, luid) == Forget::kFailed) return 0;
-  const int created = CreateRecord(scheme, type, &luid, path);
+  DeviceRecord old;
+  if (!FindByLuid(scheme, type, luid, &old)) {
+    const int created = CreateRecord(scheme, type, &luid, path, true, nullptr);
+    Env::Current().RemoveFile(path);
+    return created ? 1 : 0;
+  }
+  {
+    // The old item can only be deleted while the store shows a window:
+    // without one nothing is changed and the file stays for a retry.
+    Connection connection;
+    if (!ConnectWithWindow(&connection)) return 0;
+  }
+  WString made;
+  const int created = CreateRecord(scheme, type, &luid, path, false, &made);
   Env::Current().RemoveFile(path);
-  return created ? 1 : 0;
+  if (!created) return 0;
+  switch (ForgetItem(scheme, old)) {
+    case Forget::kDone:
+      return 1;
+    case Forget::kItemKept:
+      // The old item stays; the new one goes again, so that the LUID names
+      // one item.
+      if (!made.empty() && DeleteOutlookItemByEntryID(type, made)) {
+        const DeviceDatabase db = scheme.Database();
+        if (Stream stream = OpenForUpdate(db.files.path)) {
+          RemoveRecord(db, MakeDeviceRecord(type, made, luid), std::move(stream));
+        }
+      }
+      return 0;
+    case Forget::kRecordKept:
+      return 0;
+  }
+  return 0;
 }
 
 int Delete(const Scheme& scheme, uint32_t type, const WString& luid) {
-  return ForgetMappedItem(scheme, type, luid) == Forget::kFailed ? 0 : 1;
+  DeviceRecord found;
+  if (!FindByLuid(scheme, type, luid, &found)) return 1;  // nothing known, nothing to delete
+  return ForgetItem(scheme, found) == Forget::kDone ? 1 : 0;
 }
 
 }  // namespace

@@ -120,6 +120,8 @@ WString AnsiToUtf16(const std::string& text) {
   return out;
 }
 
+size_t FileNameLength(const WString& name) { return Utf16ToUtf8(name).size(); }
+
 std::string FcvtDigits(double value, int fraction_digits) {
   return FcvtDigitsEmulated(value, fraction_digits);
 }

@@ -70,6 +70,8 @@ WString AnsiToUtf16(const std::string& text) {
   return MultiByteToWide(CP_ACP, 0, text, &ok);
 }
 
+size_t FileNameLength(const WString& name) { return name.size(); }
+
 std::string FcvtDigits(double value, int fraction_digits) {
   // Zero has no significant digit; the runtimes disagree on what they give
   // for it, so both builds give the empty text.
