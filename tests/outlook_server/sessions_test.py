@@ -20,6 +20,10 @@ import sys
 import tempfile
 import time
 
+# The host's end-to-end test has the file helpers.
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zelsync"))
+from end_to_end_test import read, totals, vnote, write  # noqa: E402
+
 FAILURES = []
 WINE = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -35,17 +39,6 @@ def check(condition, what):
     return condition
 
 
-def write(path, data):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(data.encode("utf-8") if isinstance(data, str) else data)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
 def vcard(name, phone):
     return "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:%s\r\nTEL;CELL:%s\r\nEND:VCARD\r\n" % (name, phone)
 
@@ -53,10 +46,6 @@ def vcard(name, phone):
 def vcalendar(summary):
     return ("BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:%s\r\n"
             "DTSTART:20260302T100000Z\r\nDTEND:20260302T110000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n" % summary)
-
-
-def vnote(body):
-    return "BEGIN:VNOTE\r\nVERSION:1.1\r\nBODY:%s\r\nEND:VNOTE\r\n" % body
 
 
 class Wine:
@@ -186,14 +175,6 @@ class Host:
             return {"types": {}, "events": [], "errors": ["no report"], "notes": []}
 
 
-def totals(report):
-    out = {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0}
-    for counts in report.get("types", {}).values():
-        for key in out:
-            out[key] += counts[key]
-    return out
-
-
 # --- bookkeeping files -------------------------------------------------------
 
 def text_field(data):
@@ -264,6 +245,16 @@ def check_lookups(lines, what):
     check(not again, "%s: DISPIDs looked up again: %s" % (what, again))
 
 
+def session(host, standin, road, phone, what, *extra, expect=0):
+    """One session, and the checks of the stretch of call log it made."""
+    mark = len(standin.lines())
+    report = host.sync(road, phone, *extra, expect=expect)
+    lines = standin.lines()[mark:]
+    calls = check_calls(lines, what)
+    check_lookups(lines, what)
+    return report, totals(report), calls, lines
+
+
 # --- the scenario ------------------------------------------------------------
 
 def initial_store(folder):
@@ -297,15 +288,10 @@ def test_irmc(host, standin, scratch, sync_folder):
     write(os.path.join(phone, "notes", "own.vnt"), vnote("Phone note"))
     write(os.path.join(phone, "calendar", "own.vcs"), vcalendar("Phone appointment"))
     before = {i["entry_id"] for i in standin.items()}
-    mark = len(standin.lines())
 
-    report = host.sync("irmc", phone)
-    moved = totals(report)
+    report, moved, calls, _ = session(host, standin, "irmc", phone, "irmc first session")
     check(report.get("completed") and moved["failed"] == 0, "irmc: first session: %s" % report)
     check(moved["sent"] == 7 and moved["received"] == 3, "irmc: 7 PC items out, 3 phone objects in: %s" % moved)
-    lines = standin.lines()[mark:]
-    calls = check_calls(lines, "irmc first session")
-    check_lookups(lines, "irmc first session")
     check(not [c for c in calls if c[1] in ("Quit", "Logoff")], "irmc: no Quit or Logoff on the user's Outlook")
 
     store = standin.items()
@@ -340,13 +326,10 @@ def test_irmc_changes(host, standin, phone, first, sync_folder):
            log_record(2, 0, alice["entry_id"]) + log_record(1, 1, shopping["entry_id"]))
     write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone Contact", "+1 555 0199"))
     os.remove(os.path.join(phone, "notes", "own.vnt"))
-    mark = len(standin.lines())
 
-    report = host.sync("irmc", phone)
-    moved = totals(report)
+    report, moved, _, _ = session(host, standin, "irmc", phone, "irmc changes")
     check(moved["updated"] == 2 and moved["deleted"] == 2 and moved["failed"] == 0 and moved["sent"] == 0,
           "irmc: one change and one deletion each way: %s" % report)
-    check_calls(standin.lines()[mark:], "irmc changes")
     files = by_entry(first)
     alice_file = os.path.join(phone, files.get(alice["entry_id"], "missing"))
     check(os.path.exists(alice_file) and b"7700 900123" in read(alice_file),
@@ -364,18 +347,16 @@ def test_irmc_changes(host, standin, phone, first, sync_folder):
     doc["fail"] = [{"call": "NoteItem.Save", "times": 1}]
     standin.save(doc)
     write(os.path.join(phone, "notes", "second.vnt"), vnote("Second note"))
-    mark = len(standin.lines())
-    report = host.sync("irmc", phone, expect=1)
+    report, _, calls, _ = session(host, standin, "irmc", phone, "irmc failed save", expect=1)
     check(report["types"]["note"]["failed"] == 1, "irmc: a failed Save fails the creation: %s" % report)
-    calls = check_calls(standin.lines()[mark:], "irmc failed save")
     saves = [i for i, c in enumerate(calls) if c[:2] == ("NoteItem", "Save")]
     check(saves and ("NoteItem", "Delete") in [c[:2] for c in calls[saves[0]:]],
           "irmc: the unsaved note is discarded")
     state = json.loads(read(os.path.join(phone, "phone.json")))
     records = device_records(os.path.join(sync_folder, state["device_id"] + "_nt.DAT"), 4)
     check(all(records.values()), "irmc: no record without an entry ID: %s" % records)
-    report = host.sync("irmc", phone)
-    check(totals(report)["received"] == 1, "irmc: the note arrives next time: %s" % report)
+    report, moved, _, _ = session(host, standin, "irmc", phone, "irmc after the failed save")
+    check(moved["received"] == 1, "irmc: the note arrives next time: %s" % report)
     check(len([i for i in standin.items(NOTES) if i["props"].get("Body") == "Second note"]) == 1,
           "irmc: the second note is in the store once")
 
@@ -392,15 +373,10 @@ def test_syncml(host, standin, scratch, irmc_phone, sync_folder):
     write(os.path.join(phone, "inbox", "back.vmg"), trip.replace(b"Trip", b"Trip back"))
     doc = standin.load()
     pc_items = len([i for i in doc["items"] if i["class"] != "other"])
-    mark = len(standin.lines())
 
-    first = report = host.sync("syncml", phone)
-    moved = totals(report)
-    check(report.get("completed") and moved["failed"] == 0 and moved["received"] == 2 and moved["sent"] == pc_items,
-          "syncml: first session (%d PC items): %s" % (pc_items, report))
-    lines = standin.lines()[mark:]
-    check_calls(lines, "syncml first session")
-    check_lookups(lines, "syncml first session")
+    first, moved, _, _ = session(host, standin, "syncml", phone, "syncml first session")
+    check(first.get("completed") and moved["failed"] == 0 and moved["received"] == 2 and moved["sent"] == pc_items,
+          "syncml: first session (%d PC items): %s" % (pc_items, first))
     back = [i for i in standin.items(INBOX) if i["props"].get("Subject", "").startswith("Trip back")]
     if check(len(back) == 1 and back[0].get("attachments"), "syncml: the mail with its attachment: %s" % back):
         attachment = back[0]["attachments"][0]
@@ -416,10 +392,8 @@ def test_syncml(host, standin, scratch, irmc_phone, sync_folder):
     write(os.path.join(phone, "contacts", "late.vcf"), vcard("Late Arrival", "+1 555 0123"))
     write(os.path.join(phone, "contacts", "later.vcf"), vcard("Later Arrival", "+1 555 0124"))
     before = sorted(i["entry_id"] for i in standin.items())
-    mark = len(standin.lines())
-    report = host.sync("syncml", phone, "--interrupt-after", "1", expect=1)
+    report, _, _, _ = session(host, standin, "syncml", phone, "syncml rollback", "--interrupt-after", "1", expect=1)
     check(report.get("rolled_back"), "syncml: the interrupted session is rolled back: %s" % report)
-    check_calls(standin.lines()[mark:], "syncml rollback")
     check(sorted(i["entry_id"] for i in standin.items()) == before, "syncml: the store is as it was")
     # With them, a change and a deletion on the PC, as the change tracker
     # logs them (stamped after the last anchor).
@@ -433,12 +407,9 @@ def test_syncml(host, standin, scratch, irmc_phone, sync_folder):
            log_record(2, 0, bruno["entry_id"], "29991231T235959Z") +
            log_record(3, 1, meeting["entry_id"], "29991231T235959Z"))
     files = by_entry(first)
-    mark = len(standin.lines())
-    report = host.sync("syncml", phone)
-    moved = totals(report)
+    report, moved, _, _ = session(host, standin, "syncml", phone, "syncml changes")
     check(moved["received"] == 2 and moved["updated"] == 1 and moved["deleted"] == 1 and moved["failed"] == 0,
           "syncml: after the rollback the objects move, with the PC's change and deletion: %s" % report)
-    check_calls(standin.lines()[mark:], "syncml changes")
     late = [i for i in standin.items(CONTACTS) if "Arrival" in i["props"].get("FullName", "")]
     check(len(late) == 2, "syncml: each late contact is in the store once: %s" % late)
     bruno_file = os.path.join(phone, files.get(bruno["entry_id"], "missing"))
@@ -472,11 +443,9 @@ def test_no_window(host, standin, scratch):
     write(os.path.join(phone, "contacts", "own.vcf"), vcard("Quiet Contact", "+1 555 0300"))
     write(os.path.join(phone, "notes", "own.vnt"), vnote("Quiet note"))
     if standin.start_running():
-        mark = len(standin.lines())
-        report = host.sync("irmc", phone)
-        check(totals(report)["received"] == 2 and totals(report)["sent"] == 0,
+        report, moved, calls, _ = session(host, standin, "irmc", phone, "no window, user's instance")
+        check(moved["received"] == 2 and moved["sent"] == 0,
               "no window: creations go on, reading does not: %s" % report)
-        calls = check_calls(standin.lines()[mark:], "no window, user's instance")
         check(not [c for c in calls if c[1] in ("Quit", "Logoff")],
               "no window: the user's running instance is never quit or logged off")
         standin.stop()
@@ -484,11 +453,8 @@ def test_no_window(host, standin, scratch):
     # No instance running: each connection starts one, and quits it.
     write(os.path.join(phone, "contacts", "more.vcf"), vcard("Started Contact", "+1 555 0301"))
     write(os.path.join(phone, "notes", "more.vnt"), vnote("Started note"))
-    mark = len(standin.lines())
-    report = host.sync("irmc", phone)
-    check(totals(report)["received"] == 2, "started: the creations go through: %s" % report)
-    lines = standin.lines()[mark:]
-    calls = check_calls(lines, "no window, started by the library")
+    report, moved, calls, lines = session(host, standin, "irmc", phone, "no window, started by the library")
+    check(moved["received"] == 2, "started: the creations go through: %s" % report)
     quits = quits_per_connection(lines)
     check(quits is not None and quits and max(quits) == 1,
           "started: Quit once per connection that needs it, never more: %s" % quits)
