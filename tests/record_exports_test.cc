@@ -497,6 +497,12 @@ TEST_F(RecordExportsTest, ACreatedMailOrNoteThatCannotBeSavedIsNoCreation) {
   EXPECT_FALSE(Exists(Database()));
   EXPECT_TRUE(fake_.EntryIds(outlook::kFolderInbox).empty());
   EXPECT_TRUE(fake_.EntryIds(outlook::kFolderNotes).empty());
+
+  // An empty entry ID, as an unsaved item reports it, names nothing: it is
+  // neither delivered nor recorded.
+  fake_.AddNote(outlook::kFolderNotes, {.entry_id = u"", .body = u"Unsaved"});
+  EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_NOTE, entry_, path_));
+  EXPECT_FALSE(Exists(Database()));
 }
 
 TEST_F(RecordExportsTest, ConnectionFailuresKeepOrConsumeTheFileAsTheyShould) {
