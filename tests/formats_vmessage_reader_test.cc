@@ -220,7 +220,7 @@ TEST_F(VMessageReaderTest, RoundTripThroughTheWriter) {
                                           {.file_name = u"blob.bin", .bytes = blob},
                                           {.file_name = u"empty.txt", .bytes = ""}}};
   const WString path = TempFolder() + u"out.vmg";
-  WriteMailAsVMessage(fake_.NewMail(original), &path, TempFolder(), 0, u"E1");
+  WriteMailAsVMessage(fake_.NewMail(original), &path, TempFolder(), u"E1");
   const std::string file = Read(Temp() / "out.vmg");
   std::filesystem::remove(Temp() / "out.vmg");
   const auto [result, mail] = ReadMail(file);

@@ -33,7 +33,7 @@ class VMessageWriterTest : public testing::FormatsTest {
   // file; "(none)" when the writer reported a failure, which leaves no file.
   std::string WriteMail(MailData data, const WString& luid = u"LUID1") {
     const WString path = MessagePath();
-    if (WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), 99, luid)) {
+    if (WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), luid)) {
       return Read(Temp() / "mail.vmg");
     }
     EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg"));
@@ -170,7 +170,7 @@ TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
 TEST_F(VMessageWriterTest, WithoutAPathAttachmentsLeaveNothingBehind) {
   env_.set_mail_attachment(1);
   EXPECT_FALSE(WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr,
-                                   TempFolder(), 0, u"L"));
+                                   TempFolder(), u"L"));
   EXPECT_TRUE(TempFiles().empty());
 }
 

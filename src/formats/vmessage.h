@@ -21,13 +21,11 @@ namespace formats {
 // Writes the mail to `path` (binary, lines ending LF). True when the whole
 // file was written; false, and no file, when a read of the sender,
 // recipients, subject, date, HTML body or unread flag fails, or `path` is
-// null or cannot be created, or a write fails. Attachments are saved into `attachment_folder` (which ends in a
-// separator), encoded into the file and removed again. `attachment_count`
-// is not used: the writer counts the attachments itself. `luid` goes into
-// the "X-IRMC-LUID:" line.
+// null or cannot be created, or a write fails. Attachments are saved into
+// `attachment_folder` (which ends in a separator), encoded into the file and
+// removed again. `luid` goes into the "X-IRMC-LUID:" line.
 bool WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
-                         const WString& attachment_folder, int32_t attachment_count,
-                         const WString& luid);
+                         const WString& attachment_folder, const WString& luid);
 
 // Fills the mail from a received vMessage: sender (as the name the mail was
 // sent on behalf of), recipients, subject, unread flag, importance, HTML

@@ -50,8 +50,7 @@ std::string Utf8Prefix(std::string text, size_t limit) {
 }  // namespace
 
 bool WriteMailAsVMessage(std::shared_ptr<outlook::MailItem> mail, const WString* path,
-                         const WString& attachment_folder, int32_t /*attachment_count*/,
-                         const WString& luid) {
+                         const WString& attachment_folder, const WString& luid) {
   if (!mail) return false;
   MailFields fields;
   bool unread = false;

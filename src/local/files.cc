@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <random>
 
+#include "platform/platform.h"
+
 namespace zelsync {
 namespace local {
 
@@ -61,46 +63,20 @@ bool ReadWholeFile(const std::string& path, std::string* content, size_t limit) 
 
 namespace {
 
-bool WriteAll(int fd, const std::string& content) {
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t put = write(fd, content.data() + done, content.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
 std::string FolderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Makes a rename durable: the folder's entry is flushed too.
-void SyncFolder(const std::string& folder) {
-  int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  fsync(fd);
-  close(fd);
-}
-
 }  // namespace
 
+// The writes go through the platform layer, so that they are as durable as
+// the library's own files and a test's Env can make them fail.
 bool WriteThenRename(const std::string& scratch, const std::string& path,
                      const std::string& content) {
-  int fd = open(scratch.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, content);
-  ok = (fsync(fd) == 0) && ok;
-  ok = (close(fd) == 0) && ok;
-  if (ok && rename(scratch.c_str(), path.c_str()) == 0) {
-    SyncFolder(FolderOf(path));
-    return true;
-  }
-  unlink(scratch.c_str());
-  return false;
+  return zelsync::WriteFileAtomically(PathFromNative(path), PathFromNative(scratch), content.data(),
+                                      content.size());
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
@@ -111,12 +87,13 @@ bool WriteFileAtomically(const std::string& path, const std::string& content) {
 }
 
 bool RenameFile(const std::string& from, const std::string& to) {
-  if (rename(from.c_str(), to.c_str()) != 0) return false;
-  SyncFolder(FolderOf(to));
+  Env& env = Env::Current();
+  if (env.Replace(PathFromNative(from), PathFromNative(to)) != FsStatus::kOk) return false;
+  env.SyncFolder(PathFromNative(FolderOf(to)));
   return true;
 }
 
-bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) { return Env::Current().RemoveFile(PathFromNative(path)) == FsStatus::kOk; }
 
 bool FileExists(const std::string& path) {
   struct stat st;

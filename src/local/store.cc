@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <map>
 
-#include "tracker/change_scanner.h"
 #include "local/files.h"
 #include "local/local_store.h"
 #include "zelsyncdll.h"
@@ -120,12 +119,22 @@ bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) con
   return false;
 }
 
+namespace {
+StoreObserver* g_observer = nullptr;
+}  // namespace
+
+StoreObserver* SetStoreObserver(StoreObserver* observer) {
+  StoreObserver* previous = g_observer;
+  g_observer = observer;
+  return previous;
+}
+
 void Store::ItemWritten(FolderKind folder, const std::string& stem) const {
-  if (ObjectTypeOf(folder) >= 0) RememberLibraryWrite(*this, folder, stem);
+  if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemWritten(*this, folder, stem);
 }
 
 void Store::ItemRemoved(FolderKind folder, const std::string& stem) const {
-  if (ObjectTypeOf(folder) >= 0) RememberLibraryRemoval(*this, folder, stem);
+  if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemRemoved(*this, folder, stem);
 }
 
 namespace {

@@ -55,14 +55,30 @@ class Store : public std::enable_shared_from_this<Store> {
   // The item file with this stem, if the folder holds it now.
   bool Find(FolderKind folder, const std::string& stem, ItemFile* file) const;
 
-  // The library wrote or removed an item: the change scanner is told, so
-  // that it does not report the library's own work back to the device.
+  // An item was written or removed through the store: the installed
+  // StoreObserver, if any, is told.
   void ItemWritten(FolderKind folder, const std::string& stem) const;
   void ItemRemoved(FolderKind folder, const std::string& stem) const;
 
  private:
   std::string root_;
 };
+
+// Told of every item of a synchronised folder (not the drafts) that is
+// written or removed through a Store, after the change. The library
+// installs the change tracker's observer, so that its own work is not
+// reported back to the device as a change; a program that edits the store
+// for the user installs none, and its edits are found as changes.
+class StoreObserver {
+ public:
+  virtual ~StoreObserver() = default;
+  virtual void ItemWritten(const Store& store, FolderKind folder, const std::string& stem) = 0;
+  virtual void ItemRemoved(const Store& store, FolderKind folder, const std::string& stem) = 0;
+};
+
+// Installs `observer` for every store (nullptr: none) and returns the one
+// installed before.
+StoreObserver* SetStoreObserver(StoreObserver* observer);
 
 // The item at `file`, typed by its folder (and for calendar files and mail
 // by its content, since some of them are items of another class).

@@ -12,4 +12,37 @@ Env& Env::Current() { return g_installed ? *g_installed : Default(); }
 ScopedEnv::ScopedEnv(Env& env) : previous_(g_installed) { g_installed = &env; }
 ScopedEnv::~ScopedEnv() { g_installed = previous_; }
 
+namespace {
+WString FolderOf(const WString& path) {
+  const size_t separator = path.find_last_of(WString{u'/', kPathSeparator});
+  if (separator == WString::npos) return u".";
+  return separator == 0 ? path.substr(0, 1) : path.substr(0, separator);
+}
+}  // namespace
+
+bool CommitScratchFile(const WString& scratch, const WString& target) {
+  Env& env = Env::Current();
+  if (env.Replace(scratch, target) != FsStatus::kOk) {
+    env.RemoveFile(scratch);
+    return false;
+  }
+  // The new content is in place; a failed folder sync only weakens how long
+  // it lasts through a power cut, so it is not reported as a failed write.
+  env.SyncFolder(FolderOf(target));
+  return true;
+}
+
+bool WriteFileAtomically(const WString& target, const WString& scratch, const void* data, size_t size) {
+  Env& env = Env::Current();
+  std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
+  if (!file) return false;
+  bool ok = (size == 0 || file->Write(data, size) == size) && file->Sync();
+  file.reset();
+  if (!ok) {
+    env.RemoveFile(scratch);
+    return false;
+  }
+  return CommitScratchFile(scratch, target);
+}
+
 }  // namespace zelsync

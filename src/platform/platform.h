@@ -63,6 +63,12 @@ class File {
   virtual bool Sync() = 0;
 };
 
+// An exclusive advisory lock on a file, held until this object is destroyed.
+class FileLock {
+ public:
+  virtual ~FileLock() = default;
+};
+
 class Env {
  public:
   virtual ~Env() = default;
@@ -92,6 +98,14 @@ class Env {
   virtual FsStatus Replace(const WString& from, const WString& to) = 0;
   // Copies `from` over `to`, replacing a file there.
   virtual FsStatus Copy(const WString& from, const WString& to) = 0;
+  // Takes an exclusive lock on the file `path` (created when missing and
+  // left in place), waiting while another process holds it. Serialises
+  // processes, not threads of one process. Null on failure, with the reason
+  // in *status (when status is not null).
+  virtual std::unique_ptr<FileLock> LockFile(const WString& path, FsStatus* status) = 0;
+  // Makes the entries of `folder` durable, so that a file created, replaced
+  // or removed in it stays so after a power cut.
+  virtual FsStatus SyncFolder(const WString& folder) = 0;
 
   // The per-user local application-data folder, without a trailing
   // separator. False when it cannot be found.
@@ -128,6 +142,10 @@ class EnvWrapper : public Env {
   FsStatus Copy(const WString& from, const WString& to) override {
     return target_.Copy(from, to);
   }
+  std::unique_ptr<FileLock> LockFile(const WString& path, FsStatus* status) override {
+    return target_.LockFile(path, status);
+  }
+  FsStatus SyncFolder(const WString& folder) override { return target_.SyncFolder(folder); }
   bool LocalAppDataFolder(WString* folder) override { return target_.LocalAppDataFolder(folder); }
   WString FallbackRoot() override { return target_.FallbackRoot(); }
   bool TempFolder(WString* folder) override { return target_.TempFolder(folder); }
@@ -150,6 +168,18 @@ class ScopedEnv {
   Env* previous_;
 };
 
+// The way every file is rewritten: the new content is complete and synced in
+// `scratch` (a file in the target's folder) before it replaces `target` in
+// one atomic step, and the folder is synced after, so there is never a
+// moment when `target` is missing or half written. On failure `target` is
+// left as it was and `scratch` is removed. Both go through Env::Current().
+//
+// Puts the finished `scratch` in the place of `target`.
+bool CommitScratchFile(const WString& scratch, const WString& target);
+// Writes `size` bytes of `data` into `scratch` (created or truncated),
+// syncs it and commits it over `target`.
+bool WriteFileAtomically(const WString& target, const WString& scratch, const void* data, size_t size);
+
 // UTF-16 <-> UTF-8. A lone surrogate or an invalid UTF-8 sequence becomes
 // U+FFFD, as the Windows converters do.
 std::string Utf16ToUtf8(const WString& text);
@@ -169,6 +199,15 @@ constexpr size_t kMaxFileNameLength = 255;
 // The length of a file name in the units the file system limits: UTF-8 bytes
 // on POSIX file systems, UTF-16 code units on Windows.
 size_t FileNameLength(const WString& name);
+
+#ifndef _WIN32
+// A file name on POSIX is bytes and need not be UTF-8. A path read from the
+// file system goes into a wide path and back unchanged: each byte of an
+// ill-formed sequence becomes the lone surrogate U+DC00 + byte and back. The
+// POSIX Env passes every path through NativePath.
+WString PathFromNative(const std::string& bytes);
+std::string NativePath(const WString& path);
+#endif
 
 // The digits that the C runtime's _fcvt_s gives for `value` with
 // `fraction_digits` (0 to 100) digits after the point: no sign, no point, no

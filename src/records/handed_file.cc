@@ -58,7 +58,7 @@ bool ProduceMail(TypedItem& item, const WString& entry_id, WString* path) {
   }
   if (!TempPath(name.value_or(WString()), u"UnNamedMail", u".vmg", path)) return false;
   // The vMessage carries the entry ID in its LUID line.
-  return formats::WriteMailAsVMessage(item.mail, path, folder, 0, entry_id);
+  return formats::WriteMailAsVMessage(item.mail, path, folder, entry_id);
 }
 
 bool ProduceNote(TypedItem& item, NoteForm form, WString* path) {

@@ -129,26 +129,8 @@ int FindDeviceRecordByEntryID(const DeviceRecord& record, Stream stream) {
   });
 }
 
-int FindDeviceRecordByLUID(const DeviceRecord& record, Stream stream) {
-  DeviceRecord stored;
-  return FindRecord(IrmcDatabase(), std::move(stream), &stored, [&](const DeviceRecord& s) {
-    return s.type == record.type && FieldEquals(s.luid, record.luid);
-  });
-}
-
 int LookupDeviceRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream) {
   return LookupRecordByLUID(IrmcDatabase(), type, luid, out, std::move(stream));
-}
-
-int LookupMappedDeviceRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
-                             Stream stream) {
-  return LookupMappedRecord(IrmcDatabase(), type, entry_id, out, std::move(stream));
-}
-
-int AppendSyncMLRecord(const DeviceRecord& record) { return AppendRecord(SyncMLDatabase(), record); }
-
-int RemoveSyncMLRecord(const DeviceRecord& record, Stream stream) {
-  return RemoveRecord(SyncMLDatabase(), record, std::move(stream));
 }
 
 int FindMappedSyncMLRecordByEntryID(const DeviceRecord& record, Stream stream) {
@@ -157,15 +139,6 @@ int FindMappedSyncMLRecordByEntryID(const DeviceRecord& record, Stream stream) {
   return FindRecord(SyncMLDatabase(), std::move(stream), &stored, [&](const DeviceRecord& s) {
     return FieldEquals(s.entry_id, record.entry_id) && !HasUndefinedLuid(s);
   });
-}
-
-int LookupSyncMLRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream) {
-  return LookupRecordByLUID(SyncMLDatabase(), type, luid, out, std::move(stream));
-}
-
-int LookupMappedSyncMLRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
-                             Stream stream) {
-  return LookupMappedRecord(SyncMLDatabase(), type, entry_id, out, std::move(stream));
 }
 
 int RemapSyncMLRecord(const DeviceRecord& record, Stream stream) {

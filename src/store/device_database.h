@@ -41,18 +41,10 @@ int AppendDeviceRecord(const DeviceRecord& record);
 int ReplaceDeviceRecord(const DeviceRecord& record, Stream stream);
 int RemoveDeviceRecord(const DeviceRecord& record, Stream stream);
 int FindDeviceRecordByEntryID(const DeviceRecord& record, Stream stream);
-int FindDeviceRecordByLUID(const DeviceRecord& record, Stream stream);
 int LookupDeviceRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream);
-int LookupMappedDeviceRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
-                             Stream stream);
 
 // SyncML database.
-int AppendSyncMLRecord(const DeviceRecord& record);
-int RemoveSyncMLRecord(const DeviceRecord& record, Stream stream);
 int FindMappedSyncMLRecordByEntryID(const DeviceRecord& record, Stream stream);
-int LookupSyncMLRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream);
-int LookupMappedSyncMLRecord(uint32_t type, const WString& entry_id, DeviceRecord* out,
-                             Stream stream);
 int RemapSyncMLRecord(const DeviceRecord& record, Stream stream);
 
 }  // namespace zelsync

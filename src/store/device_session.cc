@@ -1,6 +1,7 @@
 // The IrMC device session: the paths of the current device database and the
 // change counter in its first 4 bytes.
 #include "platform/platform.h"
+#include "store/file_names.h"
 #include "store/record_file.h"
 #include "store/session.h"
 #include "store/store_exports.h"
@@ -37,14 +38,14 @@ int SetDeviceIDDatabaseID(const WString& device_id, const WString& database_id) 
     }
     return path.str();
   };
-  paths.record_scratch = in_folder(u"TEMP.DAT");
-  paths.log_scratch = in_folder(u"TEMPMODIFY.DAT");
+  paths.record_scratch = in_folder(BookkeepingFileNameW(BookkeepingFile::kIrmcDatabaseScratch));
+  paths.log_scratch = in_folder(BookkeepingFileNameW(BookkeepingFile::kIrmcLogScratch));
   if (folder.ok() && !EnsureFolder(folder.str())) result = 0;
-  paths.modification_log = in_folder(u"SyncModificationLog.DAT");
+  paths.modification_log = in_folder(BookkeepingFileNameW(BookkeepingFile::kIrmcLog));
   // The IDs become part of a file name: one that could reach outside the
   // sync folder, or is no valid name, leaves the session without a database.
   if (IsSafeFileNamePart(device_id) && IsSafeFileNamePart(database_id)) {
-    paths.database = in_folder(device_id + u"_" + database_id + u".DAT");
+    paths.database = in_folder(BookkeepingFileNameW(BookkeepingFile::kIrmcDatabase, device_id + u"_" + database_id));
   } else {
     paths.database.clear();
     result = 0;

@@ -68,12 +68,4 @@ int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& e
   }) ? 1 : 0;
 }
 
-int RemoveModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream) {
-  return RemoveLogEntries(IrmcModificationLog(), type, entry_id, std::move(stream));
-}
-
-int RemoveSyncMLModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream) {
-  return RemoveLogEntries(SyncMLModificationLog(), type, entry_id, std::move(stream));
-}
-
 }  // namespace zelsync

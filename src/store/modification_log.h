@@ -39,9 +39,6 @@ bool FindLogEntry(const ModificationLog& log, const std::function<bool(const Log
 int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& entry_id,
                      Stream stream);
 
-int RemoveModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream);
-int RemoveSyncMLModificationLogEntries(uint32_t type, const WString& entry_id, Stream stream);
-
 }  // namespace zelsync
 
 #endif  // ZELSYNC_STORE_MODIFICATION_LOG_H

@@ -36,11 +36,7 @@ bool RewriteWithout(Stream stream, const RecordFiles& files,
   if (!scratch->Sync()) return fail();
   scratch.reset();
   stream.reset();
-  if (env.Replace(files.scratch, files.path) != FsStatus::kOk) {
-    env.RemoveFile(files.scratch);
-    return false;
-  }
-  return true;
+  return CommitScratchFile(files.scratch, files.path);
 }
 
 }  // namespace zelsync

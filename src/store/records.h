@@ -3,6 +3,7 @@
 #ifndef ZELSYNC_STORE_RECORDS_H
 #define ZELSYNC_STORE_RECORDS_H
 
+#include <cstddef>
 #include <cstdint>
 
 #include "store/wide.h"
@@ -51,6 +52,33 @@ struct TempNewRecord {
 static_assert(sizeof(TempNewRecord) == 524, "TempNewRecord is 524 bytes");
 
 static_assert(sizeof(_SYNCML_SYNCANCHOR_RECORD) == 48, "anchor header is 48 bytes");
+
+// How a bookkeeping file is laid out: a fixed header, then fixed records.
+enum class FileLayout {
+  kDeviceDatabase,  // 4-byte change counter, DeviceRecords
+  kIrmcLog,         // ModificationLogRecords
+  kSyncMLDatabase,  // 48-byte anchor, DeviceRecords
+  kSyncMLLog,       // SyncMLModificationLogRecords
+  kNewRecords,      // TempNewRecords
+  kText,            // none of these: the change tracker's own text and lock files
+};
+
+struct LayoutSizes {
+  size_t header;
+  size_t record;  // 0 for kText
+};
+
+constexpr LayoutSizes SizesOf(FileLayout layout) {
+  switch (layout) {
+    case FileLayout::kDeviceDatabase: return {sizeof(uint32_t), sizeof(DeviceRecord)};
+    case FileLayout::kIrmcLog: return {0, sizeof(ModificationLogRecord)};
+    case FileLayout::kSyncMLDatabase: return {sizeof(_SYNCML_SYNCANCHOR_RECORD), sizeof(DeviceRecord)};
+    case FileLayout::kSyncMLLog: return {0, sizeof(SyncMLModificationLogRecord)};
+    case FileLayout::kNewRecords: return {0, sizeof(TempNewRecord)};
+    case FileLayout::kText: break;
+  }
+  return {0, 0};
+}
 
 constexpr char16_t kUndefinedLuid[] = u"UNDEFINED";
 constexpr char16_t kInitialTimeAnchor[] = u"00000000T000000Z";

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "store/file_names.h"
 #include "store/record_file.h"
 #include "store/session.h"
 #include "store/store_exports.h"
@@ -60,10 +61,10 @@ int SyncMLSetBDAddrLastSyncAnchor(uint64_t address, const Anchor& anchor) {
   Session& session = CurrentSession();
   const WString name = DeviceAddressName(address);
   DevicePaths paths = PrepareDevicePaths();
-  session.syncml.modification_log = paths.InFolder(u"SyncMLModificationLog.DAT");
-  session.syncml.log_scratch = paths.InFolder(u"SyncMLModificationLog_Scratch.DAT");
-  session.syncml.database = paths.InFolder(name + u"_SyncMLDB.DAT");
-  session.syncml.database_scratch = paths.InFolder(name + u"_SyncMLDB_Scratch.DAT");
+  session.syncml.modification_log = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog));
+  session.syncml.log_scratch = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogScratch));
+  session.syncml.database = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, name));
+  session.syncml.database_scratch = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseScratch, name));
   const int result = paths.result;
   session.anchor.AnchorKind = anchor.AnchorKind;
 
@@ -107,7 +108,7 @@ int SyncMLSetBDAddrLastSyncAnchor(uint64_t address, const Anchor& anchor) {
 
 int SyncMLGetLastSyncAnchor(uint64_t address, Anchor* anchor) {
   DevicePaths paths = PrepareDevicePaths();
-  const WString database = paths.InFolder(DeviceAddressName(address) + u"_SyncMLDB.DAT");
+  const WString database = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, DeviceAddressName(address)));
   if (Env::Current().Stat(database) != FsStatus::kOk) return 0;
   Stream stream = OpenForUpdate(database);
   if (!stream) return 0;

@@ -2,6 +2,7 @@
 // the device's files, the rollback, the list of records the session
 // created, the report of deletions and the LUIDs the device assigned.
 #include "store/deletions.h"
+#include "store/file_names.h"
 #include "store/session.h"
 #include "store/store_exports.h"
 #include "store/sync_folder.h"
@@ -65,9 +66,9 @@ int SyncMLSaveDBFiles(uint64_t address) {
     if (!folder.ok() || !path.ok()) result = 0;
     return path.str();
   };
-  backups.log = in_folder(u"SyncMLModificationLog_Temp.DAT");
-  backups.new_records = in_folder(u"SyncMLTempNewDBRecords.DAT");
-  backups.database = in_folder(DeviceAddressName(address) + u"_SyncMLDB_Temp.DAT");
+  backups.log = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogBackup));
+  backups.new_records = in_folder(BookkeepingFileNameW(BookkeepingFile::kNewRecords));
+  backups.database = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseBackup, DeviceAddressName(address)));
   if (env.Stat(session.syncml.database) == FsStatus::kOk &&
       env.Copy(session.syncml.database, backups.database) == FsStatus::kOk) {
     backups.flag = 1;

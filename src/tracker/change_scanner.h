@@ -7,19 +7,23 @@
 // change record (kind 0) to both logs, and for every item gone a deletion
 // record (kind 1). Items it has not seen before are only remembered: the
 // new-record enumeration finds them. What the library itself writes or
-// removes through the store is remembered at once, so it never comes back
-// to the device as a change.
+// removes through the store is remembered at once (the store tells the
+// tracker through its StoreObserver hook), so it never comes back to the
+// device as a change.
+//
+// The tracker stands beside the store: it reads the store through the
+// store's public interface and appends to the logs through src/store's log
+// writer; the store knows nothing of it.
 #ifndef ZELSYNC_TRACKER_CHANGE_SCANNER_H
 #define ZELSYNC_TRACKER_CHANGE_SCANNER_H
 
 #include <cstdint>
 #include <string>
 
+#include "local/store.h"
+
 namespace zelsync {
 namespace local {
-
-class Store;
-enum class FolderKind;
 
 struct ScanResult {
   bool ok = false;          // false: the store or the sync folder could not be read or written
@@ -32,9 +36,10 @@ struct ScanResult {
 // finds it) against the state in the sync folder.
 ScanResult ScanStoreChanges();
 
-// Called by the store after the library wrote or removed an item.
-void RememberLibraryWrite(const Store& store, FolderKind folder, const std::string& stem);
-void RememberLibraryRemoval(const Store& store, FolderKind folder, const std::string& stem);
+// The observer the library installs on the store: it remembers the
+// library's own writes and removals in the state, so the next scan does not
+// report them. It does nothing before the first scan.
+StoreObserver& LibraryWriteObserver();
 
 }  // namespace local
 }  // namespace zelsync

@@ -1,5 +1,8 @@
 #include "bookkeeping_files.h"
 
+#include <cstddef>
+
+#include "store/file_names.h"
 #include "text.h"
 
 namespace zelsync_tool {
@@ -28,28 +31,11 @@ FieldText ReadField(const Bytes& bytes, size_t at, size_t units) {
   return field;
 }
 
+// The units of an anchor's or a change's time stamp field.
+constexpr size_t kTimeUnits = sizeof(_SYNCML_SYNCANCHOR_RECORD{}.TimeAnchor) / sizeof(ZS_WCHAR);
+
 void CheckField(const FieldText& field, const std::string& where, DecodedFile* file) {
   if (!field.terminated) file->damage.push_back(where + " has no terminator within its field");
-}
-
-struct Layout {
-  size_t header;
-  size_t record;
-};
-
-Layout LayoutOf(FileKind kind) {
-  switch (kind) {
-    case FileKind::kDeviceDatabase: return {kCounterHeaderSize, kDeviceRecordSize};
-    case FileKind::kIrmcLog: return {0, kIrmcLogRecordSize};
-    case FileKind::kSyncMLDatabase: return {kAnchorHeaderSize, kDeviceRecordSize};
-    case FileKind::kSyncMLLog: return {0, kSyncMLLogRecordSize};
-    case FileKind::kNewRecords: return {0, kNewRecordSize};
-  }
-  return {0, 1};
-}
-
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 }  // namespace
@@ -61,6 +47,7 @@ const char* FileKindName(FileKind kind) {
     case FileKind::kSyncMLDatabase: return "syncml-db";
     case FileKind::kSyncMLLog: return "syncml-log";
     case FileKind::kNewRecords: return "new-records";
+    case FileKind::kText: break;
   }
   return "?";
 }
@@ -72,42 +59,31 @@ const char* FileKindTitle(FileKind kind) {
     case FileKind::kSyncMLDatabase: return "SyncML database";
     case FileKind::kSyncMLLog: return "SyncML modification log";
     case FileKind::kNewRecords: return "SyncML new-records file";
+    case FileKind::kText: break;
   }
   return "?";
 }
 
 std::optional<FileKind> ParseFileKind(const std::string& name) {
-  for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
-                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+  for (FileKind kind : kRecordFileKinds) {
     if (name == FileKindName(kind)) return kind;
   }
   return std::nullopt;
 }
 
 std::optional<FileKind> KindFromFileName(const std::string& file_name) {
-  const std::string name = AsciiLower(file_name);
-  if (name == "syncmltempnewdbrecords.dat") return FileKind::kNewRecords;
-  if (name == "syncmlmodificationlog.dat" || name == "syncmlmodificationlog_temp.dat" ||
-      name == "syncmlmodificationlog_scratch.dat") {
-    return FileKind::kSyncMLLog;
-  }
-  if (name == "syncmodificationlog.dat" || name == "tempmodify.dat") return FileKind::kIrmcLog;
-  if (EndsWith(name, "_syncmldb.dat") || EndsWith(name, "_syncmldb_temp.dat") ||
-      EndsWith(name, "_syncmldb_scratch.dat")) {
-    return FileKind::kSyncMLDatabase;
-  }
-  // TEMP.DAT is the scratch copy of a device record database.
-  if (name == "temp.dat") return FileKind::kDeviceDatabase;
-  if (EndsWith(name, ".dat") && name.find('_') != std::string::npos) return FileKind::kDeviceDatabase;
-  return std::nullopt;
+  zelsync::BookkeepingFile file;
+  if (!zelsync::BookkeepingFileOf(file_name, &file)) return std::nullopt;
+  const FileKind kind = zelsync::InfoOf(file).layout;
+  if (kind == FileKind::kText) return std::nullopt;
+  return kind;
 }
 
 std::optional<FileKind> KindFromSize(uint64_t size) {
   std::optional<FileKind> found;
   int matches = 0;
-  for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
-                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
-    Layout layout = LayoutOf(kind);
+  for (FileKind kind : kRecordFileKinds) {
+    const zelsync::LayoutSizes layout = zelsync::SizesOf(kind);
     if (size > layout.header && (size - layout.header) % layout.record == 0) {
       found = kind;
       ++matches;
@@ -146,7 +122,11 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
   DecodedFile file;
   file.kind = kind;
   file.size = bytes.size();
-  const Layout layout = LayoutOf(kind);
+  const zelsync::LayoutSizes layout = zelsync::SizesOf(kind);
+  if (layout.record == 0) {
+    file.damage.push_back("the file holds no records");
+    return file;
+  }
 
   if (bytes.size() < layout.header) {
     file.damage.push_back("the file has " + std::to_string(bytes.size()) +
@@ -161,9 +141,9 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
   if (kind == FileKind::kDeviceDatabase) file.change_counter = ReadU32(bytes, 0);
   if (kind == FileKind::kSyncMLDatabase) {
     Anchor anchor;
-    anchor.kind = ReadU32(bytes, 0);
-    anchor.time = ReadField(bytes, 4, 20);
-    anchor.number = ReadU32(bytes, 44);
+    anchor.kind = ReadU32(bytes, offsetof(_SYNCML_SYNCANCHOR_RECORD, AnchorKind));
+    anchor.time = ReadField(bytes, offsetof(_SYNCML_SYNCANCHOR_RECORD, TimeAnchor), kTimeUnits);
+    anchor.number = ReadU32(bytes, offsetof(_SYNCML_SYNCANCHOR_RECORD, NumericAnchor));
     CheckField(anchor.time, "the anchor's time stamp", &file);
     if (anchor.kind != 0 && anchor.time.terminated && !IsTimeStamp(anchor.time.text)) {
       file.notes.push_back("the anchor's time stamp \"" + anchor.time.text +
@@ -183,25 +163,29 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
     switch (kind) {
       case FileKind::kDeviceDatabase:
       case FileKind::kSyncMLDatabase:
-        record.entry_id = ReadField(bytes, at + 4, 260);
-        record.luid = ReadField(bytes, at + 524, 260);
+        record.entry_id = ReadField(bytes, at + offsetof(zelsync::DeviceRecord, entry_id), zelsync::kWideUnits);
+        record.luid = ReadField(bytes, at + offsetof(zelsync::DeviceRecord, luid), zelsync::kWideUnits);
         CheckField(*record.entry_id, where + ": the entry ID", &file);
         CheckField(*record.luid, where + ": the LUID", &file);
         break;
       case FileKind::kIrmcLog:
       case FileKind::kSyncMLLog:
-        record.kind = ReadU32(bytes, at + 4);
-        record.entry_id = ReadField(bytes, at + 8, 260);
+        record.kind = ReadU32(bytes, at + offsetof(zelsync::ModificationLogRecord, kind));
+        record.entry_id =
+            ReadField(bytes, at + offsetof(zelsync::ModificationLogRecord, entry_id), zelsync::kWideUnits);
         CheckField(*record.entry_id, where + ": the entry ID", &file);
         if (kind == FileKind::kSyncMLLog) {
-          record.change_time = ReadField(bytes, at + 528, 20);
-          record.change_number = ReadU32(bytes, at + 568);
+          record.change_time =
+              ReadField(bytes, at + offsetof(zelsync::SyncMLModificationLogRecord, change_time), kTimeUnits);
+          record.change_number = ReadU32(bytes, at + offsetof(zelsync::SyncMLModificationLogRecord, change_number));
           CheckField(*record.change_time, where + ": the change time", &file);
         }
         break;
       case FileKind::kNewRecords:
-        record.luid = ReadField(bytes, at + 4, 260);
+        record.luid = ReadField(bytes, at + offsetof(zelsync::TempNewRecord, luid), zelsync::kWideUnits);
         CheckField(*record.luid, where + ": the LUID", &file);
+        break;
+      case FileKind::kText:
         break;
     }
     if (!ObjectTypeName(record.type)) {

@@ -11,25 +11,19 @@
 #include <string>
 #include <vector>
 
+#include "store/records.h"
+
 namespace zelsync_tool {
 
 using Bytes = std::vector<unsigned char>;
 
-enum class FileKind {
-  kDeviceDatabase,   // <deviceID>_<databaseID>.DAT: 4-byte change counter, 1044-byte records
-  kIrmcLog,          // SyncModificationLog.DAT: 528-byte records
-  kSyncMLDatabase,   // <address>_SyncMLDB.DAT: 48-byte anchor, 1044-byte records
-  kSyncMLLog,        // SyncMLModificationLog.DAT: 572-byte records
-  kNewRecords,       // SyncMLTempNewDBRecords.DAT: 524-byte records
-};
+// The layouts are the library's own (store/records.h); the names of the
+// files are its table (store/file_names.h).
+using FileKind = zelsync::FileLayout;
 
-// Sizes of the fixed parts of each file.
-constexpr size_t kDeviceRecordSize = 1044;
-constexpr size_t kIrmcLogRecordSize = 528;
-constexpr size_t kSyncMLLogRecordSize = 572;
-constexpr size_t kNewRecordSize = 524;
-constexpr size_t kCounterHeaderSize = 4;
-constexpr size_t kAnchorHeaderSize = 48;
+// The five kinds of record file, in the order they are listed.
+constexpr FileKind kRecordFileKinds[] = {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
+                                         FileKind::kSyncMLLog, FileKind::kNewRecords};
 
 // The short name used on the command line and in JSON ("device-db", ...).
 const char* FileKindName(FileKind kind);
@@ -37,7 +31,8 @@ const char* FileKindName(FileKind kind);
 const char* FileKindTitle(FileKind kind);
 std::optional<FileKind> ParseFileKind(const std::string& name);
 // The kind a file of this name holds (the names the library gives its
-// files, compared without regard to case); nothing for an unknown name.
+// files, compared without regard to case); nothing for an unknown name or
+// a file that holds no records.
 std::optional<FileKind> KindFromFileName(const std::string& file_name);
 // The one kind whose layout fits `size` exactly; nothing when none or
 // several do.

@@ -101,6 +101,8 @@ std::string DecodedFileToText(const DecodedFile& file) {
     case FileKind::kNewRecords:
       rows.push_back({"#", "offset", "type", "LUID"});
       break;
+    case FileKind::kText:
+      break;
   }
   for (const DecodedRecord& record : file.records) {
     std::vector<std::string> row{std::to_string(record.index), std::to_string(record.offset),

@@ -17,12 +17,9 @@
 
 #include "library.h"
 #include "phone.h"
+#include "road.h"
 
 namespace zelsync_tool {
-
-enum class Road { kIrmc, kSyncML };
-const char* RoadName(Road road);  // "irmc", "syncml"
-const char* RoadTitle(Road road); // "IrMC", "SyncML"
 
 struct SessionOptions {
   Road road = Road::kIrmc;
@@ -44,13 +41,20 @@ struct TypeCounts {
   int failed = 0;
 };
 
+// One object moved (or not) in a session. The action is the kind of change
+// that travelled: a new object, a change, a deletion.
 struct SessionEvent {
+  // A PC change on its way to the phone.
+  static SessionEvent ToPhone(ChangeKind action, uint32_t type);
+  // A phone change on its way to the PC.
+  static SessionEvent ToPc(const PhoneChange& change);
+
   bool to_phone = true;
-  std::string action;  // "new", "changed", "deleted"
+  ChangeKind action = ChangeKind::kNew;
   uint32_t type = 0;
   std::string luid;
   std::string entry_id;
-  std::string file;    // as named on the phone, or by the library
+  std::string file;  // as named on the phone, or by the library
   bool ok = true;
   std::string message;
 };

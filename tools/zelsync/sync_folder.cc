@@ -1,36 +1,14 @@
 #include "sync_folder.h"
 
-#include <cstdlib>
-#include <string>
-
-#ifdef _WIN32
-#include <windows.h>
-#include <shlobj.h>
-#endif
+#include "store/sync_folder.h"
+#include "text.h"
 
 namespace zelsync_tool {
-namespace fs = std::filesystem;
 
-fs::path LibrarySyncFolder() {
-#ifdef _WIN32
-  wchar_t buffer[MAX_PATH] = {0};
-  if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, buffer))) return {};
-  buffer[MAX_PATH - 1] = 0;
-  return fs::path(buffer) / "ZelBtOutlookSync";
-#else
-  // $XDG_DATA_HOME when it is an absolute path, else ~/.local/share.
-  auto absolute = [](const char* name) -> std::string {
-    const char* value = std::getenv(name);
-    return value && value[0] == '/' ? std::string(value) : std::string();
-  };
-  std::string data = absolute("XDG_DATA_HOME");
-  if (data.empty()) {
-    std::string home = absolute("HOME");
-    if (home.empty()) return {};
-    data = home + "/.local/share";
-  }
-  return fs::path(data) / "ZelBtOutlookSync";
-#endif
+std::filesystem::path LibrarySyncFolder() {
+  const zelsync::BoundedPath folder = zelsync::SyncFolderPath();
+  if (!folder.ok()) return {};
+  return PathFromUtf16(folder.str());
 }
 
 }  // namespace zelsync_tool

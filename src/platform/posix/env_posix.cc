@@ -16,6 +16,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -45,7 +46,7 @@ FsStatus PosixError(int error) {
   }
 }
 
-std::string Narrow(const WString& path) { return Utf16ToUtf8(path); }
+std::string Narrow(const WString& path) { return NativePath(path); }
 
 // Text mode on POSIX: the library reads and writes the same bytes as the
 // Windows C runtime does, so CR LF is folded into LF on reading and LF is
@@ -130,6 +131,15 @@ bool IsPrivateFolder(const std::string& path) {
   return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
 }
 
+class PosixFileLock : public FileLock {
+ public:
+  explicit PosixFileLock(int fd) : fd_(fd) {}
+  ~PosixFileLock() override { close(fd_); }  // releases the lock
+
+ private:
+  int fd_;
+};
+
 class PosixEnv : public Env {
  public:
   std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override {
@@ -182,6 +192,40 @@ class PosixEnv : public Env {
     std::string source = Narrow(from), target = Narrow(to);
     if (source.empty() || target.empty()) return FsStatus::kPathNotFound;
     return rename(source.c_str(), target.c_str()) == 0 ? FsStatus::kOk : PosixError(errno);
+  }
+
+  std::unique_ptr<FileLock> LockFile(const WString& path, FsStatus* status) override {
+    std::string narrow = Narrow(path);
+    FsStatus outcome = FsStatus::kPathNotFound;
+    if (!narrow.empty()) {
+      int fd = open(narrow.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+      if (fd >= 0) {
+        int locked;
+        do {
+          locked = flock(fd, LOCK_EX);
+        } while (locked != 0 && errno == EINTR);
+        if (locked == 0) {
+          if (status) *status = FsStatus::kOk;
+          return std::make_unique<PosixFileLock>(fd);
+        }
+        outcome = PosixError(errno);
+        close(fd);
+      } else {
+        outcome = PosixError(errno);
+      }
+    }
+    if (status) *status = outcome;
+    return nullptr;
+  }
+
+  FsStatus SyncFolder(const WString& folder) override {
+    std::string narrow = Narrow(folder);
+    if (narrow.empty()) return FsStatus::kPathNotFound;
+    int fd = open(narrow.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return PosixError(errno);
+    FsStatus status = fsync(fd) == 0 ? FsStatus::kOk : PosixError(errno);
+    close(fd);
+    return status;
   }
 
   FsStatus Copy(const WString& from, const WString& to) override {

@@ -8,8 +8,9 @@ namespace zelsync {
 namespace {
 
 // Decodes UTF-8; every ill-formed sequence becomes one U+FFFD for the bytes
-// consumed, and *ill_formed is set.
-WString DecodeUtf8(const std::string& text, bool* ill_formed) {
+// consumed, and *ill_formed is set. With `escape` each byte of it becomes the
+// lone surrogate U+DC00 + byte instead, so the bytes can be given back.
+WString DecodeUtf8(const std::string& text, bool* ill_formed, bool escape = false) {
   WString out;
   out.reserve(text.size());
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
@@ -31,7 +32,7 @@ WString DecodeUtf8(const std::string& text, bool* ill_formed) {
     } else if (b >= 0xF0 && b <= 0xF4) {
       c = b & 0x07, len = 4, min = 0x10000;
     } else {
-      out.push_back(0xFFFD);
+      out.push_back(escape ? static_cast<char16_t>(0xDC00 + b) : 0xFFFD);
       *ill_formed = true;
       ++i;
       continue;
@@ -41,9 +42,14 @@ WString DecodeUtf8(const std::string& text, bool* ill_formed) {
     if (j < len || c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) {
       // An invalid or truncated sequence: one replacement character for the
       // bytes consumed so far, then resynchronise on the next byte.
-      out.push_back(0xFFFD);
+      const size_t consumed = (j > 1 && j < len) ? j : 1;
+      if (escape) {
+        for (size_t k = 0; k < consumed; ++k) out.push_back(static_cast<char16_t>(0xDC00 + s[i + k]));
+      } else {
+        out.push_back(0xFFFD);
+      }
       *ill_formed = true;
-      i += (j > 1 && j < len) ? j : 1;
+      i += consumed;
       continue;
     }
     if (c >= 0x10000) {
@@ -67,9 +73,9 @@ constexpr char16_t kCp1252High[32] = {
     0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
 };
 
-}  // namespace
-
-std::string Utf16ToUtf8(const WString& text) {
+// Encodes UTF-16 as UTF-8; a lone surrogate becomes U+FFFD, or with
+// `escape` a lone U+DC80..U+DCFF becomes the byte it stands for.
+std::string EncodeUtf8(const WString& text, bool escape) {
   std::string out;
   out.reserve(text.size());
   const size_t n = text.size();
@@ -78,6 +84,9 @@ std::string Utf16ToUtf8(const WString& text) {
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < n && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
+    } else if (escape && c >= 0xDC80 && c <= 0xDCFF) {
+      out.push_back(static_cast<char>(c - 0xDC00));
+      continue;
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       c = 0xFFFD;  // lone surrogate
     }
@@ -99,6 +108,17 @@ std::string Utf16ToUtf8(const WString& text) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string Utf16ToUtf8(const WString& text) { return EncodeUtf8(text, /*escape=*/false); }
+
+WString PathFromNative(const std::string& bytes) {
+  bool ill_formed = false;
+  return DecodeUtf8(bytes, &ill_formed, /*escape=*/true);
+}
+
+std::string NativePath(const WString& path) { return EncodeUtf8(path, /*escape=*/true); }
 
 WString Utf8ToUtf16(const std::string& text) {
   bool ill_formed = false;

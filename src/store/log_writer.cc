@@ -1,0 +1,33 @@
+#include "store/log_writer.h"
+
+#include "store/file_names.h"
+
+namespace zelsync {
+
+bool AppendToModificationLogs(const WString& folder, const std::vector<LoggedChange>& changes,
+                              const WString& change_time, uint32_t* change_number) {
+  if (changes.empty()) return true;
+  Env& env = Env::Current();
+  std::unique_ptr<File> irmc =
+      env.Open(folder + BookkeepingFileNameW(BookkeepingFile::kIrmcLog), OpenMode::kAppendBinary, nullptr);
+  std::unique_ptr<File> syncml =
+      env.Open(folder + BookkeepingFileNameW(BookkeepingFile::kSyncMLLog), OpenMode::kAppendBinary, nullptr);
+  if (!irmc || !syncml) return false;
+  for (const LoggedChange& change : changes) {
+    ModificationLogRecord record;
+    record.type = change.type;
+    record.kind = change.kind;
+    CopyBounded(record.entry_id, kWideUnits, change.entry_id);
+    SyncMLModificationLogRecord stamped;
+    stamped.type = change.type;
+    stamped.kind = change.kind;
+    CopyBounded(stamped.entry_id, kWideUnits, change.entry_id);
+    CopyBounded(stamped.change_time, sizeof stamped.change_time / sizeof stamped.change_time[0], change_time);
+    stamped.change_number = ++*change_number;
+    if (irmc->Write(&record, sizeof record) != sizeof record || !irmc->Sync()) return false;
+    if (syncml->Write(&stamped, sizeof stamped) != sizeof stamped || !syncml->Sync()) return false;
+  }
+  return true;
+}
+
+}  // namespace zelsync
