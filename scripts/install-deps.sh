@@ -7,6 +7,7 @@ PACKAGES="
   g++-mingw-w64-x86-64-posix wine64
   libgmime-3.0-dev libical-dev khard khal
   libcli11-dev nlohmann-json3-dev
+  clang libclang-rt-14-dev
 "
 SUDO=""
 [ "$(id -u)" -eq 0 ] || SUDO=sudo

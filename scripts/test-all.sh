@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is needed, builds both variants and the sanitizer build from
-# nothing, and runs every test: Linux natively, Windows under Wine.
+# nothing, and runs every test: Linux natively, Windows under Wine; then a
+# short run of each fuzz target.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -15,4 +16,7 @@ for preset in linux windows sanitize; do
   echo "== $preset: tests"
   ctest --preset "$preset" || status=1
 done
+# The readers and decoders under libFuzzer, a short bounded run of each.
+rm -rf build/fuzz
+scripts/fuzz.sh 12 || status=1
 exit $status

@@ -6,11 +6,13 @@
 #include "local/local_store.h"
 
 #include <gtest/gtest.h>
+#include <libical/ical.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <cctype>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -20,10 +22,11 @@
 #include <sstream>
 #include <thread>
 
-#include "tracker/change_scanner.h"
+#include "local/calendar_text.h"
 #include "store/records.h"
 #include "support/object_model_contract.h"
 #include "support/scratch.h"
+#include "tracker/change_scanner.h"
 
 namespace zelsync {
 namespace testing {
@@ -124,19 +127,47 @@ class LocalStoreTest : public LibraryTest {
 
 // ---- real-world input ----
 
-class SampleTest : public LocalStoreTest,
-                   public ::testing::WithParamInterface<std::pair<const char*, const char*>> {};
+using Sample = std::pair<const char*, const char*>;  // a file and its FullName or Subject
 
+class SampleTest : public LocalStoreTest, public ::testing::WithParamInterface<Sample> {
+ protected:
+  void ExpectTitle(const fs::path& folder) {
+    const fs::path path = folder / GetParam().first;
+    ASSERT_TRUE(fs::exists(path)) << path;
+    EXPECT_EQ(GetParam().second, Title(path, /*save=*/true));
+  }
+};
+class FixtureTest : public SampleTest {};
+
+std::string SampleName(const ::testing::TestParamInfo<Sample>& info) {
+  std::string name;
+  for (const char* c = info.param.first; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return name;
+}
+
+// Files of the phone styles that matter, carried with the tests.
+TEST_P(FixtureTest, ImportsWithTheNameOrSubjectItHolds) { ExpectTitle(ZELSYNC_FIXTURES_DIR "/phones"); }
+
+const Sample kFixtures[] = {
+    {"qp-latin1.vcf", "Joseph H\xC3\xB6rmann"},  // vCard 2.1, quoted-printable in ISO-8859-1
+    {"utf8-v30.vcf", "Bod\xC3\xB8 Lind"},        // vCard 3.0 in UTF-8
+    {"folded.vcf", "Nikdovic Nikdo"},            // folded lines
+    {"event-v10.vcs", "Coffee with Jason"},      // vCalendar 1.0
+    {"allday.ics", "Boxing Day"},                // iCalendar, a whole day
+    {"task-v10.vcs", "(another class)"},         // a task, no event
+};
+INSTANTIATE_TEST_SUITE_P(Phones, FixtureTest, ::testing::ValuesIn(kFixtures), SampleName);
+
+// The larger collection of real phone files beside the checkout, when it
+// is there.
 TEST_P(SampleTest, ImportsWithTheNameOrSubjectItHolds) {
   const fs::path samples(ZELSYNC_SAMPLES_DIR);
   if (!fs::is_directory(samples)) GTEST_SKIP() << "no shared phone samples beside the checkout (" << samples << ")";
-  const fs::path path = samples / GetParam().first;
-  ASSERT_TRUE(fs::exists(path)) << path;
-  EXPECT_EQ(GetParam().second, Title(path, /*save=*/true));
+  ExpectTitle(samples);
 }
 
 // Each file and its FullName or Subject.
-const std::pair<const char*, const char*> kSamples[] = {
+const Sample kSamples[] = {
     {"contacts/bug-779.vcf", "Christelle DECHAMBRE"},
     {"contacts/char-escaping.vcf", "(null)"},
     {"contacts/evolution.vcf", "(null)"},
@@ -166,11 +197,7 @@ const std::pair<const char*, const char*> kSamples[] = {
     {"calendar/outlook.vcs", "Northeast Council of Aquarium Societies 35th Annual Convention"},
     {"calendar/rrule.ics", "Coffee with Jason"},
 };
-INSTANTIATE_TEST_SUITE_P(Phones, SampleTest, ::testing::ValuesIn(kSamples), [](const auto& info) {
-  std::string name;
-  for (const char* c = info.param.first; *c; ++c) name += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
-  return name;
-});
+INSTANTIATE_TEST_SUITE_P(Phones, SampleTest, ::testing::ValuesIn(kSamples), SampleName);
 
 // ---- what the store writes ----
 
@@ -363,6 +390,67 @@ TEST_F(LocalStoreTest, UnreadableFilesAndOddNamesAreItemsWhoseReadsFail) {
   ASSERT_EQ(1u, all.size());
   OptString subject;
   if (auto mail = all[0]->QueryMail()) mail->Subject(&subject);  // may fail; must not crash
+}
+
+// Calendars nested deeper than any real one are refused before the
+// recursive converters see them; a nameless object closes as its own.
+TEST_F(LocalStoreTest, HostileCalendarNestingIsRefusedOrContained) {
+  auto nested = [](const std::string& head, int depth) {
+    std::string text = head;
+    for (int i = 0; i < depth; ++i) text += "BEGIN:VEVENT\r\nSUMMARY:x\r\n";
+    for (int i = 0; i < depth; ++i) text += "END:VEVENT\r\n";
+    return text + "END:VCALENDAR\r\n";
+  };
+  for (const char* head :
+       {"BEGIN:VCALENDAR\r\nVERSION:1.0\r\n", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n"}) {
+    EXPECT_EQ(nullptr, local::ParseCalendarText(nested(head, 5000))) << head;
+    EXPECT_NE(nullptr, local::ParseCalendarText(nested(head, 3))) << head;
+  }
+  local::IcalPtr parsed = local::ParseCalendarText(
+      "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN: \r\nSUMMARY:lost\r\nEND:X\r\n"
+      "BEGIN:VEVENT\r\nSUMMARY:kept\r\nDTSTART:20260301T100000Z\r\nEND:VEVENT\r\nEND:"
+      "VCALENDAR\r\n");
+  ASSERT_NE(nullptr, parsed);
+  icalcomponent* event = local::MainEvent(parsed.get());
+  ASSERT_NE(nullptr, event);
+  EXPECT_STREQ("kept", icalcomponent_get_summary(event));
+}
+
+TEST_F(LocalStoreTest, ASenderWithoutAddressReadsBackWithItsName) {
+  std::shared_ptr<outlook::Folder> inbox;
+  std::shared_ptr<outlook::Item> item;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
+              app_->CreateItem(outlook::kMailItem, &item));
+  std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
+  ASSERT_TRUE(mail && mail->PutSentOnBehalfOfName(u"Ann Smith") && mail->Save() &&
+              mail->Move(inbox, &moved));
+  auto all = All(outlook::kFolderInbox);
+  ASSERT_EQ(1u, all.size());
+  OptString sender, behalf;
+  ASSERT_TRUE(all[0]->QueryMail()->SenderName(&sender) &&
+              all[0]->QueryMail()->SentOnBehalfOfName(&behalf));
+  EXPECT_EQ(u"Ann Smith", sender);
+  EXPECT_EQ(u"Ann Smith", behalf);
+}
+
+// A killed writer's scratch files stay out of the listings, and the store
+// clears them once no writer can still own them.
+TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
+  const fs::path old_card = Root() / "contacts" / ".a.vcf.tmp-1",
+                 young_card = Root() / "contacts" / ".b.vcf.tmp-2";
+  const fs::path old_mail = Root() / "mail" / "inbox" / "tmp" / "1.M1P1.host";
+  for (const fs::path& path : {old_card, young_card, old_mail})
+    WriteText(path, "BEGIN:VCARD\r\nFN:X\r\n");
+  for (const fs::path& path : {old_card, old_mail}) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  }
+  EXPECT_TRUE(All(outlook::kFolderContacts).empty());
+  EXPECT_TRUE(All(outlook::kFolderInbox).empty());
+  std::shared_ptr<outlook::Application> again;
+  ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&again));
+  EXPECT_FALSE(fs::exists(old_card));
+  EXPECT_FALSE(fs::exists(old_mail));
+  EXPECT_TRUE(fs::exists(young_card));
 }
 
 TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {

@@ -58,6 +58,27 @@ TEST_F(PlatformTest, ReplaceAndCopyPutTheSourceOverAnExistingTarget) {
   EXPECT_NE(FsStatus::kOk, Real().Copy(Path("missing"), Path("old.dat")));
 }
 
+TEST_F(PlatformTest, AnAtomicWriteReplacesWholeAndALockFileStaysBehind) {
+  Put("state.txt", {1, 2, 3});
+  const char data[] = "new";
+  ASSERT_TRUE(WriteFileAtomically(Path("state.txt"), Path("state.tmp"), data, 3));
+  EXPECT_EQ((Bytes{'n', 'e', 'w'}), ReadBytes(scratch_.path() / "state.txt"));
+  EXPECT_FALSE(Exists(scratch_.path() / "state.tmp"));
+  // The scratch cannot be made: the target is left alone.
+  EXPECT_FALSE(WriteFileAtomically(Path("state.txt"), Path("nofolder/state.tmp"), data, 1));
+  EXPECT_EQ((Bytes{'n', 'e', 'w'}), ReadBytes(scratch_.path() / "state.txt"));
+
+  FsStatus status = FsStatus::kOther;
+  std::unique_ptr<FileLock> lock = Real().LockFile(Path("state.lock"), &status);
+  ASSERT_TRUE(lock);
+  EXPECT_EQ(FsStatus::kOk, status);
+  lock.reset();
+  EXPECT_TRUE(Exists(scratch_.path() / "state.lock"));
+  EXPECT_TRUE(Real().LockFile(Path("state.lock"), nullptr));  // released with the object
+  EXPECT_FALSE(Real().LockFile(Path("nofolder/state.lock"), &status));
+  EXPECT_NE(FsStatus::kOk, status);
+}
+
 TEST_F(PlatformTest, TextModeWritesCrLfAndReadsItAsLf) {
   {
     auto out = Real().Open(Path("t.txt"), OpenMode::kWriteText, nullptr);
@@ -155,6 +176,18 @@ class PosixPlatformTest : public PlatformTest {
  protected:
   ScopedVariables variables_;
 };
+
+// A file name another program gave, which need not be UTF-8, goes through a
+// wide path and back to the same bytes; UTF-8 names are plain UTF-16.
+TEST(PosixPaths, BytesRoundTripThroughWidePaths) {
+  for (const std::string& bytes : {std::string("/plain/K\xC3\xA4se.txt"), std::string("/latin1/K\xE4se.txt"),
+                                  std::string("/cut/\xE2\x82"), std::string("/overlong/\xC0\xAF"),
+                                  std::string("/surrogate/\xED\xA0\x80")}) {
+    EXPECT_EQ(bytes, NativePath(PathFromNative(bytes))) << bytes;
+  }
+  EXPECT_EQ(u"/K\u00e4se", PathFromNative("/K\xC3\xA4se"));
+  EXPECT_EQ(u"/K\xDCE4se", PathFromNative("/K\xE4se"));
+}
 
 TEST_F(PosixPlatformTest, ApplicationDataFollowsXdgThenHome) {
   variables_.Set("XDG_DATA_HOME", (scratch_.path() / "data/home/").c_str());

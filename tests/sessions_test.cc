@@ -166,7 +166,8 @@ TEST_F(SyncMLSessionTest, InterruptedSessionRollsBackWithoutOrphans) {
 
   StartSession(u"20260102T000000Z");
   DeviceCreatesContact(u"P1", "p1.vcf");
-  DeviceCreatesContact(u"P2", "p2.vcf");
+  // The service died before it could list P2: the library listed it itself.
+  ASSERT_EQ(1, SyncMLCreateNewRecord(SYNC_OBJECT_CONTACT, W(Received("p2.vcf", kVCard)), W(u"P2")));
   EXPECT_EQ(3u, fake_.EntryIds(outlook::kFolderContacts).size());
   // The link drops: the service rolls back.
   ASSERT_EQ(1, SyncMLRestoreDBFiles(kPhone));
@@ -176,6 +177,30 @@ TEST_F(SyncMLSessionTest, InterruptedSessionRollsBackWithoutOrphans) {
   // The next session offers nothing twice.
   StartSession(u"20260102T000000Z");
   EXPECT_TRUE(SendNew(SYNC_OBJECT_CONTACT, true).empty());
+}
+
+// An update made a new item under the same LUID; the rolled-back database
+// maps the LUID to it, so nothing is offered back as new and the device's
+// next update replaces that item.
+TEST_F(SyncMLSessionTest, RolledBackUpdateLeavesNoDuplicate) {
+  fake_.AddContact(outlook::kFolderContacts, {.full_name = u"Ann"});
+  StartSession(u"20260101T000000Z");
+  ASSERT_EQ(1u, SendNew(SYNC_OBJECT_CONTACT, true).size());
+  ASSERT_EQ(1, SyncMLSetSyncComplete(Anchor(u"20260102T000000Z")));
+  SyncMLDeleteTempFiles();
+
+  StartSession(u"20260102T000000Z");
+  ASSERT_EQ(1, SyncMLUpdateRecord(SYNC_OBJECT_CONTACT, W(u"L2a"), W(Received("a.vcf", kVCard))));
+  const std::vector<WString> updated = fake_.EntryIds(outlook::kFolderContacts);
+  ASSERT_EQ(1u, updated.size());
+  ASSERT_EQ(1, SyncMLRestoreDBFiles(kPhone));
+  EXPECT_EQ(Concat({AnchorBytes(1, u"20260102T000000Z"), DeviceRecordBytes(2, updated[0], u"L2a")}),
+            ReadBytes(Database()));
+
+  StartSession(u"20260102T000000Z");
+  EXPECT_TRUE(SendNew(SYNC_OBJECT_CONTACT, true).empty());
+  ASSERT_EQ(1, SyncMLUpdateRecord(SYNC_OBJECT_CONTACT, W(u"L2a"), W(Received("b.vcf", kVCard))));
+  EXPECT_EQ(1u, fake_.EntryIds(outlook::kFolderContacts).size());
 }
 
 }  // namespace

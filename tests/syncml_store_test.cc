@@ -31,6 +31,7 @@ class SyncMLStoreTest : public LibraryTest {
   std::filesystem::path Database() const { return InSync("001122334455_SyncMLDB.DAT"); }
   std::filesystem::path Log() const { return InSync("SyncMLModificationLog.DAT"); }
   std::filesystem::path NewRecords() const { return InSync("SyncMLTempNewDBRecords.DAT"); }
+  std::filesystem::path Marker() const { return InSync("SyncMLSessionOpen.DAT"); }
   void Start(const _SYNCML_SYNCANCHOR_RECORD& anchor) {
     ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, anchor));
   }
@@ -250,10 +251,106 @@ TEST_F(RollbackTest, UnreadableNewRecordsFileStillRestoresButReportsFailure) {
   ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
   Map(2, u"NEW1", u"LN1");
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
-  env_.FailNth("Open", 1);
+  env_.FailNth("Open", 2);  // the first open reads the session marker
   EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
   EXPECT_TRUE(deleted_.empty());
   EXPECT_EQ(saved, ReadBytes(Database()));
+  // The session stays open, so a second attempt can finish the rollback.
+  EXPECT_TRUE(Exists(Marker()));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(1u, deleted_.size());
+  EXPECT_FALSE(Exists(Marker()));
+}
+
+Bytes MarkerBytes(uint64_t address, uint32_t flag) {
+  Bytes out;
+  PutU32(&out, static_cast<uint32_t>(address));
+  PutU32(&out, static_cast<uint32_t>(address >> 32));
+  PutU32(&out, flag);
+  PutU32(&out, 0);
+  return out;
+}
+
+Bytes UpdatedRecordBytes(uint32_t type, const std::u16string& luid, const std::u16string& old_entry,
+                         const std::u16string& new_entry) {
+  Bytes out;
+  PutU32(&out, type);
+  PutField(&out, luid);
+  PutField(&out, old_entry);
+  PutField(&out, new_entry);
+  return out;
+}
+
+TEST_F(SyncMLStoreTest, SaveMarksTheSessionOpenUntilItEnds) {
+  Start(NumberAnchor(1));
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  EXPECT_EQ(MarkerBytes(kAddress, 1), ReadBytes(Marker()));
+  ::SyncMLDeleteTempFiles();
+  EXPECT_FALSE(Exists(Marker()));
+  // Nothing saved yet (first contact): the marker says so.
+  std::filesystem::remove(Database());
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(0xFFFFA1B2C3D4E5F6ull));
+  EXPECT_EQ(MarkerBytes(0xFFFFA1B2C3D4E5F6ull, 0), ReadBytes(Marker()));
+}
+
+// The process that ran the session died: a new one finds only the files.
+TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
+  Start(NumberAnchor(1));
+  Map(2, u"E1", u"L1");
+  WriteBytes(Log(), SyncMLLogRecordBytes(2, 0, u"E1"));
+  const Bytes saved = ReadBytes(Database()), saved_log = ReadBytes(Log());
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  Map(2, u"NEW1", u"LN1");
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+  WriteBytes(Log(), Bytes());
+  const Bytes session_db = ReadBytes(Database());
+
+  ResetSession();
+  ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(0x99, NumberAnchor(1)));
+  // The backups of the open session are not overwritten by a new save.
+  EXPECT_EQ(0, ::SyncMLSaveDBFiles(0x99));
+  EXPECT_EQ(saved, ReadBytes(InSync("001122334455_SyncMLDB_Temp.DAT")));
+  EXPECT_FALSE(Exists(InSync("000000000099_SyncMLDB_Temp.DAT")));
+
+  // The marker names the device: the address argument does not matter.
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(0x99, Recorder()));
+  ASSERT_EQ(1u, deleted_.size());
+  EXPECT_EQ(u"LN1", deleted_[0].second);
+  EXPECT_EQ(session_db, database_seen_[0]);
+  EXPECT_EQ(saved, ReadBytes(Database()));
+  EXPECT_EQ(saved_log, ReadBytes(Log()));
+  EXPECT_EQ(AnchorBytes(0, u"", 1), ReadBytes(InSync("000000000099_SyncMLDB.DAT")));
+  for (const char* name : {"SyncMLSessionOpen.DAT", "SyncMLTempNewDBRecords.DAT",
+                           "001122334455_SyncMLDB_Temp.DAT", "SyncMLModificationLog_Temp.DAT"}) {
+    EXPECT_FALSE(Exists(InSync(name))) << name;
+  }
+  // Closed: a second rollback, or one with no session at all, changes nothing.
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(saved, ReadBytes(Database()));
+  EXPECT_EQ(1u, deleted_.size());
+  EXPECT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+}
+
+// An update replaced the LUID's item; after the rollback the LUID names the
+// item that exists, and a LUID the saved database did not know is mapped.
+TEST_F(RollbackTest, UpdatedLuidsFollowTheirNewItems) {
+  Start(NumberAnchor(1));
+  Map(2, u"E1", u"L1");
+  Map(3, u"E2", u"L2");
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  ASSERT_EQ(1, JournalSyncMLUpdate(2, u"L1", u"E1", u"E9"));
+  ASSERT_EQ(1, JournalSyncMLUpdate(3, u"L7", u"", u"E8"));
+  EXPECT_EQ(Concat({UpdatedRecordBytes(2, u"L1", u"E1", u"E9"),
+                    UpdatedRecordBytes(3, u"L7", u"", u"E8")}),
+            ReadBytes(InSync("SyncMLTempUpdatedRecords.DAT")));
+  ResetSession();
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E9", u"L1"),
+                    DeviceRecordBytes(3, u"E2", u"L2"), DeviceRecordBytes(3, u"E8", u"L7")}),
+            ReadBytes(Database()));
+  EXPECT_FALSE(Exists(InSync("SyncMLTempUpdatedRecords.DAT")));
+  // Outside a session there is nothing to note.
+  EXPECT_EQ(0, JournalSyncMLUpdate(2, u"L1", u"E9", u"E10"));
 }
 
 TEST_F(SyncMLStoreTest, TempFilesGoAndASecondCallFindsNothing) {
@@ -277,6 +374,10 @@ TEST_F(LibraryTest, SessionFilesNeedTheirPaths) {
   _SYNCML_SYNCANCHOR_RECORD anchor;
   EXPECT_EQ(0, ::SyncMLGetLastSyncAnchor(kAddress, nullptr));
   EXPECT_EQ(0, ::SyncMLGetLastSyncAnchor(kAddress, &anchor));
+  // A rollback without an open session leaves the device's files alone.
+  ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, NumberAnchor(1)));
+  EXPECT_EQ(1, ::SyncMLRestoreDBFiles(kAddress));
+  EXPECT_TRUE(Exists(InSync("001122334455_SyncMLDB.DAT")));
 }
 
 }  // namespace

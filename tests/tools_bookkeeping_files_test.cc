@@ -53,14 +53,22 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"EmptyDatabase", FileKind::kDeviceDatabase, Bytes{}, 0, 0, 1},
         DecodeCase{"CounterOnly", FileKind::kDeviceDatabase, Counter(3), 0, 0, 0},
         DecodeCase{"RecordAndFragment", FileKind::kDeviceDatabase,
-                   Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100, 1},
-        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, AnchorBytes(1, u"20260101T000000Z", 0), 0, 0, 0},
+                   Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100,
+                   1},
+        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, AnchorBytes(1, u"20260101T000000Z", 0),
+                   0, 0, 0},
         DecodeCase{"AnchorRecordFragment", FileKind::kSyncMLDatabase,
-                   Concat({AnchorBytes(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}), 1, 1043, 1},
+                   Concat({AnchorBytes(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}),
+                   1, 1043, 1},
         DecodeCase{"EmptyLog", FileKind::kIrmcLog, Bytes{}, 0, 0, 0},
         DecodeCase{"SyncMLLog", FileKind::kSyncMLLog,
-                   Concat({SyncMLLogRecordBytes(2, 0, u"A"), SyncMLLogRecordBytes(2, 2, u"B")}), 2, 0, 0},
-        DecodeCase{"SyncMLLogRead528", FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1}),
+                   Concat({SyncMLLogRecordBytes(2, 0, u"A"), SyncMLLogRecordBytes(2, 2, u"B")}), 2,
+                   0, 0},
+        DecodeCase{"SyncMLLogRead528", FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1},
+        DecodeCase{"MarkerCutShort", FileKind::kSessionMarker, Filler(12), 0, 12, 1},
+        DecodeCase{"MarkerWithTail", FileKind::kSessionMarker, Filler(20), 0, 4, 1},
+        DecodeCase{"UnterminatedUpdatedRecordAndFragment", FileKind::kUpdatedRecords,
+                   Filler(1564 + 7), 1, 7, 4}),
     [](const ::testing::TestParamInfo<DecodeCase>& info) { return std::string(info.param.name); });
 
 // Offsets, non-ASCII IDs and the values the end-to-end script does not see.
@@ -74,6 +82,20 @@ TEST(DecodeFields, ValuesOfEachFile) {
       FileKind::kSyncMLDatabase, Concat({AnchorBytes(1, u"20260301T101500Z", 44), DeviceRecordBytes(1, u"N1", u"5")}));
   EXPECT_EQ(syncml.anchor->number, 44u);
   EXPECT_EQ(syncml.records[0].offset, 48u);
+  Bytes marker = Concat({Counter(0x22334455), Counter(0x0011), Counter(1), Counter(0)});
+  DecodedFile open = DecodeBookkeepingFile(FileKind::kSessionMarker, marker);
+  EXPECT_EQ(open.session_address, 0x001122334455ull);
+  EXPECT_EQ(open.backup_flag, 1u);
+  EXPECT_TRUE(open.damage.empty());
+  Bytes updated = Counter(2);
+  PutField(&updated, u"L1");
+  PutField(&updated, u"E1");
+  PutField(&updated, u"E9");
+  DecodedFile journal = DecodeBookkeepingFile(FileKind::kUpdatedRecords, updated);
+  ASSERT_EQ(journal.records.size(), 1u);
+  EXPECT_EQ(journal.records[0].luid->text, "L1");
+  EXPECT_EQ(journal.records[0].entry_id->text, "E1");
+  EXPECT_EQ(journal.records[0].new_entry_id->text, "E9");
   EXPECT_EQ(LogKindName(1), "deleted");
   EXPECT_EQ(LogKindName(3), "deleted");
 }

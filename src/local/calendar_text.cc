@@ -27,15 +27,24 @@ void QuietLibical() {
 // the lines this store reads itself: the values arrive decoded, so the
 // converter never meets quoted-printable or folding, which its own lexer
 // handles badly.
+//
+// Every BEGIN takes a place on the stack, so that each END closes its own
+// object. An object without a name, everything inside it, and any object
+// after the first one closed stand as null: their lines are skipped and no
+// tree node is made for them (one made outside the tree would never be
+// freed).
 IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
   VObject* root = nullptr;
   std::vector<VObject*> stack;
   for (const VersitProperty& p : properties) {
     if (p.name == "BEGIN") {
       std::string name = Upper(Trim(p.value));
-      if (name.empty()) continue;
-      VObject* object = stack.empty() ? newVObject(name.c_str()) : addProp(stack.back(), name.c_str());
-      if (!root) root = object;
+      VObject* object = nullptr;
+      if (!name.empty() && stack.empty() && !root) {
+        object = root = newVObject(name.c_str());
+      } else if (!name.empty() && !stack.empty() && stack.back()) {
+        object = addProp(stack.back(), name.c_str());
+      }
       stack.push_back(object);
       continue;
     }
@@ -43,7 +52,7 @@ IcalPtr ParseVCalendar(const std::vector<VersitProperty>& properties) {
       if (!stack.empty()) stack.pop_back();
       continue;
     }
-    if (stack.empty()) continue;
+    if (stack.empty() || !stack.back()) continue;
     std::string value = UnescapeText(DecodedText(p));
     if (Trim(value).empty()) continue;  // an empty value carries nothing
     // The converter reads text values in iCalendar's escaping.

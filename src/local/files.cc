@@ -79,6 +79,25 @@ bool WriteThenRename(const std::string& scratch, const std::string& path,
                                       content.size());
 }
 
+int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age_seconds) {
+  std::vector<std::string> names;
+  if (!ListFiles(folder, &names)) return 0;
+  const int64_t now = NowMicroseconds() / 1000000;
+  int removed = 0;
+  for (const std::string& name : names) {
+    if (!all && (name.size() < 2 || name[0] != '.' || name.find(".tmp-") == std::string::npos))
+      continue;
+    const std::string path = folder + "/" + name;
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0 ||
+        now - static_cast<int64_t>(status.st_mtime) < min_age_seconds) {
+      continue;
+    }
+    if (unlink(path.c_str()) == 0) ++removed;
+  }
+  return removed;
+}
+
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
   char suffix[32];
   snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));

@@ -38,6 +38,12 @@ bool WriteFileAtomically(const std::string& path, const std::string& content);
 bool WriteThenRename(const std::string& scratch, const std::string& path,
                      const std::string& content);
 
+// Removes the scratch files a killed writer left in `folder`: those named
+// ".<name>.tmp-<random>", or every file when `all` is set (a Maildir's
+// tmp/), once they are older than `min_age_seconds` (a younger one may
+// belong to a writer still at work). Returns how many were removed.
+int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age_seconds);
+
 // Renames atomically, replacing a file at `to`.
 bool RenameFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);

@@ -504,7 +504,10 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
       if (usable) {
         internet_address_list_append(list, parsed.get());
       } else {
-        GRef<InternetAddress> name(internet_address_mailbox_new(text.c_str(), ""));
+        // A name without an address is kept as an empty group ("Name: ;"),
+        // which reads back with that name; a mailbox with an empty address
+        // ("Name <>") would read back as no address at all.
+        GRef<InternetAddress> name(internet_address_group_new(text.c_str()));
         internet_address_list_add(list, name.get());
       }
     } else {

@@ -69,6 +69,9 @@ std::string Store::FolderPath(FolderKind folder) const {
   return root_;
 }
 
+// A write takes milliseconds; a scratch file this old has no writer left.
+constexpr int64_t kScratchLifetimeSeconds = 600;
+
 bool Store::Prepare() const {
   bool ok = true;
   for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
@@ -76,6 +79,15 @@ bool Store::Prepare() const {
   }
   for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
     for (const char* sub : {"/cur", "/new", "/tmp"}) ok = MakeFolders(FolderPath(folder) + sub) && ok;
+  }
+  // Scratch files of writers that were killed are never reused (their
+  // names are random): the store clears them once no writer can still own
+  // them. Listings pass over them meanwhile.
+  for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
+    RemoveStaleScratchFiles(FolderPath(folder), false, kScratchLifetimeSeconds);
+  }
+  for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
+    RemoveStaleScratchFiles(FolderPath(folder) + "/tmp", true, kScratchLifetimeSeconds);
   }
   return ok;
 }

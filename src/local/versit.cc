@@ -176,7 +176,10 @@ std::vector<VersitProperty> ReadVersitObject(const std::string& text, std::strin
     property.value = logical.substr(colon + 1);
     if (property.name == "BEGIN") {
       if (depth == 0) properties.clear();
-      ++depth;
+      if (++depth > kMaxVersitDepth) {
+        version->clear();
+        return {};
+      }
     }
     if (depth == 0) continue;  // text before the object
     property.depth = depth;

@@ -31,10 +31,16 @@ struct VersitProperty {
   bool IsBase64() const;
 };
 
+// The deepest nesting of objects a reader accepts. A calendar needs three
+// or four levels; the converters walk the tree recursively, so a file
+// nested thousands deep would exhaust the stack of the calling thread.
+constexpr int kMaxVersitDepth = 16;
+
 // Reads the properties of the first object (BEGIN ... END) in `text`,
 // including BEGIN and END lines of nested objects. Lines before the first
 // BEGIN are ignored. `version` receives the VERSION value of the object
-// (empty when it has none).
+// (empty when it has none). An object nested deeper than kMaxVersitDepth
+// yields no properties at all: it is refused, not cut.
 std::vector<VersitProperty> ReadVersitObject(const std::string& text, std::string* version);
 
 // Decodes quoted-printable leniently: "=XX" in either case becomes the

@@ -1,5 +1,8 @@
 // What every backend shares: the current-Env switch. The text conversions
 // live in the backends (text_posix.cc, text_win32.cc).
+#include <cstdio>
+#include <ctime>
+
 #include "platform/platform.h"
 
 namespace zelsync {
@@ -43,6 +46,20 @@ bool WriteFileAtomically(const WString& target, const WString& scratch, const vo
     return false;
   }
   return CommitScratchFile(scratch, target);
+}
+
+std::string UtcTimeStamp() {
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
+  gmtime_r(&now, &utc);
+#endif
+  char text[72];  // room for any int in each field; a real date takes 16
+  std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday,
+                utc.tm_hour, utc.tm_min, utc.tm_sec);
+  return text;
 }
 
 }  // namespace zelsync

@@ -200,6 +200,9 @@ constexpr size_t kMaxFileNameLength = 255;
 // on POSIX file systems, UTF-16 code units on Windows.
 size_t FileNameLength(const WString& name);
 
+// The current UTC time as "YYYYMMDDTHHMMSSZ", the form of a time anchor.
+std::string UtcTimeStamp();
+
 #ifndef _WIN32
 // A file name on POSIX is bytes and need not be UTF-8. A path read from the
 // file system goes into a wide path and back unchanged: each byte of an

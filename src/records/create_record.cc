@@ -11,6 +11,7 @@
 #include "records/record_exports.h"
 #include "records/scheme.h"
 #include "store/session.h"
+#include "store/store_exports.h"
 
 namespace zelsync {
 namespace outlook {
@@ -32,14 +33,6 @@ bool IsAllDayEventFile(const WString& path) {
   return false;
 }
 
-namespace {
-
-// The text from the last "." of the path to its end; empty without one.
-WString Extension(const WString& path) {
-  const size_t dot = path.rfind(u'.');
-  return dot == WString::npos ? WString() : path.substr(dot);
-}
-
 // True when the database already ties an item of this type to the LUID.
 bool IsDuplicate(const Scheme& scheme, uint32_t type, const WString& luid) {
   const DeviceDatabase db = scheme.Database();
@@ -47,6 +40,14 @@ bool IsDuplicate(const Scheme& scheme, uint32_t type, const WString& luid) {
   if (!stream) return false;
   DeviceRecord found;
   return LookupRecordByLUID(db, type, luid, &found, std::move(stream)) == 1;
+}
+
+namespace {
+
+// The text from the last "." of the path to its end; empty without one.
+WString Extension(const WString& path) {
+  const size_t dot = path.rfind(u'.');
+  return dot == WString::npos ? WString() : path.substr(dot);
 }
 
 class Creation {
@@ -218,6 +219,11 @@ int CreateNewRecord(uint32_t type, const WString& luid, const WString& file_path
 }
 
 int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString* luid) {
+  // Within an open session the LUID is listed for the rollback before the
+  // item exists: listed only after it (by SyncMLAddNewRecToTempDBFile), an
+  // item made just before the service died would survive the rollback and
+  // come back to the device as new.
+  if (luid && !outlook::IsDuplicate(outlook::kSyncML, type, *luid)) ListSyncMLCreation(type, *luid);
   return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path, true, nullptr);
 }
 

@@ -42,6 +42,10 @@ int DeleteOutlookItemByEntryID(uint32_t type, const WString& entry_id);
 int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
                  bool check_duplicate, WString* made);
 
+// True when the scheme's database already ties an item of this type to the
+// LUID (a creation under it makes nothing).
+bool IsDuplicate(const Scheme& scheme, uint32_t type, const WString& luid);
+
 // True when the file contains "X-BLUETOOTH-ALLDAYEVENT:TRUE" anywhere.
 bool IsAllDayEventFile(const WString& path);
 

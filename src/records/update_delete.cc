@@ -2,6 +2,7 @@
 // the device reports for one of its objects, named by type and LUID.
 #include "records/record_exports.h"
 #include "records/scheme.h"
+#include "store/store_exports.h"
 
 namespace zelsync {
 namespace outlook {
@@ -34,11 +35,15 @@ Forget ForgetItem(const Scheme& scheme, const DeviceRecord& found) {
 // one goes only once the new one exists: a file the PC cannot read leaves
 // the old item as it was. The bookkeeping ends as a deletion followed by a
 // creation would leave it: one record for the LUID, with the new entry ID.
+// A SyncML session notes each replacement, so that its rollback maps the
+// LUID to the new item instead of the deleted one.
 int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WString& path) {
   DeviceRecord old;
   if (!FindByLuid(scheme, type, luid, &old)) {
-    const int created = CreateRecord(scheme, type, &luid, path, true, nullptr);
+    WString made;
+    const int created = CreateRecord(scheme, type, &luid, path, true, &made);
     Env::Current().RemoveFile(path);
+    if (created && scheme.syncml && !made.empty()) JournalSyncMLUpdate(type, luid, WString(), made);
     return created ? 1 : 0;
   }
   {
@@ -51,9 +56,16 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
   const int created = CreateRecord(scheme, type, &luid, path, false, &made);
   Env::Current().RemoveFile(path);
   if (!created) return 0;
-  switch (ForgetItem(scheme, old)) {
+  const Forget forgotten = ForgetItem(scheme, old);
+  if (forgotten != Forget::kItemKept && scheme.syncml) {
+    // The old item is gone and the new one stands.
+    JournalSyncMLUpdate(type, luid, FieldText(old.entry_id), made);
+  }
+  switch (forgotten) {
     case Forget::kDone:
       return 1;
+    case Forget::kRecordKept:
+      return 0;
     case Forget::kItemKept:
       // The old item stays; the new one goes again, so that the LUID names
       // one item.
@@ -63,8 +75,6 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
           RemoveRecord(db, MakeDeviceRecord(type, made, luid), std::move(stream));
         }
       }
-      return 0;
-    case Forget::kRecordKept:
       return 0;
   }
   return 0;

@@ -59,10 +59,14 @@ DeviceDatabase IrmcDatabase() {
 
 DeviceDatabase SyncMLDatabase() {
   const Session& session = CurrentSession();
+  return SyncMLDatabaseAt(session.syncml.database, session.syncml.database_scratch);
+}
+
+DeviceDatabase SyncMLDatabaseAt(const WString& path, const WString& scratch) {
+  const Session& session = CurrentSession();
   std::vector<unsigned char> header(sizeof session.anchor);
   memcpy(header.data(), &session.anchor, header.size());
-  return DeviceDatabase{
-      {kSyncMLLayout, session.syncml.database, session.syncml.database_scratch}, header};
+  return DeviceDatabase{{kSyncMLLayout, path, scratch}, header};
 }
 
 int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record) {
@@ -103,6 +107,21 @@ int LookupMappedRecord(const DeviceDatabase& db, uint32_t type, const WString& e
     return stored.type == type && FieldEquals(stored.entry_id, key.entry_id) &&
            !HasUndefinedLuid(stored);
   });
+}
+
+int RedirectRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
+                         const WString& entry_id, bool* found, Stream stream) {
+  const DeviceRecord key = MakeDeviceRecord(type, entry_id, luid);
+  *found = false;
+  return RewriteFirstInPlace(
+      db, std::move(stream),
+      [&](const DeviceRecord& stored) {
+        return stored.type == type && FieldEquals(stored.luid, key.luid);
+      },
+      [&](const DeviceRecord&) {
+        *found = true;
+        return key;
+      });
 }
 
 int AppendDeviceRecord(const DeviceRecord& record) { return AppendRecord(IrmcDatabase(), record); }

@@ -27,6 +27,8 @@ struct DeviceDatabase {
 DeviceDatabase IrmcDatabase();
 // The database of the current SyncML device (header: the session anchor).
 DeviceDatabase SyncMLDatabase();
+// The SyncML database at `path` (a removal rewrites it through `scratch`).
+DeviceDatabase SyncMLDatabaseAt(const WString& path, const WString& scratch);
 
 // Shared implementations.
 int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record);
@@ -35,6 +37,11 @@ int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& l
                        DeviceRecord* out, Stream stream);
 int LookupMappedRecord(const DeviceDatabase& db, uint32_t type, const WString& entry_id,
                        DeviceRecord* out, Stream stream);
+// Gives the first record of the type and LUID the entry ID `entry_id`, in
+// place. 1 with *found set when such a record was rewritten, 1 with *found
+// false when none exists; 0 when the file could not be read or written.
+int RedirectRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
+                         const WString& entry_id, bool* found, Stream stream);
 
 // IrMC device record database.
 int AppendDeviceRecord(const DeviceRecord& record);

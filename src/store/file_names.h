@@ -27,6 +27,8 @@ namespace zelsync {
   X(kSyncMLLogScratch, "SyncMLModificationLog_Scratch.DAT", false, FileLayout::kSyncMLLog) \
   X(kSyncMLLogBackup, "SyncMLModificationLog_Temp.DAT", false, FileLayout::kSyncMLLog) \
   X(kNewRecords, "SyncMLTempNewDBRecords.DAT", false, FileLayout::kNewRecords)     \
+  X(kUpdatedRecords, "SyncMLTempUpdatedRecords.DAT", false, FileLayout::kUpdatedRecords) \
+  X(kSessionMarker, "SyncMLSessionOpen.DAT", false, FileLayout::kSessionMarker)    \
   X(kStoreState, "LocalStoreState.txt", false, FileLayout::kText)                  \
   X(kStoreStateScratch, "LocalStoreState.txt.tmp", false, FileLayout::kText)       \
   X(kStoreStateLock, "LocalStoreState.lock", false, FileLayout::kText)

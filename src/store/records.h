@@ -51,6 +51,29 @@ struct TempNewRecord {
 };
 static_assert(sizeof(TempNewRecord) == 524, "TempNewRecord is 524 bytes");
 
+// An item that SyncMLUpdateRecord replaced during a SyncML session: the
+// LUID, the entry ID of the item it replaced (empty when the LUID was not
+// mapped) and the entry ID of the item that now holds the device's version.
+// The rollback maps the LUID to the new item, which is the one that exists.
+struct TempUpdatedRecord {
+  uint32_t type = 0;
+  char16_t luid[kWideUnits] = {};
+  char16_t old_entry_id[kWideUnits] = {};
+  char16_t new_entry_id[kWideUnits] = {};
+};
+static_assert(sizeof(TempUpdatedRecord) == 1564, "TempUpdatedRecord is 1564 bytes");
+
+// The marker of an open SyncML session, written by SyncMLSaveDBFiles once
+// the backups stand and removed when the session ends (completed or rolled
+// back). While it exists the backups belong to that session: a later process
+// can still roll it back, and nothing overwrites them.
+struct SyncMLSessionMarker {
+  uint64_t address = 0;  // the device whose database was saved
+  uint32_t flag = 0;     // the backup flag of that save
+  uint32_t reserved = 0;
+};
+static_assert(sizeof(SyncMLSessionMarker) == 16, "SyncMLSessionMarker is 16 bytes");
+
 static_assert(sizeof(_SYNCML_SYNCANCHOR_RECORD) == 48, "anchor header is 48 bytes");
 
 // How a bookkeeping file is laid out: a fixed header, then fixed records.
@@ -60,6 +83,8 @@ enum class FileLayout {
   kSyncMLDatabase,  // 48-byte anchor, DeviceRecords
   kSyncMLLog,       // SyncMLModificationLogRecords
   kNewRecords,      // TempNewRecords
+  kUpdatedRecords,  // TempUpdatedRecords
+  kSessionMarker,   // one SyncMLSessionMarker, no records
   kText,            // none of these: the change tracker's own text and lock files
 };
 
@@ -75,6 +100,8 @@ constexpr LayoutSizes SizesOf(FileLayout layout) {
     case FileLayout::kSyncMLDatabase: return {sizeof(_SYNCML_SYNCANCHOR_RECORD), sizeof(DeviceRecord)};
     case FileLayout::kSyncMLLog: return {0, sizeof(SyncMLModificationLogRecord)};
     case FileLayout::kNewRecords: return {0, sizeof(TempNewRecord)};
+    case FileLayout::kUpdatedRecords: return {0, sizeof(TempUpdatedRecord)};
+    case FileLayout::kSessionMarker: return {sizeof(SyncMLSessionMarker), 0};
     case FileLayout::kText: break;
   }
   return {0, 0};

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "store/wide.h"
 #include "zelsyncdll.h"
 
 namespace zelsync {
@@ -33,12 +34,19 @@ struct SyncMLPaths {
   WString log_scratch;       // <sync folder>SyncMLModificationLog_Scratch.DAT
 };
 
-// Set by SyncMLSaveDBFiles.
+// Set by SyncMLSaveDBFiles, or taken from the marker an unfinished session
+// left on disk (SyncMLRestoreDBFiles in a later process). The targets are
+// the files the backups belong to: those of the device that was saved,
+// whichever device the process selected since.
 struct SyncMLBackups {
-  WString database;     // <sync folder><address>_SyncMLDB_Temp.DAT
-  WString log;          // <sync folder>SyncMLModificationLog_Temp.DAT
-  WString new_records;  // <sync folder>SyncMLTempNewDBRecords.DAT
-  uint32_t flag = 0;    // 1 when SyncMLSaveDBFiles copied at least one file
+  WString database;         // <sync folder><address>_SyncMLDB_Temp.DAT
+  WString log;              // <sync folder>SyncMLModificationLog_Temp.DAT
+  WString new_records;      // <sync folder>SyncMLTempNewDBRecords.DAT
+  WString updates;          // <sync folder>SyncMLTempUpdatedRecords.DAT
+  WString marker;           // <sync folder>SyncMLSessionOpen.DAT
+  WString database_target;  // <sync folder><address>_SyncMLDB.DAT
+  WString log_target;       // <sync folder>SyncMLModificationLog.DAT
+  uint32_t flag = 0;        // 1 when SyncMLSaveDBFiles copied at least one file
 };
 
 // Per object type: the 1-based index of the next item to visit in the type's
@@ -59,6 +67,10 @@ struct Session {
   void RewindCursors() { cursors.fill(EnumerationCursor{}); }
   void ClearAnchor() { anchor = _SYNCML_SYNCANCHOR_RECORD{}; }
 };
+
+// The SyncML paths of the device `address` in `folder` (the sync folder with
+// its trailing separator). False when a path does not fit (it is then empty).
+bool SyncMLPathsIn(const BoundedPath& folder, uint64_t address, SyncMLPaths* paths);
 
 Session& CurrentSession();
 // Back to the state of a freshly loaded library.

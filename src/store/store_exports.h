@@ -37,6 +37,15 @@ int SyncMLSaveDBFiles(uint64_t address);
 using DeleteRecordFn = std::function<int(uint32_t type, const WString& luid)>;
 int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record);
 int SyncMLAddNewRecToTempDBFile(uint32_t type, const WString& luid);
+// Lists the LUID in the new-records file when a SyncML session is open (its
+// marker stands); 0 when there is none or the record could not be written.
+int ListSyncMLCreation(uint32_t type, const WString& luid);
+// Notes, for the rollback, that SyncMLUpdateRecord replaced the item of
+// `luid` (entry ID `old_entry_id`, empty when the LUID was not mapped) by
+// the item `new_entry_id`. 0 when there is no open session or the note
+// could not be written.
+int JournalSyncMLUpdate(uint32_t type, const WString& luid, const WString& old_entry_id,
+                        const WString& new_entry_id);
 void SyncMLDeleteTempFiles();
 int SyncMLGetDeletedRecord(uint32_t type, WString* entry_id, WString* luid, int32_t* hard_delete);
 int SyncMLUpdateEntryIDLUIDMapping(uint32_t type, const WString& entry_id, const WString& luid);

@@ -48,6 +48,16 @@ DevicePaths PrepareDevicePaths() {
 
 }  // namespace
 
+bool SyncMLPathsIn(const BoundedPath& folder, uint64_t address, SyncMLPaths* paths) {
+  const WString name = DeviceAddressName(address);
+  DevicePaths in{folder, 1};
+  paths->modification_log = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog));
+  paths->log_scratch = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogScratch));
+  paths->database = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, name));
+  paths->database_scratch = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseScratch, name));
+  return in.result == 1;
+}
+
 WString DeviceAddressName(uint64_t address) {
   char text[13];
   snprintf(text, sizeof text, "%02x%02x%02x%02x%02x%02x", unsigned((address >> 40) & 0xFF),
@@ -61,11 +71,7 @@ int SyncMLSetBDAddrLastSyncAnchor(uint64_t address, const Anchor& anchor) {
   Session& session = CurrentSession();
   const WString name = DeviceAddressName(address);
   DevicePaths paths = PrepareDevicePaths();
-  session.syncml.modification_log = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog));
-  session.syncml.log_scratch = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogScratch));
-  session.syncml.database = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, name));
-  session.syncml.database_scratch = paths.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseScratch, name));
-  const int result = paths.result;
+  const int result = SyncMLPathsIn(paths.folder, address, &session.syncml) ? paths.result : 0;
   session.anchor.AnchorKind = anchor.AnchorKind;
 
   Env& env = Env::Current();

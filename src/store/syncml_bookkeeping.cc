@@ -17,11 +17,13 @@ void RestoreFrom(const WString& backup, const WString& target) {
   if (env.Copy(backup, target) == FsStatus::kOk) env.RemoveFile(backup);
 }
 
+bool Exists(const WString& path) { return Env::Current().Stat(path) == FsStatus::kOk; }
+
 // Deletes, through `delete_record`, every item listed in the new-records
 // file, then the file. False when the file exists but cannot be read.
 bool DeleteCreatedItems(const WString& new_records, const DeleteRecordFn& delete_record) {
   Env& env = Env::Current();
-  if (env.Stat(new_records) != FsStatus::kOk) return true;
+  if (!Exists(new_records)) return true;
   Stream stream = env.Open(new_records, OpenMode::kReadBinary, nullptr);
   if (!stream) return false;
   TempNewRecord record;
@@ -31,6 +33,98 @@ bool DeleteCreatedItems(const WString& new_records, const DeleteRecordFn& delete
   stream.reset();
   env.RemoveFile(new_records);
   return true;
+}
+
+// After the saved database is back, each LUID that an update gave a new
+// item is pointed at that item: the old one is gone from the store, the new
+// one holds the device's version. A LUID the saved database does not know
+// is mapped afresh, so the new item is not offered to the device as new.
+// False when the journal exists but cannot be read or a record not written.
+bool RedirectUpdatedLuids(const SyncMLBackups& backups) {
+  Env& env = Env::Current();
+  if (!Exists(backups.updates)) return true;
+  Stream journal = env.Open(backups.updates, OpenMode::kReadBinary, nullptr);
+  if (!journal) return false;
+  bool ok = true;
+  const DeviceDatabase db = SyncMLDatabaseAt(backups.database_target, WString());
+  TempUpdatedRecord entry;
+  while (ReadExact(*journal, &entry, sizeof entry)) {
+    if (!Exists(db.files.path)) break;
+    const WString luid = FieldText(entry.luid), entry_id = FieldText(entry.new_entry_id);
+    bool found = false;
+    if (!RedirectRecordByLUID(db, entry.type, luid, entry_id, &found,
+                              OpenForUpdate(db.files.path))) {
+      ok = false;
+    } else if (!found && !AppendRecord(db, MakeDeviceRecord(entry.type, entry_id, luid))) {
+      ok = false;
+    }
+  }
+  journal.reset();
+  if (ok) env.RemoveFile(backups.updates);
+  return ok;
+}
+
+// The session files in the sync folder for a save of `address`; false when
+// a path does not fit.
+bool BuildBackupPaths(const BoundedPath& folder, uint64_t address, SyncMLBackups* backups) {
+  bool fits = folder.ok();
+  auto in_folder = [&](const WString& name) {
+    BoundedPath path(folder.str());
+    path.Append(name);
+    if (!path.ok()) fits = false;
+    return path.str();
+  };
+  const WString device = DeviceAddressName(address);
+  backups->log = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogBackup));
+  backups->new_records = in_folder(BookkeepingFileNameW(BookkeepingFile::kNewRecords));
+  backups->updates = in_folder(BookkeepingFileNameW(BookkeepingFile::kUpdatedRecords));
+  backups->marker = in_folder(BookkeepingFileNameW(BookkeepingFile::kSessionMarker));
+  backups->database = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseBackup, device));
+  backups->database_target = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, device));
+  backups->log_target = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLog));
+  return fits;
+}
+
+// The sync folder with its trailing separator, when it exists.
+bool ExistingSyncFolder(BoundedPath* folder) {
+  *folder = SyncFolderPath();
+  if (!folder->ok() || !Exists(folder->str())) return false;
+  folder->Append(kPathSeparator);
+  return folder->ok();
+}
+
+enum class Marker { kAbsent, kRead, kDamaged };
+
+// Reads the marker of an open session. A marker cut short by a crash while
+// it was written still marks the session as open; its content is then
+// unknown.
+Marker ReadMarker(const WString& path, SyncMLSessionMarker* marker) {
+  if (!Exists(path)) return Marker::kAbsent;
+  Stream stream = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
+  if (!stream || !ReadExact(*stream, marker, sizeof *marker)) return Marker::kDamaged;
+  return Marker::kRead;
+}
+
+bool WriteMarker(const WString& path, const SyncMLSessionMarker& marker) {
+  Stream stream = Env::Current().Open(path, OpenMode::kCreateBinary, nullptr);
+  return stream && stream->Write(&marker, sizeof marker) == sizeof marker && stream->Sync();
+}
+
+// Takes over the session that the marker in `folder` describes: the paths
+// and flag of its save. `fallback` names the device when the marker cannot
+// be read; the flag then follows from the backups that exist.
+// Returns the device of that session.
+uint64_t AdoptOpenSession(const BoundedPath& folder, uint64_t fallback, SyncMLBackups* backups) {
+  SyncMLSessionMarker marker;
+  WString marker_path = backups->marker;
+  if (ReadMarker(marker_path, &marker) != Marker::kRead) {
+    marker.address = fallback;
+    BuildBackupPaths(folder, fallback, backups);
+    marker.flag = Exists(backups->database) || Exists(backups->log) ? 1 : 0;
+  }
+  BuildBackupPaths(folder, marker.address, backups);
+  backups->flag = marker.flag;
+  return marker.address;
 }
 
 }  // namespace
@@ -55,47 +149,72 @@ int SyncMLSaveDBFiles(uint64_t address) {
   Env& env = Env::Current();
   SyncMLBackups& backups = session.backups;
   backups.flag = 0;
-  BoundedPath folder = SyncFolderPath();
   // Without a sync folder there is nothing to save (and it is not made here).
-  if (!folder.ok() || env.Stat(folder.str()) != FsStatus::kOk) return 1;
-  folder.Append(kPathSeparator);
-  int result = 1;
-  auto in_folder = [&](const WString& name) {
-    BoundedPath path(folder.str());
-    path.Append(name);
-    if (!folder.ok() || !path.ok()) result = 0;
-    return path.str();
-  };
-  backups.log = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogBackup));
-  backups.new_records = in_folder(BookkeepingFileNameW(BookkeepingFile::kNewRecords));
-  backups.database = in_folder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseBackup, DeviceAddressName(address)));
-  if (env.Stat(session.syncml.database) == FsStatus::kOk &&
+  BoundedPath folder;
+  if (!ExistingSyncFolder(&folder)) return 1;
+  const bool fits = BuildBackupPaths(folder, address, &backups);
+  if (Exists(backups.marker)) {
+    // The backups belong to a session that never ended (its process may
+    // have died). They are the only way back to a state the device agreed
+    // to, so they are kept for SyncMLRestoreDBFiles and nothing is saved.
+    AdoptOpenSession(folder, address, &backups);
+    return 0;
+  }
+  // Lists of an earlier session that ended without removing them (its
+  // marker was already gone) would join this session's rollback.
+  env.RemoveFile(backups.new_records);
+  env.RemoveFile(backups.updates);
+  if (Exists(session.syncml.database) &&
       env.Copy(session.syncml.database, backups.database) == FsStatus::kOk) {
     backups.flag = 1;
   }
-  if (env.Stat(session.syncml.modification_log) == FsStatus::kOk &&
+  if (Exists(session.syncml.modification_log) &&
       env.Copy(session.syncml.modification_log, backups.log) == FsStatus::kOk) {
     backups.flag = 1;
   }
-  return result;
+  if (!fits) return 0;
+  // The marker goes last: once it stands, the backups are complete and any
+  // later process can roll the session back.
+  SyncMLSessionMarker marker;
+  marker.address = address;
+  marker.flag = backups.flag;
+  if (!WriteMarker(backups.marker, marker)) {
+    env.RemoveFile(backups.marker);
+    return 0;
+  }
+  return 1;
 }
 
-int SyncMLRestoreDBFiles(uint64_t /*address*/, const DeleteRecordFn& delete_record) {
+int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record) {
   Session& session = CurrentSession();
-  const SyncMLBackups& backups = session.backups;
+  Env& env = Env::Current();
+  SyncMLBackups& backups = session.backups;
+  BoundedPath folder;
+  if (!ExistingSyncFolder(&folder)) return 1;
+  BuildBackupPaths(folder, address, &backups);
+  // Only a session whose marker stands has anything to roll back; without
+  // one the device's files are current and stay as they are.
+  if (!Exists(backups.marker)) return 1;
+  const uint64_t device = AdoptOpenSession(folder, address, &backups);
   // The items the session created go first, while the database still knows
-  // their LUIDs; only then are the saved files put back.
+  // their LUIDs; then the saved files are put back, and the LUIDs that
+  // updates moved to new items follow them.
+  const SyncMLPaths selected = session.syncml;
+  SyncMLPathsIn(folder, device, &session.syncml);
   const bool listed = DeleteCreatedItems(backups.new_records, delete_record);
+  session.syncml = selected;
   if (backups.flag) {
-    RestoreFrom(backups.database, session.syncml.database);
-    RestoreFrom(backups.log, session.syncml.modification_log);
+    RestoreFrom(backups.database, backups.database_target);
+    RestoreFrom(backups.log, backups.log_target);
   }
   if (!listed) return 0;
   if (!backups.flag) {
     // Nothing was saved: the next session with the device starts afresh.
-    Env::Current().RemoveFile(session.syncml.database);
-    Env::Current().RemoveFile(session.syncml.modification_log);
+    env.RemoveFile(backups.database_target);
+    env.RemoveFile(backups.log_target);
   }
+  if (!RedirectUpdatedLuids(backups)) return 0;
+  env.RemoveFile(backups.marker);
   return 1;
 }
 
@@ -116,9 +235,34 @@ int SyncMLAddNewRecToTempDBFile(uint32_t type, const WString& luid) {
   return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
 }
 
+int ListSyncMLCreation(uint32_t type, const WString& luid) {
+  const SyncMLBackups& backups = CurrentSession().backups;
+  if (backups.marker.empty() || !Exists(backups.marker)) return 0;
+  return SyncMLAddNewRecToTempDBFile(type, luid);
+}
+
+int JournalSyncMLUpdate(uint32_t type, const WString& luid, const WString& old_entry_id,
+                        const WString& new_entry_id) {
+  const SyncMLBackups& backups = CurrentSession().backups;
+  const WString& path = backups.updates;
+  if (path.empty() || !Exists(backups.marker)) return 0;
+  Stream stream = Env::Current().Open(path, OpenMode::kAppendBinary, nullptr);
+  if (!stream) return 0;
+  TempUpdatedRecord record;
+  record.type = type;
+  CopyBounded(record.luid, kWideUnits, luid);
+  CopyBounded(record.old_entry_id, kWideUnits, old_entry_id);
+  CopyBounded(record.new_entry_id, kWideUnits, new_entry_id);
+  return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+}
+
 void SyncMLDeleteTempFiles() {
   Env& env = Env::Current();
   const SyncMLBackups& backups = CurrentSession().backups;
+  // The session is over once its marker is gone; what follows is cleanup
+  // that the next save repeats if this process dies first.
+  if (!backups.marker.empty()) env.RemoveFile(backups.marker);
+  if (!backups.updates.empty()) env.RemoveFile(backups.updates);
   if (backups.flag) {
     env.RemoveFile(backups.database);
     env.RemoveFile(backups.log);

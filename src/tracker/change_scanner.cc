@@ -1,7 +1,6 @@
 #include "tracker/change_scanner.h"
 
 #include <cstdio>
-#include <ctime>
 #include <map>
 #include <utility>
 #include <vector>
@@ -135,15 +134,6 @@ bool ItemFingerprint(const ItemFile& file, uint64_t* fingerprint) {
   return true;
 }
 
-std::string ChangeTime() {
-  time_t now = time(nullptr);
-  struct tm utc;
-  gmtime_r(&now, &utc);
-  char text[24];
-  strftime(text, sizeof text, "%Y%m%dT%H%M%SZ", &utc);
-  return text;
-}
-
 std::map<ItemKey, uint64_t> CurrentItems(const Store& store, const State& previous) {
   std::map<ItemKey, uint64_t> items;
   for (FolderKind folder : kTrackedFolders) {
@@ -222,7 +212,7 @@ ScanResult ScanStoreChanges() {
   }
   // The records go first: a crash before the state is saved reports the
   // same changes again rather than losing them.
-  if (!AppendToModificationLogs(folder.str(), entries, Utf8ToUtf16(ChangeTime()), &next.counter)) return result;
+  if (!AppendToModificationLogs(folder.str(), entries, Utf8ToUtf16(UtcTimeStamp()), &next.counter)) return result;
   result.ok = SaveState(folder.str(), next);
   return result;
 }

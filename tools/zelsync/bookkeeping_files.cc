@@ -47,6 +47,8 @@ const char* FileKindName(FileKind kind) {
     case FileKind::kSyncMLDatabase: return "syncml-db";
     case FileKind::kSyncMLLog: return "syncml-log";
     case FileKind::kNewRecords: return "new-records";
+    case FileKind::kUpdatedRecords: return "updated-records";
+    case FileKind::kSessionMarker: return "session-marker";
     case FileKind::kText: break;
   }
   return "?";
@@ -59,6 +61,8 @@ const char* FileKindTitle(FileKind kind) {
     case FileKind::kSyncMLDatabase: return "SyncML database";
     case FileKind::kSyncMLLog: return "SyncML modification log";
     case FileKind::kNewRecords: return "SyncML new-records file";
+    case FileKind::kUpdatedRecords: return "SyncML updated-records file";
+    case FileKind::kSessionMarker: return "SyncML open-session marker";
     case FileKind::kText: break;
   }
   return "?";
@@ -68,7 +72,22 @@ std::optional<FileKind> ParseFileKind(const std::string& name) {
   for (FileKind kind : kRecordFileKinds) {
     if (name == FileKindName(kind)) return kind;
   }
+  if (name == FileKindName(FileKind::kSessionMarker)) return FileKind::kSessionMarker;
   return std::nullopt;
+}
+
+bool IsScratchFileName(const std::string& file_name) {
+  zelsync::BookkeepingFile file;
+  if (!zelsync::BookkeepingFileOf(file_name, &file)) return false;
+  return file == zelsync::BookkeepingFile::kIrmcDatabaseScratch ||
+         file == zelsync::BookkeepingFile::kIrmcLogScratch ||
+         file == zelsync::BookkeepingFile::kSyncMLDatabaseScratch ||
+         file == zelsync::BookkeepingFile::kSyncMLLogScratch;
+}
+
+std::optional<uint64_t> DecodeSessionMarker(const Bytes& bytes) {
+  if (bytes.size() < sizeof(zelsync::SyncMLSessionMarker)) return std::nullopt;
+  return static_cast<uint64_t>(ReadU32(bytes, 0)) | static_cast<uint64_t>(ReadU32(bytes, 4)) << 32;
 }
 
 std::optional<FileKind> KindFromFileName(const std::string& file_name) {
@@ -123,6 +142,22 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
   file.kind = kind;
   file.size = bytes.size();
   const zelsync::LayoutSizes layout = zelsync::SizesOf(kind);
+  if (kind == FileKind::kSessionMarker) {
+    file.session_address = DecodeSessionMarker(bytes);
+    if (!file.session_address) {
+      file.damage.push_back("the marker has " + std::to_string(bytes.size()) + " of its " +
+                            std::to_string(layout.header) + " bytes");
+      file.fragment_size = bytes.size();
+      return file;
+    }
+    file.backup_flag = ReadU32(bytes, offsetof(zelsync::SyncMLSessionMarker, flag));
+    if (bytes.size() > layout.header) {
+      file.fragment_offset = layout.header;
+      file.fragment_size = bytes.size() - layout.header;
+      file.damage.push_back(std::to_string(file.fragment_size) + " bytes follow the marker");
+    }
+    return file;
+  }
   if (layout.record == 0) {
     file.damage.push_back("the file holds no records");
     return file;
@@ -185,6 +220,17 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
         record.luid = ReadField(bytes, at + offsetof(zelsync::TempNewRecord, luid), zelsync::kWideUnits);
         CheckField(*record.luid, where + ": the LUID", &file);
         break;
+      case FileKind::kUpdatedRecords:
+        record.luid = ReadField(bytes, at + offsetof(zelsync::TempUpdatedRecord, luid), zelsync::kWideUnits);
+        record.entry_id =
+            ReadField(bytes, at + offsetof(zelsync::TempUpdatedRecord, old_entry_id), zelsync::kWideUnits);
+        record.new_entry_id =
+            ReadField(bytes, at + offsetof(zelsync::TempUpdatedRecord, new_entry_id), zelsync::kWideUnits);
+        CheckField(*record.luid, where + ": the LUID", &file);
+        CheckField(*record.entry_id, where + ": the replaced entry ID", &file);
+        CheckField(*record.new_entry_id, where + ": the new entry ID", &file);
+        break;
+      case FileKind::kSessionMarker:
       case FileKind::kText:
         break;
     }

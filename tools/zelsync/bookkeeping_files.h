@@ -21,9 +21,9 @@ using Bytes = std::vector<unsigned char>;
 // files are its table (store/file_names.h).
 using FileKind = zelsync::FileLayout;
 
-// The five kinds of record file, in the order they are listed.
-constexpr FileKind kRecordFileKinds[] = {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
-                                         FileKind::kSyncMLLog, FileKind::kNewRecords};
+// The kinds of record file, in the order they are listed.
+constexpr FileKind kRecordFileKinds[] = {FileKind::kDeviceDatabase, FileKind::kIrmcLog,    FileKind::kSyncMLDatabase,
+                                         FileKind::kSyncMLLog,      FileKind::kNewRecords, FileKind::kUpdatedRecords};
 
 // The short name used on the command line and in JSON ("device-db", ...).
 const char* FileKindName(FileKind kind);
@@ -34,6 +34,10 @@ std::optional<FileKind> ParseFileKind(const std::string& name);
 // files, compared without regard to case); nothing for an unknown name or
 // a file that holds no records.
 std::optional<FileKind> KindFromFileName(const std::string& file_name);
+// True for the scratch files of a rewrite (TEMP.DAT, TEMPMODIFY.DAT,
+// *_Scratch.DAT): they never outlive a call unless its process died, and
+// then the next rewrite replaces them. A folder listing passes over them.
+bool IsScratchFileName(const std::string& file_name);
 // The one kind whose layout fits `size` exactly; nothing when none or
 // several do.
 std::optional<FileKind> KindFromSize(uint64_t size);
@@ -59,6 +63,7 @@ struct DecodedRecord {
   uint32_t type = 0;
   std::optional<uint32_t> kind;           // logs
   std::optional<FieldText> entry_id;      // databases and logs
+  std::optional<FieldText> new_entry_id;  // updated-records file (entry_id: the replaced item)
   std::optional<FieldText> luid;          // databases and new-records file
   std::optional<FieldText> change_time;   // SyncML log
   std::optional<uint32_t> change_number;  // SyncML log
@@ -68,7 +73,9 @@ struct DecodedFile {
   FileKind kind = FileKind::kDeviceDatabase;
   uint64_t size = 0;
   std::optional<uint32_t> change_counter;  // device record database
-  std::optional<Anchor> anchor;            // SyncML database
+  std::optional<Anchor> anchor;
+  std::optional<uint64_t> session_address;  // session marker: the device saved
+  std::optional<uint32_t> backup_flag;      // session marker            // SyncML database
   std::vector<DecodedRecord> records;
   uint64_t fragment_offset = 0;            // a trailing part shorter than a record
   uint64_t fragment_size = 0;
@@ -77,6 +84,10 @@ struct DecodedFile {
 };
 
 DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes);
+
+// The device address the open-session marker names; nothing when the
+// marker is cut short.
+std::optional<uint64_t> DecodeSessionMarker(const Bytes& bytes);
 
 // "modified", "deleted", "deleted (hard)": the meaning of a log kind.
 std::string LogKindName(uint32_t kind);

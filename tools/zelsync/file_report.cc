@@ -5,6 +5,7 @@
 #include <fstream>
 #include <ostream>
 
+#include "session.h"
 #include "sync_folder.h"
 #include "table.h"
 #include "text.h"
@@ -49,6 +50,8 @@ json DecodedFileToJson(const DecodedFile& file) {
   out["title"] = FileKindTitle(file.kind);
   out["size"] = file.size;
   if (file.change_counter) out["change_counter"] = *file.change_counter;
+  if (file.session_address) out["device"] = FormatAddress(*file.session_address);
+  if (file.backup_flag) out["backup_flag"] = *file.backup_flag;
   if (file.anchor) {
     out["anchor"] = {{"kind", file.anchor->kind},
                      {"time", FieldJson(file.anchor->time)},
@@ -66,6 +69,7 @@ json DecodedFileToJson(const DecodedFile& file) {
     }
     if (record.entry_id) r["entry_id"] = FieldJson(*record.entry_id);
     if (record.luid) r["luid"] = FieldJson(*record.luid);
+    if (record.new_entry_id) r["new_entry_id"] = FieldJson(*record.new_entry_id);
     if (record.change_time) r["change_time"] = FieldJson(*record.change_time);
     if (record.change_number) r["change_number"] = *record.change_number;
     records.push_back(std::move(r));
@@ -84,6 +88,10 @@ std::string DecodedFileToText(const DecodedFile& file) {
                     " bytes, " + std::to_string(file.records.size()) +
                     (file.records.size() == 1 ? " record\n" : " records\n");
   if (file.change_counter) out += "  change counter: " + std::to_string(*file.change_counter) + "\n";
+  if (file.session_address) {
+    out += "  open session with " + FormatAddress(*file.session_address) + ", backup flag " +
+           std::to_string(file.backup_flag.value_or(0)) + "\n";
+  }
   if (file.anchor) out += "  last sync anchor: " + AnchorText(*file.anchor) + "\n";
 
   std::vector<std::vector<std::string>> rows;
@@ -101,6 +109,11 @@ std::string DecodedFileToText(const DecodedFile& file) {
     case FileKind::kNewRecords:
       rows.push_back({"#", "offset", "type", "LUID"});
       break;
+    case FileKind::kUpdatedRecords:
+      rows.push_back({"#", "offset", "type", "replaced entry ID", "LUID", "new entry ID"});
+      break;
+    case FileKind::kSessionMarker:
+      break;
     case FileKind::kText:
       break;
   }
@@ -112,6 +125,7 @@ std::string DecodedFileToText(const DecodedFile& file) {
     if (record.luid) row.push_back(FieldCell(*record.luid));
     if (record.change_time) row.push_back(FieldCell(*record.change_time));
     if (record.change_number) row.push_back(std::to_string(*record.change_number));
+    if (record.new_entry_id) row.push_back(FieldCell(*record.new_entry_id));
     rows.push_back(std::move(row));
   }
   if (!file.records.empty()) out += RenderTable(rows);
@@ -142,7 +156,9 @@ int RunInspect(const InspectOptions& options, std::ostream& out, std::ostream& e
       std::vector<fs::path> found;
       for (const auto& entry : fs::directory_iterator(root, ec)) {
         std::error_code type_ec;
-        if (entry.is_regular_file(type_ec) && AsciiLower(PathToUtf8(entry.path().extension())) == ".dat")
+        const std::string name = PathToUtf8(entry.path().filename());
+        if (entry.is_regular_file(type_ec) && AsciiLower(PathToUtf8(entry.path().extension())) == ".dat" &&
+            !IsScratchFileName(name))
           found.push_back(entry.path());
       }
       if (ec) {

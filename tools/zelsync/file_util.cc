@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "platform/platform.h"
+
 namespace zelsync_tool {
 namespace fs = std::filesystem;
 
@@ -12,31 +14,25 @@ bool ReadWholeFile(const fs::path& path, Bytes* bytes) {
   return !in.bad();
 }
 
+namespace {
+// The path as the library's platform layer takes it.
+zelsync::WString PlatformPath(const fs::path& path) {
+#ifdef _WIN32
+  const std::wstring& native = path.native();
+  return zelsync::WString(native.begin(), native.end());
+#else
+  return zelsync::PathFromNative(path.native());
+#endif
+}
+}  // namespace
+
 bool WriteFileReplacing(const fs::path& path, const Bytes& bytes) {
   // A name starting with "." is a scratch file to the store and the phone.
   fs::path name(".");
   name += path.filename();
   name += ".tmp";
-  const fs::path scratch = path.parent_path() / name;
-  {
-    std::ofstream out(scratch, std::ios::binary | std::ios::trunc);
-    if (!out) return false;
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.flush();
-    if (!out) {
-      out.close();
-      std::error_code ignored;
-      fs::remove(scratch, ignored);
-      return false;
-    }
-  }
-  std::error_code ec;
-  fs::rename(scratch, path, ec);
-  if (ec) {
-    fs::remove(scratch, ec);
-    return false;
-  }
-  return true;
+  return zelsync::WriteFileAtomically(PlatformPath(path), PlatformPath(path.parent_path() / name), bytes.data(),
+                                      bytes.size());
 }
 
 bool CopyWholeFile(const fs::path& from, const fs::path& to) {

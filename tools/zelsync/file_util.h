@@ -9,8 +9,9 @@
 namespace zelsync_tool {
 
 bool ReadWholeFile(const std::filesystem::path& path, Bytes* bytes);
-// Writes a scratch file beside `path` and renames it over `path`, so that
-// `path` holds either the old or the new content, never a part.
+// Writes a scratch file beside `path` and puts it over `path` with the
+// library's own atomic write (synced, folder synced), so that `path` holds
+// either the old or the new content, never a part.
 bool WriteFileReplacing(const std::filesystem::path& path, const Bytes& bytes);
 bool CopyWholeFile(const std::filesystem::path& from, const std::filesystem::path& to);
 

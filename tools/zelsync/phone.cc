@@ -17,6 +17,10 @@ using nlohmann::json;
 
 namespace {
 constexpr int kStateVersion = 1;
+// The copy of the phone taken at the start of a SyncML session, and the
+// scratch name it is built under.
+constexpr char kJournalFolder[] = ".session";
+constexpr char kJournalScratch[] = ".session.tmp";
 
 std::string Extension(const fs::path& path) { return AsciiLower(PathToUtf8(path.extension())); }
 
@@ -246,19 +250,6 @@ std::string Phone::FreeFileName(const std::string& folder, const std::string& st
   }
 }
 
-void Phone::Journal(const fs::path& path) {
-  if (!journaling_) return;
-  for (const JournalEntry& entry : journal_)
-    if (entry.path == path) return;
-  JournalEntry entry{path, std::nullopt};
-  std::error_code ec;
-  if (fs::exists(path, ec)) {
-    Bytes bytes;
-    if (ReadWholeFile(path, &bytes)) entry.original = std::move(bytes);
-  }
-  journal_.push_back(std::move(entry));
-}
-
 std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
   const TypeInfo& info = TypeByCode(type);
   std::string luid = NewLuid();
@@ -270,11 +261,7 @@ std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
   item.file = FreeFileName(info.folder, luid, ext);
   const fs::path target = PathOf(item.file);
   std::error_code ec;
-  if (!fs::exists(target.parent_path(), ec)) {
-    fs::create_directories(target.parent_path(), ec);
-    if (journaling_) created_folders_.push_back(target.parent_path());
-  }
-  Journal(target);
+  fs::create_directories(target.parent_path(), ec);
   if (!CopyWholeFile(source, target)) return "";
   item.hash = HashFile(target);
   items_.push_back(std::move(item));
@@ -296,14 +283,12 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
   std::string file = it->file;
   if (Extension(PathFromUtf8(file)) != ext) {
     // vCalendar replaced by iCalendar (or the reverse): the file's name follows.
-    Journal(old_path);
     fs::remove(old_path, ec);
     const fs::path stem = PathFromUtf8(it->file).stem();
     file = FreeFileName(TypeByCode(type).folder, PathToUtf8(stem), ext);
   }
   const fs::path target = PathOf(file);
   fs::create_directories(target.parent_path(), ec);
-  Journal(target);
   if (!CopyWholeFile(source, target)) return false;
   it->file = file;
   it->hash = HashFile(target);
@@ -319,7 +304,6 @@ bool Phone::ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_ow
   std::error_code ec;
   const bool present = fs::exists(path, ec);
   *had_own_change = present && (!it->hash || HashFile(path) != *it->hash);
-  Journal(path);
   fs::remove(path, ec);
   items_.erase(it);
   return true;
@@ -337,38 +321,74 @@ void Phone::MarkDelivered(const PhoneChange& change) {
   }
 }
 
-void Phone::BeginJournal() {
-  journaling_ = true;
-  journal_.clear();
-  created_folders_.clear();
-  snapshot_ = Snapshot{road, device_id, address, change_counters, anchor, next_luid_, items_};
+// The copy holds the state file and the type folders as they were; a type
+// folder missing from it did not exist.
+bool Phone::BeginJournal(std::string* error) {
+  const fs::path copy = folder_ / kJournalFolder, scratch = folder_ / kJournalScratch;
+  std::error_code ec;
+  fs::remove_all(scratch, ec);
+  fs::create_directories(scratch, ec);
+  bool ok = !ec;
+  if (ok && fs::exists(StatePath(), ec)) {
+    fs::copy_file(StatePath(), scratch / kPhoneStateFile, ec);
+    ok = !ec;
+  }
+  for (const TypeInfo& type : ObjectTypes()) {
+    if (!ok || !fs::exists(folder_ / type.folder, ec)) continue;
+    fs::copy(folder_ / type.folder, scratch / type.folder, fs::copy_options::recursive, ec);
+    ok = !ec;
+  }
+  // The copy counts only once it is whole: the rename makes it so.
+  if (ok) {
+    fs::remove_all(copy, ec);
+    fs::rename(scratch, copy, ec);
+    ok = !ec;
+  }
+  if (!ok) {
+    fs::remove_all(scratch, ec);
+    *error = PathToUtf8(copy) + ": cannot copy the phone aside for a rollback";
+    return false;
+  }
+  return Save(error);
 }
 
-void Phone::UndoJournal() {
-  for (auto it = journal_.rbegin(); it != journal_.rend(); ++it) {
-    std::error_code ec;
-    if (it->original) {
-      WriteFileReplacing(it->path, *it->original);
-    } else {
-      fs::remove(it->path, ec);
+bool Phone::UndoJournal(std::string* error) {
+  const fs::path copy = folder_ / kJournalFolder;
+  std::error_code ec;
+  bool ok = fs::is_directory(copy, ec);
+  for (const TypeInfo& type : ObjectTypes()) {
+    if (!ok) break;
+    fs::remove_all(folder_ / type.folder, ec);
+    if (fs::exists(copy / type.folder, ec)) {
+      fs::copy(copy / type.folder, folder_ / type.folder, fs::copy_options::recursive, ec);
     }
+    ok = !ec;
   }
-  for (auto it = created_folders_.rbegin(); it != created_folders_.rend(); ++it) {
-    std::error_code ec;
-    fs::remove(*it, ec);  // only when empty
+  if (ok && fs::exists(copy / kPhoneStateFile, ec)) {
+    ok = CopyWholeFile(copy / kPhoneStateFile, StatePath());
+  } else if (ok) {
+    fs::remove(StatePath(), ec);  // the phone had never synchronised
   }
-  if (snapshot_) {
-    road = snapshot_->road;
-    device_id = snapshot_->device_id;
-    address = snapshot_->address;
-    change_counters = snapshot_->change_counters;
-    anchor = snapshot_->anchor;
-    next_luid_ = snapshot_->next_luid;
-    items_ = snapshot_->items;
+  Phone restored;
+  if (ok) ok = Open(folder_, &restored, error);
+  if (!ok) {
+    if (error->empty()) *error = PathToUtf8(copy) + ": cannot put the phone back as it was";
+    return false;
   }
-  journal_.clear();
-  created_folders_.clear();
-  journaling_ = false;
+  *this = std::move(restored);
+  fs::remove_all(copy, ec);
+  return true;
+}
+
+void Phone::EndJournal() {
+  std::error_code ec;
+  fs::remove_all(folder_ / kJournalFolder, ec);
+  fs::remove_all(folder_ / kJournalScratch, ec);
+}
+
+bool Phone::HasJournal() const {
+  std::error_code ec;
+  return fs::is_directory(folder_ / kJournalFolder, ec);
 }
 
 }  // namespace zelsync_tool

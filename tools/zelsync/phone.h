@@ -94,17 +94,23 @@ class Phone {
   // The phone's change reached the PC: the object now counts as in step.
   void MarkDelivered(const PhoneChange& change);
 
-  // Records the folder's files before the phone changes them, so that an
-  // interrupted session can be undone.
-  void BeginJournal();
-  // Puts back every file the phone changed since BeginJournal, and the state.
-  void UndoJournal();
+  // Copies the phone's state and files aside (in the folder ".session")
+  // before a SyncML session changes them, after saving the state. The copy
+  // is on disk, so a session cut short by the death of the host can still
+  // be undone by the next one. False when the copy could not be made.
+  bool BeginJournal(std::string* error);
+  // Puts the phone back as it was at BeginJournal, from the copy, and
+  // drops the copy. False when the copy could not be put back (it is kept).
+  bool UndoJournal(std::string* error);
+  // The session ended: the copy goes.
+  void EndJournal();
+  // True when a copy of an unfinished session is on disk.
+  bool HasJournal() const;
 
   static std::string HashFile(const std::filesystem::path& path);
   std::filesystem::path PathOf(const std::string& relative) const;
 
  private:
-  void Journal(const std::filesystem::path& path);
   std::string NewLuid();
   std::string FreeFileName(const std::string& folder, const std::string& stem,
                            const std::string& extension) const;
@@ -113,22 +119,6 @@ class Phone {
   bool is_new_ = true;
   uint64_t next_luid_ = 1;
   std::vector<PhoneItem> items_;
-
-  struct JournalEntry {
-    std::filesystem::path path;
-    std::optional<Bytes> original;  // none: the file did not exist
-  };
-  bool journaling_ = false;
-  std::vector<JournalEntry> journal_;
-  std::vector<std::filesystem::path> created_folders_;
-  struct Snapshot {
-    std::string road, device_id, address;
-    std::map<std::string, uint32_t> change_counters;
-    std::optional<PhoneAnchor> anchor;
-    uint64_t next_luid;
-    std::vector<PhoneItem> items;
-  };
-  std::optional<Snapshot> snapshot_;
 };
 
 }  // namespace zelsync_tool

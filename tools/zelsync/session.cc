@@ -2,9 +2,9 @@
 // files; and the device identities a session is run for.
 #include <algorithm>
 #include <cstdio>
-#include <ctime>
 
 #include "file_util.h"
+#include "platform/platform.h"
 #include "session_steps.h"
 #include "text.h"
 
@@ -22,14 +22,18 @@ SessionReport RunSession(const Exports& library, Phone* phone, const SessionOpti
     return report;
   }
   try {
-    DriveSession(library, phone, options, &report);
+    DriveSession(library, phone, options, sync_folder, &report);
   } catch (const std::exception& e) {
     report.errors.push_back(std::string("the session stopped: ") + e.what());
     report.completed = false;
   }
   if (!report.rolled_back) {
     std::string error;
-    if (!phone->Save(&error)) report.errors.push_back(error);
+    if (phone->Save(&error)) {
+      if (report.completed) phone->EndJournal();
+    } else {
+      report.errors.push_back(error);
+    }
   }
   return report;
 }
@@ -58,18 +62,6 @@ std::string FormatAddress(uint64_t address) {
   return text;
 }
 
-std::string UtcTimeAnchor() {
-  std::time_t now = std::time(nullptr);
-  std::tm parts{};
-#ifdef _WIN32
-  gmtime_s(&parts, &now);
-#else
-  gmtime_r(&now, &parts);
-#endif
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02dZ", parts.tm_year + 1900, parts.tm_mon + 1,
-                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec);
-  return text;
-}
+std::string UtcTimeAnchor() { return zelsync::UtcTimeStamp(); }
 
 }  // namespace zelsync_tool

@@ -5,9 +5,12 @@
 #include <random>
 #include <set>
 
+#include "bookkeeping_files.h"
 #include "file_util.h"
+#include "host_temp.h"
 #include "object_types.h"
 #include "session_steps.h"
+#include "store/file_names.h"
 #include "text.h"
 
 namespace zelsync_tool {
@@ -20,34 +23,6 @@ constexpr int kMaxObjectsPerStep = 100000;
 
 // Raised when the simulated link drops.
 struct LinkDropped {};
-
-// A private folder for the files the host hands to the library, which
-// consumes them; removed with whatever is left in it.
-class HostTempFolder {
- public:
-  HostTempFolder() {
-    std::random_device random;
-    std::error_code ec;
-    fs::path base = fs::temp_directory_path(ec);
-    if (ec) return;
-    for (int attempt = 0; attempt < 16 && path_.empty(); ++attempt) {
-      char name[32];
-      std::snprintf(name, sizeof name, "zelsync-host-%08x", static_cast<unsigned>(random()));
-      fs::path candidate = base / name;
-      if (fs::create_directory(candidate, ec)) path_ = candidate;
-    }
-  }
-  ~HostTempFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) fs::remove_all(path_, ignored);
-  }
-  HostTempFolder(const HostTempFolder&) = delete;
-  HostTempFolder& operator=(const HostTempFolder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 constexpr size_t kAnchorTimeUnits = sizeof(_SYNCML_SYNCANCHOR_RECORD{}.TimeAnchor) / sizeof(ZS_WCHAR);
 
@@ -84,14 +59,23 @@ bool SameAnchor(const _SYNCML_SYNCANCHOR_RECORD& a, const _SYNCML_SYNCANCHOR_REC
 
 class Driver {
  public:
-  Driver(const Exports& library, Phone* phone, const SessionOptions& options, SessionReport* report)
-      : lib_(library), road_(ExportsOf(options.road)), phone_(*phone), options_(options), report_(*report) {}
+  Driver(const Exports& library, Phone* phone, const SessionOptions& options, const fs::path& sync_folder,
+         SessionReport* report)
+      : lib_(library),
+        road_(ExportsOf(options.road)),
+        phone_(*phone),
+        options_(options),
+        sync_folder_(sync_folder),
+        report_(*report) {}
 
   void Run();
 
  private:
   void RunIrmc();
   void RunSyncML();
+  // Rolls back what a SyncML session cut short by the death of the host
+  // left behind, on the PC and on the phone. False when it could not.
+  bool RecoverUnfinishedSession();
   void PcToPhone(const TypeInfo& type);
   int PhoneToPc(const TypeInfo& type);
   void SendNew(const TypeInfo& type);
@@ -113,6 +97,7 @@ class Driver {
   const RoadExports& road_;
   Phone& phone_;
   const SessionOptions& options_;
+  const fs::path& sync_folder_;
   SessionReport& report_;
   HostTempFolder temp_;
   uint64_t address_ = 0;
@@ -139,6 +124,9 @@ void Driver::Record(SessionEvent event) {
   const bool ok = event.ok;
   report_.events.push_back(std::move(event));
   if (!ok) return;
+  // The phone commits each object as it goes, as a real phone does.
+  std::string error;
+  if (!phone_.Save(&error)) report_.errors.push_back(error);
   ++moved_;
   if (options_.interrupt_after && moved_ >= *options_.interrupt_after) throw LinkDropped{};
 }
@@ -308,7 +296,7 @@ bool Driver::HandOver(const PhoneChange& change, fs::path* copy, std::string* wh
     *why = "the path of the file handed to the library needs more than 259 characters: " + PathToUtf8(*copy);
     return false;
   }
-  if (!CopyWholeFile(source, *copy)) {
+  if (!temp_.CopyIn(source, *copy)) {
     *why = "cannot copy " + PathToUtf8(source);
     return false;
   }
@@ -394,11 +382,46 @@ void Driver::RunIrmc() {
   report_.completed = report_.errors.empty();
 }
 
+bool Driver::RecoverUnfinishedSession() {
+  std::optional<uint64_t> open_session;
+  const fs::path marker = sync_folder_.empty() ? fs::path() : sync_folder_ / zelsync::BookkeepingFileName(zelsync::BookkeepingFile::kSessionMarker);
+  std::error_code ec;
+  if (!marker.empty() && fs::exists(marker, ec)) {
+    Bytes bytes;
+    if (ReadWholeFile(marker, &bytes)) open_session = DecodeSessionMarker(bytes);
+    if (!open_session) open_session = address_;  // cut short: the library falls back to the given device
+  }
+  if (open_session) {
+    if (lib_.SyncMLRestoreDBFiles(address_) != 1) {
+      report_.errors.push_back("the SyncML session with " + FormatAddress(*open_session) +
+                               " did not finish, and SyncMLRestoreDBFiles could not roll it back; nothing was moved");
+      return false;
+    }
+    report_.notes.push_back("the SyncML session with " + FormatAddress(*open_session) +
+                            " did not finish (the host stopped during it); it was rolled back");
+  }
+  if (!phone_.HasJournal()) return true;
+  std::string error;
+  if (open_session && *open_session == address_) {
+    if (!phone_.UndoJournal(&error)) {
+      report_.errors.push_back(error);
+      return false;
+    }
+    report_.notes.push_back("the phone was put back as it was before that session");
+  } else {
+    // The PC finished that session: the phone keeps what it received, and
+    // the anchors that differ now make every logged PC change count.
+    phone_.EndJournal();
+  }
+  return true;
+}
+
 void Driver::RunSyncML() {
   auto parsed = ParseAddress(phone_.address);
   address_ = parsed ? *parsed : 0;
   report_.identity = phone_.address;
   for (const TypeInfo& type : ObjectTypes()) report_.counts[type.code];
+  if (!RecoverUnfinishedSession()) return;
 
   lib_.SyncMLResetCounters();
   const PhoneAnchor last = phone_.anchor.value_or(PhoneAnchor{});
@@ -415,7 +438,12 @@ void Driver::RunSyncML() {
     report_.errors.push_back("SyncMLSaveDBFiles failed: nothing to roll back to, so nothing was moved");
     return;
   }
-  phone_.BeginJournal();
+  std::string journal_error;
+  if (!phone_.BeginJournal(&journal_error)) {
+    lib_.SyncMLRestoreDBFiles(address_);
+    report_.errors.push_back(journal_error + "; nothing was moved");
+    return;
+  }
   try {
     for (const TypeInfo& type : ObjectTypes()) {
       PcToPhone(type);
@@ -434,7 +462,8 @@ void Driver::RunSyncML() {
     if (lib_.SyncMLRestoreDBFiles(address_) != 1) {
       report_.errors.push_back("SyncMLRestoreDBFiles failed: the saved files may not all be back");
     }
-    phone_.UndoJournal();
+    std::string error;
+    if (!phone_.UndoJournal(&error)) report_.errors.push_back(error);
     report_.rolled_back = true;
     return;
   }
@@ -475,8 +504,9 @@ void Driver::Run() {
 
 }  // namespace
 
-void DriveSession(const Exports& library, Phone* phone, const SessionOptions& options, SessionReport* report) {
-  Driver(library, phone, options, report).Run();
+void DriveSession(const Exports& library, Phone* phone, const SessionOptions& options,
+                  const fs::path& sync_folder, SessionReport* report) {
+  Driver(library, phone, options, sync_folder, report).Run();
 }
 
 }  // namespace zelsync_tool

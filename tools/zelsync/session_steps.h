@@ -9,9 +9,11 @@
 
 namespace zelsync_tool {
 
-// Runs the session through the library's exports, filling *report. The
-// phone is not saved here.
-void DriveSession(const Exports& library, Phone* phone, const SessionOptions& options, SessionReport* report);
+// Runs the session through the library's exports, filling *report. A
+// SyncML session that a killed host left open in `sync_folder` is rolled
+// back first. The phone is saved after each object moved.
+void DriveSession(const Exports& library, Phone* phone, const SessionOptions& options,
+                  const std::filesystem::path& sync_folder, SessionReport* report);
 
 // Fills *report with what a session would move, read from the phone's
 // folder and the library's bookkeeping files in `sync_folder` without
