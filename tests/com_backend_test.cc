@@ -11,6 +11,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -72,7 +73,9 @@ Value Obj(IDispatch* object) {
 // IDispatch. Invoke records each call as "get Name", "call Name(args)" or
 // "put Name=arg" (arguments in the order of the signature) and answers with
 // the member's HRESULT and value. Its references are counted and it is never
-// deleted by Release, so an extra Release shows as a count below 1.
+// deleted by Release, so an extra Release shows as a count below 1. A name
+// has the same DISPID on every stand-in, as a member has on every object of
+// an interface, until Renumber gives it another.
 class StandIn : public IDispatch {
  public:
   explicit StandIn(std::wstring name, IID iid = IID_NULL) : label(std::move(name)), iid_(iid) {}
@@ -92,8 +95,10 @@ class StandIn : public IDispatch {
   }
   void Fail(const std::wstring& name, HRESULT hr) { members_[name].hr = hr; }
   LONG refs() const { return refs_; }
+  static void Renumber(const std::wstring& name) { Ids()[name] = ++LastId(); }
   const std::wstring label;
   std::vector<std::wstring> calls;
+  int lookups = 0;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     const bool known =
@@ -108,15 +113,20 @@ class StandIn : public IDispatch {
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
                                           DISPID* ids) override {
+    ++lookups;
     auto found = count == 1 ? members_.find(names[0]) : members_.end();
     if (found == members_.end()) return DISP_E_UNKNOWNNAME;
-    ids[0] = static_cast<DISPID>(std::distance(members_.begin(), found)) + 1;
+    if (!Ids().count(found->first)) Renumber(found->first);
+    ids[0] = Ids()[found->first];
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception, UINT*) override {
-    if (id < 1 || id > static_cast<DISPID>(members_.size())) return DISP_E_MEMBERNOTFOUND;
-    auto& [name, member] = *std::next(members_.begin(), id - 1);
+    auto named = std::find_if(Ids().begin(), Ids().end(),
+                              [id](const auto& entry) { return entry.second == id; });
+    auto found = named == Ids().end() ? members_.end() : members_.find(named->first);
+    if (found == members_.end()) return DISP_E_MEMBERNOTFOUND;
+    auto& [name, member] = *found;
     std::wstring args;
     for (UINT i = params->cArgs; i-- > 0;) args += Describe(params->rgvarg[i]) + (i ? L", " : L"");
     if (flags == DISPATCH_PROPERTYPUT) {
@@ -155,6 +165,15 @@ class StandIn : public IDispatch {
     }
     if (v.vt != VT_BSTR) return L"vt:" + std::to_wstring(v.vt);
     return v.bstrVal ? L"'" + std::wstring(v.bstrVal, SysStringLen(v.bstrVal)) + L"'" : L"null";
+  }
+
+  static std::map<std::wstring, DISPID>& Ids() {
+    static std::map<std::wstring, DISPID> ids;
+    return ids;
+  }
+  static DISPID& LastId() {
+    static DISPID last = 0;
+    return last;
   }
 
   const IID iid_;
@@ -267,7 +286,7 @@ class ComTest : public ::testing::Test {
   std::shared_ptr<outlook::MailItem> Mail() { return ItemOf(&mail_)->QueryMail(); }
 
   ComInit com_;
-  StandIn app_{L"app"}, explorer_{L"explorer"}, mapi_{L"mapi"}, inbox_{L"inbox"}, items_{L"items"},
+  StandIn app_{L"app", outlook::com::kIidApplication}, explorer_{L"explorer"}, mapi_{L"mapi"}, inbox_{L"inbox"}, items_{L"items"},
       mail_{L"mail", OutlookIid(0x63034)}, moved_{L"moved", OutlookIid(0x63034)},
       note_{L"note", OutlookIid(0x63025)}, contact_{L"contact", OutlookIid(0x63021)},
       appointment_{L"appointment", OutlookIid(0x63033)}, attachments_{L"attachments"},
@@ -426,6 +445,27 @@ TEST_F(ComTest, PutsAndMethodsPassTheirArgumentsInOrder) {
   EXPECT_EQ(L"call Quit()", app_.calls.back());
 }
 
+TEST_F(ComTest, LooksUpEachMemberOncePerInterface) {
+  std::shared_ptr<outlook::MailItem> mail = Mail(), other = ItemOf(&moved_)->QueryMail();
+  std::shared_ptr<outlook::AppointmentItem> appointment = ItemOf(&appointment_)->QueryAppointment();
+  OptString subject;
+  ASSERT_TRUE(mail->Subject(&subject) && appointment->Subject(&subject));
+  const int before = mail_.lookups + moved_.lookups + appointment_.lookups;
+  ASSERT_TRUE(mail->Subject(&subject) && other->Subject(&subject) && mail->PutSubject(u"x") &&
+              appointment->Subject(&subject));
+  EXPECT_EQ(before, mail_.lookups + moved_.lookups + appointment_.lookups);
+  EXPECT_EQ(u"S", subject);
+
+  // A remembered DISPID that the object no longer knows is asked for again
+  // by name, and the call goes through.
+  StandIn::Renumber(L"Subject");
+  subject.reset();
+  ASSERT_TRUE(other->Subject(&subject));
+  EXPECT_EQ(u"S", subject);
+  EXPECT_EQ(before + 1, mail_.lookups + moved_.lookups + appointment_.lookups);
+  EXPECT_EQ(Calls({L"get Subject", L"get Subject"}), moved_.calls);
+}
+
 // A folder of some other backend.
 class ForeignFolder : public outlook::Folder {
  public:
@@ -524,10 +564,22 @@ TEST_F(ComTest, CreatingTheApplicationTellsItsOutcomesApart) {
     EXPECT_EQ(expected, outlook::com::CreateApplication(kMadeUpClass, &application));
     EXPECT_EQ(expected == ConnectResult::kOk, application != nullptr);
     EXPECT_TRUE(IsEqualIID(outlook::com::kIidApplication, factory.asked));
-    EXPECT_TRUE(!application || application->Quit());
+    EXPECT_TRUE(!application || (application->StartedByConnect() && application->Quit()));
   }
-  CoRevokeClassObject(cookie);
   EXPECT_EQ(Calls({L"call Quit()"}), app_.calls);
+
+  // An instance in the running object table is the user's: it is used, not
+  // created, and not counted as started here.
+  DWORD running = 0;
+  ASSERT_EQ(S_OK, RegisterActiveObject(&app_, kMadeUpClass, ACTIVEOBJECT_STRONG, &running));
+  factory.asked = IID_NULL;
+  std::shared_ptr<outlook::Application> application;
+  EXPECT_EQ(ConnectResult::kOk, outlook::com::CreateApplication(kMadeUpClass, &application));
+  EXPECT_TRUE(application && !application->StartedByConnect());
+  EXPECT_TRUE(IsEqualIID(IID_NULL, factory.asked));
+  application.reset();
+  RevokeActiveObject(running, nullptr);
+  CoRevokeClassObject(cookie);
 }
 
 // The platform's own backend where Outlook is not registered: connecting

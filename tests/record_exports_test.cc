@@ -195,7 +195,8 @@ TEST_F(RecordExportsTest, ItemNamesBecomeSafeFileNames) {
     const std::u16string path = Text(path_);
     ASSERT_EQ(TempW(""), path.substr(0, TempW("").size()));
     const std::u16string file = path.substr(TempW("").size());
-    EXPECT_TRUE(Exists(Temp(Utf16ToUtf8(file))));
+    // From UTF-16: a narrow path means the ANSI code page on Windows.
+    EXPECT_TRUE(Exists(fs::path(path)));
     if (!c.file.empty()) {
       EXPECT_EQ(c.file, file);
       continue;
@@ -468,6 +469,42 @@ TEST_F(RecordExportsTest, WithoutAWindowSharedImportsLogOffAndQuitButMailAndNote
   EXPECT_EQ(2, fake_.Count("Namespace.Logoff"));
 }
 
+// The user's instance, running with no window (minimised to the
+// notification area), is never logged off or told to quit.
+TEST_F(RecordExportsTest, TheUsersRunningInstanceIsNeverQuit) {
+  fake_.SetWindow(false);
+  fake_.SetRunning(true);
+  EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, entry_, path_));
+  ASSERT_EQ(1, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(Received("a.vcf", kVCard))));
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L2"), W(Received("b.vcf", "no card"))));
+  fake_.FailOn("Application.Session");
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"L3"), W(Received("c.vnt", kVNote))));
+  EXPECT_EQ(0, fake_.Count("Application.Quit") + fake_.Count("Namespace.Logoff"));
+}
+
+// A created mail or note that cannot be saved has no entry ID: the creation
+// fails, nothing is recorded and the item is discarded.
+TEST_F(RecordExportsTest, ACreatedMailOrNoteThatCannotBeSavedIsNoCreation) {
+  const std::string vmsg =
+      "BEGIN:VMSG\nVERSION:1.1\nBEGIN:VENV\nBEGIN:VBODY\nContent-Type:text/html; "
+      "charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n\nhi\nEND:VBODY\n"
+      "END:VENV\nEND:VMSG\n";
+  fake_.FailOn("*.Save");
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_NOTE, W(u"L1"), W(Received("a.vnt", kVNote))));
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_MESSAGE, W(u"L2"), W(Received("m.vmg", vmsg))));
+  EXPECT_EQ(2, fake_.Count("*.Delete"));
+  EXPECT_EQ(0, fake_.Count("MailItem.Move"));
+  EXPECT_FALSE(Exists(Database()));
+  EXPECT_TRUE(fake_.EntryIds(outlook::kFolderInbox).empty());
+  EXPECT_TRUE(fake_.EntryIds(outlook::kFolderNotes).empty());
+
+  // An empty entry ID, as an unsaved item reports it, names nothing: it is
+  // neither delivered nor recorded.
+  fake_.AddNote(outlook::kFolderNotes, {.entry_id = u"", .body = u"Unsaved"});
+  EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_NOTE, entry_, path_));
+  EXPECT_FALSE(Exists(Database()));
+}
+
 TEST_F(RecordExportsTest, ConnectionFailuresKeepOrConsumeTheFileAsTheyShould) {
   const WString path = Received("a.vcf", kVCard);
   fake_.FailOn("Connect", ConnectResult::kNotRegistered, OnCall(1));
@@ -482,6 +519,11 @@ TEST_F(RecordExportsTest, ConnectionFailuresKeepOrConsumeTheFileAsTheyShould) {
   fake_.FailOn("Application.Session");
   EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L"), W(Received("b.vcf", kVCard))));
   EXPECT_FALSE(Exists(Temp("b.vcf")));
+  // An instance showing a window is the user's and stays; one started
+  // for the call is told to quit.
+  EXPECT_EQ(0, fake_.Count("Application.Quit"));
+  fake_.SetWindow(false);
+  EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L"), W(Received("c.vcf", kVCard))));
   EXPECT_EQ(1, fake_.Count("Application.Quit"));
 }
 

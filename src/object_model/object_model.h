@@ -181,6 +181,11 @@ class Application {
   // A new, empty item of `type` (kMailItem or kNoteItem).
   virtual bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* item) = 0;
   virtual bool Quit() = 0;
+  // Whether connecting started this instance, rather than finding one the
+  // user runs. Only an instance the library started may be told to log off
+  // or quit: quitting the user's loses what they have open. A store that is
+  // always its caller's own keeps the default.
+  virtual bool StartedByConnect() const { return true; }
 };
 
 // The outcomes of connecting, told apart as the record exports need them.

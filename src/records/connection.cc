@@ -19,6 +19,7 @@ ConnectResult Connect(Connection* connection) {
   if (!application) return ConnectResult::kNoObject;
   bool present = false;
   connection->has_window = application->ActiveExplorer(&present) && present;
+  connection->started = application->StartedByConnect();
   connection->application = std::move(application);
   return ConnectResult::kOk;
 }
@@ -26,7 +27,7 @@ ConnectResult Connect(Connection* connection) {
 bool ConnectWithWindow(Connection* connection) {
   if (Connect(connection) != ConnectResult::kOk) return false;
   if (!connection->has_window) {
-    connection->application->Quit();
+    if (connection->MayQuit()) connection->application->Quit();
     return false;
   }
   return true;
@@ -63,7 +64,10 @@ bool QueryType(Item& item, uint32_t type, TypedItem* typed) {
 
 bool ReadEntryID(ItemBase& item, WString* entry_id) {
   OptString value;
-  if (!item.EntryID(&value) || !value || value->size() > kMaxWideLength) return false;
+  // An unsaved item's entry ID is empty: it names nothing.
+  if (!item.EntryID(&value) || !value || value->empty() || value->size() > kMaxWideLength) {
+    return false;
+  }
   *entry_id = *value;
   return true;
 }

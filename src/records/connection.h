@@ -19,13 +19,19 @@ int32_t FolderOfType(uint32_t type);
 struct Connection {
   std::shared_ptr<Application> application;
   bool has_window = false;
+  bool started = false;  // this connection started the instance
+
+  // An instance this connection started and that shows no window is ours
+  // to log off and quit; any other is the user's.
+  bool MayQuit() const { return started && !has_window; }
 };
 
 // Connects; on success *connection holds the application object.
 ConnectResult Connect(Connection* connection);
 
 // The connection of the reading exports and of the deletion: connects and
-// requires an open window (an instance without one is told to quit).
+// requires an open window (an instance without one that this connection
+// started is told to quit).
 // False when either fails.
 bool ConnectWithWindow(Connection* connection);
 
@@ -47,7 +53,7 @@ struct TypedItem {
 bool QueryType(Item& item, uint32_t type, TypedItem* typed);
 
 // Reads an entry ID that fits a 260-unit buffer; false when the read
-// fails or the entry ID is null or too long.
+// fails or the entry ID is null, empty (an unsaved item) or too long.
 bool ReadEntryID(ItemBase& item, WString* entry_id);
 
 }  // namespace outlook

@@ -71,7 +71,7 @@ class Creation {
     }
     Application& application = *connection_.application;
     if (!application.Session(&session_) || !session_) {
-      application.Quit();
+      if (connection_.MayQuit()) application.Quit();
       return Consume(0);
     }
     if (extension == u".vcf" || extension == u".vcs" || extension == u".ics") {
@@ -107,7 +107,7 @@ class Creation {
   // The end of the contact and calendar imports and of their failures: an
   // instance started for this call (no window) is logged off and told to quit.
   int CommonExit(int result) {
-    if (!connection_.has_window) {
+    if (connection_.MayQuit()) {
       session_->Logoff();
       connection_.application->Quit();
     }
@@ -158,7 +158,13 @@ class Creation {
       std::unique_ptr<formats::MessageFileBuffer> buffer = formats::MessageFileBuffer::Open(path_);
       read = buffer && formats::ReadVMessageIntoMailItem(*buffer, mail, setting);
     }
-    if (!read || !mail->Save()) return CommonExit(0);
+    if (!read) return CommonExit(0);
+    // A mail that cannot be saved has no entry ID and cannot be moved: it is
+    // discarded and the creation fails.
+    if (!mail->Save()) {
+      mail->Delete();
+      return CommonExit(0);
+    }
     std::shared_ptr<MailItem> moved;
     if (!mail->Move(inbox, &moved) || !moved) {
       mail->Delete();  // not in the Inbox, so never seen by the device
@@ -184,7 +190,11 @@ class Creation {
                                         text.find("BEGIN:VNOTE") == std::string_view::npos);
     const int read = as_text ? formats::ImportTextIntoNoteItem(*buffer, note)
                              : formats::ReadVNoteIntoNoteItem(*buffer, note);
-    if (!read || !note->Save()) return CommonExit(0);
+    if (!read) return CommonExit(0);
+    if (!note->Save()) {
+      note->Delete();
+      return CommonExit(0);
+    }
     return Consume(Record(*note));
   }
 

@@ -78,6 +78,10 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
     case Forget::kDone:
       journal(FieldText(old.entry_id));
       return 1;
+    case Forget::kRecordKept:
+      // The old item is gone and the new one stands.
+      journal(FieldText(old.entry_id));
+      return 0;
     case Forget::kItemKept:
       // The old item stays; the new one goes again, so that the LUID names
       // one item.
@@ -87,8 +91,6 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
           RemoveRecord(db, MakeDeviceRecord(type, made, luid), std::move(stream));
         }
       }
-      return 0;
-    case Forget::kRecordKept:
       return 0;
   }
   return 0;

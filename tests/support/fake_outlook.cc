@@ -178,6 +178,7 @@ struct FakeOutlook::State {
 
   std::map<int32_t, std::vector<RecordPtr>> folders;
   bool window = true;
+  bool running = false;
   uint32_t next_id = 1;
   std::vector<Call> calls;
   std::vector<Rule> rules;
@@ -562,6 +563,7 @@ class FakeApplication : public outlook::Application, private Tracked {
   bool Quit() override {
     return Run("Quit", {}, [] { return true; });
   }
+  bool StartedByConnect() const override { return !state().running; }
 };
 
 #undef FAKE_GET
@@ -620,6 +622,7 @@ WString FakeOutlook::AddOther(int32_t folder, OtherData data) {
 }
 
 void FakeOutlook::SetWindow(bool open) { state_->window = open; }
+void FakeOutlook::SetRunning(bool running) { state_->running = running; }
 
 void FakeOutlook::FailOn(std::string pattern, FailWhen when) {
   state_->rules.push_back({std::move(pattern), std::move(when), std::nullopt});

@@ -170,6 +170,9 @@ class FakeOutlook : public outlook::ObjectModel {
 
   // Whether an explorer window is open (ActiveExplorer). On by default.
   void SetWindow(bool open);
+  // Whether the store was running before Connect (the user's instance, not
+  // started by the library: StartedByConnect() is false). Off by default.
+  void SetRunning(bool running);
 
   // Failure injection, see above.
   void FailOn(std::string pattern, FailWhen when = Always());

@@ -20,7 +20,9 @@ constexpr IID kIidAppointmentItem = {
 
 class ComAttachment : public Attachment {
  public:
-  explicit ComAttachment(Dispatch object) : object_(std::move(object)) {}
+  explicit ComAttachment(Dispatch object) : object_(std::move(object)) {
+    object_.Bind(&IdsOf<Attachment>());
+  }
   bool FileName(OptString* name) override { return object_.GetString(L"FileName", name); }
   bool SaveAsFile(const WString& path) override {
     return object_.Call(L"SaveAsFile", Args().String(path));
@@ -37,7 +39,9 @@ std::shared_ptr<Attachment> WrapAttachment(Dispatch object) {
 
 class ComAttachments : public Attachments {
  public:
-  explicit ComAttachments(Dispatch object) : object_(std::move(object)) {}
+  explicit ComAttachments(Dispatch object) : object_(std::move(object)) {
+    object_.Bind(&IdsOf<Attachments>());
+  }
   bool Count(int32_t* count) override { return object_.GetInt32(L"Count", count); }
   bool Item(int32_t index, std::shared_ptr<Attachment>* attachment) override {
     Dispatch found;
@@ -63,7 +67,9 @@ std::shared_ptr<Attachments> WrapAttachments(Dispatch object) {
 template <class Interface>
 class ComItemBase : public Interface {
  public:
-  explicit ComItemBase(Dispatch object) : object_(std::move(object)) {}
+  explicit ComItemBase(Dispatch object) : object_(std::move(object)) {
+    object_.Bind(&IdsOf<Interface>());
+  }
   bool EntryID(OptString* entry_id) override { return object_.GetString(L"EntryID", entry_id); }
   bool Save() override { return object_.Call(L"Save"); }
   bool Delete() override { return object_.Call(L"Delete"); }

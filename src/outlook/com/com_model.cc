@@ -17,7 +17,9 @@ namespace {
 
 class ComItems : public Items {
  public:
-  explicit ComItems(Dispatch object) : object_(std::move(object)) {}
+  explicit ComItems(Dispatch object) : object_(std::move(object)) {
+    object_.Bind(&IdsOf<Items>());
+  }
   bool Count(int32_t* count) override { return object_.GetInt32(L"Count", count); }
   bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
     Dispatch found;
@@ -36,7 +38,9 @@ std::shared_ptr<Items> WrapItems(Dispatch object) {
 
 class ComFolder : public Folder {
  public:
-  explicit ComFolder(Dispatch object) : object_(std::move(object)) {}
+  explicit ComFolder(Dispatch object) : object_(std::move(object)) {
+    object_.Bind(&IdsOf<Folder>());
+  }
   bool GetItems(std::shared_ptr<Items>* items) override {
     Dispatch found;
     return Hand(object_.GetDispatch(L"Items", &found), &found, WrapItems, items);
@@ -49,7 +53,9 @@ class ComFolder : public Folder {
 
 class ComNamespace : public Namespace {
  public:
-  explicit ComNamespace(Dispatch object) : object_(std::move(object)) {}
+  explicit ComNamespace(Dispatch object) : object_(std::move(object)) {
+    object_.Bind(&IdsOf<Namespace>());
+  }
   bool GetDefaultFolder(int32_t folder, std::shared_ptr<Folder>* result) override {
     Dispatch found;
     return Hand(object_.CallForDispatch(L"GetDefaultFolder", Args().Int32(folder), &found), &found,
@@ -68,7 +74,10 @@ class ComNamespace : public Namespace {
 
 class ComApplication : public Application {
  public:
-  explicit ComApplication(Dispatch object) : object_(std::move(object)) {}
+  ComApplication(Dispatch object, bool started) : object_(std::move(object)), started_(started) {
+    object_.Bind(&IdsOf<Application>());
+  }
+  bool StartedByConnect() const override { return started_; }
   bool ActiveExplorer(bool* present) override {
     Dispatch explorer;
     if (!object_.CallForDispatch(L"ActiveExplorer", &explorer)) return false;
@@ -93,6 +102,7 @@ class ComApplication : public Application {
 
  private:
   Dispatch object_;
+  const bool started_;
 };
 
 class ComObjectModel : public ObjectModel {
@@ -127,22 +137,35 @@ IDispatch* FolderObject(const Folder& folder) {
   return ours ? ours->object() : nullptr;
 }
 
-std::shared_ptr<Application> WrapApplication(IDispatch* application) {
+std::shared_ptr<Application> WrapApplication(IDispatch* application, bool started) {
   Dispatch object = Dispatch::Share(application);
   if (!object) return nullptr;
-  return std::make_shared<ComApplication>(std::move(object));
+  return std::make_shared<ComApplication>(std::move(object), started);
 }
 
 ConnectResult CreateApplication(const CLSID& clsid, std::shared_ptr<Application>* application) {
   try {
-    void* created = nullptr;
-    if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, kIidApplication, &created))) {
-      return ConnectResult::kCreationFailed;
+    // An instance in the running object table was started by someone else
+    // (the user, maybe minimised to the notification area with no window):
+    // it is used as it is and never told to log off or quit.
+    IUnknown* running = nullptr;
+    const bool was_running = SUCCEEDED(GetActiveObject(clsid, nullptr, &running)) && running;
+    void* found = nullptr;
+    HRESULT hr = E_NOINTERFACE;
+    if (was_running) {
+      hr = running->QueryInterface(kIidApplication, &found);
+      running->Release();
+    }
+    if (FAILED(hr)) {
+      found = nullptr;
+      if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, kIidApplication, &found))) {
+        return ConnectResult::kCreationFailed;
+      }
     }
     // `_Application` is a dual interface: an IDispatch.
-    Dispatch object(static_cast<IDispatch*>(created));
+    Dispatch object(static_cast<IDispatch*>(found));
     if (!object) return ConnectResult::kNoObject;
-    *application = std::make_shared<ComApplication>(std::move(object));
+    *application = std::make_shared<ComApplication>(std::move(object), !was_running);
     return ConnectResult::kOk;
   } catch (...) {
     return ConnectResult::kCreationFailed;

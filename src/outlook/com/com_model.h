@@ -18,12 +18,15 @@ namespace com {
 extern const IID kIidApplication;
 
 // The application object behind `application`, which gets a reference of
-// its own (the caller keeps its reference). Null for a null `application`.
-std::shared_ptr<Application> WrapApplication(IDispatch* application);
+// its own (the caller keeps its reference); `started` tells whether this
+// caller started it. Null for a null `application`.
+std::shared_ptr<Application> WrapApplication(IDispatch* application, bool started = true);
 
-// Creates the application object of class `clsid` as a local server and
-// wraps it: kCreationFailed when creation fails or throws, kNoObject when it
-// succeeds without an object. *application is set only on kOk.
+// The application object of class `clsid`: the running instance when the
+// running object table has one (not started by us), else one created as a
+// local server (started by us). kCreationFailed when creation fails or
+// throws, kNoObject when it succeeds without an object. *application is set
+// only on kOk.
 ConnectResult CreateApplication(const CLSID& clsid, std::shared_ptr<Application>* application);
 
 }  // namespace com

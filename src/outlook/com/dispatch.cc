@@ -98,10 +98,29 @@ Args& Args::Object(IDispatch* object) {
   return *this;
 }
 
+HRESULT MemberIds::Find(IDispatch* object, const wchar_t* name, DISPID* id) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const auto known = ids_.find(name);
+  if (known != ids_.end()) {
+    *id = known->second;
+    return S_OK;
+  }
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  const HRESULT hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
+  if (SUCCEEDED(hr)) ids_.emplace(name, *id);
+  return hr;
+}
+
+void MemberIds::Forget(const wchar_t* name) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ids_.erase(name);
+}
+
 Dispatch& Dispatch::operator=(Dispatch&& other) noexcept {
   if (this != &other) {
     Reset();
     object_ = other.object_;
+    ids_ = other.ids_;
     other.object_ = nullptr;
   }
   return *this;
@@ -123,9 +142,8 @@ void Dispatch::Reset() {
 HRESULT Dispatch::Invoke(const wchar_t* name, WORD flags, const Args& args, VARIANT* result) const {
   if (!object_) return E_POINTER;
   if (!args.ok()) return E_OUTOFMEMORY;
-  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
   DISPID id = DISPID_UNKNOWN;
-  HRESULT hr = object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
+  HRESULT hr = Lookup(name, &id);
   if (FAILED(hr)) return hr;
 
   // Invoke wants the arguments last to first. The copies are shallow: `args`
@@ -146,7 +164,25 @@ HRESULT Dispatch::Invoke(const wchar_t* name, WORD flags, const Args& args, VARI
   hr = object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
                        &bad_argument);
   DropException(&exception);
+  if (hr == DISP_E_MEMBERNOTFOUND && ids_) {
+    // A remembered DISPID the object does not know: ask once more by name.
+    // The member was not reached, so calling it again is safe.
+    ids_->Forget(name);
+    DISPID fresh = DISPID_UNKNOWN;
+    if (SUCCEEDED(Lookup(name, &fresh)) && fresh != id) {
+      exception = EXCEPINFO{};
+      hr = object_->Invoke(fresh, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &exception,
+                           &bad_argument);
+      DropException(&exception);
+    }
+  }
   return hr;
+}
+
+HRESULT Dispatch::Lookup(const wchar_t* name, DISPID* id) const {
+  if (ids_) return ids_->Find(object_, name, id);
+  LPOLESTR names[] = {const_cast<LPOLESTR>(name)};
+  return object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, id);
 }
 
 bool Dispatch::GetString(const wchar_t* name, OptString* value) const {

@@ -11,6 +11,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "object_model/object_model.h"
 
@@ -64,6 +67,28 @@ class Args {
   bool ok_ = true;
 };
 
+// The DISPIDs of one interface's members. Each name is looked up once for
+// the process: every lookup is a round trip to the item store's process,
+// and an interface's DISPIDs are fixed.
+class MemberIds {
+ public:
+  // The DISPID of `name`, asked of `object` only when not known yet.
+  HRESULT Find(IDispatch* object, const wchar_t* name, DISPID* id);
+  // Drops what is known of `name` (its DISPID proved stale).
+  void Forget(const wchar_t* name);
+
+ private:
+  std::mutex mutex_;
+  std::map<std::wstring, DISPID> ids_;
+};
+
+// The DISPIDs of the interface the wrapper type `Face` serves.
+template <class Face>
+MemberIds& IdsOf() {
+  static MemberIds ids;
+  return ids;
+}
+
 // A counted reference to an automation object, released when it goes.
 class Dispatch {
  public:
@@ -71,7 +96,9 @@ class Dispatch {
   // Takes over a reference the caller holds.
   explicit Dispatch(IDispatch* adopted) : object_(adopted) {}
   ~Dispatch() { Reset(); }
-  Dispatch(Dispatch&& other) noexcept : object_(other.object_) { other.object_ = nullptr; }
+  Dispatch(Dispatch&& other) noexcept : object_(other.object_), ids_(other.ids_) {
+    other.object_ = nullptr;
+  }
   Dispatch& operator=(Dispatch&& other) noexcept;
   Dispatch(const Dispatch&) = delete;
   Dispatch& operator=(const Dispatch&) = delete;
@@ -82,6 +109,10 @@ class Dispatch {
   IDispatch* get() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }
   void Reset();
+
+  // From now on the DISPIDs of the object's members come from `ids`, the
+  // cache of its interface; without one each call looks its member up.
+  void Bind(MemberIds* ids) { ids_ = ids; }
 
   // Looks up `name` and invokes it with `flags` (DISPATCH_PROPERTYGET,
   // DISPATCH_METHOD or DISPATCH_PROPERTYPUT, the last with the named
@@ -115,7 +146,10 @@ class Dispatch {
   Dispatch Query(const IID& iid) const;
 
  private:
+  HRESULT Lookup(const wchar_t* name, DISPID* id) const;
+
   IDispatch* object_ = nullptr;
+  MemberIds* ids_ = nullptr;
 };
 
 }  // namespace com
