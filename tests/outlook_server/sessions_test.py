@@ -342,7 +342,8 @@ def test_irmc_changes(host, standin, phone, first, sync_folder):
     check(not os.path.exists(os.path.join(phone, shopping_file)), "irmc: the PC's deletion reached the phone")
 
     # A note whose Save fails is not created: nothing recorded, no item left,
-    # and the phone keeps it for the next session, which delivers it.
+    # and the phone keeps it. The host remembers the refusal, so the next
+    # session offers it again when asked to retry.
     doc = standin.load()
     doc["fail"] = [{"call": "NoteItem.Save", "times": 1}]
     standin.save(doc)
@@ -355,7 +356,7 @@ def test_irmc_changes(host, standin, phone, first, sync_folder):
     state = json.loads(read(os.path.join(phone, "phone.json")))
     records = device_records(os.path.join(sync_folder, state["device_id"] + "_nt.DAT"), 4)
     check(all(records.values()), "irmc: no record without an entry ID: %s" % records)
-    report, moved, _, _ = session(host, standin, "irmc", phone, "irmc after the failed save")
+    report, moved, _, _ = session(host, standin, "irmc", phone, "irmc after the failed save", "--retry")
     check(moved["received"] == 1, "irmc: the note arrives next time: %s" % report)
     check(len([i for i in standin.items(NOTES) if i["props"].get("Body") == "Second note"]) == 1,
           "irmc: the second note is in the store once")
