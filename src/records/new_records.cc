@@ -33,13 +33,15 @@ int DeliverNewRecord(const Scheme& scheme, uint32_t type, WString* entry_id, WSt
 
   // Walk from the cursor to the first item of the type that is new and whose
   // file can be made; past the last item Item() fails and the index rests
-  // there. An item that cannot be read or written out is passed over with
-  // nothing recorded, so the items after it still reach the device and it is
-  // tried again in a later session.
+  // there. An item that cannot be read or written out (Item() failing within
+  // the count included) is passed over with nothing recorded, so the items
+  // after it still reach the device and it is tried again in a later session.
   for (;;) {
     std::shared_ptr<Item> item;
-    if (!items->Item(cursor.index, &item) || !item) return 0;
+    const bool read = items->Item(cursor.index, &item) && item;
+    if (!read && cursor.index >= cursor.count) return 0;
     ++cursor.index;
+    if (!read) continue;
     TypedItem typed;
     WString id;
     if (!QueryType(*item, type, &typed) || !ReadEntryID(*typed.base, &id)) continue;
