@@ -726,8 +726,8 @@ TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   ASSERT_TRUE(mail->SenderName(&sender) && mail->SentOnBehalfOfName(&behalf) &&
               mail->Subject(&subject) && mail->CC(&cc) && mail->HTMLBody(&body) &&
               mail->UnRead(&unread) && mail->Importance(&importance) && mail->SentOn(&sent));
-  EXPECT_EQ(u"Bob", sender);
-  EXPECT_EQ(u"Ann", behalf);
+  EXPECT_EQ(u"Bob <bob@example.org>", sender);
+  EXPECT_EQ(u"Ann <ann@example.org>", behalf);
   EXPECT_EQ(u"Gr\u00fc\u00dfe", subject);
   EXPECT_EQ(std::nullopt, cc);
   EXPECT_NE(WString::npos, body->find(u"hi &lt;you&gt;"));

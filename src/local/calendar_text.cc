@@ -233,11 +233,16 @@ IcalPtr StoredCalendar(icalcomponent* source, const std::string& uid) {
   const char* master_uid = icalcomponent_get_uid(master);
   std::string event_uid = master_uid && *master_uid ? master_uid : uid;
   // The master and the edited occurrences that share its UID, in their
-  // order.
-  for (icalcomponent* event : Children(source, ICAL_VEVENT_COMPONENT)) {
+  // order. An item holds one event: a file with events of their own beside
+  // it is refused whole rather than stored with all but one dropped.
+  const std::vector<icalcomponent*> events = Children(source, ICAL_VEVENT_COMPONENT);
+  for (icalcomponent* event : events) {
     const char* this_uid = icalcomponent_get_uid(event);
-    bool same = event == master || (master_uid && this_uid && std::string(master_uid) == this_uid);
-    if (!same) continue;
+    if (event != master && !(master_uid && *master_uid && this_uid && std::string(master_uid) == this_uid)) {
+      return nullptr;
+    }
+  }
+  for (icalcomponent* event : events) {
     icalcomponent* copy = icalcomponent_new_clone(event);
     if (!icalcomponent_get_first_property(copy, ICAL_UID_PROPERTY)) {
       icalcomponent_add_property(copy, icalproperty_new_uid(event_uid.c_str()));

@@ -32,7 +32,7 @@ icalcomponent* MainEvent(icalcomponent* calendar);
 // The calendar as the store keeps it: one VCALENDAR with the event of
 // `source` (its master and the instances that share its UID) and the time
 // zones it uses; UID := `uid` and DTSTAMP := now when missing. Null when
-// `source` holds no event.
+// `source` holds no event, or events that do not share the master's UID.
 IcalPtr StoredCalendar(icalcomponent* source, const std::string& uid);
 
 // Makes the event an all-day event (start and end become dates), or makes

@@ -97,18 +97,27 @@ bool IsSchedulingPart(GMimeObject* object) {
   return !value.empty() && value != "publish";
 }
 
-std::string FirstName(InternetAddressList* list, bool* found) {
+// The first address of `list` as a mail reader shows it: "Name <address>",
+// the address alone when there is no name, the name of a group that holds
+// no address. The phone gets the sender with the address, so that a mail it
+// sends back, or a reply, still reaches that person.
+std::string FirstAddress(InternetAddressList* list, bool* found) {
   *found = false;
   if (!list || internet_address_list_length(list) < 1) return std::string();
   InternetAddress* address = internet_address_list_get_address(list, 0);
   *found = true;
   const char* name = internet_address_get_name(address);
-  if (name && *name) return name;
   if (INTERNET_ADDRESS_IS_MAILBOX(address)) {
     const char* addr = internet_address_mailbox_get_addr(INTERNET_ADDRESS_MAILBOX(address));
-    return addr ? addr : "";
+    if (addr && *addr) {
+      if (!name || !*name) return addr;
+      char* text = internet_address_to_string(address, nullptr, FALSE);
+      std::string shown = text ? text : addr;
+      g_free(text);
+      return shown;
+    }
   }
-  return std::string();
+  return name ? name : "";
 }
 
 std::string EscapeHtml(const std::string& text) {
@@ -260,8 +269,8 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
   bool SenderName(outlook::OptString* value) override {
     if (!Load()) return false;
     bool found = false;
-    std::string name = FirstName(g_mime_message_get_sender(message_.get()), &found);
-    if (!found) name = FirstName(g_mime_message_get_from(message_.get()), &found);
+    std::string name = FirstAddress(g_mime_message_get_sender(message_.get()), &found);
+    if (!found) name = FirstAddress(g_mime_message_get_from(message_.get()), &found);
     *value = found ? outlook::OptString(Text(name)) : std::nullopt;
     return true;
   }
@@ -269,7 +278,7 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
   bool SentOnBehalfOfName(outlook::OptString* value) override {
     if (!Load()) return false;
     bool found = false;
-    std::string name = FirstName(g_mime_message_get_from(message_.get()), &found);
+    std::string name = FirstAddress(g_mime_message_get_from(message_.get()), &found);
     *value = found ? outlook::OptString(Text(name)) : std::nullopt;
     return true;
   }

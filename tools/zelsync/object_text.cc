@@ -248,10 +248,18 @@ std::string EvidentRefusal(uint32_t type, const std::string& text) {
   const std::vector<Property> properties = Properties(text);
   switch (type) {
     case 2: return Holds(properties, "VCARD") ? "" : "not a vCard (no BEGIN:VCARD)";
-    case 3:
-      if (Holds(properties, "VEVENT")) return "";
+    case 3: {
+      size_t events = 0;
+      for (const Property& property : properties)
+        if (property.name == "BEGIN" && Upper(property.value) == "VEVENT") ++events;
+      std::vector<std::string> uids = All(properties, "UID");
+      std::sort(uids.begin(), uids.end());
+      const bool one_event = uids.size() >= events && std::unique(uids.begin(), uids.end()) - uids.begin() == 1;
+      if (events > 1 && !one_event) return "several separate events in one file, and a PC item holds one";
+      if (events > 0) return "";
       if (Holds(properties, "VTODO")) return "a to-do, and the PC's calendar holds events only";
       return Holds(properties, "VCALENDAR") ? "a calendar without an event" : "not a vCalendar or iCalendar file";
+    }
     case 1: return "";  // any text is a note
     default: return Holds(properties, "VMSG") ? "" : "not a vMessage (no BEGIN:VMSG)";
   }
