@@ -8,23 +8,29 @@
 // - temporary folder: $XDG_RUNTIME_DIR/zelsync/ when XDG_RUNTIME_DIR is an
 //   absolute path, else ${TMPDIR:-/tmp}/zelsync-<uid>/; created with mode
 //   0700 and refused unless it is a real folder owned by the user and closed
-//   to everyone else;
+//   to everyone else; the files in it that a killed process left (handed to
+//   a service that never took them, or half written) are removed once they
+//   are ten minutes old, the first time a process uses the folder;
 // - the "MailAttachment" setting: the line "MailAttachment=<number>" in
 //   $XDG_CONFIG_HOME/Tolvane/Default/PIMSettings (else
 //   ~/.config/Tolvane/Default/PIMSettings), mirroring the Windows registry key
 //   HKEY_CURRENT_USER\SOFTWARE\Tolvane\Default\PIMSettings.
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <random>
+#include <set>
 
 #include "platform/platform.h"
 
@@ -142,6 +148,34 @@ bool IsPrivateFolder(const std::string& path) {
   struct stat st;
   if (lstat(path.c_str(), &st) != 0) return false;
   return S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
+}
+
+// A file in the temporary folder younger than this may belong to a session
+// that is running now.
+constexpr time_t kLeftoverAgeSeconds = 600;
+
+// Removes the regular files older than kLeftoverAgeSeconds from `folder`,
+// once per process and folder. The folder is the library's own and private,
+// and a service takes each handed file at once, so an old file there is
+// what a killed process left: phone data no one will read.
+void RemoveLeftovers(const std::string& folder) {
+  static std::mutex mutex;
+  static std::set<std::string> done;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!done.insert(folder).second) return;
+  }
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return;
+  const time_t now = time(nullptr);
+  while (const dirent* entry = readdir(dir)) {
+    struct stat st;
+    if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISREG(st.st_mode) && now - st.st_mtime >= kLeftoverAgeSeconds) {
+      unlinkat(dirfd(dir), entry->d_name, 0);
+    }
+  }
+  closedir(dir);
 }
 
 class PosixFileLock : public FileLock {
@@ -328,6 +362,7 @@ class PosixEnv : public Env {
     while (path.find("//") != std::string::npos) path.erase(path.find("//"), 1);
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
     if (!IsPrivateFolder(path)) return false;
+    RemoveLeftovers(path);
     *folder = Utf8ToUtf16(path + "/");
     return true;
   }
