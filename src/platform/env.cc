@@ -23,7 +23,7 @@ WString FolderOf(const WString& path) {
 }
 }  // namespace
 
-bool CommitScratchFile(const WString& scratch, const WString& target) {
+bool CommitScratchFile(const WString& scratch, const WString& target, Lasting lasting) {
   Env& env = Env::Current();
   if (env.Replace(scratch, target) != FsStatus::kOk) {
     env.RemoveFile(scratch);
@@ -31,21 +31,23 @@ bool CommitScratchFile(const WString& scratch, const WString& target) {
   }
   // The new content is in place; a failed folder sync only weakens how long
   // it lasts through a power cut, so it is not reported as a failed write.
-  env.SyncFolder(FolderOf(target));
+  if (lasting == Lasting::kPowerCut) env.SyncFolder(FolderOf(target));
   return true;
 }
 
-bool WriteFileAtomically(const WString& target, const WString& scratch, const void* data, size_t size) {
+bool WriteFileAtomically(const WString& target, const WString& scratch, const void* data, size_t size,
+                         Lasting lasting) {
   Env& env = Env::Current();
   std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
   if (!file) return false;
-  bool ok = (size == 0 || file->Write(data, size) == size) && file->Sync();
+  bool ok = (size == 0 || file->Write(data, size) == size) &&
+            (lasting == Lasting::kPowerCut ? file->Sync() : file->Flush());
   file.reset();
   if (!ok) {
     env.RemoveFile(scratch);
     return false;
   }
-  return CommitScratchFile(scratch, target);
+  return CommitScratchFile(scratch, target, lasting);
 }
 
 std::string UtcTimeStamp() {

@@ -201,11 +201,17 @@ class ScopedEnv {
 // moment when `target` is missing or half written. On failure `target` is
 // left as it was and `scratch` is removed. Both go through Env::Current().
 //
+// How long a rewrite is made to last: through a power cut (the content and
+// the folder are synced), or through a killed process only (the replace is
+// just as atomic, without the syncs), for files that are cheap to make again
+// or committed again with kPowerCut before their work is reported done.
+enum class Lasting { kPowerCut, kKilledProcess };
 // Puts the finished `scratch` in the place of `target`.
-bool CommitScratchFile(const WString& scratch, const WString& target);
+bool CommitScratchFile(const WString& scratch, const WString& target, Lasting lasting = Lasting::kPowerCut);
 // Writes `size` bytes of `data` into `scratch` (created or truncated),
 // syncs it and commits it over `target`.
-bool WriteFileAtomically(const WString& target, const WString& scratch, const void* data, size_t size);
+bool WriteFileAtomically(const WString& target, const WString& scratch, const void* data, size_t size,
+                         Lasting lasting = Lasting::kPowerCut);
 
 // UTF-16 <-> UTF-8. A lone surrogate or an invalid UTF-8 sequence becomes
 // U+FFFD, as the Windows converters do.

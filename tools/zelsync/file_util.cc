@@ -36,14 +36,14 @@ zelsync::WString PlatformPath(const fs::path& path) {
 }
 }  // namespace
 
-bool WriteFileReplacing(const fs::path& path, const Bytes& bytes, std::string* reason) {
+bool WriteFileReplacing(const fs::path& path, const Bytes& bytes, std::string* reason, zelsync::Lasting lasting) {
   // A name starting with "." is a scratch file to the store and the phone.
   fs::path name(".");
   name += path.filename();
   name += ".tmp";
   errno = 0;
   if (zelsync::WriteFileAtomically(PlatformPath(path), PlatformPath(path.parent_path() / name), bytes.data(),
-                                   bytes.size())) {
+                                   bytes.size(), lasting)) {
     return true;
   }
   if (reason) *reason = errno ? LastOsReason() : "cannot be written";

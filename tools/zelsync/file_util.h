@@ -6,6 +6,7 @@
 #include <string>
 
 #include "bookkeeping_files.h"
+#include "platform/platform.h"
 
 namespace zelsync_tool {
 
@@ -15,9 +16,11 @@ bool ReadWholeFile(const std::filesystem::path& path, Bytes* bytes, std::string*
 // The operating system's reason for the last failed call of this thread.
 std::string LastOsReason();
 // Writes a scratch file beside `path` and puts it over `path` with the
-// library's own atomic write (synced, folder synced), so that `path` holds
-// either the old or the new content, never a part.
-bool WriteFileReplacing(const std::filesystem::path& path, const Bytes& bytes, std::string* reason = nullptr);
+// library's own atomic write (synced, folder synced, unless `lasting` says
+// a killed process is all it must outlast), so that `path` holds either the
+// old or the new content, never a part.
+bool WriteFileReplacing(const std::filesystem::path& path, const Bytes& bytes, std::string* reason = nullptr,
+                        zelsync::Lasting lasting = zelsync::Lasting::kPowerCut);
 // Sets an environment variable of this process (the library reads its
 // settings from there); false when it cannot be set.
 bool SetEnvironment(const char* name, const std::filesystem::path& value);

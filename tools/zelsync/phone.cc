@@ -119,7 +119,7 @@ bool Phone::Open(const fs::path& folder, Phone* phone, std::string* error) {
   return true;
 }
 
-bool Phone::Save(std::string* error) const {
+bool Phone::Save(std::string* error, zelsync::Lasting lasting) const {
   json doc;
   doc["zelsync_phone"] = kStateVersion;
   doc["road"] = road;
@@ -131,21 +131,29 @@ bool Phone::Save(std::string* error) const {
   doc["change_counters"] = counters;
   doc["anchor"] = anchor ? json{{"kind", anchor->kind}, {"time", anchor->time}, {"number", anchor->number}}
                          : json(nullptr);
-  json items = json::array();
-  for (const PhoneItem& item : items_) {
-    json entry{{"luid", item.luid},
-               {"type", TypeByCode(item.type).name},
-               {"file", item.file},
-               {"hash", item.hash ? json(*item.hash) : json(nullptr)}};
-    if (item.refused_hash) entry["refused"] = {{"hash", *item.refused_hash}, {"reason", item.refused_reason}};
-    items.push_back(std::move(entry));
+  // The items go one to a line after the other fields.
+  std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace);
+  text.pop_back();  // the closing brace, after a line end
+  text.insert(text.size() - 1, ",");
+  text += "  \"items\": [";
+  for (size_t i = 0; i < items_.size(); ++i) {
+    const PhoneItem& item = items_[i];
+    if (item.saved_entry.empty()) {
+      json entry{{"luid", item.luid},
+                 {"type", TypeByCode(item.type).name},
+                 {"file", item.file},
+                 {"hash", item.hash ? json(*item.hash) : json(nullptr)}};
+      if (item.refused_hash) entry["refused"] = {{"hash", *item.refused_hash}, {"reason", item.refused_reason}};
+      item.saved_entry = entry.dump(-1, ' ', false, json::error_handler_t::replace);
+    }
+    text += i ? ",\n    " : "\n    ";
+    text += item.saved_entry;
   }
-  doc["items"] = items;
-  std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n";
+  text += items_.empty() ? "]\n}\n" : "\n  ]\n}\n";
   std::error_code ec;
   fs::create_directories(folder_, ec);
   std::string reason;
-  if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()), &reason)) {
+  if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()), &reason, lasting)) {
     *error = PathToUtf8(StatePath()) + ": cannot write the phone's state file: " + reason;
     return false;
   }
@@ -303,6 +311,7 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
   if (!CopyWholeFile(source, target)) return false;
   it->file = file;
   it->hash = HashFile(target);
+  it->saved_entry.clear();
   return true;
 }
 
@@ -331,6 +340,7 @@ void Phone::MarkDelivered(const PhoneChange& change) {
     it->hash = HashFile(PathOf(it->file));
     it->refused_hash.reset();
     it->refused_reason.clear();
+    it->saved_entry.clear();
   }
 }
 
@@ -341,6 +351,7 @@ void Phone::MarkRefused(const PhoneChange& change, const std::string& reason) {
     if (hash.empty()) return;  // unreadable now: offered again next time
     item.refused_hash = hash;
     item.refused_reason = reason;
+    item.saved_entry.clear();
   }
 }
 
@@ -348,6 +359,7 @@ void Phone::ForgetRefusals() {
   for (PhoneItem& item : items_) {
     item.refused_hash.reset();
     item.refused_reason.clear();
+    item.saved_entry.clear();
   }
 }
 
@@ -371,6 +383,7 @@ void Phone::ForgetPartner() {
     item.hash.reset();
     item.refused_hash.reset();
     item.refused_reason.clear();
+    item.saved_entry.clear();
   }
   change_counters.clear();
   anchor.reset();

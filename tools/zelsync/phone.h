@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "bookkeeping_files.h"
+#include "platform/platform.h"
 
 namespace zelsync_tool {
 
@@ -34,6 +35,11 @@ struct PhoneItem {
   // why: it is not offered again until it changes.
   std::optional<std::string> refused_hash;
   std::string refused_reason;
+  // The item's entry in the state file as last written; emptied whenever a
+  // field above changes. The phone commits after every object, and making
+  // every entry anew each time made a session grow with the square of the
+  // phone's size.
+  mutable std::string saved_entry;
 };
 
 enum class ChangeKind { kNew, kChanged, kDeleted };
@@ -62,8 +68,10 @@ class Phone {
   // a message naming the file, when the state file cannot be read or
   // parsed.
   static bool Open(const std::filesystem::path& folder, Phone* phone, std::string* error);
-  // Writes the state file (through a scratch file renamed over it).
-  bool Save(std::string* error) const;
+  // Writes the state file (through a scratch file renamed over it). The
+  // commits after each object of a session need only outlast a killed
+  // process; the one at the end of the session is synced.
+  bool Save(std::string* error, zelsync::Lasting lasting = zelsync::Lasting::kPowerCut) const;
 
   const std::filesystem::path& folder() const { return folder_; }
   std::filesystem::path StatePath() const { return folder_ / kPhoneStateFile; }

@@ -139,9 +139,10 @@ void Driver::Record(SessionEvent event) {
   const bool ok = event.ok;
   report_.events.push_back(std::move(event));
   if (!ok) return;
-  // The phone commits each object as it goes, as a real phone does.
+  // The phone commits each object as it goes, as a real phone does; the
+  // state file is synced once, at the end of the session.
   std::string error;
-  if (!phone_.Save(&error)) report_.errors.push_back(error);
+  if (!phone_.Save(&error, zelsync::Lasting::kKilledProcess)) report_.errors.push_back(error);
   ++moved_;
   if (options_.interrupt_after && moved_ >= *options_.interrupt_after) throw LinkDropped{};
 }
