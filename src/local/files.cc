@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,22 +34,6 @@ bool ListFiles(const std::string& folder, std::vector<std::string>* names) {
   closedir(dir);
   std::sort(names->begin(), names->end());
   return true;
-}
-
-bool ReadFolderStamp(const std::string& folder, FolderStamp* stamp) {
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  stamp->device = static_cast<uint64_t>(st.st_dev);
-  stamp->inode = static_cast<uint64_t>(st.st_ino);
-  stamp->modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp->changed_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  return true;
-}
-
-int64_t FileSystemNowNs() {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* content, size_t limit) {
