@@ -85,17 +85,18 @@ int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age
   std::vector<std::string> names;
   if (!ListFiles(folder, &names)) return 0;
   const int64_t now = NowMicroseconds() / 1000000;
+  Env& env = Env::Current();
   int removed = 0;
   for (const std::string& name : names) {
     if (!all && (name.size() < 2 || name[0] != '.' || name.find(".tmp-") == std::string::npos))
       continue;
-    const std::string path = folder + "/" + name;
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0 ||
-        now - static_cast<int64_t>(status.st_mtime) < min_age_seconds) {
+    const WString path = PathFromNative(folder + "/" + name);
+    FileStamp stamp;
+    if (env.StampFile(path, &stamp) != FsStatus::kOk ||
+        now - stamp.modified / 1000000000 < min_age_seconds) {
       continue;
     }
-    if (unlink(path.c_str()) == 0) ++removed;
+    if (env.RemoveFile(path) == FsStatus::kOk) ++removed;
   }
   return removed;
 }
@@ -131,8 +132,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
 bool RemoveFile(const std::string& path) { return Env::Current().RemoveFile(PathFromNative(path)) == FsStatus::kOk; }
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  return Env::Current().Stat(PathFromNative(path)) == FsStatus::kOk;
 }
 
 bool MakeFolders(const std::string& folder) {
