@@ -4,29 +4,14 @@
 #include "store/record_file.h"
 
 namespace zelsync {
-namespace {
-
-// Opens a log for appending after cutting off the fragment an append cut
-// short left at its end, which would shift every record appended after it.
-std::unique_ptr<File> OpenForAppend(const WString& path, size_t record_size) {
-  Env& env = Env::Current();
-  FsStatus status = FsStatus::kOk;
-  std::unique_ptr<File> log = env.Open(path, OpenMode::kUpdateBinary, &status);
-  if (!log && status != FsStatus::kNotFound) return nullptr;
-  if (log && !SeekAppendPosition(*log, RecordLayout{0, record_size})) return nullptr;
-  log.reset();
-  return env.Open(path, OpenMode::kAppendBinary, nullptr);
-}
-
-}  // namespace
 
 bool AppendToModificationLogs(const WString& folder, const std::vector<LoggedChange>& changes,
                               const WString& change_time, uint32_t* change_number) {
   if (changes.empty()) return true;
-  std::unique_ptr<File> irmc =
-      OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kIrmcLog), sizeof(ModificationLogRecord));
-  std::unique_ptr<File> syncml =
-      OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kSyncMLLog), sizeof(SyncMLModificationLogRecord));
+  Stream irmc = OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kIrmcLog),
+                              sizeof(ModificationLogRecord));
+  Stream syncml = OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kSyncMLLog),
+                                sizeof(SyncMLModificationLogRecord));
   if (!irmc || !syncml) return false;
   for (const LoggedChange& change : changes) {
     ModificationLogRecord record;

@@ -222,20 +222,10 @@ int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record) 
 }
 
 int SyncMLAddNewRecToTempDBFile(uint32_t type, const WString& luid) {
-  Env& env = Env::Current();
-  const WString& path = CurrentSession().backups.new_records;
-  Stream stream;
-  if (env.Stat(path) == FsStatus::kOk) {
-    stream = OpenForUpdate(path);
-    if (!stream || !SeekAppendPosition(*stream, RecordLayout{0, sizeof(TempNewRecord)})) return 0;
-  } else {
-    stream = env.Open(path, OpenMode::kCreateUpdateBinary, nullptr);
-    if (!stream) return 0;
-  }
   TempNewRecord record;
   record.type = type;
   CopyBounded(record.luid, kWideUnits, luid);
-  return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+  return AppendWholeRecord(CurrentSession().backups.new_records, &record, sizeof record) ? 1 : 0;
 }
 
 int ListSyncMLCreation(uint32_t type, const WString& luid) {
@@ -249,14 +239,12 @@ int JournalSyncMLUpdate(uint32_t type, const WString& luid, const WString& old_e
   const SyncMLBackups& backups = CurrentSession().backups;
   const WString& path = backups.updates;
   if (path.empty() || !Exists(backups.marker)) return 0;
-  Stream stream = Env::Current().Open(path, OpenMode::kAppendBinary, nullptr);
-  if (!stream) return 0;
   TempUpdatedRecord record;
   record.type = type;
   CopyBounded(record.luid, kWideUnits, luid);
   CopyBounded(record.old_entry_id, kWideUnits, old_entry_id);
   CopyBounded(record.new_entry_id, kWideUnits, new_entry_id);
-  return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+  return AppendWholeRecord(path, &record, sizeof record) ? 1 : 0;
 }
 
 void SyncMLDeleteTempFiles() {
