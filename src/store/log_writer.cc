@@ -24,10 +24,13 @@ bool AppendToModificationLogs(const WString& folder, const std::vector<LoggedCha
     CopyBounded(stamped.entry_id, kWideUnits, change.entry_id);
     CopyBounded(stamped.change_time, sizeof stamped.change_time / sizeof stamped.change_time[0], change_time);
     stamped.change_number = ++*change_number;
-    if (irmc->Write(&record, sizeof record) != sizeof record || !irmc->Sync()) return false;
-    if (syncml->Write(&stamped, sizeof stamped) != sizeof stamped || !syncml->Sync()) return false;
+    if (irmc->Write(&record, sizeof record) != sizeof record) return false;
+    if (syncml->Write(&stamped, sizeof stamped) != sizeof stamped) return false;
   }
-  return true;
+  // One sync per log for the whole batch: the state that marks these changes
+  // as reported is saved only after this returns, so a crash before then
+  // reports them again rather than losing them.
+  return irmc->Sync() && syncml->Sync();
 }
 
 }  // namespace zelsync
