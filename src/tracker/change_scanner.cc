@@ -66,7 +66,7 @@ std::unique_ptr<FileLock> LockState(const WString& folder) {
 // False when there is no usable state (missing or not ours).
 bool LoadState(const WString& path, State* state) {
   std::string content;
-  if (!ReadSyncFile(path, &content)) return false;
+  if (!ReadWholeFile(NativePath(path), &content, kMaxSyncFileSize)) return false;
   size_t start = 0;
   int line_number = 0;
   while (start < content.size()) {
