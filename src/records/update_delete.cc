@@ -62,7 +62,7 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
   // then the file stays for a retry of the update.
   DeviceRecord old;
   if (!FindByLuid(scheme, type, luid, &old)) {
-    // The lookup just made is the duplicate check.
+    // The lookup just made found no duplicate.
     const int created = CreateRecord(scheme, type, &luid, path, false, &made);
     if (created) journal(WString());
     return created ? 1 : 0;
