@@ -708,6 +708,20 @@ TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
   EXPECT_TRUE(fs::exists(young_card));
 }
 
+// A folder whose name is no UTF-8 reaches the store as the platform layer
+// spells it (the stray byte escaped); the store must find it again.
+TEST_F(LocalStoreTest, FilesInAFolderNamedInNoUtf8AreReadAndWritten) {
+  const fs::path folder = scratch_.path() / "caf\xe9";
+  fs::create_directories(folder);
+  WriteText(folder / "in.vcf", "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\nFN:Ann Lee\r\nEND:VCARD\r\n");
+  std::shared_ptr<outlook::Item> item;
+  ASSERT_TRUE(session_->OpenSharedItem(PathFromNative((folder / "in.vcf").string()), &item));
+  ASSERT_NE(nullptr, item->QueryContact());
+  EXPECT_TRUE(item->QueryContact()->SaveAs(PathFromNative((folder / "out.vcf").string()),
+                                           outlook::kSaveAsVCard));
+  EXPECT_TRUE(fs::exists(folder / "out.vcf"));
+}
+
 TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   const fs::path cur = Root() / "mail" / "inbox" / "cur", fresh = Root() / "mail" / "inbox" / "new";
   WriteText(fresh / "1700000000.M1P1.host",

@@ -43,8 +43,6 @@ bool StoreRoot(std::string* root) {
   return true;
 }
 
-std::string NarrowPath(const WString& path) { return Utf16ToUtf8(path); }
-
 namespace {
 
 const char* Extension(FolderKind folder) {
@@ -303,7 +301,7 @@ class LocalNamespace : public outlook::Namespace {
 
   bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* item) override {
     std::string text;
-    if (!ReadWholeFile(NarrowPath(path), &text)) return false;
+    if (!ReadWholeFile(NativePath(path), &text)) return false;
     std::shared_ptr<outlook::Item> opened = ContactFromText(store_, text);
     if (!opened) opened = CalendarFromText(store_, text);
     if (!opened) return false;
