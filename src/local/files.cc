@@ -71,6 +71,14 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A fresh hidden scratch file beside `path`, which the store's listing
+// passes over and RemoveStaleScratchFiles clears once a writer died.
+std::string ScratchPathFor(const std::string& path) {
+  char suffix[32];
+  snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
+  return FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix;
+}
+
 }  // namespace
 
 // The writes go through the platform layer, so that they are as durable as
@@ -102,16 +110,11 @@ int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
-  char suffix[32];
-  snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
-  std::string scratch = FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix;
-  return WriteThenRename(scratch, path, content);
+  return WriteThenRename(ScratchPathFor(path), path, content);
 }
 
 bool WriteHandedFile(const std::string& path, const std::string& content) {
-  char suffix[32];
-  snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
-  const WString scratch = PathFromNative(FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix);
+  const WString scratch = PathFromNative(ScratchPathFor(path));
   Env& env = Env::Current();
   std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
   if (!file) return false;
