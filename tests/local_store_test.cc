@@ -994,6 +994,10 @@ TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
       {SYNC_OBJECT_CALENDAR, "same", u"calendar/same"},
       {SYNC_OBJECT_NOTE, "caf\xC3\xA9 \xF0\x9F\x98\x80", u"notes/caf\u00E9 \U0001F600"},
       {SYNC_OBJECT_CONTACT, "bad\xFF\xC3.x", u"contacts/bad\xDCFF\xDCC3.x"},
+      // Overlong, an encoded surrogate, beyond U+10FFFF, cut short at the end:
+      // each byte stands alone.
+      {SYNC_OBJECT_CALENDAR, "\xC0\xAF\xED\xA0\x80", u"calendar/\xDCC0\xDCAF\xDCED\xDCA0\xDC80"},
+      {SYNC_OBJECT_NOTE, "\xF4\x90\x80\x80x\xE2\x82", u"notes/\xDCF4\xDC90\xDC80\xDC80x\xDCE2\xDC82"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.stem);
@@ -1008,6 +1012,10 @@ TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
   WString carried;
   EXPECT_FALSE(local::CarriedOverEntryId(7, u"same", &carried));
   EXPECT_FALSE(local::CarriedOverEntryId(SYNC_OBJECT_NOTE, u"", &carried));
+  // Units no file name is spelt with are no earlier ID.
+  for (const char16_t* odd : {u"a\xD800", u"a\xD800" u"b", u"a\xDC41", u"a\xDD00"}) {
+    EXPECT_FALSE(local::CarriedOverEntryId(SYNC_OBJECT_NOTE, odd, &carried));
+  }
 
   // The longest names are cut and end in a hash that keeps them apart.
   std::set<WString> long_ids;
