@@ -926,6 +926,24 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   EXPECT_EQ(U32(syncml, 572 + 568) + 1, U32(syncml, 2 * 572 + 568));
 }
 
+// A state that stands but cannot be read (here: no regular file) is kept,
+// and the changes since it was written are reported once it can be read.
+TEST_F(ScannerTest, AStateThatCannotBeReadIsNotReplacedByANewBaseline) {
+  const std::string id = SaveNote(u"n");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  WriteText(Root() / "notes" / (StemOf(id) + ".txt"), "changed");
+  const fs::path state = InSync("LocalStoreState.txt"), saved = InSync("saved-state");
+  ASSERT_TRUE(fs::exists(state));
+  fs::rename(state, saved);
+  fs::create_directory(InSync("elsewhere"));
+  fs::create_directory_symlink(InSync("elsewhere"), state);
+  EXPECT_FALSE(local::ScanStoreChanges().ok);
+  EXPECT_TRUE(fs::is_symlink(state));
+  fs::remove(state);
+  fs::rename(saved, state);
+  EXPECT_EQ(1u, local::ScanStoreChanges().changed);
+}
+
 TEST_F(ScannerTest, AnAppendAfterATornAppendKeepsTheLogsAligned) {
   const std::string id = SaveNote(u"n");
   ASSERT_TRUE(local::ScanStoreChanges().ok);
