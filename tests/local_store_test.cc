@@ -708,6 +708,20 @@ TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
   EXPECT_TRUE(fs::exists(young_card));
 }
 
+// A folder whose name is no UTF-8 reaches the store as the platform layer
+// spells it (the stray byte escaped); the store must find it again.
+TEST_F(LocalStoreTest, FilesInAFolderNamedInNoUtf8AreReadAndWritten) {
+  const fs::path folder = scratch_.path() / "caf\xe9";
+  fs::create_directories(folder);
+  WriteText(folder / "in.vcf", "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Lee;Ann\r\nFN:Ann Lee\r\nEND:VCARD\r\n");
+  std::shared_ptr<outlook::Item> item;
+  ASSERT_TRUE(session_->OpenSharedItem(PathFromNative((folder / "in.vcf").string()), &item));
+  ASSERT_NE(nullptr, item->QueryContact());
+  EXPECT_TRUE(item->QueryContact()->SaveAs(PathFromNative((folder / "out.vcf").string()),
+                                           outlook::kSaveAsVCard));
+  EXPECT_TRUE(fs::exists(folder / "out.vcf"));
+}
+
 TEST_F(LocalStoreTest, MaildirFlagChangesKeepTheEntryIdAndShowAsUnRead) {
   const fs::path cur = Root() / "mail" / "inbox" / "cur", fresh = Root() / "mail" / "inbox" / "new";
   WriteText(fresh / "1700000000.M1P1.host",
@@ -912,6 +926,24 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   EXPECT_EQ(U32(syncml, 572 + 568) + 1, U32(syncml, 2 * 572 + 568));
 }
 
+// A state that stands but cannot be read (here: no regular file) is kept,
+// and the changes since it was written are reported once it can be read.
+TEST_F(ScannerTest, AStateThatCannotBeReadIsNotReplacedByANewBaseline) {
+  const std::string id = SaveNote(u"n");
+  ASSERT_TRUE(local::ScanStoreChanges().ok);
+  WriteText(Root() / "notes" / (StemOf(id) + ".txt"), "changed");
+  const fs::path state = InSync("LocalStoreState.txt"), saved = InSync("saved-state");
+  ASSERT_TRUE(fs::exists(state));
+  fs::rename(state, saved);
+  fs::create_directory(InSync("elsewhere"));
+  fs::create_directory_symlink(InSync("elsewhere"), state);
+  EXPECT_FALSE(local::ScanStoreChanges().ok);
+  EXPECT_TRUE(fs::is_symlink(state));
+  fs::remove(state);
+  fs::rename(saved, state);
+  EXPECT_EQ(1u, local::ScanStoreChanges().changed);
+}
+
 TEST_F(ScannerTest, AnAppendAfterATornAppendKeepsTheLogsAligned) {
   const std::string id = SaveNote(u"n");
   ASSERT_TRUE(local::ScanStoreChanges().ok);
@@ -980,6 +1012,10 @@ TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
       {SYNC_OBJECT_CALENDAR, "same", u"calendar/same"},
       {SYNC_OBJECT_NOTE, "caf\xC3\xA9 \xF0\x9F\x98\x80", u"notes/caf\u00E9 \U0001F600"},
       {SYNC_OBJECT_CONTACT, "bad\xFF\xC3.x", u"contacts/bad\xDCFF\xDCC3.x"},
+      // Overlong, an encoded surrogate, beyond U+10FFFF, cut short at the end:
+      // each byte stands alone.
+      {SYNC_OBJECT_CALENDAR, "\xC0\xAF\xED\xA0\x80", u"calendar/\xDCC0\xDCAF\xDCED\xDCA0\xDC80"},
+      {SYNC_OBJECT_NOTE, "\xF4\x90\x80\x80x\xE2\x82", u"notes/\xDCF4\xDC90\xDC80\xDC80x\xDCE2\xDC82"},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.stem);
@@ -994,6 +1030,10 @@ TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
   WString carried;
   EXPECT_FALSE(local::CarriedOverEntryId(7, u"same", &carried));
   EXPECT_FALSE(local::CarriedOverEntryId(SYNC_OBJECT_NOTE, u"", &carried));
+  // Units no file name is spelt with are no earlier ID.
+  for (const char16_t* odd : {u"a\xD800", u"a\xD800" u"b", u"a\xDC41", u"a\xDD00"}) {
+    EXPECT_FALSE(local::CarriedOverEntryId(SYNC_OBJECT_NOTE, odd, &carried));
+  }
 
   // The longest names are cut and end in a hash that keeps them apart.
   std::set<WString> long_ids;

@@ -525,6 +525,12 @@ TEST_F(RecordExportsTest, ConnectionFailuresKeepOrConsumeTheFileAsTheyShould) {
   fake_.SetWindow(false);
   EXPECT_EQ(0, CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L"), W(Received("c.vcf", kVCard))));
   EXPECT_EQ(1, fake_.Count("Application.Quit"));
+  // An update of a LUID the database does not know is a creation, and keeps
+  // its file alike when the store cannot be started.
+  fake_.ClearFailures();
+  fake_.FailOn("Connect", ConnectResult::kCreationFailed);
+  EXPECT_EQ(0, UpdateRecord(SYNC_OBJECT_CONTACT, W(u"L9"), W(Received("d.vcf", kVCard))));
+  EXPECT_TRUE(Exists(Temp("d.vcf")));
 }
 
 TEST_F(RecordExportsTest, NotesFollowTheExtensionAndRecordTheCallersType) {

@@ -353,6 +353,23 @@ TEST_F(RollbackTest, UpdatedLuidsFollowTheirNewItems) {
   EXPECT_EQ(0, JournalSyncMLUpdate(2, u"L1", u"E9", u"E10"));
 }
 
+// A saved file that cannot be put back leaves the session open for a later
+// rollback to finish. The session created LN1 and then replaced its item:
+// the rollback deletes the replacement, so LN1 is not tied to it again.
+TEST_F(RollbackTest, FinishesLaterWhenARestoreFailsAndMapsNoDeletedLuid) {
+  Start(NumberAnchor(1));
+  Map(2, u"E1", u"L1");
+  const Bytes saved = ReadBytes(Database());
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  Map(2, u"NEW1", u"LN1");
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+  ASSERT_EQ(1, JournalSyncMLUpdate(2, u"LN1", u"NEW1", u"NEW2"));
+  env_.FailNth("Copy", 1);
+  EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(saved, ReadBytes(Database()));
+}
+
 TEST_F(SyncMLStoreTest, TempFilesGoAndASecondCallFindsNothing) {
   Start(NumberAnchor(1));
   ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));

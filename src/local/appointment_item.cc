@@ -82,7 +82,7 @@ class LocalAppointment : public outlook::Item,
     } else if (type != outlook::kSaveAsVCalendar || !VCalendarText(calendar_.get(), &content)) {
       return false;
     }
-    return WriteHandedFile(NarrowPath(path), content);
+    return WriteHandedFile(NativePath(path), content);
   }
 
  private:

@@ -52,7 +52,7 @@ class LocalContact : public outlook::Item,
 
   bool SaveAs(const WString& path, int32_t type) override {
     if (type != outlook::kSaveAsVCard || !Load()) return false;
-    return WriteHandedFile(NarrowPath(path), VCardAs21(card_));
+    return WriteHandedFile(NativePath(path), VCardAs21(card_));
   }
 
  private:

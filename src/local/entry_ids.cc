@@ -10,35 +10,6 @@ namespace zelsync {
 namespace local {
 namespace {
 
-// Length of the valid UTF-8 sequence at s[i], or 0 when it is not one.
-size_t ValidSequence(const std::string& s, size_t i, uint32_t* code) {
-  const auto byte = [&](size_t k) { return static_cast<unsigned char>(s[k]); };
-  unsigned char b = byte(i);
-  if (b < 0x80) {
-    *code = b;
-    return 1;
-  }
-  size_t len;
-  uint32_t c, min;
-  if ((b & 0xE0) == 0xC0) {
-    len = 2, c = b & 0x1F, min = 0x80;
-  } else if ((b & 0xF0) == 0xE0) {
-    len = 3, c = b & 0x0F, min = 0x800;
-  } else if ((b & 0xF8) == 0xF0) {
-    len = 4, c = b & 0x07, min = 0x10000;
-  } else {
-    return 0;
-  }
-  if (i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    if ((byte(i + k) & 0xC0) != 0x80) return 0;
-    c = (c << 6) | (byte(i + k) & 0x3F);
-  }
-  if (c < min || c > 0x10FFFF || (c >= 0xD800 && c <= 0xDFFF)) return 0;
-  *code = c;
-  return len;
-}
-
 const char* TagOf(FolderKind folder) {
   switch (folder) {
     case FolderKind::kInbox:
@@ -50,48 +21,21 @@ const char* TagOf(FolderKind folder) {
   return "";
 }
 
-// The file name as UTF-16, invalid bytes as lone surrogates.
-void AppendName(const std::string& stem, WString* id) {
-  for (size_t i = 0; i < stem.size();) {
-    uint32_t code = 0;
-    size_t len = ValidSequence(stem, i, &code);
-    if (len == 0) {
-      id->push_back(static_cast<char16_t>(0xDC00 + static_cast<unsigned char>(stem[i])));
-      ++i;
-      continue;
-    }
-    if (code >= 0x10000) {
-      code -= 0x10000;
-      id->push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-      id->push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-    } else {
-      id->push_back(static_cast<char16_t>(code));
-    }
-    i += len;
-  }
-}
-
-// The file name an untagged ID was made from: AppendName undone. False for
-// a unit AppendName never writes alone.
+// The file name an untagged ID was made from (the platform layer's
+// spelling of a file name undone). False for a unit that spelling never
+// writes alone: a high surrogate without its pair, or a low one that
+// stands for no byte of an ill-formed sequence.
 bool NameOf(const WString& id, std::string* stem) {
-  stem->clear();
-  WString valid;  // a run of valid UTF-16
   for (size_t i = 0; i < id.size(); ++i) {
     const char16_t unit = id[i];
     if (unit >= 0xD800 && unit <= 0xDBFF) {
       if (i + 1 == id.size() || id[i + 1] < 0xDC00 || id[i + 1] > 0xDFFF) return false;
-      valid += unit;
-      valid += id[++i];
-    } else if (unit >= 0xDC00 && unit <= 0xDFFF) {
-      if (unit < 0xDC80) return false;
-      *stem += Utf16ToUtf8(valid);
-      valid.clear();
-      stem->push_back(static_cast<char>(unit - 0xDC00));  // a byte of no valid sequence
-    } else {
-      valid += unit;
+      ++i;
+    } else if (unit >= 0xDC00 && unit <= 0xDFFF && (unit < 0xDC80 || unit > 0xDCFF)) {
+      return false;
     }
   }
-  *stem += Utf16ToUtf8(valid);
+  *stem = NativePath(id);
   return true;
 }
 
@@ -111,7 +55,9 @@ WString EntryIdOf(FolderKind folder, const std::string& stem) {
   const std::string tag = TagOf(folder);
   WString id;
   for (char c : tag) id.push_back(static_cast<char16_t>(c));
-  AppendName(stem, &id);
+  // The name as the platform layer spells file names: each byte of no
+  // valid UTF-8 sequence becomes the lone surrogate U+DC00 + byte.
+  id += PathFromNative(stem);
   if (id.size() > kMaxEntryIdLength) {
     char hash[17];
     snprintf(hash, sizeof hash, "%016llx", static_cast<unsigned long long>(Fingerprint(tag + stem)));

@@ -5,7 +5,6 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -35,22 +34,6 @@ bool ListFiles(const std::string& folder, std::vector<std::string>* names) {
   closedir(dir);
   std::sort(names->begin(), names->end());
   return true;
-}
-
-bool ReadFolderStamp(const std::string& folder, FolderStamp* stamp) {
-  struct stat st;
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  stamp->device = static_cast<uint64_t>(st.st_dev);
-  stamp->inode = static_cast<uint64_t>(st.st_ino);
-  stamp->modified_ns = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-  stamp->changed_ns = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
-  return true;
-}
-
-int64_t FileSystemNowNs() {
-  struct timespec now;
-  clock_gettime(CLOCK_REALTIME, &now);
-  return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* content, size_t limit) {
@@ -88,6 +71,14 @@ std::string FolderOf(const std::string& path) {
   return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// A fresh hidden scratch file beside `path`, which the store's listing
+// passes over and RemoveStaleScratchFiles clears once a writer died.
+std::string ScratchPathFor(const std::string& path) {
+  char suffix[32];
+  snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
+  return FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix;
+}
+
 }  // namespace
 
 // The writes go through the platform layer, so that they are as durable as
@@ -102,32 +93,28 @@ int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age
   std::vector<std::string> names;
   if (!ListFiles(folder, &names)) return 0;
   const int64_t now = NowMicroseconds() / 1000000;
+  Env& env = Env::Current();
   int removed = 0;
   for (const std::string& name : names) {
     if (!all && (name.size() < 2 || name[0] != '.' || name.find(".tmp-") == std::string::npos))
       continue;
-    const std::string path = folder + "/" + name;
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0 ||
-        now - static_cast<int64_t>(status.st_mtime) < min_age_seconds) {
+    const WString path = PathFromNative(folder + "/" + name);
+    FileStamp stamp;
+    if (env.StampFile(path, &stamp) != FsStatus::kOk ||
+        now - stamp.modified / 1000000000 < min_age_seconds) {
       continue;
     }
-    if (unlink(path.c_str()) == 0) ++removed;
+    if (env.RemoveFile(path) == FsStatus::kOk) ++removed;
   }
   return removed;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& content) {
-  char suffix[32];
-  snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
-  std::string scratch = FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix;
-  return WriteThenRename(scratch, path, content);
+  return WriteThenRename(ScratchPathFor(path), path, content);
 }
 
 bool WriteHandedFile(const std::string& path, const std::string& content) {
-  char suffix[32];
-  snprintf(suffix, sizeof suffix, ".tmp-%016llx", static_cast<unsigned long long>(RandomNumber()));
-  const WString scratch = PathFromNative(FolderOf(path) + "/." + BaseName(path).substr(0, 200) + suffix);
+  const WString scratch = PathFromNative(ScratchPathFor(path));
   Env& env = Env::Current();
   std::unique_ptr<File> file = env.Open(scratch, OpenMode::kCreateBinary, nullptr);
   if (!file) return false;
@@ -148,8 +135,7 @@ bool RenameFile(const std::string& from, const std::string& to) {
 bool RemoveFile(const std::string& path) { return Env::Current().RemoveFile(PathFromNative(path)) == FsStatus::kOk; }
 
 bool FileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  return Env::Current().Stat(PathFromNative(path)) == FsStatus::kOk;
 }
 
 bool MakeFolders(const std::string& folder) {

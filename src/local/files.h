@@ -24,25 +24,6 @@ constexpr size_t kMaxItemFileSize = 64u << 20;
 // by one. False when the folder cannot be read.
 bool ListFiles(const std::string& folder, std::vector<std::string>* names);
 
-// What changes whenever a file is added to, removed from or renamed within
-// a folder: its identity and its modification and change times.
-struct FolderStamp {
-  uint64_t device = 0;
-  uint64_t inode = 0;
-  int64_t modified_ns = 0;
-  int64_t changed_ns = 0;
-  bool operator==(const FolderStamp& other) const {
-    return device == other.device && inode == other.inode && modified_ns == other.modified_ns &&
-           changed_ns == other.changed_ns;
-  }
-  bool operator!=(const FolderStamp& other) const { return !(*this == other); }
-};
-
-// The folder's stamp now; false when it cannot be read or is no folder.
-bool ReadFolderStamp(const std::string& folder, FolderStamp* stamp);
-// Nanoseconds since 1970 by the clock the file system stamps folders with.
-int64_t FileSystemNowNs();
-
 // Reads the whole file; false when it cannot be read or is larger than
 // `limit` bytes.
 bool ReadWholeFile(const std::string& path, std::string* content,

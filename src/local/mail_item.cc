@@ -159,7 +159,7 @@ class LocalAttachment : public outlook::Attachment {
     return true;
   }
   bool SaveAsFile(const WString& path) override {
-    return WriteHandedFile(NarrowPath(path), DecodedContent(part_.get()));
+    return WriteHandedFile(NativePath(path), DecodedContent(part_.get()));
   }
 
  private:
@@ -629,12 +629,12 @@ bool LocalAttachments::Item(int32_t index, std::shared_ptr<outlook::Attachment>*
 
 bool LocalAttachments::Add(const WString& source, int32_t type, int32_t position, const WString& display_name) {
   if (type != outlook::kAttachByValue) return false;
-  std::string path = NarrowPath(source);
+  std::string path = NativePath(source);
   std::string content;
   if (!ReadWholeFile(path, &content)) return false;
   // The shown name is a file name: a path given as the name keeps only its
   // last part.
-  std::string name = BaseName(display_name.empty() ? path : NarrowPath(display_name));
+  std::string name = BaseName(Utf16ToUtf8(display_name.empty() ? source : display_name));
   GRef<GMimePart> part(g_mime_part_new_with_type("application", "octet-stream"));
   g_mime_part_set_filename(part.get(), name.c_str());
   GRef<GMimeStream> stream(g_mime_stream_mem_new_with_buffer(content.data(), content.size()));

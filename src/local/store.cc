@@ -11,6 +11,7 @@
 
 #include "local/files.h"
 #include "local/local_store.h"
+#include "platform/file_stamp.h"
 #include "zelsyncdll.h"
 
 namespace zelsync {
@@ -41,8 +42,6 @@ bool StoreRoot(std::string* root) {
   while (root->size() > 1 && root->back() == '/') root->pop_back();
   return true;
 }
-
-std::string NarrowPath(const WString& path) { return Utf16ToUtf8(path); }
 
 namespace {
 
@@ -129,16 +128,8 @@ std::vector<std::string> ListedFolders(FolderKind folder, const std::string& bas
   return {base};
 }
 
-// How long after a folder's last change its stamp cannot yet vouch for a
-// listing: a file system stamps folders from a coarse clock, so another
-// change in the same tick keeps the stamp. Stamps without fractions of a
-// second come from a file system that keeps whole (or two) seconds.
-int64_t RacyWindowNs(const FolderStamp& stamp) {
-  return stamp.modified_ns % 1000000000 == 0 ? 3000000000 : 100000000;
-}
-
 struct KeptListing {
-  std::vector<FolderStamp> stamps;  // of ListedFolders, before they were read
+  std::vector<FileStamp> stamps;  // of ListedFolders, before they were read
   std::shared_ptr<const std::vector<ItemFile>> files;
 };
 
@@ -163,21 +154,24 @@ void DropListing(const std::string& base) {
 std::shared_ptr<const std::vector<ItemFile>> Store::Listing(FolderKind folder) const {
   const std::string base = FolderPath(folder);
   const std::vector<std::string> folders = ListedFolders(folder, base);
-  std::vector<FolderStamp> stamps(folders.size());
+  std::vector<FileStamp> stamps(folders.size());
   bool stamped = true;
-  for (size_t i = 0; i < folders.size(); ++i) stamped = ReadFolderStamp(folders[i], &stamps[i]) && stamped;
+  for (size_t i = 0; i < folders.size(); ++i) {
+    stamped = Env::Current().StampFile(PathFromNative(folders[i]), &stamps[i]) == FsStatus::kOk &&
+              stamped;
+  }
 
   std::lock_guard<std::mutex> lock(ListingsMutex());
   auto kept = KeptListings().find(base);
   if (stamped && kept != KeptListings().end() && kept->second.stamps == stamps) return kept->second.files;
 
-  const int64_t now = FileSystemNowNs();
-  auto files = std::make_shared<const std::vector<ItemFile>>(ReadListing(folder, base));
-  bool settled = stamped;
   // Every change of the folder's entries sets its modification time to the
-  // present, so that time alone tells how recent the last one was.
-  for (const FolderStamp& stamp : stamps)
-    settled = settled && now - stamp.modified_ns >= RacyWindowNs(stamp);
+  // present, so that time alone tells how recent the last one was. Judged
+  // before the folder is read: a change after the stamps were taken must
+  // not pass unseen.
+  bool settled = stamped;
+  for (const FileStamp& stamp : stamps) settled = settled && StampSettled(stamp);
+  auto files = std::make_shared<const std::vector<ItemFile>>(ReadListing(folder, base));
   if (settled) {
     KeptListings()[base] = KeptListing{std::move(stamps), files};
   } else {
@@ -307,7 +301,7 @@ class LocalNamespace : public outlook::Namespace {
 
   bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* item) override {
     std::string text;
-    if (!ReadWholeFile(NarrowPath(path), &text)) return false;
+    if (!ReadWholeFile(NativePath(path), &text)) return false;
     std::shared_ptr<outlook::Item> opened = ContactFromText(store_, text);
     if (!opened) opened = CalendarFromText(store_, text);
     if (!opened) return false;

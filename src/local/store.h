@@ -119,9 +119,6 @@ bool FolderKindOf(const std::shared_ptr<outlook::Folder>& folder, FolderKind* ki
 // An item of another class: it refuses all four queries.
 std::shared_ptr<outlook::Item> OtherClassItem();
 
-// The path of a wide path given by the library (UTF-8 on Linux).
-std::string NarrowPath(const WString& path);
-
 }  // namespace local
 }  // namespace zelsync
 

@@ -1,9 +1,10 @@
 // What every backend shares: the current-Env switch. The text conversions
 // live in the backends (text_posix.cc, text_win32.cc).
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 
-#include "platform/platform.h"
+#include "platform/file_stamp.h"
 
 namespace zelsync {
 namespace {
@@ -48,6 +49,14 @@ bool WriteFileAtomically(const WString& target, const WString& scratch, const vo
     return false;
   }
   return CommitScratchFile(scratch, target, lasting);
+}
+
+bool StampSettled(const FileStamp& stamp) {
+  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                          std::chrono::system_clock::now().time_since_epoch())
+                          .count();
+  const int64_t window = stamp.modified % 1000000000 == 0 ? 3000000000 : 100000000;
+  return now - stamp.modified >= window;
 }
 
 std::string UtcTimeStamp() {

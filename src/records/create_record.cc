@@ -58,8 +58,8 @@ class Creation {
   // The entry ID of the item made, empty when none was.
   const WString& made() const { return made_; }
 
-  int Run(bool check_duplicate) {
-    if (check_duplicate && IsDuplicate(scheme_, type_, luid_)) return Consume(1);
+  int Run(bool duplicate) {
+    if (duplicate) return Consume(1);
     const WString extension = Extension(path_);
     switch (Connect(&connection_)) {
       case ConnectResult::kOk:
@@ -210,9 +210,9 @@ class Creation {
 }  // namespace
 
 int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
-                 bool check_duplicate, WString* made) {
+                 bool duplicate, WString* made) {
   Creation creation(scheme, type, luid, path);
-  const int result = creation.Run(check_duplicate && luid != nullptr);
+  const int result = creation.Run(duplicate);
   if (made) *made = creation.made();
   return result;
 }
@@ -220,7 +220,8 @@ int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const
 }  // namespace outlook
 
 int CreateNewRecord(uint32_t type, const WString& luid, const WString& file_path) {
-  return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path, true, nullptr);
+  return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path,
+                               outlook::IsDuplicate(outlook::kIrmc, type, luid), nullptr);
 }
 
 int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString* luid) {
@@ -228,8 +229,9 @@ int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString
   // item exists: listed only after it (by SyncMLAddNewRecToTempDBFile), an
   // item made just before the service died would survive the rollback and
   // come back to the device as new.
-  if (luid && !outlook::IsDuplicate(outlook::kSyncML, type, *luid)) ListSyncMLCreation(type, *luid);
-  return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path, true, nullptr);
+  const bool duplicate = luid && outlook::IsDuplicate(outlook::kSyncML, type, *luid);
+  if (luid && !duplicate) ListSyncMLCreation(type, *luid);
+  return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path, duplicate, nullptr);
 }
 
 }  // namespace zelsync

@@ -21,22 +21,20 @@ bool IsForbidden(char16_t c) {
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
-// The temporary folder followed by a stem made from `name` and by
+// The temporary `folder` followed by a stem made from `name` and by
 // `extension`. The name is an item's own text ("AC/DC", "Lunch?"), so it is
 // made safe rather than refused: forbidden characters become "_"; an empty
 // name, "." or ".." or a device name takes `fallback`; and the stem is cut,
 // never inside a character, until the path fits 260 units and the file
 // name the file system's limit. False only when not even one character of
 // the stem fits.
-bool TempPath(const WString& name, const WString& fallback, const WString& extension,
-              WString* path) {
+bool TempPath(const WString& folder, const WString& name, const WString& fallback,
+              const WString& extension, WString* path) {
   WString stem = name;
   for (char16_t& c : stem) {
     if (IsForbidden(c)) c = u'_';
   }
   if (stem.empty() || stem == u"." || stem == u".." || formats::IsDeviceName(stem)) stem = fallback;
-  WString folder;
-  if (!Env::Current().TempFolder(&folder) || folder.empty()) return false;
   if (folder.size() + extension.size() >= kMaxWideLength) return false;
   size_t length = std::min(stem.size(), kMaxWideLength - folder.size() - extension.size());
   for (;; --length) {
@@ -48,44 +46,40 @@ bool TempPath(const WString& name, const WString& fallback, const WString& exten
   return true;
 }
 
-bool ProduceMail(TypedItem& item, const WString& entry_id, WString* path) {
+bool ProduceMail(TypedItem& item, const WString& folder, const WString& entry_id, WString* path) {
   OptString name;
   if (!item.mail->SenderName(&name)) return false;
   if (!name && !item.mail->SentOnBehalfOfName(&name)) return false;
-  WString folder;
-  if (!Env::Current().TempFolder(&folder) || folder.empty() || folder.size() > kMaxWideLength) {
-    return false;
-  }
-  if (!TempPath(name.value_or(WString()), u"UnNamedMail", u".vmg", path)) return false;
+  if (!TempPath(folder, name.value_or(WString()), u"UnNamedMail", u".vmg", path)) return false;
   // The vMessage carries the entry ID in its LUID line.
   return formats::WriteMailAsVMessage(item.mail, path, folder, entry_id);
 }
 
-bool ProduceNote(TypedItem& item, NoteForm form, WString* path) {
+bool ProduceNote(TypedItem& item, const WString& folder, NoteForm form, WString* path) {
   const WString uuid = Env::Current().CreateUuidString();
-  if (uuid.empty() || !TempPath(uuid, uuid, u".vnt", path)) return false;
+  if (uuid.empty() || !TempPath(folder, uuid, uuid, u".vnt", path)) return false;
   return form == NoteForm::kVNote ? formats::WriteNoteAsVNote(item.note, path)
                                   : formats::WriteNoteAsText(item.note, path);
 }
 
-bool ProduceContact(TypedItem& item, WString* path) {
+bool ProduceContact(TypedItem& item, const WString& folder, WString* path) {
   OptString name;
   if (!item.contact->FullName(&name)) return false;
-  return TempPath(name.value_or(WString()), u"UnNamedContact", u".vcf", path) &&
+  return TempPath(folder, name.value_or(WString()), u"UnNamedContact", u".vcf", path) &&
          item.contact->SaveAs(*path, kSaveAsVCard);
 }
 
-bool ProduceAppointment(TypedItem& item, WString* path) {
+bool ProduceAppointment(TypedItem& item, const WString& folder, WString* path) {
   OptString subject;
   if (!item.appointment->Subject(&subject)) return false;
   const WString stem = subject.value_or(WString());
   WString vcs, ics;
-  if (TempPath(stem, u"NOSUBJECT", u".vcs", &vcs) && item.appointment->SaveAs(vcs, kSaveAsVCalendar)) {
+  if (TempPath(folder, stem, u"NOSUBJECT", u".vcs", &vcs) && item.appointment->SaveAs(vcs, kSaveAsVCalendar)) {
     *path = vcs;
     return true;
   }
   // The vCalendar form could not be written: the iCalendar form instead.
-  if (TempPath(stem, u"NOSUBJECT", u".ics", &ics) && item.appointment->SaveAs(ics, kSaveAsICalendar)) {
+  if (TempPath(folder, stem, u"NOSUBJECT", u".ics", &ics) && item.appointment->SaveAs(ics, kSaveAsICalendar)) {
     *path = ics;
     return true;
   }
@@ -95,15 +89,17 @@ bool ProduceAppointment(TypedItem& item, WString* path) {
 }  // namespace
 
 bool ProduceFile(TypedItem& item, const WString& entry_id, NoteForm note_form, WString* path) {
+  WString folder;
+  if (!Env::Current().TempFolder(&folder) || folder.empty()) return false;
   switch (item.type) {
     case SYNC_OBJECT_MESSAGE:
-      return ProduceMail(item, entry_id, path);
+      return ProduceMail(item, folder, entry_id, path);
     case SYNC_OBJECT_NOTE:
-      return ProduceNote(item, note_form, path);
+      return ProduceNote(item, folder, note_form, path);
     case SYNC_OBJECT_CONTACT:
-      return ProduceContact(item, path);
+      return ProduceContact(item, folder, path);
     case SYNC_OBJECT_CALENDAR:
-      return ProduceAppointment(item, path);
+      return ProduceAppointment(item, folder, path);
     default:
       return false;
   }

@@ -35,12 +35,13 @@ Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, T
 int DeleteOutlookItemByEntryID(uint32_t type, const WString& entry_id);
 
 // The creation of an item from a received file, for both schemes (`luid`
-// null only for SyncML: no duplicate check, LUID "UNDEFINED"). With
-// `check_duplicate`, a LUID the database already ties to an item of the
-// type makes nothing. *made (when not null) receives the new item's entry
-// ID, or is emptied when no item was made.
+// null only for SyncML: LUID "UNDEFINED"). `duplicate`: the caller found
+// that the database already ties an item of the type to the LUID
+// (IsDuplicate); nothing is made, the file is consumed and the result is 1.
+// *made (when not null) receives the new item's entry ID, or is emptied
+// when no item was made.
 int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
-                 bool check_duplicate, WString* made);
+                 bool duplicate, WString* made);
 
 // True when the scheme's database already ties an item of this type to the
 // LUID (a creation under it makes nothing).

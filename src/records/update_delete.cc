@@ -58,10 +58,12 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
   auto journal = [&](const WString& old_entry_id) {
     if (scheme.syncml && !made.empty()) JournalSyncMLUpdate(type, luid, old_entry_id, made);
   };
+  // CreateRecord consumes the file, except when the store cannot be started:
+  // then the file stays for a retry of the update.
   DeviceRecord old;
   if (!FindByLuid(scheme, type, luid, &old)) {
-    const int created = CreateRecord(scheme, type, &luid, path, true, &made);
-    Env::Current().RemoveFile(path);
+    // The lookup just made found no duplicate.
+    const int created = CreateRecord(scheme, type, &luid, path, false, &made);
     if (created) journal(WString());
     return created ? 1 : 0;
   }
@@ -72,7 +74,6 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
     if (!ConnectWithWindow(&connection)) return 0;
   }
   const int created = CreateRecord(scheme, type, &luid, path, false, &made);
-  Env::Current().RemoveFile(path);
   if (!created) return 0;
   switch (ForgetItem(scheme, old, Tell::kOtherScheme)) {
     case Forget::kDone:

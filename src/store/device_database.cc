@@ -42,7 +42,7 @@ WString AsField(const WString& text) {
 // when the header cannot be read or the record could not be written; 1
 // otherwise, also when nothing matched.
 int RewriteFirstInPlace(const DeviceDatabase& db, Stream stream,
-                        const std::function<int64_t(const RecordIndex&)> first_match,
+                        const std::function<int64_t(const RecordIndex&)>& first_match,
                         const std::function<DeviceRecord(const DeviceRecord&)>& rewrite) {
   std::shared_ptr<RecordIndex> index = IndexOf(db.files, *stream, true);
   if (!index || !index->header_ok()) return 0;

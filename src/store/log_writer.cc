@@ -4,29 +4,14 @@
 #include "store/record_file.h"
 
 namespace zelsync {
-namespace {
-
-// Opens a log for appending after cutting off the fragment an append cut
-// short left at its end, which would shift every record appended after it.
-std::unique_ptr<File> OpenForAppend(const WString& path, size_t record_size) {
-  Env& env = Env::Current();
-  FsStatus status = FsStatus::kOk;
-  std::unique_ptr<File> log = env.Open(path, OpenMode::kUpdateBinary, &status);
-  if (!log && status != FsStatus::kNotFound) return nullptr;
-  if (log && !SeekAppendPosition(*log, RecordLayout{0, record_size})) return nullptr;
-  log.reset();
-  return env.Open(path, OpenMode::kAppendBinary, nullptr);
-}
-
-}  // namespace
 
 bool AppendToModificationLogs(const WString& folder, const std::vector<LoggedChange>& changes,
                               const WString& change_time, uint32_t* change_number) {
   if (changes.empty()) return true;
-  std::unique_ptr<File> irmc =
-      OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kIrmcLog), sizeof(ModificationLogRecord));
-  std::unique_ptr<File> syncml =
-      OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kSyncMLLog), sizeof(SyncMLModificationLogRecord));
+  Stream irmc = OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kIrmcLog),
+                              sizeof(ModificationLogRecord));
+  Stream syncml = OpenForAppend(folder + BookkeepingFileNameW(BookkeepingFile::kSyncMLLog),
+                                sizeof(SyncMLModificationLogRecord));
   if (!irmc || !syncml) return false;
   for (const LoggedChange& change : changes) {
     ModificationLogRecord record;
@@ -39,10 +24,13 @@ bool AppendToModificationLogs(const WString& folder, const std::vector<LoggedCha
     CopyBounded(stamped.entry_id, kWideUnits, change.entry_id);
     CopyBounded(stamped.change_time, sizeof stamped.change_time / sizeof stamped.change_time[0], change_time);
     stamped.change_number = ++*change_number;
-    if (irmc->Write(&record, sizeof record) != sizeof record || !irmc->Sync()) return false;
-    if (syncml->Write(&stamped, sizeof stamped) != sizeof stamped || !syncml->Sync()) return false;
+    if (irmc->Write(&record, sizeof record) != sizeof record) return false;
+    if (syncml->Write(&stamped, sizeof stamped) != sizeof stamped) return false;
   }
-  return true;
+  // One sync per log for the whole batch: the state that marks these changes
+  // as reported is saved only after this returns, so a crash before then
+  // reports them again rather than losing them.
+  return irmc->Sync() && syncml->Sync();
 }
 
 }  // namespace zelsync

@@ -22,9 +22,10 @@ struct LoggedChange {
 // separator): the IrMC log's 528-byte record and the SyncML log's 572-byte
 // record stamped with `change_time` ("YYYYMMDDTHHMMSSZ") and the next
 // change number after *change_number (advanced for each record). Each
-// record goes to the end of its log in one write and is synced, so nothing
-// another writer appends meanwhile is overwritten. False when a log cannot
-// be opened or a write fails; the records before it are in place.
+// record goes to the end of its log in one write, so nothing another writer
+// appends meanwhile is overwritten; both logs are synced once, after the
+// last record. False when a log cannot be opened or a write or sync fails;
+// the records before it may be in place.
 bool AppendToModificationLogs(const WString& folder, const std::vector<LoggedChange>& changes,
                               const WString& change_time, uint32_t* change_number);
 

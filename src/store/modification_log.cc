@@ -57,29 +57,27 @@ ModificationLog SyncMLLogInSyncFolder() {
 }
 
 int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, const WString& entry_id) {
-  Env& env = Env::Current();
-  FsStatus status = FsStatus::kOk;
-  Stream stream = env.Open(log.files.path, OpenMode::kUpdateBinary, &status);
-  if (!stream && status == FsStatus::kNotFound) {
-    stream = env.Open(log.files.path, OpenMode::kCreateUpdateBinary, nullptr);
-  }
-  if (!stream || !SeekAppendPosition(*stream, log.files.layout)) return 0;
+  const WString& path = log.files.path;
   if (log.files.layout.record_size == sizeof(ModificationLogRecord)) {
     ModificationLogRecord record;
     record.type = type;
     record.kind = kind;
     CopyBounded(record.entry_id, kWideUnits, entry_id);
-    return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+    return AppendWholeRecord(path, &record, sizeof record) ? 1 : 0;
   }
   SyncMLModificationLogRecord record;
-  const int64_t end = stream->Tell();
-  if (end >= static_cast<int64_t>(sizeof record)) {
-    // The change number goes on from the last entry's.
-    if (!stream->Seek(end - static_cast<int64_t>(sizeof record), SeekFrom::kBegin) ||
-        !ReadExact(*stream, &record, sizeof record) || !stream->Seek(end, SeekFrom::kBegin)) {
-      return 0;
+  // The change number goes on from the last whole entry's.
+  if (Stream stream = Env::Current().Open(path, OpenMode::kReadBinary, nullptr)) {
+    if (!stream->Seek(0, SeekFrom::kEnd)) return 0;
+    const int64_t whole =
+        stream->Tell() / static_cast<int64_t>(sizeof record) * static_cast<int64_t>(sizeof record);
+    if (whole > 0) {
+      if (!stream->Seek(whole - static_cast<int64_t>(sizeof record), SeekFrom::kBegin) ||
+          !ReadExact(*stream, &record, sizeof record)) {
+        return 0;
+      }
+      ++record.change_number;
     }
-    ++record.change_number;
   }
   record.type = type;
   record.kind = kind;
@@ -87,7 +85,7 @@ int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, con
   CopyBounded(record.entry_id, kWideUnits, entry_id);
   memset(record.change_time, 0, sizeof record.change_time);
   CopyBounded(record.change_time, 20, Utf8ToUtf16(UtcTimeStamp()));
-  return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+  return AppendWholeRecord(path, &record, sizeof record) ? 1 : 0;
 }
 
 bool FindLogEntry(const ModificationLog& log, const std::function<bool(const LogEntry&)>& match,

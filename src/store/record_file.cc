@@ -53,6 +53,22 @@ bool SeekAppendPosition(File& file, const RecordLayout& layout) {
   return whole == size || file.Truncate(whole);
 }
 
+Stream OpenForAppend(const WString& path, size_t record_size) {
+  Env& env = Env::Current();
+  FsStatus status = FsStatus::kOk;
+  if (Stream existing = env.Open(path, OpenMode::kUpdateBinary, &status)) {
+    if (!SeekAppendPosition(*existing, RecordLayout{0, record_size})) return nullptr;
+  } else if (status != FsStatus::kNotFound) {
+    return nullptr;
+  }
+  return env.Open(path, OpenMode::kAppendBinary, nullptr);
+}
+
+bool AppendWholeRecord(const WString& path, const void* record, size_t size) {
+  Stream stream = OpenForAppend(path, size);
+  return stream && stream->Write(record, size) == size && stream->Sync();
+}
+
 bool RewriteWithout(Stream stream, const RecordFiles& files,
                     const std::function<bool(const void* record)>& drop) {
   Env& env = Env::Current();

@@ -61,6 +61,15 @@ class RecordReader {
 // than its header (damage, not an empty file) or a step fails.
 bool SeekAppendPosition(File& file, const RecordLayout& layout);
 
+// Opens a record file without header for appending, creating it when
+// missing: a trailing fragment is cut off first (SeekAppendPosition), then
+// the file is opened in append mode, so that every write lands at its end
+// even when another writer appended meanwhile. Null on failure.
+Stream OpenForAppend(const WString& path, size_t record_size);
+// Appends one record of `size` bytes to such a file and syncs it; false
+// when a step fails.
+bool AppendWholeRecord(const WString& path, const void* record, size_t size);
+
 // Rewrites the file without the records for which `drop` is true: the header
 // and the kept records go, in order, into the scratch file, which then
 // replaces the file in one atomic step. The file keeps its name throughout,

@@ -1,9 +1,10 @@
 #include "store/record_index.h"
 
-#include <chrono>
 #include <cstring>
 #include <map>
 #include <mutex>
+
+#include "platform/file_stamp.h"
 
 namespace zelsync {
 namespace {
@@ -114,18 +115,6 @@ std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& l
 
 namespace {
 
-// Whether a file's stamp can vouch for what was read: a file system stamps
-// files from a coarse clock, so a write of the same size in the same tick
-// as the last one keeps the stamp. Stamps without fractions of a second
-// come from a file system that keeps whole (or two) seconds.
-bool Settled(const FileStamp& stamp) {
-  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
-  const int64_t window = stamp.modified % 1000000000 == 0 ? 3000000000 : 100000000;
-  return now - stamp.modified >= window;
-}
-
 // The kept index when the file's stamp still matches. One read so recently
 // after a write by someone else that the stamp cannot vouch for it serves
 // only a change by the library (which the library then vouches for).
@@ -153,7 +142,7 @@ std::shared_ptr<RecordIndex> IndexOf(const RecordFiles& files, File& file, bool 
   FileStamp after;
   std::lock_guard<std::mutex> lock(IndexMutex());
   if (stamped && Env::Current().StampFile(files.path, &after) == FsStatus::kOk && before == after) {
-    KeptIndexes()[files.path] = KeptIndex{after, index, Settled(after)};
+    KeptIndexes()[files.path] = KeptIndex{after, index, StampSettled(after)};
   } else {
     KeptIndexes().erase(files.path);
   }

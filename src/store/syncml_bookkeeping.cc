@@ -1,6 +1,10 @@
 // The exports around a SyncML session: cursor resets, the saved copies of
 // the device's files, the rollback, the list of records the session
 // created, the report of deletions and the LUIDs the device assigned.
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 #include "store/deletions.h"
 #include "store/file_names.h"
 #include "store/record_index.h"
@@ -12,28 +16,36 @@ namespace zelsync {
 namespace {
 
 // Copies `backup` over `target` and removes the backup once the copy stands.
-void RestoreFrom(const WString& backup, const WString& target) {
+// False when the copy failed: the backup stays for another attempt.
+bool RestoreFrom(const WString& backup, const WString& target) {
   Env& env = Env::Current();
-  if (env.Stat(backup) != FsStatus::kOk) return;
+  if (env.Stat(backup) != FsStatus::kOk) return true;
   DropIndex(target);
-  if (env.Copy(backup, target) == FsStatus::kOk) env.RemoveFile(backup);
+  if (env.Copy(backup, target) != FsStatus::kOk) return false;
+  env.RemoveFile(backup);
+  return true;
 }
 
 bool Exists(const WString& path) { return Env::Current().Stat(path) == FsStatus::kOk; }
 
+// A LUID of one object type.
+using TypedLuid = std::pair<uint32_t, WString>;
+
 // Deletes, through `delete_record`, every item listed in the new-records
-// file, then the file. False when the file exists but cannot be read.
-bool DeleteCreatedItems(const WString& new_records, const DeleteRecordFn& delete_record) {
+// file; the LUIDs whose items went are added to *deleted. The file stays
+// until the rollback is complete, so that a repeated rollback knows the
+// LUIDs again. False when the file exists but cannot be read.
+bool DeleteCreatedItems(const WString& new_records, const DeleteRecordFn& delete_record,
+                        std::vector<TypedLuid>* deleted) {
   Env& env = Env::Current();
   if (!Exists(new_records)) return true;
   Stream stream = env.Open(new_records, OpenMode::kReadBinary, nullptr);
   if (!stream) return false;
   TempNewRecord record;
   while (ReadExact(*stream, &record, sizeof record)) {
-    delete_record(record.type, FieldText(record.luid));
+    TypedLuid listed{record.type, FieldText(record.luid)};
+    if (delete_record(listed.first, listed.second)) deleted->push_back(std::move(listed));
   }
-  stream.reset();
-  env.RemoveFile(new_records);
   return true;
 }
 
@@ -41,8 +53,12 @@ bool DeleteCreatedItems(const WString& new_records, const DeleteRecordFn& delete
 // item is pointed at that item: the old one is gone from the store, the new
 // one holds the device's version. A LUID the saved database does not know
 // is mapped afresh, so the new item is not offered to the device as new.
+// A LUID in `deleted` is left alone: the rollback deleted the item that its
+// session created under it, and with it every item an update put in its
+// place, so a record would tie the LUID to an item that no longer exists
+// (and make a later creation under it look like a duplicate).
 // False when the journal exists but cannot be read or a record not written.
-bool RedirectUpdatedLuids(const SyncMLBackups& backups) {
+bool RedirectUpdatedLuids(const SyncMLBackups& backups, const std::vector<TypedLuid>& deleted) {
   Env& env = Env::Current();
   if (!Exists(backups.updates)) return true;
   Stream journal = env.Open(backups.updates, OpenMode::kReadBinary, nullptr);
@@ -53,6 +69,9 @@ bool RedirectUpdatedLuids(const SyncMLBackups& backups) {
   while (ReadExact(*journal, &entry, sizeof entry)) {
     if (!Exists(db.files.path)) break;
     const WString luid = FieldText(entry.luid), entry_id = FieldText(entry.new_entry_id);
+    if (std::find(deleted.begin(), deleted.end(), TypedLuid{entry.type, luid}) != deleted.end()) {
+      continue;
+    }
     bool found = false;
     if (!RedirectRecordByLUID(db, entry.type, luid, entry_id, &found,
                               OpenForUpdate(db.files.path))) {
@@ -203,39 +222,34 @@ int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record) 
   // updates moved to new items follow them.
   const SyncMLPaths selected = session.syncml;
   SyncMLPathsIn(folder, device, &session.syncml);
-  const bool listed = DeleteCreatedItems(backups.new_records, delete_record);
+  std::vector<TypedLuid> deleted;
+  const bool listed = DeleteCreatedItems(backups.new_records, delete_record, &deleted);
   session.syncml = selected;
+  bool restored = true;
   if (backups.flag) {
-    RestoreFrom(backups.database, backups.database_target);
-    RestoreFrom(backups.log, backups.log_target);
+    restored = RestoreFrom(backups.database, backups.database_target);
+    restored = RestoreFrom(backups.log, backups.log_target) && restored;
   }
-  if (!listed) return 0;
+  // A saved file that could not be put back leaves the session open: its
+  // marker and lists stay, and a later rollback finishes the work.
+  if (!listed || !restored) return 0;
   if (!backups.flag) {
     // Nothing was saved: the next session with the device starts afresh.
     DropIndex(backups.database_target);
     env.RemoveFile(backups.database_target);
     env.RemoveFile(backups.log_target);
   }
-  if (!RedirectUpdatedLuids(backups)) return 0;
+  if (!RedirectUpdatedLuids(backups, deleted)) return 0;
+  env.RemoveFile(backups.new_records);
   env.RemoveFile(backups.marker);
   return 1;
 }
 
 int SyncMLAddNewRecToTempDBFile(uint32_t type, const WString& luid) {
-  Env& env = Env::Current();
-  const WString& path = CurrentSession().backups.new_records;
-  Stream stream;
-  if (env.Stat(path) == FsStatus::kOk) {
-    stream = OpenForUpdate(path);
-    if (!stream || !SeekAppendPosition(*stream, RecordLayout{0, sizeof(TempNewRecord)})) return 0;
-  } else {
-    stream = env.Open(path, OpenMode::kCreateUpdateBinary, nullptr);
-    if (!stream) return 0;
-  }
   TempNewRecord record;
   record.type = type;
   CopyBounded(record.luid, kWideUnits, luid);
-  return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+  return AppendWholeRecord(CurrentSession().backups.new_records, &record, sizeof record) ? 1 : 0;
 }
 
 int ListSyncMLCreation(uint32_t type, const WString& luid) {
@@ -249,14 +263,12 @@ int JournalSyncMLUpdate(uint32_t type, const WString& luid, const WString& old_e
   const SyncMLBackups& backups = CurrentSession().backups;
   const WString& path = backups.updates;
   if (path.empty() || !Exists(backups.marker)) return 0;
-  Stream stream = Env::Current().Open(path, OpenMode::kAppendBinary, nullptr);
-  if (!stream) return 0;
   TempUpdatedRecord record;
   record.type = type;
   CopyBounded(record.luid, kWideUnits, luid);
   CopyBounded(record.old_entry_id, kWideUnits, old_entry_id);
   CopyBounded(record.new_entry_id, kWideUnits, new_entry_id);
-  return stream->Write(&record, sizeof record) == sizeof record && stream->Sync() ? 1 : 0;
+  return AppendWholeRecord(path, &record, sizeof record) ? 1 : 0;
 }
 
 void SyncMLDeleteTempFiles() {

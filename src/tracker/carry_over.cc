@@ -59,29 +59,18 @@ bool CarryOverRecord(char* record, const IdLayout& layout) {
 
 }  // namespace
 
-bool ReadSyncFile(const WString& path, std::string* bytes) {
-  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
-  if (!file) return false;
-  bytes->clear();
-  char buffer[16384];
-  for (;;) {
-    size_t got = file->Read(buffer, sizeof buffer);
-    bytes->append(buffer, got);
-    if (got < sizeof buffer) return true;
-    if (bytes->size() > (1u << 30)) return false;
-  }
-}
-
 bool CarryOverEntryIds(const WString& sync_folder) {
   std::vector<std::string> names;
-  if (!ListFiles(Utf16ToUtf8(sync_folder), &names)) return false;
+  if (!ListFiles(NativePath(sync_folder), &names)) return false;
   bool ok = true;
   for (const std::string& name : names) {
     IdLayout layout;
     if (!LayoutOf(name, &layout)) continue;
-    const WString path = sync_folder + Utf8ToUtf16(name);
+    const WString path = sync_folder + PathFromNative(name);
     std::string bytes;
-    if (!ReadSyncFile(path, &bytes)) {
+    // A read error must not pass for the end of the file: what was read
+    // would be written back in the file's place.
+    if (!ReadWholeFile(NativePath(path), &bytes, kMaxSyncFileSize)) {
       ok = false;
       continue;
     }

@@ -21,9 +21,8 @@ namespace local {
 // (the files done so far stay done).
 bool CarryOverEntryIds(const WString& sync_folder);
 
-// The whole of a file of the sync folder (at most 1 GiB); false when it
-// cannot be read.
-bool ReadSyncFile(const WString& path, std::string* bytes);
+// The largest bookkeeping file of the sync folder that is read whole.
+constexpr size_t kMaxSyncFileSize = size_t{1} << 30;
 
 }  // namespace local
 }  // namespace zelsync

@@ -63,10 +63,24 @@ std::unique_ptr<FileLock> LockState(const WString& folder) {
   return Env::Current().LockFile(folder + BookkeepingFileNameW(BookkeepingFile::kStoreStateLock), nullptr);
 }
 
-// False when there is no usable state (missing or not ours).
-bool LoadState(const WString& path, State* state) {
+// What LoadState found: a state, none, a file that cannot be read, or one
+// that is not a state of ours.
+enum class Loaded { kState, kMissing, kUnreadable, kForeign };
+
+// False when `content` is not a state of ours.
+bool ParseState(const std::string& content, State* state);
+
+Loaded LoadState(const WString& path, State* state) {
   std::string content;
-  if (!ReadSyncFile(path, &content)) return false;
+  if (!ReadWholeFile(NativePath(path), &content, kMaxSyncFileSize)) {
+    const FsStatus status = Env::Current().Stat(path);
+    return status == FsStatus::kNotFound || status == FsStatus::kPathNotFound ? Loaded::kMissing
+                                                                              : Loaded::kUnreadable;
+  }
+  return ParseState(content, state) ? Loaded::kState : Loaded::kForeign;
+}
+
+bool ParseState(const std::string& content, State* state) {
   size_t start = 0;
   int line_number = 0;
   while (start < content.size()) {
@@ -161,7 +175,7 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   State state;
   // The first scan sees everything; a state not yet carried over is the
   // next scan's to carry over and rewrite.
-  if (!LoadState(path, &state) || !state.current || state.root != store.root()) return;
+  if (LoadState(path, &state) != Loaded::kState || !state.current || state.root != store.root()) return;
   ItemKey key{ObjectTypeOf(folder), stem};
   if (removed) {
     state.items.erase(key);
@@ -196,7 +210,7 @@ bool CarryOverStoreState() {
   }
   std::unique_ptr<FileLock> lock = LockState(folder_path.str());
   State state;
-  if (!LoadState(path, &state) || state.current) return true;
+  if (LoadState(path, &state) != Loaded::kState || state.current) return true;
   if (!CarryOverEntryIds(folder_path.str())) return false;
   state.current = true;
   return SaveState(folder_path.str(), state);
@@ -235,8 +249,9 @@ ScanResult PreviewStoreChanges(std::vector<LoggedChange>* changes, std::vector<L
   BoundedPath folder = SyncFolderPath();
   if (folder.ok() && folder.Append(kPathSeparator) && Env::Current().Stat(folder.str()) == FsStatus::kOk) {
     std::unique_ptr<FileLock> lock = LockState(folder.str());
-    known = LoadState(folder.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState), &previous) &&
-            previous.root == root;
+    const Loaded loaded = LoadState(folder.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState), &previous);
+    if (loaded == Loaded::kUnreadable) return result;
+    known = loaded == Loaded::kState && previous.root == root;
   }
   State next;
   next.items = CurrentItems(store, known ? previous : State());
@@ -261,7 +276,11 @@ ScanResult ScanStoreChanges() {
   WString path = folder.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
 
   State previous;
-  const bool loaded = LoadState(path, &previous);
+  const Loaded read = LoadState(path, &previous);
+  // A state that stands but cannot be read now is kept: a new baseline in
+  // its place would never report the changes made since the last scan.
+  if (read == Loaded::kUnreadable) return result;
+  const bool loaded = read == Loaded::kState;
   // Without a current state the bookkeeping files may still name items the
   // earlier way: they are carried over before anything is reported.
   if ((!loaded || !previous.current) && !CarryOverEntryIds(folder.str())) return result;
