@@ -75,21 +75,12 @@ void TestEnv::FailNth(const std::string& operation, int n) {
 }
 
 int TestEnv::calls(const std::string& operation) const {
-  for (const auto& [name, count] : counts_)
-    if (name == operation) return count;
-  return 0;
+  const auto it = counts_.find(operation);
+  return it == counts_.end() ? 0 : it->second;
 }
 
 bool TestEnv::ShouldFail(const std::string& operation) {
-  int count = 0;
-  bool found = false;
-  for (auto& [name, n] : counts_) {
-    if (name == operation) {
-      count = ++n;
-      found = true;
-    }
-  }
-  if (!found) counts_.push_back({operation, count = 1});
+  const int count = ++counts_[operation];
   for (const auto& [name, n] : failures_)
     if (name == operation && (n == 0 || n == count)) return true;
   return false;
