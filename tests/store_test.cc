@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "store/device_database.h"
 #include "store/log_writer.h"
@@ -62,8 +63,7 @@ TEST_F(StoreTest, EveryFileHasItsByteLayout) {
   ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(1, u"20260105T101010Z", 77)));
   ASSERT_EQ(1, AppendRecord(SyncMLDatabase(), MakeDeviceRecord(2, u"E2", u"L2")));
   uint32_t number = 6;
-  WString folder = ToWide(SyncFolder());
-  folder.push_back(kPathSeparator);
+  const WString folder = ToWide(SyncFolder()) + WString(1, kPathSeparator);
   ASSERT_TRUE(AppendToModificationLogs(folder, {{3, 1, u"E3"}}, u"20260301T101500Z", &number));
   ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CALENDAR, W(u"LN")));
@@ -94,97 +94,103 @@ TEST_F(StoreTest, EveryFileHasItsByteLayout) {
   EXPECT_EQ(syncml, ReadBytes(SyncML()));
 }
 
-// The change counter is read and stored only in a whole header, and a
-// store that did not reach the file is not reported.
-TEST_F(StoreTest, ChangeCounterNeedsAWholeHeader) {
+// Each change to a record database as byte images before and after, with
+// the call's result, optionally with one platform call failing. Appends cut
+// a torn append back to the last whole record; a header shorter than its
+// size is damage and nothing is written; rewrites either replace the whole
+// file or leave it as it was, and never leave their scratch file.
+TEST_F(StoreTest, ChangesAsByteImages) {
+  StartSyncML();
+  const Bytes c0 = kCounterZero, c4 = {4, 3, 2, 1}, torn = Bytes(100, 0xAB);
+  const Bytes e1 = DeviceRecordBytes(1, u"E1", u"L1"), e2 = DeviceRecordBytes(1, u"E2", u"L2");
+  const Bytes next = DeviceRecordBytes(1, u"E2", u"UNDEFINED");
+  const Bytes c_e1 = DeviceRecordBytes(2, u"E1", u"UNDEFINED"), a_e1 = DeviceRecordBytes(3, u"E1", u"UNDEFINED");
+  const Bytes old = DeviceRecordBytes(2, u"E1", u"OLD"), e9 = DeviceRecordBytes(2, u"E9", u"L1");
+  const Bytes r1 = DeviceRecordBytes(2, u"E1", u"L1"), t3 = AnchorBytes(1, u"20260105T101010Z", 3);
+  const Bytes n5 = AnchorBytes(0, u"20260105T101010Z", 5), a0 = AnchorBytes(0, u"", 1);
+  const Bytes xy = DeviceRecordBytes(3, u"XY", u"L9"), cd = DeviceRecordBytes(2, u"CD", u"L9");
+  const Bytes remapped = Concat({a0, DeviceRecordBytes(2, u"00AB00", u"L1"), xy, cd});
+  auto append = [] { return AppendDeviceRecord(MakeDeviceRecord(1, u"E2", u"UNDEFINED")); };
+  auto delete_l1 = [] { return DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L1")); };
+  auto anchor = [](_SYNCML_SYNCANCHOR_RECORD given) {
+    return [given] { return ::SyncMLSetBDAddrLastSyncAnchor(kAddress, given); };
+  };
+  auto remap = [](_SYNC_OBJECT_TYPE type, const char16_t* entry, const char16_t* luid) {
+    return [=] { return ::SyncMLUpdateEntryIDLUIDMapping(type, W(entry), W(luid)); };
+  };
+  const bool irmc = true, syncml = false;
+  const struct {
+    bool irmc;
+    Bytes before;
+    std::function<int()> change;
+    int result;
+    Bytes after;
+    std::pair<const char*, int> fault = {"", 0};
+  } cases[] = {
+      {irmc, Concat({c0, e1, torn}), append, 1, Concat({c0, e1, next})},
+      {irmc, Concat({c0, Bytes(1043, 0xAB)}), append, 1, Concat({c0, next})},
+      {irmc, Concat({c0, e1}), append, 1, Concat({c0, e1, next})},
+      {irmc, {1, 2}, append, 0, {1, 2}},
+      {irmc, {}, append, 0, {}},
+      {irmc, Concat({c0, Bytes(10, 0xAB)}), append, 0, Concat({c0, Bytes(10, 0xAB)}), {"Truncate", 1}},
+      {irmc, {1, 2}, [] { return UpdateChangeCounter(9); }, 0, {1, 2}},
+      {irmc, c0, [] { return UpdateChangeCounter(4); }, 0, c0, {"Write", 1}},
+      {irmc, {1, 2}, [] { return UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")); }, 0, {1, 2}},
+      {irmc, {1, 2}, delete_l1, 1, {1, 2}},  // nothing known to forget
+      // Only the first record of the item, of its type, takes the LUID.
+      {irmc, Concat({c0, c_e1, a_e1, old}),
+       [] { return UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_CONTACT, W(u"E1"), W(u"L7")); }, 1,
+       Concat({c0, DeviceRecordBytes(2, u"E1", u"L7"), a_e1, old})},
+      {irmc, Concat({c0, c_e1}), [] { return UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NO"), W(u"L8")); },
+       1, Concat({c0, c_e1})},
+      // Every equal record goes, and a trailing fragment; the header stays.
+      {irmc, Concat({c4, e1, e2, e1, e9, torn}), delete_l1, 1, Concat({c4, e2, e9})},
+      {irmc, Concat({c4, e2, e9}), [] { return DeleteDBRecord(SYNC_OBJECT_CALENDAR, W(u"L2")); }, 1,
+       Concat({c4, e2, e9})},  // known under another type only
+      // The caller's lookup is Open #1, the rewrite's stream #2.
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Open", 3}},
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Write", 1}},
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Sync", 1}},
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Replace", 1}},
+      // A stored anchor that differs from the device's falls back to the
+      // initial one; the records stay. A short header is a mismatch.
+      {syncml, Concat({t3, r1}), anchor(MakeAnchor(1, u"20260105T101010Z", 9)), 1, Concat({t3, r1})},
+      {syncml, Concat({t3, r1}), anchor(MakeAnchor(1, u"20260106T000000Z", 9)), 1,
+       Concat({AnchorBytes(1, u"00000000T000000Z", 3), r1})},
+      {syncml, Concat({n5, r1}), anchor(MakeAnchor(0, u"", 5)), 1, Concat({n5, r1})},
+      {syncml, Concat({n5, r1}), anchor(MakeAnchor(0, u"", 6)), 1,
+       Concat({AnchorBytes(0, u"20260105T101010Z", 0), r1})},
+      {syncml, {1, 0, 0}, anchor(MakeAnchor(1, u"20260105T101010Z")), 1, AnchorBytes(1, u"00000000T000000Z", 0)},
+      // A remap keeps the stored entry ID that contains the given one, else
+      // matches by LUID, and takes the LUID.
+      {syncml, Concat({a0, DeviceRecordBytes(2, u"00AB00", u"UNDEFINED"), xy, cd}),
+       remap(SYNC_OBJECT_CONTACT, u"AB", u"L1"), 1, remapped},
+      {syncml, remapped, remap(SYNC_OBJECT_CONTACT, u"ZZ", u"L9"), 1, remapped},
+      {syncml, remapped, remap(SYNC_OBJECT_NOTE, u"Q", u"L5"), 1, remapped}};
+  for (const auto& c : cases) {
+    const auto file = c.irmc ? Irmc() : SyncML();
+    WriteBytes(file, c.before);
+    if (*c.fault.first) env_.FailNth(c.fault.first, c.fault.second);
+    EXPECT_EQ(c.result, c.change()) << &c - cases;
+    EXPECT_EQ(c.after, ReadBytes(file)) << &c - cases;
+    EXPECT_FALSE(Exists(InSync("TEMP.DAT")));
+  }
+  // Without a database, or a sync folder, nothing is read or stored.
+  std::filesystem::remove(SyncML());
+  EXPECT_EQ(0, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_CONTACT, W(u"AB"), W(u"L1")));
+  std::filesystem::remove(Irmc());
   uint32_t counter = 99;
-  EXPECT_EQ(0, GetChangeCounter(&counter));  // no database yet
+  EXPECT_EQ(0, GetChangeCounter(&counter));
   EXPECT_EQ(0u, counter);
   EXPECT_EQ(0, UpdateChangeCounter(5));
   EXPECT_FALSE(Exists(Irmc()));
   WriteBytes(Irmc(), {1, 2});
   EXPECT_EQ(0, GetChangeCounter(&counter));
-  EXPECT_EQ(0, UpdateChangeCounter(9));
-  EXPECT_EQ(0, UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")));
-  EXPECT_EQ(1, DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L")));  // nothing known to forget
-  EXPECT_EQ((Bytes{1, 2}), ReadBytes(Irmc()));
-  WriteBytes(Irmc(), kCounterZero);
-  env_.FailNth("Write", 1);
-  EXPECT_EQ(0, UpdateChangeCounter(4));
-  EXPECT_EQ(kCounterZero, ReadBytes(Irmc()));
-  // Without a sync folder the counter reads zero and nothing is stored.
   std::filesystem::remove_all(SyncFolder());
   EXPECT_EQ(1, GetChangeCounter(&counter));
   EXPECT_EQ(0, UpdateChangeCounter(9));
   EXPECT_FALSE(Exists(SyncFolder()));
 }
-
-// An append cut short leaves a fragment; the next append starts where the
-// last whole record ends. A header shorter than its size is damage.
-TEST_F(StoreTest, AppendsCutATornAppendBackAndRefuseAShortHeader) {
-  const Bytes first = DeviceRecordBytes(1, u"E1", u"L1"), next = DeviceRecordBytes(1, u"E2", u"UNDEFINED");
-  const struct {
-    Bytes before, after;
-    int result;
-  } cases[] = {{Concat({kCounterZero, first, Bytes(100, 0xAB)}), Concat({kCounterZero, first, next}), 1},
-               {Concat({kCounterZero, Bytes(1043, 0xAB)}), Concat({kCounterZero, next}), 1},
-               {Concat({kCounterZero, first}), Concat({kCounterZero, first, next}), 1},
-               {{1, 2}, {1, 2}, 0},
-               {{}, {}, 0}};
-  for (const auto& c : cases) {
-    WriteBytes(Irmc(), c.before);
-    EXPECT_EQ(c.result, AppendDeviceRecord(MakeDeviceRecord(1, u"E2", u"UNDEFINED")));
-    EXPECT_EQ(c.after, ReadBytes(Irmc()));
-  }
-  // A fragment that cannot be cut off is not appended after.
-  WriteBytes(Irmc(), Concat({kCounterZero, Bytes(10, 0xAB)}));
-  env_.FailNth("Truncate", 1);
-  EXPECT_EQ(0, AppendDeviceRecord(MakeDeviceRecord(1, u"E2", u"UNDEFINED")));
-  EXPECT_EQ(Concat({kCounterZero, Bytes(10, 0xAB)}), ReadBytes(Irmc()));
-}
-
-TEST_F(StoreTest, LuidUpdateTakesOnlyTheFirstRecordOfTheItem) {
-  MapIrmc(2, u"E1", u"UNDEFINED");
-  MapIrmc(3, u"E1", u"UNDEFINED");  // same entry ID, other type
-  MapIrmc(2, u"E1", u"OLD");        // second record of the item
-  EXPECT_EQ(1, UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_CONTACT, W(u"E1"), W(u"L7")));
-  const Bytes once = Concat({kCounterZero, DeviceRecordBytes(2, u"E1", u"L7"),
-                             DeviceRecordBytes(3, u"E1", u"UNDEFINED"), DeviceRecordBytes(2, u"E1", u"OLD")});
-  EXPECT_EQ(once, ReadBytes(Irmc()));
-  EXPECT_EQ(1, UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NOPE"), W(u"L8")));
-  EXPECT_EQ(once, ReadBytes(Irmc()));
-}
-
-TEST_F(StoreTest, DeleteDropsEveryEqualRecordAndATrailingFragment) {
-  MapIrmc(1, u"E1", u"L1");
-  MapIrmc(1, u"E2", u"L2");
-  MapIrmc(1, u"E1", u"L1");
-  MapIrmc(2, u"E9", u"L1");
-  UpdateChangeCounter(0x01020304);
-  Append(Irmc(), Bytes(100, 0xAB));
-  EXPECT_EQ(1, DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L1")));
-  const Bytes after = Concat({{4, 3, 2, 1}, DeviceRecordBytes(1, u"E2", u"L2"), DeviceRecordBytes(2, u"E9", u"L1")});
-  EXPECT_EQ(after, ReadBytes(Irmc()));
-  EXPECT_EQ(1, DeleteDBRecord(SYNC_OBJECT_CALENDAR, W(u"L2")));  // known under another type only
-  EXPECT_EQ(after, ReadBytes(Irmc()));
-}
-
-// A rewrite that fails at any step leaves the database whole and no scratch file.
-class FailedRewriteTest : public StoreTest, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(FailedRewriteTest, LeavesTheDatabaseWhole) {
-  MapIrmc(1, u"E1", u"L1");
-  MapIrmc(1, u"E2", u"L2");
-  const Bytes before = ReadBytes(Irmc());
-  const std::string operation = GetParam();
-  // Open #1 is the caller's lookup stream, #2 the rewrite's.
-  env_.FailNth(operation, operation == "Open" ? 3 : 1);
-  EXPECT_EQ(0, DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L1")));
-  EXPECT_EQ(before, ReadBytes(Irmc()));
-  EXPECT_FALSE(Exists(InSync("TEMP.DAT")));
-}
-
-INSTANTIATE_TEST_SUITE_P(EachStep, FailedRewriteTest, ::testing::Values("Open", "Write", "Sync", "Replace"));
 
 TEST_F(StoreTest, IrmcDeletionsAreReportedOnceAndStaleOnesDropped) {
   MapIrmc(2, u"C1", u"LC1");
@@ -238,31 +244,6 @@ TEST_F(LibraryTest, UnknownApplicationDataFallsBackToTheFixedRoot) {
   EXPECT_TRUE(Exists(scratch_.path() / "fallback-root" / "ZelBtOutlookSync"));
 }
 
-// A stored anchor that differs from the device's falls back to the initial
-// one; the records stay. A header shorter than an anchor is a mismatch.
-TEST_F(StoreTest, AnchorMismatchFallsBackToTheInitialAnchor) {
-  const Bytes record = DeviceRecordBytes(2, u"E1", u"L1");
-  const struct {
-    Bytes before;
-    _SYNCML_SYNCANCHOR_RECORD given;
-    Bytes after;
-  } cases[] = {
-      {Concat({AnchorBytes(1, u"20260105T101010Z", 3), record}), MakeAnchor(1, u"20260105T101010Z", 9),
-       Concat({AnchorBytes(1, u"20260105T101010Z", 3), record})},
-      {Concat({AnchorBytes(1, u"20260105T101010Z", 3), record}), MakeAnchor(1, u"20260106T000000Z", 9),
-       Concat({AnchorBytes(1, u"00000000T000000Z", 3), record})},
-      {Concat({AnchorBytes(0, u"20260105T101010Z", 5), record}), MakeAnchor(0, u"", 5),
-       Concat({AnchorBytes(0, u"20260105T101010Z", 5), record})},
-      {Concat({AnchorBytes(0, u"20260105T101010Z", 5), record}), MakeAnchor(0, u"", 6),
-       Concat({AnchorBytes(0, u"20260105T101010Z", 0), record})},
-      {{1, 0, 0}, MakeAnchor(1, u"20260105T101010Z"), AnchorBytes(1, u"00000000T000000Z", 0)}};
-  for (const auto& c : cases) {
-    WriteBytes(SyncML(), c.before);
-    ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, c.given));
-    EXPECT_EQ(c.after, ReadBytes(SyncML()));
-  }
-}
-
 TEST_F(StoreTest, SyncCompleteStoresTheAnchorAndRewindsTheSession) {
   CurrentSession().cursors[2] = {5, 9};
   EXPECT_EQ(0, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));  // no device
@@ -277,22 +258,6 @@ TEST_F(StoreTest, SyncCompleteStoresTheAnchorAndRewindsTheSession) {
   EXPECT_EQ(AnchorBytes(1, u"20260107T080000Z", 4), ReadBytes(SyncML()));
   EXPECT_EQ(0, CurrentSession().cursors[1].count);
   EXPECT_EQ(0u, CurrentSession().anchor.AnchorKind);
-}
-
-TEST_F(StoreTest, RemapKeepsTheStoredEntryIdAndTakesTheLuid) {
-  StartSyncML();
-  MapSyncML(2, u"00AB00", u"UNDEFINED");
-  MapSyncML(3, u"XY", u"L9");
-  MapSyncML(2, u"CD", u"L9");
-  EXPECT_EQ(1, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_CONTACT, W(u"AB"), W(u"L1")));
-  // Matched by LUID when the entry ID is not contained.
-  EXPECT_EQ(1, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_CONTACT, W(u"ZZ"), W(u"L9")));
-  EXPECT_EQ(1, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_NOTE, W(u"Q"), W(u"L5")));  // no match
-  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"00AB00", u"L1"), DeviceRecordBytes(3, u"XY", u"L9"),
-                    DeviceRecordBytes(2, u"CD", u"L9")}),
-            ReadBytes(SyncML()));
-  std::filesystem::remove(SyncML());
-  EXPECT_EQ(0, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_CONTACT, W(u"AB"), W(u"L1")));
 }
 
 // Deletions consume the log and the database, never the backups, so the
