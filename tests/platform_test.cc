@@ -7,6 +7,8 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <optional>
 #include <limits>
 #include <regex>
 
@@ -33,53 +35,79 @@ class PlatformTest : public ::testing::Test {
   void Put(const std::string& name, const Bytes& bytes) { WriteBytes(scratch_.path() / name, bytes); }
 };
 
-TEST_F(PlatformTest, FileStatusesTellMissingFileFromMissingFolder) {
-  Put("a.dat", {1});
-  EXPECT_EQ(FsStatus::kOk, Real().FindFile(Path("a.dat")));
-  EXPECT_EQ(FsStatus::kNotFound, Real().FindFile(Path("b.dat")));
-  EXPECT_EQ(FsStatus::kPathNotFound, Real().FindFile(Path("nofolder/b.dat")));
-  EXPECT_NE(FsStatus::kOk, Real().Stat(Path("b.dat")));
-  EXPECT_EQ(FsStatus::kOk, Real().MakeFolder(Path("sub")));
-  EXPECT_EQ(FsStatus::kExists, Real().MakeFolder(Path("sub")));
-  FsStatus status = FsStatus::kOk;
-  EXPECT_EQ(nullptr, Real().Open(Path("b.dat"), OpenMode::kUpdateBinary, &status));
-  EXPECT_EQ(FsStatus::kNotFound, status);
-}
-
-TEST_F(PlatformTest, ReplaceAndCopyPutTheSourceOverAnExistingTarget) {
+// Each file operation, through the Env the library uses, with one call of
+// the platform failing or none: its status (nullopt: any failure) and one
+// file afterwards (nullopt: absent). An atomic write that fails anywhere
+// leaves the target as it was and no scratch file; a lock file stays.
+TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
+  TestEnv env(scratch_.path() / "appdata", scratch_.path() / "temp");
+  ScopedEnv installed(env);
+  const auto folder = scratch_.path();
+  auto path = [&](const char* name) { return ToWide(folder / name); };
   Put("old.dat", {1, 2, 3});
   Put("new.dat", {9});
-  EXPECT_EQ(FsStatus::kOk, Real().Copy(Path("new.dat"), Path("old.dat")));
-  EXPECT_EQ(Bytes{9}, ReadBytes(scratch_.path() / "old.dat"));
-  EXPECT_TRUE(Exists(scratch_.path() / "new.dat"));
-  Put("new.dat", {7, 7});
-  EXPECT_EQ(FsStatus::kOk, Real().Replace(Path("new.dat"), Path("old.dat")));
-  EXPECT_EQ((Bytes{7, 7}), ReadBytes(scratch_.path() / "old.dat"));
-  EXPECT_FALSE(Exists(scratch_.path() / "new.dat"));
-  EXPECT_NE(FsStatus::kOk, Real().Replace(Path("new.dat"), Path("old.dat")));
-  EXPECT_EQ((Bytes{7, 7}), ReadBytes(scratch_.path() / "old.dat"));
-  EXPECT_NE(FsStatus::kOk, Real().Copy(Path("missing"), Path("old.dat")));
-}
-
-TEST_F(PlatformTest, AnAtomicWriteReplacesWholeAndALockFileStaysBehind) {
-  Put("state.txt", {1, 2, 3});
-  const char data[] = "new";
-  ASSERT_TRUE(WriteFileAtomically(Path("state.txt"), Path("state.tmp"), data, 3));
-  EXPECT_EQ((Bytes{'n', 'e', 'w'}), ReadBytes(scratch_.path() / "state.txt"));
-  EXPECT_FALSE(Exists(scratch_.path() / "state.tmp"));
-  // The scratch cannot be made: the target is left alone.
-  EXPECT_FALSE(WriteFileAtomically(Path("state.txt"), Path("nofolder/state.tmp"), data, 1));
-  EXPECT_EQ((Bytes{'n', 'e', 'w'}), ReadBytes(scratch_.path() / "state.txt"));
-
-  FsStatus status = FsStatus::kOther;
-  std::unique_ptr<FileLock> lock = Real().LockFile(Path("state.lock"), &status);
-  ASSERT_TRUE(lock);
-  EXPECT_EQ(FsStatus::kOk, status);
-  lock.reset();
-  EXPECT_TRUE(Exists(scratch_.path() / "state.lock"));
-  EXPECT_TRUE(Real().LockFile(Path("state.lock"), nullptr));  // released with the object
-  EXPECT_FALSE(Real().LockFile(Path("nofolder/state.lock"), &status));
-  EXPECT_NE(FsStatus::kOk, status);
+  Put("other.dat", {7, 7});
+  Put("state.txt", {'o', 'l', 'd'});
+  auto status = [](bool ok) { return ok ? FsStatus::kOk : FsStatus::kOther; };
+  auto atomic = [&](const char* scratch) {
+    return status(WriteFileAtomically(path("state.txt"), path(scratch), "new", 3));
+  };
+  auto lock = [&](const char* name) {
+    FsStatus result = FsStatus::kOther;
+    const bool held = env.LockFile(path(name), &result) != nullptr;
+    EXPECT_EQ(held, result == FsStatus::kOk) << name;
+    return result;
+  };
+  const std::optional<FsStatus> failed;
+  const std::optional<Bytes> absent, state_old = Bytes{'o', 'l', 'd'}, state_new = Bytes{'n', 'e', 'w'};
+  const struct {
+    std::function<FsStatus()> run;
+    std::optional<FsStatus> status;
+    const char* file;  // nullptr: no file to look at
+    std::optional<Bytes> bytes;
+    std::pair<const char*, int> fault = {"", 0};
+  } cases[] = {
+      {[&] { return env.FindFile(path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{1, 2, 3}},
+      {[&] { return env.FindFile(path("b.dat")); }, FsStatus::kNotFound, "b.dat", absent},
+      {[&] { return env.FindFile(path("nofolder/b.dat")); }, FsStatus::kPathNotFound, "b.dat", absent},
+      {[&] { return env.Stat(path("b.dat")); }, failed, "b.dat", absent},
+      {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kOk, nullptr, absent},
+      {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kExists, nullptr, absent},
+      {[&] {
+         FsStatus result = FsStatus::kOk;
+         return env.Open(path("b.dat"), OpenMode::kUpdateBinary, &result) ? FsStatus::kOk : result;
+       },
+       FsStatus::kNotFound, "b.dat", absent},
+      // Copy keeps the source; Replace moves it over the target.
+      {[&] { return env.Copy(path("new.dat"), path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{9}},
+      {[&] { return env.FindFile(path("new.dat")); }, FsStatus::kOk, "new.dat", Bytes{9}},
+      {[&] { return env.Replace(path("other.dat"), path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{7, 7}},
+      {[&] { return env.FindFile(path("other.dat")); }, FsStatus::kNotFound, "other.dat", absent},
+      {[&] { return env.Replace(path("other.dat"), path("old.dat")); }, failed, "old.dat", Bytes{7, 7}},
+      {[&] { return env.Copy(path("missing"), path("old.dat")); }, failed, "old.dat", Bytes{7, 7}},
+      {[&] { return atomic("nofolder/state.tmp"); }, failed, "state.txt", state_old},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Open", 1}},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Write", 1}},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Sync", 1}},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Replace", 1}},
+      {[&] { return atomic("state.tmp"); }, FsStatus::kOk, "state.txt", state_new},
+      {[&] { return lock("state.lock"); }, FsStatus::kOk, "state.lock", Bytes{}},
+      {[&] { return lock("state.lock"); }, FsStatus::kOk, "state.lock", Bytes{}},  // released with the object
+      {[&] { return lock("nofolder/state.lock"); }, failed, "nofolder", absent}};
+  for (const auto& c : cases) {
+    const auto row = &c - cases;
+    if (*c.fault.first) env.FailNth(c.fault.first, c.fault.second);
+    const FsStatus result = c.run();
+    if (c.status) {
+      EXPECT_EQ(*c.status, result) << row;
+    } else {
+      EXPECT_NE(FsStatus::kOk, result) << row;
+    }
+    if (c.file) {
+      EXPECT_EQ(c.bytes, Exists(folder / c.file) ? std::optional<Bytes>(ReadBytes(folder / c.file)) : absent) << row;
+    }
+    EXPECT_FALSE(Exists(folder / "state.tmp")) << row;
+  }
 }
 
 TEST_F(PlatformTest, TextModeWritesCrLfAndReadsItAsLf) {
