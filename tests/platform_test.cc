@@ -48,9 +48,8 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
   Put("new.dat", {9});
   Put("other.dat", {7, 7});
   Put("state.txt", {'o', 'l', 'd'});
-  auto status = [](bool ok) { return ok ? FsStatus::kOk : FsStatus::kOther; };
   auto atomic = [&](const char* scratch) {
-    return status(WriteFileAtomically(path("state.txt"), path(scratch), "new", 3));
+    return WriteFileAtomically(path("state.txt"), path(scratch), "new", 3) ? FsStatus::kOk : FsStatus::kOther;
   };
   auto lock = [&](const char* name) {
     FsStatus result = FsStatus::kOther;
@@ -74,8 +73,8 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
       {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kOk, nullptr, absent},
       {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kExists, nullptr, absent},
       {[&] {
-         FsStatus result = FsStatus::kOk;
-         return env.Open(path("b.dat"), OpenMode::kUpdateBinary, &result) ? FsStatus::kOk : result;
+         FsStatus s = FsStatus::kOk;
+         return env.Open(path("b.dat"), OpenMode::kUpdateBinary, &s) ? FsStatus::kOk : s;  // a file, or why not
        },
        FsStatus::kNotFound, "b.dat", absent},
       // Copy keeps the source; Replace moves it over the target.
