@@ -91,6 +91,7 @@ TEST_F(FormatsTest, Base64FileImages) {
   EXPECT_EQ(kCodecOpenFailed, Base64FileCodec('e', Wide("missing"), Wide("out2")));
   EXPECT_FALSE(testing::Exists(Path("out2")));
   EXPECT_EQ(kCodecOpenFailed, Base64FileCodec('e', Wide("in"), Wide("no-folder/out")));
+  EXPECT_EQ(kCodecOpenFailed, Base64FileCodec('d', WString(), Wide("out")));
   env_.FailNth("Write", 1);
   EXPECT_EQ(kCodecStreamError, Base64FileCodec('e', Wide("in"), Wide("out")));
 }
@@ -99,7 +100,7 @@ TEST_F(FormatsTest, Base64FileImages) {
 // coreutils (which takes LF line ends only, as the vMessage writer stores them).
 TEST_F(FormatsTest, Base64SurvivesLargeFilesAcrossBlocks) {
   std::mt19937 random(7);
-  for (size_t size : {size_t{54 * 1024 - 1}, size_t{54 * 1024 + 1}, size_t{200000}}) {
+  for (size_t size : {size_t{54 * 1024 - 1}, size_t{54 * 1024}, size_t{54 * 1024 + 1}, size_t{200000}}) {
     std::string data(size, '\0');
     for (char& c : data) c = static_cast<char>(random());
     Write(Path("plain"), data);

@@ -6,6 +6,7 @@
 #include <climits>
 #include <tuple>
 
+#include "formats/message_text.h"
 #include "formats/vmessage.h"
 #include "formats_test_support.h"
 #include "support/fake_outlook.h"
@@ -106,6 +107,8 @@ TEST_F(VMessageReaderTest, SetsTheHeaderProperties) {
       {"From:Ann\nTo:bob@example.com\nCC:carl\nSubject:Hi\nX-IRMC-STATUS:UNREAD\nImportance:2\n", u"Ann",
        u"bob@example.com", u"carl", u"Hi", true, 2},
       {"", u"", u"", u"", u"", false, 1},  // missing lines clear the properties
+      {"X-IRMC-STATUS:unread\nImportance:\n", u"", u"", u"", u"", false, 1},
+      {"Importance: -3x\nSubject:bad\xff\n", u"", u"", u"", u"bad\ufffd", false, -3},
       // Keys are found anywhere, not only at a line start.
       {"BCC:hidden\nCC:carl\n", u"", u"", u"hidden", u"", false, 1},
       {"X-IRMC-STATUS:UNREAD \nImportance:high\n", u"", u"", u"", u"", false, 0},
@@ -132,7 +135,7 @@ TEST_F(VMessageReaderTest, DecodesTheHtmlBody) {
       // The body starts at the LF of the empty line after the part header.
       {Message("", "<html>a=20b=0D=0A=C3=A9</html>"), u"\n<html>a b\r\n\u00e9</html>"},
       {Message("", "<HTML>x</HTML>trailer"), u"\n<HTML>x</HTML>"},
-      {Message("", "no=20end=20tag"), u"\nno end tag"}, {Message("", "a=00b</html>"), u"\na"},
+      {Message("", "no=20end=20tag"), u"\nno end tag"}, {Message("", "a=00b</html>"), u"\na"}, {Message("", ""), u"\n"},
       // A header value holding the end tag does not take the body away.
       {Message("Subject:see </html>\n", "<html>kept</html>"), u"\n<html>kept</html>"},
       // The body of a multipart mail without an end tag ends at the first part.
@@ -140,6 +143,8 @@ TEST_F(VMessageReaderTest, DecodesTheHtmlBody) {
       {kTail + "BEGIN:VBODY\nBEGIN:VENV\nBEGIN:VMSG\n" + kHtmlHeader + "\n<p/></html>", u"\n<p/></html>"},
       {no_end.substr(0, no_end.size() - 9), std::nullopt},
       {std::string("BEGIN:VMSG\0", 11) + no_end, std::nullopt}, {"", std::nullopt}};
+  EXPECT_FALSE(IsVMessageText(static_cast<const char*>(nullptr)));
+  EXPECT_TRUE(IsVMessageText(Message("", "").c_str()));
   for (const auto& c : cases) {
     const auto [result, mail] = ReadMail(c.text);
     EXPECT_EQ(c.body ? 1 : 0, result) << c.text;
@@ -191,7 +196,8 @@ TEST_F(VMessageReaderTest, PartNamesStayInTheTemporaryFolder) {
 // Parts that break off, or cannot be added or written: the reader stops
 // cleanly, keeps the body and leaves no file behind.
 TEST_F(VMessageReaderTest, BrokenOrFailedPartsKeepTheBody) {
-  const std::string head = "BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\n" + kTail + kPreamble + kHtmlHeader + "\n<html>Hi</html>\n";
+  const std::string head =
+      "BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\n" + kTail + kPreamble + kHtmlHeader + "\n<html>Hi</html>\n";
   for (const std::string& file : {
            Multipart("------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"a\"\nQQ==\n"),
            head + Part("a.txt", "QUJD"),  // no closing separator
@@ -239,6 +245,22 @@ TEST_F(VMessageReaderTest, RoundTripThroughTheWriter) {
   for (size_t i = 0; i < mail.attachments.size(); ++i) {
     EXPECT_EQ(original.attachments[i].file_name, mail.attachments[i].file_name);
     EXPECT_EQ(original.attachments[i].bytes, mail.attachments[i].bytes);
+  }
+}
+
+// Text search from a position (a match never starts on an LF) and lines
+// read at an offset, as the reader takes the headers apart.
+TEST(MessageText, FindTextAndReadLineAt) {
+  const std::tuple<const char*, const char*, int, int> finds[] = {
+      {"abc\nabc", "abc", 1, 4}, {"abc", "abc", -5, 0}, {"abc", "abc", 3, -1}, {"abc", "abcd", 0, -1},
+      {"a\n\nb", "", 1, 3}};
+  for (const auto& [text, key, from, at] : finds) EXPECT_EQ(at, FindText(text, key, from)) << text << from;
+  char buffer[kLineBufferSize];
+  const std::tuple<const char*, int, size_t, const char*> lines[] = {{"ab\ncde\n", 3, 3, "cde"}, {"ab", 2, 0, ""},
+                                                                     {"ab", 7, 0, ""}};
+  for (const auto& [text, at, size, line] : lines) {
+    EXPECT_EQ(size, ReadLineAt(text, at, buffer));
+    EXPECT_STREQ(line, buffer);
   }
 }
 

@@ -69,7 +69,9 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
       {[&] { return env.FindFile(path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{1, 2, 3}},
       {[&] { return env.FindFile(path("b.dat")); }, FsStatus::kNotFound, "b.dat", absent},
       {[&] { return env.FindFile(path("nofolder/b.dat")); }, FsStatus::kPathNotFound, "b.dat", absent},
+      {[&] { return env.FindFile(WString()); }, FsStatus::kPathNotFound, nullptr, absent},
       {[&] { return env.Stat(path("b.dat")); }, failed, "b.dat", absent},
+      {[&] { return env.Stat(ToWide(folder)); }, FsStatus::kOk, nullptr, absent},
       {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kOk, nullptr, absent},
       {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kExists, nullptr, absent},
       {[&] {
@@ -155,7 +157,8 @@ TEST(Fcvt, GivesTheRuntimeDigits) {
                {0.5, "50000000000000", true}, {0.0, "", true}, {1e-20, "", true},
                {45292.541666666664, "4529254166666666400", false},
                {123456789.123456789, "12345678912345679000000", false}, {1e20, "1" + std::string(34, '0'), false},
-               {0.001, "100000000000", false},
+               {0.001, "100000000000", false}, {0.1, "10000000000000", false}, {-0.0, "", false},
+               {39448.1, "3944809999999999900", false},
                // Rounding carries into a new leading digit.
                {0.999999999999995, "100000000000000", false}, {6e-15, "1", false}, {4e-15, "", false},
                {std::numeric_limits<double>::infinity(), "", false}, {std::nan(""), "", false}};
@@ -166,6 +169,7 @@ TEST(Fcvt, GivesTheRuntimeDigits) {
     }
   }
   EXPECT_EQ("39449", FcvtDigitsEmulated(39448.5, 0));
+  EXPECT_EQ("394485", FcvtDigitsEmulated(39448.5, 1));
   // At most 100 fraction digits.
   EXPECT_EQ("394485" + std::string(99, '0'), FcvtDigitsEmulated(39448.5, 1000));
 }
@@ -174,6 +178,8 @@ TEST(Utf8ToUtf16Strict, RefusesIllFormedText) {
   WString out = u"kept";
   EXPECT_TRUE(Utf8ToUtf16Strict("caf\xc3\xa9 \xe2\x82\xac\xef\xbf\xbd", &out));
   EXPECT_EQ(u"caf\u00e9 \u20ac\ufffd", out);
+  EXPECT_TRUE(Utf8ToUtf16Strict("", &out));
+  EXPECT_EQ(u"", out);
   out = u"kept";
   for (const char* bad : {"caf\xe9", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "a\xff"}) {
     EXPECT_FALSE(Utf8ToUtf16Strict(bad, &out)) << bad;
@@ -294,7 +300,7 @@ TEST_F(PosixPlatformTest, MailAttachmentComesFromTheSettingsFile) {
   std::filesystem::create_directories(scratch_.path() / "Tolvane/Default");
   const std::pair<std::string, uint32_t> cases[] = {
       {"MailAttachment=1\n", 1}, {"Other=5\r\nMailAttachment=7\r\n", 7}, {"MailAttachment=x\n", 0},
-      {"MailAttachment=99999999999\n", 0}};
+      {"MailAttachment=99999999999\n", 0}, {"MailAttachment=\n", 0}, {"", 0}};
   for (const auto& [text, value] : cases) {
     WriteBytes(scratch_.path() / "Tolvane/Default/PIMSettings", Bytes(text.begin(), text.end()));
     EXPECT_EQ(value, Real().MailAttachmentSetting()) << text;

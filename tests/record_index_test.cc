@@ -106,8 +106,8 @@ TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
 // blocks, and a trailing fragment is dropped, never read as a record.
 TEST_F(RecordIndexTest, RemovalAcrossReadBlocksKeepsEveryOtherRecordInOrder) {
   for (int n = 0; n < 300; ++n) {
-    model_.push_back({2, u"E" + std::u16string{static_cast<char16_t>(u'A' + n % 26), static_cast<char16_t>(u'a' + n / 26)},
-                      n % 2 ? u"odd" : u"even"});
+    const std::u16string entry = {u'E', static_cast<char16_t>(u'A' + n % 26), static_cast<char16_t>(u'a' + n / 26)};
+    model_.push_back({2, entry, n % 2 ? u"odd" : u"even"});
   }
   WriteBytes(Database(), Concat({Image(), Bytes(100, 0x55)}));
   ASSERT_EQ(1, RemoveDeviceRecord(MakeDeviceRecord(2, u"EBa", u"odd"), Open()));

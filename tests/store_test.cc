@@ -33,7 +33,7 @@ std::u16string Text(const ZS_WCHAR* buffer) { return reinterpret_cast<const char
 
 class StoreTest : public LibraryTest {
  protected:
-  void SetUp() override { ASSERT_EQ(1, SetDeviceIDDatabaseID(W(u"dev1"), W(u"db2"))); }
+  void SetUp() override { ASSERT_EQ(1, ::SetDeviceIDDatabaseID(W(u"dev1"), W(u"db2"))); }
   std::filesystem::path Irmc() const { return InSync("dev1_db2.DAT"); }
   std::filesystem::path IrmcLog() const { return InSync("SyncModificationLog.DAT"); }
   std::filesystem::path SyncML() const { return InSync("001122334455_SyncMLDB.DAT"); }
@@ -59,7 +59,7 @@ class StoreTest : public LibraryTest {
 // strings in zero-filled fields of 260 units (20 for a time stamp).
 TEST_F(StoreTest, EveryFileHasItsByteLayout) {
   ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(1, u"E1", u"UNDEFINED")));
-  ASSERT_EQ(1, UpdateChangeCounter(0x01020304));
+  ASSERT_EQ(1, ::UpdateChangeCounter(0x01020304));
   ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(1, u"20260105T101010Z", 77)));
   ASSERT_EQ(1, AppendRecord(SyncMLDatabase(), MakeDeviceRecord(2, u"E2", u"L2")));
   uint32_t number = 6;
@@ -86,7 +86,8 @@ TEST_F(StoreTest, EveryFileHasItsByteLayout) {
   for (const auto& file : files) EXPECT_EQ(file.bytes, ReadBytes(InSync(file.name))) << file.name;
   _SYNCML_SYNCANCHOR_RECORD stored{};
   ASSERT_EQ(1, ::SyncMLGetLastSyncAnchor(0x0000001122334455ull, &stored));
-  EXPECT_EQ(77u, stored.NumericAnchor);
+  const _SYNCML_SYNCANCHOR_RECORD given = MakeAnchor(1, u"20260105T101010Z", 77);
+  EXPECT_EQ(0, memcmp(&given, &stored, sizeof given));
   EXPECT_EQ(0, ::SyncMLGetLastSyncAnchor(0x0000001122334456ull, &stored));
   // The end of the session takes every file of it, and only those.
   ::SyncMLDeleteTempFiles();
@@ -111,7 +112,7 @@ TEST_F(StoreTest, ChangesAsByteImages) {
   const Bytes xy = DeviceRecordBytes(3, u"XY", u"L9"), cd = DeviceRecordBytes(2, u"CD", u"L9");
   const Bytes remapped = Concat({a0, DeviceRecordBytes(2, u"00AB00", u"L1"), xy, cd});
   auto append = [] { return AppendDeviceRecord(MakeDeviceRecord(1, u"E2", u"UNDEFINED")); };
-  auto delete_l1 = [] { return DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L1")); };
+  auto delete_l1 = [] { return ::DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L1")); };
   auto anchor = [](_SYNCML_SYNCANCHOR_RECORD given) {
     return [given] { return ::SyncMLSetBDAddrLastSyncAnchor(kAddress, given); };
   };
@@ -133,19 +134,23 @@ TEST_F(StoreTest, ChangesAsByteImages) {
       {irmc, {1, 2}, append, 0, {1, 2}},
       {irmc, {}, append, 0, {}},
       {irmc, Concat({c0, Bytes(10, 0xAB)}), append, 0, Concat({c0, Bytes(10, 0xAB)}), {"Truncate", 1}},
-      {irmc, {1, 2}, [] { return UpdateChangeCounter(9); }, 0, {1, 2}},
-      {irmc, c0, [] { return UpdateChangeCounter(4); }, 0, c0, {"Write", 1}},
-      {irmc, {1, 2}, [] { return UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")); }, 0, {1, 2}},
+      {irmc, {1, 2}, [] { return ::UpdateChangeCounter(9); }, 0, {1, 2}},
+      {irmc, c0, [] { return ::UpdateChangeCounter(4); }, 0, c0, {"Write", 1}},
+      {irmc, {1, 2}, [] { return ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")); }, 0, {1, 2}},
       {irmc, {1, 2}, delete_l1, 1, {1, 2}},  // nothing known to forget
       // Only the first record of the item, of its type, takes the LUID.
       {irmc, Concat({c0, c_e1, a_e1, old}),
-       [] { return UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_CONTACT, W(u"E1"), W(u"L7")); }, 1,
+       [] { return ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_CONTACT, W(u"E1"), W(u"L7")); }, 1,
        Concat({c0, DeviceRecordBytes(2, u"E1", u"L7"), a_e1, old})},
-      {irmc, Concat({c0, c_e1}), [] { return UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NO"), W(u"L8")); },
-       1, Concat({c0, c_e1})},
+      {irmc, Concat({c0, c_e1, a_e1}),
+       [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CALENDAR, W(u"E1"), W(u"L8")); }, 1,
+       Concat({c0, c_e1, DeviceRecordBytes(3, u"E1", u"L8")})},
+      {irmc, Concat({c0, c_e1}),
+       [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NO"), W(u"L8")); }, 1, Concat({c0, c_e1})},
       // Every equal record goes, and a trailing fragment; the header stays.
       {irmc, Concat({c4, e1, e2, e1, e9, torn}), delete_l1, 1, Concat({c4, e2, e9})},
-      {irmc, Concat({c4, e2, e9}), [] { return DeleteDBRecord(SYNC_OBJECT_CALENDAR, W(u"L2")); }, 1,
+      {irmc, Concat({c4, e1}), delete_l1, 1, c4},  // the header stays
+      {irmc, Concat({c4, e2, e9}), [] { return ::DeleteDBRecord(SYNC_OBJECT_CALENDAR, W(u"L2")); }, 1,
        Concat({c4, e2, e9})},  // known under another type only
       // The caller's lookup is Open #1, the rewrite's stream #2.
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Open", 3}},
@@ -176,19 +181,21 @@ TEST_F(StoreTest, ChangesAsByteImages) {
     EXPECT_FALSE(Exists(InSync("TEMP.DAT")));
   }
   // Without a database, or a sync folder, nothing is read or stored.
+  EXPECT_EQ(1, ::FileExists(W(ToWide(SyncML()))));
   std::filesystem::remove(SyncML());
+  EXPECT_EQ(0, ::FileExists(W(ToWide(SyncML()))));
   EXPECT_EQ(0, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_CONTACT, W(u"AB"), W(u"L1")));
   std::filesystem::remove(Irmc());
   uint32_t counter = 99;
-  EXPECT_EQ(0, GetChangeCounter(&counter));
+  EXPECT_EQ(0, ::GetChangeCounter(&counter));
   EXPECT_EQ(0u, counter);
-  EXPECT_EQ(0, UpdateChangeCounter(5));
+  EXPECT_EQ(0, ::UpdateChangeCounter(5));
   EXPECT_FALSE(Exists(Irmc()));
   WriteBytes(Irmc(), {1, 2});
-  EXPECT_EQ(0, GetChangeCounter(&counter));
+  EXPECT_EQ(0, ::GetChangeCounter(&counter));
   std::filesystem::remove_all(SyncFolder());
-  EXPECT_EQ(1, GetChangeCounter(&counter));
-  EXPECT_EQ(0, UpdateChangeCounter(9));
+  EXPECT_EQ(1, ::GetChangeCounter(&counter));
+  EXPECT_EQ(0, ::UpdateChangeCounter(9));
   EXPECT_FALSE(Exists(SyncFolder()));
 }
 
@@ -202,20 +209,31 @@ TEST_F(StoreTest, IrmcDeletionsAreReportedOnceAndStaleOnesDropped) {
                                 Bytes(72, 0)}));
   ZS_WCHAR luid[260] = {0};
   int32_t hard = 7;
-  ASSERT_EQ(1, GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
+  ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
   EXPECT_EQ(u"LC1", Text(luid));
   EXPECT_EQ(1, hard);
   // The stale C2 entries, every C1 entry of type 2 and the fragment are gone.
   EXPECT_EQ(Concat({LogRecordBytes(3, 1, u"A1"), LogRecordBytes(2, 3, u"C3"), LogRecordBytes(1, 1, u"C1")}),
             ReadBytes(IrmcLog()));
-  ASSERT_EQ(1, GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
+  ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
   EXPECT_EQ(u"LC3", Text(luid));
   EXPECT_EQ(0, hard);
-  EXPECT_EQ(0, GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
   EXPECT_EQ(Concat({kCounterZero, DeviceRecordBytes(2, u"C2", u"UNDEFINED"), DeviceRecordBytes(3, u"A1", u"LA1")}),
             ReadBytes(Irmc()));
-  EXPECT_EQ(0, GetDeletedRecord(SYNC_OBJECT_CONTACT, nullptr, &hard));
-  EXPECT_EQ(0, GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, nullptr));
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, nullptr, &hard));
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, nullptr));
+  // Only stale entries, or an empty log: nothing reported, nothing else
+  // changed, and an empty log stays an empty file.
+  WriteBytes(IrmcLog(), Concat({LogRecordBytes(1, 1, u"N1"), LogRecordBytes(1, 0, u"N2"), Bytes(72, 0)}));
+  luid[0] = u'x', hard = 5;
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_NOTE, luid, &hard));
+  EXPECT_EQ(std::make_pair(ZS_WCHAR{u'x'}, 0), std::make_pair(luid[0], hard));
+  EXPECT_EQ(LogRecordBytes(1, 0, u"N2"), ReadBytes(IrmcLog()));
+  WriteBytes(IrmcLog(), {});
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_NOTE, luid, &hard));
+  EXPECT_EQ(Bytes{}, ReadBytes(IrmcLog()));
+  EXPECT_TRUE(Exists(IrmcLog()));
 }
 
 // IDs that could reach outside the sync folder, are no file names, or make
@@ -223,24 +241,24 @@ TEST_F(StoreTest, IrmcDeletionsAreReportedOnceAndStaleOnesDropped) {
 class UnsafeIdTest : public LibraryTest, public ::testing::WithParamInterface<std::u16string> {};
 
 TEST_P(UnsafeIdTest, LeaveTheSessionWithoutADatabase) {
-  EXPECT_EQ(0, SetDeviceIDDatabaseID(W(GetParam()), W(u"db")));
-  EXPECT_EQ(0, SetDeviceIDDatabaseID(W(u"dev"), W(GetParam())));
-  EXPECT_EQ(0, IsDeviceIDKnown());
-  EXPECT_EQ(0, UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")));
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(W(GetParam()), W(u"db")));
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(W(u"dev"), W(GetParam())));
+  EXPECT_EQ(0, ::IsDeviceIDKnown());
+  EXPECT_EQ(0, ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")));
   for (const auto& entry : std::filesystem::directory_iterator(scratch_.path() / "appdata"))
     EXPECT_EQ("ZelBtOutlookSync", entry.path().filename().string());
 }
 
 INSTANTIATE_TEST_SUITE_P(Ids, UnsafeIdTest,
-                         ::testing::Values(u"", u"..", u"..\\..\\x", u"../x", u"C:x", u"a*b", u"a|b",
-                                           std::u16string(1, u'\x1f'), std::u16string(250, u'x'),
-                                           std::u16string(300, u'y')));
+                         ::testing::Values(u"", u".", u"..", u"..\\..\\x", u"../x", u"a/b", u"C:x", u"a*b", u"a?b",
+                                           u"a|b", u"a<b", u"a\"b", u"a\tb", std::u16string(1, u'\x1f'),
+                                           std::u16string(250, u'x'), std::u16string(300, u'y')));
 
 TEST_F(LibraryTest, UnknownApplicationDataFallsBackToTheFixedRoot) {
   env_.set_appdata_known(false);
-  EXPECT_EQ(0, SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));  // the root does not exist
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));  // the root does not exist
   std::filesystem::create_directories(scratch_.path() / "fallback-root");
-  EXPECT_EQ(1, SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));
+  EXPECT_EQ(1, ::SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));
   EXPECT_TRUE(Exists(scratch_.path() / "fallback-root" / "ZelBtOutlookSync"));
 }
 
@@ -253,11 +271,33 @@ TEST_F(StoreTest, SyncCompleteStoresTheAnchorAndRewindsTheSession) {
   EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
   EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
   EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));  // never below one
-  EXPECT_EQ(1, CurrentSession().cursors[1].index);
+  EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(static_cast<_SYNC_OBJECT_TYPE>(4)));
+  EXPECT_EQ(std::make_pair(1, 7), std::make_pair(CurrentSession().cursors[1].index, CurrentSession().cursors[1].count));
   EXPECT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));
   EXPECT_EQ(AnchorBytes(1, u"20260107T080000Z", 4), ReadBytes(SyncML()));
   EXPECT_EQ(0, CurrentSession().cursors[1].count);
-  EXPECT_EQ(0u, CurrentSession().anchor.AnchorKind);
+  const _SYNCML_SYNCANCHOR_RECORD empty{};
+  EXPECT_EQ(0, memcmp(&empty, &CurrentSession().anchor, sizeof empty));
+  CurrentSession().cursors[3] = {2, 4};
+  EXPECT_EQ(1, ::SyncMLResetCounters());
+  EXPECT_EQ(std::make_pair(1, 0), std::make_pair(CurrentSession().cursors[3].index, CurrentSession().cursors[3].count));
+}
+
+// Device files are named by the low 48 bits of the address, most
+// significant first, in lower-case hex.
+TEST(DeviceAddressName, TakesTheLow48BitsMostSignificantFirst) {
+  for (const auto& [address, name] : {std::pair<uint64_t, std::u16string>{0x0002A1B2C3D4ull, u"0002a1b2c3d4"},
+                                      {0xFFFF001122334455ull, u"001122334455"}, {0, u"000000000000"}})
+    EXPECT_EQ(name, DeviceAddressName(address));
+}
+
+TEST_F(LibraryTest, NullPointersAreRefused) {
+  EXPECT_EQ(0, ::GetChangeCounter(nullptr));
+  EXPECT_EQ(0, ::FileExists(nullptr));
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(nullptr, W(u"db")));
+  EXPECT_EQ(0, ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, nullptr, W(u"L")));
+  EXPECT_EQ(0, ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), nullptr));
+  EXPECT_EQ(0, ::DeleteDBRecord(SYNC_OBJECT_NOTE, nullptr));
 }
 
 // Deletions consume the log and the database, never the backups, so the
@@ -338,7 +378,10 @@ TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
   const Bytes saved_log = ReadBytes(SyncMLLog());
   ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
   MapSyncML(2, u"NEW1", u"LN1");
+  MapSyncML(3, u"NEW2", u"LN2");
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CALENDAR, W(u"LN2")));
+  EXPECT_EQ(Concat({Fields(2, {u"LN1"}), Fields(3, {u"LN2"})}), ReadBytes(NewRecords()));
   // An update replaced L1's item; L7 was not mapped before the session.
   ASSERT_EQ(1, JournalSyncMLUpdate(2, u"L1", u"E1", u"E9"));
   ASSERT_EQ(1, JournalSyncMLUpdate(3, u"L7", u"", u"E8"));
@@ -353,9 +396,9 @@ TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
 
   // The marker names the device: the address argument does not matter.
   EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(0x99, Recorder()));
-  ASSERT_EQ(1u, deleted_.size());
-  EXPECT_EQ(2u, deleted_[0].first);
-  EXPECT_EQ(u"LN1", deleted_[0].second);
+  const std::vector<std::pair<uint32_t, WString>> created = {{2, u"LN1"}, {3, u"LN2"}};
+  EXPECT_EQ(created, deleted_);
+  ASSERT_FALSE(database_seen_.empty());
   EXPECT_EQ(session_db, database_seen_[0]);
   // The saved database, with each updated LUID naming the item that exists.
   EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E9", u"L1"), DeviceRecordBytes(3, u"E2", u"L2"),
@@ -371,7 +414,7 @@ TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
   const Bytes restored = ReadBytes(SyncML());
   EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
   EXPECT_EQ(restored, ReadBytes(SyncML()));
-  EXPECT_EQ(1u, deleted_.size());
+  EXPECT_EQ(2u, deleted_.size());
   EXPECT_EQ(0, JournalSyncMLUpdate(2, u"L1", u"E9", u"E10"));  // outside a session
   EXPECT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
 }

@@ -55,13 +55,16 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"RecordAndFragment", FileKind::kDeviceDatabase,
                    Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100,
                    1},
+        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, AnchorBytes(1, u"20260101T000000Z", 0), 0, 0, 0},
         DecodeCase{"AnchorRecordFragment", FileKind::kSyncMLDatabase,
                    Concat({AnchorBytes(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}),
                    1, 1043, 1},
+        DecodeCase{"EmptyLog", FileKind::kIrmcLog, Bytes{}, 0, 0, 0},
         DecodeCase{"SyncMLLog", FileKind::kSyncMLLog,
                    Concat({SyncMLLogRecordBytes(2, 0, u"A"), SyncMLLogRecordBytes(2, 2, u"B")}), 2,
                    0, 0},
         DecodeCase{"SyncMLLogRead528", FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1},
+        DecodeCase{"MarkerCutShort", FileKind::kSessionMarker, Filler(12), 0, 12, 1},
         DecodeCase{"MarkerWithTail", FileKind::kSessionMarker, Filler(20), 0, 4, 1},
         DecodeCase{"UnterminatedUpdatedRecordAndFragment", FileKind::kUpdatedRecords,
                    Filler(1564 + 7), 1, 7, 4}),
@@ -92,6 +95,8 @@ TEST(DecodeFields, ValuesOfEachFile) {
   EXPECT_EQ(journal.records[0].luid->text, "L1");
   EXPECT_EQ(journal.records[0].entry_id->text, "E1");
   EXPECT_EQ(journal.records[0].new_entry_id->text, "E9");
+  EXPECT_EQ(LogKindName(1), "deleted");
+  EXPECT_EQ(LogKindName(3), "deleted");
 }
 
 // The end-to-end script sees an unterminated LUID of an unknown type noted;
@@ -118,22 +123,25 @@ TEST(DecodeFields, UnterminatedStringsAndOddValuesAreReported) {
 
 TEST(FileKinds, FromNamesAndSizes) {
   const std::pair<const char*, std::optional<FileKind>> cases[] = {
-      {"dev1_pb.DAT", FileKind::kDeviceDatabase}, {"tempmodify.dat", FileKind::kIrmcLog},
+      {"dev1_pb.DAT", FileKind::kDeviceDatabase}, {"TEMP.DAT", FileKind::kDeviceDatabase},
+      {"SyncModificationLog.DAT", FileKind::kIrmcLog}, {"tempmodify.dat", FileKind::kIrmcLog},
+      {"0002a1b2c3d4_SyncMLDB.DAT", FileKind::kSyncMLDatabase},
       {"0002a1b2c3d4_SyncMLDB_Temp.DAT", FileKind::kSyncMLDatabase},
-      {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog},
-      {"SyncMLTempNewDBRecords.DAT", FileKind::kNewRecords}, {"plain.DAT", std::nullopt}};
+      {"SyncMLModificationLog.DAT", FileKind::kSyncMLLog}, {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog},
+      {"SyncMLTempNewDBRecords.DAT", FileKind::kNewRecords}, {"notes.txt", std::nullopt}, {"plain.DAT", std::nullopt}};
   for (const auto& [name, kind] : cases) EXPECT_EQ(KindFromFileName(name), kind) << name;
 
   EXPECT_EQ(KindFromSize(4 + 2 * 1044), FileKind::kDeviceDatabase);
   EXPECT_EQ(KindFromSize(48 + 1044), FileKind::kSyncMLDatabase);
   EXPECT_EQ(KindFromSize(3 * 572), FileKind::kSyncMLLog);
   EXPECT_EQ(KindFromSize(0), std::nullopt);  // every log fits
+  EXPECT_EQ(KindFromSize(5), std::nullopt);
   for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
                         FileKind::kSyncMLLog, FileKind::kNewRecords}) {
     EXPECT_EQ(ParseFileKind(FileKindName(kind)), kind);
   }
   EXPECT_TRUE(IsTimeStamp("20260101T000000Z"));
-  for (const char* bad : {"", "20260101T000000", "2026010AT000000Z", "20260101T000000ZZ"})
+  for (const char* bad : {"", "20260101T000000", "2026010AT000000Z", "20260101X000000Z", "20260101T000000ZZ"})
     EXPECT_FALSE(IsTimeStamp(bad)) << bad;
 }
 
@@ -146,7 +154,9 @@ TEST(Text, Utf16AndUtf8) {
     const char* bytes;
     const char16_t* expected;
   } bad[] = {{"\xc3", u"\ufffd"}, {"\xc0\xaf", u"\ufffd\ufffd"},  // overlong
-             {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"}};                // a surrogate
+             {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},                 // a surrogate
+             {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},            // past U+10FFFF
+             {"a\x80z", u"a\ufffdz"}};
   for (const auto& c : bad) EXPECT_EQ(Utf8ToUtf16(c.bytes), c.expected) << c.bytes;
 }
 

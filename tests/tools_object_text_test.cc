@@ -46,6 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
                 "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nSUMMARY:Team meeting\r\nDTSTART:20260302T100000\r\n"
                 "END:VEVENT\r\nEND:VCALENDAR\r\n",
                 true},
+        KeyCase{"OtherDay", 3, "BEGIN:VEVENT\r\nSUMMARY:Dentist\r\nDTSTART:20260305T083000\r\nEND:VEVENT\r\n",
+                "BEGIN:VEVENT\r\nSUMMARY:Dentist\r\nDTSTART:20260306T083000\r\nEND:VEVENT\r\n", false},
         KeyCase{"VNoteAndPlainText", 1, "BEGIN:VNOTE\r\nBODY:Shopping\\nmilk\r\nEND:VNOTE\r\n", "Shopping\nmilk",
                 true},
         KeyCase{"EmptyNote", 1, "", "", false},
@@ -62,6 +64,7 @@ TEST(ObjectTextTest, NamesAndEvidentRefusals) {
   EXPECT_EQ("", EvidentRefusal(3, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"));
   EXPECT_NE(std::string::npos,
             EvidentRefusal(3, "BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\nEND:VTODO\r\nEND:VCALENDAR\r\n").find("to-do"));
+  EXPECT_NE("", EvidentRefusal(2, "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n"));
   EXPECT_NE("", EvidentRefusal(2, " \r\n"));
 }
 
