@@ -222,26 +222,18 @@ TEST(Win32Platform, MailAttachmentComesFromTheRegistry) {
 #else
 
 // Sets environment variables for one test and puts them back afterwards.
-class ScopedVariables {
- public:
+class PosixPlatformTest : public PlatformTest {
+ protected:
   void Set(const char* name, const char* value) {
     const char* old = getenv(name);
     saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    if (value) setenv(name, value, 1); else unsetenv(name);
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~ScopedVariables() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1); else unsetenv(it->first.c_str());
-    }
+  ~PosixPlatformTest() override {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+      it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
   }
-
- private:
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-class PosixPlatformTest : public PlatformTest {
- protected:
-  ScopedVariables variables_;
 };
 
 // A file name another program gave, which need not be UTF-8, goes through a
@@ -257,24 +249,24 @@ TEST(PosixPaths, BytesRoundTripThroughWidePaths) {
 }
 
 TEST_F(PosixPlatformTest, ApplicationDataFollowsXdgThenHome) {
-  variables_.Set("XDG_DATA_HOME", (scratch_.path() / "data/home/").c_str());
+  Set("XDG_DATA_HOME", (scratch_.path() / "data/home/").c_str());
   WString folder;
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
   EXPECT_EQ(scratch_.Wide("data/home"), folder);
-  variables_.Set("XDG_DATA_HOME", "relative/path");
-  variables_.Set("HOME", scratch_.path().c_str());
+  Set("XDG_DATA_HOME", "relative/path");
+  Set("HOME", scratch_.path().c_str());
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
   EXPECT_EQ(scratch_.Wide(".local/share"), folder);
   // Made on a fresh account, as the shell makes it on Windows.
   EXPECT_TRUE(std::filesystem::is_directory(scratch_.path() / ".local/share"));
-  variables_.Set("HOME", nullptr);
+  Set("HOME", nullptr);
   EXPECT_FALSE(Real().LocalAppDataFolder(&folder));
   EXPECT_EQ(u"/", Real().FallbackRoot());
 }
 
 TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
-  variables_.Set("XDG_RUNTIME_DIR", nullptr);
-  variables_.Set("TMPDIR", scratch_.path().c_str());
+  Set("XDG_RUNTIME_DIR", nullptr);
+  Set("TMPDIR", scratch_.path().c_str());
   WString temp;
   ASSERT_TRUE(Real().TempFolder(&temp));
   EXPECT_EQ(u'/', temp.back());
@@ -289,13 +281,13 @@ TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
   ASSERT_EQ(0, symlink(scratch_.path().c_str(), folder.c_str()));
   EXPECT_FALSE(Real().TempFolder(&temp));
   unlink(folder.c_str());
-  variables_.Set("XDG_RUNTIME_DIR", scratch_.path().c_str());
+  Set("XDG_RUNTIME_DIR", scratch_.path().c_str());
   ASSERT_TRUE(Real().TempFolder(&temp));
   EXPECT_EQ(scratch_.Wide("zelsync/"), temp);
 }
 
 TEST_F(PosixPlatformTest, MailAttachmentComesFromTheSettingsFile) {
-  variables_.Set("XDG_CONFIG_HOME", scratch_.path().c_str());
+  Set("XDG_CONFIG_HOME", scratch_.path().c_str());
   EXPECT_EQ(0u, Real().MailAttachmentSetting());
   std::filesystem::create_directories(scratch_.path() / "Tolvane/Default");
   const std::pair<std::string, uint32_t> cases[] = {

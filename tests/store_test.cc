@@ -21,14 +21,6 @@ namespace {
 constexpr uint64_t kAddress = 0xFFFF001122334455ull;
 const Bytes kCounterZero = {0, 0, 0, 0};
 
-// A type, then zero-filled 260-unit UTF-16LE fields.
-Bytes Fields(uint32_t type, std::initializer_list<std::u16string> fields) {
-  Bytes out;
-  PutU32(&out, type);
-  for (const std::u16string& field : fields) PutField(&out, field);
-  return out;
-}
-
 std::u16string Text(const ZS_WCHAR* buffer) { return reinterpret_cast<const char16_t*>(buffer); }
 
 class StoreTest : public LibraryTest {
@@ -81,8 +73,8 @@ TEST_F(StoreTest, EveryFileHasItsByteLayout) {
                {"SyncMLModificationLog_Temp.DAT", syncml_log},
                // Address low and high words, then "backups were made".
                {"SyncMLSessionOpen.DAT", {0x55, 0x44, 0x33, 0x22, 0x11, 0, 0xFF, 0xFF, 1, 0, 0, 0, 0, 0, 0, 0}},
-               {"SyncMLTempNewDBRecords.DAT", Fields(3, {u"LN"})},
-               {"SyncMLTempUpdatedRecords.DAT", Fields(2, {u"L2", u"E2", u"E9"})}};
+               {"SyncMLTempNewDBRecords.DAT", FieldsBytes(3, {u"LN"})},
+               {"SyncMLTempUpdatedRecords.DAT", FieldsBytes(2, {u"L2", u"E2", u"E9"})}};
   for (const auto& file : files) EXPECT_EQ(file.bytes, ReadBytes(InSync(file.name))) << file.name;
   _SYNCML_SYNCANCHOR_RECORD stored{};
   ASSERT_EQ(1, ::SyncMLGetLastSyncAnchor(0x0000001122334455ull, &stored));
@@ -381,7 +373,7 @@ TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
   MapSyncML(3, u"NEW2", u"LN2");
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CALENDAR, W(u"LN2")));
-  EXPECT_EQ(Concat({Fields(2, {u"LN1"}), Fields(3, {u"LN2"})}), ReadBytes(NewRecords()));
+  EXPECT_EQ(Concat({FieldsBytes(2, {u"LN1"}), FieldsBytes(3, {u"LN2"})}), ReadBytes(NewRecords()));
   // An update replaced L1's item; L7 was not mapped before the session.
   ASSERT_EQ(1, JournalSyncMLUpdate(2, u"L1", u"E1", u"E9"));
   ASSERT_EQ(1, JournalSyncMLUpdate(3, u"L7", u"", u"E8"));

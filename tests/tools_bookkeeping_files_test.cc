@@ -12,8 +12,8 @@ namespace {
 using zelsync::testing::AnchorBytes;
 using zelsync::testing::Concat;
 using zelsync::testing::DeviceRecordBytes;
+using zelsync::testing::FieldsBytes;
 using zelsync::testing::LogRecordBytes;
-using zelsync::testing::PutField;
 using zelsync::testing::PutU32;
 using zelsync::testing::SyncMLLogRecordBytes;
 
@@ -86,11 +86,7 @@ TEST(DecodeFields, ValuesOfEachFile) {
   EXPECT_EQ(open.session_address, 0x001122334455ull);
   EXPECT_EQ(open.backup_flag, 1u);
   EXPECT_TRUE(open.damage.empty());
-  Bytes updated = Counter(2);
-  PutField(&updated, u"L1");
-  PutField(&updated, u"E1");
-  PutField(&updated, u"E9");
-  DecodedFile journal = DecodeBookkeepingFile(FileKind::kUpdatedRecords, updated);
+  DecodedFile journal = DecodeBookkeepingFile(FileKind::kUpdatedRecords, FieldsBytes(2, {u"L1", u"E1", u"E9"}));
   ASSERT_EQ(journal.records.size(), 1u);
   EXPECT_EQ(journal.records[0].luid->text, "L1");
   EXPECT_EQ(journal.records[0].entry_id->text, "E1");
@@ -102,10 +98,8 @@ TEST(DecodeFields, ValuesOfEachFile) {
 // The end-to-end script sees an unterminated LUID of an unknown type noted;
 // here the damage names the field and the note the type.
 TEST(DecodeFields, UnterminatedStringsAndOddValuesAreReported) {
-  Bytes record;
-  PutU32(&record, 9);  // no such object type
-  PutField(&record, u"E");
-  PutField(&record, std::u16string(260, u'x'));  // fills the field: no terminator
+  // No such object type, and a LUID that fills its field: no terminator.
+  const Bytes record = FieldsBytes(9, {u"E", std::u16string(260, u'x')});
   DecodedFile file = DecodeBookkeepingFile(FileKind::kDeviceDatabase, Concat({Counter(0), record}));
   ASSERT_EQ(file.records.size(), 1u);
   EXPECT_EQ(file.records[0].luid->text.size(), 260u);

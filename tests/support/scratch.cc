@@ -150,10 +150,15 @@ void PutField(Bytes* out, const std::u16string& text, size_t units) {
   }
 }
 
-Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid) {
+Bytes FieldsBytes(uint32_t type, std::initializer_list<std::u16string> fields) {
   Bytes out;
-  PutU32(&out, type), PutField(&out, entry_id), PutField(&out, luid);
+  PutU32(&out, type);
+  for (const std::u16string& field : fields) PutField(&out, field);
   return out;
+}
+
+Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid) {
+  return FieldsBytes(type, {entry_id, luid});
 }
 
 Bytes LogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id) {

@@ -104,6 +104,8 @@ bool Exists(const std::filesystem::path& path);
 void PutU32(Bytes* out, uint32_t value);
 // `text` as UTF-16LE in a zero-filled field of `units` code units.
 void PutField(Bytes* out, const std::u16string& text, size_t units = 260);
+// A type, then each text in a 260-unit field.
+Bytes FieldsBytes(uint32_t type, std::initializer_list<std::u16string> fields);
 Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid);
 Bytes LogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id);
 Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id,
