@@ -155,12 +155,52 @@ TEST_F(VMessageReaderTest, DecodesTheHtmlBody) {
   }
 }
 
+// The attachment parts: each is added under a name that stays in the
+// temporary folder, and its file is removed again. A part without a usable
+// name, one that breaks off, or one that cannot be written or added is left
+// out; the body is kept and the next part added all the same.
+TEST_F(VMessageReaderTest, AttachmentPartsAreAddedOrLeftOut) {
+  const std::string head =
+      "BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\n" + kTail + kPreamble + kHtmlHeader + "\n<html>Hi</html>\n";
+  const std::string next = Part("next.txt", "QQ==");
+  const struct {
+    std::string file;
+    std::vector<WString> names;
+    std::string fault = "";  // a call of the item store, or "Write" for every file write
+  } cases[] = {
+      {Multipart(Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q")), {u"a.txt", u"b.bin"}},
+      {Multipart(Part("../in.vmg", "QUJD") + next), {u"in.vmg", u"next.txt"}},
+      {Multipart(Part("\"Caf\xc3\xa9\".txt", "QUJD") + next), {u"Caf\u00e9.txt", u"next.txt"}},
+      {Multipart(Part("CON.txt", "QUJD") + next), {u"next.txt"}},
+      {Multipart(Part(std::string(3000, 'n'), "QUJD") + next), {u"next.txt"}},
+      // Parts that break off: no data-start key, no closing separator, a
+      // NUL byte inside the data, the part key without any separator.
+      {Multipart("------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"a\"\nQQ==\n"), {}},
+      {head + Part("a.txt", "QUJD"), {}},
+      {head + Part("a.txt", std::string("QU\0JD", 5)) + kClose, {}},
+      {head + "Content-Type:text/plain; charset=US-ASCII; name=\"a\"\nContent-Transfer-Encoding:base64\n\nQQ==", {}},
+      {Multipart(Part("a.txt", "QQ==")), {}, "Attachments.Add"},
+      {Multipart(Part("a.txt", "QQ==")), {}, "Write"}};
+  for (const auto& c : cases) {
+    fake_.ClearFailures();
+    if (c.fault == "Write") {
+      env_.FailNth("Write", 0);
+    } else if (!c.fault.empty()) {
+      fake_.FailOn(c.fault);
+    }
+    const auto [result, mail] = ReadMail(c.file);
+    EXPECT_EQ(1, result) << c.file;
+    EXPECT_EQ(u"\n<html>Hi</html>", mail.html_body) << c.file;
+    std::vector<WString> names;
+    for (const auto& a : mail.attachments) names.push_back(a.file_name);
+    EXPECT_EQ(c.names, names) << c.file;
+    EXPECT_EQ((std::set<std::string>{"appdata", "temp", "in.vmg"}), TempFiles(scratch_.path()));
+  }
+}
+
 TEST_F(VMessageReaderTest, AttachmentsAreAddedAndTheirFilesRemoved) {
   const auto [result, mail] = ReadMail(Multipart(Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q")));
-  EXPECT_EQ(1, result);
-  EXPECT_EQ(u"\n<html>Hi</html>", mail.html_body);
   ASSERT_EQ(2u, mail.attachments.size());
-  EXPECT_EQ(u"a.txt", mail.attachments[0].file_name);
   EXPECT_EQ(kLine54, mail.attachments[0].bytes);
   EXPECT_EQ(TempFolder() + u"a.txt", mail.attachments[0].display_name);
   // The position is the length of the part's Base64 text: the LF of the
@@ -171,49 +211,6 @@ TEST_F(VMessageReaderTest, AttachmentsAreAddedAndTheirFilesRemoved) {
   fake_.ClearCalls();
   const auto off = ReadMail(Multipart(Part("a.txt", "QQ==")), 0);
   EXPECT_EQ(u"\n<html>Hi</html>", off.second.html_body);
-  EXPECT_EQ(0, fake_.Count("Attachments.Add"));
-}
-
-// A part's name is taken apart as a mail's attachment names are; a part
-// without a usable name is left out and the next one added all the same.
-TEST_F(VMessageReaderTest, PartNamesStayInTheTemporaryFolder) {
-  const std::pair<std::string, WString> cases[] = {{"../in.vmg", u"in.vmg"},
-                                                   {"\"Caf\xc3\xa9\".txt", u"Caf\u00e9.txt"},
-                                                   {"CON.txt", u""},
-                                                   {std::string(3000, 'n'), u""}};
-  for (const auto& [name, added_as] : cases) {
-    const auto [result, mail] = ReadMail(Multipart(Part(name, "QUJD") + Part("next.txt", "QQ==")));
-    EXPECT_EQ(1, result);
-    std::vector<WString> names, expected;
-    for (const auto& a : mail.attachments) names.push_back(a.file_name);
-    if (!added_as.empty()) expected.push_back(added_as);
-    expected.push_back(u"next.txt");
-    EXPECT_EQ(expected, names) << name;
-    EXPECT_EQ((std::set<std::string>{"appdata", "temp", "in.vmg"}), TempFiles(scratch_.path()));
-  }
-}
-
-// Parts that break off, or cannot be added or written: the reader stops
-// cleanly, keeps the body and leaves no file behind.
-TEST_F(VMessageReaderTest, BrokenOrFailedPartsKeepTheBody) {
-  const std::string head =
-      "BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\n" + kTail + kPreamble + kHtmlHeader + "\n<html>Hi</html>\n";
-  for (const std::string& file : {
-           Multipart("------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"a\"\nQQ==\n"),
-           head + Part("a.txt", "QUJD"),  // no closing separator
-           head + Part("a.txt", std::string("QU\0JD", 5)) + kClose,
-           head + "Content-Type:text/plain; charset=US-ASCII; name=\"a\"\nContent-Transfer-Encoding:base64\n\nQQ=="}) {
-    const auto [result, mail] = ReadMail(file);
-    EXPECT_EQ(1, result) << file;
-    EXPECT_EQ(u"\n<html>Hi</html>", mail.html_body) << file;
-  }
-  EXPECT_EQ(0, fake_.Count("Attachments.Add"));
-  fake_.FailOn("Attachments.Add");
-  EXPECT_TRUE(ReadMail(Multipart(Part("a.txt", "QQ=="))).second.attachments.empty());
-  fake_.ClearFailures();
-  fake_.ClearCalls();
-  env_.FailNth("Write", 0);
-  EXPECT_EQ(1, ReadMail(Multipart(Part("a.txt", "QQ=="))).first);
   EXPECT_EQ(0, fake_.Count("Attachments.Add"));
 }
 
