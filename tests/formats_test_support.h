@@ -1,14 +1,11 @@
-// What the tests of the object formats share: a scratch folder that serves
-// as the temporary folder, the "MailAttachment" setting under the test's
-// control, files as byte strings, and the pieces of a multipart vMessage.
+// What the tests of the object formats share: the temporary folder, files as
+// byte strings, and the pieces of a multipart vMessage.
 #ifndef ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 #define ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <set>
 #include <string>
 
@@ -17,53 +14,38 @@
 namespace zelsync {
 namespace testing {
 
-class FormatsEnv : public TestEnv {
- public:
-  using TestEnv::TestEnv;
-  uint32_t MailAttachmentSetting() override { return mail_attachment_; }
-  void set_mail_attachment(uint32_t value) { mail_attachment_ = value; }
-
- private:
-  uint32_t mail_attachment_ = 0;
-};
-
-class FormatsTest : public ::testing::Test {
+class FormatsTest : public LibraryTest {
  protected:
-  FormatsTest() : env_(scratch_.path() / "appdata", scratch_.path() / "temp"), scoped_(env_) {}
-
   std::filesystem::path Temp() const { return scratch_.path() / "temp"; }
   // The temporary folder as the library spells it, with its separator.
-  WString TempFolder() const {
-    WString folder = ToWide(Temp());
-    folder.push_back(kPathSeparator);
-    return folder;
-  }
+  WString TempFolder() const { return ToWide(Temp()) + WString(1, kPathSeparator); }
   std::filesystem::path Path(const std::string& name) const { return scratch_.path() / name; }
   WString Wide(const std::string& name) const { return ToWide(Path(name)); }
-
   static std::string Read(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const Bytes bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
   }
-  static void Write(const std::filesystem::path& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  static void Write(const std::filesystem::path& path, const std::string& text) {
+    WriteBytes(path, Bytes(text.begin(), text.end()));
   }
   // The names in a folder: by default the temporary folder.
   std::set<std::string> TempFiles(const std::filesystem::path& folder = {}) const {
     std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? Temp() : folder)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? Temp() : folder))
       names.insert(entry.path().filename().string());
-    }
     return names;
   }
-
-  ScratchFolder scratch_;
-  FormatsEnv env_;
-
- private:
-  ScopedEnv scoped_;
 };
+
+// `text` as UTF-16 after a byte-order mark, as some phones send files.
+inline std::string Utf16WithMark(const std::u16string& text, bool big_endian = false) {
+  std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+  for (char16_t c : text) {
+    const char low = static_cast<char>(c & 0xFF), high = static_cast<char>(c >> 8);
+    out += big_endian ? std::string{high, low} : std::string{low, high};
+  }
+  return out;
+}
 
 }  // namespace testing
 
@@ -83,12 +65,9 @@ inline const std::string kPreamble =
     "This is a multi-part message in MIME format.\n\n\n------=_NextPart_001\r\n";
 inline const std::string kClose = "------=_NextPart_001--\n";
 inline const std::string kTail = "END:VBODY\nEND:VENV\nEND:VMSG\n";
-inline std::string PartHeader(const std::string& name) {
-  return "------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"" + name +
-         "\"\nContent-Transfer-Encoding:base64\n\n\n";
-}
 inline std::string Part(const std::string& name, const std::string& base64) {
-  return PartHeader(name) + base64 + "\n\n";
+  return "------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"" + name +
+         "\"\nContent-Transfer-Encoding:base64\n\n\n" + base64 + "\n\n";
 }
 
 }  // namespace formats

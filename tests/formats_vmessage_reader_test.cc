@@ -1,8 +1,10 @@
-// The vMessage reader: header keys found anywhere, the HTML body, the
-// attachment parts, hostile files, and round trips through the writer.
+// The vMessage reader: text messages as phones write them, header keys
+// found anywhere, the HTML body, attachment parts, hostile files, and a
+// round trip through the writer.
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <tuple>
 
 #include "formats/message_text.h"
 #include "formats/vmessage.h"
@@ -13,7 +15,6 @@ namespace zelsync {
 namespace formats {
 namespace {
 
-using testing::AttachmentData;
 using testing::FakeOutlook;
 using testing::MailData;
 
@@ -27,56 +28,57 @@ std::string Multipart(const std::string& parts, const std::string& body = "<html
          "\n" + parts + kClose + kTail;
 }
 
+// The sender, To, CC, subject and body of a mail.
+auto Fields(const MailData& m) { return std::make_tuple(m.sent_on_behalf_of_name, m.to, m.cc, m.subject, m.html_body); }
+
 class VMessageReaderTest : public testing::FormatsTest {
  protected:
   // Reads `text` from a file into a fresh mail; the result and the mail.
+  // Every object is released and the temporary folder left empty.
   std::pair<int, MailData> ReadMail(const std::string& text, uint32_t setting = 1) {
     Write(Path("in.vmg"), text);
-    int result = -1;
-    MailData data;
+    std::pair<int, MailData> out{-1, {}};
     {
       auto buffer = MessageFileBuffer::Open(Wide("in.vmg"));
       EXPECT_TRUE(buffer);
-      if (!buffer) return {result, data};
+      if (!buffer) return out;
       auto mail = fake_.NewMail();
-      result = ReadVMessageIntoMailItem(*buffer, mail, setting);
-      data = *FakeOutlook::DataOf(*mail);
+      out = {ReadVMessageIntoMailItem(*buffer, mail, setting), *FakeOutlook::DataOf(*mail)};
+      EXPECT_EQ(0, ReadVMessageIntoMailItem(*buffer, nullptr, setting));
     }
     EXPECT_EQ(0, fake_.live_objects()) << fake_.DescribeLiveObjects();
     EXPECT_TRUE(TempFiles().empty());
-    return {result, data};
+    return out;
   }
 
   FakeOutlook fake_;
 };
 
-// Text messages as phones write them: the sender as a vCard, then a plain
-// text body after a few headers, with any line ends, 8-bit or
-// quoted-printable, and in UTF-16 with a byte-order mark.
+// Text messages as phones write them: the sender as a vCard, a plain text
+// body after a few headers, any line ends, 8-bit or quoted-printable, a
+// CHARSET, and UTF-16 with a byte-order mark.
 TEST_F(VMessageReaderTest, ReadsTextMessagesInPhoneLayouts) {
   const std::string card = "BEGIN:VCARD\nVERSION:2.1\nN:Lee;Ann\nTEL:+4915112345\nEND:VCARD\n";
   const std::string env = "BEGIN:VENV\nBEGIN:VBODY\nDate:20.03.2009 10:15:00\n";
   const std::string end = "END:VBODY\nEND:VENV\nEND:VMSG\n";
   const std::string head = "BEGIN:VMSG\nVERSION:1.1\nX-IRMC-STATUS:UNREAD\nX-IRMC-BOX:INBOX\n";
-  auto crlf = [](std::string text, const char* line_end) {
+  auto line_ends = [](const std::string& text, const std::string& line_end) {
     std::string out;
-    for (char c : text) out += c == '\n' ? std::string(line_end) : std::string(1, c);
+    for (char c : text) out += c == '\n' ? line_end : std::string(1, c);
     return out;
   };
-  std::string utf16 = "\xFF\xFE";
-  for (char16_t c : u"BEGIN:VMSG\r\nBEGIN:VCARD\r\nFN:\u00c5sa\r\nEND:VCARD\r\nBEGIN:VENV\r\nBEGIN:VBODY\r\n"
-                    u"Date:1.1.2010\r\nHej \u00e5\u20ac\r\nEND:VBODY\r\nEND:VENV\r\nEND:VMSG\r\n") {
-    if (c) utf16 += std::string{static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
-  }
+  const std::string utf16 = testing::Utf16WithMark(
+      u"BEGIN:VMSG\r\nBEGIN:VCARD\r\nFN:\u00c5sa\r\nEND:VCARD\r\nBEGIN:VENV\r\nBEGIN:VBODY\r\n"
+      u"Date:1.1.2010\r\nHej \u00e5\u20ac\r\nEND:VBODY\r\nEND:VENV\r\nEND:VMSG\r\n");
   const struct {
     std::string text;
     WString sender, subject, body;
   } cases[] = {
       {head + card + env + "Hello <Bo> & co\nsecond line\n" + end, u"Ann Lee <+4915112345>", u"",
        u"<html><body>Hello &lt;Bo&gt; &amp; co<br>\nsecond line</body></html>"},
-      {crlf(head + card + env + "Subject:Plans\nSee you\n" + end, "\r\n"), u"Ann Lee <+4915112345>", u"Plans",
+      {line_ends(head + card + env + "Subject:Plans\nSee you\n" + end, "\r\n"), u"Ann Lee <+4915112345>", u"Plans",
        u"<html><body>See you</body></html>"},
-      {crlf(head + card + env + "CR only\n" + end, "\r"), u"Ann Lee <+4915112345>", u"",
+      {line_ends(head + card + env + "CR only\n" + end, "\r"), u"Ann Lee <+4915112345>", u"",
        u"<html><body>CR only</body></html>"},
       {head + "BEGIN:VCARD\nTEL;CELL:+4930123\nEND:VCARD\n" + env +
            "Content-Type:text/plain; charset=ISO-8859-1\nContent-Transfer-Encoding:quoted-printable\n\n"
@@ -89,9 +91,8 @@ TEST_F(VMessageReaderTest, ReadsTextMessagesInPhoneLayouts) {
   for (const auto& c : cases) {
     const auto [result, mail] = ReadMail(c.text);
     EXPECT_EQ(1, result) << c.text;
-    EXPECT_EQ(c.sender, mail.sent_on_behalf_of_name) << c.text;
-    EXPECT_EQ(c.subject, mail.subject) << c.text;
-    EXPECT_EQ(c.body, mail.html_body) << c.text;
+    EXPECT_EQ(std::make_tuple(c.sender, c.subject, c.body),
+              std::make_tuple(mail.sent_on_behalf_of_name, mail.subject, mail.html_body));
   }
   EXPECT_TRUE(ReadMail(head + card + env + "x\n" + end).second.unread);
 }
@@ -105,152 +106,111 @@ TEST_F(VMessageReaderTest, SetsTheHeaderProperties) {
   } cases[] = {
       {"From:Ann\nTo:bob@example.com\nCC:carl\nSubject:Hi\nX-IRMC-STATUS:UNREAD\nImportance:2\n", u"Ann",
        u"bob@example.com", u"carl", u"Hi", true, 2},
-      // Missing lines clear the properties.
-      {"", u"", u"", u"", u"", false, 1},
+      {"", u"", u"", u"", u"", false, 1},  // missing lines clear the properties
+      {"X-IRMC-STATUS:unread\nImportance:\n", u"", u"", u"", u"", false, 1},
+      {"Importance: -3x\nSubject:bad\xff\n", u"", u"", u"", u"bad\ufffd", false, -3},
       // Keys are found anywhere, not only at a line start.
       {"BCC:hidden\nCC:carl\n", u"", u"", u"hidden", u"", false, 1},
-      {"X-IRMC-STATUS:unread\nImportance:\n", u"", u"", u"", u"", false, 1},
       {"X-IRMC-STATUS:UNREAD \nImportance:high\n", u"", u"", u"", u"", false, 0},
-      {"Importance: -3x\n", u"", u"", u"", u"", false, -3},
       {"Importance:99999999999\n", u"", u"", u"", u"", false, INT_MAX},
       {"Subject:Caf\xc3\xa9\r\nTo:a\rb\r\n", u"", u"a\rb", u"", u"Caf\u00e9", false, 1},
-      {"Subject:bad\xff\n", u"", u"", u"", u"bad\ufffd", false, 1},
       // Values are cut to 2047 bytes, never inside a character.
       {"Subject:" + std::string(5000, 'x') + "\n", u"", u"", u"", WString(2047, u'x'), false, 1},
       {"Subject:" + std::string(2046, 'x') + "\xc3\xa9\n", u"", u"", u"", WString(2046, u'x'), false, 1}};
-
   for (const auto& c : cases) {
     const auto [result, mail] = ReadMail(Message(c.headers, "<html></html>"));
     EXPECT_EQ(1, result) << c.headers;
-    EXPECT_EQ(c.from, mail.sent_on_behalf_of_name);
-    EXPECT_EQ(c.to, mail.to);
-    EXPECT_EQ(c.cc, mail.cc);
-    EXPECT_EQ(c.subject, mail.subject);
-    EXPECT_EQ(c.unread, mail.unread);
-    EXPECT_EQ(c.importance, mail.importance) << c.headers;
+    EXPECT_EQ(std::make_tuple(c.from, c.to, c.cc, c.subject, c.unread, c.importance),
+              std::make_tuple(mail.sent_on_behalf_of_name, mail.to, mail.cc, mail.subject, mail.unread,
+                              mail.importance));
   }
 }
 
 TEST_F(VMessageReaderTest, DecodesTheHtmlBody) {
+  const std::string no_end = Message("To:x\n", "<html/>");
   const struct {
     std::string text;
-    int result;
-    std::optional<WString> body;
+    std::optional<WString> body;  // nullopt: rejected, nothing set
   } cases[] = {
       // The body starts at the LF of the empty line after the part header.
-      {Message("", "<html>a=20b=0D=0A=C3=A9</html>"), 1, u"\n<html>a b\r\n\u00e9</html>"},
-      {Message("", "<HTML>x</HTML>trailer"), 1, u"\n<HTML>x</HTML>"},
-      {Message("", "no=20end=20tag"), 1, u"\nno end tag"}, {Message("", ""), 1, u"\n"},
-      {Message("", "a=00b</html>"), 1, u"\na"},
+      {Message("", "<html>a=20b=0D=0A=C3=A9</html>"), u"\n<html>a b\r\n\u00e9</html>"},
+      {Message("", "<HTML>x</HTML>trailer"), u"\n<HTML>x</HTML>"},
+      {Message("", "no=20end=20tag"), u"\nno end tag"}, {Message("", "a=00b</html>"), u"\na"}, {Message("", ""), u"\n"},
       // A header value holding the end tag does not take the body away.
-      {Message("Subject:see </html>\n", "<html>kept</html>"), 1, u"\n<html>kept</html>"},
+      {Message("Subject:see </html>\n", "<html>kept</html>"), u"\n<html>kept</html>"},
       // The body of a multipart mail without an end tag ends at the first part.
-      {Multipart(Part("a.txt", "QQ=="), "no=20tag"), 1, u"\nno tag"},
-      // Markers in any order.
-      {kTail + "BEGIN:VBODY\nBEGIN:VENV\nBEGIN:VMSG\n" + kHtmlHeader + "\n<p/></html>", 1, u"\n<p/></html>"},
-      // A phone's plain text message.
-      {"BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\nTo:x\nContent-Type:text/plain\n\nhi\n" + kTail, 1,
-       u"<html><body>hi</body></html>"},
-      // Not a vMessage: rejected, nothing set.
-      {Message("To:x\n", "<html/>").substr(0, Message("To:x\n", "<html/>").size() - 9), 0, std::nullopt},
-      {std::string("BEGIN:VMSG\0", 11) + Message("To:x\n", "<html/>"), 0, std::nullopt},
-      {"", 0, std::nullopt}};
-
+      {Multipart(Part("a.txt", "QQ=="), "no=20tag"), u"\nno tag"},
+      {kTail + "BEGIN:VBODY\nBEGIN:VENV\nBEGIN:VMSG\n" + kHtmlHeader + "\n<p/></html>", u"\n<p/></html>"},
+      {no_end.substr(0, no_end.size() - 9), std::nullopt},
+      {std::string("BEGIN:VMSG\0", 11) + no_end, std::nullopt}, {"", std::nullopt}};
+  EXPECT_FALSE(IsVMessageText(static_cast<const char*>(nullptr)));
+  EXPECT_TRUE(IsVMessageText(Message("", "").c_str()));
   for (const auto& c : cases) {
     const auto [result, mail] = ReadMail(c.text);
-    EXPECT_EQ(c.result, result) << c.text;
+    EXPECT_EQ(c.body ? 1 : 0, result) << c.text;
     EXPECT_EQ(c.body, mail.html_body) << c.text;
-    if (result == 0) {
-      EXPECT_EQ(std::nullopt, mail.sent_on_behalf_of_name);  // nothing set
+    if (!c.body) {
+      EXPECT_EQ(std::nullopt, mail.to);
     }
   }
 }
 
-TEST_F(VMessageReaderTest, NullMailOrTextIsRejected) {
-  Write(Path("in.vmg"), Message("", ""));
-  auto buffer = MessageFileBuffer::Open(Wide("in.vmg"));
-  ASSERT_TRUE(buffer);
-  EXPECT_EQ(0, ReadVMessageIntoMailItem(*buffer, nullptr, 1));
-  EXPECT_FALSE(IsVMessageText(static_cast<const char*>(nullptr)));
-  EXPECT_TRUE(IsVMessageText(Message("", "").c_str()));
+// The attachment parts: each is added under a name that stays in the
+// temporary folder, and its file is removed again. A part without a usable
+// name, one that breaks off, or one that cannot be written or added is left
+// out; the body is kept and the next part added all the same.
+TEST_F(VMessageReaderTest, AttachmentPartsAreAddedOrLeftOut) {
+  const std::string head =
+      "BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\n" + kTail + kPreamble + kHtmlHeader + "\n<html>Hi</html>\n";
+  const std::string next = Part("next.txt", "QQ==");
+  const struct {
+    std::string file;
+    std::vector<WString> names;
+    std::string fault = "";  // a call of the item store, or "Write" for every file write
+  } cases[] = {
+      {Multipart(Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q")), {u"a.txt", u"b.bin"}},
+      {Multipart(Part("../in.vmg", "QUJD") + next), {u"in.vmg", u"next.txt"}},
+      {Multipart(Part("\"Caf\xc3\xa9\".txt", "QUJD") + next), {u"Caf\u00e9.txt", u"next.txt"}},
+      {Multipart(Part("CON.txt", "QUJD") + next), {u"next.txt"}},
+      {Multipart(Part(std::string(3000, 'n'), "QUJD") + next), {u"next.txt"}},
+      // Parts that break off: no data-start key, no closing separator, a
+      // NUL byte inside the data, the part key without any separator.
+      {Multipart("------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"a\"\nQQ==\n"), {}},
+      {head + Part("a.txt", "QUJD"), {}},
+      {head + Part("a.txt", std::string("QU\0JD", 5)) + kClose, {}},
+      {head + "Content-Type:text/plain; charset=US-ASCII; name=\"a\"\nContent-Transfer-Encoding:base64\n\nQQ==", {}},
+      {Multipart(Part("a.txt", "QQ==")), {}, "Attachments.Add"},
+      {Multipart(Part("a.txt", "QQ==")), {}, "Write"}};
+  for (const auto& c : cases) {
+    fake_.ClearFailures();
+    if (c.fault == "Write") {
+      env_.FailNth("Write", 0);
+    } else if (!c.fault.empty()) {
+      fake_.FailOn(c.fault);
+    }
+    const auto [result, mail] = ReadMail(c.file);
+    EXPECT_EQ(1, result) << c.file;
+    EXPECT_EQ(u"\n<html>Hi</html>", mail.html_body) << c.file;
+    std::vector<WString> names;
+    for (const auto& a : mail.attachments) names.push_back(a.file_name);
+    EXPECT_EQ(c.names, names) << c.file;
+    EXPECT_EQ((std::set<std::string>{"appdata", "temp", "in.vmg"}), TempFiles(scratch_.path()));
+  }
 }
 
 TEST_F(VMessageReaderTest, AttachmentsAreAddedAndTheirFilesRemoved) {
   const auto [result, mail] = ReadMail(Multipart(Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q")));
-  EXPECT_EQ(1, result);
-  EXPECT_EQ(u"\n<html>Hi</html>", mail.html_body);
   ASSERT_EQ(2u, mail.attachments.size());
-  EXPECT_EQ(u"a.txt", mail.attachments[0].file_name);
   EXPECT_EQ(kLine54, mail.attachments[0].bytes);
   EXPECT_EQ(TempFolder() + u"a.txt", mail.attachments[0].display_name);
   // The position is the length of the part's Base64 text: the LF of the
   // second empty line, the data line and the empty line after it.
   EXPECT_EQ(int32_t(1 + 72 + 2), mail.attachments[0].position);
-  EXPECT_EQ(u"b.bin", mail.attachments[1].file_name);
   EXPECT_EQ(std::string("\0\xff\x10", 3), mail.attachments[1].bytes);
   // With the setting off the parts are ignored.
   fake_.ClearCalls();
   const auto off = ReadMail(Multipart(Part("a.txt", "QQ==")), 0);
-  EXPECT_EQ(1, off.first);
   EXPECT_EQ(u"\n<html>Hi</html>", off.second.html_body);
-  EXPECT_TRUE(off.second.attachments.empty());
-  EXPECT_EQ(0, fake_.Count("Attachments.Add"));
-}
-
-// Only the last component of a part's name reaches a path; names that are
-// no file name are left out, and the next part is added all the same.
-TEST_F(VMessageReaderTest, PartNamesStayInTheTemporaryFolder) {
-  const struct {
-    std::string name;
-    WString added_as;  // empty: left out
-  } cases[] = {{"report.pdf", u"report.pdf"}, {"../in.vmg", u"in.vmg"}, {"..\\..\\x.dll", u"x.dll"}, {"/etc/x", u"x"},
-               {"C:\\dir\\y.txt", u"y.txt"}, {"Caf\xc3\xa9.txt", u"Caf\u00e9.txt"}, {"\"quoted\".txt", u"quoted.txt"},
-               {"..", u""}, {"", u""}, {"dir/", u""}, {"CON.txt", u""}, {"a\rb", u""}, {std::string(3000, 'n'), u""}};
-  for (const auto& c : cases) {
-    const auto [result, mail] = ReadMail(Multipart(Part(c.name, "QUJD") + Part("next.txt", "QQ==")));
-    EXPECT_EQ(1, result);
-    std::vector<WString> names, expected;
-    for (const AttachmentData& a : mail.attachments) names.push_back(a.file_name);
-    if (!c.added_as.empty()) expected.push_back(c.added_as);
-    expected.push_back(u"next.txt");
-    EXPECT_EQ(expected, names) << c.name;
-    EXPECT_EQ((std::set<std::string>{"appdata", "temp", "in.vmg"}), TempFiles(scratch_.path()));
-  }
-  for (const auto& call : fake_.Calls("Attachments.Add")) {
-    EXPECT_EQ(0u, call.args[0].find(Utf16ToUtf8(TempFolder()))) << call.args[0];
-  }
-}
-
-// Parts that break off: the reader stops cleanly and keeps the body.
-TEST_F(VMessageReaderTest, BrokenPartsKeepTheBody) {
-  const std::string head = "BEGIN:VMSG\nBEGIN:VENV\nBEGIN:VBODY\n" + kTail + kPreamble + kHtmlHeader + "\n<html>Hi</html>\n";
-  for (const std::string& file : {
-           // No data-start key.
-           Multipart("------=_NextPart_001\nContent-Type:text/plain; charset=US-ASCII; name=\"a\"\nQQ==\n"),
-           // No closing separator after the data (the file ends).
-           head + Part("a.txt", "QUJD"),
-           // A NUL byte ends the text inside the data.
-           head + Part("a.txt", std::string("QU\0JD", 5)) + kClose,
-           // The part key without any separator after it.
-           head + "Content-Type:text/plain; charset=US-ASCII; name=\"a\"\nContent-Transfer-Encoding:base64\n\nQQ=="}) {
-    const auto [result, mail] = ReadMail(file);
-    EXPECT_EQ(1, result) << file;
-    EXPECT_EQ(u"\n<html>Hi</html>", mail.html_body) << file;
-  }
-  EXPECT_EQ(0, fake_.Count("Attachments.Add"));
-}
-
-// An attachment that cannot be added or written is left out; ReadMail
-// checks that its file is gone all the same.
-TEST_F(VMessageReaderTest, AttachmentsThatFailAreLeftOut) {
-  fake_.FailOn("Attachments.Add");
-  const auto added = ReadMail(Multipart(Part("a.txt", "QQ==")));
-  EXPECT_EQ(1, added.first);
-  EXPECT_TRUE(added.second.attachments.empty());
-  fake_.ClearFailures();
-  fake_.ClearCalls();
-  env_.FailNth("Write", 0);
-  EXPECT_EQ(1, ReadMail(Multipart(Part("a.txt", "QQ=="))).first);
   EXPECT_EQ(0, fake_.Count("Attachments.Add"));
 }
 
@@ -260,26 +220,24 @@ TEST_F(VMessageReaderTest, RoundTripThroughTheWriter) {
   std::string blob(10000, '\0');
   for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<char>(i * 13 + 5);
   const MailData original{.sender_name = u"Ann \u00c5berg", .to = u"bob@example.com; carl@example.com",
-                          .cc = u"dora@example.com", .subject = u"Caf\u00e9: 5 \u20ac; a=b",
-                          .sent_on = 45292.541666666664, .importance = 2,
+                          .cc = u"dora@example.com", .subject = u"Caf\u00e9: 5 \u20ac; a=b", .sent_on = 45292.5,
+                          .importance = 2,
                           .html_body = u"<html><p>Line one\r\nLine \u00e9 two = x</p>\t<!-- c --></html>",
                           .unread = true,
                           .attachments = {{.file_name = u"a.txt", .bytes = kLine54},
                                           {.file_name = u"blob.bin", .bytes = blob},
                                           {.file_name = u"empty.txt", .bytes = ""}}};
   const WString path = TempFolder() + u"out.vmg";
-  WriteMailAsVMessage(fake_.NewMail(original), &path, TempFolder(), u"E1");
+  ASSERT_TRUE(WriteMailAsVMessage(fake_.NewMail(original), &path, TempFolder(), u"E1"));
   const std::string file = Read(Temp() / "out.vmg");
   std::filesystem::remove(Temp() / "out.vmg");
   const auto [result, mail] = ReadMail(file);
   EXPECT_EQ(1, result);
-  EXPECT_EQ(original.sender_name, mail.sent_on_behalf_of_name);
-  EXPECT_EQ(original.to, mail.to);
-  EXPECT_EQ(original.cc, mail.cc);
-  EXPECT_EQ(original.subject, mail.subject);
-  EXPECT_EQ(original.importance, mail.importance);
-  EXPECT_EQ(original.unread, mail.unread);
-  EXPECT_EQ(u"\n" + *original.html_body, mail.html_body);
+  MailData expected = original;
+  expected.sent_on_behalf_of_name = original.sender_name;
+  expected.html_body = u"\n" + *original.html_body;
+  EXPECT_EQ(Fields(expected), Fields(mail));
+  EXPECT_EQ(std::make_pair(original.importance, original.unread), std::make_pair(mail.importance, mail.unread));
   ASSERT_EQ(original.attachments.size(), mail.attachments.size());
   for (size_t i = 0; i < mail.attachments.size(); ++i) {
     EXPECT_EQ(original.attachments[i].file_name, mail.attachments[i].file_name);
@@ -287,20 +245,20 @@ TEST_F(VMessageReaderTest, RoundTripThroughTheWriter) {
   }
 }
 
+// Text search from a position (a match never starts on an LF) and lines
+// read at an offset, as the reader takes the headers apart.
 TEST(MessageText, FindTextAndReadLineAt) {
-  EXPECT_EQ(4, FindText("abc\nabc", "abc", 1));
-  EXPECT_EQ(0, FindText("abc", "abc", -5));
-  EXPECT_EQ(-1, FindText("abc", "abc", 3));
-  EXPECT_EQ(-1, FindText("abc", "abcd", 0));
-  // A match never starts on an LF.
-  EXPECT_EQ(3, FindText("a\n\nb", "", 1));
+  const std::tuple<const char*, const char*, int, int> finds[] = {
+      {"abc\nabc", "abc", 1, 4}, {"abc", "abc", -5, 0}, {"abc", "abc", 3, -1}, {"abc", "abcd", 0, -1},
+      {"a\n\nb", "", 1, 3}};
+  for (const auto& [text, key, from, at] : finds) EXPECT_EQ(at, FindText(text, key, from)) << text << from;
   char buffer[kLineBufferSize];
-  EXPECT_EQ(3u, ReadLineAt("ab\ncde\n", 3, buffer));
-  EXPECT_STREQ("cde", buffer);
-  EXPECT_EQ(0u, ReadLineAt("ab", 2, buffer));
-  EXPECT_STREQ("", buffer);
-  EXPECT_EQ(0u, ReadLineAt("ab", 7, buffer));
-  // Its cut to 2047 bytes on a character boundary: the header values above.
+  const std::tuple<const char*, int, size_t, const char*> lines[] = {{"ab\ncde\n", 3, 3, "cde"}, {"ab", 2, 0, ""},
+                                                                     {"ab", 7, 0, ""}};
+  for (const auto& [text, at, size, line] : lines) {
+    EXPECT_EQ(size, ReadLineAt(text, at, buffer));
+    EXPECT_STREQ(line, buffer);
+  }
 }
 
 }  // namespace

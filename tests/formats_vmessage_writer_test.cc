@@ -1,8 +1,9 @@
-// The vMessage writer: byte images with and without attachments, the reads
-// that stop it, attachment names that must not leave the temporary folder,
+// The vMessage writer: byte images with and without attachments, the whole
+// file or none, attachment names that must not leave the temporary folder,
 // and the temporary folder left clean.
 #include <gtest/gtest.h>
 
+#include "formats/attachment_name.h"
 #include "formats/vmessage.h"
 #include "formats_test_support.h"
 #include "support/fake_outlook.h"
@@ -46,21 +47,20 @@ class VMessageWriterTest : public testing::FormatsTest {
 };
 
 // Without attachments, or while the setting is off, the mail is one part.
-TEST_F(VMessageWriterTest, MailWithoutAttachmentParts) {
-  EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello({{.file_name = u"a.txt", .bytes = kLine54}})));
+TEST_F(VMessageWriterTest, ByteImagesWithAndWithoutAttachments) {
+  const std::vector<AttachmentData> two = {{.file_name = u"a.txt", .bytes = kLine54},
+                                           {.file_name = u"b.bin", .bytes = std::string("\0\xff\x10", 3)}};
+  EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello(two)));
   EXPECT_EQ(0, fake_.Count("Attachment.SaveAsFile"));
   env_.set_mail_attachment(1);
   EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello()));
-}
-
-TEST_F(VMessageWriterTest, MailWithTwoAttachments) {
-  env_.set_mail_attachment(1);
-  const std::string file = WriteMail(Hello({{.file_name = u"a.txt", .bytes = kLine54},
-                                            {.file_name = u"b.bin", .bytes = std::string("\0\xff\x10", 3)}}));
   EXPECT_EQ(kHead + kPreamble + kHtmlPart + Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q") + kClose + kTail,
-            file);
-  // The saved copies are gone; only the vMessage is left.
+            WriteMail(Hello(two)));
+  // The saved copies are gone; only the vMessage is left. The LUID is cut
+  // to 259 bytes, never inside a character.
   EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
+  EXPECT_NE(std::string::npos, WriteMail(Hello(), WString(258, u'x') + u"\u00e9")
+                                   .find("\nX-IRMC-LUID:" + std::string(258, 'x') + "\nX-BT-FOLDER:"));
 }
 
 // One field of the mail and the line it gives: a text the file holds, and
@@ -72,11 +72,11 @@ TEST_F(VMessageWriterTest, WritesEachLine) {
   } cases[] = {
       {[](MailData* m) { m->sender_name = std::nullopt, m->sent_on_behalf_of_name = u"Boss"; }, "\nFrom:Boss\n", ""},
       {[](MailData* m) { m->sender_name = u"", m->sent_on_behalf_of_name = u"Boss"; }, "\nFrom:\n", "Boss"},
-      {[](MailData* m) { m->sender_name = std::nullopt; }, "\nFrom:\nTo:", ""},
       {[](MailData* m) { m->unread = false; }, "\nX-IRMC-STATUS:READ\n", "UNREAD"},
       {[](MailData* m) { m->importance = 0; }, "\nImportance:0\nContent-Type", ""},
       {[](MailData* m) { m->importance = 10; }, "\nDate:3944850000000000000\nContent-Type", "Importance"},
       {[](MailData* m) { m->importance = -1; }, "\nDate:3944850000000000000\nContent-Type", "Importance"},
+      {[](MailData* m) { m->sender_name = std::nullopt; }, "\nFrom:\nTo:", ""},
       {[](MailData* m) { m->sent_on = 0; }, "\nDate:\nImportance:2\n", ""},
       {[](MailData* m) { m->subject = u"Caf\u00e9 \u20ac"; }, "\nSubject:Caf\xc3\xa9 \xe2\x82\xac\n", ""},
       {[](MailData* m) { m->html_body = u"<p>a b\r\n\u00e9</p>"; }, "\n\n<p>a=20b=0D=0A=C3=A9</p>\nEND:VBODY", ""},
@@ -88,11 +88,6 @@ TEST_F(VMessageWriterTest, WritesEachLine) {
     EXPECT_NE(std::string::npos, file.find(c.present)) << file;
     EXPECT_TRUE(c.absent.empty() || file.find(c.absent) == std::string::npos) << c.absent << " in " << file;
   }
-}
-
-TEST_F(VMessageWriterTest, LuidIsCutTo259BytesOnACharacterBoundary) {
-  const std::string file = WriteMail(Hello(), WString(258, u'x') + u"\u00e9\u00e9");
-  EXPECT_NE(std::string::npos, file.find("\nX-IRMC-LUID:" + std::string(258, 'x') + "\nX-BT-FOLDER:"));
 }
 
 // A failed read of any property but Importance, or a failed write, is
@@ -121,34 +116,37 @@ TEST_F(VMessageWriterTest, FailedReadsAndWrites) {
   EXPECT_NE(std::string::npos, file.find("END:VMSG\n"));
 }
 
-// Attachment names come from the mail; only their last component reaches a
-// path, and names that are no file name, or the message's own, are left out.
+// Attachment names come from mails and received files: only the last
+// component reaches a path, and what is no file name gives none.
+TEST(AttachmentFileName, KeepsOnlyAPlainLastComponent) {
+  const std::pair<WString, std::optional<WString>> cases[] = {
+      {u"..\\..\\x.dll", u"x.dll"}, {u"/etc/passwd", u"passwd"}, {u"C:evil.txt", u"evil.txt"},
+      {u"a:stream", u"stream"}, {u"", std::nullopt}, {u"a/..", std::nullopt}, {u"dir\\", std::nullopt},
+      {u"com1.txt", std::nullopt}, {u"NUL", std::nullopt}, {u"a\nContent-Type:x", std::nullopt},
+      {u"ab:stream", std::nullopt}};
+  for (const auto& [name, file_name] : cases) EXPECT_EQ(file_name, AttachmentFileName(name));
+}
+
+// An attachment without a usable name, or whose path would be too long or
+// the message's own, is left out; the next one is written all the same.
 TEST_F(VMessageWriterTest, AttachmentNamesStayInTheTemporaryFolder) {
   env_.set_mail_attachment(1);
   const struct {
     WString name;
-    std::string saved_as;  // empty: the attachment is left out
-  } cases[] = {{u"report.pdf", "report.pdf"}, {u"..\\..\\x.dll", "x.dll"}, {u"../../x.dll", "x.dll"},
-               {u"/etc/passwd", "passwd"}, {u"C:\\Windows\\evil.exe", "evil.exe"}, {u"C:evil.txt", "evil.txt"},
-               {u"Caf\u00e9.txt", "Caf\xc3\xa9.txt"}, {u"a:stream", "stream"}, {u"", ""}, {u"..", ""},
-               {u"dir\\", ""}, {u"a/..", ""}, {u"NUL", ""}, {u"com1.txt", ""}, {u"a\nContent-Type:x", ""},
-               {u"ab:stream", ""}, {WString(300, u'n'), ""}, {u"MAIL.VMG", ""}};
+    std::string saved_as;  // empty: left out
+  } cases[] = {{u"..\\x.dll", "x.dll"}, {u"Caf\u00e9.txt", "Caf\xc3\xa9.txt"}, {u"com1.txt", ""},
+               {WString(300, u'n'), ""}, {u"MAIL.VMG", ""}};
   for (const auto& c : cases) {
     fake_.ClearCalls();
     const std::string file =
         WriteMail(Hello({{.file_name = c.name, .bytes = "ABC"}, {.file_name = u"next.txt", .bytes = "A"}}));
     const auto saves = fake_.Calls("Attachment.SaveAsFile");
-    if (c.saved_as.empty()) {
-      // Only the next attachment has a part.
-      EXPECT_EQ(file.rfind("name=\""), file.find("name=\"")) << file;
-      EXPECT_EQ(1u, saves.size());
-    } else {
-      EXPECT_NE(std::string::npos, file.find(Part(c.saved_as, "QUJD"))) << file;
-      ASSERT_EQ(2u, saves.size());
+    ASSERT_EQ(c.saved_as.empty() ? 1u : 2u, saves.size());
+    if (!c.saved_as.empty()) {
       EXPECT_EQ(Utf16ToUtf8(TempFolder()) + c.saved_as, saves[0].args[0]);
     }
-    // The next attachment is written all the same.
-    EXPECT_NE(std::string::npos, file.find(Part("next.txt", "QQ==") + kClose)) << file;
+    const std::string before = c.saved_as.empty() ? kHtmlPart : Part(c.saved_as, "QUJD");
+    EXPECT_NE(std::string::npos, file.find(before + Part("next.txt", "QQ==") + kClose)) << file;
     EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
     EXPECT_EQ((std::set<std::string>{"appdata", "temp"}), TempFiles(scratch_.path()));
   }
@@ -165,31 +163,12 @@ TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
                                             {.file_name = u"d.txt", .bytes = "ABC"}}));
   EXPECT_EQ(kHead + kPreamble + kHtmlPart + Part("d.txt", "QUJD") + kClose + kTail, file);
   EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
-}
-
-TEST_F(VMessageWriterTest, WithoutAPathAttachmentsLeaveNothingBehind) {
-  env_.set_mail_attachment(1);
+  // Without a path nothing is written, and no saved copy stays behind.
+  std::filesystem::remove(Temp() / "mail.vmg");
   EXPECT_FALSE(WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr,
                                    TempFolder(), u"L"));
   EXPECT_TRUE(TempFiles().empty());
 }
-
-#ifndef _WIN32
-TEST_F(VMessageWriterTest, CoreutilsBase64DecodesTheAttachmentPart) {
-  if (std::system("command -v base64 >/dev/null 2>&1") != 0) GTEST_SKIP() << "no base64 command";
-  env_.set_mail_attachment(1);
-  std::string bytes(5000, '\0');
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 31 + i / 7);
-  const std::string file = WriteMail(Hello({{.file_name = u"blob.bin", .bytes = bytes}}));
-  const size_t start = file.find(PartHeader("blob.bin")) + PartHeader("blob.bin").size();
-  const size_t end = file.find("\n" + kClose);
-  ASSERT_LT(start, end);
-  Write(Path("part.b64"), file.substr(start, end - start));
-  const std::string command = "base64 -d < '" + Path("part.b64").string() + "' > '" + Path("part.bin").string() + "'";
-  ASSERT_EQ(0, std::system(command.c_str()));
-  EXPECT_EQ(bytes, Read(Path("part.bin")));
-}
-#endif
 
 }  // namespace
 }  // namespace formats

@@ -1,11 +1,18 @@
 // The platform backend of this build, against the real operating system
 // (under Wine for the Windows build): files, folders, replace and copy, the
-// temporary and application-data folders, the setting, UUIDs, text mode.
+// temporary and application-data folders, the setting, UUIDs, text mode;
+// and the text conversions the object formats take from it: the digits of
+// _fcvt_s, UTF-8 loose and strict, and the ANSI code page.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <optional>
+#include <limits>
 #include <regex>
 
+#include "platform/fcvt_emulation.h"
 #include "support/scratch.h"
 
 #ifdef _WIN32
@@ -28,55 +35,80 @@ class PlatformTest : public ::testing::Test {
   void Put(const std::string& name, const Bytes& bytes) { WriteBytes(scratch_.path() / name, bytes); }
 };
 
-TEST_F(PlatformTest, FileStatusesTellMissingFileFromMissingFolder) {
-  Put("a.dat", {1});
-  EXPECT_EQ(FsStatus::kOk, Real().FindFile(Path("a.dat")));
-  EXPECT_EQ(FsStatus::kNotFound, Real().FindFile(Path("b.dat")));
-  EXPECT_EQ(FsStatus::kPathNotFound, Real().FindFile(Path("nofolder/b.dat")));
-  EXPECT_EQ(FsStatus::kPathNotFound, Real().FindFile(WString()));
-  EXPECT_EQ(FsStatus::kOk, Real().Stat(scratch_.Wide()));
-  EXPECT_NE(FsStatus::kOk, Real().Stat(Path("b.dat")));
-  EXPECT_EQ(FsStatus::kOk, Real().MakeFolder(Path("sub")));
-  EXPECT_EQ(FsStatus::kExists, Real().MakeFolder(Path("sub")));
-  FsStatus status = FsStatus::kOk;
-  EXPECT_EQ(nullptr, Real().Open(Path("b.dat"), OpenMode::kUpdateBinary, &status));
-  EXPECT_EQ(FsStatus::kNotFound, status);
-}
-
-TEST_F(PlatformTest, ReplaceAndCopyPutTheSourceOverAnExistingTarget) {
+// Each file operation, through the Env the library uses, with one call of
+// the platform failing or none: its status (nullopt: any failure) and one
+// file afterwards (nullopt: absent). An atomic write that fails anywhere
+// leaves the target as it was and no scratch file; a lock file stays.
+TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
+  TestEnv env(scratch_.path() / "appdata", scratch_.path() / "temp");
+  ScopedEnv installed(env);
+  const auto folder = scratch_.path();
+  auto path = [&](const char* name) { return ToWide(folder / name); };
   Put("old.dat", {1, 2, 3});
   Put("new.dat", {9});
-  EXPECT_EQ(FsStatus::kOk, Real().Copy(Path("new.dat"), Path("old.dat")));
-  EXPECT_EQ(Bytes{9}, ReadBytes(scratch_.path() / "old.dat"));
-  EXPECT_TRUE(Exists(scratch_.path() / "new.dat"));
-  Put("new.dat", {7, 7});
-  EXPECT_EQ(FsStatus::kOk, Real().Replace(Path("new.dat"), Path("old.dat")));
-  EXPECT_EQ((Bytes{7, 7}), ReadBytes(scratch_.path() / "old.dat"));
-  EXPECT_FALSE(Exists(scratch_.path() / "new.dat"));
-  EXPECT_NE(FsStatus::kOk, Real().Replace(Path("new.dat"), Path("old.dat")));
-  EXPECT_EQ((Bytes{7, 7}), ReadBytes(scratch_.path() / "old.dat"));
-  EXPECT_NE(FsStatus::kOk, Real().Copy(Path("missing"), Path("old.dat")));
-}
-
-TEST_F(PlatformTest, AnAtomicWriteReplacesWholeAndALockFileStaysBehind) {
-  Put("state.txt", {1, 2, 3});
-  const char data[] = "new";
-  ASSERT_TRUE(WriteFileAtomically(Path("state.txt"), Path("state.tmp"), data, 3));
-  EXPECT_EQ((Bytes{'n', 'e', 'w'}), ReadBytes(scratch_.path() / "state.txt"));
-  EXPECT_FALSE(Exists(scratch_.path() / "state.tmp"));
-  // The scratch cannot be made: the target is left alone.
-  EXPECT_FALSE(WriteFileAtomically(Path("state.txt"), Path("nofolder/state.tmp"), data, 1));
-  EXPECT_EQ((Bytes{'n', 'e', 'w'}), ReadBytes(scratch_.path() / "state.txt"));
-
-  FsStatus status = FsStatus::kOther;
-  std::unique_ptr<FileLock> lock = Real().LockFile(Path("state.lock"), &status);
-  ASSERT_TRUE(lock);
-  EXPECT_EQ(FsStatus::kOk, status);
-  lock.reset();
-  EXPECT_TRUE(Exists(scratch_.path() / "state.lock"));
-  EXPECT_TRUE(Real().LockFile(Path("state.lock"), nullptr));  // released with the object
-  EXPECT_FALSE(Real().LockFile(Path("nofolder/state.lock"), &status));
-  EXPECT_NE(FsStatus::kOk, status);
+  Put("other.dat", {7, 7});
+  Put("state.txt", {'o', 'l', 'd'});
+  auto atomic = [&](const char* scratch) {
+    return WriteFileAtomically(path("state.txt"), path(scratch), "new", 3) ? FsStatus::kOk : FsStatus::kOther;
+  };
+  auto lock = [&](const char* name) {
+    FsStatus result = FsStatus::kOther;
+    const bool held = env.LockFile(path(name), &result) != nullptr;
+    EXPECT_EQ(held, result == FsStatus::kOk) << name;
+    return result;
+  };
+  const std::optional<FsStatus> failed;
+  const std::optional<Bytes> absent, state_old = Bytes{'o', 'l', 'd'}, state_new = Bytes{'n', 'e', 'w'};
+  const struct {
+    std::function<FsStatus()> run;
+    std::optional<FsStatus> status;
+    const char* file;  // nullptr: no file to look at
+    std::optional<Bytes> bytes;
+    std::pair<const char*, int> fault = {"", 0};
+  } cases[] = {
+      {[&] { return env.FindFile(path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{1, 2, 3}},
+      {[&] { return env.FindFile(path("b.dat")); }, FsStatus::kNotFound, "b.dat", absent},
+      {[&] { return env.FindFile(path("nofolder/b.dat")); }, FsStatus::kPathNotFound, "b.dat", absent},
+      {[&] { return env.FindFile(WString()); }, FsStatus::kPathNotFound, nullptr, absent},
+      {[&] { return env.Stat(path("b.dat")); }, failed, "b.dat", absent},
+      {[&] { return env.Stat(ToWide(folder)); }, FsStatus::kOk, nullptr, absent},
+      {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kOk, nullptr, absent},
+      {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kExists, nullptr, absent},
+      {[&] {
+         FsStatus s = FsStatus::kOk;
+         return env.Open(path("b.dat"), OpenMode::kUpdateBinary, &s) ? FsStatus::kOk : s;  // a file, or why not
+       },
+       FsStatus::kNotFound, "b.dat", absent},
+      // Copy keeps the source; Replace moves it over the target.
+      {[&] { return env.Copy(path("new.dat"), path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{9}},
+      {[&] { return env.FindFile(path("new.dat")); }, FsStatus::kOk, "new.dat", Bytes{9}},
+      {[&] { return env.Replace(path("other.dat"), path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{7, 7}},
+      {[&] { return env.FindFile(path("other.dat")); }, FsStatus::kNotFound, "other.dat", absent},
+      {[&] { return env.Replace(path("other.dat"), path("old.dat")); }, failed, "old.dat", Bytes{7, 7}},
+      {[&] { return env.Copy(path("missing"), path("old.dat")); }, failed, "old.dat", Bytes{7, 7}},
+      {[&] { return atomic("nofolder/state.tmp"); }, failed, "state.txt", state_old},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Open", 1}},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Write", 1}},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Sync", 1}},
+      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Replace", 1}},
+      {[&] { return atomic("state.tmp"); }, FsStatus::kOk, "state.txt", state_new},
+      {[&] { return lock("state.lock"); }, FsStatus::kOk, "state.lock", Bytes{}},
+      {[&] { return lock("state.lock"); }, FsStatus::kOk, "state.lock", Bytes{}},  // released with the object
+      {[&] { return lock("nofolder/state.lock"); }, failed, "nofolder", absent}};
+  for (const auto& c : cases) {
+    const auto row = &c - cases;
+    if (*c.fault.first) env.FailNth(c.fault.first, c.fault.second);
+    const FsStatus result = c.run();
+    if (c.status) {
+      EXPECT_EQ(*c.status, result) << row;
+    } else {
+      EXPECT_NE(FsStatus::kOk, result) << row;
+    }
+    if (c.file) {
+      EXPECT_EQ(c.bytes, Exists(folder / c.file) ? std::optional<Bytes>(ReadBytes(folder / c.file)) : absent) << row;
+    }
+    EXPECT_FALSE(Exists(folder / "state.tmp")) << row;
+  }
 }
 
 TEST_F(PlatformTest, TextModeWritesCrLfAndReadsItAsLf) {
@@ -100,29 +132,64 @@ TEST(PlatformUuid, IsLowerCaseVersion4LikeText) {
   EXPECT_NE(a, b);
 }
 
-struct Conversion {
-  std::u16string wide;
-  std::string utf8;
-};
-
-class Utf8ConversionTest : public ::testing::TestWithParam<Conversion> {};
-
-TEST_P(Utf8ConversionTest, BothWays) {
-  EXPECT_EQ(GetParam().utf8, Utf16ToUtf8(GetParam().wide));
-  EXPECT_EQ(GetParam().wide, Utf8ToUtf16(GetParam().utf8));
-}
-
-INSTANTIATE_TEST_SUITE_P(Texts, Utf8ConversionTest,
-                         ::testing::Values(Conversion{u"", ""}, Conversion{u"Buy milk", "Buy milk"},
-                                           Conversion{u"Gr\u00fc\u00dfe \u20ac", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"},
-                                           Conversion{u"\U0001F600", "\xf0\x9f\x98\x80"}));
-
-TEST(Utf8Conversion, InvalidInputBecomesReplacementCharacters) {
+// Text both ways; ill-formed input becomes replacement characters.
+TEST(Utf8Conversion, BothWaysAndReplacement) {
+  for (const auto& [wide, utf8] : {std::pair<std::u16string, std::string>{u"", ""},
+                                   {u"Gr\u00fc\u00dfe \u20ac", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"},
+                                   {u"\U0001F600", "\xf0\x9f\x98\x80"}}) {
+    EXPECT_EQ(utf8, Utf16ToUtf8(wide));
+    EXPECT_EQ(wide, Utf8ToUtf16(utf8));
+  }
   EXPECT_EQ("a\xef\xbf\xbd" "b", Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}));
   EXPECT_EQ("\xef\xbf\xbd", Utf16ToUtf8(std::u16string{0xDC00}));
   EXPECT_EQ((std::u16string{u'a', 0xFFFD, u'b'}), Utf8ToUtf16("a\xff" "b"));
-  EXPECT_EQ((std::u16string{0xFFFD}), Utf8ToUtf16("\xc3"));
   EXPECT_EQ((std::u16string{0xFFFD, 0xFFFD}), Utf8ToUtf16("\xc0\xaf"));  // overlong
+}
+
+// The emulation, on every build: 17 significant digits, then "0". The
+// platform's own digits agree wherever the value is exact.
+TEST(Fcvt, GivesTheRuntimeDigits) {
+  const struct {
+    double value;
+    std::string digits;
+    bool exact;
+  } cases[] = {{39448.5, "3944850000000000000", true}, {-39448.5, "3944850000000000000", true},
+               {0.5, "50000000000000", true}, {0.0, "", true}, {1e-20, "", true},
+               {45292.541666666664, "4529254166666666400", false},
+               {123456789.123456789, "12345678912345679000000", false}, {1e20, "1" + std::string(34, '0'), false},
+               {0.001, "100000000000", false}, {0.1, "10000000000000", false}, {-0.0, "", false},
+               {39448.1, "3944809999999999900", false},
+               // Rounding carries into a new leading digit.
+               {0.999999999999995, "100000000000000", false}, {6e-15, "1", false}, {4e-15, "", false},
+               {std::numeric_limits<double>::infinity(), "", false}, {std::nan(""), "", false}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.digits, FcvtDigitsEmulated(c.value, 14)) << c.value;
+    if (c.exact) {
+      EXPECT_EQ(c.digits, FcvtDigits(c.value, 14)) << c.value;
+    }
+  }
+  EXPECT_EQ("39449", FcvtDigitsEmulated(39448.5, 0));
+  EXPECT_EQ("394485", FcvtDigitsEmulated(39448.5, 1));
+  // At most 100 fraction digits.
+  EXPECT_EQ("394485" + std::string(99, '0'), FcvtDigitsEmulated(39448.5, 1000));
+}
+
+TEST(Utf8ToUtf16Strict, RefusesIllFormedText) {
+  WString out = u"kept";
+  EXPECT_TRUE(Utf8ToUtf16Strict("caf\xc3\xa9 \xe2\x82\xac\xef\xbf\xbd", &out));
+  EXPECT_EQ(u"caf\u00e9 \u20ac\ufffd", out);
+  EXPECT_TRUE(Utf8ToUtf16Strict("", &out));
+  EXPECT_EQ(u"", out);
+  out = u"kept";
+  for (const char* bad : {"caf\xe9", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "a\xff"}) {
+    EXPECT_FALSE(Utf8ToUtf16Strict(bad, &out)) << bad;
+    EXPECT_EQ(u"kept", out);
+  }
+}
+
+TEST(AnsiToUtf16, ReadsWindows1252) {
+  EXPECT_EQ(u"caf\u00e9 \u20ac\u0081\u0178\u00ff", AnsiToUtf16("caf\xe9 \x80\x81\x9f\xff"));
+  EXPECT_EQ(WString(u"a\0b", 3), AnsiToUtf16(std::string("a\0b", 3)));
 }
 
 #ifdef _WIN32
@@ -155,26 +222,18 @@ TEST(Win32Platform, MailAttachmentComesFromTheRegistry) {
 #else
 
 // Sets environment variables for one test and puts them back afterwards.
-class ScopedVariables {
- public:
+class PosixPlatformTest : public PlatformTest {
+ protected:
   void Set(const char* name, const char* value) {
     const char* old = getenv(name);
     saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    if (value) setenv(name, value, 1); else unsetenv(name);
+    value ? setenv(name, value, 1) : unsetenv(name);
   }
-  ~ScopedVariables() {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      if (it->second) setenv(it->first.c_str(), it->second->c_str(), 1); else unsetenv(it->first.c_str());
-    }
+  ~PosixPlatformTest() override {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
+      it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
   }
-
- private:
   std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
-};
-
-class PosixPlatformTest : public PlatformTest {
- protected:
-  ScopedVariables variables_;
 };
 
 // A file name another program gave, which need not be UTF-8, goes through a
@@ -190,24 +249,24 @@ TEST(PosixPaths, BytesRoundTripThroughWidePaths) {
 }
 
 TEST_F(PosixPlatformTest, ApplicationDataFollowsXdgThenHome) {
-  variables_.Set("XDG_DATA_HOME", (scratch_.path() / "data/home/").c_str());
+  Set("XDG_DATA_HOME", (scratch_.path() / "data/home/").c_str());
   WString folder;
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
   EXPECT_EQ(scratch_.Wide("data/home"), folder);
-  variables_.Set("XDG_DATA_HOME", "relative/path");
-  variables_.Set("HOME", scratch_.path().c_str());
+  Set("XDG_DATA_HOME", "relative/path");
+  Set("HOME", scratch_.path().c_str());
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
   EXPECT_EQ(scratch_.Wide(".local/share"), folder);
   // Made on a fresh account, as the shell makes it on Windows.
   EXPECT_TRUE(std::filesystem::is_directory(scratch_.path() / ".local/share"));
-  variables_.Set("HOME", nullptr);
+  Set("HOME", nullptr);
   EXPECT_FALSE(Real().LocalAppDataFolder(&folder));
   EXPECT_EQ(u"/", Real().FallbackRoot());
 }
 
 TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
-  variables_.Set("XDG_RUNTIME_DIR", nullptr);
-  variables_.Set("TMPDIR", scratch_.path().c_str());
+  Set("XDG_RUNTIME_DIR", nullptr);
+  Set("TMPDIR", scratch_.path().c_str());
   WString temp;
   ASSERT_TRUE(Real().TempFolder(&temp));
   EXPECT_EQ(u'/', temp.back());
@@ -222,18 +281,18 @@ TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
   ASSERT_EQ(0, symlink(scratch_.path().c_str(), folder.c_str()));
   EXPECT_FALSE(Real().TempFolder(&temp));
   unlink(folder.c_str());
-  variables_.Set("XDG_RUNTIME_DIR", scratch_.path().c_str());
+  Set("XDG_RUNTIME_DIR", scratch_.path().c_str());
   ASSERT_TRUE(Real().TempFolder(&temp));
   EXPECT_EQ(scratch_.Wide("zelsync/"), temp);
 }
 
 TEST_F(PosixPlatformTest, MailAttachmentComesFromTheSettingsFile) {
-  variables_.Set("XDG_CONFIG_HOME", scratch_.path().c_str());
+  Set("XDG_CONFIG_HOME", scratch_.path().c_str());
   EXPECT_EQ(0u, Real().MailAttachmentSetting());
   std::filesystem::create_directories(scratch_.path() / "Tolvane/Default");
   const std::pair<std::string, uint32_t> cases[] = {
-      {"MailAttachment=1\n", 1}, {"Other=5\r\nMailAttachment=7\r\n", 7}, {"MailAttachment=\n", 0},
-      {"MailAttachment=x\n", 0}, {"MailAttachment=99999999999\n", 0},  {"", 0}};
+      {"MailAttachment=1\n", 1}, {"Other=5\r\nMailAttachment=7\r\n", 7}, {"MailAttachment=x\n", 0},
+      {"MailAttachment=99999999999\n", 0}, {"MailAttachment=\n", 0}, {"", 0}};
   for (const auto& [text, value] : cases) {
     WriteBytes(scratch_.path() / "Tolvane/Default/PIMSettings", Bytes(text.begin(), text.end()));
     EXPECT_EQ(value, Real().MailAttachmentSetting()) << text;

@@ -4,6 +4,7 @@
 // would have written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -27,26 +28,12 @@ class RecordIndexTest : public LibraryTest {
  protected:
   void SetUp() override { ASSERT_EQ(1, SetDeviceIDDatabaseID(W(u"dev"), W(u"db"))); }
   fs::path Database() const { return InSync("dev_db.DAT"); }
-  WString Path() const { return ToWide(Database()); }
-
+  Stream Open() const { return OpenForUpdate(ToWide(Database())); }
   Bytes Image() const {
     Bytes image = {0, 0, 0, 0};
-    for (const Stored& r : model_) {
-      const Bytes record = DeviceRecordBytes(r.type, r.entry_id, r.luid);
-      image.insert(image.end(), record.begin(), record.end());
-    }
+    for (const Stored& r : model_) image = Concat({image, DeviceRecordBytes(r.type, r.entry_id, r.luid)});
     return image;
   }
-
-  // Another program writes the file; its time is then set well in the past
-  // (a whole second apart for each write, as some file systems keep only
-  // seconds), so that what the library reads next may be kept.
-  void WriteFromOutside() {
-    WriteBytes(Database(), Image());
-    fs::last_write_time(Database(), fs::file_time_type::clock::now() - std::chrono::hours(1) -
-                                        std::chrono::seconds(++outside_writes_));
-  }
-  int outside_writes_ = 0;
 
   std::vector<Stored> model_;
 };
@@ -58,64 +45,54 @@ TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
   const std::u16string luids[] = {u"L0", u"L1", u"L2", u"UNDEFINED"};
   std::mt19937 random(12);
   auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
-  ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(1, u"E0", u"L0")));
-  model_.push_back({1, u"E0", u"L0"});
+  int outside_writes = 0;
   for (int step = 0; step < 400; ++step) {
     const uint32_t type = static_cast<uint32_t>(1 + pick(2));
     const std::u16string entry = entries[pick(4)], luid = luids[pick(4)];
+    const DeviceRecord record = MakeDeviceRecord(type, entry, luid);
+    auto same_item = [&](const Stored& r) { return r.type == type && r.entry_id == entry; };
     SCOPED_TRACE(step);
-    switch (pick(7)) {
+    switch (step == 0 ? 0 : pick(7)) {
       case 0:
-        ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(type, entry, luid)));
+        ASSERT_EQ(1, AppendDeviceRecord(record));
         model_.push_back({type, entry, luid});
         break;
       case 1: {
-        ASSERT_EQ(1,
-                  ReplaceDeviceRecord(MakeDeviceRecord(type, entry, luid), OpenForUpdate(Path())));
-        for (Stored& r : model_) {
-          if (r.type == type && r.entry_id == entry) {
-            r.luid = luid;
-            break;
-          }
-        }
+        ASSERT_EQ(1, ReplaceDeviceRecord(record, Open()));
+        auto it = std::find_if(model_.begin(), model_.end(), same_item);
+        if (it != model_.end()) it->luid = luid;
         break;
       }
-      case 2: {
-        ASSERT_EQ(1,
-                  RemoveDeviceRecord(MakeDeviceRecord(type, entry, luid), OpenForUpdate(Path())));
-        std::vector<Stored> kept;
-        for (const Stored& r : model_) {
-          if (!(r.type == type && r.entry_id == entry && r.luid == luid)) kept.push_back(r);
-        }
-        model_ = kept;
+      case 2:
+        ASSERT_EQ(1, RemoveDeviceRecord(record, Open()));
+        model_.erase(std::remove_if(model_.begin(), model_.end(),
+                                    [&](const Stored& r) { return same_item(r) && r.luid == luid; }),
+                     model_.end());
         break;
-      }
-      case 3: {
-        // Another program swaps the LUIDs of two records: the size stays.
+      case 3:
+        // Another program swaps two LUIDs, so the size stays; the file's time
+        // is set in the past (a whole second apart for each write, as some
+        // file systems keep only seconds), so what is read next may be kept.
         if (model_.size() >= 2) std::swap(model_.front().luid, model_.back().luid);
-        WriteFromOutside();
+        WriteBytes(Database(), Image());
+        fs::last_write_time(Database(), fs::file_time_type::clock::now() - std::chrono::hours(1) -
+                                            std::chrono::seconds(++outside_writes));
         break;
-      }
       default: {
-        bool by_entry = false;
         const Stored* by_luid = nullptr;
         const Stored* mapped = nullptr;
         for (const Stored& r : model_) {
-          if (r.type != type) continue;
-          by_entry = by_entry || r.entry_id == entry;
-          if (!by_luid && r.luid == luid) by_luid = &r;
-          if (!mapped && r.entry_id == entry && r.luid != u"UNDEFINED") mapped = &r;
+          if (!by_luid && r.type == type && r.luid == luid) by_luid = &r;
+          if (!mapped && same_item(r) && r.luid != u"UNDEFINED") mapped = &r;
         }
-        EXPECT_EQ(by_entry ? 1 : 0, FindDeviceRecordByEntryID(MakeDeviceRecord(type, entry, u""),
-                                                              OpenForUpdate(Path())));
+        const bool by_entry = std::any_of(model_.begin(), model_.end(), same_item);
+        EXPECT_EQ(by_entry ? 1 : 0, FindDeviceRecordByEntryID(MakeDeviceRecord(type, entry, u""), Open()));
         DeviceRecord found;
-        ASSERT_EQ(by_luid ? 1 : 0,
-                  LookupDeviceRecordByLUID(type, luid, &found, OpenForUpdate(Path())));
+        ASSERT_EQ(by_luid ? 1 : 0, LookupDeviceRecordByLUID(type, luid, &found, Open()));
         if (by_luid) {
           EXPECT_EQ(by_luid->entry_id, FieldText(found.entry_id));
         }
-        ASSERT_EQ(mapped ? 1 : 0,
-                  LookupMappedRecord(IrmcDatabase(), type, entry, &found, OpenForUpdate(Path())));
+        ASSERT_EQ(mapped ? 1 : 0, LookupMappedRecord(IrmcDatabase(), type, entry, &found, Open()));
         if (mapped) {
           EXPECT_EQ(mapped->luid, FieldText(found.luid));
         }
@@ -129,19 +106,15 @@ TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
 // blocks, and a trailing fragment is dropped, never read as a record.
 TEST_F(RecordIndexTest, RemovalAcrossReadBlocksKeepsEveryOtherRecordInOrder) {
   for (int n = 0; n < 300; ++n) {
-    model_.push_back({2,
-                      u"E" + std::u16string(1, static_cast<char16_t>(u'A' + n % 26)) +
-                          std::u16string(1, static_cast<char16_t>(u'a' + n / 26)),
-                      n % 2 ? u"odd" : u"even"});
+    const std::u16string entry = {u'E', static_cast<char16_t>(u'A' + n % 26), static_cast<char16_t>(u'a' + n / 26)};
+    model_.push_back({2, entry, n % 2 ? u"odd" : u"even"});
   }
-  Bytes image = Image();
-  image.insert(image.end(), 100, 0x55);
-  WriteBytes(Database(), image);
-  ASSERT_EQ(1, RemoveDeviceRecord(MakeDeviceRecord(2, u"EBa", u"odd"), OpenForUpdate(Path())));
+  WriteBytes(Database(), Concat({Image(), Bytes(100, 0x55)}));
+  ASSERT_EQ(1, RemoveDeviceRecord(MakeDeviceRecord(2, u"EBa", u"odd"), Open()));
   model_.erase(model_.begin() + 1);
   EXPECT_EQ(Image(), ReadBytes(Database()));
   DeviceRecord found;
-  ASSERT_EQ(1, LookupDeviceRecordByLUID(2, u"odd", &found, OpenForUpdate(Path())));
+  ASSERT_EQ(1, LookupDeviceRecordByLUID(2, u"odd", &found, Open()));
   EXPECT_EQ(u"EDa", FieldText(found.entry_id));
 }
 

@@ -12,8 +12,8 @@ namespace {
 using zelsync::testing::AnchorBytes;
 using zelsync::testing::Concat;
 using zelsync::testing::DeviceRecordBytes;
+using zelsync::testing::FieldsBytes;
 using zelsync::testing::LogRecordBytes;
-using zelsync::testing::PutField;
 using zelsync::testing::PutU32;
 using zelsync::testing::SyncMLLogRecordBytes;
 
@@ -55,8 +55,7 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"RecordAndFragment", FileKind::kDeviceDatabase,
                    Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100,
                    1},
-        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, AnchorBytes(1, u"20260101T000000Z", 0),
-                   0, 0, 0},
+        DecodeCase{"AnchorOnly", FileKind::kSyncMLDatabase, AnchorBytes(1, u"20260101T000000Z", 0), 0, 0, 0},
         DecodeCase{"AnchorRecordFragment", FileKind::kSyncMLDatabase,
                    Concat({AnchorBytes(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}),
                    1, 1043, 1},
@@ -87,11 +86,7 @@ TEST(DecodeFields, ValuesOfEachFile) {
   EXPECT_EQ(open.session_address, 0x001122334455ull);
   EXPECT_EQ(open.backup_flag, 1u);
   EXPECT_TRUE(open.damage.empty());
-  Bytes updated = Counter(2);
-  PutField(&updated, u"L1");
-  PutField(&updated, u"E1");
-  PutField(&updated, u"E9");
-  DecodedFile journal = DecodeBookkeepingFile(FileKind::kUpdatedRecords, updated);
+  DecodedFile journal = DecodeBookkeepingFile(FileKind::kUpdatedRecords, FieldsBytes(2, {u"L1", u"E1", u"E9"}));
   ASSERT_EQ(journal.records.size(), 1u);
   EXPECT_EQ(journal.records[0].luid->text, "L1");
   EXPECT_EQ(journal.records[0].entry_id->text, "E1");
@@ -103,10 +98,8 @@ TEST(DecodeFields, ValuesOfEachFile) {
 // The end-to-end script sees an unterminated LUID of an unknown type noted;
 // here the damage names the field and the note the type.
 TEST(DecodeFields, UnterminatedStringsAndOddValuesAreReported) {
-  Bytes record;
-  PutU32(&record, 9);  // no such object type
-  PutField(&record, u"E");
-  PutField(&record, std::u16string(260, u'x'));  // fills the field: no terminator
+  // No such object type, and a LUID that fills its field: no terminator.
+  const Bytes record = FieldsBytes(9, {u"E", std::u16string(260, u'x')});
   DecodedFile file = DecodeBookkeepingFile(FileKind::kDeviceDatabase, Concat({Counter(0), record}));
   ASSERT_EQ(file.records.size(), 1u);
   EXPECT_EQ(file.records[0].luid->text.size(), 260u);
@@ -123,23 +116,14 @@ TEST(DecodeFields, UnterminatedStringsAndOddValuesAreReported) {
 }
 
 TEST(FileKinds, FromNamesAndSizes) {
-  struct Case {
-    const char* name;
-    std::optional<FileKind> kind;
-  } cases[] = {
-      {"dev1_pb.DAT", FileKind::kDeviceDatabase},
-      {"TEMP.DAT", FileKind::kDeviceDatabase},
-      {"SyncModificationLog.DAT", FileKind::kIrmcLog},
-      {"tempmodify.dat", FileKind::kIrmcLog},
+  const std::pair<const char*, std::optional<FileKind>> cases[] = {
+      {"dev1_pb.DAT", FileKind::kDeviceDatabase}, {"TEMP.DAT", FileKind::kDeviceDatabase},
+      {"SyncModificationLog.DAT", FileKind::kIrmcLog}, {"tempmodify.dat", FileKind::kIrmcLog},
       {"0002a1b2c3d4_SyncMLDB.DAT", FileKind::kSyncMLDatabase},
       {"0002a1b2c3d4_SyncMLDB_Temp.DAT", FileKind::kSyncMLDatabase},
-      {"SyncMLModificationLog.DAT", FileKind::kSyncMLLog},
-      {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog},
-      {"SyncMLTempNewDBRecords.DAT", FileKind::kNewRecords},
-      {"notes.txt", std::nullopt},
-      {"plain.DAT", std::nullopt},
-  };
-  for (const Case& c : cases) EXPECT_EQ(KindFromFileName(c.name), c.kind) << c.name;
+      {"SyncMLModificationLog.DAT", FileKind::kSyncMLLog}, {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog},
+      {"SyncMLTempNewDBRecords.DAT", FileKind::kNewRecords}, {"notes.txt", std::nullopt}, {"plain.DAT", std::nullopt}};
+  for (const auto& [name, kind] : cases) EXPECT_EQ(KindFromFileName(name), kind) << name;
 
   EXPECT_EQ(KindFromSize(4 + 2 * 1044), FileKind::kDeviceDatabase);
   EXPECT_EQ(KindFromSize(48 + 1044), FileKind::kSyncMLDatabase);
@@ -163,8 +147,8 @@ TEST(Text, Utf16AndUtf8) {
   struct {
     const char* bytes;
     const char16_t* expected;
-  } bad[] = {{"\xc3", u"\ufffd"},          {"\xc0\xaf", u"\ufffd\ufffd"},  // overlong
-             {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},                      // a surrogate
+  } bad[] = {{"\xc3", u"\ufffd"}, {"\xc0\xaf", u"\ufffd\ufffd"},  // overlong
+             {"\xed\xa0\x80", u"\ufffd\ufffd\ufffd"},                 // a surrogate
              {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},            // past U+10FFFF
              {"a\x80z", u"a\ufffdz"}};
   for (const auto& c : bad) EXPECT_EQ(Utf8ToUtf16(c.bytes), c.expected) << c.bytes;

@@ -41,12 +41,8 @@ namespace {
 class FaultFile : public File {
  public:
   FaultFile(std::unique_ptr<File> file, TestEnv& env) : file_(std::move(file)), env_(env) {}
-  size_t Read(void* buffer, size_t size) override {
-    return env_.ShouldFail("Read") ? 0 : file_->Read(buffer, size);
-  }
-  size_t Write(const void* data, size_t size) override {
-    return env_.ShouldFail("Write") ? 0 : file_->Write(data, size);
-  }
+  size_t Read(void* buffer, size_t size) override { return env_.ShouldFail("Read") ? 0 : file_->Read(buffer, size); }
+  size_t Write(const void* data, size_t n) override { return env_.ShouldFail("Write") ? 0 : file_->Write(data, n); }
   bool Seek(int64_t offset, SeekFrom from) override { return file_->Seek(offset, from); }
   int64_t Tell() override { return file_->Tell(); }
   bool Flush() override { return !env_.ShouldFail("Flush") && file_->Flush(); }
@@ -75,21 +71,12 @@ void TestEnv::FailNth(const std::string& operation, int n) {
 }
 
 int TestEnv::calls(const std::string& operation) const {
-  for (const auto& [name, count] : counts_)
-    if (name == operation) return count;
-  return 0;
+  const auto it = counts_.find(operation);
+  return it == counts_.end() ? 0 : it->second;
 }
 
 bool TestEnv::ShouldFail(const std::string& operation) {
-  int count = 0;
-  bool found = false;
-  for (auto& [name, n] : counts_) {
-    if (name == operation) {
-      count = ++n;
-      found = true;
-    }
-  }
-  if (!found) counts_.push_back({operation, count = 1});
+  const int count = ++counts_[operation];
   for (const auto& [name, n] : failures_)
     if (name == operation && (n == 0 || n == count)) return true;
   return false;
@@ -158,33 +145,32 @@ void PutU32(Bytes* out, uint32_t value) {
 
 void PutField(Bytes* out, const std::u16string& text, size_t units) {
   for (size_t i = 0; i < units; ++i) {
-    char16_t unit = i < text.size() ? text[i] : 0;
-    out->push_back(static_cast<unsigned char>(unit & 0xFF));
-    out->push_back(static_cast<unsigned char>(unit >> 8));
+    const char16_t unit = i < text.size() ? text[i] : 0;
+    out->insert(out->end(), {static_cast<unsigned char>(unit & 0xFF), static_cast<unsigned char>(unit >> 8)});
   }
 }
 
-Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid) {
+Bytes FieldsBytes(uint32_t type, std::initializer_list<std::u16string> fields) {
   Bytes out;
   PutU32(&out, type);
-  PutField(&out, entry_id);
-  PutField(&out, luid);
+  for (const std::u16string& field : fields) PutField(&out, field);
   return out;
+}
+
+Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid) {
+  return FieldsBytes(type, {entry_id, luid});
 }
 
 Bytes LogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id) {
   Bytes out;
-  PutU32(&out, type);
-  PutU32(&out, kind);
-  PutField(&out, entry_id);
+  PutU32(&out, type), PutU32(&out, kind), PutField(&out, entry_id);
   return out;
 }
 
 Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id,
                            const std::u16string& change_time, uint32_t change_number) {
   Bytes out = LogRecordBytes(type, kind, entry_id);
-  PutField(&out, change_time, 20);
-  PutU32(&out, change_number);
+  PutField(&out, change_time, 20), PutU32(&out, change_number);
   return out;
 }
 
@@ -198,9 +184,7 @@ _SYNCML_SYNCANCHOR_RECORD MakeAnchor(uint32_t kind, const std::u16string& time, 
 
 Bytes AnchorBytes(uint32_t kind, const std::u16string& time, uint32_t number) {
   Bytes out;
-  PutU32(&out, kind);
-  PutField(&out, time, 20);
-  PutU32(&out, number);
+  PutU32(&out, kind), PutField(&out, time, 20), PutU32(&out, number);
   return out;
 }
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -49,7 +50,9 @@ class TestEnv : public EnvWrapper {
   void FailNth(const std::string& operation, int n);
   // Makes the application-data folder unknown (the fallback root is used).
   void set_appdata_known(bool known) { appdata_known_ = known; }
-  int calls(const std::string& operation) const;
+  // The "MailAttachment" setting, 0 unless a test sets it.
+  void set_mail_attachment(uint32_t value) { mail_attachment_ = value; }
+  uint32_t MailAttachmentSetting() override { return mail_attachment_; }
 
   std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override;
   FsStatus MakeFolder(const WString& path) override;
@@ -64,11 +67,13 @@ class TestEnv : public EnvWrapper {
   bool ShouldFail(const std::string& operation);
 
  private:
+  int calls(const std::string& operation) const;
   std::filesystem::path appdata_, temp_;
   WString fallback_;
   bool appdata_known_ = true;
+  uint32_t mail_attachment_ = 0;
   std::vector<std::pair<std::string, int>> failures_;
-  std::vector<std::pair<std::string, int>> counts_;
+  std::map<std::string, int> counts_;
 };
 
 // A test with a scratch folder and the TestEnv installed. The library's
@@ -99,6 +104,8 @@ bool Exists(const std::filesystem::path& path);
 void PutU32(Bytes* out, uint32_t value);
 // `text` as UTF-16LE in a zero-filled field of `units` code units.
 void PutField(Bytes* out, const std::u16string& text, size_t units = 260);
+// A type, then each text in a 260-unit field.
+Bytes FieldsBytes(uint32_t type, std::initializer_list<std::u16string> fields);
 Bytes DeviceRecordBytes(uint32_t type, const std::u16string& entry_id, const std::u16string& luid);
 Bytes LogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id);
 Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& entry_id,

@@ -1,0 +1,444 @@
+// The bookkeeping files through the exports, checked as byte images: the
+// layout of every file, torn appends and short headers, rewrites that fail
+// part way, the SyncML anchors, deletions and the rollback of a session.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "store/device_database.h"
+#include "store/log_writer.h"
+#include "store/session.h"
+#include "store/store_exports.h"
+#include "support/scratch.h"
+#include "zelsyncdll.h"
+
+namespace zelsync {
+namespace testing {
+namespace {
+
+// The top 16 bits are no part of a Bluetooth address.
+constexpr uint64_t kAddress = 0xFFFF001122334455ull;
+const Bytes kCounterZero = {0, 0, 0, 0};
+
+std::u16string Text(const ZS_WCHAR* buffer) { return reinterpret_cast<const char16_t*>(buffer); }
+
+class StoreTest : public LibraryTest {
+ protected:
+  void SetUp() override { ASSERT_EQ(1, ::SetDeviceIDDatabaseID(W(u"dev1"), W(u"db2"))); }
+  std::filesystem::path Irmc() const { return InSync("dev1_db2.DAT"); }
+  std::filesystem::path IrmcLog() const { return InSync("SyncModificationLog.DAT"); }
+  std::filesystem::path SyncML() const { return InSync("001122334455_SyncMLDB.DAT"); }
+  std::filesystem::path SyncMLLog() const { return InSync("SyncMLModificationLog.DAT"); }
+  std::filesystem::path Marker() const { return InSync("SyncMLSessionOpen.DAT"); }
+  std::filesystem::path NewRecords() const { return InSync("SyncMLTempNewDBRecords.DAT"); }
+  // Another program appends `bytes` to `file`.
+  void Append(const std::filesystem::path& file, const Bytes& bytes, const Bytes& empty = {}) {
+    WriteBytes(file, Concat({Exists(file) ? ReadBytes(file) : empty, bytes}));
+  }
+  void MapIrmc(uint32_t type, const std::u16string& entry, const std::u16string& luid) {
+    Append(Irmc(), DeviceRecordBytes(type, entry, luid), kCounterZero);
+  }
+  void StartSyncML(uint32_t number = 1) {
+    ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(0, u"", number)));
+  }
+  void MapSyncML(uint32_t type, const std::u16string& entry, const std::u16string& luid) {
+    Append(SyncML(), DeviceRecordBytes(type, entry, luid));
+  }
+};
+
+// Every file as the library writes it: little-endian numbers and UTF-16LE
+// strings in zero-filled fields of 260 units (20 for a time stamp).
+TEST_F(StoreTest, EveryFileHasItsByteLayout) {
+  ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(1, u"E1", u"UNDEFINED")));
+  ASSERT_EQ(1, ::UpdateChangeCounter(0x01020304));
+  ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(1, u"20260105T101010Z", 77)));
+  ASSERT_EQ(1, AppendRecord(SyncMLDatabase(), MakeDeviceRecord(2, u"E2", u"L2")));
+  uint32_t number = 6;
+  const WString folder = ToWide(SyncFolder()) + WString(1, kPathSeparator);
+  ASSERT_TRUE(AppendToModificationLogs(folder, {{3, 1, u"E3"}}, u"20260301T101500Z", &number));
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CALENDAR, W(u"LN")));
+  ASSERT_EQ(1, JournalSyncMLUpdate(2, u"L2", u"E2", u"E9"));
+  const Bytes syncml = Concat({AnchorBytes(1, u"20260105T101010Z", 77), DeviceRecordBytes(2, u"E2", u"L2")});
+  const Bytes syncml_log = SyncMLLogRecordBytes(3, 1, u"E3", u"20260301T101500Z", 7);
+  const struct {
+    const char* name;
+    Bytes bytes;
+  } files[] = {{"dev1_db2.DAT", Concat({{4, 3, 2, 1}, DeviceRecordBytes(1, u"E1", u"UNDEFINED")})},
+               {"SyncModificationLog.DAT", LogRecordBytes(3, 1, u"E3")},
+               {"001122334455_SyncMLDB.DAT", syncml},
+               {"SyncMLModificationLog.DAT", syncml_log},
+               {"001122334455_SyncMLDB_Temp.DAT", syncml},
+               {"SyncMLModificationLog_Temp.DAT", syncml_log},
+               // Address low and high words, then "backups were made".
+               {"SyncMLSessionOpen.DAT", {0x55, 0x44, 0x33, 0x22, 0x11, 0, 0xFF, 0xFF, 1, 0, 0, 0, 0, 0, 0, 0}},
+               {"SyncMLTempNewDBRecords.DAT", FieldsBytes(3, {u"LN"})},
+               {"SyncMLTempUpdatedRecords.DAT", FieldsBytes(2, {u"L2", u"E2", u"E9"})}};
+  for (const auto& file : files) EXPECT_EQ(file.bytes, ReadBytes(InSync(file.name))) << file.name;
+  _SYNCML_SYNCANCHOR_RECORD stored{};
+  ASSERT_EQ(1, ::SyncMLGetLastSyncAnchor(0x0000001122334455ull, &stored));
+  const _SYNCML_SYNCANCHOR_RECORD given = MakeAnchor(1, u"20260105T101010Z", 77);
+  EXPECT_EQ(0, memcmp(&given, &stored, sizeof given));
+  EXPECT_EQ(0, ::SyncMLGetLastSyncAnchor(0x0000001122334456ull, &stored));
+  // The end of the session takes every file of it, and only those.
+  ::SyncMLDeleteTempFiles();
+  for (size_t i = 4; i < std::size(files); ++i) EXPECT_FALSE(Exists(InSync(files[i].name))) << files[i].name;
+  EXPECT_EQ(syncml, ReadBytes(SyncML()));
+}
+
+// Each change to a record database as byte images before and after, with
+// the call's result, optionally with one platform call failing. Appends cut
+// a torn append back to the last whole record; a header shorter than its
+// size is damage and nothing is written; rewrites either replace the whole
+// file or leave it as it was, and never leave their scratch file.
+TEST_F(StoreTest, ChangesAsByteImages) {
+  StartSyncML();
+  const Bytes c0 = kCounterZero, c4 = {4, 3, 2, 1}, torn = Bytes(100, 0xAB);
+  const Bytes e1 = DeviceRecordBytes(1, u"E1", u"L1"), e2 = DeviceRecordBytes(1, u"E2", u"L2");
+  const Bytes next = DeviceRecordBytes(1, u"E2", u"UNDEFINED");
+  const Bytes c_e1 = DeviceRecordBytes(2, u"E1", u"UNDEFINED"), a_e1 = DeviceRecordBytes(3, u"E1", u"UNDEFINED");
+  const Bytes old = DeviceRecordBytes(2, u"E1", u"OLD"), e9 = DeviceRecordBytes(2, u"E9", u"L1");
+  const Bytes r1 = DeviceRecordBytes(2, u"E1", u"L1"), t3 = AnchorBytes(1, u"20260105T101010Z", 3);
+  const Bytes n5 = AnchorBytes(0, u"20260105T101010Z", 5), a0 = AnchorBytes(0, u"", 1);
+  const Bytes xy = DeviceRecordBytes(3, u"XY", u"L9"), cd = DeviceRecordBytes(2, u"CD", u"L9");
+  const Bytes remapped = Concat({a0, DeviceRecordBytes(2, u"00AB00", u"L1"), xy, cd});
+  auto append = [] { return AppendDeviceRecord(MakeDeviceRecord(1, u"E2", u"UNDEFINED")); };
+  auto delete_l1 = [] { return ::DeleteDBRecord(SYNC_OBJECT_NOTE, W(u"L1")); };
+  auto anchor = [](_SYNCML_SYNCANCHOR_RECORD given) {
+    return [given] { return ::SyncMLSetBDAddrLastSyncAnchor(kAddress, given); };
+  };
+  auto remap = [](_SYNC_OBJECT_TYPE type, const char16_t* entry, const char16_t* luid) {
+    return [=] { return ::SyncMLUpdateEntryIDLUIDMapping(type, W(entry), W(luid)); };
+  };
+  const bool irmc = true, syncml = false;
+  const struct {
+    bool irmc;
+    Bytes before;
+    std::function<int()> change;
+    int result;
+    Bytes after;
+    std::pair<const char*, int> fault = {"", 0};
+  } cases[] = {
+      {irmc, Concat({c0, e1, torn}), append, 1, Concat({c0, e1, next})},
+      {irmc, Concat({c0, Bytes(1043, 0xAB)}), append, 1, Concat({c0, next})},
+      {irmc, Concat({c0, e1}), append, 1, Concat({c0, e1, next})},
+      {irmc, {1, 2}, append, 0, {1, 2}},
+      {irmc, {}, append, 0, {}},
+      {irmc, Concat({c0, Bytes(10, 0xAB)}), append, 0, Concat({c0, Bytes(10, 0xAB)}), {"Truncate", 1}},
+      {irmc, {1, 2}, [] { return ::UpdateChangeCounter(9); }, 0, {1, 2}},
+      {irmc, c0, [] { return ::UpdateChangeCounter(4); }, 0, c0, {"Write", 1}},
+      {irmc, {1, 2}, [] { return ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")); }, 0, {1, 2}},
+      {irmc, {1, 2}, delete_l1, 1, {1, 2}},  // nothing known to forget
+      // Only the first record of the item, of its type, takes the LUID.
+      {irmc, Concat({c0, c_e1, a_e1, old}),
+       [] { return ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_CONTACT, W(u"E1"), W(u"L7")); }, 1,
+       Concat({c0, DeviceRecordBytes(2, u"E1", u"L7"), a_e1, old})},
+      {irmc, Concat({c0, c_e1, a_e1}),
+       [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CALENDAR, W(u"E1"), W(u"L8")); }, 1,
+       Concat({c0, c_e1, DeviceRecordBytes(3, u"E1", u"L8")})},
+      {irmc, Concat({c0, c_e1}),
+       [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NO"), W(u"L8")); }, 1, Concat({c0, c_e1})},
+      // Every equal record goes, and a trailing fragment; the header stays.
+      {irmc, Concat({c4, e1, e2, e1, e9, torn}), delete_l1, 1, Concat({c4, e2, e9})},
+      {irmc, Concat({c4, e1}), delete_l1, 1, c4},  // the header stays
+      {irmc, Concat({c4, e2, e9}), [] { return ::DeleteDBRecord(SYNC_OBJECT_CALENDAR, W(u"L2")); }, 1,
+       Concat({c4, e2, e9})},  // known under another type only
+      // The caller's lookup is Open #1, the rewrite's stream #2.
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Open", 3}},
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Write", 1}},
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Sync", 1}},
+      {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Replace", 1}},
+      // A stored anchor that differs from the device's falls back to the
+      // initial one; the records stay. A short header is a mismatch.
+      {syncml, Concat({t3, r1}), anchor(MakeAnchor(1, u"20260105T101010Z", 9)), 1, Concat({t3, r1})},
+      {syncml, Concat({t3, r1}), anchor(MakeAnchor(1, u"20260106T000000Z", 9)), 1,
+       Concat({AnchorBytes(1, u"00000000T000000Z", 3), r1})},
+      {syncml, Concat({n5, r1}), anchor(MakeAnchor(0, u"", 5)), 1, Concat({n5, r1})},
+      {syncml, Concat({n5, r1}), anchor(MakeAnchor(0, u"", 6)), 1,
+       Concat({AnchorBytes(0, u"20260105T101010Z", 0), r1})},
+      {syncml, {1, 0, 0}, anchor(MakeAnchor(1, u"20260105T101010Z")), 1, AnchorBytes(1, u"00000000T000000Z", 0)},
+      // A remap keeps the stored entry ID that contains the given one, else
+      // matches by LUID, and takes the LUID.
+      {syncml, Concat({a0, DeviceRecordBytes(2, u"00AB00", u"UNDEFINED"), xy, cd}),
+       remap(SYNC_OBJECT_CONTACT, u"AB", u"L1"), 1, remapped},
+      {syncml, remapped, remap(SYNC_OBJECT_CONTACT, u"ZZ", u"L9"), 1, remapped},
+      {syncml, remapped, remap(SYNC_OBJECT_NOTE, u"Q", u"L5"), 1, remapped}};
+  for (const auto& c : cases) {
+    const auto file = c.irmc ? Irmc() : SyncML();
+    WriteBytes(file, c.before);
+    if (*c.fault.first) env_.FailNth(c.fault.first, c.fault.second);
+    EXPECT_EQ(c.result, c.change()) << &c - cases;
+    EXPECT_EQ(c.after, ReadBytes(file)) << &c - cases;
+    EXPECT_FALSE(Exists(InSync("TEMP.DAT")));
+  }
+  // Without a database, or a sync folder, nothing is read or stored.
+  EXPECT_EQ(1, ::FileExists(W(ToWide(SyncML()))));
+  std::filesystem::remove(SyncML());
+  EXPECT_EQ(0, ::FileExists(W(ToWide(SyncML()))));
+  EXPECT_EQ(0, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_CONTACT, W(u"AB"), W(u"L1")));
+  std::filesystem::remove(Irmc());
+  uint32_t counter = 99;
+  EXPECT_EQ(0, ::GetChangeCounter(&counter));
+  EXPECT_EQ(0u, counter);
+  EXPECT_EQ(0, ::UpdateChangeCounter(5));
+  EXPECT_FALSE(Exists(Irmc()));
+  WriteBytes(Irmc(), {1, 2});
+  EXPECT_EQ(0, ::GetChangeCounter(&counter));
+  std::filesystem::remove_all(SyncFolder());
+  EXPECT_EQ(1, ::GetChangeCounter(&counter));
+  EXPECT_EQ(0, ::UpdateChangeCounter(9));
+  EXPECT_FALSE(Exists(SyncFolder()));
+}
+
+TEST_F(StoreTest, IrmcDeletionsAreReportedOnceAndStaleOnesDropped) {
+  MapIrmc(2, u"C1", u"LC1");
+  MapIrmc(2, u"C2", u"UNDEFINED");  // never confirmed by the device: stale
+  MapIrmc(2, u"C3", u"LC3");
+  MapIrmc(3, u"A1", u"LA1");
+  WriteBytes(IrmcLog(), Concat({LogRecordBytes(3, 1, u"A1"), LogRecordBytes(2, 1, u"C2"), LogRecordBytes(2, 0, u"C1"),
+                                LogRecordBytes(2, 2, u"C1"), LogRecordBytes(2, 3, u"C3"), LogRecordBytes(1, 1, u"C1"),
+                                Bytes(72, 0)}));
+  ZS_WCHAR luid[260] = {0};
+  int32_t hard = 7;
+  ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
+  EXPECT_EQ(u"LC1", Text(luid));
+  EXPECT_EQ(1, hard);
+  // The stale C2 entries, every C1 entry of type 2 and the fragment are gone.
+  EXPECT_EQ(Concat({LogRecordBytes(3, 1, u"A1"), LogRecordBytes(2, 3, u"C3"), LogRecordBytes(1, 1, u"C1")}),
+            ReadBytes(IrmcLog()));
+  ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
+  EXPECT_EQ(u"LC3", Text(luid));
+  EXPECT_EQ(0, hard);
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
+  EXPECT_EQ(Concat({kCounterZero, DeviceRecordBytes(2, u"C2", u"UNDEFINED"), DeviceRecordBytes(3, u"A1", u"LA1")}),
+            ReadBytes(Irmc()));
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, nullptr, &hard));
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, nullptr));
+  // Only stale entries, or an empty log: nothing reported, nothing else
+  // changed, and an empty log stays an empty file.
+  WriteBytes(IrmcLog(), Concat({LogRecordBytes(1, 1, u"N1"), LogRecordBytes(1, 0, u"N2"), Bytes(72, 0)}));
+  luid[0] = u'x', hard = 5;
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_NOTE, luid, &hard));
+  EXPECT_EQ(std::make_pair(ZS_WCHAR{u'x'}, 0), std::make_pair(luid[0], hard));
+  EXPECT_EQ(LogRecordBytes(1, 0, u"N2"), ReadBytes(IrmcLog()));
+  WriteBytes(IrmcLog(), {});
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_NOTE, luid, &hard));
+  EXPECT_EQ(Bytes{}, ReadBytes(IrmcLog()));
+  EXPECT_TRUE(Exists(IrmcLog()));
+}
+
+// IDs that could reach outside the sync folder, are no file names, or make
+// a path too long.
+class UnsafeIdTest : public LibraryTest, public ::testing::WithParamInterface<std::u16string> {};
+
+TEST_P(UnsafeIdTest, LeaveTheSessionWithoutADatabase) {
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(W(GetParam()), W(u"db")));
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(W(u"dev"), W(GetParam())));
+  EXPECT_EQ(0, ::IsDeviceIDKnown());
+  EXPECT_EQ(0, ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")));
+  for (const auto& entry : std::filesystem::directory_iterator(scratch_.path() / "appdata"))
+    EXPECT_EQ("ZelBtOutlookSync", entry.path().filename().string());
+}
+
+INSTANTIATE_TEST_SUITE_P(Ids, UnsafeIdTest,
+                         ::testing::Values(u"", u".", u"..", u"..\\..\\x", u"../x", u"a/b", u"C:x", u"a*b", u"a?b",
+                                           u"a|b", u"a<b", u"a\"b", u"a\tb", std::u16string(1, u'\x1f'),
+                                           std::u16string(250, u'x'), std::u16string(300, u'y')));
+
+TEST_F(LibraryTest, UnknownApplicationDataFallsBackToTheFixedRoot) {
+  env_.set_appdata_known(false);
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));  // the root does not exist
+  std::filesystem::create_directories(scratch_.path() / "fallback-root");
+  EXPECT_EQ(1, ::SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));
+  EXPECT_TRUE(Exists(scratch_.path() / "fallback-root" / "ZelBtOutlookSync"));
+}
+
+TEST_F(StoreTest, SyncCompleteStoresTheAnchorAndRewindsTheSession) {
+  CurrentSession().cursors[2] = {5, 9};
+  EXPECT_EQ(0, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));  // no device
+  EXPECT_EQ(1, CurrentSession().cursors[2].index);
+  StartSyncML();
+  CurrentSession().cursors[1] = {3, 7};
+  EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
+  EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
+  EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));  // never below one
+  EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(static_cast<_SYNC_OBJECT_TYPE>(4)));
+  EXPECT_EQ(std::make_pair(1, 7), std::make_pair(CurrentSession().cursors[1].index, CurrentSession().cursors[1].count));
+  EXPECT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));
+  EXPECT_EQ(AnchorBytes(1, u"20260107T080000Z", 4), ReadBytes(SyncML()));
+  EXPECT_EQ(0, CurrentSession().cursors[1].count);
+  const _SYNCML_SYNCANCHOR_RECORD empty{};
+  EXPECT_EQ(0, memcmp(&empty, &CurrentSession().anchor, sizeof empty));
+  CurrentSession().cursors[3] = {2, 4};
+  EXPECT_EQ(1, ::SyncMLResetCounters());
+  EXPECT_EQ(std::make_pair(1, 0), std::make_pair(CurrentSession().cursors[3].index, CurrentSession().cursors[3].count));
+}
+
+// Device files are named by the low 48 bits of the address, most
+// significant first, in lower-case hex.
+TEST(DeviceAddressName, TakesTheLow48BitsMostSignificantFirst) {
+  for (const auto& [address, name] : {std::pair<uint64_t, std::u16string>{0x0002A1B2C3D4ull, u"0002a1b2c3d4"},
+                                      {0xFFFF001122334455ull, u"001122334455"}, {0, u"000000000000"}})
+    EXPECT_EQ(name, DeviceAddressName(address));
+}
+
+TEST_F(LibraryTest, NullPointersAreRefused) {
+  EXPECT_EQ(0, ::GetChangeCounter(nullptr));
+  EXPECT_EQ(0, ::FileExists(nullptr));
+  EXPECT_EQ(0, ::SetDeviceIDDatabaseID(nullptr, W(u"db")));
+  EXPECT_EQ(0, ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, nullptr, W(u"L")));
+  EXPECT_EQ(0, ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), nullptr));
+  EXPECT_EQ(0, ::DeleteDBRecord(SYNC_OBJECT_NOTE, nullptr));
+}
+
+// Deletions consume the log and the database, never the backups, so the
+// session can still roll back.
+TEST_F(StoreTest, SyncMLDeletionsLeaveTheBackupsForARollback) {
+  StartSyncML();
+  MapSyncML(2, u"E1", u"L1");
+  MapSyncML(2, u"E2", u"L2");
+  WriteBytes(SyncMLLog(), Concat({SyncMLLogRecordBytes(2, 1, u"E9"), SyncMLLogRecordBytes(2, 2, u"E1"),
+                                  SyncMLLogRecordBytes(2, 0, u"E2")}));
+  const Bytes db = ReadBytes(SyncML()), log = ReadBytes(SyncMLLog());
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  ZS_WCHAR entry[260], luid[260];
+  int32_t hard = 0;
+  ASSERT_EQ(1, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
+  EXPECT_EQ(u"E1", Text(entry));
+  EXPECT_EQ(u"L1", Text(luid));
+  EXPECT_EQ(1, hard);
+  EXPECT_EQ(SyncMLLogRecordBytes(2, 0, u"E2"), ReadBytes(SyncMLLog()));
+  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E2", u"L2")}), ReadBytes(SyncML()));
+  EXPECT_EQ(0, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
+  EXPECT_EQ(1, ::SyncMLRestoreDBFiles(kAddress));
+  EXPECT_EQ(db, ReadBytes(SyncML()));
+  EXPECT_EQ(log, ReadBytes(SyncMLLog()));
+  EXPECT_FALSE(Exists(InSync("001122334455_SyncMLDB_Temp.DAT")));
+  EXPECT_FALSE(Exists(InSync("SyncMLModificationLog_Temp.DAT")));
+}
+
+// The rollback deletes the session's items while the database still knows
+// their LUIDs, then puts the saved files back.
+class RollbackTest : public StoreTest {
+ protected:
+  std::vector<std::pair<uint32_t, WString>> deleted_;
+  std::vector<Bytes> database_seen_;
+  DeleteRecordFn Recorder() {
+    return [this](uint32_t type, const WString& luid) {
+      deleted_.push_back({type, luid});
+      database_seen_.push_back(ReadBytes(SyncML()));
+      return 1;
+    };
+  }
+};
+
+TEST_F(RollbackTest, WithoutBackupsDeletesItemsThenTheDeviceFiles) {
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));  // first contact: nothing to save
+  EXPECT_EQ(0, ReadBytes(Marker())[8]);
+  StartSyncML();
+  MapSyncML(2, u"NEW1", u"LN1");
+  WriteBytes(SyncMLLog(), SyncMLLogRecordBytes(2, 0, u"X"));
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(1u, deleted_.size());
+  for (const auto& gone : {SyncML(), SyncMLLog(), NewRecords(), Marker()}) EXPECT_FALSE(Exists(gone)) << gone;
+}
+
+TEST_F(RollbackTest, UnreadableNewRecordsFileRestoresButReportsFailureAndStaysOpen) {
+  StartSyncML();
+  const Bytes saved = ReadBytes(SyncML());
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  MapSyncML(2, u"NEW1", u"LN1");
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+  env_.FailNth("Open", 2);  // the first open reads the session marker
+  EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_TRUE(deleted_.empty());
+  EXPECT_EQ(saved, ReadBytes(SyncML()));
+  EXPECT_TRUE(Exists(Marker()));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(1u, deleted_.size());
+  EXPECT_FALSE(Exists(Marker()));
+}
+
+// A saved file that cannot be put back leaves the session open for a later
+// rollback to finish. The session created LN1 and then replaced its item:
+// the rollback deletes the replacement, so LN1 is not tied to it again.
+TEST_F(RollbackTest, FinishesLaterWhenARestoreFailsAndMapsNoDeletedLuid) {
+  StartSyncML();
+  MapSyncML(2, u"E1", u"L1");
+  const Bytes saved = ReadBytes(SyncML());
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  MapSyncML(2, u"NEW1", u"LN1");
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+  ASSERT_EQ(1, JournalSyncMLUpdate(2, u"LN1", u"NEW1", u"NEW2"));
+  env_.FailNth("Copy", 1);
+  EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(saved, ReadBytes(SyncML()));
+}
+
+// The process that ran the session died: a new one finds only the files.
+TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
+  StartSyncML();
+  MapSyncML(2, u"E1", u"L1");
+  MapSyncML(3, u"E2", u"L2");
+  WriteBytes(SyncMLLog(), SyncMLLogRecordBytes(2, 0, u"E1"));
+  const Bytes saved_log = ReadBytes(SyncMLLog());
+  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  MapSyncML(2, u"NEW1", u"LN1");
+  MapSyncML(3, u"NEW2", u"LN2");
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CALENDAR, W(u"LN2")));
+  EXPECT_EQ(Concat({FieldsBytes(2, {u"LN1"}), FieldsBytes(3, {u"LN2"})}), ReadBytes(NewRecords()));
+  // An update replaced L1's item; L7 was not mapped before the session.
+  ASSERT_EQ(1, JournalSyncMLUpdate(2, u"L1", u"E1", u"E9"));
+  ASSERT_EQ(1, JournalSyncMLUpdate(3, u"L7", u"", u"E8"));
+  WriteBytes(SyncMLLog(), Bytes());
+  const Bytes session_db = ReadBytes(SyncML());
+
+  ResetSession();
+  ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(0x99, MakeAnchor(0, u"", 1)));
+  // The backups of the unfinished session are not overwritten by a new save.
+  EXPECT_EQ(0, ::SyncMLSaveDBFiles(0x99));
+  EXPECT_FALSE(Exists(InSync("000000000099_SyncMLDB_Temp.DAT")));
+
+  // The marker names the device: the address argument does not matter.
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(0x99, Recorder()));
+  const std::vector<std::pair<uint32_t, WString>> created = {{2, u"LN1"}, {3, u"LN2"}};
+  EXPECT_EQ(created, deleted_);
+  ASSERT_FALSE(database_seen_.empty());
+  EXPECT_EQ(session_db, database_seen_[0]);
+  // The saved database, with each updated LUID naming the item that exists.
+  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E9", u"L1"), DeviceRecordBytes(3, u"E2", u"L2"),
+                    DeviceRecordBytes(3, u"E8", u"L7")}),
+            ReadBytes(SyncML()));
+  EXPECT_EQ(saved_log, ReadBytes(SyncMLLog()));
+  EXPECT_EQ(AnchorBytes(0, u"", 1), ReadBytes(InSync("000000000099_SyncMLDB.DAT")));
+  for (const char* name : {"SyncMLSessionOpen.DAT", "SyncMLTempNewDBRecords.DAT", "SyncMLTempUpdatedRecords.DAT",
+                           "001122334455_SyncMLDB_Temp.DAT", "SyncMLModificationLog_Temp.DAT"}) {
+    EXPECT_FALSE(Exists(InSync(name))) << name;
+  }
+  // Closed: a second rollback changes nothing, and a new session may save.
+  const Bytes restored = ReadBytes(SyncML());
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(restored, ReadBytes(SyncML()));
+  EXPECT_EQ(2u, deleted_.size());
+  EXPECT_EQ(0, JournalSyncMLUpdate(2, u"L1", u"E9", u"E10"));  // outside a session
+  EXPECT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+}
+
+TEST_F(LibraryTest, SessionFilesNeedTheirPaths) {
+  EXPECT_EQ(0, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_NOTE, W(u"L")));  // before any save
+  EXPECT_EQ(1, ::SyncMLSaveDBFiles(kAddress));  // no sync folder: nothing to save
+  EXPECT_EQ(0, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_NOTE, W(u"L")));
+  EXPECT_EQ(0, ::SyncMLGetLastSyncAnchor(kAddress, nullptr));
+  // A rollback without an open session leaves the device's files alone.
+  ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(0, u"", 1)));
+  EXPECT_EQ(1, ::SyncMLRestoreDBFiles(kAddress));
+  EXPECT_TRUE(Exists(InSync("001122334455_SyncMLDB.DAT")));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace zelsync
