@@ -32,9 +32,12 @@ class ThrowingEnv : public EnvWrapper {
   [[noreturn]] void Throw() {
     ++throws_;
     switch (thrown_) {
-      case Thrown::kBadAlloc: throw std::bad_alloc();
-      case Thrown::kRuntimeError: throw std::runtime_error("disk gone");
-      case Thrown::kNotAnException: throw 42;
+      case Thrown::kBadAlloc:
+        throw std::bad_alloc();
+      case Thrown::kRuntimeError:
+        throw std::runtime_error("disk gone");
+      case Thrown::kNotAnException:
+        throw 42;
     }
     throw 0;
   }
@@ -48,32 +51,38 @@ struct ExportCall {
 };
 
 const ExportCall kCalls[] = {
-    {"GetNewRecord", [](ZS_WCHAR* a, ZS_WCHAR* b, ZS_WCHAR*, const ZS_WCHAR*) {
-       return ::GetNewRecord(SYNC_OBJECT_NOTE, a, b);
-     }},
-    {"SyncMLGetNewRecord", [](ZS_WCHAR* a, ZS_WCHAR* b, ZS_WCHAR*, const ZS_WCHAR*) {
+    {"GetNewRecord", [](ZS_WCHAR* a, ZS_WCHAR* b, ZS_WCHAR*,
+                        const ZS_WCHAR*) { return ::GetNewRecord(SYNC_OBJECT_NOTE, a, b); }},
+    {"SyncMLGetNewRecord",
+     [](ZS_WCHAR* a, ZS_WCHAR* b, ZS_WCHAR*, const ZS_WCHAR*) {
        return ::SyncMLGetNewRecord(SYNC_OBJECT_NOTE, a, b);
      }},
-    {"GetModifiedRecord", [](ZS_WCHAR* a, ZS_WCHAR* b, ZS_WCHAR* c, const ZS_WCHAR*) {
+    {"GetModifiedRecord",
+     [](ZS_WCHAR* a, ZS_WCHAR* b, ZS_WCHAR* c, const ZS_WCHAR*) {
        return ::GetModifiedRecord(SYNC_OBJECT_NOTE, a, b, c);
      }},
-    {"CreateNewRecord", [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR* file) {
+    {"CreateNewRecord",
+     [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR* file) {
        return ::CreateNewRecord(SYNC_OBJECT_NOTE, W(u"L1"), file);
      }},
-    {"SyncMLCreateNewRecord", [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR* file) {
+    {"SyncMLCreateNewRecord",
+     [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR* file) {
        return ::SyncMLCreateNewRecord(SYNC_OBJECT_NOTE, file, W(u"L1"));
      }},
-    {"UpdateChangeCounter", [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR*) {
-       return ::UpdateChangeCounter(5);
-     }},
-    {"IsDeviceIDKnown", [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR*) { return ::IsDeviceIDKnown(); }},
-    {"FileExists", [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR* file) { return ::FileExists(file); }},
-    {"SyncMLSaveDBFiles", [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR*) {
+    {"UpdateChangeCounter",
+     [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR*) { return ::UpdateChangeCounter(5); }},
+    {"IsDeviceIDKnown",
+     [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR*) { return ::IsDeviceIDKnown(); }},
+    {"FileExists",
+     [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR* file) { return ::FileExists(file); }},
+    {"SyncMLSaveDBFiles",
+     [](ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*, const ZS_WCHAR*) {
        return ::SyncMLSaveDBFiles(0x0000A1B2C3D4E5F6ull);
      }},
 };
 
-class BoundaryTest : public LibraryTest, public ::testing::WithParamInterface<std::tuple<ExportCall, Thrown>> {
+class BoundaryTest : public LibraryTest,
+                     public ::testing::WithParamInterface<std::tuple<ExportCall, Thrown>> {
  protected:
   FakeOutlook fake_;
   outlook::ScopedObjectModel use_{fake_};
@@ -82,7 +91,7 @@ class BoundaryTest : public LibraryTest, public ::testing::WithParamInterface<st
 TEST_P(BoundaryTest, AThrowInsideReturnsZeroAndReleasesEverything) {
   const auto& [call, thrown] = GetParam();
   ASSERT_EQ(1, ::SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));
-  fake_.AddNote(outlook::kFolderNotes, {.body = u"a note"});
+  fake_.Add(NoteData{.body = u"a note"});
   const WString file = scratch_.Wide("received.vnt");
   ZS_WCHAR a[ZS_MAX_PATH] = {}, b[ZS_MAX_PATH] = {}, c[ZS_MAX_PATH] = {};
   {
@@ -96,12 +105,14 @@ TEST_P(BoundaryTest, AThrowInsideReturnsZeroAndReleasesEverything) {
 
 std::string CaseName(const ::testing::TestParamInfo<BoundaryTest::ParamType>& info) {
   static const char* const kThrown[] = {"BadAlloc", "RuntimeError", "NotAnException"};
-  return std::string(std::get<0>(info.param).name) + "_" + kThrown[static_cast<int>(std::get<1>(info.param))];
+  return std::string(std::get<0>(info.param).name) + "_" +
+         kThrown[static_cast<int>(std::get<1>(info.param))];
 }
 
 INSTANTIATE_TEST_SUITE_P(Exports, BoundaryTest,
                          ::testing::Combine(::testing::ValuesIn(kCalls),
-                                            ::testing::Values(Thrown::kBadAlloc, Thrown::kRuntimeError,
+                                            ::testing::Values(Thrown::kBadAlloc,
+                                                              Thrown::kRuntimeError,
                                                               Thrown::kNotAnException)),
                          CaseName);
 
