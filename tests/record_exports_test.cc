@@ -1,14 +1,19 @@
 // The record exports of both schemes against the fake item store, with the
-// bookkeeping files checked as bytes.
+// bookkeeping files checked as bytes: what is handed out, created, updated
+// and deleted, a SyncML session killed midway, and the catch-all at the C
+// boundary.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
+#include <functional>
+#include <new>
 #include <set>
+#include <stdexcept>
 
 #include "store/session.h"
 #include "support/fake_outlook.h"
-#include "support/object_model_contract.h"
 #include "support/scratch.h"
 #include "zelsyncdll.h"
 
@@ -19,34 +24,29 @@ namespace {
 using outlook::ConnectResult;
 namespace fs = std::filesystem;
 
-std::u16string Text(const ZS_WCHAR* buffer) { return reinterpret_cast<const char16_t*>(buffer); }
-_SYNC_OBJECT_TYPE T(uint32_t type) { return static_cast<_SYNC_OBJECT_TYPE>(type); }
-std::string FileText(const std::u16string& path) {
-  const Bytes bytes = ReadBytes(fs::path(path));
-  return std::string(bytes.begin(), bytes.end());
-}
-
+constexpr uint64_t kAddress = 0x0000A1B2C3D4E5F6ull;
 const char kVCard[] = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Doe;Jo\r\nFN:Jo Doe\r\nEND:VCARD\r\n";
 const char kAllDayVCal[] =
     "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Fair\r\nDESCRIPTION:X-BLUETOOTH-"
-    "ALLDAYEVENT:TRUE\r\n"
-    "DTSTART:20260105T000000\r\nDTEND:20260106T000000\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    "ALLDAYEVENT:TRUE\r\nDTSTART:20260105T000000\r\nDTEND:20260106T000000\r\nEND:VEVENT\r\n"
+    "END:VCALENDAR\r\n";
 const char kVNote[] = "BEGIN:VNOTE\r\nVERSION:1.1\r\nBODY:Buy milk\r\nEND:VNOTE\r\n";
 const char kVMessage[] =
     "BEGIN:VMSG\nVERSION:1.1\nBEGIN:VENV\nBEGIN:VBODY\nContent-Type:text/html; "
-    "charset=\"US-ASCII\"\n"
-    "Content-Transfer-Encoding:quoted-printable\n\nhi\nEND:VBODY\nEND:VENV\nEND:VMSG\n";
-
+    "charset=\"US-ASCII\"\nContent-Transfer-Encoding:quoted-printable\n\nhi\nEND:VBODY\nEND:VENV\n"
+    "END:VMSG\n";
 const int32_t kFolders[] = {outlook::kFolderInbox, outlook::kFolderNotes, outlook::kFolderContacts,
                             outlook::kFolderCalendar, kFolderDrafts};
+
+std::u16string Text(const ZS_WCHAR* buffer) { return reinterpret_cast<const char16_t*>(buffer); }
+_SYNC_OBJECT_TYPE T(uint32_t type) { return static_cast<_SYNC_OBJECT_TYPE>(type); }
 
 class RecordExportsTest : public LibraryTest {
  protected:
   void SetUp() override {
     ASSERT_EQ(1, ::SetDeviceIDDatabaseID(W(u"dev"), W(u"db")));
-    ASSERT_EQ(1,
-              ::SyncMLSetBDAddrLastSyncAnchor(0x0000A1B2C3D4E5F6ull, _SYNCML_SYNCANCHOR_RECORD{}));
-    ASSERT_EQ(1, ::SyncMLSaveDBFiles(0x0000A1B2C3D4E5F6ull));
+    ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, _SYNCML_SYNCANCHOR_RECORD{}));
+    ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
   }
   void TearDown() override { EXPECT_EQ(0, fake_.live_objects()) << fake_.DescribeLiveObjects(); }
 
@@ -84,8 +84,8 @@ class RecordExportsTest : public LibraryTest {
   fs::path Log(bool syncml) const {
     return InSync(syncml ? "SyncMLModificationLog.DAT" : "SyncModificationLog.DAT");
   }
-  static Bytes Logged(bool syncml, uint32_t type, uint32_t kind, const WString& id) {
-    return syncml ? SyncMLLogRecordBytes(type, kind, id) : LogRecordBytes(type, kind, id);
+  static Bytes Logged(bool syncml, uint32_t type, const WString& id) {
+    return syncml ? SyncMLLogRecordBytes(type, 0, id) : LogRecordBytes(type, 0, id);
   }
   void Map(bool syncml, uint32_t type, const WString& entry, const WString& luid) {
     Bytes bytes = Exists(Db(syncml)) ? ReadBytes(Db(syncml)) : Bytes(syncml ? 48 : 4, 0);
@@ -103,12 +103,22 @@ class RecordExportsTest : public LibraryTest {
     return (syncml ? ::SyncMLGetModifiedRecord : ::GetModifiedRecord)(T(type), entry_, luid_,
                                                                       path_);
   }
+  // The entry IDs the export hands out until it gives 0.
+  std::vector<WString> All(bool syncml, uint32_t type, bool modified = false) {
+    std::vector<WString> handed;
+    while ((modified ? GetModified(syncml, type) : GetNew(syncml, type)) == 1)
+      handed.push_back(Text(entry_));
+    return handed;
+  }
   int Create(bool syncml, uint32_t type, const std::u16string& luid, const ZS_WCHAR* file) {
     return syncml ? ::SyncMLCreateNewRecord(T(type), file, W(luid))
                   : ::CreateNewRecord(T(type), W(luid), file);
   }
   int Update(bool syncml, uint32_t type, const std::u16string& luid, const ZS_WCHAR* file) {
     return (syncml ? ::SyncMLUpdateRecord : ::UpdateRecord)(T(type), W(luid), file);
+  }
+  void ExpectNoItems() {
+    for (int32_t folder : kFolders) EXPECT_TRUE(fake_.EntryIds(folder).empty()) << folder;
   }
 
   FakeOutlook fake_;
@@ -121,20 +131,13 @@ class BothSchemes : public RecordExportsTest, public ::testing::WithParamInterfa
 INSTANTIATE_TEST_SUITE_P(Schemes, BothSchemes, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "SyncML" : "Irmc"; });
 
-// The fake keeps the contract the backends keep, so what these tests show
-// with it holds for them.
-struct FakeBackend : ContractBackend {
-  outlook::ObjectModel& model() override { return fake; }
-  FakeOutlook fake;
-};
-std::unique_ptr<ContractBackend> MakeFakeBackend() { return std::make_unique<FakeBackend>(); }
-
 // --- Reading exports -------------------------------------------------------
 
 // An item whose file cannot be made (a failed read of the store, a writer
-// failing half-way) is passed over: it leaves no file and no record, the
-// items after it are handed out, and a later session hands it out. A change
-// whose file cannot be made stays in the log and the one after it is reported.
+// failing half-way, an item the folder counts but cannot hand out) is passed
+// over: it leaves no file and no record, the items after it are handed out,
+// and a later session hands it out. A change whose file cannot be made stays
+// in the log and the one after it is reported.
 struct PassOver {
   const char* name;
   uint32_t type;
@@ -162,21 +165,17 @@ TEST_P(PassOverTest, AnItemWhoseFileCannotBeMadeDoesNotStopTheOthers) {
             Records(syncml));
   fake_.ClearFailures();
   ASSERT_EQ(1, ::SyncMLResetCounters());
-  handed.clear();
-  while (GetNew(syncml, c.type) == 1) handed.push_back(Text(entry_));
-  EXPECT_NE(handed.end(), std::find(handed.begin(), handed.end(), ids[1]));
+  // (SyncML offers the unconfirmed ones again as well.)
+  EXPECT_EQ(syncml ? ids : std::vector<WString>{ids[1]}, All(syncml, c.type));
   if (by_index) return;  // a lookup by entry ID walks from the first item
 
   WriteBytes(Db(syncml), Bytes(syncml ? 48 : 4, 0));
-  for (size_t i = 0; i < ids.size(); ++i) Map(syncml, c.type, ids[i], u"L" + ids[i]);
-  WriteBytes(Log(syncml),
-             Concat({Logged(syncml, c.type, 0, ids[0]), Logged(syncml, c.type, 0, ids[1]),
-                     Logged(syncml, c.type, 0, ids[2])}));
+  for (const WString& id : ids) Map(syncml, c.type, id, u"L" + id);
+  WriteBytes(Log(syncml), Concat({Logged(syncml, c.type, ids[0]), Logged(syncml, c.type, ids[1]),
+                                  Logged(syncml, c.type, ids[2])}));
   fake_.FailOn(c.failing, ForItem(ids[0]));
-  handed.clear();
-  while (GetModified(syncml, c.type) == 1) handed.push_back(Text(entry_));
-  EXPECT_EQ((std::vector<WString>{ids[1], ids[2]}), handed);
-  EXPECT_EQ(Logged(syncml, c.type, 0, ids[0]), ReadBytes(Log(syncml)));
+  EXPECT_EQ((std::vector<WString>{ids[1], ids[2]}), All(syncml, c.type, true));
+  EXPECT_EQ(Logged(syncml, c.type, ids[0]), ReadBytes(Log(syncml)));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -196,16 +195,11 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(RecordExportsTest, EachNewItemIsHandedOutOnceAndRecorded) {
   fake_.Add(OtherData{});  // a meeting request
   const WString mail = fake_.Add(MailData{.sender_name = u"Ann"});
-  ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_MESSAGE));
-  EXPECT_EQ(mail, Text(entry_));
+  EXPECT_EQ(std::vector<WString>{mail}, All(false, SYNC_OBJECT_MESSAGE));
   const WString a = Add(SYNC_OBJECT_CONTACT, u"A"), b = Add(SYNC_OBJECT_CONTACT, u"B"),
                 c = Add(SYNC_OBJECT_CONTACT, u"C");
   Map(false, SYNC_OBJECT_CONTACT, b, u"LB");
-  for (const WString& expected : {a, c}) {
-    ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_CONTACT));
-    EXPECT_EQ(expected, Text(entry_));
-  }
-  EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_CONTACT));
+  EXPECT_EQ((std::vector<WString>{a, c}), All(false, SYNC_OBJECT_CONTACT));
   EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_MESSAGE));
   EXPECT_EQ(Concat({DeviceRecordBytes(0, mail, u"UNDEFINED"), DeviceRecordBytes(2, b, u"LB"),
                     DeviceRecordBytes(2, a, u"UNDEFINED"), DeviceRecordBytes(2, c, u"UNDEFINED")}),
@@ -213,9 +207,13 @@ TEST_F(RecordExportsTest, EachNewItemIsHandedOutOnceAndRecorded) {
   // An item added meanwhile is handed out once the cursors are reset.
   const WString d = Add(SYNC_OBJECT_CONTACT, u"D");
   ASSERT_EQ(1, ::SyncMLResetCounters());
-  ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_CONTACT));
-  EXPECT_EQ(d, Text(entry_));
-  // An item whose record cannot be written is not handed out, and leaves no file.
+  EXPECT_EQ(std::vector<WString>{d}, All(false, SYNC_OBJECT_CONTACT));
+  // An item whose record cannot be written is not handed out, and leaves no
+  // file; nor is one whose entry ID is empty (as an unsaved one reports it)
+  // or does not fit a record.
+  fake_.Add(NoteData{.entry_id = u"", .body = u"Unsaved"});
+  fake_.Add(NoteData{.entry_id = std::u16string(300, u'e'), .body = u"x"});
+  EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_NOTE));
   Add(SYNC_OBJECT_NOTE, u"x");
   fs::remove(Db(false));
   fs::create_directories(Db(false));
@@ -227,35 +225,25 @@ TEST_F(RecordExportsTest, SyncMLHandsOutUnconfirmedItemsAgainAndSkipsMappedOnesO
   const WString e1 = Add(SYNC_OBJECT_CONTACT, u"E1"), e2 = Add(SYNC_OBJECT_CONTACT, u"E2");
   Map(true, 2, e1, u"UNDEFINED");
   Map(true, 3, e2, u"L7");
-  ASSERT_EQ(1, GetNew(true, SYNC_OBJECT_CONTACT));
-  EXPECT_EQ(e1, Text(entry_));
-  EXPECT_EQ(0, GetNew(true, SYNC_OBJECT_CONTACT));
+  EXPECT_EQ(std::vector<WString>{e1}, All(true, SYNC_OBJECT_CONTACT));
   // Stepping back offers the unconfirmed item again.
   EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_CONTACT));
   EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_CONTACT));
-  ASSERT_EQ(1, GetNew(true, SYNC_OBJECT_CONTACT));
-  EXPECT_EQ(e1, Text(entry_));
+  EXPECT_EQ(std::vector<WString>{e1}, All(true, SYNC_OBJECT_CONTACT));
 }
 
 // Names as users give them become file names the platform can hold, in the
 // temporary folder, without splitting a character; two notes never share one.
 TEST_F(RecordExportsTest, HandedFilesAreNamedSafely) {
-  const std::u16string cjk(90, u'\u4e2d'),
-      emoji = std::u16string(200, u'x') + u"\U0001F600\U0001F600";
   const struct {
     std::u16string name;
     std::u16string file;  // empty: checked by its bounds only
-  } cases[] = {{u"AC/DC", u"AC_DC.vcf"},
-               {u"Q3\\Q4 *review*", u"Q3_Q4 _review_.vcf"},
-               {u"Lunch?|<>", u"Lunch____.vcf"},
-               {u"Call 10:30\t", u"Call 10_30_.vcf"},
+  } cases[] = {{u"a/b\\c*d?e|f<g>h:i\tj\"k", u"a_b_c_d_e_f_g_h_i_j_k.vcf"},
                {u"..", u"UnNamedContact.vcf"},
                {u"", u"UnNamedContact.vcf"},
-               {u"CON", u"UnNamedContact.vcf"},
                {u"lpt1.x", u"UnNamedContact.vcf"},
-               {u"../../escape", u".._.._escape.vcf"},
-               {cjk, u""},
-               {emoji, u""},
+               {std::u16string(90, u'\u4e2d'), u""},
+               {std::u16string(200, u'x') + u"\U0001F600\U0001F600", u""},
                {std::u16string(400, u'n'), u""}};
   for (const auto& c : cases) Add(SYNC_OBJECT_CONTACT, c.name);
   for (const auto& c : cases) {
@@ -284,12 +272,16 @@ TEST_F(RecordExportsTest, HandedFilesAreNamedSafely) {
 // IrMC hands notes out as vNotes, SyncML as their text; an event that cannot
 // be written as a vCalendar goes as an iCalendar.
 TEST_F(RecordExportsTest, FileFormsFollowTheSchemeAndFallBack) {
+  const auto file_text = [&] {
+    const Bytes bytes = ReadBytes(fs::path(Text(path_)));
+    return std::string(bytes.begin(), bytes.end());
+  };
   Add(SYNC_OBJECT_NOTE, u"Buy milk");
   ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_NOTE));
-  EXPECT_NE(std::string::npos, FileText(Text(path_)).find("BEGIN:VNOTE"));
+  EXPECT_NE(std::string::npos, file_text().find("BEGIN:VNOTE"));
   ASSERT_EQ(1, ::SyncMLResetCounters());
   ASSERT_EQ(1, GetNew(true, SYNC_OBJECT_NOTE));
-  EXPECT_EQ("Buy milk", FileText(Text(path_)));
+  EXPECT_EQ("Buy milk", file_text());
   fake_.Add(AppointmentData{});
   fake_.FailOn("AppointmentItem.SaveAs", [](const Call& call, int) { return call.args[1] == "7"; });
   ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_CALENDAR));
@@ -301,8 +293,8 @@ TEST_P(BothSchemes, AChangeIsReportedOnceAndKeptWhileTheStoreCannotBeReached) {
   const WString c = Add(SYNC_OBJECT_CONTACT, u"Cy"), unmapped = Add(SYNC_OBJECT_CONTACT, u"U");
   Map(s, 2, c, u"LC");
   Map(s, 2, u"gone", u"LG");
-  WriteBytes(Log(s), Concat({Logged(s, 2, 0, unmapped), Logged(s, 2, 0, u"gone"),
-                             Logged(s, 2, 0, c), Logged(s, 2, 0, c), Logged(s, 1, 0, c)}));
+  WriteBytes(Log(s), Concat({Logged(s, 2, unmapped), Logged(s, 2, u"gone"), Logged(s, 2, c),
+                             Logged(s, 2, c), Logged(s, 1, c)}));
   fake_.SetWindow(false);
   EXPECT_EQ(0, GetModified(s, SYNC_OBJECT_CONTACT));
   fake_.SetWindow(true);
@@ -315,59 +307,47 @@ TEST_P(BothSchemes, AChangeIsReportedOnceAndKeptWhileTheStoreCannotBeReached) {
   EXPECT_EQ(0, GetModified(s, SYNC_OBJECT_CONTACT));
   // IrMC keeps a change the device cannot have yet and forgets an item gone
   // from its folder; SyncML the other way round.
-  EXPECT_EQ(Concat({Logged(s, 2, 0, s ? WString(u"gone") : unmapped), Logged(s, 1, 0, c)}),
+  EXPECT_EQ(Concat({Logged(s, 2, s ? WString(u"gone") : unmapped), Logged(s, 1, c)}),
             ReadBytes(Log(s)));
 }
 
-struct AnchorFit {
-  const char* name;
-  uint32_t kind;
-  std::u16string time;
-  uint32_t number;
-  std::vector<std::pair<std::u16string, uint32_t>> stamps;  // change time, number
-  std::vector<bool> fits;
-};
-
-class AnchorFitTest : public RecordExportsTest, public ::testing::WithParamInterface<AnchorFit> {};
-
-TEST_P(AnchorFitTest, OnlyChangesNotOlderThanTheSessionAnchorAreReported) {
-  const AnchorFit& c = GetParam();
-  CurrentSession().anchor = MakeAnchor(c.kind, c.time, c.number);
-  std::vector<WString> ids;
-  Bytes log;
-  for (const auto& [time, number] : c.stamps) {
-    ids.push_back(Add(SYNC_OBJECT_NOTE, u"n"));
-    Map(true, 1, ids.back(), u"L" + ids.back());
-    log = Concat({log, SyncMLLogRecordBytes(1, 0, ids.back(), time, number)});
+// SyncML reports only changes not older than the session's anchor: a number
+// anchor by change number, a time anchor by change time (the initial time
+// letting every change through).
+TEST_F(RecordExportsTest, SyncMLReportsOnlyChangesNotOlderThanTheAnchor) {
+  const struct {
+    uint32_t kind;
+    std::u16string time;
+    uint32_t number;
+    std::vector<std::pair<std::u16string, uint32_t>> stamps;  // change time, number
+    std::vector<bool> fits;
+  } cases[] = {
+      {0, u"", 7, {{u"", 6}, {u"", 7}, {u"", 9}}, {false, true, true}},
+      {1, u"00000000T000000Z", 0, {{u"", 0}, {u"20090315T120000Z", 0}}, {true, true}},
+      {1,
+       u"20090315T143000Z",
+       0,
+       {{u"20090316T100000Z", 0}, {u"20090315T120000Z", 0}, {u"20090315T143000Z", 0}, {u"", 0}},
+       {true, false, true, false}}};
+  for (const auto& c : cases) {
+    CurrentSession().anchor = MakeAnchor(c.kind, c.time, c.number);
+    WriteBytes(Db(true), Bytes(48, 0));
+    std::vector<WString> ids;
+    Bytes log;
+    for (const auto& [time, number] : c.stamps) {
+      ids.push_back(Add(SYNC_OBJECT_NOTE, u"n"));
+      Map(true, 1, ids.back(), u"L" + ids.back());
+      log = Concat({log, SyncMLLogRecordBytes(1, 0, ids.back(), time, number)});
+    }
+    WriteBytes(Log(true), log);
+    const std::vector<WString> reported = All(true, SYNC_OBJECT_NOTE, true);
+    std::vector<bool> fits;
+    for (const WString& id : ids)
+      fits.push_back(std::find(reported.begin(), reported.end(), id) != reported.end());
+    EXPECT_EQ(c.fits, fits) << Utf16ToUtf8(c.time);
+    ASSERT_EQ(1, ::SyncMLResetCounters());
   }
-  WriteBytes(Log(true), log);
-  std::vector<bool> reported(ids.size(), false);
-  while (GetModified(true, SYNC_OBJECT_NOTE) == 1) {
-    for (size_t i = 0; i < ids.size(); ++i) reported[i] = reported[i] || ids[i] == Text(entry_);
-  }
-  EXPECT_EQ(c.fits, reported);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Anchors, AnchorFitTest,
-    ::testing::Values(
-        AnchorFit{"Number7", 0, u"", 7, {{u"", 6}, {u"", 7}, {u"", 9}}, {false, true, true}},
-        AnchorFit{"InitialTime",
-                  1,
-                  u"00000000T000000Z",
-                  0,
-                  {{u"", 0}, {u"20090315T120000Z", 0}},
-                  {true, true}},
-        AnchorFit{"Time",
-                  1,
-                  u"20090315T143000Z",
-                  0,
-                  {{u"20090316T100000Z", 0},
-                   {u"20090315T120000Z", 0},
-                   {u"20090315T143000Z", 0},
-                   {u"", 0}},
-                  {true, false, true, false}}),
-    [](const auto& info) { return info.param.name; });
 
 // --- Creation ----------------------------------------------------------------
 
@@ -383,7 +363,6 @@ TEST_P(BothSchemes, ACreationRecordsTheLuidOnceAndConsumesTheFile) {
   for (const char* name : {"x.VCF", "x.doc", "noextension"})
     ASSERT_EQ(1, Create(s, SYNC_OBJECT_CONTACT, u"L2", Received(name, kVCard))) << name;
   EXPECT_EQ(contacts, fake_.EntryIds(outlook::kFolderContacts));
-  EXPECT_EQ(DeviceRecordBytes(2, contacts[0], u"L1"), Records(s));
   EXPECT_TRUE(TempFiles().empty());
   // A note follows the extension, recorded under the caller's type.
   ASSERT_EQ(1, Create(s, SYNC_OBJECT_CONTACT, u"L3", Received("a.vnt", kVNote)));
@@ -395,8 +374,9 @@ TEST_P(BothSchemes, ACreationRecordsTheLuidOnceAndConsumesTheFile) {
       Records(s));
 }
 
-// Both schemes keep an all-day event all-day, on creation and on update.
-TEST_F(RecordExportsTest, AllDayMarkerAppliesToCalendarImportsOfBothSchemes) {
+// Both schemes keep an all-day event all-day, on creation and on update; a
+// created mail is recorded under the entry ID it got in the Inbox.
+TEST_F(RecordExportsTest, AllDayEventsAndMailKeepWhatTheyAre) {
   ASSERT_EQ(1, Create(false, SYNC_OBJECT_CALENDAR, u"L1", Received("a.vcs", kAllDayVCal)));
   ASSERT_EQ(1, Create(true, SYNC_OBJECT_CALENDAR, u"L2", Received("b.vcs", kAllDayVCal)));
   ASSERT_EQ(1, Update(true, SYNC_OBJECT_CALENDAR, u"L2", Received("c.ics", kAllDayVCal)));
@@ -410,10 +390,19 @@ TEST_F(RecordExportsTest, AllDayMarkerAppliesToCalendarImportsOfBothSchemes) {
   ASSERT_EQ(3u, events.size());
   EXPECT_TRUE(fake_.Find<AppointmentData>(events[1])->all_day);
   EXPECT_FALSE(fake_.Find<AppointmentData>(events[2])->all_day);
+
+  ASSERT_EQ(1, Create(false, SYNC_OBJECT_MESSAGE, u"LM", Received("m.vmg", kVMessage)));
+  const std::vector<WString> inbox = fake_.EntryIds(outlook::kFolderInbox);
+  ASSERT_EQ(1u, inbox.size());
+  ASSERT_EQ(1, fake_.Count("MailItem.Move"));
+  EXPECT_NE(fake_.Calls("MailItem.Move")[0].entry_id, inbox[0]);
+  const Bytes records = Records(false);
+  const Bytes mail = DeviceRecordBytes(0, inbox[0], u"LM");
+  EXPECT_EQ(mail, Bytes(records.end() - mail.size(), records.end()));
 }
 
-// A created item that cannot be saved has no entry ID, nor one that reads
-// back empty: the creation fails, nothing is recorded and the item goes.
+// A created item that cannot be saved, or whose record cannot be written, is
+// no creation: nothing is recorded and the item goes.
 TEST_F(RecordExportsTest, AnItemThatCannotBeSavedOrRecordedIsNoCreation) {
   fake_.FailOn("*.Save");
   EXPECT_EQ(0, Create(false, SYNC_OBJECT_NOTE, u"L1", Received("a.vnt", kVNote)));
@@ -421,26 +410,13 @@ TEST_F(RecordExportsTest, AnItemThatCannotBeSavedOrRecordedIsNoCreation) {
   EXPECT_EQ(0, Create(false, SYNC_OBJECT_CONTACT, u"L3", Received("c.vcf", kVCard)));
   EXPECT_EQ(2, fake_.Count("*.Delete"));
   EXPECT_EQ(0, fake_.Count("MailItem.Move"));
-  fake_.ClearFailures();
-  // An item whose entry ID is empty, as an unsaved one reports it, is not handed out.
-  fake_.Add(NoteData{.entry_id = u"", .body = u"Unsaved"});
-  EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_NOTE));
   EXPECT_FALSE(Exists(Db(false)));
-  fake_.Remove(u"");
+  fake_.ClearFailures();
   fs::create_directories(Db(false));  // the database cannot be appended to
   EXPECT_EQ(0, Create(false, SYNC_OBJECT_CONTACT, u"L5", Received("d.vcf", kVCard)));
   EXPECT_EQ(0, Create(false, SYNC_OBJECT_MESSAGE, u"L6", Received("n.vmg", kVMessage)));
-  for (int32_t folder : kFolders) EXPECT_TRUE(fake_.EntryIds(folder).empty()) << folder;
+  ExpectNoItems();
   EXPECT_TRUE(TempFiles().empty());
-}
-
-TEST_F(RecordExportsTest, MailIsRecordedUnderTheEntryIdItGotInTheInbox) {
-  ASSERT_EQ(1, Create(false, SYNC_OBJECT_MESSAGE, u"LM", Received("m.vmg", kVMessage)));
-  const std::vector<WString> inbox = fake_.EntryIds(outlook::kFolderInbox);
-  ASSERT_EQ(1u, inbox.size());
-  ASSERT_EQ(1, fake_.Count("MailItem.Move"));
-  EXPECT_NE(fake_.Calls("MailItem.Move")[0].entry_id, inbox[0]);
-  EXPECT_EQ(DeviceRecordBytes(0, inbox[0], u"LM"), Records(false));
 }
 
 // A SyncML phone may send no LUID, and notes as plain text (".txt", or a
@@ -472,13 +448,11 @@ TEST_F(RecordExportsTest, InputBeyondItsBoundsIsRefused) {
   EXPECT_EQ(0, ::GetNewRecord(SYNC_OBJECT_CONTACT, nullptr, path_));
   EXPECT_EQ(0, ::GetModifiedRecord(SYNC_OBJECT_CONTACT, entry_, nullptr, path_));
   EXPECT_EQ(0, GetNew(false, 4));
-  // An entry ID that does not fit a record is not handed out.
-  fake_.Add(NoteData{.entry_id = std::u16string(300, u'e'), .body = u"x"});
-  EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_NOTE));
   EXPECT_EQ(1u, fake_.EntryIds(outlook::kFolderContacts).size());
 }
 
-// A file the PC cannot read makes no item, records nothing and gives 0.
+// A file the PC cannot read makes no item, records nothing, leaves no file
+// and gives 0.
 TEST_P(BothSchemes, ARejectedFileMakesNothing) {
   const bool s = GetParam();
   const struct {
@@ -497,7 +471,7 @@ TEST_P(BothSchemes, ARejectedFileMakesNothing) {
     EXPECT_EQ(0, Create(s, r.type, u"N1", Received(r.name, r.content))) << r.name;
     EXPECT_EQ(0, Update(s, r.type, u"N2", Received(r.name, r.content))) << r.name;
   }
-  for (int32_t folder : kFolders) EXPECT_TRUE(fake_.EntryIds(folder).empty()) << folder;
+  ExpectNoItems();
   EXPECT_TRUE(Records(s).empty());
   EXPECT_TRUE(TempFiles().empty());
 }
@@ -611,8 +585,83 @@ TEST_F(RecordExportsTest, AStoreThatCannotStartKeepsTheFile) {
   EXPECT_FALSE(Exists(Db(false)));
 }
 
+// Throws from every file-system call, with a standard exception or not.
+class ThrowingEnv : public EnvWrapper {
+ public:
+  ThrowingEnv(Env& target, int kind) : EnvWrapper(target), kind_(kind) {}
+  std::unique_ptr<File> Open(const WString&, OpenMode, FsStatus*) override { Throw(); }
+  FsStatus Stat(const WString&) override { Throw(); }
+  FsStatus FindFile(const WString&) override { Throw(); }
+  FsStatus Replace(const WString&, const WString&) override { Throw(); }
+  FsStatus Copy(const WString&, const WString&) override { Throw(); }
+  int throws = 0;
+
+ private:
+  [[noreturn]] void Throw() {
+    ++throws;
+    if (kind_ == 0) throw std::bad_alloc();
+    if (kind_ == 1) throw std::runtime_error("disk gone");
+    throw 42;
+  }
+  int kind_;
+};
+
+// Whatever the code under an export throws, the export gives 0, nothing
+// escapes to the caller and every object it held is released.
+TEST_F(RecordExportsTest, AThrowInsideAnExportGivesZeroAndReleasesEverything) {
+  Add(SYNC_OBJECT_NOTE, u"a note");
+  const ZS_WCHAR* file = Received("r.vnt", kVNote);
+  const std::function<int()> exports[] = {
+      [&] { return GetNew(false, SYNC_OBJECT_NOTE); },
+      [&] { return Create(true, SYNC_OBJECT_NOTE, u"L1", file); },
+      [&] { return ::UpdateChangeCounter(5); }};
+  for (int kind = 0; kind < 3; ++kind) {
+    ThrowingEnv throwing(env_, kind);
+    ScopedEnv use(throwing);
+    EXPECT_EQ(0, exports[kind]()) << kind;
+    EXPECT_GT(throwing.throws, 0) << kind;
+    EXPECT_EQ(0, fake_.live_objects()) << kind << ": " << fake_.DescribeLiveObjects();
+  }
+}
+
+// --- A SyncML session killed midway ------------------------------------------
+
+// The process dies during a session: the next one rolls back from the files
+// on disk. Items the device created go, whether the service listed them or
+// the library journaled them itself; an updated LUID stays tied to the item
+// that replaced the old, so nothing is offered back as new.
+TEST_F(RecordExportsTest, AKilledSyncMLSessionRollsBackToTheLastCompletedOne) {
+  const WString ann = Add(SYNC_OBJECT_CONTACT, u"Ann");
+  ASSERT_EQ(1, GetNew(true, SYNC_OBJECT_CONTACT));
+  ASSERT_EQ(1, ::SyncMLUpdateEntryIDLUIDMapping(SYNC_OBJECT_CONTACT, entry_, W(u"L1")));
+  ASSERT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260102T000000Z")));
+  ::SyncMLDeleteTempFiles();
+  const auto start = [&] {
+    ASSERT_EQ(1, ::SyncMLResetCounters());
+    ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(1, u"20260102T000000Z")));
+    ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  };
+  start();
+  ASSERT_EQ(1, Create(true, SYNC_OBJECT_CONTACT, u"P1", Received("p1.vcf", kVCard)));
+  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"P1")));
+  ASSERT_EQ(1, Create(true, SYNC_OBJECT_CONTACT, u"P2", Received("p2.vcf", kVCard)));
+  ASSERT_EQ(1, Update(true, SYNC_OBJECT_CONTACT, u"L1", Received("u.vcf", kVCard)));
+  ASSERT_EQ(3u, fake_.EntryIds(outlook::kFolderContacts).size());
+  ResetSession();
+
+  ASSERT_EQ(1, ::SyncMLRestoreDBFiles(kAddress));
+  const std::vector<WString> contacts = fake_.EntryIds(outlook::kFolderContacts);
+  ASSERT_EQ(1u, contacts.size());
+  EXPECT_NE(ann, contacts[0]);
+  EXPECT_EQ(Concat({AnchorBytes(1, u"20260102T000000Z"), DeviceRecordBytes(2, contacts[0], u"L1")}),
+            ReadBytes(Db(true)));
+  EXPECT_FALSE(Exists(InSync("SyncMLTempNewDBRecords.DAT")));
+  start();
+  EXPECT_EQ(0, GetNew(true, SYNC_OBJECT_CONTACT));
+  ASSERT_EQ(1, Update(true, SYNC_OBJECT_CONTACT, u"L1", Received("v.vcf", kVCard)));
+  EXPECT_EQ(1u, fake_.EntryIds(outlook::kFolderContacts).size());
+}
+
 }  // namespace
 }  // namespace testing
 }  // namespace zelsync
-
-ZELSYNC_INSTANTIATE_OBJECT_MODEL_CONTRACT(Fake, &zelsync::testing::MakeFakeBackend);

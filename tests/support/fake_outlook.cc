@@ -3,26 +3,31 @@
 #include <algorithm>
 #include <cstdio>
 #include <optional>
-#include <sstream>
 
 namespace zelsync {
 namespace testing {
 
 using outlook::ConnectResult;
-using Row = FakeOutlook::Row;
-using RowPtr = std::shared_ptr<Row>;
 
 namespace {
 
-// The classes, in the order of ItemData, and where each is filed by Save
-// (of a new item) and by Add.
+struct Row {
+  int32_t folder = 0;  // 0: not filed (new, deleted or moved away)
+  bool stale = false;  // deleted or moved away
+  ItemData data;
+};
+using RowPtr = std::shared_ptr<Row>;
+
+// The classes, in the order of ItemData.
 enum Kind { kMail, kNote, kContact, kAppointment, kOther };
-constexpr int32_t kSaveFolder[] = {kFolderDrafts, outlook::kFolderNotes, outlook::kFolderContacts,
-                                   outlook::kFolderCalendar, outlook::kFolderInbox};
-constexpr int32_t kAddFolder[] = {outlook::kFolderInbox, outlook::kFolderNotes,
+
+// Where Save files a new item of the class, and where Add files one.
+int32_t HomeFolder(size_t kind, bool saved) {
+  constexpr int32_t kFolders[] = {outlook::kFolderInbox, outlook::kFolderNotes,
                                   outlook::kFolderContacts, outlook::kFolderCalendar,
                                   outlook::kFolderInbox};
-constexpr size_t kMaxFileBytes = 16 << 20;
+  return kind == kMail && saved ? kFolderDrafts : kFolders[kind];
+}
 
 OptString& EntryId(ItemData& data) {
   return std::visit([](auto& d) -> OptString& { return d.entry_id; }, data);
@@ -34,17 +39,15 @@ std::string Arg(bool v) { return v ? "1" : "0"; }
 
 bool Matches(const std::string& pattern, const std::string& op) {
   if (pattern.compare(0, 2, "*.") != 0) return pattern == op;
-  return op.size() > pattern.size() - 1 &&
-         op.compare(op.size() - (pattern.size() - 1), std::string::npos, pattern, 1) == 0;
+  const size_t n = pattern.size() - 1;
+  return op.size() > n && op.compare(op.size() - n, n, pattern, 1) == 0;
 }
 
 bool ReadWholeFile(const WString& path, std::string* out) {
   std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
   char chunk[4096];
-  for (size_t n; file && (n = file->Read(chunk, sizeof chunk)) > 0;) {
-    if (out->size() + n > kMaxFileBytes) return false;
+  for (size_t n; file && out->size() < (16u << 20) && (n = file->Read(chunk, sizeof chunk)) > 0;)
     out->append(chunk, n);
-  }
   return file != nullptr;
 }
 
@@ -53,46 +56,22 @@ bool WriteWholeFile(const WString& path, const std::string& data) {
   return file && file->Write(data.data(), data.size()) == data.size();
 }
 
-// vObject text values escape '\', ';', ',' and line breaks.
-std::string Escape(const OptString& value) {
-  std::string out;
-  for (char c : Utf16ToUtf8(value.value_or(WString()))) {
-    if (c == '\\' || c == ';' || c == ',') out += '\\';
-    out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
-  }
-  return out;
+std::string VObject(const std::string& object, const char* version, const std::string& body) {
+  return "BEGIN:" + object + "\r\nVERSION:" + version + "\r\n" + body + "END:" + object + "\r\n";
 }
 
-// The value of `name` in the vObject `object` of `text`; false when the text
-// lacks the object's BEGIN or END line.
+// The value of the line `name` in `text`, which must hold the BEGIN and END
+// lines of `object`.
 bool ReadVObject(const std::string& text, const std::string& object, const std::string& name,
                  OptString* value) {
-  bool begun = false, ended = false;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    begun = begun || line == "BEGIN:" + object;
-    ended = ended || line == "END:" + object;
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos || line.substr(0, std::min(colon, line.find(';'))) != name)
-      continue;
-    std::string v;
-    for (size_t i = colon + 1; i < line.size(); ++i) {
-      char c = line[i];
-      if (c == '\\' && i + 1 < line.size()) {
-        c = line[++i];
-        c = c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-      }
-      v += c;
-    }
-    *value = Utf8ToUtf16(v);
-  }
-  return begun && ended;
-}
-
-std::string VObject(const char* object, const char* version, const std::string& body) {
-  return "BEGIN:" + std::string(object) + "\r\nVERSION:" + version + "\r\n" + body +
-         "END:" + object + "\r\n";
+  if (text.find("BEGIN:" + object + "\r\n") == std::string::npos ||
+      text.find("END:" + object + "\r\n") == std::string::npos)
+    return false;
+  const size_t at = text.find("\n" + name + ":");
+  if (at == std::string::npos) return true;
+  const size_t from = at + name.size() + 2;
+  *value = Utf8ToUtf16(text.substr(from, text.find('\r', from) - from));
+  return true;
 }
 
 }  // namespace
@@ -117,8 +96,7 @@ struct FakeOutlook::State {
     calls.push_back({std::move(op), std::move(args), row ? EntryId(row->data) : OptString()});
     bool run = true;
     for (Rule& rule : rules) {
-      if (!Matches(rule.pattern, calls.back().op)) continue;
-      if (rule.when(calls.back(), ++rule.seen) && run) {
+      if (Matches(rule.pattern, calls.back().op) && rule.when(calls.back(), ++rule.seen) && run) {
         run = false;
         if (connect) *connect = rule.connect;
       }
@@ -132,8 +110,8 @@ struct FakeOutlook::State {
   }
   std::vector<RowPtr> In(int32_t folder) const {
     std::vector<RowPtr> out;
-    for (const RowPtr& r : rows)
-      if (r->folder == folder) out.push_back(r);
+    std::copy_if(rows.begin(), rows.end(), std::back_inserter(out),
+                 [&](const RowPtr& r) { return r->folder == folder; });
     return out;
   }
   void File(const RowPtr& row, int32_t folder) {
@@ -151,135 +129,125 @@ namespace {
 
 using StatePtr = std::shared_ptr<FakeOutlook::State>;
 
-// An object handed out: counted live while it exists; logs the calls made
-// on it under its interface's name, with its item's entry ID.
-class Object {
+// Every object the fake hands out, whichever interface it is handed out as:
+// `iface` names it ("MailItem"), for the call log and the live count; `row`
+// is its item (none for the application, namespace and folders); `index` is
+// the folder of a folder or collection, the attachment of an attachment.
+class Fake final : public outlook::Application,
+                   public outlook::Namespace,
+                   public outlook::Folder,
+                   public outlook::Items,
+                   public outlook::Item,
+                   public outlook::MailItem,
+                   public outlook::NoteItem,
+                   public outlook::ContactItem,
+                   public outlook::AppointmentItem,
+                   public outlook::Attachments,
+                   public outlook::Attachment {
  public:
-  Object(StatePtr state, const char* name, RowPtr row = nullptr)
-      : state_(std::move(state)), name_(name), row_(std::move(row)) {
-    ++state_->live[name_];
+  Fake(StatePtr state, const char* iface, RowPtr row = nullptr, int32_t index = 0)
+      : state_(std::move(state)), iface_(iface), row_(std::move(row)), index_(index) {
+    ++state_->live[iface_];
   }
-  virtual ~Object() { --state_->live[name_]; }
-  Object(const Object&) = delete;
-  Object& operator=(const Object&) = delete;
-  Row& row() const { return *row_; }
+  ~Fake() override { --state_->live[iface_]; }
+  Fake(const Fake&) = delete;
+  Fake& operator=(const Fake&) = delete;
 
- protected:
-  // Logs the call; unless a rule fails it, `body` says whether it succeeds.
-  template <class Body>
-  bool Run(const char* method, std::vector<std::string> args, Body body) {
-    return state_->Enter(std::string(name_) + "." + method, std::move(args), row_.get()) && body();
+  // Application.
+#define FAKE_GET(Name, Type, value)                                  \
+  bool Name(Type* v) override {                                      \
+    return Run(#Name, {}, [&] { return (*v = Type(value), true); }); \
   }
-  // A call handing out an object: `make` gives it, or null to fail.
-  template <class T, class Make>
-  bool Give(const char* method, std::vector<std::string> args, std::shared_ptr<T>* out, Make make) {
-    return Run(method, std::move(args), [&] {
-      std::shared_ptr<T> made = make();
-      if (!made) return false;
-      *out = std::move(made);
-      return true;
+#define FAKE_PUT(Name, Param, field)                                      \
+  bool Put##Name(Param v) override {                                      \
+    return Run("Put" #Name, {Arg(v)}, [&] { return (field = v, true); }); \
+  }
+  FAKE_GET(ActiveExplorer, bool, state_->window)
+  bool Session(std::shared_ptr<outlook::Namespace>* out) override {
+    return Give("Session", {}, out, [&] { return Make("Namespace"); });
+  }
+  bool GetNamespace(const WString& type, std::shared_ptr<outlook::Namespace>* out) override {
+    return Give("GetNamespace", {Arg(type)}, out,
+                [&] { return type == u"MAPI" ? Make("Namespace") : nullptr; });
+  }
+  bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* out) override {
+    return Give("CreateItem", {Arg(type)}, out, [&]() -> std::shared_ptr<Fake> {
+      if (type != outlook::kMailItem && type != outlook::kNoteItem) return nullptr;
+      auto row = std::make_shared<Row>();
+      if (type == outlook::kNoteItem) row->data = NoteData{};
+      return Make("Item", row);
     });
   }
-  template <class T>
-  bool Get(const char* method, const T& value, T* out) {
-    return Run(method, {}, [&] {
-      *out = value;
-      return true;
+  bool Quit() override {
+    return Run("Quit", {}, [] { return true; });
+  }
+  bool StartedByConnect() const override { return !state_->running; }
+
+  // Namespace, Folder, Items.
+  bool GetDefaultFolder(int32_t folder, std::shared_ptr<outlook::Folder>* out) override {
+    return Give("GetDefaultFolder", {Arg(folder)}, out,
+                [&] { return Make("Folder", nullptr, folder); });
+  }
+  bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* out) override {
+    return Give("OpenSharedItem", {Arg(path)}, out, [&]() -> std::shared_ptr<Fake> {
+      const WString ext = path.substr(std::min(path.rfind(u'.'), path.size()));
+      std::string text;
+      auto row = std::make_shared<Row>();
+      if (!ReadWholeFile(path, &text)) return nullptr;
+      if (ext == u".vcf") {
+        row->data = ContactData{};
+        if (!ReadVObject(text, "VCARD", "FN", &std::get<ContactData>(row->data).full_name))
+          return nullptr;
+      } else {
+        row->data = AppointmentData{};
+        if ((ext != u".vcs" && ext != u".ics") ||
+            !ReadVObject(text, "VEVENT", "SUMMARY", &std::get<AppointmentData>(row->data).subject))
+          return nullptr;
+      }
+      return Make("Item", row);
     });
   }
-  template <class Field, class Value>
-  bool Put(const char* method, Field* field, const Value& value) {
-    return Run(method, {Arg(value)}, [&] {
-      *field = value;
-      return true;
+  bool Logoff() override {
+    return Run("Logoff", {}, [] { return true; });
+  }
+  bool GetItems(std::shared_ptr<outlook::Items>* out) override {
+    return Give("GetItems", {}, out, [&] { return Make("Items", nullptr, index_); });
+  }
+  // Items and Attachments.
+  FAKE_GET(Count, int32_t,
+           iface_ == std::string("Items") ? state_->In(index_).size() : attachments().size())
+  bool Item(int32_t index, std::shared_ptr<outlook::Item>* out) override {
+    return Give("Item", {Arg(index)}, out, [&]() -> std::shared_ptr<Fake> {
+      const std::vector<RowPtr> rows = state_->In(index_);
+      if (index < 1 || size_t(index) > rows.size()) return nullptr;
+      return Make("Item", rows[size_t(index - 1)]);
     });
   }
-  template <class D>
-  D& data() const {
-    return std::get<D>(row_->data);
+
+  // Item: the queries give the item's interface of its class.
+  std::shared_ptr<outlook::MailItem> QueryMail() override { return Query("QueryMail", kMail); }
+  std::shared_ptr<outlook::NoteItem> QueryNote() override { return Query("QueryNote", kNote); }
+  std::shared_ptr<outlook::ContactItem> QueryContact() override {
+    return Query("QueryContact", kContact);
+  }
+  std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override {
+    return Query("QueryAppointment", kAppointment);
   }
 
-  StatePtr state_;
-  const char* name_;
-  RowPtr row_;
-};
-
-#define FAKE_GET(Name, Type, value) \
-  bool Name(Type* v) override { return Get(#Name, Type(value), v); }
-#define FAKE_PUT(Name, Param, field) \
-  bool Put##Name(Param v) override { return Put("Put" #Name, &field, v); }
-
-// EntryID, Save and Delete, shared by the four classes.
-template <class Interface>
-class ItemObject : public Interface, public Object {
- public:
-  ItemObject(StatePtr state, RowPtr row, const char* name)
-      : Object(std::move(state), name, std::move(row)) {}
+  // The four classes.
   FAKE_GET(EntryID, OptString, EntryId(row_->data))
   bool Save() override {
     return Run("Save", {}, [this] {
-      if (row_->stale) return false;
-      if (row_->folder == 0) {
+      if (!row_->stale && row_->folder == 0) {
         EntryId(row_->data) = state_->NewEntryId();
-        state_->File(row_, kSaveFolder[row_->data.index()]);
+        state_->File(row_, HomeFolder(row_->data.index(), true));
       }
-      return true;
+      return !row_->stale;
     });
   }
   bool Delete() override {
     return Run("Delete", {}, [this] { return !row_->stale && (state_->Unfile(row_), true); });
   }
-};
-
-class FakeAttachment : public outlook::Attachment, public Object {
- public:
-  FakeAttachment(StatePtr state, RowPtr row, size_t index)
-      : Object(std::move(state), "Attachment", std::move(row)), index_(index) {}
-  FAKE_GET(FileName, OptString, attachment().file_name)
-  bool SaveAsFile(const WString& path) override {
-    return Run("SaveAsFile", {Arg(path)}, [&] { return WriteWholeFile(path, attachment().bytes); });
-  }
-
- private:
-  const AttachmentData& attachment() const { return data<MailData>().attachments[index_]; }
-  size_t index_;
-};
-
-class FakeAttachments : public outlook::Attachments, public Object {
- public:
-  FakeAttachments(StatePtr state, RowPtr row)
-      : Object(std::move(state), "Attachments", std::move(row)) {}
-  FAKE_GET(Count, int32_t, static_cast<int32_t>(list().size()))
-  bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* out) override {
-    return Give("Item", {Arg(index)}, out, [&]() -> std::shared_ptr<outlook::Attachment> {
-      if (index < 1 || static_cast<size_t>(index) > list().size()) return nullptr;
-      return std::make_shared<FakeAttachment>(state_, row_, static_cast<size_t>(index - 1));
-    });
-  }
-  bool Add(const WString& source, int32_t type, int32_t position, const WString& name) override {
-    return Run("Add", {Arg(source), Arg(type), Arg(position), Arg(name)}, [&] {
-      AttachmentData a{source.substr(source.find_last_of(u"/\\") + 1), "", name, position};
-      if (type != outlook::kAttachByValue || !ReadWholeFile(source, &a.bytes)) return false;
-      list().push_back(std::move(a));
-      return true;
-    });
-  }
-
- private:
-  std::vector<AttachmentData>& list() const { return data<MailData>().attachments; }
-};
-
-class FakeFolder : public outlook::Folder, public Object {
- public:
-  FakeFolder(StatePtr state, int32_t id) : Object(std::move(state), "Folder"), id(id) {}
-  bool GetItems(std::shared_ptr<outlook::Items>* items) override;
-  const int32_t id;
-};
-
-class FakeMailItem : public ItemObject<outlook::MailItem> {
- public:
-  FakeMailItem(StatePtr state, RowPtr row)
-      : ItemObject(std::move(state), std::move(row), "MailItem") {}
   FAKE_GET(SenderName, OptString, mail().sender_name)
   FAKE_GET(SentOnBehalfOfName, OptString, mail().sent_on_behalf_of_name)
   FAKE_PUT(SentOnBehalfOfName, const WString&, mail().sent_on_behalf_of_name)
@@ -287,7 +255,7 @@ class FakeMailItem : public ItemObject<outlook::MailItem> {
   FAKE_PUT(To, const WString&, mail().to)
   FAKE_GET(CC, OptString, mail().cc)
   FAKE_PUT(CC, const WString&, mail().cc)
-  FAKE_GET(Subject, OptString, mail().subject)
+  FAKE_GET(Subject, OptString, Is(kMail) ? mail().subject : Of<AppointmentData>().subject)
   FAKE_PUT(Subject, const WString&, mail().subject)
   FAKE_GET(SentOn, double, mail().sent_on)
   FAKE_GET(Importance, int32_t, mail().importance)
@@ -297,175 +265,109 @@ class FakeMailItem : public ItemObject<outlook::MailItem> {
   FAKE_GET(UnRead, bool, mail().unread)
   FAKE_PUT(UnRead, bool, mail().unread)
   FAKE_PUT(BodyFormat, int32_t, mail().body_format)
+  FAKE_GET(Body, OptString, note().body)
+  FAKE_PUT(Body, const WString&, note().body)
+  FAKE_GET(FullName, OptString, Of<ContactData>().full_name)
+  FAKE_PUT(AllDayEvent, bool, Of<AppointmentData>().all_day)
   bool GetAttachments(std::shared_ptr<outlook::Attachments>* out) override {
-    return Give("GetAttachments", {}, out,
-                [&] { return std::make_shared<FakeAttachments>(state_, row_); });
+    return Give("GetAttachments", {}, out, [&] { return Make("Attachments", row_); });
   }
   bool Move(const std::shared_ptr<outlook::Folder>& folder,
             std::shared_ptr<outlook::MailItem>* moved) override {
-    auto* target = dynamic_cast<FakeFolder*>(folder.get());
-    return Give("Move", {target ? Arg(target->id) : "?"}, moved,
-                [&]() -> std::shared_ptr<outlook::MailItem> {
+    auto* target = dynamic_cast<Fake*>(folder.get());
+    return Give("Move", {target ? Arg(target->index_) : "?"}, moved,
+                [&]() -> std::shared_ptr<Fake> {
                   if (!target || row_->stale) return nullptr;
                   auto copy = std::make_shared<Row>(*row_);
                   EntryId(copy->data) = state_->NewEntryId();
                   state_->Unfile(row_);
-                  state_->File(copy, target->id);
-                  return std::make_shared<FakeMailItem>(state_, copy);
+                  state_->File(copy, target->index_);
+                  return Make("MailItem", copy);
                 });
   }
-  MailData& mail() const { return data<MailData>(); }
-};
-
-class FakeNoteItem : public ItemObject<outlook::NoteItem> {
- public:
-  FakeNoteItem(StatePtr state, RowPtr row)
-      : ItemObject(std::move(state), std::move(row), "NoteItem") {}
-  FAKE_GET(Body, OptString, note().body)
-  FAKE_PUT(Body, const WString&, note().body)
-  NoteData& note() const { return data<NoteData>(); }
-};
-
-class FakeContactItem : public ItemObject<outlook::ContactItem> {
- public:
-  FakeContactItem(StatePtr state, RowPtr row)
-      : ItemObject(std::move(state), std::move(row), "ContactItem") {}
-  FAKE_GET(FullName, OptString, data<ContactData>().full_name)
+  // A vCard holding FN, or a vCalendar / iCalendar holding SUMMARY.
   bool SaveAs(const WString& path, int32_t type) override {
-    const std::string fn = Escape(data<ContactData>().full_name);
+    const bool contact = Is(kContact);
+    const char* version = type == outlook::kSaveAsICalendar ? "2.0" : "1.0";
+    const std::string file =
+        contact
+            ? VObject("VCARD", "2.1",
+                      "FN:" + Arg(Of<ContactData>().full_name.value_or(u"")) + "\r\n")
+            : VObject(
+                  "VCALENDAR", version,
+                  VObject("VEVENT", version,
+                          "SUMMARY:" + Arg(Of<AppointmentData>().subject.value_or(u"")) + "\r\n"));
     return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
-      return type == outlook::kSaveAsVCard &&
-             WriteWholeFile(path, VObject("VCARD", "2.1", "N:" + fn + "\r\nFN:" + fn + "\r\n"));
+      return (contact ? type == outlook::kSaveAsVCard
+                      : type == outlook::kSaveAsICalendar || type == outlook::kSaveAsVCalendar) &&
+             WriteWholeFile(path, file);
     });
   }
-};
-
-class FakeAppointmentItem : public ItemObject<outlook::AppointmentItem> {
- public:
-  FakeAppointmentItem(StatePtr state, RowPtr row)
-      : ItemObject(std::move(state), std::move(row), "AppointmentItem") {}
-  FAKE_GET(Subject, OptString, data<AppointmentData>().subject)
-  FAKE_PUT(AllDayEvent, bool, data<AppointmentData>().all_day)
-  bool SaveAs(const WString& path, int32_t type) override {
-    const bool ical = type == outlook::kSaveAsICalendar;
-    const std::string event =
-        VObject("VEVENT", ical ? "2.0" : "1.0",
-                "SUMMARY:" + Escape(data<AppointmentData>().subject) +
-                    "\r\nDTSTART:20240101T120000\r\nDTEND:20240101T130000\r\n");
-    return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
-      return (ical || type == outlook::kSaveAsVCalendar) &&
-             WriteWholeFile(path, VObject("VCALENDAR", ical ? "2.0" : "1.0", event));
-    });
-  }
-};
-
-class FakeItem : public outlook::Item, public Object {
- public:
-  FakeItem(StatePtr state, RowPtr row) : Object(std::move(state), "Item", std::move(row)) {}
-  std::shared_ptr<outlook::MailItem> QueryMail() override {
-    return Query<FakeMailItem>("QueryMail", kMail);
-  }
-  std::shared_ptr<outlook::NoteItem> QueryNote() override {
-    return Query<FakeNoteItem>("QueryNote", kNote);
-  }
-  std::shared_ptr<outlook::ContactItem> QueryContact() override {
-    return Query<FakeContactItem>("QueryContact", kContact);
-  }
-  std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override {
-    return Query<FakeAppointmentItem>("QueryAppointment", kAppointment);
-  }
-
- private:
-  template <class T>
-  std::shared_ptr<T> Query(const char* method, Kind kind) {
-    std::shared_ptr<T> out;
-    Give(method, {}, &out, [&] {
-      return row_->data.index() == static_cast<size_t>(kind) ? std::make_shared<T>(state_, row_)
-                                                             : nullptr;
-    });
-    return out;
-  }
-};
-
-class FakeItems : public outlook::Items, public Object {
- public:
-  FakeItems(StatePtr state, int32_t folder) : Object(std::move(state), "Items"), folder_(folder) {}
-  FAKE_GET(Count, int32_t, static_cast<int32_t>(state_->In(folder_).size()))
-  bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
-    return Give("Item", {Arg(index)}, item, [&]() -> std::shared_ptr<outlook::Item> {
-      const std::vector<RowPtr> rows = state_->In(folder_);
-      if (index < 1 || static_cast<size_t>(index) > rows.size()) return nullptr;
-      return std::make_shared<FakeItem>(state_, rows[static_cast<size_t>(index - 1)]);
-    });
-  }
-
- private:
-  const int32_t folder_;
-};
-
-bool FakeFolder::GetItems(std::shared_ptr<outlook::Items>* items) {
-  return Give("GetItems", {}, items, [&] { return std::make_shared<FakeItems>(state_, id); });
-}
-
-class FakeNamespace : public outlook::Namespace, public Object {
- public:
-  explicit FakeNamespace(StatePtr state) : Object(std::move(state), "Namespace") {}
-  bool GetDefaultFolder(int32_t folder, std::shared_ptr<outlook::Folder>* result) override {
-    return Give("GetDefaultFolder", {Arg(folder)}, result,
-                [&] { return std::make_shared<FakeFolder>(state_, folder); });
-  }
-  bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* item) override {
-    return Give("OpenSharedItem", {Arg(path)}, item, [&]() -> std::shared_ptr<outlook::Item> {
-      const WString ext = path.substr(std::min(path.rfind(u'.'), path.size()));
-      std::string text;
-      auto row = std::make_shared<Row>();
-      const bool read = ReadWholeFile(path, &text);
-      if (ext == u".vcf") {
-        row->data = ContactData{};
-        if (!read || !ReadVObject(text, "VCARD", "FN", &std::get<ContactData>(row->data).full_name))
-          return nullptr;
-      } else {
-        row->data = AppointmentData{};
-        if ((ext != u".vcs" && ext != u".ics") || !read ||
-            !ReadVObject(text, "VEVENT", "SUMMARY", &std::get<AppointmentData>(row->data).subject))
-          return nullptr;
-      }
-      return std::make_shared<FakeItem>(state_, row);
-    });
-  }
-  bool Logoff() override {
-    return Run("Logoff", {}, [] { return true; });
-  }
-};
-
-class FakeApplication : public outlook::Application, public Object {
- public:
-  explicit FakeApplication(StatePtr state) : Object(std::move(state), "Application") {}
-  FAKE_GET(ActiveExplorer, bool, state_->window)
-  bool Session(std::shared_ptr<outlook::Namespace>* result) override {
-    return Give("Session", {}, result, [&] { return std::make_shared<FakeNamespace>(state_); });
-  }
-  bool GetNamespace(const WString& type, std::shared_ptr<outlook::Namespace>* result) override {
-    return Give("GetNamespace", {Arg(type)}, result, [&]() -> std::shared_ptr<outlook::Namespace> {
-      return type == u"MAPI" ? std::make_shared<FakeNamespace>(state_) : nullptr;
-    });
-  }
-  bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* item) override {
-    return Give("CreateItem", {Arg(type)}, item, [&]() -> std::shared_ptr<outlook::Item> {
-      if (type != outlook::kMailItem && type != outlook::kNoteItem) return nullptr;
-      auto row = std::make_shared<Row>();
-      if (type == outlook::kNoteItem) row->data = NoteData{};
-      return std::make_shared<FakeItem>(state_, row);
-    });
-  }
-  bool Quit() override {
-    return Run("Quit", {}, [] { return true; });
-  }
-  bool StartedByConnect() const override { return !state_->running; }
-};
-
 #undef FAKE_GET
 #undef FAKE_PUT
+
+  // Attachments, Attachment.
+  bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* out) override {
+    return Give("Item", {Arg(index)}, out, [&]() -> std::shared_ptr<Fake> {
+      if (index < 1 || size_t(index) > attachments().size()) return nullptr;
+      return Make("Attachment", row_, index - 1);
+    });
+  }
+  bool Add(const WString& source, int32_t type, int32_t position, const WString& name) override {
+    return Run("Add", {Arg(source), Arg(type), Arg(position), Arg(name)}, [&] {
+      AttachmentData a{source.substr(source.find_last_of(u"/\\") + 1), "", name, position};
+      if (type != outlook::kAttachByValue || !ReadWholeFile(source, &a.bytes)) return false;
+      attachments().push_back(std::move(a));
+      return true;
+    });
+  }
+  bool FileName(OptString* name) override {
+    return Run("FileName", {}, [&] { return (*name = attachments()[index_].file_name, true); });
+  }
+  bool SaveAsFile(const WString& path) override {
+    return Run("SaveAsFile", {Arg(path)},
+               [&] { return WriteWholeFile(path, attachments()[index_].bytes); });
+  }
+
+  MailData& mail() const { return Of<MailData>(); }
+  NoteData& note() const { return Of<NoteData>(); }
+
+ private:
+  bool Is(Kind kind) const { return row_->data.index() == size_t(kind); }
+  template <class D>
+  D& Of() const {
+    return std::get<D>(row_->data);
+  }
+  std::vector<AttachmentData>& attachments() const { return mail().attachments; }
+  std::shared_ptr<Fake> Make(const char* iface, RowPtr row = nullptr, int32_t index = 0) const {
+    return std::make_shared<Fake>(state_, iface, std::move(row), index);
+  }
+  // Logs the call; unless a rule fails it, `body` says whether it succeeds.
+  template <class Body>
+  bool Run(const char* method, std::vector<std::string> args, Body body) {
+    return state_->Enter(iface_ + "." + method, std::move(args), row_.get()) && body();
+  }
+  // A call handing out an object: `make` gives it, or null to fail.
+  template <class T, class MakeFn>
+  bool Give(const char* method, std::vector<std::string> args, std::shared_ptr<T>* out,
+            MakeFn make) {
+    return Run(method, std::move(args), [&] {
+      std::shared_ptr<Fake> made = make();
+      return made && (*out = std::move(made), true);
+    });
+  }
+  std::shared_ptr<Fake> Query(const char* method, Kind kind) {
+    std::shared_ptr<Fake> out;
+    static const char* const kNames[] = {"MailItem", "NoteItem", "ContactItem", "AppointmentItem"};
+    Give(method, {}, &out, [&] { return Is(kind) ? Make(kNames[kind], row_) : nullptr; });
+    return out;
+  }
+
+  StatePtr state_;
+  const std::string iface_;
+  RowPtr row_;
+  const int32_t index_;
+};
 
 }  // namespace
 
@@ -488,24 +390,24 @@ ConnectResult FakeOutlook::Connect(std::shared_ptr<outlook::Application>* applic
   std::optional<ConnectResult> forced;
   if (!state_->Enter("Connect", {}, nullptr, &forced))
     return forced.value_or(ConnectResult::kCreationFailed);
-  *application = std::make_shared<FakeApplication>(state_);
+  *application = std::make_shared<Fake>(state_, "Application");
   return ConnectResult::kOk;
 }
 
 WString FakeOutlook::Add(ItemData data, int32_t folder) {
   auto row = std::make_shared<Row>(Row{0, false, std::move(data)});
   if (!EntryId(row->data)) EntryId(row->data) = state_->NewEntryId();
-  state_->File(row, folder ? folder : kAddFolder[row->data.index()]);
+  state_->File(row, folder ? folder : HomeFolder(row->data.index(), false));
   return *EntryId(row->data);
 }
 void FakeOutlook::Remove(const WString& entry_id) {
   for (RowPtr row : std::vector<RowPtr>(state_->rows))
     if (EntryId(row->data) == entry_id) state_->Unfile(row);
 }
-std::vector<Row*> FakeOutlook::Rows() const {
-  std::vector<Row*> rows;
-  for (const RowPtr& r : state_->rows) rows.push_back(r.get());
-  return rows;
+std::vector<ItemData*> FakeOutlook::Filed() const {
+  std::vector<ItemData*> out;
+  for (const RowPtr& r : state_->rows) out.push_back(&r->data);
+  return out;
 }
 std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
   std::vector<WString> ids;
@@ -513,22 +415,20 @@ std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
   return ids;
 }
 MailData* FakeOutlook::DataOf(outlook::MailItem& item) {
-  auto* object = dynamic_cast<FakeMailItem*>(&item);
+  auto* object = dynamic_cast<Fake*>(&item);
   return object ? &object->mail() : nullptr;
 }
 NoteData* FakeOutlook::DataOf(outlook::NoteItem& item) {
-  auto* object = dynamic_cast<FakeNoteItem*>(&item);
+  auto* object = dynamic_cast<Fake*>(&item);
   return object ? &object->note() : nullptr;
 }
 std::shared_ptr<outlook::MailItem> FakeOutlook::NewMail(MailData data) {
   data.entry_id.reset();
-  return std::make_shared<FakeMailItem>(state_,
-                                        std::make_shared<Row>(Row{0, false, std::move(data)}));
+  return std::make_shared<Fake>(state_, "MailItem", std::make_shared<Row>(Row{0, false, data}));
 }
 std::shared_ptr<outlook::NoteItem> FakeOutlook::NewNote(NoteData data) {
   data.entry_id.reset();
-  return std::make_shared<FakeNoteItem>(state_,
-                                        std::make_shared<Row>(Row{0, false, std::move(data)}));
+  return std::make_shared<Fake>(state_, "NoteItem", std::make_shared<Row>(Row{0, false, data}));
 }
 
 void FakeOutlook::SetWindow(bool open) { state_->window = open; }
@@ -544,16 +444,14 @@ void FakeOutlook::ClearFailures() { state_->rules.clear(); }
 
 std::vector<Call> FakeOutlook::Calls(const std::string& pattern) const {
   std::vector<Call> out;
-  for (const Call& c : state_->calls)
-    if (Matches(pattern, c.op)) out.push_back(c);
+  std::copy_if(state_->calls.begin(), state_->calls.end(), std::back_inserter(out),
+               [&](const Call& c) { return Matches(pattern, c.op); });
   return out;
 }
-int FakeOutlook::Count(const std::string& pattern) const {
-  return static_cast<int>(Calls(pattern).size());
-}
+int FakeOutlook::Count(const std::string& pattern) const { return int(Calls(pattern).size()); }
 int FakeOutlook::Count(const std::string& pattern, const std::vector<std::string>& args) const {
   const std::vector<Call> calls = Calls(pattern);
-  return static_cast<int>(
+  return int(
       std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.args == args; }));
 }
 void FakeOutlook::ClearCalls() { state_->calls.clear(); }

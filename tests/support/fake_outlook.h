@@ -10,43 +10,26 @@
 //   EXPECT_EQ(1, fake.Count("Application.Quit"));
 //   EXPECT_EQ(0, fake.live_objects());
 //
-// The table: one row per filed item, in the order items were added or
-// saved; a folder's collection is its rows in that order. Add files an item
-// in the default folder of its class (the Inbox for OtherData, an item of
-// another class such as a meeting request) and gives it a fresh entry ID
-// unless it names one.
+// The table holds the filed items in the order they were added or saved; a
+// folder's collection is its rows in that order. Add files an item in the
+// default folder of its class (the Inbox for OtherData, an item of another
+// class such as a meeting request) under a fresh entry ID unless it names one.
+// As the real store: a new item (CreateItem, OpenSharedItem) has a null entry
+// ID until Save files it (mail in Drafts); Move files a copy under a new
+// entry ID; Delete and Move leave the object stale; Item(i) fails outside
+// 1..Count. SaveAs writes FN or SUMMARY into a vCard or vCalendar/iCalendar,
+// which OpenSharedItem reads back from a ".vcf", ".vcs" or ".ics" file holding
+// the object's BEGIN and END lines. Files go through Env::Current().
 //
-// Behaviour, as the real store behaves:
-// - CreateItem (mail, note) and OpenSharedItem give a new item whose entry
-//   ID is null until Save files it (mail in Drafts, the others in their
-//   default folder) under a fresh one.
-// - Move files a copy under a NEW entry ID and takes the mail out of its
-//   folder; Delete takes the item out. Either leaves the object stale: Save,
-//   Delete and Move on it fail.
-// - Items::Item(i) and Attachments::Item(i) fail outside 1..Count.
-// - SaveAs writes a vCard (FN) or a vCalendar / iCalendar (SUMMARY);
-//   OpenSharedItem reads FN or SUMMARY back from a ".vcf", ".vcs" or ".ics"
-//   file holding the BEGIN and END lines of its object, and fails otherwise.
-// - Attachments::Add copies the bytes of its source; SaveAsFile writes them.
-// Files go through Env::Current(), so platform fault injection reaches them.
-//
-// Calls: each is logged as "Interface.Method" (the names of
-// object_model.h: "Connect", "Items.Item", "MailItem.PutTo", ...) with its
-// arguments as UTF-8 text (Items.Item(4) -> {"4"}, SaveAs(path, 7) ->
-// {path, "7"}, Move(folder) -> {"6"}, PutUnRead(true) -> {"1"}) and, for a
-// call on an item, the item's entry ID before the call. A pattern "*.Name"
-// matches that method of every interface.
-//
-// FailOn(pattern, when) makes each matching call for which `when` holds
-// fail: it returns false (a query null) and changes nothing. For "Connect"
-// a ConnectResult can be given. `when` sees the call and its 1-based number
-// among the calls matching the pattern; the first rule that holds decides.
-//
-// live_objects() counts the objects handed out and not yet released.
+// Each call is logged as "Interface.Method" with its arguments as UTF-8 text
+// (Items.Item(4) -> {"4"}, PutUnRead(true) -> {"1"}, Move(folder) -> {"6"})
+// and the entry ID of the item called. A pattern "*.Name" matches the method
+// of every interface. FailOn(pattern, when) makes each matching call for
+// which `when` holds fail (false, a query null) and change nothing; `when`
+// sees the call and its 1-based number among the calls matching the pattern.
 #ifndef ZELSYNC_TESTS_SUPPORT_FAKE_OUTLOOK_H
 #define ZELSYNC_TESTS_SUPPORT_FAKE_OUTLOOK_H
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -68,11 +51,11 @@ struct AttachmentData {
   WString file_name = {};
   std::string bytes = {};
   OptString display_name = std::nullopt;  // as given to Attachments::Add
-  int32_t position = 0;                   // as given to Attachments::Add
+  int32_t position = 0;
 };
 
-// The properties of each class, every member defaulted so that a test
-// names only what it cares about (designated initialisers, in this order).
+// The properties of each class, all defaulted so that a test names only what
+// it cares about (designated initialisers, in this order).
 struct MailData {
   OptString entry_id = std::nullopt;
   OptString sender_name = std::nullopt;
@@ -119,37 +102,29 @@ FailWhen ForItem(const WString& entry_id);
 
 class FakeOutlook : public outlook::ObjectModel {
  public:
-  struct Row {
-    int32_t folder = 0;  // 0: not filed (new, deleted or moved away)
-    bool stale = false;  // deleted or moved away
-    ItemData data;
-  };
   struct State;
-
   FakeOutlook();
   outlook::ConnectResult Connect(std::shared_ptr<outlook::Application>* application) override;
 
-  // Files an item (see above) and returns its entry ID.
+  // Files an item and returns its entry ID; Remove takes it out, as the user would.
   WString Add(ItemData data, int32_t folder = 0);
-  // Takes the item out of its folder, as the user deleting it would.
   void Remove(const WString& entry_id);
   std::vector<WString> EntryIds(int32_t folder) const;
   // The data of the filed item of class D with this entry ID, or null.
   template <class D>
   D* Find(const WString& entry_id) {
-    for (Row* row : Rows())
-      if (D* d = std::get_if<D>(&row->data); d && d->entry_id == entry_id) return d;
+    for (ItemData* data : Filed())
+      if (D* d = std::get_if<D>(data); d && d->entry_id == entry_id) return d;
     return nullptr;
   }
   // The data behind an object the fake handed out, or null.
   static MailData* DataOf(outlook::MailItem& item);
   static NoteData* DataOf(outlook::NoteItem& item);
-  // New, unsaved items holding `data`, for code that takes an item directly.
+  // New, unsaved items, for code that takes an item directly.
   std::shared_ptr<outlook::MailItem> NewMail(MailData data = {});
   std::shared_ptr<outlook::NoteItem> NewNote(NoteData data = {});
 
-  // ActiveExplorer; and whether the user's instance ran before Connect
-  // (StartedByConnect() false).
+  // ActiveExplorer; and whether the user's instance ran before Connect.
   void SetWindow(bool open);
   void SetRunning(bool running);
 
@@ -162,11 +137,12 @@ class FakeOutlook : public outlook::ObjectModel {
   int Count(const std::string& pattern, const std::vector<std::string>& args) const;
   void ClearCalls();
 
+  // The objects handed out and not yet released.
   int live_objects() const;
   std::string DescribeLiveObjects() const;  // "MailItem 1, Items 1" or "none"
 
  private:
-  std::vector<Row*> Rows() const;
+  std::vector<ItemData*> Filed() const;
   std::shared_ptr<State> state_;
 };
 
