@@ -13,6 +13,7 @@ using outlook::kFolderContacts;
 using outlook::kFolderInbox;
 using outlook::kFolderNotes;
 using outlook::OptString;
+using ItemPtr = std::shared_ptr<outlook::Item>;
 
 const int32_t kDefaultFolders[] = {kFolderInbox, kFolderCalendar, kFolderContacts, kFolderNotes};
 
@@ -21,12 +22,13 @@ bool WriteFile(const WString& path, const std::string& bytes) {
   return file && file->Write(bytes.data(), bytes.size()) == bytes.size();
 }
 
-bool ReadFile(const WString& path, std::string* bytes) {
+std::string ReadFile(const WString& path) {
+  std::string bytes;
   std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
   char chunk[4096];
-  for (size_t n; file && bytes->size() < (1u << 24) && (n = file->Read(chunk, sizeof chunk)) > 0;)
-    bytes->append(chunk, n);
-  return file != nullptr;
+  for (size_t n; file && bytes.size() < (1u << 24) && (n = file->Read(chunk, sizeof chunk)) > 0;)
+    bytes.append(chunk, n);
+  return bytes;
 }
 
 bool NullOrEmpty(const OptString& s) { return !s || s->empty(); }
@@ -41,24 +43,112 @@ bool WithClass(outlook::Item& item, F f) {
   return false;
 }
 
-bool ReadText(outlook::MailItem& mail, OptString* value) { return mail.Subject(value); }
-bool ReadText(outlook::NoteItem& note, OptString* value) { return note.Body(value); }
-bool ReadText(outlook::ContactItem& contact, OptString* value) { return contact.FullName(value); }
-bool ReadText(outlook::AppointmentItem& event, OptString* value) { return event.Subject(value); }
-bool ReadText(outlook::Item& item, OptString* value) {
-  return WithClass(item, [&](auto& typed) { return ReadText(typed, value); });
+// The text each class is checked by: Subject, Body, FullName or Subject.
+OptString TextOf(outlook::Item& item) {
+  OptString value = u"(unread)";
+  const auto read = [&](auto& typed) {
+    if constexpr (std::is_same_v<decltype(typed), outlook::NoteItem&>)
+      return typed.Body(&value);
+    else if constexpr (std::is_same_v<decltype(typed), outlook::ContactItem&>)
+      return typed.FullName(&value);
+    else
+      return typed.Subject(&value);
+  };
+  EXPECT_TRUE(WithClass(item, read));
+  return value;
 }
-bool ReadEntryId(outlook::Item& item, OptString* id) {
-  return WithClass(item, [&](auto& typed) { return typed.EntryID(id); });
+OptString IdOf(outlook::Item& item) {
+  OptString id;
+  EXPECT_TRUE(WithClass(item, [&](auto& typed) { return typed.EntryID(&id); }));
+  return id;
 }
 
-std::string VObjectText(const WString& s) {
+struct Connection {
+  std::shared_ptr<outlook::Application> app;
+  std::shared_ptr<outlook::Namespace> ns;
+};
+Connection Connect(outlook::ObjectModel& model) {
+  Connection c;
+  EXPECT_EQ(ConnectResult::kOk, model.Connect(&c.app));
+  EXPECT_TRUE(c.app && c.app->GetNamespace(u"MAPI", &c.ns) && c.ns);
+  return c;
+}
+std::shared_ptr<outlook::Items> FolderItems(outlook::ObjectModel& model, int32_t id) {
+  std::shared_ptr<outlook::Namespace> ns = Connect(model).ns;
+  std::shared_ptr<outlook::Folder> folder;
+  std::shared_ptr<outlook::Items> items;
+  EXPECT_TRUE(ns && ns->GetDefaultFolder(id, &folder) && folder && folder->GetItems(&items) &&
+              items)
+      << "folder " << id;
+  return items;
+}
+// The items of the folder in collection order, through a fresh connection.
+std::vector<ItemPtr> Listed(outlook::ObjectModel& model, int32_t folder) {
+  std::shared_ptr<outlook::Items> items = FolderItems(model, folder);
+  int32_t count = 0;
+  EXPECT_TRUE(items && items->Count(&count)) << "cannot count folder " << folder;
+  std::vector<ItemPtr> out(static_cast<size_t>(std::max(count, 0)));
+  for (int32_t i = 1; i <= count; ++i)
+    EXPECT_TRUE(items->Item(i, &out[i - 1]) && out[i - 1]) << folder << " item " << i;
+  return out;
+}
+std::vector<WString> Ids(outlook::ObjectModel& model, int32_t folder) {
+  std::vector<WString> ids;
+  for (const ItemPtr& item : Listed(model, folder))
+    ids.push_back(item ? IdOf(*item).value_or(u"") : u"");
+  return ids;
+}
+ItemPtr Find(outlook::ObjectModel& model, int32_t folder, const WString& id) {
+  for (const ItemPtr& item : Listed(model, folder))
+    if (item && IdOf(*item) == id) return item;
+  ADD_FAILURE() << "no item " << Utf16ToUtf8(id) << " in folder " << folder;
+  return nullptr;
+}
+
+std::string Escaped(const WString& s) {
   std::string out;
   for (char c : Utf16ToUtf8(s)) {
     if (c == '\\' || c == ';' || c == ',') out += '\\';
     out += c == '\n' ? std::string("\\n") : std::string(1, c);
   }
   return out;
+}
+
+// Files an item holding `text` in the default folder through the interface:
+// a created mail moved into the Inbox, a created note, a contact or event
+// opened from a file at `path`. Its entry ID, or nullopt when a step failed.
+OptString Seed(outlook::ObjectModel& model, int32_t folder, const WString& text,
+               const WString& path) {
+  Connection c = Connect(model);
+  ItemPtr item;
+  OptString id;
+  const std::string t = Escaped(text);
+  if (!c.ns) return std::nullopt;
+  if (folder == kFolderContacts || folder == kFolderCalendar) {
+    const std::string file =
+        folder == kFolderContacts
+            ? "BEGIN:VCARD\r\nVERSION:2.1\r\nN:" + t + "\r\nFN:" + t + "\r\nEND:VCARD\r\n"
+            : "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:" + t +
+                  "\r\nDTSTART:20240101T120000\r\nDTEND:20240101T130000\r\nEND:VEVENT\r\nEND:"
+                  "VCALENDAR\r\n";
+    if (!WriteFile(path, file) || !c.ns->OpenSharedItem(path, &item)) return std::nullopt;
+  } else if (!c.app->CreateItem(folder == kFolderInbox ? outlook::kMailItem : outlook::kNoteItem,
+                                &item)) {
+    return std::nullopt;
+  }
+  if (!item) return std::nullopt;
+  std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
+  std::shared_ptr<outlook::NoteItem> note = item->QueryNote();
+  std::shared_ptr<outlook::Folder> inbox;
+  if (mail) {
+    if (!mail->PutSubject(text) || !mail->Save() || !c.ns->GetDefaultFolder(kFolderInbox, &inbox) ||
+        !inbox || !mail->Move(inbox, &moved) || !moved || !moved->EntryID(&id))
+      return std::nullopt;
+  } else if ((note && !note->PutBody(text)) ||
+             !WithClass(*item, [&](auto& typed) { return typed.Save() && typed.EntryID(&id); })) {
+    return std::nullopt;
+  }
+  return NullOrEmpty(id) ? std::nullopt : id;
 }
 
 }  // namespace
@@ -73,134 +163,37 @@ void ObjectModelContract::TearDown() {
   backend_.reset();
 }
 
-std::shared_ptr<outlook::Application> ObjectModelContract::Connect() {
-  std::shared_ptr<outlook::Application> app;
-  EXPECT_EQ(ConnectResult::kOk, backend_->model().Connect(&app));
-  EXPECT_NE(nullptr, app);
-  return app;
-}
-
-std::shared_ptr<outlook::Namespace> ObjectModelContract::Session() {
-  std::shared_ptr<outlook::Application> app = Connect();
-  std::shared_ptr<outlook::Namespace> ns;
-  EXPECT_TRUE(app && app->GetNamespace(u"MAPI", &ns) && ns);
-  return ns;
-}
-
-OptString ObjectModelContract::Seed(int32_t folder, const WString& text) {
-  std::shared_ptr<outlook::Application> app;
-  std::shared_ptr<outlook::Namespace> ns;
-  std::shared_ptr<outlook::Item> item;
-  OptString id;
-  if (backend_->model().Connect(&app) != ConnectResult::kOk || !app || !app->Session(&ns) || !ns)
-    return std::nullopt;
-  if (folder == kFolderInbox || folder == kFolderNotes) {
-    if (!app->CreateItem(folder == kFolderInbox ? outlook::kMailItem : outlook::kNoteItem, &item) ||
-        !item)
-      return std::nullopt;
-  } else {
-    const WString path = ScratchPath(folder == kFolderContacts ? "seed.vcf" : "seed.vcs");
-    const std::string t = VObjectText(text);
-    const std::string file =
-        folder == kFolderContacts
-            ? "BEGIN:VCARD\r\nVERSION:2.1\r\nN:" + t + "\r\nFN:" + t + "\r\nEND:VCARD\r\n"
-            : "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:" + t +
-                  "\r\nDTSTART:20240101T120000\r\nDTEND:20240101T130000\r\nEND:VEVENT\r\nEND:"
-                  "VCALENDAR\r\n";
-    if (!WriteFile(path, file) || !ns->OpenSharedItem(path, &item) || !item) return std::nullopt;
-  }
-  std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
-  std::shared_ptr<outlook::NoteItem> note = item->QueryNote();
-  std::shared_ptr<outlook::Folder> inbox;
-  if (mail) {
-    if (!mail->PutSubject(text) || !mail->Save() || !ns->GetDefaultFolder(kFolderInbox, &inbox) ||
-        !inbox || !mail->Move(inbox, &moved) || !moved || !moved->EntryID(&id))
-      return std::nullopt;
-  } else if ((note && !note->PutBody(text)) ||
-             !WithClass(*item, [&](auto& typed) { return typed.Save() && typed.EntryID(&id); })) {
-    return std::nullopt;
-  }
-  return NullOrEmpty(id) ? std::nullopt : id;
-}
-
-std::shared_ptr<outlook::Items> ObjectModelContract::FolderItems(int32_t id) {
-  std::shared_ptr<outlook::Namespace> ns = Session();
-  std::shared_ptr<outlook::Folder> folder;
-  std::shared_ptr<outlook::Items> items;
-  EXPECT_TRUE(ns && ns->GetDefaultFolder(id, &folder) && folder && folder->GetItems(&items) &&
-              items)
-      << "folder " << id;
-  return items;
-}
-
-std::vector<WString> ObjectModelContract::ReadEntryIds(int32_t folder) {
-  std::vector<WString> ids;
-  std::shared_ptr<outlook::Items> items = FolderItems(folder);
-  int32_t count = -1;
-  if (!items || !items->Count(&count)) ADD_FAILURE() << "cannot count folder " << folder;
-  for (int32_t i = 1; i <= count; ++i) {
-    std::shared_ptr<outlook::Item> item;
-    OptString id;
-    EXPECT_TRUE(items->Item(i, &item) && item && ReadEntryId(*item, &id))
-        << folder << " item " << i;
-    ids.push_back(id.value_or(WString()));
-  }
-  return ids;
-}
-
-std::shared_ptr<outlook::Item> ObjectModelContract::FindItem(int32_t folder,
-                                                             const WString& entry_id) {
-  const std::vector<WString> ids = ReadEntryIds(folder);
-  const size_t at = std::find(ids.begin(), ids.end(), entry_id) - ids.begin();
-  std::shared_ptr<outlook::Items> items = at < ids.size() ? FolderItems(folder) : nullptr;
-  std::shared_ptr<outlook::Item> item;
-  if (items) items->Item(static_cast<int32_t>(at + 1), &item);
-  return item;
-}
-
-OptString ObjectModelContract::StoredText(int32_t folder, const WString& entry_id) {
-  std::shared_ptr<outlook::Item> item = FindItem(folder, entry_id);
-  OptString text = u"(unread)";
-  EXPECT_TRUE(item && ReadText(*item, &text)) << "folder " << folder;
-  return text;
-}
-
 WString ObjectModelContract::ScratchPath(const char* name) {
   WString temp;
   EXPECT_TRUE(Env::Current().TempFolder(&temp));
-  const WString path =
-      temp + u"zelsync-contract-" + Env::Current().CreateUuidString() + u"-" + Utf8ToUtf16(name);
-  scratch_files_.push_back(path);
-  return path;
+  scratch_files_.push_back(temp + u"zelsync-contract-" + Env::Current().CreateUuidString() + u"-" +
+                           Utf8ToUtf16(name));
+  return scratch_files_.back();
 }
 
 TEST_P(ObjectModelContract, EntryIdsAreUniqueAndStableAndQueriesTellTheClassesApart) {
   std::set<WString> all;
   for (int32_t folder : kDefaultFolders) {
     SCOPED_TRACE(folder);
-    EXPECT_TRUE(ReadEntryIds(folder).empty()) << "a fresh store";
-    const OptString one = Seed(folder, u"one"), two = Seed(folder, u"two");
+    EXPECT_TRUE(Ids(model(), folder).empty()) << "a fresh store";
+    const OptString one = Seed(model(), folder, u"one", ScratchPath("1.vcf")),
+                    two = Seed(model(), folder, u"two", ScratchPath("2.vcs"));
     ASSERT_TRUE(one && two);
     all.insert({*one, *two});
-    const std::vector<WString> first = ReadEntryIds(folder);
-    EXPECT_EQ(first, ReadEntryIds(folder)) << "the folder reads the same twice";
+    const std::vector<WString> first = Ids(model(), folder);
+    EXPECT_EQ(first, Ids(model(), folder)) << "the folder reads the same twice";
     EXPECT_EQ((std::set<WString>{*one, *two}), std::set<WString>(first.begin(), first.end()));
-
-    std::shared_ptr<outlook::Items> items = FolderItems(folder);
-    int32_t count = 0;
-    ASSERT_TRUE(items && items->Count(&count));
-    ASSERT_EQ(2, count);
-    for (int32_t index : {1, 2}) {
-      std::shared_ptr<outlook::Item> item;
-      ASSERT_TRUE(items->Item(index, &item) && item);
+    for (const ItemPtr& item : Listed(model(), folder)) {
+      ASSERT_TRUE(item);
       EXPECT_EQ(folder == kFolderInbox, item->QueryMail() != nullptr);
       EXPECT_EQ(folder == kFolderNotes, item->QueryNote() != nullptr);
       EXPECT_EQ(folder == kFolderContacts, item->QueryContact() != nullptr);
       EXPECT_EQ(folder == kFolderCalendar, item->QueryAppointment() != nullptr);
     }
+    std::shared_ptr<outlook::Items> items = FolderItems(model(), folder);
     for (int32_t index : {0, -1, 3}) {
-      std::shared_ptr<outlook::Item> item;
-      EXPECT_FALSE(items->Item(index, &item)) << index;
+      ItemPtr item;
+      EXPECT_FALSE(items && items->Item(index, &item)) << index;
       EXPECT_EQ(nullptr, item) << index;
     }
   }
@@ -214,47 +207,46 @@ TEST_P(ObjectModelContract, AddingOrDeletingKeepsTheOrderOfTheOthers) {
   };
   for (int32_t folder : {kFolderNotes, kFolderContacts}) {
     SCOPED_TRACE(folder);
-    for (const char16_t* text : {u"a", u"b", u"c"}) ASSERT_TRUE(Seed(folder, text));
-    const std::vector<WString> before = ReadEntryIds(folder);
-    const OptString added = Seed(folder, u"d");
+    for (const char16_t* text : {u"a", u"b", u"c"})
+      ASSERT_TRUE(Seed(model(), folder, text, ScratchPath("s.vcf")));
+    const std::vector<WString> before = Ids(model(), folder);
+    const OptString added = Seed(model(), folder, u"d", ScratchPath("d.vcf"));
     ASSERT_TRUE(added);
-    EXPECT_EQ(before, without(ReadEntryIds(folder), *added));
+    EXPECT_EQ(before, without(Ids(model(), folder), *added));
     for (const WString& gone : {before[1], before[0]}) {
-      const std::vector<WString> now = ReadEntryIds(folder);
-      {
-        std::shared_ptr<outlook::Item> item = FindItem(folder, gone);
-        ASSERT_TRUE(item && WithClass(*item, [](auto& typed) { return typed.Delete(); }));
-      }
-      EXPECT_EQ(without(now, gone), ReadEntryIds(folder));
+      const std::vector<WString> now = Ids(model(), folder);
+      ItemPtr item = Find(model(), folder, gone);
+      ASSERT_TRUE(item && WithClass(*item, [](auto& typed) { return typed.Delete(); }));
+      item.reset();
+      EXPECT_EQ(without(now, gone), Ids(model(), folder));
     }
   }
 }
 
 TEST_P(ObjectModelContract, NewNoteGetsAnEntryIdOnSaveAndSavingKeepsIt) {
-  const OptString first = Seed(kFolderNotes, u"before");
+  const OptString first = Seed(model(), kFolderNotes, u"before", WString());
   ASSERT_TRUE(first);
-  OptString id;
+  OptString id, after;
   {
-    std::shared_ptr<outlook::Application> app = Connect();
-    std::shared_ptr<outlook::Item> item;
-    ASSERT_TRUE(app && app->CreateItem(outlook::kNoteItem, &item) && item);
+    ItemPtr item;
+    Connection c = Connect(model());
+    ASSERT_TRUE(c.app && c.app->CreateItem(outlook::kNoteItem, &item) && item);
     std::shared_ptr<outlook::NoteItem> note = item->QueryNote();
     ASSERT_TRUE(note && note->EntryID(&id));
     EXPECT_TRUE(NullOrEmpty(id));
-    EXPECT_EQ(std::vector<WString>{*first}, ReadEntryIds(kFolderNotes)) << "unsaved is not filed";
+    EXPECT_EQ(std::vector<WString>{*first}, Ids(model(), kFolderNotes)) << "unsaved is not filed";
     ASSERT_TRUE(note->PutBody(u"Milk\r\nEggs") && note->Save() && note->EntryID(&id));
   }
   ASSERT_FALSE(NullOrEmpty(id));
   {
-    std::shared_ptr<outlook::Item> item = FindItem(kFolderNotes, *first);
+    ItemPtr item = Find(model(), kFolderNotes, *first);
     std::shared_ptr<outlook::NoteItem> note = item ? item->QueryNote() : nullptr;
-    OptString after;
     ASSERT_TRUE(note && note->PutBody(u"after") && note->Save() && note->EntryID(&after));
     EXPECT_EQ(first, after);
   }
-  EXPECT_EQ((std::vector<WString>{*first, *id}), ReadEntryIds(kFolderNotes));
-  EXPECT_EQ(u"after", StoredText(kFolderNotes, *first));
-  EXPECT_EQ(u"Milk\r\nEggs", StoredText(kFolderNotes, *id));
+  EXPECT_EQ((std::vector<WString>{*first, *id}), Ids(model(), kFolderNotes));
+  EXPECT_EQ(u"after", TextOf(*Find(model(), kFolderNotes, *first)));
+  EXPECT_EQ(u"Milk\r\nEggs", TextOf(*Find(model(), kFolderNotes, *id)));
 }
 
 TEST_P(ObjectModelContract, CreatedMailMovesIntoTheInboxWithItsAttachmentsByteForByte) {
@@ -266,13 +258,12 @@ TEST_P(ObjectModelContract, CreatedMailMovesIntoTheInboxWithItsAttachmentsByteFo
   const WString html = u"<html><body>Hi</body></html>";
   OptString id;
   {
-    std::shared_ptr<outlook::Namespace> ns = Session();
-    std::shared_ptr<outlook::Application> app = Connect();
+    Connection c = Connect(model());
     std::shared_ptr<outlook::Folder> inbox;
-    std::shared_ptr<outlook::Item> item;
+    ItemPtr item;
     std::shared_ptr<outlook::Attachments> attachments;
-    ASSERT_TRUE(app && ns && ns->GetDefaultFolder(kFolderInbox, &inbox) && inbox &&
-                app->CreateItem(outlook::kMailItem, &item) && item);
+    ASSERT_TRUE(c.ns && c.ns->GetDefaultFolder(kFolderInbox, &inbox) && inbox &&
+                c.app->CreateItem(outlook::kMailItem, &item) && item);
     std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
     ASSERT_TRUE(mail && mail->PutBodyFormat(outlook::kBodyFormatHtml) &&
                 mail->PutSubject(u"Hello") && mail->PutHTMLBody(html) &&
@@ -285,29 +276,27 @@ TEST_P(ObjectModelContract, CreatedMailMovesIntoTheInboxWithItsAttachmentsByteFo
     ASSERT_TRUE(mail->Save() && mail->Move(inbox, &moved) && moved && moved->EntryID(&id));
   }
   ASSERT_FALSE(NullOrEmpty(id));
-  EXPECT_EQ(std::vector<WString>{*id}, ReadEntryIds(kFolderInbox));
-  std::shared_ptr<outlook::Item> item = FindItem(kFolderInbox, *id);
+  EXPECT_EQ(std::vector<WString>{*id}, Ids(model(), kFolderInbox));
+  ItemPtr item = Find(model(), kFolderInbox, *id);
   std::shared_ptr<outlook::MailItem> mail = item ? item->QueryMail() : nullptr;
   std::shared_ptr<outlook::Attachments> attachments;
-  OptString subject, body;
+  std::shared_ptr<outlook::Attachment> attachment;
+  OptString body;
   int32_t count = 0;
-  ASSERT_TRUE(mail && mail->Subject(&subject) && mail->HTMLBody(&body) &&
-              mail->GetAttachments(&attachments) && attachments && attachments->Count(&count));
-  EXPECT_EQ(u"Hello", subject);
+  ASSERT_TRUE(mail && mail->HTMLBody(&body) && mail->GetAttachments(&attachments) && attachments &&
+              attachments->Count(&count));
+  EXPECT_EQ(u"Hello", TextOf(*item));
   EXPECT_EQ(html, body);
   ASSERT_EQ(2, count);
-  std::shared_ptr<outlook::Attachment> attachment;
   EXPECT_FALSE(attachments->Item(3, &attachment));
   for (int32_t index = 1; index <= 2; ++index) {
     const auto& [path, content] = files[index - 1];
     const WString copy = ScratchPath("copy.bin");
     OptString name;
-    std::string read_back;
     ASSERT_TRUE(attachments->Item(index, &attachment) && attachment &&
-                attachment->FileName(&name) && attachment->SaveAsFile(copy) &&
-                ReadFile(copy, &read_back));
+                attachment->FileName(&name) && attachment->SaveAsFile(copy));
     EXPECT_EQ(path.substr(path.find_last_of(u"/\\") + 1), name);
-    EXPECT_EQ(content, read_back);
+    EXPECT_EQ(content, ReadFile(copy));
   }
 }
 
@@ -325,27 +314,25 @@ TEST_P(ObjectModelContract, FullNameAndSubjectSurviveSaveAsAndOpenSharedItem) {
     for (const char16_t* text : texts) {
       SCOPED_TRACE(std::string(format.name) + " " + Utf16ToUtf8(text));
       const bool contact = format.folder == kFolderContacts;
-      const OptString id = Seed(format.folder, text);
+      const OptString id = Seed(model(), format.folder, text, ScratchPath(format.name));
       ASSERT_TRUE(id);
       const WString path = ScratchPath(format.name);
-      std::shared_ptr<outlook::Item> item = FindItem(format.folder, *id);
+      ItemPtr item = Find(model(), format.folder, *id), opened;
       ASSERT_TRUE(item && (contact ? item->QueryContact()->SaveAs(path, format.type)
                                    : item->QueryAppointment()->SaveAs(path, format.type)));
-      std::shared_ptr<outlook::Namespace> ns = Session();
-      std::shared_ptr<outlook::Item> opened;
-      ASSERT_TRUE(ns && ns->OpenSharedItem(path, &opened) && opened);
+      Connection c = Connect(model());
+      ASSERT_TRUE(c.ns && c.ns->OpenSharedItem(path, &opened) && opened);
       EXPECT_EQ(contact, opened->QueryContact() != nullptr);
-      OptString value, new_id;
-      ASSERT_TRUE(ReadText(*opened, &value) && ReadEntryId(*opened, &new_id));
-      EXPECT_EQ(text, value);
-      EXPECT_TRUE(NullOrEmpty(new_id)) << "an opened file is a new, unsaved item";
-      const size_t before = ReadEntryIds(format.folder).size();
+      EXPECT_EQ(text, TextOf(*opened));
+      EXPECT_TRUE(NullOrEmpty(IdOf(*opened))) << "an opened file is a new, unsaved item";
+      const size_t before = Ids(model(), format.folder).size();
+      OptString new_id;
       ASSERT_TRUE(
           WithClass(*opened, [&](auto& typed) { return typed.Save() && typed.EntryID(&new_id); }));
       ASSERT_FALSE(NullOrEmpty(new_id));
       EXPECT_NE(id, new_id);
-      EXPECT_EQ(before + 1, ReadEntryIds(format.folder).size());
-      EXPECT_EQ(text, StoredText(format.folder, *new_id));
+      EXPECT_EQ(before + 1, Ids(model(), format.folder).size());
+      EXPECT_EQ(text, TextOf(*Find(model(), format.folder, *new_id)));
     }
   }
 }
@@ -355,22 +342,21 @@ TEST_P(ObjectModelContract, OpenSharedItemRefusesWhatItCannotRead) {
       {"garbage.vcf", "hello, world\r\n"},
       {"empty.vcs", ""},
       {"truncated.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:x"},
-  };
-  std::shared_ptr<outlook::Namespace> ns = Session();
-  ASSERT_NE(nullptr, ns);
+      {"missing.vcf", ""}};
+  Connection c = Connect(model());
+  ASSERT_NE(nullptr, c.ns);
   for (const auto& [name, bytes] : cases) {
     const WString path = ScratchPath(name);
-    ASSERT_TRUE(WriteFile(path, bytes));
-    std::shared_ptr<outlook::Item> item;
-    if (ns->OpenSharedItem(path, &item) && item) {
-      // A backend may make something of it, but not an item of the class.
+    ASSERT_TRUE(std::string(name) == "missing.vcf" || WriteFile(path, bytes));
+    ItemPtr item;
+    // A backend may make something of it, but not an item of the class.
+    if (c.ns->OpenSharedItem(path, &item) && item) {
+      EXPECT_NE("missing.vcf", std::string(name));
       EXPECT_EQ(nullptr, item->QueryContact()) << name;
       EXPECT_EQ(nullptr, item->QueryAppointment()) << name;
     }
   }
-  std::shared_ptr<outlook::Item> item;
-  EXPECT_FALSE(ns->OpenSharedItem(ScratchPath("missing.vcf"), &item));
-  for (int32_t folder : kDefaultFolders) EXPECT_TRUE(ReadEntryIds(folder).empty());
+  for (int32_t folder : kDefaultFolders) EXPECT_TRUE(Ids(model(), folder).empty());
 }
 
 }  // namespace testing

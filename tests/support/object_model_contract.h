@@ -6,8 +6,8 @@
 //
 // (at namespace scope, in a *_test.cc file). The factory is called afresh
 // for every test and must give an empty store. The suite checks: entry IDs
-// non-empty, unique and stable across reads; the order of a folder kept for
-// the other items when one is added or deleted; Item(i) failing outside
+// unique and stable across connections; the order of a folder kept for the
+// other items when one is added or deleted; Item(i) failing outside
 // 1..Count; the four queries telling classes apart; a new item getting its
 // entry ID on Save and keeping it; Move filing a mail in the Inbox with its
 // attachments byte for byte; SaveAs/OpenSharedItem round trips of FullName
@@ -40,20 +40,7 @@ class ObjectModelContract : public ::testing::TestWithParam<ContractBackendFacto
  protected:
   void SetUp() override;
   void TearDown() override;
-
-  // Files an item with `text` (Subject, Body, FullName or Subject) in the
-  // default folder of its class through the interface; its entry ID, or
-  // nullopt when a step failed.
-  outlook::OptString Seed(int32_t folder, const WString& text);
-  // Connected objects; null (and a failure) when a step fails.
-  std::shared_ptr<outlook::Application> Connect();
-  std::shared_ptr<outlook::Namespace> Session();
-  std::shared_ptr<outlook::Items> FolderItems(int32_t folder);
-  // The entry IDs of `folder` in collection order, through a fresh connection.
-  std::vector<WString> ReadEntryIds(int32_t folder);
-  std::shared_ptr<outlook::Item> FindItem(int32_t folder, const WString& entry_id);
-  // The text the folder's class is checked by, of that item.
-  outlook::OptString StoredText(int32_t folder, const WString& entry_id);
+  outlook::ObjectModel& model() { return backend_->model(); }
   // A path in the temporary folder, unique to this test, removed at the end.
   WString ScratchPath(const char* name);
 
