@@ -60,20 +60,6 @@ std::string VObject(const std::string& object, const char* version, const std::s
   return "BEGIN:" + object + "\r\nVERSION:" + version + "\r\n" + body + "END:" + object + "\r\n";
 }
 
-// The value of the line `name` in `text`, which must hold the BEGIN and END
-// lines of `object`.
-bool ReadVObject(const std::string& text, const std::string& object, const std::string& name,
-                 OptString* value) {
-  if (text.find("BEGIN:" + object + "\r\n") == std::string::npos ||
-      text.find("END:" + object + "\r\n") == std::string::npos)
-    return false;
-  const size_t at = text.find("\n" + name + ":");
-  if (at == std::string::npos) return true;
-  const size_t from = at + name.size() + 2;
-  *value = Utf8ToUtf16(text.substr(from, text.find('\r', from) - from));
-  return true;
-}
-
 }  // namespace
 
 struct FakeOutlook::State {
@@ -133,17 +119,12 @@ using StatePtr = std::shared_ptr<FakeOutlook::State>;
 // `iface` names it ("MailItem"), for the call log and the live count; `row`
 // is its item (none for the application, namespace and folders); `index` is
 // the folder of a folder or collection, the attachment of an attachment.
-class Fake final : public outlook::Application,
-                   public outlook::Namespace,
-                   public outlook::Folder,
-                   public outlook::Items,
-                   public outlook::Item,
-                   public outlook::MailItem,
-                   public outlook::NoteItem,
-                   public outlook::ContactItem,
-                   public outlook::AppointmentItem,
-                   public outlook::Attachments,
-                   public outlook::Attachment {
+// clang-format off
+class Fake final : public outlook::Application, public outlook::Namespace, public outlook::Folder,
+    public outlook::Items, public outlook::Item, public outlook::MailItem, public outlook::NoteItem,
+    public outlook::ContactItem, public outlook::AppointmentItem, public outlook::Attachments,
+    public outlook::Attachment {
+  // clang-format on
  public:
   Fake(StatePtr state, const char* iface, RowPtr row = nullptr, int32_t index = 0)
       : state_(std::move(state)), iface_(iface), row_(std::move(row)), index_(index) {
@@ -162,6 +143,9 @@ class Fake final : public outlook::Application,
   bool Put##Name(Param v) override {                                      \
     return Run("Put" #Name, {Arg(v)}, [&] { return (field = v, true); }); \
   }
+#define FAKE_PROP(Name, Type, Param, field) \
+  FAKE_GET(Name, Type, field)               \
+  FAKE_PUT(Name, Param, field)
   FAKE_GET(ActiveExplorer, bool, state_->window)
   bool Session(std::shared_ptr<outlook::Namespace>* out) override {
     return Give("Session", {}, out, [&] { return Make("Namespace"); });
@@ -188,23 +172,26 @@ class Fake final : public outlook::Application,
     return Give("GetDefaultFolder", {Arg(folder)}, out,
                 [&] { return Make("Folder", nullptr, folder); });
   }
+  // A ".vcf" file as a contact, a ".vcs" or ".ics" file as an event: the text
+  // must hold the BEGIN and END lines of its object; FN or SUMMARY is read.
   bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* out) override {
     return Give("OpenSharedItem", {Arg(path)}, out, [&]() -> std::shared_ptr<Fake> {
       const WString ext = path.substr(std::min(path.rfind(u'.'), path.size()));
+      const bool card = ext == u".vcf";
+      const std::string object = card ? "VCARD" : "VEVENT", key = card ? "\nFN:" : "\nSUMMARY:";
       std::string text;
-      auto row = std::make_shared<Row>();
-      if (!ReadWholeFile(path, &text)) return nullptr;
-      if (ext == u".vcf") {
-        row->data = ContactData{};
-        if (!ReadVObject(text, "VCARD", "FN", &std::get<ContactData>(row->data).full_name))
-          return nullptr;
-      } else {
-        row->data = AppointmentData{};
-        if ((ext != u".vcs" && ext != u".ics") ||
-            !ReadVObject(text, "VEVENT", "SUMMARY", &std::get<AppointmentData>(row->data).subject))
-          return nullptr;
-      }
-      return Make("Item", row);
+      if ((!card && ext != u".vcs" && ext != u".ics") || !ReadWholeFile(path, &text) ||
+          text.find("BEGIN:" + object + "\r\n") == std::string::npos ||
+          text.find("END:" + object + "\r\n") == std::string::npos)
+        return nullptr;
+      OptString value;
+      if (const size_t at = text.find(key); at != std::string::npos)
+        value =
+            Utf8ToUtf16(text.substr(at + key.size(), text.find('\r', at + 1) - at - key.size()));
+      return Make("Item",
+                  std::make_shared<Row>(Row{0, false,
+                                            card ? ItemData(ContactData{.full_name = value})
+                                                 : ItemData(AppointmentData{.subject = value})}));
     });
   }
   bool Logoff() override {
@@ -249,24 +236,17 @@ class Fake final : public outlook::Application,
     return Run("Delete", {}, [this] { return !row_->stale && (state_->Unfile(row_), true); });
   }
   FAKE_GET(SenderName, OptString, mail().sender_name)
-  FAKE_GET(SentOnBehalfOfName, OptString, mail().sent_on_behalf_of_name)
-  FAKE_PUT(SentOnBehalfOfName, const WString&, mail().sent_on_behalf_of_name)
-  FAKE_GET(To, OptString, mail().to)
-  FAKE_PUT(To, const WString&, mail().to)
-  FAKE_GET(CC, OptString, mail().cc)
-  FAKE_PUT(CC, const WString&, mail().cc)
+  FAKE_PROP(SentOnBehalfOfName, OptString, const WString&, mail().sent_on_behalf_of_name)
+  FAKE_PROP(To, OptString, const WString&, mail().to)
+  FAKE_PROP(CC, OptString, const WString&, mail().cc)
   FAKE_GET(Subject, OptString, Is(kMail) ? mail().subject : Of<AppointmentData>().subject)
   FAKE_PUT(Subject, const WString&, mail().subject)
   FAKE_GET(SentOn, double, mail().sent_on)
-  FAKE_GET(Importance, int32_t, mail().importance)
-  FAKE_PUT(Importance, int32_t, mail().importance)
-  FAKE_GET(HTMLBody, OptString, mail().html_body)
-  FAKE_PUT(HTMLBody, const WString&, mail().html_body)
-  FAKE_GET(UnRead, bool, mail().unread)
-  FAKE_PUT(UnRead, bool, mail().unread)
+  FAKE_PROP(Importance, int32_t, int32_t, mail().importance)
+  FAKE_PROP(HTMLBody, OptString, const WString&, mail().html_body)
+  FAKE_PROP(UnRead, bool, bool, mail().unread)
   FAKE_PUT(BodyFormat, int32_t, mail().body_format)
-  FAKE_GET(Body, OptString, note().body)
-  FAKE_PUT(Body, const WString&, note().body)
+  FAKE_PROP(Body, OptString, const WString&, note().body)
   FAKE_GET(FullName, OptString, Of<ContactData>().full_name)
   FAKE_PUT(AllDayEvent, bool, Of<AppointmentData>().all_day)
   bool GetAttachments(std::shared_ptr<outlook::Attachments>* out) override {
@@ -305,6 +285,7 @@ class Fake final : public outlook::Application,
   }
 #undef FAKE_GET
 #undef FAKE_PUT
+#undef FAKE_PROP
 
   // Attachments, Attachment.
   bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* out) override {
