@@ -65,16 +65,10 @@ class RecordExportsTest : public LibraryTest {
   }
   // An item of the type, named (or with the body) `name`.
   WString Add(uint32_t type, const std::u16string& name) {
-    switch (type) {
-      case SYNC_OBJECT_MESSAGE:
-        return fake_.Add(MailData{.sender_name = name, .html_body = u"<p>hi</p>"});
-      case SYNC_OBJECT_NOTE:
-        return fake_.Add(NoteData{.body = name});
-      case SYNC_OBJECT_CONTACT:
-        return fake_.Add(ContactData{.full_name = name});
-      default:
-        return fake_.Add(AppointmentData{.subject = name});
-    }
+    const ItemData data[] = {MailData{.sender_name = name, .html_body = u"<p>hi</p>"},
+                             NoteData{.body = name}, ContactData{.full_name = name},
+                             AppointmentData{.subject = name}};
+    return fake_.Add(data[type]);
   }
 
   // The files and exports of one scheme (syncml false: IrMC).

@@ -381,10 +381,6 @@ WString FakeOutlook::Add(ItemData data, int32_t folder) {
   state_->File(row, folder ? folder : HomeFolder(row->data.index(), false));
   return *EntryId(row->data);
 }
-void FakeOutlook::Remove(const WString& entry_id) {
-  for (RowPtr row : std::vector<RowPtr>(state_->rows))
-    if (EntryId(row->data) == entry_id) state_->Unfile(row);
-}
 std::vector<ItemData*> FakeOutlook::Filed() const {
   std::vector<ItemData*> out;
   for (const RowPtr& r : state_->rows) out.push_back(&r->data);

@@ -106,9 +106,8 @@ class FakeOutlook : public outlook::ObjectModel {
   FakeOutlook();
   outlook::ConnectResult Connect(std::shared_ptr<outlook::Application>* application) override;
 
-  // Files an item and returns its entry ID; Remove takes it out, as the user would.
+  // Files an item and returns its entry ID.
   WString Add(ItemData data, int32_t folder = 0);
-  void Remove(const WString& entry_id);
   std::vector<WString> EntryIds(int32_t folder) const;
   // The data of the filed item of class D with this entry ID, or null.
   template <class D>
