@@ -579,15 +579,11 @@ TEST_F(RecordExportsTest, AStoreThatCannotStartKeepsTheFile) {
   EXPECT_FALSE(Exists(Db(false)));
 }
 
-// Throws from every file-system call, with a standard exception or not.
+// Throws from every file opened, with a standard exception or not.
 class ThrowingEnv : public EnvWrapper {
  public:
   ThrowingEnv(Env& target, int kind) : EnvWrapper(target), kind_(kind) {}
   std::unique_ptr<File> Open(const WString&, OpenMode, FsStatus*) override { Throw(); }
-  FsStatus Stat(const WString&) override { Throw(); }
-  FsStatus FindFile(const WString&) override { Throw(); }
-  FsStatus Replace(const WString&, const WString&) override { Throw(); }
-  FsStatus Copy(const WString&, const WString&) override { Throw(); }
   int throws = 0;
 
  private:
@@ -608,7 +604,7 @@ TEST_F(RecordExportsTest, AThrowInsideAnExportGivesZeroAndReleasesEverything) {
   const std::function<int()> exports[] = {
       [&] { return GetNew(false, SYNC_OBJECT_NOTE); },
       [&] { return Create(true, SYNC_OBJECT_NOTE, u"L1", file); },
-      [&] { return ::UpdateChangeCounter(5); }};
+      [&] { return Update(false, SYNC_OBJECT_NOTE, u"L2", file); }};
   for (int kind = 0; kind < 3; ++kind) {
     ThrowingEnv throwing(env_, kind);
     ScopedEnv use(throwing);
