@@ -202,16 +202,23 @@ TEST_F(RecordExportsTest, EachNewItemIsHandedOutOnceAndRecorded) {
   const WString d = Add(SYNC_OBJECT_CONTACT, u"D");
   ASSERT_EQ(1, ::SyncMLResetCounters());
   EXPECT_EQ(std::vector<WString>{d}, All(false, SYNC_OBJECT_CONTACT));
-  // An item whose record cannot be written is not handed out, and leaves no
-  // file; nor is one whose entry ID is empty (as an unsaved one reports it)
-  // or does not fit a record.
+  // Not handed out, and leaving no file: an item whose entry ID is empty (as
+  // an unsaved one reports it) or does not fit a record; one whose record
+  // cannot be written; one whose writer fails half-way.
   fake_.Add(NoteData{.entry_id = u"", .body = u"Unsaved"});
   fake_.Add(NoteData{.entry_id = std::u16string(300, u'e'), .body = u"x"});
   EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_NOTE));
   Add(SYNC_OBJECT_NOTE, u"x");
+  ASSERT_EQ(1, ::SyncMLResetCounters());
   fs::remove(Db(false));
   fs::create_directories(Db(false));
   EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_NOTE));
+  fs::remove(Db(false));
+  ASSERT_EQ(1, ::SyncMLResetCounters());
+  const int writes = env_.calls("Write");
+  env_.FailNth("Write", 1);
+  EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_NOTE));
+  EXPECT_EQ(writes + 1, env_.calls("Write")) << "the writer was reached";
   EXPECT_EQ((std::set<std::string>{"Ann.vmg", "A.vcf", "C.vcf", "D.vcf"}), TempFiles());
 }
 
