@@ -1,74 +1,54 @@
 #include "support/fake_outlook.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
-#include <map>
 #include <optional>
-#include <sstream>
-#include <utility>
 
 namespace zelsync {
 namespace testing {
-namespace {
 
 using outlook::ConnectResult;
 
-constexpr size_t kMaxFileBytes = 16 << 20;  // files the fake reads whole
-constexpr int32_t kFolders[] = {outlook::kFolderInbox, outlook::kFolderCalendar,
-                                outlook::kFolderContacts, outlook::kFolderNotes, kFolderDrafts};
+namespace {
 
-enum class Kind { kMail, kNote, kContact, kAppointment, kOther };
-// Where Save files a new item of each kind.
-constexpr int32_t kHomeFolder[] = {kFolderDrafts, outlook::kFolderNotes, outlook::kFolderContacts,
-                                   outlook::kFolderCalendar, outlook::kFolderInbox};
-
-struct Record {
-  explicit Record(Kind k) : kind(k) {}
-  Kind kind;
-  int32_t folder = 0;  // 0: not filed (unsaved, or stale)
-  bool stale = false;  // deleted, or moved away from
-  MailData mail;
-  NoteData note;
-  ContactData contact;
-  AppointmentData appointment;
-  OtherData other;
-
-  OptString& entry_id() {
-    OptString* ids[] = {&mail.entry_id, &note.entry_id, &contact.entry_id, &appointment.entry_id,
-                        &other.entry_id};
-    return *ids[static_cast<int>(kind)];
-  }
+struct Row {
+  int32_t folder = 0;  // 0: not filed (new, deleted or moved away)
+  bool stale = false;  // deleted or moved away
+  ItemData data;
 };
-using RecordPtr = std::shared_ptr<Record>;
+using RowPtr = std::shared_ptr<Row>;
 
-bool Matches(const std::string& pattern, const std::string& op) {
-  if (pattern.size() > 2 && pattern.compare(0, 2, "*.") == 0)
-    return op.size() > pattern.size() - 1 &&
-           op.compare(op.size() - (pattern.size() - 1), std::string::npos, pattern, 1) == 0;
-  return pattern == op;
+// The classes, in the order of ItemData.
+enum Kind { kMail, kNote, kContact, kAppointment, kOther };
+
+// Where Save files a new item of the class, and where Add files one.
+int32_t HomeFolder(size_t kind, bool saved) {
+  constexpr int32_t kFolders[] = {outlook::kFolderInbox, outlook::kFolderNotes,
+                                  outlook::kFolderContacts, outlook::kFolderCalendar,
+                                  outlook::kFolderInbox};
+  return kind == kMail && saved ? kFolderDrafts : kFolders[kind];
 }
 
-// Arguments as the call records show them.
+OptString& EntryId(ItemData& data) {
+  return std::visit([](auto& d) -> OptString& { return d.entry_id; }, data);
+}
+
 std::string Arg(const WString& s) { return Utf16ToUtf8(s); }
 std::string Arg(int32_t v) { return std::to_string(v); }
 std::string Arg(bool v) { return v ? "1" : "0"; }
 
-template <class Field, class Value>
-bool Set(Field* field, const Value& value) {
-  *field = value;
-  return true;
+bool Matches(const std::string& pattern, const std::string& op) {
+  if (pattern.compare(0, 2, "*.") != 0) return pattern == op;
+  const size_t n = pattern.size() - 1;
+  return op.size() > n && op.compare(op.size() - n, n, pattern, 1) == 0;
 }
 
 bool ReadWholeFile(const WString& path, std::string* out) {
   std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
-  if (!file) return false;
   char chunk[4096];
-  for (size_t n; (n = file->Read(chunk, sizeof chunk)) > 0;) {
-    if (out->size() + n > kMaxFileBytes) return false;
+  for (size_t n; file && out->size() < (16u << 20) && (n = file->Read(chunk, sizeof chunk)) > 0;)
     out->append(chunk, n);
-  }
-  return true;
+  return file != nullptr;
 }
 
 bool WriteWholeFile(const WString& path, const std::string& data) {
@@ -76,97 +56,11 @@ bool WriteWholeFile(const WString& path, const std::string& data) {
   return file && file->Write(data.data(), data.size()) == data.size();
 }
 
-// ---- vCard and vCalendar, written and read back ----
-
-std::string Escape(const OptString& value) {
-  std::string out;
-  for (char c : Utf16ToUtf8(value.value_or(WString()))) {
-    if (c == '\\' || c == ';' || c == ',') out += '\\';
-    out += c == '\n' ? "\\n" : c == '\r' ? "\\r" : std::string(1, c);
-  }
-  return out;
-}
-
-std::string Unescape(const std::string& value) {
-  std::string out;
-  for (size_t i = 0; i < value.size(); ++i) {
-    char c = value[i];
-    if (c == '\\' && i + 1 < value.size()) {
-      c = value[++i];
-      c = c == 'n' || c == 'N' ? '\n' : c == 'r' ? '\r' : c;
-    }
-    out += c;
-  }
-  return out;
-}
-
-// The properties of a vObject in file order: {upper-case name, text},
-// parameters dropped. Lines are not unfolded: the files the tests feed and
-// the ones the fake writes have none.
-using Properties = std::vector<std::pair<std::string, std::string>>;
-
-Properties Parse(const std::string& text) {
-  Properties props;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    std::string name = line.substr(0, std::min(colon, line.find(';')));
-    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    props.emplace_back(name, Unescape(line.substr(colon + 1)));
-  }
-  return props;
-}
-
-// The first property `name` (with this text, when given).
-const std::string* Find(const Properties& props, const std::string& name,
-                        const char* text = nullptr) {
-  for (const auto& p : props)
-    if (p.first == name && (!text || p.second == text)) return &p.second;
-  return nullptr;
-}
-
-bool ReadContact(const Properties& props, ContactData* contact) {
-  if (!Find(props, "BEGIN", "VCARD") || !Find(props, "END", "VCARD")) return false;
-  if (const std::string* name = Find(props, "FN")) contact->full_name = Utf8ToUtf16(*name);
-  return true;
-}
-
-bool ReadAppointment(const Properties& props, AppointmentData* appointment) {
-  if (!Find(props, "BEGIN", "VEVENT") || !Find(props, "END", "VEVENT")) return false;
-  if (const std::string* subject = Find(props, "SUMMARY"))
-    appointment->subject = Utf8ToUtf16(*subject);
-  if (const std::string* start = Find(props, "DTSTART")) {
-    appointment->start = *start;
-    appointment->all_day = start->size() == 8;
-  }
-  if (const std::string* end = Find(props, "DTEND")) appointment->end = *end;
-  return true;
-}
-
-std::string VCard(const ContactData& contact) {
-  std::string out = "BEGIN:VCARD\r\nVERSION:2.1\r\nN:" + Escape(contact.full_name) + "\r\n";
-  if (contact.full_name) out += "FN:" + Escape(contact.full_name) + "\r\n";
-  return out + "END:VCARD\r\n";
-}
-
-std::string VCalendar(const AppointmentData& a, bool icalendar) {
-  std::string out = "BEGIN:VCALENDAR\r\n";
-  out += icalendar ? "PRODID:-//zelsync//test store//EN\r\nVERSION:2.0\r\n" : "VERSION:1.0\r\n";
-  out += "BEGIN:VEVENT\r\n";
-  if (a.subject) out += "SUMMARY:" + Escape(a.subject) + "\r\n";
-  // An all-day event has dates without times.
-  const size_t length = a.all_day ? 8 : std::string::npos;
-  const std::string param = a.all_day && icalendar ? ";VALUE=DATE:" : ":";
-  out += "DTSTART" + param + a.start.substr(0, length) + "\r\n";
-  out += "DTEND" + param + a.end.substr(0, length) + "\r\n";
-  return out + "END:VEVENT\r\nEND:VCALENDAR\r\n";
+std::string VObject(const std::string& object, const char* version, const std::string& body) {
+  return "BEGIN:" + object + "\r\nVERSION:" + version + "\r\n" + body + "END:" + object + "\r\n";
 }
 
 }  // namespace
-
-// ---- the shared state ----
 
 struct FakeOutlook::State {
   struct Rule {
@@ -175,403 +69,288 @@ struct FakeOutlook::State {
     std::optional<ConnectResult> connect;
     int seen = 0;
   };
-
-  std::map<int32_t, std::vector<RecordPtr>> folders;
-  bool window = true;
-  bool running = false;
+  std::vector<RowPtr> rows;
+  bool window = true, running = false;
   uint32_t next_id = 1;
   std::vector<Call> calls;
   std::vector<Rule> rules;
   std::map<std::string, int> live;
 
-  // Records a call; false when a rule makes it fail (*connect: that rule's
-  // Connect result).
-  bool Enter(std::string op, std::vector<std::string> args, Record* item,
+  // Logs a call; false when a rule fails it (*connect: the rule's result).
+  bool Enter(std::string op, std::vector<std::string> args, Row* row,
              std::optional<ConnectResult>* connect = nullptr) {
-    calls.push_back({std::move(op), std::move(args), item ? item->entry_id() : OptString()});
+    calls.push_back({std::move(op), std::move(args), row ? EntryId(row->data) : OptString()});
     bool run = true;
     for (Rule& rule : rules) {
-      if (!Matches(rule.pattern, calls.back().op)) continue;
-      ++rule.seen;
-      if (run && rule.when(calls.back(), rule.seen)) {
+      if (Matches(rule.pattern, calls.back().op) && rule.when(calls.back(), ++rule.seen) && run) {
         run = false;
         if (connect) *connect = rule.connect;
       }
     }
     return run;
   }
-
-  // Unique among the generated ones; a test that names its own entry IDs
-  // keeps them apart from this form.
   WString NewEntryId() {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "00000000A1B2C3D4E5F60718293A4B5C%08X", next_id++);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "00000000A1B2C3D4E5F6%08X", next_id++);
     return Utf8ToUtf16(buf);
   }
-  RecordPtr Find(const WString& id, Kind kind) const {
-    for (const auto& folder : folders)
-      for (const RecordPtr& r : folder.second)
-        if (r->kind == kind && r->entry_id() == id) return r;
-    return nullptr;
+  std::vector<RowPtr> In(int32_t folder) const {
+    std::vector<RowPtr> out;
+    std::copy_if(rows.begin(), rows.end(), std::back_inserter(out),
+                 [&](const RowPtr& r) { return r->folder == folder; });
+    return out;
   }
-  void Unfile(const RecordPtr& r) {
-    auto& items = folders[r->folder];
-    items.erase(std::remove(items.begin(), items.end(), r), items.end());
-    r->folder = 0;
+  void File(const RowPtr& row, int32_t folder) {
+    row->folder = folder;
+    rows.push_back(row);
   }
-  void File(const RecordPtr& r, int32_t folder) {
-    r->folder = folder;
-    folders[folder].push_back(r);
-  }
-  WString Add(int32_t folder, Kind kind, const std::function<void(Record&)>& fill) {
-    auto r = std::make_shared<Record>(kind);
-    fill(*r);
-    if (!r->entry_id()) r->entry_id() = NewEntryId();
-    File(r, folder);
-    return *r->entry_id();
+  void Unfile(RowPtr row) {  // by value: the row outlives its erasure
+    rows.erase(std::remove(rows.begin(), rows.end(), row), rows.end());
+    row->folder = 0;
+    row->stale = true;
   }
 };
 
 namespace {
 
-using State = FakeOutlook::State;
-using StatePtr = std::shared_ptr<State>;
+using StatePtr = std::shared_ptr<FakeOutlook::State>;
 
-// Counts itself among the live objects while it exists, and records the
-// calls made on it (with the entry ID of its item, if it has one).
-class Tracked {
+// Every object the fake hands out, whichever interface it is handed out as:
+// `iface` names it ("MailItem"), for the call log and the live count; `row`
+// is its item (none for the application, namespace and folders); `index` is
+// the folder of a folder or collection, the attachment of an attachment.
+// clang-format off
+class Fake final : public outlook::Application, public outlook::Namespace, public outlook::Folder,
+    public outlook::Items, public outlook::Item, public outlook::MailItem, public outlook::NoteItem,
+    public outlook::ContactItem, public outlook::AppointmentItem, public outlook::Attachments,
+    public outlook::Attachment {
+  // clang-format on
  public:
-  Tracked(StatePtr state, const char* name, RecordPtr record = nullptr)
-      : state_(std::move(state)), name_(name), record_(std::move(record)) {
-    ++state_->live[name_];
+  Fake(StatePtr state, const char* iface, RowPtr row = nullptr, int32_t index = 0)
+      : state_(std::move(state)), iface_(iface), row_(std::move(row)), index_(index) {
+    ++state_->live[iface_];
   }
-  ~Tracked() { --state_->live[name_]; }
-  Tracked(const Tracked&) = delete;
-  Tracked& operator=(const Tracked&) = delete;
+  ~Fake() override { --state_->live[iface_]; }
+  Fake(const Fake&) = delete;
+  Fake& operator=(const Fake&) = delete;
 
-  Record& record() const { return *record_; }
-
- protected:
-  State& state() const { return *state_; }
-  const StatePtr& state_ptr() const { return state_; }
-
-  // Records the call; unless a rule makes it fail, runs `body`, which says
-  // whether the call succeeds.
-  template <class Body>
-  bool Run(const char* method, std::vector<std::string> args, Body body) {
-    return state_->Enter(std::string(name_) + "." + method, std::move(args), record_.get()) &&
-           body();
+  // Application.
+#define FAKE_GET(Name, Type, value)                                  \
+  bool Name(Type* v) override {                                      \
+    return Run(#Name, {}, [&] { return (*v = Type(value), true); }); \
   }
-  // A call that hands out an object: `make` gives it, or null to fail.
-  template <class T, class Make>
-  bool Give(const char* method, std::vector<std::string> args, std::shared_ptr<T>* out, Make make) {
-    return Run(method, std::move(args), [&] {
-      std::shared_ptr<T> made = make();
-      if (!made) return false;
-      *out = std::move(made);
-      return true;
-    });
+#define FAKE_PUT(Name, Param, field)                                      \
+  bool Put##Name(Param v) override {                                      \
+    return Run("Put" #Name, {Arg(v)}, [&] { return (field = v, true); }); \
   }
-  template <class T>
-  bool Get(const char* method, const T& field, T* out) {
-    return Run(method, {}, [&] { return Set(out, field); });
+#define FAKE_PROP(Name, Type, Param, field) \
+  FAKE_GET(Name, Type, field)               \
+  FAKE_PUT(Name, Param, field)
+  FAKE_GET(ActiveExplorer, bool, state_->window)
+  bool Session(std::shared_ptr<outlook::Namespace>* out) override {
+    return Give("Session", {}, out, [&] { return Make("Namespace"); });
   }
-  template <class Field, class Value>
-  bool Put(const char* method, Field* field, const Value& value) {
-    return Run(method, {Arg(value)}, [&] { return Set(field, value); });
+  bool GetNamespace(const WString& type, std::shared_ptr<outlook::Namespace>* out) override {
+    return Give("GetNamespace", {Arg(type)}, out,
+                [&] { return type == u"MAPI" ? Make("Namespace") : nullptr; });
   }
-
-  StatePtr state_;
-  const char* name_;
-  RecordPtr record_;
-};
-
-// What every item class shares: EntryID, Save and Delete.
-template <class Interface>
-class ItemObject : public Interface, public Tracked {
- public:
-  ItemObject(StatePtr state, RecordPtr record, const char* name)
-      : Tracked(std::move(state), name, std::move(record)) {}
-
-  bool EntryID(OptString* entry_id) override {
-    return Get("EntryID", record_->entry_id(), entry_id);
-  }
-  bool Save() override {
-    return Run("Save", {}, [this] {
-      if (record_->stale) return false;
-      if (record_->folder == 0) {
-        record_->entry_id() = state().NewEntryId();
-        state().File(record_, kHomeFolder[static_cast<int>(record_->kind)]);
-      }
-      return true;
-    });
-  }
-  bool Delete() override {
-    return Run("Delete", {}, [this] {
-      if (record_->stale) return false;
-      state().Unfile(record_);
-      record_->stale = true;
-      return true;
-    });
-  }
-};
-
-#define FAKE_GET(Name, Type, field) \
-  bool Name(Type* v) override { return Get(#Name, field, v); }
-#define FAKE_PUT(Name, Param, field) \
-  bool Put##Name(Param v) override { return Put("Put" #Name, &field, v); }
-
-class FakeAttachment : public outlook::Attachment, private Tracked {
- public:
-  FakeAttachment(StatePtr state, RecordPtr record, size_t index)
-      : Tracked(std::move(state), "Attachment", std::move(record)), index_(index) {}
-  FAKE_GET(FileName, OptString, OptString(data().file_name))
-  bool SaveAsFile(const WString& path) override {
-    return Run("SaveAsFile", {Arg(path)}, [&] { return WriteWholeFile(path, data().bytes); });
-  }
-
- private:
-  const AttachmentData& data() const { return record().mail.attachments[index_]; }
-  size_t index_;
-};
-
-class FakeAttachments : public outlook::Attachments, private Tracked {
- public:
-  FakeAttachments(StatePtr state, RecordPtr record)
-      : Tracked(std::move(state), "Attachments", std::move(record)) {}
-  FAKE_GET(Count, int32_t, static_cast<int32_t>(list().size()))
-  bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* attachment) override {
-    return Give("Item", {Arg(index)}, attachment, [&]() -> std::shared_ptr<outlook::Attachment> {
-      if (index < 1 || static_cast<size_t>(index) > list().size()) return nullptr;
-      return std::make_shared<FakeAttachment>(state_ptr(), record_, static_cast<size_t>(index - 1));
-    });
-  }
-  bool Add(const WString& source, int32_t type, int32_t position,
-           const WString& display_name) override {
-    return Run("Add", {Arg(source), Arg(type), Arg(position), Arg(display_name)}, [&] {
-      const size_t sep = source.find_last_of(u"/\\");
-      AttachmentData data{sep == WString::npos ? source : source.substr(sep + 1), "", display_name,
-                          position};
-      if (type != outlook::kAttachByValue || !ReadWholeFile(source, &data.bytes)) return false;
-      list().push_back(std::move(data));
-      return true;
-    });
-  }
-
- private:
-  std::vector<AttachmentData>& list() const { return record().mail.attachments; }
-};
-
-class FakeFolder : public outlook::Folder, private Tracked {
- public:
-  FakeFolder(StatePtr state, int32_t id) : Tracked(std::move(state), "Folder"), id_(id) {}
-  int32_t id() const { return id_; }
-  bool GetItems(std::shared_ptr<outlook::Items>* items) override;
-
- private:
-  int32_t id_;
-};
-
-class FakeMailItem : public ItemObject<outlook::MailItem> {
- public:
-  FakeMailItem(StatePtr state, RecordPtr record)
-      : ItemObject(std::move(state), std::move(record), "MailItem") {}
-
-  FAKE_GET(SenderName, OptString, mail().sender_name)
-  FAKE_GET(SentOnBehalfOfName, OptString, mail().sent_on_behalf_of_name)
-  FAKE_PUT(SentOnBehalfOfName, const WString&, mail().sent_on_behalf_of_name)
-  FAKE_GET(To, OptString, mail().to)
-  FAKE_PUT(To, const WString&, mail().to)
-  FAKE_GET(CC, OptString, mail().cc)
-  FAKE_PUT(CC, const WString&, mail().cc)
-  FAKE_GET(Subject, OptString, mail().subject)
-  FAKE_PUT(Subject, const WString&, mail().subject)
-  FAKE_GET(SentOn, double, mail().sent_on)
-  FAKE_GET(Importance, int32_t, mail().importance)
-  FAKE_PUT(Importance, int32_t, mail().importance)
-  FAKE_GET(HTMLBody, OptString, mail().html_body)
-  FAKE_PUT(HTMLBody, const WString&, mail().html_body)
-  FAKE_GET(UnRead, bool, mail().unread)
-  FAKE_PUT(UnRead, bool, mail().unread)
-  FAKE_PUT(BodyFormat, int32_t, mail().body_format)
-
-  bool GetAttachments(std::shared_ptr<outlook::Attachments>* attachments) override {
-    return Give("GetAttachments", {}, attachments,
-                [&] { return std::make_shared<FakeAttachments>(state_ptr(), record_); });
-  }
-
-  bool Move(const std::shared_ptr<outlook::Folder>& folder,
-            std::shared_ptr<outlook::MailItem>* moved) override {
-    auto* target = dynamic_cast<FakeFolder*>(folder.get());
-    return Give("Move", {target ? Arg(target->id()) : "?"}, moved,
-                [&]() -> std::shared_ptr<outlook::MailItem> {
-                  if (!target || record_->stale) return nullptr;
-                  // The mail in its new place is a new item with a new entry
-                  // ID; the object moved from goes stale.
-                  auto copy = std::make_shared<Record>(*record_);
-                  copy->entry_id() = state().NewEntryId();
-                  state().Unfile(record_);
-                  record_->stale = true;
-                  state().File(copy, target->id());
-                  return std::make_shared<FakeMailItem>(state_ptr(), copy);
-                });
-  }
-
- private:
-  MailData& mail() const { return record().mail; }
-};
-
-class FakeNoteItem : public ItemObject<outlook::NoteItem> {
- public:
-  FakeNoteItem(StatePtr state, RecordPtr record)
-      : ItemObject(std::move(state), std::move(record), "NoteItem") {}
-  FAKE_GET(Body, OptString, record().note.body)
-  FAKE_PUT(Body, const WString&, record().note.body)
-};
-
-class FakeContactItem : public ItemObject<outlook::ContactItem> {
- public:
-  FakeContactItem(StatePtr state, RecordPtr record)
-      : ItemObject(std::move(state), std::move(record), "ContactItem") {}
-  FAKE_GET(FullName, OptString, record().contact.full_name)
-  bool SaveAs(const WString& path, int32_t type) override {
-    return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
-      return type == outlook::kSaveAsVCard && WriteWholeFile(path, VCard(record().contact));
-    });
-  }
-};
-
-class FakeAppointmentItem : public ItemObject<outlook::AppointmentItem> {
- public:
-  FakeAppointmentItem(StatePtr state, RecordPtr record)
-      : ItemObject(std::move(state), std::move(record), "AppointmentItem") {}
-  FAKE_GET(Subject, OptString, record().appointment.subject)
-  FAKE_PUT(AllDayEvent, bool, record().appointment.all_day)
-  bool SaveAs(const WString& path, int32_t type) override {
-    return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
-      return (type == outlook::kSaveAsVCalendar || type == outlook::kSaveAsICalendar) &&
-             WriteWholeFile(path,
-                            VCalendar(record().appointment, type == outlook::kSaveAsICalendar));
-    });
-  }
-};
-
-class FakeItem : public outlook::Item, private Tracked {
- public:
-  FakeItem(StatePtr state, RecordPtr record)
-      : Tracked(std::move(state), "Item", std::move(record)) {}
-
-  std::shared_ptr<outlook::MailItem> QueryMail() override {
-    return Query<outlook::MailItem, FakeMailItem>("QueryMail", Kind::kMail);
-  }
-  std::shared_ptr<outlook::NoteItem> QueryNote() override {
-    return Query<outlook::NoteItem, FakeNoteItem>("QueryNote", Kind::kNote);
-  }
-  std::shared_ptr<outlook::ContactItem> QueryContact() override {
-    return Query<outlook::ContactItem, FakeContactItem>("QueryContact", Kind::kContact);
-  }
-  std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override {
-    return Query<outlook::AppointmentItem, FakeAppointmentItem>("QueryAppointment",
-                                                                Kind::kAppointment);
-  }
-
- private:
-  template <class T, class Object>
-  std::shared_ptr<T> Query(const char* method, Kind kind) {
-    std::shared_ptr<T> out;
-    Give(method, {}, &out, [&]() -> std::shared_ptr<T> {
-      return record_->kind == kind ? std::make_shared<Object>(state_ptr(), record_) : nullptr;
-    });
-    return out;
-  }
-};
-
-class FakeItems : public outlook::Items, private Tracked {
- public:
-  FakeItems(StatePtr state, int32_t folder) : Tracked(std::move(state), "Items"), folder_(folder) {}
-  FAKE_GET(Count, int32_t, static_cast<int32_t>(state().folders[folder_].size()))
-  bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
-    return Give("Item", {Arg(index)}, item, [&]() -> std::shared_ptr<outlook::Item> {
-      const auto& items = state().folders[folder_];
-      if (index < 1 || static_cast<size_t>(index) > items.size()) return nullptr;
-      return std::make_shared<FakeItem>(state_ptr(), items[static_cast<size_t>(index - 1)]);
-    });
-  }
-
- private:
-  int32_t folder_;
-};
-
-bool FakeFolder::GetItems(std::shared_ptr<outlook::Items>* items) {
-  return Give("GetItems", {}, items, [&] { return std::make_shared<FakeItems>(state_ptr(), id_); });
-}
-
-class FakeNamespace : public outlook::Namespace, private Tracked {
- public:
-  explicit FakeNamespace(StatePtr state) : Tracked(std::move(state), "Namespace") {}
-
-  bool GetDefaultFolder(int32_t folder, std::shared_ptr<outlook::Folder>* result) override {
-    return Give(
-        "GetDefaultFolder", {Arg(folder)}, result, [&]() -> std::shared_ptr<outlook::Folder> {
-          if (std::find(std::begin(kFolders), std::end(kFolders), folder) == std::end(kFolders))
-            return nullptr;
-          return std::make_shared<FakeFolder>(state_ptr(), folder);
-        });
-  }
-
-  bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* item) override {
-    return Give("OpenSharedItem", {Arg(path)}, item, [&]() -> std::shared_ptr<outlook::Item> {
-      const WString ext = path.substr(std::min(path.rfind(u'.'), path.size()));
-      const bool contact = ext == u".vcf";
-      auto record = std::make_shared<Record>(contact ? Kind::kContact : Kind::kAppointment);
-      std::string text;
-      if ((!contact && ext != u".vcs" && ext != u".ics") || !ReadWholeFile(path, &text) ||
-          !(contact ? ReadContact(Parse(text), &record->contact)
-                    : ReadAppointment(Parse(text), &record->appointment)))
-        return nullptr;
-      return std::make_shared<FakeItem>(state_ptr(), record);
-    });
-  }
-
-  bool Logoff() override {
-    return Run("Logoff", {}, [] { return true; });
-  }
-};
-
-class FakeApplication : public outlook::Application, private Tracked {
- public:
-  explicit FakeApplication(StatePtr state) : Tracked(std::move(state), "Application") {}
-
-  FAKE_GET(ActiveExplorer, bool, state().window)
-  bool Session(std::shared_ptr<outlook::Namespace>* result) override {
-    return Give("Session", {}, result,
-                [&] { return std::make_shared<FakeNamespace>(state_ptr()); });
-  }
-  bool GetNamespace(const WString& type, std::shared_ptr<outlook::Namespace>* result) override {
-    return Give("GetNamespace", {Arg(type)}, result, [&]() -> std::shared_ptr<outlook::Namespace> {
-      return type == u"MAPI" ? std::make_shared<FakeNamespace>(state_ptr()) : nullptr;
-    });
-  }
-  bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* item) override {
-    return Give("CreateItem", {Arg(type)}, item, [&]() -> std::shared_ptr<outlook::Item> {
+  bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* out) override {
+    return Give("CreateItem", {Arg(type)}, out, [&]() -> std::shared_ptr<Fake> {
       if (type != outlook::kMailItem && type != outlook::kNoteItem) return nullptr;
-      return std::make_shared<FakeItem>(
-          state_ptr(),
-          std::make_shared<Record>(type == outlook::kMailItem ? Kind::kMail : Kind::kNote));
+      auto row = std::make_shared<Row>();
+      if (type == outlook::kNoteItem) row->data = NoteData{};
+      return Make("Item", row);
     });
   }
   bool Quit() override {
     return Run("Quit", {}, [] { return true; });
   }
-  bool StartedByConnect() const override { return !state().running; }
-};
+  bool StartedByConnect() const override { return !state_->running; }
 
+  // Namespace, Folder, Items.
+  bool GetDefaultFolder(int32_t folder, std::shared_ptr<outlook::Folder>* out) override {
+    return Give("GetDefaultFolder", {Arg(folder)}, out,
+                [&] { return Make("Folder", nullptr, folder); });
+  }
+  // A ".vcf" file as a contact, a ".vcs" or ".ics" file as an event: the text
+  // must hold the BEGIN and END lines of its object; FN or SUMMARY is read.
+  bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* out) override {
+    return Give("OpenSharedItem", {Arg(path)}, out, [&]() -> std::shared_ptr<Fake> {
+      const WString ext = path.substr(std::min(path.rfind(u'.'), path.size()));
+      const bool card = ext == u".vcf";
+      const std::string object = card ? "VCARD" : "VEVENT", key = card ? "\nFN:" : "\nSUMMARY:";
+      std::string text;
+      if ((!card && ext != u".vcs" && ext != u".ics") || !ReadWholeFile(path, &text) ||
+          text.find("BEGIN:" + object + "\r\n") == std::string::npos ||
+          text.find("END:" + object + "\r\n") == std::string::npos)
+        return nullptr;
+      OptString value;
+      if (const size_t at = text.find(key); at != std::string::npos)
+        value =
+            Utf8ToUtf16(text.substr(at + key.size(), text.find('\r', at + 1) - at - key.size()));
+      return Make("Item",
+                  std::make_shared<Row>(Row{0, false,
+                                            card ? ItemData(ContactData{.full_name = value})
+                                                 : ItemData(AppointmentData{.subject = value})}));
+    });
+  }
+  bool Logoff() override {
+    return Run("Logoff", {}, [] { return true; });
+  }
+  bool GetItems(std::shared_ptr<outlook::Items>* out) override {
+    return Give("GetItems", {}, out, [&] { return Make("Items", nullptr, index_); });
+  }
+  // Items and Attachments.
+  FAKE_GET(Count, int32_t,
+           iface_ == std::string("Items") ? state_->In(index_).size() : attachments().size())
+  bool Item(int32_t index, std::shared_ptr<outlook::Item>* out) override {
+    return Give("Item", {Arg(index)}, out, [&]() -> std::shared_ptr<Fake> {
+      const std::vector<RowPtr> rows = state_->In(index_);
+      if (index < 1 || size_t(index) > rows.size()) return nullptr;
+      return Make("Item", rows[size_t(index - 1)]);
+    });
+  }
+
+  // Item: the queries give the item's interface of its class.
+  std::shared_ptr<outlook::MailItem> QueryMail() override { return Query("QueryMail", kMail); }
+  std::shared_ptr<outlook::NoteItem> QueryNote() override { return Query("QueryNote", kNote); }
+  std::shared_ptr<outlook::ContactItem> QueryContact() override {
+    return Query("QueryContact", kContact);
+  }
+  std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override {
+    return Query("QueryAppointment", kAppointment);
+  }
+
+  // The four classes.
+  FAKE_GET(EntryID, OptString, EntryId(row_->data))
+  bool Save() override {
+    return Run("Save", {}, [this] {
+      if (!row_->stale && row_->folder == 0) {
+        EntryId(row_->data) = state_->NewEntryId();
+        state_->File(row_, HomeFolder(row_->data.index(), true));
+      }
+      return !row_->stale;
+    });
+  }
+  bool Delete() override {
+    return Run("Delete", {}, [this] { return !row_->stale && (state_->Unfile(row_), true); });
+  }
+  FAKE_GET(SenderName, OptString, mail().sender_name)
+  FAKE_PROP(SentOnBehalfOfName, OptString, const WString&, mail().sent_on_behalf_of_name)
+  FAKE_PROP(To, OptString, const WString&, mail().to)
+  FAKE_PROP(CC, OptString, const WString&, mail().cc)
+  FAKE_GET(Subject, OptString, Is(kMail) ? mail().subject : Of<AppointmentData>().subject)
+  FAKE_PUT(Subject, const WString&, mail().subject)
+  FAKE_GET(SentOn, double, mail().sent_on)
+  FAKE_PROP(Importance, int32_t, int32_t, mail().importance)
+  FAKE_PROP(HTMLBody, OptString, const WString&, mail().html_body)
+  FAKE_PROP(UnRead, bool, bool, mail().unread)
+  FAKE_PUT(BodyFormat, int32_t, mail().body_format)
+  FAKE_PROP(Body, OptString, const WString&, note().body)
+  FAKE_GET(FullName, OptString, Of<ContactData>().full_name)
+  FAKE_PUT(AllDayEvent, bool, Of<AppointmentData>().all_day)
+  bool GetAttachments(std::shared_ptr<outlook::Attachments>* out) override {
+    return Give("GetAttachments", {}, out, [&] { return Make("Attachments", row_); });
+  }
+  bool Move(const std::shared_ptr<outlook::Folder>& folder,
+            std::shared_ptr<outlook::MailItem>* moved) override {
+    auto* target = dynamic_cast<Fake*>(folder.get());
+    return Give("Move", {target ? Arg(target->index_) : "?"}, moved,
+                [&]() -> std::shared_ptr<Fake> {
+                  if (!target || row_->stale) return nullptr;
+                  auto copy = std::make_shared<Row>(*row_);
+                  EntryId(copy->data) = state_->NewEntryId();
+                  state_->Unfile(row_);
+                  state_->File(copy, target->index_);
+                  return Make("MailItem", copy);
+                });
+  }
+  // A vCard holding FN, or a vCalendar / iCalendar holding SUMMARY.
+  bool SaveAs(const WString& path, int32_t type) override {
+    const bool contact = Is(kContact);
+    const char* version = type == outlook::kSaveAsICalendar ? "2.0" : "1.0";
+    const std::string file =
+        contact
+            ? VObject("VCARD", "2.1",
+                      "FN:" + Arg(Of<ContactData>().full_name.value_or(u"")) + "\r\n")
+            : VObject(
+                  "VCALENDAR", version,
+                  VObject("VEVENT", version,
+                          "SUMMARY:" + Arg(Of<AppointmentData>().subject.value_or(u"")) + "\r\n"));
+    return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
+      return (contact ? type == outlook::kSaveAsVCard
+                      : type == outlook::kSaveAsICalendar || type == outlook::kSaveAsVCalendar) &&
+             WriteWholeFile(path, file);
+    });
+  }
 #undef FAKE_GET
 #undef FAKE_PUT
+#undef FAKE_PROP
+
+  // Attachments, Attachment.
+  bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* out) override {
+    return Give("Item", {Arg(index)}, out, [&]() -> std::shared_ptr<Fake> {
+      if (index < 1 || size_t(index) > attachments().size()) return nullptr;
+      return Make("Attachment", row_, index - 1);
+    });
+  }
+  bool Add(const WString& source, int32_t type, int32_t position, const WString& name) override {
+    return Run("Add", {Arg(source), Arg(type), Arg(position), Arg(name)}, [&] {
+      AttachmentData a{source.substr(source.find_last_of(u"/\\") + 1), "", name, position};
+      if (type != outlook::kAttachByValue || !ReadWholeFile(source, &a.bytes)) return false;
+      attachments().push_back(std::move(a));
+      return true;
+    });
+  }
+  bool FileName(OptString* name) override {
+    return Run("FileName", {}, [&] { return (*name = attachments()[index_].file_name, true); });
+  }
+  bool SaveAsFile(const WString& path) override {
+    return Run("SaveAsFile", {Arg(path)},
+               [&] { return WriteWholeFile(path, attachments()[index_].bytes); });
+  }
+
+  MailData& mail() const { return Of<MailData>(); }
+  NoteData& note() const { return Of<NoteData>(); }
+
+ private:
+  bool Is(Kind kind) const { return row_->data.index() == size_t(kind); }
+  template <class D>
+  D& Of() const {
+    return std::get<D>(row_->data);
+  }
+  std::vector<AttachmentData>& attachments() const { return mail().attachments; }
+  std::shared_ptr<Fake> Make(const char* iface, RowPtr row = nullptr, int32_t index = 0) const {
+    return std::make_shared<Fake>(state_, iface, std::move(row), index);
+  }
+  // Logs the call; unless a rule fails it, `body` says whether it succeeds.
+  template <class Body>
+  bool Run(const char* method, std::vector<std::string> args, Body body) {
+    return state_->Enter(iface_ + "." + method, std::move(args), row_.get()) && body();
+  }
+  // A call handing out an object: `make` gives it, or null to fail.
+  template <class T, class MakeFn>
+  bool Give(const char* method, std::vector<std::string> args, std::shared_ptr<T>* out,
+            MakeFn make) {
+    return Run(method, std::move(args), [&] {
+      std::shared_ptr<Fake> made = make();
+      return made && (*out = std::move(made), true);
+    });
+  }
+  std::shared_ptr<Fake> Query(const char* method, Kind kind) {
+    std::shared_ptr<Fake> out;
+    static const char* const kNames[] = {"MailItem", "NoteItem", "ContactItem", "AppointmentItem"};
+    Give(method, {}, &out, [&] { return Is(kind) ? Make(kNames[kind], row_) : nullptr; });
+    return out;
+  }
+
+  StatePtr state_;
+  const std::string iface_;
+  RowPtr row_;
+  const int32_t index_;
+};
 
 }  // namespace
-
-// ---- conditions ----
 
 FailWhen Always() {
   return [](const Call&, int) { return true; };
@@ -582,43 +361,51 @@ FailWhen OnCall(int nth) {
 FailWhen WithArgs(std::vector<std::string> args) {
   return [args = std::move(args)](const Call& call, int) { return call.args == args; };
 }
-FailWhen WithArg(size_t index, std::string value) {
-  return [index, value = std::move(value)](const Call& call, int) {
-    return index < call.args.size() && call.args[index] == value;
-  };
+FailWhen ForItem(const WString& entry_id) {
+  return [entry_id](const Call& call, int) { return call.entry_id == entry_id; };
 }
 
-// ---- FakeOutlook ----
-
-FakeOutlook::FakeOutlook() : state_(std::make_shared<State>()) {
-  for (int32_t folder : kFolders) state_->folders[folder];
-}
-FakeOutlook::~FakeOutlook() = default;
+FakeOutlook::FakeOutlook() : state_(std::make_shared<State>()) {}
 
 ConnectResult FakeOutlook::Connect(std::shared_ptr<outlook::Application>* application) {
   std::optional<ConnectResult> forced;
-  const ConnectResult result = state_->Enter("Connect", {}, nullptr, &forced)
-                                   ? ConnectResult::kOk
-                                   : forced.value_or(ConnectResult::kCreationFailed);
-  if (result == ConnectResult::kOk) *application = std::make_shared<FakeApplication>(state_);
-  return result;
+  if (!state_->Enter("Connect", {}, nullptr, &forced))
+    return forced.value_or(ConnectResult::kCreationFailed);
+  *application = std::make_shared<Fake>(state_, "Application");
+  return ConnectResult::kOk;
 }
 
-WString FakeOutlook::AddMail(int32_t folder, MailData data) {
-  return state_->Add(folder, Kind::kMail, [&](Record& r) { r.mail = std::move(data); });
+WString FakeOutlook::Add(ItemData data, int32_t folder) {
+  auto row = std::make_shared<Row>(Row{0, false, std::move(data)});
+  if (!EntryId(row->data)) EntryId(row->data) = state_->NewEntryId();
+  state_->File(row, folder ? folder : HomeFolder(row->data.index(), false));
+  return *EntryId(row->data);
 }
-WString FakeOutlook::AddNote(int32_t folder, NoteData data) {
-  return state_->Add(folder, Kind::kNote, [&](Record& r) { r.note = std::move(data); });
+std::vector<ItemData*> FakeOutlook::Filed() const {
+  std::vector<ItemData*> out;
+  for (const RowPtr& r : state_->rows) out.push_back(&r->data);
+  return out;
 }
-WString FakeOutlook::AddContact(int32_t folder, ContactData data) {
-  return state_->Add(folder, Kind::kContact, [&](Record& r) { r.contact = std::move(data); });
+std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
+  std::vector<WString> ids;
+  for (const RowPtr& r : state_->In(folder)) ids.push_back(EntryId(r->data).value_or(WString()));
+  return ids;
 }
-WString FakeOutlook::AddAppointment(int32_t folder, AppointmentData data) {
-  return state_->Add(folder, Kind::kAppointment,
-                     [&](Record& r) { r.appointment = std::move(data); });
+MailData* FakeOutlook::DataOf(outlook::MailItem& item) {
+  auto* object = dynamic_cast<Fake*>(&item);
+  return object ? &object->mail() : nullptr;
 }
-WString FakeOutlook::AddOther(int32_t folder, OtherData data) {
-  return state_->Add(folder, Kind::kOther, [&](Record& r) { r.other = std::move(data); });
+NoteData* FakeOutlook::DataOf(outlook::NoteItem& item) {
+  auto* object = dynamic_cast<Fake*>(&item);
+  return object ? &object->note() : nullptr;
+}
+std::shared_ptr<outlook::MailItem> FakeOutlook::NewMail(MailData data) {
+  data.entry_id.reset();
+  return std::make_shared<Fake>(state_, "MailItem", std::make_shared<Row>(Row{0, false, data}));
+}
+std::shared_ptr<outlook::NoteItem> FakeOutlook::NewNote(NoteData data) {
+  data.entry_id.reset();
+  return std::make_shared<Fake>(state_, "NoteItem", std::make_shared<Row>(Row{0, false, data}));
 }
 
 void FakeOutlook::SetWindow(bool open) { state_->window = open; }
@@ -634,16 +421,14 @@ void FakeOutlook::ClearFailures() { state_->rules.clear(); }
 
 std::vector<Call> FakeOutlook::Calls(const std::string& pattern) const {
   std::vector<Call> out;
-  for (const Call& c : state_->calls)
-    if (Matches(pattern, c.op)) out.push_back(c);
+  std::copy_if(state_->calls.begin(), state_->calls.end(), std::back_inserter(out),
+               [&](const Call& c) { return Matches(pattern, c.op); });
   return out;
 }
-int FakeOutlook::Count(const std::string& pattern) const {
-  return static_cast<int>(Calls(pattern).size());
-}
+int FakeOutlook::Count(const std::string& pattern) const { return int(Calls(pattern).size()); }
 int FakeOutlook::Count(const std::string& pattern, const std::vector<std::string>& args) const {
   const std::vector<Call> calls = Calls(pattern);
-  return static_cast<int>(
+  return int(
       std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.args == args; }));
 }
 void FakeOutlook::ClearCalls() { state_->calls.clear(); }
@@ -658,46 +443,6 @@ std::string FakeOutlook::DescribeLiveObjects() const {
   for (const auto& [name, count] : state_->live)
     if (count != 0) out += (out.empty() ? "" : ", ") + name + " " + std::to_string(count);
   return out.empty() ? "none" : out;
-}
-
-std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
-  std::vector<WString> ids;
-  for (const RecordPtr& r : state_->folders[folder])
-    ids.push_back(r->entry_id().value_or(WString()));
-  return ids;
-}
-NoteData* FakeOutlook::FindNote(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kNote);
-  return r ? &r->note : nullptr;
-}
-ContactData* FakeOutlook::FindContact(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kContact);
-  return r ? &r->contact : nullptr;
-}
-MailData* FakeOutlook::DataOf(outlook::MailItem& item) {
-  auto* object = dynamic_cast<FakeMailItem*>(&item);
-  return object ? &object->record().mail : nullptr;
-}
-NoteData* FakeOutlook::DataOf(outlook::NoteItem& item) {
-  auto* object = dynamic_cast<FakeNoteItem*>(&item);
-  return object ? &object->record().note : nullptr;
-}
-
-std::shared_ptr<outlook::ContactItem> FakeOutlook::GetContact(const WString& id) {
-  RecordPtr r = state_->Find(id, Kind::kContact);
-  return r ? std::make_shared<FakeContactItem>(state_, r) : nullptr;
-}
-std::shared_ptr<outlook::MailItem> FakeOutlook::NewMail(MailData data) {
-  auto r = std::make_shared<Record>(Kind::kMail);
-  r->mail = std::move(data);
-  r->mail.entry_id.reset();
-  return std::make_shared<FakeMailItem>(state_, r);
-}
-std::shared_ptr<outlook::NoteItem> FakeOutlook::NewNote(NoteData data) {
-  auto r = std::make_shared<Record>(Kind::kNote);
-  r->note = std::move(data);
-  r->note.entry_id.reset();
-  return std::make_shared<FakeNoteItem>(state_, r);
 }
 
 }  // namespace testing
