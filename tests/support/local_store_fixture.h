@@ -57,6 +57,33 @@ inline size_t Occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
+// What the store reads of an item: a contact's FullName, an event's
+// Subject, a note's body; a mail's subject, sender, on-behalf name, read
+// state and importance other than normal; "(unreadable)" when reading
+// fails (and a contact or event is not handed out either).
+inline std::string Describe(outlook::Item& item, const std::filesystem::path& out) {
+  outlook::OptString text, sender, behalf;
+  bool unread = false;
+  int32_t importance = 1;
+  if (auto c = item.QueryContact()) {
+    if (c->FullName(&text)) return Narrow(text);
+    return c->SaveAs(ToWide(out), outlook::kSaveAsVCard) ? "(handed out)" : "(unreadable)";
+  }
+  if (auto a = item.QueryAppointment()) {
+    if (a->Subject(&text)) return Narrow(text);
+    return a->SaveAs(ToWide(out), outlook::kSaveAsVCalendar) ? "(handed out)" : "(unreadable)";
+  }
+  if (auto n = item.QueryNote()) return n->Body(&text) ? Narrow(text) : "(unreadable)";
+  auto m = item.QueryMail();
+  if (!m) return "(another class)";
+  if (!m->Subject(&text) || !m->SenderName(&sender) || !m->SentOnBehalfOfName(&behalf) ||
+      !m->UnRead(&unread) || !m->Importance(&importance)) {
+    return "(unreadable)";
+  }
+  return Narrow(text) + " from " + Narrow(sender) + " for " + Narrow(behalf) +
+         (unread ? ", unread" : "") + (importance == 0 ? ", low" : importance == 2 ? ", high" : "");
+}
+
 // Points the store at a folder for the lifetime of the object.
 class ScopedStoreRoot {
  public:
@@ -94,12 +121,50 @@ class LocalStoreTest : public LibraryTest {
     return all;
   }
 
+  // The item of entry ID `id` as a default folder lists it.
+  std::shared_ptr<outlook::Item> Listed(int32_t folder, const std::string& id) {
+    for (auto& item : All(folder)) {
+      if (IdOf(*item) == id) return item;
+    }
+    ADD_FAILURE() << id << " is not listed";
+    return nullptr;
+  }
+
+  // Each item of a default folder: "<entry ID>: <what the store reads>".
+  std::string Listing(int32_t folder) {
+    std::string listing;
+    for (auto& item : All(folder))
+      listing += IdOf(*item) + ": " + Describe(*item, scratch_.path() / "out") + "\n";
+    return listing;
+  }
+
   // The item of the file `name` in the scratch folder, which gets `text`.
   std::shared_ptr<outlook::Item> Open(const std::string& text, const std::string& name = "in.vcf") {
     WriteText(scratch_.path() / name, text);
     std::shared_ptr<outlook::Item> item;
     if (!session_->OpenSharedItem(ToWide(scratch_.path() / name), &item)) return nullptr;
     return item;
+  }
+
+  // `text` opened as a shared item and saved into the store: its entry ID.
+  std::string Save(const std::string& text, const std::string& name) {
+    auto item = Open(text, name);
+    auto contact = item ? item->QueryContact() : nullptr;
+    auto appointment = item ? item->QueryAppointment() : nullptr;
+    const bool saved = contact ? contact->Save() : appointment && appointment->Save();
+    EXPECT_TRUE(saved) << text;
+    return saved ? IdOf(*item) : "";
+  }
+
+  // A new note of the library's, saved; and its file.
+  std::shared_ptr<outlook::NoteItem> SaveNote(const WString& body) {
+    std::shared_ptr<outlook::Item> item;
+    EXPECT_TRUE(app_->CreateItem(outlook::kNoteItem, &item) && item->QueryNote()->PutBody(body) &&
+                item->QueryNote()->Save());
+    return item->QueryNote();
+  }
+  std::filesystem::path NoteFile(const std::shared_ptr<outlook::NoteItem>& note) {
+    return Root() / "notes" / (StemOf(IdOf(*note)) + ".txt");
   }
 
   ScopedStoreRoot root_{Root()};
