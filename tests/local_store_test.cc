@@ -233,25 +233,21 @@ TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
 struct CardCase {
   const char* name;
   std::string card;
-  Lines stored, as21, never21;
+  Lines stored = {}, as21 = {}, never21 = {};
 };
 
 const CardCase kCards[] = {
     {"Phone21Latin1",
-     "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;J="
-     "FCrgen\r\n"
-     "TEL;CELL;VOICE:+491234\r\nNOTE:one, two\r\nEND:VCARD\r\n",
+     "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=ISO-8859-1;ENCODING=QUOTED-PRINTABLE:M=FCller;"
+     "J=FCrgen\r\nTEL;CELL;VOICE:+491234\r\nNOTE:one, two\r\nEND:VCARD\r\n",
      {"VERSION:3.0", "N:M\xC3\xBCller;J\xC3\xBCrgen", "FN:J\xC3\xBCrgen M\xC3\xBCller",
       "TEL;TYPE=CELL;TYPE=VOICE:+491234", "NOTE:one\\, two"},
      {"N;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;J=C3=BCrgen", "TEL;CELL;VOICE:+491234",
-      "NOTE:one, two"},
-     {}},
+      "NOTE:one, two"}},
     {"IosCrCrLf",
-     "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:Lee;Ann;;;\r\r\nFN:Ann "
-     "Lee\r\r\nORG:ACME\r\r\nEND:VCARD\r\r\n",
-     {"FN:Ann Lee", "ORG:ACME"},
-     {"FN:Ann Lee", "ORG:ACME", "N:Lee;Ann;;;"},
-     {"=0D", "\r\r"}},
+     "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:Lee;Ann;;;\r\r\nFN:Ann Lee\r\r\nORG:ACME\r\r\n"
+     "END:VCARD\r\r\n",
+     {"FN:Ann Lee", "ORG:ACME"}, {"FN:Ann Lee", "ORG:ACME", "N:Lee;Ann;;;"}, {"=0D", "\r\r"}},
     {"Program40",
      "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Ann Lee\r\nN;SORT-AS=\"Lee,Ann\":Lee;Ann;;;\r\n"
      "ADR;GEO=\"geo:48.2,16.3\";LABEL=\"Main St 1\\nVienna\";TYPE=work:;;Main St 1;Vienna;;;AT\r\n"
@@ -262,25 +258,18 @@ const CardCase kCards[] = {
       "NOTE:a; b"},
      {"GEO", "LABEL", "SORT-AS", "\\;ext"}},
     {"PhoneKeepsWhatItCannotMap",
-     "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Roe;Al\r\nX-SONY-RING;X-TONE=1:bell.mid\r\nCATEGORIES:"
-     "Work\r\n"
-     "NOTE;ENCODING=QUOTED-PRINTABLE:a=0Db\r\nPHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n/9j/"
-     "4AAQ\r\nSkZJRg==\r\n\r\n"
-     "END:VCARD\r\n",
+     "BEGIN:VCARD\r\nVERSION:2.1\r\nN:Roe;Al\r\nX-SONY-RING;X-TONE=1:bell.mid\r\n"
+     "CATEGORIES:Work\r\nNOTE;ENCODING=QUOTED-PRINTABLE:a=0Db\r\n"
+     "PHOTO;ENCODING=BASE64;TYPE=JPEG:\r\n/9j/4AAQ\r\nSkZJRg==\r\n\r\nEND:VCARD\r\n",
      {"X-SONY-RING;X-TONE=1:bell.mid", "CATEGORIES:Work", "NOTE:a\\nb", ":/9j/4AAQSkZJRg=="},
      {"X-SONY-RING;X-TONE=1:bell.mid", "CATEGORIES:Work",
       "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:a=0D=0Ab",
-      "PHOTO;JPEG;ENCODING=BASE64:/9j/4AAQSkZJRg=="},
-     {}},
+      "PHOTO;JPEG;ENCODING=BASE64:/9j/4AAQSkZJRg=="}},
     // Non-ASCII, so quoted-printable, with a space where a soft break falls.
     {"LongValueUnderALongHead",
-     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Al\r\nitem1.X-ABRELATEDNAMES;TYPE=pref;X-ABLABEL=assistant-"
-     "of-the-director:"
-     "\xC3\xA9" +
-         std::string(69, 'x') + " end\r\nEND:VCARD\r\n",
-     {},
-     {},
-     {}},
+     "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Al\r\nitem1.X-ABRELATEDNAMES;TYPE=pref;"
+     "X-ABLABEL=assistant-of-the-director:\xC3\xA9" + std::string(69, 'x') +
+         " end\r\nEND:VCARD\r\n"},
 };
 
 class CardTest : public LocalStoreTest, public ::testing::WithParamInterface<CardCase> {
@@ -350,16 +339,16 @@ INSTANTIATE_TEST_SUITE_P(PhonesAndPrograms, CardTest, ::testing::ValuesIn(kCards
 struct CalendarCase {
   const char* name;
   std::string text;
-  Lines stored, as10;
+  Lines stored = {}, as10 = {};
   bool returns = true;  // what the phone sends back goes to it again as 1.0
 };
 
 const std::string kBerlin =
     "BEGIN:VTIMEZONE\r\nTZID:Europe/Berlin\r\nBEGIN:STANDARD\r\nDTSTART:19701025T030000\r\n"
-    "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\nEND:"
-    "STANDARD\r\n"
-    "BEGIN:DAYLIGHT\r\nDTSTART:19700329T020000\r\nRRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\r\n"
-    "TZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+    "RRULE:FREQ=YEARLY;BYMONTH=10;BYDAY=-1SU\r\nTZOFFSETFROM:+0200\r\nTZOFFSETTO:+0100\r\n"
+    "END:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:19700329T020000\r\n"
+    "RRULE:FREQ=YEARLY;BYMONTH=3;BYDAY=-1SU\r\nTZOFFSETFROM:+0100\r\nTZOFFSETTO:+0200\r\n"
+    "END:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
 
 std::string VCal10(const std::string& event) {
   return "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Dentist\r\n" + event +
@@ -370,12 +359,14 @@ std::string ICal(const std::string& event, const std::string& before = "") {
          "BEGIN:VEVENT\r\nUID:u1\r\nDTSTAMP:20260101T000000Z\r\nSUMMARY:Dentist\r\n" + event +
          "END:VEVENT\r\nEND:VCALENDAR\r\n";
 }
+const std::string kNoon = "DTSTART:20240101T120000Z\r\n";
+const std::string kAlarm = "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:VALARM\r\n";
 
 const CalendarCase kCalendars[] = {
     {"PhoneAlarms",
-     VCal10("DTSTART:20260310T090000Z\r\nDTEND:20260310T100000Z\r\nDALARM:20260310T084500Z;PT5M;2;"
-            "Go\r\n"
-            "AALARM:20260310T084500Z;;0;\r\nPALARM:20260310T084000Z;;0;alarm.exe\r\n"
+     VCal10("DTSTART:20260310T090000Z\r\nDTEND:20260310T100000Z\r\n"
+            "DALARM:20260310T084500Z;PT5M;2;Go\r\nAALARM:20260310T084500Z;;0;\r\n"
+            "PALARM:20260310T084000Z;;0;alarm.exe\r\n"
             "MALARM:20260310T083000Z;;0;ann@example.org;Soon\r\n"),
      {"TRIGGER;VALUE=DATE-TIME:20260310T084500Z", "ACTION:DISPLAY", "DESCRIPTION:Go",
       "DURATION:PT5M", "REPEAT:2", "ACTION:AUDIO", "ACTION:PROCEDURE", "ATTACH:alarm.exe",
@@ -385,67 +376,42 @@ const CalendarCase kCalendars[] = {
     {"ProgramEditedOccurrences",
      ICal("DTSTART;TZID=Europe/Berlin:20260105T090000\r\nRRULE:FREQ=WEEKLY;COUNT=5\r\n"
           "EXDATE;TZID=Europe/Berlin:20260119T090000\r\n",
-          "BEGIN:VEVENT\r\nUID:u1\r\nDTSTAMP:20260101T000000Z\r\nRECURRENCE-ID;TZID=Europe/"
-          "Berlin:20260112T090000\r\n"
+          "BEGIN:VEVENT\r\nUID:u1\r\nDTSTAMP:20260101T000000Z\r\n"
+          "RECURRENCE-ID;TZID=Europe/Berlin:20260112T090000\r\n"
           "DTSTART;TZID=Europe/Berlin:20260112T100000\r\nSUMMARY:Standup moved\r\nEND:VEVENT\r\n"),
      {"RECURRENCE-ID;TZID=Europe/Berlin:20260112T090000", "SUMMARY:Standup moved",
       "TZID:Europe/Berlin", "EXDATE;TZID=Europe/Berlin:20260119T090000",
       "RRULE:FREQ=WEEKLY;COUNT=5"},
      {}},
-    {"PhoneFloating",
-     VCal10("DTSTART:20260310T090000\r\nDTEND:20260310T100000\r\n"),
+    {"PhoneFloating", VCal10("DTSTART:20260310T090000\r\nDTEND:20260310T100000\r\n"),
      {"DTSTART:20260310T090000", "DTEND:20260310T100000"},
      {"DTSTART:20260310T090000", "DTEND:20260310T100000"}},
-    {"PhoneUtc",
-     VCal10("DTSTART:20260310T090000Z\r\n"),
-     {"DTSTART:20260310T090000Z"},
+    {"PhoneUtc", VCal10("DTSTART:20260310T090000Z\r\n"), {"DTSTART:20260310T090000Z"},
      {"DTSTART:20260310T090000Z"}},
     {"ProgramZoned",
-     ICal("DTSTART;TZID=Europe/Berlin:20260710T090000\r\nDTEND;TZID=Europe/"
-          "Berlin:20260710T100000\r\n"),
+     ICal("DTSTART;TZID=Europe/Berlin:20260710T090000\r\n"
+          "DTEND;TZID=Europe/Berlin:20260710T100000\r\n"),
      {"DTSTART;TZID=Europe/Berlin:20260710T090000"},
      {"DTSTART:20260710T070000Z", "DTEND:20260710T080000Z"}},
-    {"ProgramWeekly",
-     ICal("DTSTART:20240101T120000Z\r\nRRULE:FREQ=WEEKLY;COUNT=5;BYDAY=MO,WE\r\n"),
-     {},
+    {"ProgramWeekly", ICal(kNoon + "RRULE:FREQ=WEEKLY;COUNT=5;BYDAY=MO,WE\r\n"), {},
      {"RRULE:W1 MO WE #5"}},
-    {"ProgramLastFriday",
-     ICal("DTSTART:20240101T120000Z\r\nRRULE:FREQ=MONTHLY;INTERVAL=2;BYDAY=-1FR\r\n"),
-     {},
-     {"RRULE:MP2 1- FR #0"},
-     false},  // a known fault: read back as BYDAY=FR;BYSETPOS=-1, which the 1.0 writer refuses
-    {"ProgramYearlyUntil",
-     ICal("DTSTART:20240101T120000Z\r\nRRULE:FREQ=YEARLY;UNTIL=20300101T000000Z\r\n"),
-     {},
+    // A known fault: read back as BYDAY=FR;BYSETPOS=-1, which the 1.0 writer refuses.
+    {"ProgramLastFriday", ICal(kNoon + "RRULE:FREQ=MONTHLY;INTERVAL=2;BYDAY=-1FR\r\n"), {},
+     {"RRULE:MP2 1- FR #0"}, false},
+    {"ProgramYearlyUntil", ICal(kNoon + "RRULE:FREQ=YEARLY;UNTIL=20300101T000000Z\r\n"), {},
      {"RRULE:YM1 1 20300101T000000Z"}},
-    {"ProgramAllDay",
-     ICal("DTSTART;VALUE=DATE:20240101\r\nDTEND;VALUE=DATE:20240102\r\n"),
-     {},
-     {"X-BLUETOOTH-ALLDAYEVENT:TRUE"},
-     false},  // the exports, not the item, read the marker back
-    {"ProgramUtf8",
-     ICal("DTSTART:20240101T120000Z\r\nDESCRIPTION:Gr\xC3\xBC\xC3\x9F"
-          "e\r\n"),
-     {},
+    // The exports, not the item, read the marker back.
+    {"ProgramAllDay", ICal("DTSTART;VALUE=DATE:20240101\r\nDTEND;VALUE=DATE:20240102\r\n"), {},
+     {"X-BLUETOOTH-ALLDAYEVENT:TRUE"}, false},
+    {"ProgramUtf8", ICal(kNoon + "DESCRIPTION:Gr\xC3\xBC\xC3\x9F" "e\r\n"), {},
      {"DESCRIPTION;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Gr=C3=BC=C3=9Fe"}},
-    {"ProgramAlarm",
-     ICal("DTSTART:20240101T120000Z\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:"
-          "VALARM\r\n"),
-     {},
-     {"DALARM:20240101T114500Z"},
-     false},  // read back, the alarm gets the event's summary as its text
-    {"ZonedSeries",
-     ICal("DTSTART;TZID=Europe/Berlin:20240101T120000\r\nRRULE:FREQ=DAILY\r\n"),
-     {},
-     {}},
-    {"HourlyRule", ICal("DTSTART:20240101T120000Z\r\nRRULE:FREQ=DAILY;BYHOUR=9,17\r\n"), {}, {}},
-    {"EveryMonday", ICal("DTSTART:20240101T120000Z\r\nRRULE:FREQ=MONTHLY;BYDAY=MO\r\n"), {}, {}},
-    {"Attendee", ICal("DTSTART:20240101T120000Z\r\nATTENDEE:mailto:a@b.c\r\n"), {}, {}},
-    {"AllDayAlarm",
-     ICal("DTSTART;VALUE=DATE:20240101\r\nBEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nEND:"
-          "VALARM\r\n"),
-     {},
-     {}},
+    // Read back, the alarm gets the event's summary as its text.
+    {"ProgramAlarm", ICal(kNoon + kAlarm), {}, {"DALARM:20240101T114500Z"}, false},
+    {"ZonedSeries", ICal("DTSTART;TZID=Europe/Berlin:20240101T120000\r\nRRULE:FREQ=DAILY\r\n")},
+    {"HourlyRule", ICal(kNoon + "RRULE:FREQ=DAILY;BYHOUR=9,17\r\n")},
+    {"EveryMonday", ICal(kNoon + "RRULE:FREQ=MONTHLY;BYDAY=MO\r\n")},
+    {"Attendee", ICal(kNoon + "ATTENDEE:mailto:a@b.c\r\n")},
+    {"AllDayAlarm", ICal("DTSTART;VALUE=DATE:20240101\r\n" + kAlarm)},
 };
 
 class CalendarTest : public LocalStoreTest, public ::testing::WithParamInterface<const char*> {
