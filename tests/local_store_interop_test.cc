@@ -7,8 +7,6 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 
-#include <algorithm>
-#include <functional>
 #include <string>
 
 #include "local/item_texts.h"
@@ -20,53 +18,90 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class InteropTest;
-
-// A program, the command line it runs on the store (made by `command`),
-// texts its output holds and how often, and a line the store's inbox
+// A program and its input (a configuration or a script), both with the
+// store's folder for "{store}" and the scratch folder for "{scratch}"; the
+// command also with the phone's 2.1 copies of the cards for "{cards}".
+// Texts its output holds and how often, and a line the store's inbox
 // listing holds afterwards.
 struct Reader {
   const char* name;
   const char* probe;  // succeeds when the program is installed
-  std::function<std::string(InteropTest&)> command;
+  const char* command;
+  std::string input;
   std::vector<std::pair<std::string, size_t>> shown;
-  std::string inbox;
+  std::string inbox = "";
+};
+
+const Reader kReaders[] = {
+    {"khard", "command -v khard", "khard -c {input} list",
+     "[addressbooks]\n[[store]]\npath = {store}/contacts\n\n[general]\ndebug = no\n"
+     "default_action = list\neditor = /bin/true\nmerge_editor = /bin/true\n\n"
+     "[contact table]\ndisplay = first_name\n",
+     {{"J\xC3\xBCrgen M\xC3\xBCller", 1}, {"Ann Lee", 1}, {"Bo Berg", 1}, {"Cy \xC3\xA9x", 1},
+      {"Dora D\xC3\xBCrr", 1}}},
+    // The 2.1 copies the phone gets are read whole.
+    {"python_vobject", "/usr/bin/python3 -c 'import vobject'", "/usr/bin/python3 {input}{cards}",
+     "import sys, vobject\nfor name in sys.argv[1:]:\n    with open(name, newline='') as f:\n"
+     "        for card in vobject.readComponents(f.read(), allowQP=True):\n"
+     "            tel = card.contents.get('tel', [])\n"
+     "            print(card.fn.value, '|', ','.join(t.value for t in tel))\n",
+     {{"\n", 5}, {"J\xC3\xBCrgen M\xC3\xBCller | +491234\n", 1}, {"Ann Lee |", 1},
+      {"Bo Berg | +1-555-555-5555;ext=5555\n", 1}, {"x end |", 1},
+      {"Dora D\xC3\xBCrr | +49 2\n", 1}}},
+    // The series shows less its moved and its cancelled day.
+    {"khal", "command -v khal", "khal -c {input} list 2024-03-01 3d",
+     "[calendars]\n[[store]]\npath = {store}/calendar\n\n[locale]\ntimeformat = %H:%M\n"
+     "dateformat = %Y-%m-%d\nlongdateformat = %Y-%m-%d\ndatetimeformat = %Y-%m-%d %H:%M\n"
+     "longdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = UTC\ndefault_timezone = UTC\n\n"
+     "[sqlite]\npath = {scratch}/khal.db\n",
+     {{"09:30-10:00 Zahnarzt, neu", 1}, {"Urlaub", 1}, {"Friseur", 1}, {"Standup", 2},
+      {"Standup moved", 1}}},
+    {"python_mailbox", "python3 -c 'import mailbox'", "python3 {input} {store}/mail/inbox",
+     "import email.policy, mailbox, sys\nbox = mailbox.Maildir(sys.argv[1], create=False)\n"
+     "for key, msg in box.items():\n"
+     "    parsed = email.message_from_bytes(box.get_bytes(key), policy=email.policy.default)\n"
+     "    body = parsed.get_body(('html',)).get_content().strip()\n"
+     "    sender = parsed['from'].addresses[0].display_name\n"
+     "    print(parsed['subject'], '|', sender, '|', body, '|', msg.get_flags())\n"
+     "new = mailbox.MaildirMessage()\nnew['Subject'] = 'from python'\n"
+     "new['From'] = 'Py <py@example.org>'\nnew.set_payload('plain text')\nbox.add(new)\n",
+     {{"Gr\xC3\xBC\xC3\x9F" "e | Ann | <p>Hallo</p> | S\n", 1}},
+     ": from python from Py for Py, unread\n"},
 };
 
 class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<Reader> {
- public:
+ protected:
   // Cards and calendars in the quirks of phones and programs, an item of
   // each made and then edited with the host's store commands, and a mail.
   void SetUp() override {
     LocalStoreTest::SetUp();
     if (system((std::string(GetParam().probe) + " >/dev/null 2>&1").c_str()) != 0)
       GTEST_SKIP() << GetParam().name << " is not installed";
-    for (const std::string& card : std::vector<std::string>{
-             "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;"
-          "J=C3=BCrgen\r\nTEL;CELL:+491234\r\nEND:VCARD\r\n",
-          "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:Lee;Ann;;;\r\r\nFN:Ann Lee\r\r\nEND:VCARD\r\r\n",
-          "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bo Berg\r\nN;SORT-AS=\"Berg,Bo\":Berg;Bo;;;\r\nADR;GEO="
-          "\"geo:48.2,16.3\";TYPE=work:;;Main St 1;Wien;;;AT\r\nTEL;VALUE=uri:tel:+1-555-555-5555;"
-          "ext=5555\r\nEND:VCARD\r\n",
-          "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Cy \xC3\xA9" + std::string(75, 'x') +
-              " end\r\nEND:VCARD\r\n"}) {
-      Save(card, "in.vcf");
-    }
     const std::string ical = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\nBEGIN:VEVENT\r\n";
-    for (const std::string& calendar : std::vector<std::string>{
-             "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Friseur\r\nDTSTART:"
-             "20240301T140000Z\r\nDALARM:20240301T134500Z;PT5M;2;Friseur\r\nAALARM:"
-             "20240301T134500Z;;0;\r\nMALARM:20240301T130000Z;;0;ann@example.org;Friseur\r\n"
+    for (const std::string& text : std::vector<std::string>{
+             "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;"
+             "J=C3=BCrgen\r\nTEL;CELL:+491234\r\nEND:VCARD\r\n",
+             "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:Lee;Ann;;;\r\r\nFN:Ann Lee\r\r\nEND:VCARD\r\r\n",
+             "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bo Berg\r\nN;SORT-AS=\"Berg,Bo\":Berg;Bo;;;\r\n"
+             "ADR;GEO=\"geo:48.2,16.3\";TYPE=work:;;Main St 1;Wien;;;AT\r\n"
+             "TEL;VALUE=uri:tel:+1-555-555-5555;ext=5555\r\nEND:VCARD\r\n",
+             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Cy \xC3\xA9" + std::string(75, 'x') +
+                 " end\r\nEND:VCARD\r\n",
+             // a phone's event and its alarms
+             "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Friseur\r\n"
+             "DTSTART:20240301T140000Z\r\nDALARM:20240301T134500Z;PT5M;2;Friseur\r\n"
+             "AALARM:20240301T134500Z;;0;\r\nMALARM:20240301T130000Z;;0;ann@example.org;Friseur\r\n"
              "END:VEVENT\r\nEND:VCALENDAR\r\n",
-             ical + "UID:x1\r\nDTSTAMP:20240101T000000Z\r\nSUMMARY:Urlaub\r\nDTSTART;VALUE=DATE:"
-                    "20240302\r\nDTEND;VALUE=DATE:20240303\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+             ical + "UID:x1\r\nDTSTAMP:20240101T000000Z\r\nSUMMARY:Urlaub\r\n"
+                    "DTSTART;VALUE=DATE:20240302\r\nDTEND;VALUE=DATE:20240303\r\nEND:VEVENT\r\n"
+                    "END:VCALENDAR\r\n",
              // a series with a moved and a cancelled occurrence
              ical + "UID:s1\r\nDTSTAMP:20240101T000000Z\r\nRECURRENCE-ID:20240302T080000Z\r\n"
-                    "DTSTART:20240302T090000Z\r\nSUMMARY:Standup moved\r\nEND:VEVENT\r\nBEGIN:"
-                    "VEVENT\r\nUID:s1\r\nDTSTAMP:20240101T000000Z\r\nDTSTART:20240301T080000Z\r\n"
-                    "RRULE:FREQ=DAILY;COUNT=3\r\nEXDATE:20240303T080000Z\r\nSUMMARY:Standup\r\n"
-                    "END:VEVENT\r\nEND:VCALENDAR\r\n"}) {
-      Save(calendar, "in.ics");
+                    "DTSTART:20240302T090000Z\r\nSUMMARY:Standup moved\r\nEND:VEVENT\r\n"
+                    "BEGIN:VEVENT\r\nUID:s1\r\nDTSTAMP:20240101T000000Z\r\n"
+                    "DTSTART:20240301T080000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\n"
+                    "EXDATE:20240303T080000Z\r\nSUMMARY:Standup\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"}) {
+      Save(text, text.find("VCARD") != std::string::npos ? "in.vcf" : "in.ics");
     }
     local::ItemFields card, card_edit, event, event_edit;
     card.name = "Dora D\xC3\xBCrr", card.phone = "+49 1", card.email = "d@example.org";
@@ -97,25 +132,27 @@ class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<
     WriteText(Root() / file, edited);
   }
 
-  // Writes `text` to the file `name` in the scratch folder; its path, quoted
-  // for the shell.
-  std::string Write(const std::string& name, const std::string& text) {
-    WriteText(scratch_.path() / name, text);
-    return Quoted(scratch_.path() / name);
-  }
-  static std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
-  std::string Folder(const char* name) { return (Root() / name).string(); }
-
-  // The 2.1 copies of the cards, as the phone gets them: their paths.
-  std::string PhoneCopies() {
-    std::string files;
-    int n = 0;
-    for (auto& item : All(outlook::kFolderContacts)) {
-      const fs::path path = scratch_.path() / ("phone" + std::to_string(n++) + ".vcf");
-      EXPECT_TRUE(item->QueryContact()->SaveAs(ToWide(path), outlook::kSaveAsVCard));
-      files += " " + Quoted(path);
+  // `text` with the folders (quoted for the shell in a command) in place.
+  std::string Fill(std::string text, bool quoted) {
+    const std::string q = quoted ? "'" : "";
+    std::string cards;
+    if (text.find("{cards}") != std::string::npos) {
+      for (auto& item : All(outlook::kFolderContacts)) {
+        const fs::path path = scratch_.path() / (StemOf(IdOf(*item)) + ".phone.vcf");
+        EXPECT_TRUE(item->QueryContact()->SaveAs(ToWide(path), outlook::kSaveAsVCard));
+        cards += " '" + path.string() + "'";
+      }
     }
-    return files;
+    const std::pair<std::string, std::string> kFields[] = {
+        {"{store}", q + Root().string() + q},
+        {"{scratch}", q + scratch_.path().string() + q},
+        {"{input}", q + (scratch_.path() / "input").string() + q},
+        {"{cards}", cards}};
+    for (const auto& [field, value] : kFields) {
+      for (size_t at; (at = text.find(field)) != std::string::npos;)
+        text.replace(at, field.size(), value);
+    }
+    return text;
   }
 
   // The output (its first MiB) of `command`, run with its home and data
@@ -139,93 +176,15 @@ class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<
 };
 
 TEST_P(InteropTest, ReadsWhatTheStoreWrote) {
-  const std::string out = Run(GetParam().command(*this));
+  WriteText(scratch_.path() / "input", Fill(GetParam().input, false));
+  const std::string out = Run(Fill(GetParam().command, true));
   for (const auto& [text, times] : GetParam().shown)
     EXPECT_EQ(times, Occurrences(out, text)) << text << " in:\n" << out;
   EXPECT_NE(std::string::npos, Listing(outlook::kFolderInbox).find(GetParam().inbox));
 }
 
-const Reader kReaders[] = {
-    {"khard", "command -v khard",
-     [](InteropTest& t) {
-       return "khard -c " +
-              t.Write("khard.conf", "[addressbooks]\n[[store]]\npath = " + t.Folder("contacts") +
-                                        "\n\n[general]\ndebug = no\ndefault_action = list\n"
-                                        "editor = /bin/true\nmerge_editor = /bin/true\n\n"
-                                        "[contact table]\ndisplay = first_name\n") +
-              " list";
-     },
-     {{"J\xC3\xBCrgen M\xC3\xBCller", 1},
-      {"Ann Lee", 1},
-      {"Bo Berg", 1},
-      {"Cy \xC3\xA9x", 1},
-      {"Dora D\xC3\xBCrr", 1}},
-     ""},
-    // The 2.1 copies the phone gets are read whole.
-    {"python-vobject", "/usr/bin/python3 -c 'import vobject'",
-     [](InteropTest& t) {
-       return "/usr/bin/python3 " +
-              t.Write("cards.py",
-                      "import sys, vobject\nfor name in sys.argv[1:]:\n"
-                      "    with open(name, newline='') as f:\n"
-                      "        for card in vobject.readComponents(f.read(), allowQP=True):\n"
-                      "            print(card.fn.value, '|', ','.join(t.value for t in "
-                      "card.contents.get('tel', [])))\n") +
-              t.PhoneCopies();
-     },
-     {{"\n", 5},
-      {"J\xC3\xBCrgen M\xC3\xBCller | +491234\n", 1},
-      {"Ann Lee |", 1},
-      {"Bo Berg | +1-555-555-5555;ext=5555\n", 1},
-      {"x end |", 1},
-      {"Dora D\xC3\xBCrr | +49 2\n", 1}},
-     ""},
-    // The series shows less its moved and its cancelled day.
-    {"khal", "command -v khal",
-     [](InteropTest& t) {
-       return "khal -c " +
-              t.Write("khal.conf",
-                      "[calendars]\n[[store]]\npath = " + t.Folder("calendar") +
-                          "\n\n[locale]\ntimeformat = %H:%M\ndateformat = %Y-%m-%d\n"
-                          "longdateformat = %Y-%m-%d\ndatetimeformat = %Y-%m-%d %H:%M\n"
-                          "longdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = UTC\n"
-                          "default_timezone = UTC\n\n[sqlite]\npath = " +
-                          t.Folder("khal.db") + "\n") +
-              " list 2024-03-01 3d";
-     },
-     {{"09:30-10:00 Zahnarzt, neu", 1},
-      {"Urlaub", 1},
-      {"Friseur", 1},
-      {"Standup", 2},
-      {"Standup moved", 1}},
-     ""},
-    {"python-mailbox", "python3 -c 'import mailbox'",
-     [](InteropTest& t) {
-       return "python3 " +
-              t.Write("mail.py",
-                      "import email.policy, mailbox, sys\n"
-                      "box = mailbox.Maildir(sys.argv[1], create=False)\n"
-                      "for key, msg in box.items():\n"
-                      "    parsed = email.message_from_bytes(box.get_bytes(key), "
-                      "policy=email.policy.default)\n"
-                      "    body = parsed.get_body(('html',)).get_content()\n"
-                      "    print(parsed['subject'], '|', parsed['from'].addresses[0].display_name,"
-                      " '|', body.strip(), '|', msg.get_flags())\n"
-                      "new = mailbox.MaildirMessage()\nnew['Subject'] = 'from python'\n"
-                      "new['From'] = 'Py <py@example.org>'\nnew.set_payload('plain text')\n"
-                      "box.add(new)\n") +
-              " " + InteropTest::Quoted(t.Folder("mail/inbox"));
-     },
-     {{"Gr\xC3\xBC\xC3\x9F" "e | Ann | <p>Hallo</p> | S\n", 1}},
-     ": from python from Py for Py, unread\n"},
-};
-
 INSTANTIATE_TEST_SUITE_P(Readers, InteropTest, ::testing::ValuesIn(kReaders),
-                         [](const auto& info) {
-                           std::string name = info.param.name;
-                           std::replace(name.begin(), name.end(), '-', '_');
-                           return name;
-                         });
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace testing
