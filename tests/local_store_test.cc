@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <cctype>
 #include <chrono>
 #include <cstring>
 #include <functional>
@@ -462,9 +460,7 @@ TEST_P(FailedStoreWriteTest, LeavesTheOldItemWhole) {
   ASSERT_TRUE(note->PutBody(u"new text"));
   EXPECT_FALSE(note->Save());
   EXPECT_EQ("Einkauf: K\xC3\xA4se\nBrot", ReadText(NoteFile(note)));
-  std::vector<fs::path> names;
-  for (const auto& entry : fs::directory_iterator(Root() / "notes")) names.push_back(entry.path());
-  EXPECT_EQ(std::vector<fs::path>{NoteFile(note)}, names);
+  EXPECT_EQ(1, std::distance(fs::directory_iterator(Root() / "notes"), {}));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachStep, FailedStoreWriteTest,
@@ -484,16 +480,14 @@ TEST_F(LocalStoreTest, MailKeepsItsSenderAndFollowsTheMaildirFlags) {
   std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
   ASSERT_TRUE(mail && mail->PutSubject(u"s") && mail->PutSentOnBehalfOfName(u"Ann Smith") &&
               mail->PutUnRead(true) && mail->Save() && mail->Move(inbox, &moved));
-  const std::string id = IdOf(*moved);
-  const fs::path cur = Root() / "mail" / "inbox" / "cur", file = cur / (StemOf(id) + ":2,");
+  const std::string id = IdOf(*moved), stem = StemOf(id);
+  const fs::path cur = Root() / "mail" / "inbox" / "cur";
   EXPECT_EQ(id + ": s from Ann Smith for Ann Smith, unread\n", Listing(outlook::kFolderInbox));
-  fs::rename(file, cur / (StemOf(id) + ":2,FS"));
-  auto all = All(outlook::kFolderInbox);
-  ASSERT_EQ(1u, all.size());
-  EXPECT_EQ("s from Ann Smith for Ann Smith", Describe(*all[0], scratch_.path() / "out"));
-  EXPECT_EQ(id, IdOf(*all[0]));
-  ASSERT_TRUE(all[0]->QueryMail()->PutUnRead(true) && all[0]->QueryMail()->Save());
-  EXPECT_TRUE(fs::exists(cur / (StemOf(id) + ":2,F")));
+  fs::rename(cur / (stem + ":2,"), cur / (stem + ":2,FS"));
+  EXPECT_EQ(id + ": s from Ann Smith for Ann Smith\n", Listing(outlook::kFolderInbox));
+  auto listed = All(outlook::kFolderInbox).at(0)->QueryMail();
+  ASSERT_TRUE(listed->PutUnRead(true) && listed->Save());
+  EXPECT_TRUE(fs::exists(cur / (stem + ":2,F")));
 }
 
 // Messages as mail programs build them, with attachments at every depth:
@@ -550,7 +544,7 @@ TEST_F(LocalStoreTest, AttachmentsAreFoundAtAnyDepthAndKeptOnceWhenSaved) {
       double sent = 0;
       ASSERT_TRUE(mail->HTMLBody(&html) && mail->CC(&cc) && mail->SentOn(&sent));
       EXPECT_EQ(std::nullopt, cc);
-      EXPECT_NEAR(45292.5, sent, 1.0);  // 2024-01-01 in any time zone
+      EXPECT_NEAR(45292.5, sent, 0.6);  // 2024-01-01 12:00 UTC in any time zone
       EXPECT_NE(WString::npos, html.value_or(u"").find(kMessages[i].html)) << Narrow(html);
       EXPECT_TRUE(pass || (mail->PutSubject(u"changed") && mail->Save()));
     }
