@@ -5,7 +5,7 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
-#include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 
@@ -155,23 +155,17 @@ class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<
     return text;
   }
 
-  // The output (its first MiB) of `command`, run with its home and data
-  // folders in the scratch folder; the command must succeed and not warn.
+  // The output of `command`, run with its home and data folders in the
+  // scratch folder; the command must succeed and not warn.
   std::string Run(const std::string& command) {
-    const std::string home = scratch_.path().string();
-    const std::string line = "env HOME='" + home + "' XDG_CONFIG_HOME='" + home +
-                             "/config' XDG_DATA_HOME='" + home + "/data' XDG_CACHE_HOME='" + home +
-                             "/cache' LC_ALL=C.UTF-8 " + command + " 2>&1";
-    std::string out;
-    FILE* pipe = popen(line.c_str(), "r");
-    if (!pipe) return "(no pipe)";
-    char buffer[4096];
-    for (size_t got; (got = fread(buffer, 1, sizeof buffer, pipe)) > 0;) {
-      if (out.size() < (1u << 20)) out.append(buffer, got);  // the rest is drained
-    }
-    EXPECT_EQ(0, pclose(pipe)) << command << "\n" << out;
-    EXPECT_EQ(std::string::npos, out.find("arning")) << out;
-    return out;
+    const std::string home = scratch_.path().string(), out = home + "/output";
+    EXPECT_EQ(0, system(("env HOME='" + home + "' XDG_CONFIG_HOME='" + home +
+                         "/config' XDG_DATA_HOME='" + home + "/data' XDG_CACHE_HOME='" + home +
+                         "/cache' LC_ALL=C.UTF-8 " + command + " >'" + out + "' 2>&1")
+                            .c_str()))
+        << command << "\n" << ReadText(out);
+    EXPECT_EQ(std::string::npos, ReadText(out).find("arning")) << ReadText(out);
+    return ReadText(out);
   }
 };
 
