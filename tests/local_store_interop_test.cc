@@ -77,7 +77,8 @@ class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<
     LocalStoreTest::SetUp();
     if (system((std::string(GetParam().probe) + " >/dev/null 2>&1").c_str()) != 0)
       GTEST_SKIP() << GetParam().name << " is not installed";
-    const std::string ical = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\nBEGIN:VEVENT\r\n";
+    const std::string ical =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\nBEGIN:VEVENT\r\n";
     for (const std::string& text : std::vector<std::string>{
              "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;"
              "J=C3=BCrgen\r\nTEL;CELL:+491234\r\nEND:VCARD\r\n",
@@ -100,7 +101,8 @@ class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<
                     "DTSTART:20240302T090000Z\r\nSUMMARY:Standup moved\r\nEND:VEVENT\r\n"
                     "BEGIN:VEVENT\r\nUID:s1\r\nDTSTAMP:20240101T000000Z\r\n"
                     "DTSTART:20240301T080000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\n"
-                    "EXDATE:20240303T080000Z\r\nSUMMARY:Standup\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"}) {
+                    "EXDATE:20240303T080000Z\r\nSUMMARY:Standup\r\nEND:VEVENT\r\n"
+                    "END:VCALENDAR\r\n"}) {
       Save(text, text.find("VCARD") != std::string::npos ? "in.vcf" : "in.ics");
     }
     local::ItemFields card, card_edit, event, event_edit;

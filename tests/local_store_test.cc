@@ -54,7 +54,7 @@ TEST_F(LocalStoreTest, PhoneFilesOpenWithTheNameOrSubjectTheyHold) {
       {"contacts/vcard3-utf-8.vcf", "Bod\xC3\xB8 likningskontor"},
       {"contacts/version3.vcf", "MARK/HEATHER DEE"},    {"calendar/01.ics", "(another class)"},
       {"calendar/02.vcs", "(another class)"},            {"calendar/badline.ics", "(null)"},
-      {"calendar/k770.vcs", "John Doe"},                 {"calendar/rrule.ics", "Coffee with Jason"},
+      {"calendar/k770.vcs", "John Doe"},                {"calendar/rrule.ics", "Coffee with Jason"},
       {"calendar/outlook.vcs", "Northeast Council of Aquarium Societies 35th Annual Convention"}};
   auto check = [&](const fs::path& path, const std::string& title) {
     SCOPED_TRACE(path);
@@ -721,8 +721,8 @@ TEST_P(StoreSessionTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nUID:same\r\nEND:VCARD\r\n");
   WriteText(Root() / "calendar" / "same.ics",
             "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:same\r\n"
-            "DTSTAMP:20260101T000000Z\r\nDTSTART:20260105T120000Z\r\nSUMMARY:Lunch\r\nEND:VEVENT\r\n"
-            "END:VCALENDAR\r\n");
+            "DTSTAMP:20260101T000000Z\r\nDTSTART:20260105T120000Z\r\nSUMMARY:Lunch\r\n"
+            "END:VEVENT\r\nEND:VCALENDAR\r\n");
   WriteText(Root() / "notes" / "same.txt", "Buy milk");
   WriteText(Root() / "mail" / "inbox" / "cur" / "same:2,S", "Subject: Hi\r\n\r\nbody\r\n");
   ASSERT_TRUE(local::ScanStoreChanges().ok);
@@ -756,7 +756,8 @@ TEST_P(StoreSessionTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
   }
   const Bytes tagged = Concat({DeviceRecordBytes(2, u"contacts/same", u"L20"),
                                DeviceRecordBytes(3, u"calendar/same", u"L30")});
-  const Bytes database = ReadBytes(InSync(GetParam() ? "1a2b3c4d5e6f_SyncMLDB.DAT" : "phone_pb.DAT"));
+  const Bytes database =
+      ReadBytes(InSync(GetParam() ? "1a2b3c4d5e6f_SyncMLDB.DAT" : "phone_pb.DAT"));
   EXPECT_EQ(tagged, Bytes(database.end() - tagged.size(), database.end()));
   EXPECT_EQ(0u, ReadText(InSync("LocalStoreState.txt")).find("zelsync local store state 2\n"));
 }
