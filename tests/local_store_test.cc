@@ -343,6 +343,7 @@ class ItemTest : public LocalStoreTest, public ::testing::WithParamInterface<con
     EXPECT_NE(std::string::npos, stored->find("\r\nUID:"));
     for (size_t fold; (fold = stored->find("\r\n ")) != std::string::npos;) stored->erase(fold, 3);
     auto listed = Listed(card ? outlook::kFolderContacts : outlook::kFolderCalendar, id);
+    if (!listed) return "";
     const fs::path out = scratch_.path() / "out";
     if (auto contact = listed->QueryContact()) {
       EXPECT_FALSE(contact->SaveAs(ToWide(out), outlook::kSaveAsICalendar));
