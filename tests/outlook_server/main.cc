@@ -44,9 +44,9 @@ bool SetValue(const std::wstring& key, const std::wstring& value) {
                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
-  const LONG set = RegSetValueExW(handle, nullptr, 0, REG_SZ,
-                                  reinterpret_cast<const BYTE*>(value.c_str()),
-                                  static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+  const LONG set =
+      RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   RegCloseKey(handle);
   return set == ERROR_SUCCESS;
 }
@@ -67,7 +67,8 @@ bool RegisterTypeLibrary(const std::wstring& path) {
     if (!ok) break;
     ICreateTypeInfo* info = nullptr;
     HREFTYPE base = 0;
-    ok = SUCCEEDED(library->CreateTypeInfo(const_cast<LPOLESTR>(face.name), TKIND_DISPATCH, &info)) &&
+    ok = SUCCEEDED(
+             library->CreateTypeInfo(const_cast<LPOLESTR>(face.name), TKIND_DISPATCH, &info)) &&
          SUCCEEDED(info->SetGuid(face.iid)) && SUCCEEDED(info->AddRefTypeInfo(dispatch, &base)) &&
          SUCCEEDED(info->AddImplType(0, base)) && SUCCEEDED(info->LayOut());
     if (info) info->Release();
@@ -89,13 +90,13 @@ int Register(const std::wstring& store) {
   const std::wstring clsid = L"CLSID\\" + GuidText(kClsid);
   const size_t slash = store.find_last_of(L"\\/");
   const std::wstring folder = slash == std::wstring::npos ? L"." : store.substr(0, slash);
-  const bool ok = SetValue(L"Outlook.Application", L"Stand-in Outlook") &&
-                  SetValue(L"Outlook.Application\\CLSID", GuidText(kClsid)) &&
-                  SetValue(clsid, L"Stand-in Outlook") &&
-                  SetValue(clsid + L"\\ProgID", L"Outlook.Application") &&
-                  SetValue(clsid + L"\\LocalServer32",
-                           L"\"" + std::wstring(exe) + L"\" \"" + store + L"\"") &&
-                  RegisterTypeLibrary(folder + L"\\standin.tlb");
+  const bool ok =
+      SetValue(L"Outlook.Application", L"Stand-in Outlook") &&
+      SetValue(L"Outlook.Application\\CLSID", GuidText(kClsid)) &&
+      SetValue(clsid, L"Stand-in Outlook") &&
+      SetValue(clsid + L"\\ProgID", L"Outlook.Application") &&
+      SetValue(clsid + L"\\LocalServer32", L"\"" + std::wstring(exe) + L"\" \"" + store + L"\"") &&
+      RegisterTypeLibrary(folder + L"\\standin.tlb");
   return ok ? 0 : 1;
 }
 
@@ -148,7 +149,8 @@ int Serve(const std::wstring& store_path, bool embedded) {
   SetTimer(nullptr, 0, 200, nullptr);
   MSG message;
   while (ok && GetMessageW(&message, nullptr, 0, 0) > 0) {
-    if (message.message == WM_TIMER && GetFileAttributesW(stop.c_str()) != INVALID_FILE_ATTRIBUTES) {
+    if (message.message == WM_TIMER &&
+        GetFileAttributesW(stop.c_str()) != INVALID_FILE_ATTRIBUTES) {
       break;
     }
     DispatchMessageW(&message);

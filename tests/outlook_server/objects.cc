@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,12 +24,41 @@ namespace {
 // {3D0C7A55-91E2-4B8A-A7C4-5B1E0F2D6A93}
 const IID kIidSelf = {0x3d0c7a55, 0x91e2, 0x4b8a, {0xa7, 0xc4, 0x5b, 0x1e, 0x0f, 0x2d, 0x6a, 0x93}};
 
+// Why a call failed, for the caller's exception record.
+struct Failure {
+  HRESULT hr;
+  const wchar_t* description;
+};
+const Failure kOk{S_OK, L""};
+const Failure kGone{E_FAIL, L"The item has been moved or deleted."};
+const Failure kBadArgument{E_INVALIDARG, L"Invalid argument."};
+
 enum Kind { kGet = 1, kPut = 2, kGetPut = 3, kMethod = 4 };
+enum ClassId {
+  kApp,
+  kExplorer,
+  kNamespace,
+  kFolder,
+  kItems,
+  kMail,
+  kNote,
+  kContact,
+  kAppointment,
+  kOther,
+  kAttachments,
+  kAttachment
+};
+
+class Object;
+using Args = std::vector<VARIANT*>;  // in the order of the signature
+// A method's or object property's work: reads `args`, writes `out`.
+using Handler = Failure (*)(Object& self, const Args& args, VARIANT* out);
 
 struct Member {
   const char* name;
   int kind;
   std::vector<VARTYPE> types;  // a property's one type, or a method's arguments
+  Handler handle;              // none: a property of the item's record
 };
 
 struct ClassInfo {
@@ -37,119 +67,29 @@ struct ClassInfo {
   std::vector<Member> members;
 };
 
-const std::vector<Member> kItemMembers = {
-    {"EntryID", kGet, {VT_BSTR}}, {"Save", kMethod, {}}, {"Delete", kMethod, {}}};
+const ClassInfo& Class(ClassId id);
 
-std::vector<Member> ItemMembers(std::vector<Member> more) {
-  more.insert(more.begin(), kItemMembers.begin(), kItemMembers.end());
-  return more;
-}
-
-const ClassInfo kApplication{"Application", &kInterfaces[0].iid,
-                             {{"ActiveExplorer", kMethod, {}},
-                              {"Session", kGet, {VT_DISPATCH}},
-                              {"GetNamespace", kMethod, {VT_BSTR}},
-                              {"CreateItem", kMethod, {VT_I4}},
-                              {"Quit", kMethod, {}}}};
-const ClassInfo kExplorer{"Explorer", nullptr, {{"Caption", kGet, {VT_BSTR}}}};
-const ClassInfo kNamespace{"Namespace", nullptr,
-                           {{"GetDefaultFolder", kMethod, {VT_I4}},
-                            {"OpenSharedItem", kMethod, {VT_BSTR}},
-                            {"Logoff", kMethod, {}}}};
-const ClassInfo kFolder{"Folder", nullptr, {{"Items", kGet, {VT_DISPATCH}}}};
-const ClassInfo kItems{"Items", nullptr, {{"Count", kGet, {VT_I4}}, {"Item", kMethod, {VT_I4}}}};
-const ClassInfo kMail{"MailItem", &kInterfaces[1].iid,
-                      ItemMembers({{"SenderName", kGet, {VT_BSTR}},
-                                   {"SentOnBehalfOfName", kGetPut, {VT_BSTR}},
-                                   {"To", kGetPut, {VT_BSTR}},
-                                   {"CC", kGetPut, {VT_BSTR}},
-                                   {"Subject", kGetPut, {VT_BSTR}},
-                                   {"SentOn", kGet, {VT_DATE}},
-                                   {"Importance", kGetPut, {VT_I4}},
-                                   {"HTMLBody", kGetPut, {VT_BSTR}},
-                                   {"UnRead", kGetPut, {VT_BOOL}},
-                                   {"BodyFormat", kGetPut, {VT_I4}},
-                                   {"Attachments", kGet, {VT_DISPATCH}},
-                                   {"Move", kMethod, {VT_DISPATCH}}})};
-const ClassInfo kNote{"NoteItem", &kInterfaces[2].iid, ItemMembers({{"Body", kGetPut, {VT_BSTR}}})};
-const ClassInfo kContact{"ContactItem", &kInterfaces[3].iid,
-                         ItemMembers({{"FullName", kGetPut, {VT_BSTR}},
-                                      {"SaveAs", kMethod, {VT_BSTR, VT_I4}}})};
-const ClassInfo kAppointment{"AppointmentItem", &kInterfaces[4].iid,
-                             ItemMembers({{"Subject", kGetPut, {VT_BSTR}},
-                                          {"AllDayEvent", kGetPut, {VT_BOOL}},
-                                          {"SaveAs", kMethod, {VT_BSTR, VT_I4}}})};
-// An item of none of the four classes, such as a meeting request in the Inbox.
-const ClassInfo kOther{"OtherItem", nullptr, ItemMembers({{"Subject", kGetPut, {VT_BSTR}}})};
-const ClassInfo kAttachments{"Attachments", nullptr,
-                             {{"Count", kGet, {VT_I4}},
-                              {"Item", kMethod, {VT_I4}},
-                              {"Add", kMethod, {VT_BSTR, VT_I4, VT_I4, VT_BSTR}}}};
-const ClassInfo kAttachment{"Attachment", nullptr,
-                            {{"FileName", kGet, {VT_BSTR}}, {"SaveAsFile", kMethod, {VT_BSTR}}}};
-
-const ClassInfo& ClassOf(const std::string& item_class) {
-  if (item_class == "mail") return kMail;
-  if (item_class == "note") return kNote;
-  if (item_class == "contact") return kContact;
-  if (item_class == "appointment") return kAppointment;
-  return kOther;
-}
-
-std::string Describe(const VARIANT& v);
-
-std::string FlagsName(WORD flags) {
-  switch (flags) {
-    case DISPATCH_METHOD:
-      return "METHOD";
-    case DISPATCH_PROPERTYGET:
-      return "GET";
-    case DISPATCH_PROPERTYPUT:
-      return "PUT";
-    default:
-      return "FLAGS" + std::to_string(flags);
-  }
-}
-
-std::string Quoted(const std::wstring& text) {
-  std::string out = "\"";
-  for (char c : Utf8(text.size() > 60 ? text.substr(0, 60) + L"..." : text)) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else if (c == '"' || c == '\\') out += std::string("\\") + c;
-    else out += c;
-  }
-  return out + "\"";
-}
-
-void PutString(VARIANT* result, const std::wstring& text) {
-  result->vt = VT_BSTR;
-  result->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
-}
-
-class Object;
-void PutObject(VARIANT* result, Object* object);
-
-// Why a call failed, for the caller's exception record.
-struct Failure {
-  HRESULT hr;
-  const wchar_t* description;
-};
-
+// An automation object of one of the classes: `record` is the item it
+// shows (of an item, its attachments or one attachment), `number` the
+// folder of a folder or item list, or the index of an attachment.
 class Object : public IDispatch {
  public:
-  Object(Server& server, const ClassInfo& info, bool counted = true)
-      : server_(server), info_(info), counted_(counted) {
-    if (counted_) ++server_.live;
+  Object(Server& server, ClassId id, RecordPtr record = nullptr, long number = 0,
+         bool counted = true)
+      : server(server), id(id), record(std::move(record)), number(number), counted_(counted) {
+    if (counted_) ++server.live;
   }
   virtual ~Object() {
-    if (counted_ && --server_.live == 0) {
-      server_.store.Log("live 0");
+    if (counted_ && --server.live == 0) {
+      server.store.Log("live 0");
       // A quit instance goes once nobody holds any of its objects.
-      if (server_.quit) PostQuitMessage(0);
+      if (server.quit) PostQuitMessage(0);
     }
   }
-  const ClassInfo& info() const { return info_; }
+  Server& server;
+  const ClassId id;
+  const RecordPtr record;
+  const long number;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
@@ -157,8 +97,9 @@ class Object : public IDispatch {
       *out = this;  // no reference: only asked within this process
       return S_OK;
     }
+    const IID* own = Class(id).iid;
     const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
-                       (info_.iid && IsEqualIID(iid, *info_.iid));
+                       (own && IsEqualIID(iid, *own));
     *out = known ? static_cast<IDispatch*>(this) : nullptr;
     if (!known) return E_NOINTERFACE;
     AddRef();
@@ -179,9 +120,10 @@ class Object : public IDispatch {
                                           DISPID* ids) override {
     if (!names || !ids || count != 1) return E_INVALIDARG;
     const std::string name = Utf8(names[0]);
-    server_.store.Log(std::string(info_.name) + " ids " + name);
-    for (size_t i = 0; i < info_.members.size(); ++i) {
-      if (_stricmp(info_.members[i].name, name.c_str()) == 0) {
+    const std::vector<Member>& members = Class(id).members;
+    server.store.Log(std::string(Class(id).name) + " ids " + name);
+    for (size_t i = 0; i < members.size(); ++i) {
+      if (_stricmp(members[i].name, name.c_str()) == 0) {
         ids[0] = static_cast<DISPID>(i + 1);
         return S_OK;
       }
@@ -190,38 +132,46 @@ class Object : public IDispatch {
     return DISP_E_UNKNOWNNAME;
   }
 
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+  // Logs each call as "Class.Member FLAGS (arguments) -> HRESULT".
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params,
                                    VARIANT* result, EXCEPINFO* exception, UINT*) override {
-    if (id < 1 || id > static_cast<DISPID>(info_.members.size()) || !params) {
-      server_.store.Log(std::string(info_.name) + " ! unknown DISPID " + std::to_string(id));
+    const ClassInfo& info = Class(id);
+    if (dispid < 1 || dispid > static_cast<DISPID>(info.members.size()) || !params) {
+      server.store.Log(std::string("! ") + info.name + ": unknown DISPID " +
+                       std::to_string(dispid));
       return DISP_E_MEMBERNOTFOUND;
     }
-    const Member& member = info_.members[static_cast<size_t>(id - 1)];
-    std::string line = std::string(info_.name) + "." + member.name + " " + FlagsName(flags) + " (";
-    std::vector<VARIANT*> args;  // in the order of the signature
+    const Member& member = info.members[static_cast<size_t>(dispid - 1)];
+    const char* flag_names[] = {"FLAGS", "METHOD", "GET", "FLAGS", "PUT"};
+    std::string line = std::string(info.name) + "." + member.name + " " +
+                       flag_names[flags <= DISPATCH_PROPERTYPUT ? flags : 0] + " (";
+    Args args;
     for (UINT i = params->cArgs; i-- > 0;) {
       args.push_back(&params->rgvarg[i]);
       line += Describe(params->rgvarg[i]) + (i ? ", " : "");
     }
-    line += ")";
     Failure failure = Check(member, flags, *params, args);
     if (SUCCEEDED(failure.hr)) {
-      const HRESULT planned = server_.store.Failure(std::string(info_.name) + "." + member.name);
+      const HRESULT planned = server.store.Failure(std::string(info.name) + "." + member.name);
       if (FAILED(planned)) failure = {planned, L"The operation failed (scenario)."};
     }
+    if (SUCCEEDED(failure.hr) && record && record->deleted) failure = kGone;
     if (SUCCEEDED(failure.hr)) {
+      // The test changes the store between sessions, while nothing is open.
+      if (id == kApp && server.live <= (server.embedded ? 1 : 0)) server.store.ReloadIfChanged();
       // A caller may want no result; the members write one all the same.
       VARIANT scratch;
       VARIANT* out = result && flags != DISPATCH_PROPERTYPUT ? result : &scratch;
       VariantInit(out);
-      failure = Handle(member.name, flags, args, out);
+      failure =
+          member.handle ? member.handle(*this, args, out) : Property(member, flags, args, out);
       if (out == &scratch || FAILED(failure.hr)) VariantClear(out);
     }
     char hr[16];
     std::snprintf(hr, sizeof hr, "0x%08lX", static_cast<unsigned long>(failure.hr));
-    server_.store.Log(line + " -> " + hr);
+    server.store.Log(line + ") -> " + hr);
     // A call that left nothing alive (a pinned application's) says so too.
-    if (server_.live == 0) server_.store.Log("live 0");
+    if (server.live == 0) server.store.Log("live 0");
     if (FAILED(failure.hr) && exception) {
       *exception = EXCEPINFO{};
       exception->bstrSource = SysAllocString(L"Stand-in Outlook");
@@ -232,23 +182,29 @@ class Object : public IDispatch {
     return failure.hr;
   }
 
- protected:
-  virtual Failure Handle(const std::string& member, WORD flags, const std::vector<VARIANT*>& args,
-                         VARIANT* result) = 0;
-
-  Server& server_;
-
  private:
+  static std::string Describe(const VARIANT& v) {
+    if (v.vt == VT_I4) return "VT_I4 " + std::to_string(v.lVal);
+    if (v.vt == VT_BOOL) return "VT_BOOL " + std::to_string(v.boolVal);
+    if (v.vt != VT_BSTR) return "VT_" + std::to_string(v.vt);
+    if (!v.bstrVal) return "VT_BSTR null";
+    std::string text = Utf8(std::wstring(v.bstrVal, std::min(SysStringLen(v.bstrVal), 40u)));
+    for (char& c : text) c = c == '\r' || c == '\n' ? ' ' : c;  // one line per call
+    return "VT_BSTR \"" + text + "\"";
+  }
+
   // The dispatch flags and argument types the member's kind wants; a call
   // that does not match is refused and marked in the log.
-  Failure Check(const Member& member, WORD flags, const DISPPARAMS& params,
-                const std::vector<VARIANT*>& args) {
+  Failure Check(const Member& member, WORD flags, const DISPPARAMS& params, const Args& args) {
     const char* wrong = nullptr;
     if (flags == DISPATCH_PROPERTYGET) {
-      if (!(member.kind & kGet)) wrong = "GET of no property";
-      else if (!args.empty() || params.cNamedArgs) wrong = "GET with arguments";
+      if (!(member.kind & kGet))
+        wrong = "GET of no property";
+      else if (!args.empty() || params.cNamedArgs)
+        wrong = "GET with arguments";
     } else if (flags == DISPATCH_PROPERTYPUT) {
-      if (!(member.kind & kPut)) wrong = "PUT of no settable property";
+      if (!(member.kind & kPut))
+        wrong = "PUT of no settable property";
       else if (args.size() != 1 || params.cNamedArgs != 1 ||
                params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
         wrong = "PUT without its one named argument";
@@ -256,392 +212,323 @@ class Object : public IDispatch {
         wrong = "PUT of a value of the wrong type";
       }
     } else if (flags == DISPATCH_METHOD) {
-      if (member.kind != kMethod) wrong = "METHOD call of a property";
-      else if (args.size() != member.types.size() || params.cNamedArgs) wrong = "argument count";
+      if (member.kind != kMethod)
+        wrong = "METHOD call of a property";
+      else if (args.size() != member.types.size() || params.cNamedArgs)
+        wrong = "argument count";
       for (size_t i = 0; !wrong && i < args.size(); ++i) {
         if (args[i]->vt != member.types[i]) wrong = "argument of the wrong type";
       }
     } else {
       wrong = "dispatch flags";
     }
-    if (!wrong) return {S_OK, L""};
-    server_.store.Log(std::string("! ") + info_.name + "." + member.name + ": " + wrong);
+    if (!wrong) return kOk;
+    server.store.Log(std::string("! ") + Class(id).name + "." + member.name + ": " + wrong);
     return {DISP_E_TYPEMISMATCH, L"Type mismatch."};
   }
 
+  Failure Property(const Member& member, WORD flags, const Args& args, VARIANT* out);
+
   LONG refs_ = 1;
-  const ClassInfo& info_;
   const bool counted_;
 };
 
-void PutObject(VARIANT* result, Object* object) {
-  result->vt = VT_DISPATCH;
-  result->pdispVal = object;  // the new object's reference goes to the caller
-}
+// --- What the members do ------------------------------------------------------
 
-std::string Describe(const VARIANT& v) {
-  switch (v.vt) {
-    case VT_BSTR:
-      return "VT_BSTR " + (v.bstrVal ? Quoted(std::wstring(v.bstrVal, SysStringLen(v.bstrVal)))
-                                     : std::string("null"));
-    case VT_I4:
-      return "VT_I4 " + std::to_string(v.lVal);
-    case VT_BOOL:
-      return "VT_BOOL " + std::to_string(v.boolVal);
-    case VT_DISPATCH: {
-      void* self = nullptr;
-      if (v.pdispVal && SUCCEEDED(v.pdispVal->QueryInterface(kIidSelf, &self))) {
-        return std::string("VT_DISPATCH ") + static_cast<Object*>(self)->info().name;
-      }
-      return v.pdispVal ? "VT_DISPATCH foreign" : "VT_DISPATCH null";
-    }
-    default:
-      return "VT_" + std::to_string(v.vt);
-  }
-}
-
-std::wstring ArgString(const VARIANT* v) {
+std::wstring Text(const VARIANT* v) {
   return v->bstrVal ? std::wstring(v->bstrVal, SysStringLen(v->bstrVal)) : std::wstring();
 }
 
-const Failure kOk{S_OK, L""};
-const Failure kGone{E_FAIL, L"The item has been moved or deleted."};
-
-bool ReadText(const std::wstring& path, std::string* text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char chunk[8192];
-  DWORD got = 0;
-  while (ReadFile(file, chunk, sizeof chunk, &got, nullptr) && got > 0) text->append(chunk, got);
-  CloseHandle(file);
-  return true;
-}
-
-bool WriteText(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD put = 0;
-  const bool ok = WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &put, nullptr) &&
-                  put == text.size();
-  CloseHandle(file);
-  return ok;
-}
-
-// The value of "NAME:" (or "NAME;...:") on a line of a vObject text.
-std::string Field(const std::string& text, const std::string& name) {
-  size_t at = 0;
-  while ((at = text.find(name, at)) != std::string::npos) {
-    const bool line_start = at == 0 || text[at - 1] == '\n';
-    const size_t after = at + name.size();
-    if (line_start && after < text.size() && (text[after] == ':' || text[after] == ';')) {
-      const size_t colon = text.find(':', after);
-      const size_t end = text.find_first_of("\r\n", colon);
-      return text.substr(colon + 1, end == std::string::npos ? std::string::npos : end - colon - 1);
-    }
-    at = after;
-  }
-  return std::string();
-}
-
-class Attachment : public Object {
- public:
-  Attachment(Server& server, RecordPtr record, size_t index)
-      : Object(server, kAttachment), record_(std::move(record)), index_(index) {}
-
- protected:
-  Failure Handle(const std::string& member, WORD, const std::vector<VARIANT*>& args,
-                 VARIANT* result) override {
-    const auto& list = record_->data["attachments"];
-    if (record_->deleted || index_ >= list.size()) return kGone;
-    if (member == "FileName") {
-      PutString(result, Wide(list[index_].value("name", "")));
-      return kOk;
-    }
-    const std::wstring from = Wide(list[index_].value("file", ""));
-    if (!CopyFileW(from.c_str(), ArgString(args[0]).c_str(), FALSE)) {
-      return {E_FAIL, L"Cannot save the attachment."};
-    }
-    return kOk;
-  }
-
- private:
-  RecordPtr record_;
-  size_t index_;
-};
-
-class Attachments : public Object {
- public:
-  Attachments(Server& server, RecordPtr record)
-      : Object(server, kAttachments), record_(std::move(record)) {
-    if (!record_->data.contains("attachments")) record_->data["attachments"] = nlohmann::json::array();
-  }
-
- protected:
-  Failure Handle(const std::string& member, WORD, const std::vector<VARIANT*>& args,
-                 VARIANT* result) override {
-    if (record_->deleted) return kGone;
-    auto& list = record_->data["attachments"];
-    if (member == "Count") {
-      result->vt = VT_I4;
-      result->lVal = static_cast<LONG>(list.size());
-      return kOk;
-    }
-    if (member == "Item") {
-      const LONG index = args[0]->lVal;
-      if (index < 1 || index > static_cast<LONG>(list.size())) {
-        return {DISP_E_BADINDEX, L"Array index out of bounds."};
-      }
-      PutObject(result, new Attachment(server_, record_, static_cast<size_t>(index - 1)));
-      return kOk;
-    }
-    // Add(source, type, position, display name)
-    const std::wstring stored = server_.store.NewAttachmentPath();
-    if (args[1]->lVal != 1 || !CopyFileW(ArgString(args[0]).c_str(), stored.c_str(), FALSE)) {
-      return {E_FAIL, L"Cannot add the attachment."};
-    }
-    list.push_back({{"name", Utf8(ArgString(args[3]))}, {"file", Utf8(stored)}});
-    PutObject(result, new Attachment(server_, record_, list.size() - 1));
-    return kOk;
-  }
-
- private:
-  RecordPtr record_;
-};
-
-class Item : public Object {
- public:
-  Item(Server& server, RecordPtr record)
-      : Object(server, ClassOf(record->data.value("class", ""))), record_(std::move(record)) {}
-
- protected:
-  Failure Handle(const std::string& member, WORD flags, const std::vector<VARIANT*>& args,
-                 VARIANT* result) override {
-    if (record_->deleted) return kGone;
-    Store& store = server_.store;
-    nlohmann::json& data = record_->data;
-    if (member == "EntryID") {
-      PutString(result, Wide(data.value("entry_id", "")));  // empty until saved
-      return kOk;
-    }
-    if (member == "Save") {
-      store.Commit(record_);
-      return kOk;
-    }
-    if (member == "Delete") {
-      store.Remove(record_);
-      return kOk;
-    }
-    if (member == "Attachments") {
-      PutObject(result, new Attachments(server_, record_));
-      return kOk;
-    }
-    if (member == "Move") {
-      void* self = nullptr;
-      if (!args[0]->pdispVal || FAILED(args[0]->pdispVal->QueryInterface(kIidSelf, &self)) ||
-          static_cast<Object*>(self)->info().name != std::string("Folder")) {
-        return {E_INVALIDARG, L"Not a folder."};
-      }
-      // The moved item is a new item with an entry ID of its own.
-      RecordPtr moved = store.Create(data.value("class", ""));
-      moved->data = data;
-      moved->data["entry_id"] = "";
-      moved->data["folder"] = MoveTarget(self);
-      record_->deleted = true;
-      store.Commit(moved);
-      PutObject(result, new Item(server_, moved));
-      return kOk;
-    }
-    if (member == "SaveAs") {
-      const LONG type = args[1]->lVal;
-      const bool contact = info().name == std::string("ContactItem");
-      if (contact ? type != 6 : (type != 7 && type != 8)) return {E_INVALIDARG, L"Bad format."};
-      std::string text = data.value("card", "");
-      if (text.empty()) {
-        text = contact ? "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:" + Prop("FullName") + "\r\nEND:VCARD\r\n"
-                       : "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:" +
-                             Prop("Subject") + "\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
-      }
-      if (!WriteText(ArgString(args[0]), text)) return {E_FAIL, L"Cannot write the file."};
-      return kOk;
-    }
-    // A property.
-    const Member* info_member = nullptr;
-    for (const Member& m : info().members) {
-      if (member == m.name) info_member = &m;
-    }
-    nlohmann::json& props = data["props"];
-    const VARTYPE type = info_member->types[0];
-    if (flags == DISPATCH_PROPERTYPUT) {
-      const VARIANT& v = *args[0];
-      if (type == VT_BSTR) props[member] = Utf8(ArgString(&v));
-      else if (type == VT_I4) props[member] = v.lVal;
-      else if (type == VT_BOOL) props[member] = v.boolVal != VARIANT_FALSE;
-      return kOk;
-    }
-    const auto found = props.find(member);
-    if (type == VT_BSTR) {
-      PutString(result, Wide(found != props.end() && found->is_string() ? found->get<std::string>()
-                                                                       : std::string()));
-    } else if (type == VT_I4) {
-      result->vt = VT_I4;
-      result->lVal = found != props.end() && found->is_number() ? found->get<LONG>() : 0;
-    } else if (type == VT_BOOL) {
-      result->vt = VT_BOOL;
-      result->boolVal = found != props.end() && found->is_boolean() && found->get<bool>()
-                            ? VARIANT_TRUE
-                            : VARIANT_FALSE;
-    } else if (type == VT_DATE) {
-      result->vt = VT_DATE;
-      // 4501-01-01, the store's "no date", for a mail never sent.
-      result->date = found != props.end() && found->is_number() ? found->get<double>() : 949998.0;
-    }
-    return kOk;
-  }
-
- private:
-  std::string Prop(const char* name) {
-    const auto& props = record_->data["props"];
-    const auto found = props.find(name);
-    return found != props.end() && found->is_string() ? found->get<std::string>() : std::string();
-  }
-  static int MoveTarget(void* folder);
-
-  RecordPtr record_;
-};
-
-class Folder : public Object {
- public:
-  Folder(Server& server, int number) : Object(server, kFolder), number_(number) {}
-  int number() const { return number_; }
-
- protected:
-  Failure Handle(const std::string&, WORD, const std::vector<VARIANT*>&, VARIANT* result) override;
-
- private:
-  int number_;
-};
-
-int Item::MoveTarget(void* folder) { return static_cast<Folder*>(static_cast<Object*>(folder))->number(); }
-
-class ItemsObject : public Object {
- public:
-  ItemsObject(Server& server, int folder) : Object(server, kItems), folder_(folder) {}
-
- protected:
-  Failure Handle(const std::string& member, WORD, const std::vector<VARIANT*>& args,
-                 VARIANT* result) override {
-    const std::vector<RecordPtr> items = server_.store.InFolder(folder_);
-    if (member == "Count") {
-      result->vt = VT_I4;
-      result->lVal = static_cast<LONG>(items.size());
-      return kOk;
-    }
-    const LONG index = args[0]->lVal;
-    if (index < 1 || index > static_cast<LONG>(items.size())) {
-      if (index == 0) server_.store.Log("! Items.Item: index 0 (indexes start at 1)");
-      return {DISP_E_BADINDEX, L"Array index out of bounds."};
-    }
-    PutObject(result, new Item(server_, items[static_cast<size_t>(index - 1)]));
-    return kOk;
-  }
-
- private:
-  int folder_;
-};
-
-Failure Folder::Handle(const std::string&, WORD, const std::vector<VARIANT*>&, VARIANT* result) {
-  PutObject(result, new ItemsObject(server_, number_));
+Failure PutString(VARIANT* out, const std::string& text) {
+  const std::wstring wide = Wide(text);
+  out->vt = VT_BSTR;
+  out->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
   return kOk;
 }
 
-class Namespace : public Object {
- public:
-  explicit Namespace(Server& server) : Object(server, kNamespace) {}
+Failure PutLong(VARIANT* out, size_t number) {
+  out->vt = VT_I4;
+  out->lVal = static_cast<LONG>(number);
+  return kOk;
+}
 
- protected:
-  Failure Handle(const std::string& member, WORD, const std::vector<VARIANT*>& args,
-                 VARIANT* result) override {
-    if (member == "GetDefaultFolder") {
-      const LONG number = args[0]->lVal;
-      if (number != 6 && number != 9 && number != 10 && number != 12 && number != 16) {
-        return {E_INVALIDARG, L"No such default folder."};
-      }
-      PutObject(result, new Folder(server_, number));
-      return kOk;
-    }
-    if (member == "Logoff") return kOk;
-    // OpenSharedItem: a vCard or vCalendar file becomes a new, unsaved item.
-    std::string text;
-    if (!ReadText(ArgString(args[0]), &text)) return {E_FAIL, L"Cannot open the file."};
-    RecordPtr record;
-    if (text.find("BEGIN:VCARD") != std::string::npos) {
-      record = server_.store.Create("contact");
-      record->data["props"]["FullName"] = Field(text, "FN");
-    } else if (text.find("BEGIN:VCALENDAR") != std::string::npos) {
-      record = server_.store.Create("appointment");
-      record->data["props"]["Subject"] = Field(text, "SUMMARY");
-    } else {
-      return {E_FAIL, L"Not a file the store can open."};
-    }
-    record->data["card"] = text;
-    PutObject(result, new Item(server_, record));
+// A new object, whose one reference goes to the caller.
+Failure PutNew(VARIANT* out, Object& self, ClassId id, RecordPtr record = nullptr,
+               long number = 0) {
+  out->vt = VT_DISPATCH;
+  out->pdispVal = new Object(self.server, id, std::move(record), number);
+  return kOk;
+}
+
+// The value of the first "NAME:" line of a vCard or vCalendar text.
+std::string Field(const std::string& text, const std::string& name) {
+  const size_t at = text.find("\n" + name + ":");
+  if (at == std::string::npos) return std::string();
+  const size_t from = at + name.size() + 2;
+  return text.substr(from, text.find_first_of("\r\n", from) - from);
+}
+
+ClassId ClassOf(const RecordPtr& record) {
+  const std::string name = record->data.value("class", "");
+  return name == "mail"          ? kMail
+         : name == "note"        ? kNote
+         : name == "contact"     ? kContact
+         : name == "appointment" ? kAppointment
+                                 : kOther;
+}
+
+// An item's property, kept in its record's "props" as its member's type.
+Failure Object::Property(const Member& member, WORD flags, const Args& args, VARIANT* out) {
+  nlohmann::json& props = record->data["props"];
+  const VARTYPE type = member.types[0];
+  if (flags == DISPATCH_PROPERTYPUT) {
+    if (type == VT_BSTR) props[member.name] = Utf8(Text(args[0]));
+    if (type == VT_I4) props[member.name] = args[0]->lVal;
+    if (type == VT_BOOL) props[member.name] = args[0]->boolVal != VARIANT_FALSE;
     return kOk;
   }
-};
+  const nlohmann::json value = props.value(member.name, nlohmann::json());
+  if (type == VT_BSTR) return PutString(out, value.is_string() ? value.get<std::string>() : "");
+  out->vt = type;
+  if (type == VT_I4) out->lVal = value.is_number() ? value.get<LONG>() : 0;
+  if (type == VT_BOOL) out->boolVal = value == true ? VARIANT_TRUE : VARIANT_FALSE;
+  // 4501-01-01, the store's "no date", for a mail never sent.
+  if (type == VT_DATE) out->date = value.is_number() ? value.get<double>() : 949998.0;
+  return kOk;
+}
 
-class Explorer : public Object {
- public:
-  explicit Explorer(Server& server) : Object(server, kExplorer) {}
+// The index (from 1) of a collection of `size` items, as a position from 0.
+bool At(Object& self, const VARIANT* index, size_t size, size_t* at) {
+  if (index->lVal < 1) self.server.store.Log("! Item: index below 1 (indexes start at 1)");
+  if (index->lVal < 1 || index->lVal > static_cast<LONG>(size)) return false;
+  *at = static_cast<size_t>(index->lVal - 1);
+  return true;
+}
+const Failure kBadIndex{DISP_E_BADINDEX, L"Array index out of bounds."};
 
- protected:
-  Failure Handle(const std::string&, WORD, const std::vector<VARIANT*>&, VARIANT* result) override {
-    PutString(result, L"Inbox - Stand-in Outlook");
-    return kOk;
+Failure EntryId(Object& self, const Args&, VARIANT* out) {
+  return PutString(out, self.record->data.value("entry_id", ""));  // empty until saved
+}
+Failure Save(Object& self, const Args&, VARIANT*) {
+  self.server.store.Commit(self.record);
+  return kOk;
+}
+Failure Delete(Object& self, const Args&, VARIANT*) {
+  self.server.store.Remove(self.record);
+  return kOk;
+}
+// The vCard or vCalendar text of the item, in the format its class has.
+Failure SaveAs(Object& self, const Args& args, VARIANT*) {
+  const LONG type = args[1]->lVal;
+  if (self.id == kContact ? type != 6 : (type != 7 && type != 8)) return kBadArgument;
+  if (!WriteWhole(Text(args[0]), self.record->data.value("card", ""))) {
+    return {E_FAIL, L"Cannot write the file."};
   }
-};
-
-class Application : public Object {
- public:
-  Application(Server& server, bool pinned) : Object(server, kApplication, !pinned) {}
-
- protected:
-  Failure Handle(const std::string& member, WORD, const std::vector<VARIANT*>& args,
-                 VARIANT* result) override {
-    Store& store = server_.store;
-    // The test changes the store between sessions, while nothing is open.
-    if (server_.live <= (server_.embedded ? 1 : 0)) store.ReloadIfChanged();
-    if (member == "ActiveExplorer") {
-      if (store.window()) {
-        PutObject(result, new Explorer(server_));
-      } else {
-        result->vt = VT_DISPATCH;
-        result->pdispVal = nullptr;
-      }
-      return kOk;
-    }
-    if (member == "Session") {
-      PutObject(result, new Namespace(server_));
-      return kOk;
-    }
-    if (member == "GetNamespace") {
-      if (ArgString(args[0]) != L"MAPI") return {E_INVALIDARG, L"Unknown namespace."};
-      PutObject(result, new Namespace(server_));
-      return kOk;
-    }
-    if (member == "CreateItem") {
-      const LONG type = args[0]->lVal;
-      if (type != 0 && type != 5) return {E_INVALIDARG, L"Unsupported item type."};
-      PutObject(result, new Item(server_, store.Create(type == 0 ? "mail" : "note")));
-      return kOk;
-    }
-    server_.quit = true;  // Quit: gone once every object is released
-    return kOk;
+  return kOk;
+}
+// The moved mail is a new item with an entry ID of its own.
+Failure Move(Object& self, const Args& args, VARIANT* out) {
+  void* folder = nullptr;
+  if (!args[0]->pdispVal || FAILED(args[0]->pdispVal->QueryInterface(kIidSelf, &folder)) ||
+      static_cast<Object*>(folder)->id != kFolder) {
+    return {E_INVALIDARG, L"Not a folder."};
   }
-};
+  RecordPtr moved = self.server.store.Create("mail");
+  moved->data = self.record->data;
+  moved->data["entry_id"] = "";
+  moved->data["folder"] = static_cast<Object*>(folder)->number;
+  self.record->deleted = true;
+  self.server.store.Commit(moved);
+  return PutNew(out, self, kMail, moved);
+}
+
+const std::vector<Member> kItem = {{"EntryID", kGet, {VT_BSTR}, EntryId},
+                                   {"Save", kMethod, {}, Save},
+                                   {"Delete", kMethod, {}, Delete}};
+
+// The members every item has, and `more`.
+std::vector<Member> ItemMembers(std::vector<Member> more) {
+  more.insert(more.begin(), kItem.begin(), kItem.end());
+  return more;
+}
+
+const ClassInfo& Class(ClassId id) {
+  static const std::vector<ClassInfo> classes = {
+      {"Application",
+       &kInterfaces[0].iid,
+       {{"ActiveExplorer",
+         kMethod,
+         {},
+         [](Object& self, const Args&, VARIANT* out) {
+           if (self.server.store.window()) return PutNew(out, self, kExplorer);
+           out->vt = VT_DISPATCH;
+           out->pdispVal = nullptr;
+           return kOk;
+         }},
+        {"Session",
+         kGet,
+         {VT_DISPATCH},
+         [](Object& self, const Args&, VARIANT* out) { return PutNew(out, self, kNamespace); }},
+        {"GetNamespace",
+         kMethod,
+         {VT_BSTR},
+         [](Object& self, const Args& args, VARIANT* out) {
+           return Text(args[0]) == L"MAPI" ? PutNew(out, self, kNamespace) : kBadArgument;
+         }},
+        {"CreateItem",
+         kMethod,
+         {VT_I4},
+         [](Object& self, const Args& args, VARIANT* out) {
+           const LONG type = args[0]->lVal;  // 0 a mail, 5 a note
+           if (type != 0 && type != 5) return kBadArgument;
+           return PutNew(out, self, type == 0 ? kMail : kNote,
+                         self.server.store.Create(type == 0 ? "mail" : "note"));
+         }},
+        {"Quit",
+         kMethod,
+         {},
+         [](Object& self, const Args&, VARIANT*) {
+           self.server.quit = true;  // gone once every object is released
+           return kOk;
+         }}}},
+      {"Explorer", nullptr, {}},
+      {"Namespace",
+       nullptr,
+       {{"GetDefaultFolder",
+         kMethod,
+         {VT_I4},
+         [](Object& self, const Args& args, VARIANT* out) {
+           const LONG number = args[0]->lVal;
+           if (number != 6 && number != 9 && number != 10 && number != 12 && number != 16) {
+             return kBadArgument;
+           }
+           return PutNew(out, self, kFolder, nullptr, number);
+         }},
+        // A vCard or vCalendar file becomes a new, unsaved item.
+        {"OpenSharedItem",
+         kMethod,
+         {VT_BSTR},
+         [](Object& self, const Args& args, VARIANT* out) {
+           std::string text;
+           if (!ReadWhole(Text(args[0]), &text)) return Failure{E_FAIL, L"Cannot open the file."};
+           const bool card = text.find("BEGIN:VCARD") != std::string::npos;
+           if (!card && text.find("BEGIN:VCALENDAR") == std::string::npos) return kBadArgument;
+           RecordPtr record = self.server.store.Create(card ? "contact" : "appointment");
+           record->data["card"] = text;
+           record->data["props"][card ? "FullName" : "Subject"] =
+               Field(text, card ? "FN" : "SUMMARY");
+           return PutNew(out, self, card ? kContact : kAppointment, record);
+         }},
+        {"Logoff", kMethod, {}, [](Object&, const Args&, VARIANT*) { return kOk; }}}},
+      {"Folder",
+       nullptr,
+       {{"Items",
+         kGet,
+         {VT_DISPATCH},
+         [](Object& self, const Args&, VARIANT* out) {
+           return PutNew(out, self, kItems, nullptr, self.number);
+         }}}},
+      {"Items",
+       nullptr,
+       {{"Count",
+         kGet,
+         {VT_I4},
+         [](Object& self, const Args&, VARIANT* out) {
+           return PutLong(out, self.server.store.InFolder(self.number).size());
+         }},
+        {"Item",
+         kMethod,
+         {VT_I4},
+         [](Object& self, const Args& args, VARIANT* out) {
+           const std::vector<RecordPtr> items = self.server.store.InFolder(self.number);
+           size_t at = 0;
+           if (!At(self, args[0], items.size(), &at)) return kBadIndex;
+           return PutNew(out, self, ClassOf(items[at]), items[at]);
+         }}}},
+      {"MailItem", &kInterfaces[1].iid,
+       ItemMembers({{"SenderName", kGet, {VT_BSTR}, nullptr},
+                    {"SentOnBehalfOfName", kGetPut, {VT_BSTR}, nullptr},
+                    {"To", kGetPut, {VT_BSTR}, nullptr},
+                    {"CC", kGetPut, {VT_BSTR}, nullptr},
+                    {"Subject", kGetPut, {VT_BSTR}, nullptr},
+                    {"SentOn", kGet, {VT_DATE}, nullptr},
+                    {"Importance", kGetPut, {VT_I4}, nullptr},
+                    {"HTMLBody", kGetPut, {VT_BSTR}, nullptr},
+                    {"UnRead", kGetPut, {VT_BOOL}, nullptr},
+                    {"BodyFormat", kGetPut, {VT_I4}, nullptr},
+                    {"Attachments",
+                     kGet,
+                     {VT_DISPATCH},
+                     [](Object& self, const Args&, VARIANT* out) {
+                       return PutNew(out, self, kAttachments, self.record);
+                     }},
+                    {"Move", kMethod, {VT_DISPATCH}, Move}})},
+      {"NoteItem", &kInterfaces[2].iid, ItemMembers({{"Body", kGetPut, {VT_BSTR}, nullptr}})},
+      {"ContactItem", &kInterfaces[3].iid,
+       ItemMembers({{"FullName", kGetPut, {VT_BSTR}, nullptr},
+                    {"SaveAs", kMethod, {VT_BSTR, VT_I4}, SaveAs}})},
+      {"AppointmentItem", &kInterfaces[4].iid,
+       ItemMembers({{"Subject", kGetPut, {VT_BSTR}, nullptr},
+                    {"AllDayEvent", kGetPut, {VT_BOOL}, nullptr},
+                    {"SaveAs", kMethod, {VT_BSTR, VT_I4}, SaveAs}})},
+      // An item of none of the four classes, such as a meeting request.
+      {"OtherItem", nullptr, ItemMembers({{"Subject", kGetPut, {VT_BSTR}, nullptr}})},
+      {"Attachments",
+       nullptr,
+       {{"Count",
+         kGet,
+         {VT_I4},
+         [](Object& self, const Args&, VARIANT* out) {
+           return PutLong(out, self.record->data.value("attachments", nlohmann::json()).size());
+         }},
+        {"Item",
+         kMethod,
+         {VT_I4},
+         [](Object& self, const Args& args, VARIANT* out) {
+           size_t at = 0;
+           const size_t size = self.record->data.value("attachments", nlohmann::json()).size();
+           if (!At(self, args[0], size, &at)) return kBadIndex;
+           return PutNew(out, self, kAttachment, self.record, static_cast<long>(at));
+         }},
+        // Add(source, type, position, display name): a copy by value.
+        {"Add",
+         kMethod,
+         {VT_BSTR, VT_I4, VT_I4, VT_BSTR},
+         [](Object& self, const Args& args, VARIANT* out) {
+           const std::wstring stored = self.server.store.NewAttachmentPath();
+           if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) {
+             return Failure{E_FAIL, L"Cannot add the attachment."};
+           }
+           auto& list = self.record->data["attachments"];
+           list.push_back({{"name", Utf8(Text(args[3]))}, {"file", Utf8(stored)}});
+           return PutNew(out, self, kAttachment, self.record, static_cast<long>(list.size() - 1));
+         }}}},
+      {"Attachment",
+       nullptr,
+       {{"FileName",
+         kGet,
+         {VT_BSTR},
+         [](Object& self, const Args&, VARIANT* out) {
+           return PutString(out, self.record->data["attachments"][self.number].value("name", ""));
+         }},
+        {"SaveAsFile",
+         kMethod,
+         {VT_BSTR},
+         [](Object& self, const Args& args, VARIANT*) {
+           const std::wstring from =
+               Wide(self.record->data["attachments"][self.number].value("file", ""));
+           return CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE)
+                      ? kOk
+                      : Failure{E_FAIL, L"Cannot save the attachment."};
+         }}}},
+  };
+  return classes[id];
+}
 
 }  // namespace
 
-IDispatch* NewApplication(Server& server, bool pinned) { return new Application(server, pinned); }
+IDispatch* NewApplication(Server& server, bool pinned) {
+  return new Object(server, kApp, nullptr, 0, !pinned);
+}
 
 }  // namespace standin

@@ -23,9 +23,7 @@ std::wstring Wide(const std::string& text) {
   return out;
 }
 
-namespace {
-
-bool ReadFile(const std::wstring& path, std::string* bytes) {
+bool ReadWhole(const std::wstring& path, std::string* bytes) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -37,16 +35,19 @@ bool ReadFile(const std::wstring& path, std::string* bytes) {
   return true;
 }
 
-bool WriteFile(const std::wstring& path, const std::string& bytes) {
+bool WriteWhole(const std::wstring& path, const std::string& bytes) {
   const std::wstring scratch = path + L".new";
   HANDLE file = CreateFileW(scratch.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD put = 0;
-  const bool ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
-                  put == bytes.size();
+  const bool ok =
+      ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) &&
+      put == bytes.size();
   CloseHandle(file);
   return ok && MoveFileExW(scratch.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
+
+namespace {
 
 int DefaultFolder(const std::string& item_class) {
   if (item_class == "note") return 12;
@@ -71,7 +72,7 @@ FILETIME Store::WrittenAt() const {
 
 bool Store::Load() {
   std::string bytes;
-  if (!ReadFile(path_, &bytes)) return false;
+  if (!ReadWhole(path_, &bytes)) return false;
   nlohmann::json doc = nlohmann::json::parse(bytes, nullptr, false);
   if (doc.is_discarded() || !doc.is_object()) return false;
   records_.clear();
@@ -94,7 +95,7 @@ bool Store::Save() {
       doc["items"].push_back(record->data);
     }
   }
-  const bool ok = WriteFile(path_, doc.dump(1));
+  const bool ok = WriteWhole(path_, doc.dump(1));
   loaded_at_ = WrittenAt();
   if (!ok) Log("! the store file could not be written");
   return ok;
@@ -123,14 +124,21 @@ std::vector<RecordPtr> Store::InFolder(int folder) const {
 
 RecordPtr Store::Create(const std::string& item_class) {
   auto record = std::make_shared<Record>();
-  record->data = {{"class", item_class}, {"entry_id", ""}, {"folder", 0},
-                  {"props", nlohmann::json::object()}};
+  record->data = {
+      {"class", item_class}, {"entry_id", ""}, {"folder", 0}, {"props", nlohmann::json::object()}};
   records_.push_back(record);
   return record;
 }
 
 void Store::Commit(const RecordPtr& record) {
-  if (record->data.value("entry_id", "").empty()) record->data["entry_id"] = NewEntryId();
+  if (record->data.value("entry_id", "").empty()) {
+    // As long as a real entry ID, and as opaque.
+    const unsigned id = meta_.value("next_id", 1u);
+    meta_["next_id"] = id + 1;
+    char text[80];
+    std::snprintf(text, sizeof text, "00000000A1B2C3D4E5F60718293A4B5C6D7E8F900700%08X", id);
+    record->data["entry_id"] = text;
+  }
   if (record->data.value("folder", 0) == 0) {
     record->data["folder"] = DefaultFolder(record->data.value("class", ""));
   }
@@ -142,15 +150,6 @@ void Store::Remove(const RecordPtr& record) {
   Save();
 }
 
-std::string Store::NewEntryId() {
-  const unsigned id = meta_.value("next_id", 1u);
-  meta_["next_id"] = id + 1;
-  // As long as a real entry ID, and as opaque.
-  char text[80];
-  std::snprintf(text, sizeof text, "00000000A1B2C3D4E5F60718293A4B5C6D7E8F900700%08X", id);
-  return text;
-}
-
 std::wstring Store::NewAttachmentPath() {
   const unsigned id = meta_.value("next_attachment", 1u);
   meta_["next_attachment"] = id + 1;
@@ -160,13 +159,10 @@ std::wstring Store::NewAttachmentPath() {
 HRESULT Store::Failure(const std::string& call) {
   if (!meta_.contains("fail")) return S_OK;
   for (auto& rule : meta_["fail"]) {
-    if (rule.value("call", "") != call || rule.value("times", 0) <= 0) continue;
-    if (rule.value("after", 0) > 0) {
-      rule["after"] = rule.value("after", 0) - 1;
-      continue;
+    if (rule.value("call", "") == call && rule.value("times", 0) > 0) {
+      rule["times"] = rule.value("times", 0) - 1;
+      return static_cast<HRESULT>(rule.value("hr", static_cast<long>(E_FAIL)));
     }
-    rule["times"] = rule.value("times", 0) - 1;
-    return static_cast<HRESULT>(rule.value("hr", static_cast<long>(E_FAIL)));
   }
   return S_OK;
 }

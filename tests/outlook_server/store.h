@@ -6,8 +6,7 @@
 // note, contact, appointment, other), "props" {name: string | number |
 // bool}, "card" (the vCard or vCalendar text SaveAs writes), "attachments"
 // [{"name", "file"}]}. A failure: {"call": "Class.Member", "times": n,
-// "after": n, "hr": n}: the call fails `times` times once it has succeeded
-// `after` times.
+// "hr": n}: the call fails its next `times` times.
 #ifndef ZELSYNC_TESTS_OUTLOOK_SERVER_STORE_H
 #define ZELSYNC_TESTS_OUTLOOK_SERVER_STORE_H
 
@@ -22,6 +21,10 @@ namespace standin {
 
 std::string Utf8(const std::wstring& text);
 std::wstring Wide(const std::string& text);
+// A whole file's bytes; a write goes through a scratch file so that a
+// reader never sees half of it.
+bool ReadWhole(const std::wstring& path, std::string* bytes);
+bool WriteWhole(const std::wstring& path, const std::string& bytes);
 
 struct Record {
   nlohmann::json data;  // as in the file; "entry_id" empty until saved
@@ -45,7 +48,6 @@ class Store {
   // Gives an unsaved record its entry ID and default folder, keeps it.
   void Commit(const RecordPtr& record);
   void Remove(const RecordPtr& record);
-  std::string NewEntryId();
   std::wstring NewAttachmentPath();
 
   // The HRESULT a call of "Class.Member" must fail with, or S_OK.
