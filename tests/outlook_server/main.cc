@@ -1,10 +1,10 @@
 // A stand-in for Outlook as a COM local server, for the end-to-end test of
 // the library under Wine.
 //
-//   outlook_server /regserver STORE  registers the class under the ProgID
-//                                    "Outlook.Application", started by COM
-//                                    with STORE, and the type library that
-//                                    lets its interfaces be marshalled
+//   outlook_server /regserver STORE  registers the type library that lets
+//                                    its interfaces be marshalled (the test
+//                                    registers the class, kClsid, under the
+//                                    ProgID "Outlook.Application")
 //   outlook_server /run STORE        plays an Outlook the user started: it
 //                                    is in the running object table and
 //                                    serves until the file "stop" appears
@@ -36,19 +36,6 @@ std::wstring GuidText(const GUID& guid) {
   wchar_t text[40];
   StringFromGUID2(guid, text, 40);
   return text;
-}
-
-bool SetValue(const std::wstring& key, const std::wstring& value) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyExW(HKEY_CLASSES_ROOT, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle,
-                      nullptr) != ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG set =
-      RegSetValueExW(handle, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(handle);
-  return set == ERROR_SUCCESS;
 }
 
 // Each interface the library asks for by IID becomes a dispinterface of a
@@ -84,20 +71,8 @@ bool RegisterTypeLibrary(const std::wstring& path) {
 }
 
 int Register(const std::wstring& store) {
-  wchar_t exe[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  if (length == 0 || length == MAX_PATH) return 1;
-  const std::wstring clsid = L"CLSID\\" + GuidText(kClsid);
   const size_t slash = store.find_last_of(L"\\/");
-  const std::wstring folder = slash == std::wstring::npos ? L"." : store.substr(0, slash);
-  const bool ok =
-      SetValue(L"Outlook.Application", L"Stand-in Outlook") &&
-      SetValue(L"Outlook.Application\\CLSID", GuidText(kClsid)) &&
-      SetValue(clsid, L"Stand-in Outlook") &&
-      SetValue(clsid + L"\\ProgID", L"Outlook.Application") &&
-      SetValue(clsid + L"\\LocalServer32", L"\"" + std::wstring(exe) + L"\" \"" + store + L"\"") &&
-      RegisterTypeLibrary(folder + L"\\standin.tlb");
-  return ok ? 0 : 1;
+  return RegisterTypeLibrary(store.substr(0, slash + 1) + L"standin.tlb") ? 0 : 1;
 }
 
 class Factory : public IClassFactory {

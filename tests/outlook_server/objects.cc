@@ -33,7 +33,9 @@ const Failure kOk{S_OK, L""};
 const Failure kGone{E_FAIL, L"The item has been moved or deleted."};
 const Failure kBadArgument{E_INVALIDARG, L"Invalid argument."};
 
-enum Kind { kGet = 1, kPut = 2, kGetPut = 3, kMethod = 4 };
+// What a member is; a stored property is kept in the props of the item's
+// record.
+enum Kind { kGet = 1, kPut = 2, kMethod = 4, kStored = 8, kProp = kGet | kPut | kStored };
 enum ClassId {
   kApp,
   kExplorer,
@@ -51,20 +53,22 @@ enum ClassId {
 
 class Object;
 using Args = std::vector<VARIANT*>;  // in the order of the signature
-// A method's or object property's work: reads `args`, writes `out`.
-using Handler = Failure (*)(Object& self, const Args& args, VARIANT* out);
+// The work of a class's members but its stored properties: reads `args`,
+// writes `out`.
+using Handler = Failure (*)(Object& self, const std::string& member, const Args& args,
+                            VARIANT* out);
 
 struct Member {
   const char* name;
   int kind;
   std::vector<VARTYPE> types;  // a property's one type, or a method's arguments
-  Handler handle;              // none: a property of the item's record
 };
 
 struct ClassInfo {
   const char* name;
   const IID* iid;
   std::vector<Member> members;
+  Handler handle;
 };
 
 const ClassInfo& Class(ClassId id);
@@ -163,8 +167,8 @@ class Object : public IDispatch {
       VARIANT scratch;
       VARIANT* out = result && flags != DISPATCH_PROPERTYPUT ? result : &scratch;
       VariantInit(out);
-      failure =
-          member.handle ? member.handle(*this, args, out) : Property(member, flags, args, out);
+      failure = member.kind & kStored ? Property(member, flags, args, out)
+                                      : info.handle(*this, member.name, args, out);
       if (out == &scratch || FAILED(failure.hr)) VariantClear(out);
     }
     char hr[16];
@@ -193,37 +197,23 @@ class Object : public IDispatch {
     return "VT_BSTR \"" + text + "\"";
   }
 
-  // The dispatch flags and argument types the member's kind wants; a call
-  // that does not match is refused and marked in the log.
+  // The call the member's kind wants: its flags, no named argument but a
+  // put's DISPID_PROPERTYPUT, and the types of its arguments (a put's one
+  // value being of the property's type). Any other is refused and marked.
   Failure Check(const Member& member, WORD flags, const DISPPARAMS& params, const Args& args) {
-    const char* wrong = nullptr;
-    if (flags == DISPATCH_PROPERTYGET) {
-      if (!(member.kind & kGet))
-        wrong = "GET of no property";
-      else if (!args.empty() || params.cNamedArgs)
-        wrong = "GET with arguments";
-    } else if (flags == DISPATCH_PROPERTYPUT) {
-      if (!(member.kind & kPut))
-        wrong = "PUT of no settable property";
-      else if (args.size() != 1 || params.cNamedArgs != 1 ||
-               params.rgdispidNamedArgs[0] != DISPID_PROPERTYPUT) {
-        wrong = "PUT without its one named argument";
-      } else if (args[0]->vt != member.types[0]) {
-        wrong = "PUT of a value of the wrong type";
-      }
-    } else if (flags == DISPATCH_METHOD) {
-      if (member.kind != kMethod)
-        wrong = "METHOD call of a property";
-      else if (args.size() != member.types.size() || params.cNamedArgs)
-        wrong = "argument count";
-      for (size_t i = 0; !wrong && i < args.size(); ++i) {
-        if (args[i]->vt != member.types[i]) wrong = "argument of the wrong type";
-      }
-    } else {
-      wrong = "dispatch flags";
-    }
-    if (!wrong) return kOk;
-    server.store.Log(std::string("! ") + Class(id).name + "." + member.name + ": " + wrong);
+    const bool put = flags == DISPATCH_PROPERTYPUT;
+    const bool allowed = flags == DISPATCH_METHOD        ? member.kind == kMethod
+                         : flags == DISPATCH_PROPERTYGET ? (member.kind & kGet) != 0
+                                                         : put && (member.kind & kPut) != 0;
+    const bool named = params.cNamedArgs == (put ? 1u : 0u) &&
+                       (!put || params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT);
+    std::vector<VARTYPE> types;
+    for (const VARIANT* arg : args) types.push_back(arg->vt);
+    if (allowed && named &&
+        types == (flags == DISPATCH_PROPERTYGET ? std::vector<VARTYPE>() : member.types))
+      return kOk;
+    server.store.Log(std::string("! ") + Class(id).name + "." + member.name + ": " +
+                     (allowed ? "named arguments or argument types" : "dispatch flags"));
     return {DISP_E_TYPEMISMATCH, L"Type mismatch."};
   }
 
@@ -252,12 +242,15 @@ Failure PutLong(VARIANT* out, size_t number) {
   return kOk;
 }
 
-// A new object, whose one reference goes to the caller.
-Failure PutNew(VARIANT* out, Object& self, ClassId id, RecordPtr record = nullptr,
-               long number = 0) {
+// An object, whose reference goes to the caller.
+Failure PutObject(VARIANT* out, IDispatch* object) {
   out->vt = VT_DISPATCH;
-  out->pdispVal = new Object(self.server, id, std::move(record), number);
+  out->pdispVal = object;
   return kOk;
+}
+
+Object* New(Object& self, ClassId id, RecordPtr record = nullptr, long number = 0) {
+  return new Object(self.server, id, std::move(record), number);
 }
 
 // The value of the first "NAME:" line of a vCard or vCalendar text.
@@ -266,15 +259,6 @@ std::string Field(const std::string& text, const std::string& name) {
   if (at == std::string::npos) return std::string();
   const size_t from = at + name.size() + 2;
   return text.substr(from, text.find_first_of("\r\n", from) - from);
-}
-
-ClassId ClassOf(const RecordPtr& record) {
-  const std::string name = record->data.value("class", "");
-  return name == "mail"          ? kMail
-         : name == "note"        ? kNote
-         : name == "contact"     ? kContact
-         : name == "appointment" ? kAppointment
-                                 : kOther;
 }
 
 // An item's property, kept in its record's "props" as its member's type.
@@ -306,45 +290,117 @@ bool At(Object& self, const VARIANT* index, size_t size, size_t* at) {
 }
 const Failure kBadIndex{DISP_E_BADINDEX, L"Array index out of bounds."};
 
-Failure EntryId(Object& self, const Args&, VARIANT* out) {
-  return PutString(out, self.record->data.value("entry_id", ""));  // empty until saved
-}
-Failure Save(Object& self, const Args&, VARIANT*) {
-  self.server.store.Commit(self.record);
-  return kOk;
-}
-Failure Delete(Object& self, const Args&, VARIANT*) {
-  self.server.store.Remove(self.record);
-  return kOk;
-}
-// The vCard or vCalendar text of the item, in the format its class has.
-Failure SaveAs(Object& self, const Args& args, VARIANT*) {
-  const LONG type = args[1]->lVal;
-  if (self.id == kContact ? type != 6 : (type != 7 && type != 8)) return kBadArgument;
-  if (!WriteWhole(Text(args[0]), self.record->data.value("card", ""))) {
-    return {E_FAIL, L"Cannot write the file."};
+Failure ApplicationCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+  Store& store = self.server.store;
+  if (member == "ActiveExplorer")
+    return PutObject(out, store.window() ? New(self, kExplorer) : nullptr);
+  if (member == "Session") return PutObject(out, New(self, kNamespace));
+  if (member == "GetNamespace") {
+    return Text(args[0]) == L"MAPI" ? PutObject(out, New(self, kNamespace)) : kBadArgument;
   }
+  if (member == "CreateItem") {
+    const LONG type = args[0]->lVal;  // 0 a mail, 5 a note
+    if (type != 0 && type != 5) return kBadArgument;
+    return PutObject(out, New(self, type ? kNote : kMail, store.Create(type ? "note" : "mail")));
+  }
+  self.server.quit = true;  // Quit: gone once every object is released
   return kOk;
 }
-// The moved mail is a new item with an entry ID of its own.
-Failure Move(Object& self, const Args& args, VARIANT* out) {
+
+Failure NamespaceCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+  if (member == "Logoff") return kOk;
+  if (member == "GetDefaultFolder") {
+    const LONG number = args[0]->lVal;
+    if (number != 6 && number != 9 && number != 10 && number != 12 && number != 16) {
+      return kBadArgument;
+    }
+    return PutObject(out, New(self, kFolder, nullptr, number));
+  }
+  // OpenSharedItem: a vCard or vCalendar file becomes a new, unsaved item.
+  std::string text;
+  if (!ReadWhole(Text(args[0]), &text)) return {E_FAIL, L"Cannot open the file."};
+  const bool card = text.find("BEGIN:VCARD") != std::string::npos;
+  if (!card && text.find("BEGIN:VCALENDAR") == std::string::npos) return kBadArgument;
+  RecordPtr record = self.server.store.Create(card ? "contact" : "appointment");
+  record->data["card"] = text;
+  record->data["props"][card ? "FullName" : "Subject"] = Field(text, card ? "FN" : "SUMMARY");
+  return PutObject(out, New(self, card ? kContact : kAppointment, record));
+}
+
+Failure FolderCall(Object& self, const std::string&, const Args&, VARIANT* out) {
+  return PutObject(out, New(self, kItems, nullptr, self.number));  // Items
+}
+
+Failure ItemsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+  const std::vector<RecordPtr> items = self.server.store.InFolder(self.number);
+  if (member == "Count") return PutLong(out, items.size());
+  size_t at = 0;
+  if (!At(self, args[0], items.size(), &at)) return kBadIndex;
+  const std::string name = items[at]->data.value("class", "");
+  const ClassId id = name == "mail"          ? kMail
+                     : name == "note"        ? kNote
+                     : name == "contact"     ? kContact
+                     : name == "appointment" ? kAppointment
+                                             : kOther;
+  return PutObject(out, New(self, id, items[at]));
+}
+
+// The members of every item class but its stored properties.
+Failure ItemCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+  Store& store = self.server.store;
+  nlohmann::json& data = self.record->data;
+  if (member == "EntryID") return PutString(out, data.value("entry_id", ""));  // empty until saved
+  if (member == "Save") store.Commit(self.record);
+  if (member == "Delete") store.Remove(self.record);
+  if (member == "Attachments") return PutObject(out, New(self, kAttachments, self.record));
+  if (member == "SaveAs") {
+    // The vCard or vCalendar text of the item, in the format its class has.
+    const LONG type = args[1]->lVal;
+    if (self.id == kContact ? type != 6 : (type != 7 && type != 8)) return kBadArgument;
+    if (!WriteWhole(Text(args[0]), data.value("card", ""))) return {E_FAIL, L"Cannot write."};
+  }
+  if (member != "Move") return kOk;
+  // The moved mail is a new item with an entry ID of its own.
   void* folder = nullptr;
   if (!args[0]->pdispVal || FAILED(args[0]->pdispVal->QueryInterface(kIidSelf, &folder)) ||
       static_cast<Object*>(folder)->id != kFolder) {
     return {E_INVALIDARG, L"Not a folder."};
   }
-  RecordPtr moved = self.server.store.Create("mail");
-  moved->data = self.record->data;
+  RecordPtr moved = store.Create("mail");
+  moved->data = data;
   moved->data["entry_id"] = "";
   moved->data["folder"] = static_cast<Object*>(folder)->number;
   self.record->deleted = true;
-  self.server.store.Commit(moved);
-  return PutNew(out, self, kMail, moved);
+  store.Commit(moved);
+  return PutObject(out, New(self, kMail, moved));
 }
 
-const std::vector<Member> kItem = {{"EntryID", kGet, {VT_BSTR}, EntryId},
-                                   {"Save", kMethod, {}, Save},
-                                   {"Delete", kMethod, {}, Delete}};
+Failure AttachmentsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+  nlohmann::json& list = self.record->data["attachments"];
+  if (member == "Count") return PutLong(out, list.size());
+  size_t at = list.size();
+  if (member == "Item" && !At(self, args[0], list.size(), &at)) return kBadIndex;
+  if (member == "Add") {
+    // Add(source, type, position, display name): a copy, by value only.
+    const std::wstring stored = self.server.store.NewAttachmentPath();
+    if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) {
+      return {E_FAIL, L"Cannot add the attachment."};
+    }
+    list.push_back({{"name", Utf8(Text(args[3]))}, {"file", Utf8(stored)}});
+  }
+  return PutObject(out, New(self, kAttachment, self.record, static_cast<long>(at)));
+}
+
+Failure AttachmentCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+  const nlohmann::json& attachment = self.record->data["attachments"][self.number];
+  if (member == "FileName") return PutString(out, attachment.value("name", ""));
+  const std::wstring from = Wide(attachment.value("file", ""));  // SaveAsFile
+  if (!CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE)) return {E_FAIL, L"Cannot save."};
+  return kOk;
+}
+
+const std::vector<Member> kItem = {
+    {"EntryID", kGet, {VT_BSTR}}, {"Save", kMethod, {}}, {"Delete", kMethod, {}}};
 
 // The members every item has, and `more`.
 std::vector<Member> ItemMembers(std::vector<Member> more) {
@@ -353,174 +409,60 @@ std::vector<Member> ItemMembers(std::vector<Member> more) {
 }
 
 const ClassInfo& Class(ClassId id) {
+  const auto* iids = kInterfaces;
   static const std::vector<ClassInfo> classes = {
       {"Application",
-       &kInterfaces[0].iid,
-       {{"ActiveExplorer",
-         kMethod,
-         {},
-         [](Object& self, const Args&, VARIANT* out) {
-           if (self.server.store.window()) return PutNew(out, self, kExplorer);
-           out->vt = VT_DISPATCH;
-           out->pdispVal = nullptr;
-           return kOk;
-         }},
-        {"Session",
-         kGet,
-         {VT_DISPATCH},
-         [](Object& self, const Args&, VARIANT* out) { return PutNew(out, self, kNamespace); }},
-        {"GetNamespace",
-         kMethod,
-         {VT_BSTR},
-         [](Object& self, const Args& args, VARIANT* out) {
-           return Text(args[0]) == L"MAPI" ? PutNew(out, self, kNamespace) : kBadArgument;
-         }},
-        {"CreateItem",
-         kMethod,
-         {VT_I4},
-         [](Object& self, const Args& args, VARIANT* out) {
-           const LONG type = args[0]->lVal;  // 0 a mail, 5 a note
-           if (type != 0 && type != 5) return kBadArgument;
-           return PutNew(out, self, type == 0 ? kMail : kNote,
-                         self.server.store.Create(type == 0 ? "mail" : "note"));
-         }},
-        {"Quit",
-         kMethod,
-         {},
-         [](Object& self, const Args&, VARIANT*) {
-           self.server.quit = true;  // gone once every object is released
-           return kOk;
-         }}}},
-      {"Explorer", nullptr, {}},
+       &iids[0].iid,
+       {{"ActiveExplorer", kMethod, {}},
+        {"Session", kGet, {VT_DISPATCH}},
+        {"GetNamespace", kMethod, {VT_BSTR}},
+        {"CreateItem", kMethod, {VT_I4}},
+        {"Quit", kMethod, {}}},
+       ApplicationCall},
+      {"Explorer", nullptr, {}, nullptr},
       {"Namespace",
        nullptr,
-       {{"GetDefaultFolder",
-         kMethod,
-         {VT_I4},
-         [](Object& self, const Args& args, VARIANT* out) {
-           const LONG number = args[0]->lVal;
-           if (number != 6 && number != 9 && number != 10 && number != 12 && number != 16) {
-             return kBadArgument;
-           }
-           return PutNew(out, self, kFolder, nullptr, number);
-         }},
-        // A vCard or vCalendar file becomes a new, unsaved item.
-        {"OpenSharedItem",
-         kMethod,
-         {VT_BSTR},
-         [](Object& self, const Args& args, VARIANT* out) {
-           std::string text;
-           if (!ReadWhole(Text(args[0]), &text)) return Failure{E_FAIL, L"Cannot open the file."};
-           const bool card = text.find("BEGIN:VCARD") != std::string::npos;
-           if (!card && text.find("BEGIN:VCALENDAR") == std::string::npos) return kBadArgument;
-           RecordPtr record = self.server.store.Create(card ? "contact" : "appointment");
-           record->data["card"] = text;
-           record->data["props"][card ? "FullName" : "Subject"] =
-               Field(text, card ? "FN" : "SUMMARY");
-           return PutNew(out, self, card ? kContact : kAppointment, record);
-         }},
-        {"Logoff", kMethod, {}, [](Object&, const Args&, VARIANT*) { return kOk; }}}},
-      {"Folder",
-       nullptr,
-       {{"Items",
-         kGet,
-         {VT_DISPATCH},
-         [](Object& self, const Args&, VARIANT* out) {
-           return PutNew(out, self, kItems, nullptr, self.number);
-         }}}},
-      {"Items",
-       nullptr,
-       {{"Count",
-         kGet,
-         {VT_I4},
-         [](Object& self, const Args&, VARIANT* out) {
-           return PutLong(out, self.server.store.InFolder(self.number).size());
-         }},
-        {"Item",
-         kMethod,
-         {VT_I4},
-         [](Object& self, const Args& args, VARIANT* out) {
-           const std::vector<RecordPtr> items = self.server.store.InFolder(self.number);
-           size_t at = 0;
-           if (!At(self, args[0], items.size(), &at)) return kBadIndex;
-           return PutNew(out, self, ClassOf(items[at]), items[at]);
-         }}}},
-      {"MailItem", &kInterfaces[1].iid,
-       ItemMembers({{"SenderName", kGet, {VT_BSTR}, nullptr},
-                    {"SentOnBehalfOfName", kGetPut, {VT_BSTR}, nullptr},
-                    {"To", kGetPut, {VT_BSTR}, nullptr},
-                    {"CC", kGetPut, {VT_BSTR}, nullptr},
-                    {"Subject", kGetPut, {VT_BSTR}, nullptr},
-                    {"SentOn", kGet, {VT_DATE}, nullptr},
-                    {"Importance", kGetPut, {VT_I4}, nullptr},
-                    {"HTMLBody", kGetPut, {VT_BSTR}, nullptr},
-                    {"UnRead", kGetPut, {VT_BOOL}, nullptr},
-                    {"BodyFormat", kGetPut, {VT_I4}, nullptr},
-                    {"Attachments",
-                     kGet,
-                     {VT_DISPATCH},
-                     [](Object& self, const Args&, VARIANT* out) {
-                       return PutNew(out, self, kAttachments, self.record);
-                     }},
-                    {"Move", kMethod, {VT_DISPATCH}, Move}})},
-      {"NoteItem", &kInterfaces[2].iid, ItemMembers({{"Body", kGetPut, {VT_BSTR}, nullptr}})},
-      {"ContactItem", &kInterfaces[3].iid,
-       ItemMembers({{"FullName", kGetPut, {VT_BSTR}, nullptr},
-                    {"SaveAs", kMethod, {VT_BSTR, VT_I4}, SaveAs}})},
-      {"AppointmentItem", &kInterfaces[4].iid,
-       ItemMembers({{"Subject", kGetPut, {VT_BSTR}, nullptr},
-                    {"AllDayEvent", kGetPut, {VT_BOOL}, nullptr},
-                    {"SaveAs", kMethod, {VT_BSTR, VT_I4}, SaveAs}})},
+       {{"GetDefaultFolder", kMethod, {VT_I4}},
+        {"OpenSharedItem", kMethod, {VT_BSTR}},
+        {"Logoff", kMethod, {}}},
+       NamespaceCall},
+      {"Folder", nullptr, {{"Items", kGet, {VT_DISPATCH}}}, FolderCall},
+      {"Items", nullptr, {{"Count", kGet, {VT_I4}}, {"Item", kMethod, {VT_I4}}}, ItemsCall},
+      {"MailItem", &iids[1].iid,
+       ItemMembers({{"SenderName", kGet | kStored, {VT_BSTR}},
+                    {"SentOnBehalfOfName", kProp, {VT_BSTR}},
+                    {"To", kProp, {VT_BSTR}},
+                    {"CC", kProp, {VT_BSTR}},
+                    {"Subject", kProp, {VT_BSTR}},
+                    {"SentOn", kGet | kStored, {VT_DATE}},
+                    {"Importance", kProp, {VT_I4}},
+                    {"HTMLBody", kProp, {VT_BSTR}},
+                    {"UnRead", kProp, {VT_BOOL}},
+                    {"BodyFormat", kProp, {VT_I4}},
+                    {"Attachments", kGet, {VT_DISPATCH}},
+                    {"Move", kMethod, {VT_DISPATCH}}}),
+       ItemCall},
+      {"NoteItem", &iids[2].iid, ItemMembers({{"Body", kProp, {VT_BSTR}}}), ItemCall},
+      {"ContactItem", &iids[3].iid,
+       ItemMembers({{"FullName", kProp, {VT_BSTR}}, {"SaveAs", kMethod, {VT_BSTR, VT_I4}}}),
+       ItemCall},
+      {"AppointmentItem", &iids[4].iid,
+       ItemMembers({{"Subject", kProp, {VT_BSTR}},
+                    {"AllDayEvent", kProp, {VT_BOOL}},
+                    {"SaveAs", kMethod, {VT_BSTR, VT_I4}}}),
+       ItemCall},
       // An item of none of the four classes, such as a meeting request.
-      {"OtherItem", nullptr, ItemMembers({{"Subject", kGetPut, {VT_BSTR}, nullptr}})},
+      {"OtherItem", nullptr, ItemMembers({{"Subject", kProp, {VT_BSTR}}}), ItemCall},
       {"Attachments",
        nullptr,
-       {{"Count",
-         kGet,
-         {VT_I4},
-         [](Object& self, const Args&, VARIANT* out) {
-           return PutLong(out, self.record->data.value("attachments", nlohmann::json()).size());
-         }},
-        {"Item",
-         kMethod,
-         {VT_I4},
-         [](Object& self, const Args& args, VARIANT* out) {
-           size_t at = 0;
-           const size_t size = self.record->data.value("attachments", nlohmann::json()).size();
-           if (!At(self, args[0], size, &at)) return kBadIndex;
-           return PutNew(out, self, kAttachment, self.record, static_cast<long>(at));
-         }},
-        // Add(source, type, position, display name): a copy by value.
-        {"Add",
-         kMethod,
-         {VT_BSTR, VT_I4, VT_I4, VT_BSTR},
-         [](Object& self, const Args& args, VARIANT* out) {
-           const std::wstring stored = self.server.store.NewAttachmentPath();
-           if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) {
-             return Failure{E_FAIL, L"Cannot add the attachment."};
-           }
-           auto& list = self.record->data["attachments"];
-           list.push_back({{"name", Utf8(Text(args[3]))}, {"file", Utf8(stored)}});
-           return PutNew(out, self, kAttachment, self.record, static_cast<long>(list.size() - 1));
-         }}}},
+       {{"Count", kGet, {VT_I4}},
+        {"Item", kMethod, {VT_I4}},
+        {"Add", kMethod, {VT_BSTR, VT_I4, VT_I4, VT_BSTR}}},
+       AttachmentsCall},
       {"Attachment",
        nullptr,
-       {{"FileName",
-         kGet,
-         {VT_BSTR},
-         [](Object& self, const Args&, VARIANT* out) {
-           return PutString(out, self.record->data["attachments"][self.number].value("name", ""));
-         }},
-        {"SaveAsFile",
-         kMethod,
-         {VT_BSTR},
-         [](Object& self, const Args& args, VARIANT*) {
-           const std::wstring from =
-               Wide(self.record->data["attachments"][self.number].value("file", ""));
-           return CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE)
-                      ? kOk
-                      : Failure{E_FAIL, L"Cannot save the attachment."};
-         }}}},
+       {{"FileName", kGet, {VT_BSTR}}, {"SaveAsFile", kMethod, {VT_BSTR}}},
+       AttachmentCall},
   };
   return classes[id];
 }

@@ -27,6 +27,7 @@ from end_to_end_test import read, totals, vnote, write  # noqa: E402
 FAILURES = []
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 INBOX, CALENDAR, CONTACTS, NOTES = 6, 9, 10, 12  # default folders of the object model
+CLSID = "{8E4F1B2A-6C3D-4E5F-9A0B-1C2D3E4F5A6B}"  # the stand-in's class
 
 
 def expect(what, checks):
@@ -72,11 +73,13 @@ class Wine:
         return "/" + rest if drive == "z" else os.path.join(self.prefix, "dosdevices", drive + ":", rest)
 
     def set_registry(self, scratch, values):
-        """Sets (key, name, value) values, a string or a DWORD, through a .reg file."""
+        """Sets (key, name, value) values, a string or a DWORD, through a .reg
+        file; a name of None is the key's default value."""
         lines = ["Windows Registry Editor Version 5.00", ""]
         for key, name, value in values:
-            data = "dword:%08x" % value if isinstance(value, int) else '"%s"' % value.replace("\\", "\\\\")
-            lines += ["[%s]" % key, '"%s"=%s' % (name, data), ""]
+            data = ("dword:%08x" % value if isinstance(value, int) else
+                    '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"'))
+            lines += ["[%s]" % key, "%s=%s" % ('"%s"' % name if name else "@", data), ""]
         path = os.path.join(scratch, "settings.reg")
         write(path, b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
         done = self.run("regedit", "/S", self.path(path))
@@ -406,17 +409,22 @@ def main():
         local, temp = "C:\\users\\Zoë Łukasz\\AppData\\Local", "C:\\users\\Zoë Łukasz\\Tëmp ☂"
         for path in (local, temp):
             os.makedirs(wine.unix(path), exist_ok=True)
-        shell = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
-        wine.set_registry(scratch, [
-            (shell + "User Shell Folders", "Local AppData", local), (shell + "Shell Folders", "Local AppData", local),
-            ("HKEY_CURRENT_USER\\Environment", "TEMP", temp), ("HKEY_CURRENT_USER\\Environment", "TMP", temp),
-            ("HKEY_CURRENT_USER\\SOFTWARE\\Tolvane\\Default\\PIMSettings", "MailAttachment", 1),
-        ])
         programs = os.path.join(scratch, "Prögramme")
         os.makedirs(programs)
         for source in (args.zelsync, args.library, args.server):
             shutil.copy(source, programs)
         exe = lambda source: wine.path(os.path.join(programs, os.path.basename(source)))
+        store, clsid_key = os.path.join(scratch, "Outlook-Daten", "store.json"), "HKEY_CLASSES_ROOT\\CLSID\\" + CLSID
+        shell = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
+        wine.set_registry(scratch, [
+            (shell + "User Shell Folders", "Local AppData", local), (shell + "Shell Folders", "Local AppData", local),
+            ("HKEY_CURRENT_USER\\Environment", "TEMP", temp), ("HKEY_CURRENT_USER\\Environment", "TMP", temp),
+            ("HKEY_CURRENT_USER\\SOFTWARE\\Tolvane\\Default\\PIMSettings", "MailAttachment", 1),
+            # The stand-in as the local server of "Outlook.Application".
+            ("HKEY_CLASSES_ROOT\\Outlook.Application\\CLSID", None, CLSID),
+            (clsid_key + "\\ProgID", None, "Outlook.Application"),
+            (clsid_key + "\\LocalServer32", None, '"%s" "%s"' % (exe(args.server), wine.path(store))),
+        ])
         standin = StandIn(wine, os.path.join(scratch, "Outlook-Daten"), exe(args.server))
         host = (exe(args.zelsync), exe(args.library))
         sync_folder = wine.unix(local + "\\ZelBtOutlookSync")
