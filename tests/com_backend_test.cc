@@ -1,9 +1,8 @@
-// The COM backend where only an in-process object can reach it: what the
-// calls free and release on paths the stand-in Outlook of the end-to-end
-// sessions never takes (failed calls, results of the wrong type), a DISPID
-// gone stale, the outcomes of creating the application, and the record
-// exports where Outlook is not registered. BSTRs are counted through a
-// malloc spy with the BSTR cache off, so every one must be freed again.
+// The COM backend where only an in-process object reaches it: results of
+// the wrong type, failed calls and their exception records, a DISPID gone
+// stale, and the outcomes of creating the application. Every reference is
+// counted and every BSTR goes through a malloc spy with the BSTR cache off,
+// so whatever the library fails to free or release shows.
 #ifdef _WIN32
 
 #include <gtest/gtest.h>
@@ -11,14 +10,14 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
-#include <optional>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "outlook/com/com_model.h"
-#include "support/scratch.h"
 
 namespace zelsync {
 namespace testing {
@@ -26,19 +25,6 @@ namespace {
 
 using outlook::ConnectResult;
 using outlook::OptString;
-
-// A COM object that lives as long as the test: its references are not counted.
-template <class Interface>
-class Unowned : public Interface {
- public:
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface));
-    *out = known ? static_cast<Interface*>(this) : nullptr;
-    return known ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-};
 
 // What a member gives, written into the result of a call; empty gives none.
 using Value = std::function<void(VARIANT*)>;
@@ -64,10 +50,10 @@ Value Obj(IDispatch* object) {
 }
 
 // An automation object answering to `iid` besides IDispatch, with a table
-// of members, each giving its HRESULT and value. Its references are counted
-// and Release never deletes it, so a missing or extra Release shows in
-// refs(). A name has the same DISPID on every stand-in until Renumber gives
-// it another.
+// of members giving an HRESULT and a value. Release never deletes it, so a
+// missing or extra Release shows in `refs`. A DISPID is the name's place in
+// one list shared by every stand-in, plus `shift`: moving it makes every
+// DISPID the library remembers stale.
 class StandIn : public IDispatch {
  public:
   explicit StandIn(IID iid = IID_NULL) : iid_(iid) {}
@@ -76,8 +62,8 @@ class StandIn : public IDispatch {
     members_[name] = {hr, std::move(value)};
     return *this;
   }
-  LONG refs() const { return refs_; }
-  static void Renumber(const std::wstring& name) { Ids()[name] = ++LastId(); }
+  static inline DISPID shift = 1;
+  LONG refs = 1;  // the test's own
   int lookups = 0;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -87,24 +73,24 @@ class StandIn : public IDispatch {
     if (known) AddRef();
     return known ? S_OK : E_NOINTERFACE;
   }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs_); }
+  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
+  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
   HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT, LCID,
                                           DISPID* ids) override {
     ++lookups;
     if (!members_.count(names[0])) return DISP_E_UNKNOWNNAME;
-    if (!Ids().count(names[0])) Renumber(names[0]);
-    ids[0] = Ids()[names[0]];
+    std::vector<std::wstring>& all = Names();
+    auto at = std::find(all.begin(), all.end(), names[0]);
+    if (at == all.end()) at = all.insert(all.end(), names[0]);
+    ids[0] = shift + static_cast<DISPID>(at - all.begin());
     return S_OK;
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS*, VARIANT* result,
                                    EXCEPINFO* exception, UINT*) override {
-    auto found = members_.end();
-    for (const auto& [name, known] : Ids()) {
-      if (known == id) found = members_.find(name);
-    }
+    const size_t at = static_cast<size_t>(id - shift);
+    const auto found = at < Names().size() ? members_.find(Names()[at]) : members_.end();
     if (found == members_.end()) return DISP_E_MEMBERNOTFOUND;
     const auto& [hr, value] = found->second;
     if (hr == DISP_E_EXCEPTION) {
@@ -116,36 +102,26 @@ class StandIn : public IDispatch {
   }
 
  private:
-  static std::map<std::wstring, DISPID>& Ids() {
-    static std::map<std::wstring, DISPID> ids;
-    return ids;
+  static std::vector<std::wstring>& Names() {
+    static std::vector<std::wstring> names;
+    return names;
   }
-  static DISPID& LastId() {
-    static DISPID last = 0;
-    return last;
-  }
-
   const IID iid_;
-  LONG refs_ = 1;  // the test's own reference
   std::map<std::wstring, std::pair<HRESULT, Value>> members_;
 };
 
-// Counts the task-memory blocks (BSTRs among them) allocated and not freed
-// while it is installed, with the BSTR cache off so that a freed BSTR goes
-// back to the task allocator. Installed once for the whole run: a spy
-// cannot be revoked while blocks it saw are live.
-struct AllocationSpy : Unowned<IMallocSpy> {
-  AllocationSpy() {
-    using NoCache = void(WINAPI*)();
-    if (auto no_cache = reinterpret_cast<NoCache>(
-            GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache"))) {
-      no_cache();
-    }
-    installed = SUCCEEDED(CoRegisterMallocSpy(this));
-  }
-  bool installed = false;
+// Counts the task-memory blocks (BSTRs among them) allocated and not freed.
+// Installed once for the whole run: a spy cannot be revoked while blocks it
+// saw are live.
+struct AllocationSpy : IMallocSpy {
   long outstanding = 0;
-
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy);
+    *out = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
   void* STDMETHODCALLTYPE PostAlloc(void* block) override {
     outstanding += block != nullptr;
@@ -169,62 +145,64 @@ struct AllocationSpy : Unowned<IMallocSpy> {
   void STDMETHODCALLTYPE PostHeapMinimize() override {}
 };
 
-AllocationSpy& Spy() {
-  static AllocationSpy* spy = new AllocationSpy();
-  return *spy;
+// The spy, or null when it cannot be installed.
+AllocationSpy* Spy() {
+  static AllocationSpy* spy = [] {
+    // A freed BSTR goes back to the task allocator only without the cache.
+    if (auto no_cache = reinterpret_cast<void(WINAPI*)()>(
+            GetProcAddress(GetModuleHandleW(L"oleaut32.dll"), "SetOaNoCache"))) {
+      no_cache();
+    }
+    auto* made = new AllocationSpy();
+    return SUCCEEDED(CoRegisterMallocSpy(made)) ? made : nullptr;
+  }();
+  return spy;
 }
-
-// The caller of the library initialises COM on its thread.
-struct ComInit {
-  const bool ok = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  ~ComInit() {
-    if (ok) CoUninitialize();
-  }
-};
 
 constexpr IID kIidMailItem = {0x63034, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// An application, its namespace, the inbox and one mail with an attachment
-// list. At the end every stand-in holds only the test's reference and every
-// task-memory block allocated meanwhile is freed.
+// An application, its namespace, the inbox and one mail. At the end every
+// stand-in holds only the test's reference and every block allocated
+// meanwhile is freed.
 class ComTest : public ::testing::Test {
  protected:
   ComTest() {
-    app_.Set(L"Session", Obj(&mapi_));
+    app_.Set(L"Session", Obj(&mapi_)).Set(L"CreateItem", Obj(&mail_));
     mapi_.Set(L"GetDefaultFolder", Obj(&inbox_));
     inbox_.Set(L"Items", Obj(&items_));
     items_.Set(L"Item", Obj(&mail_));
-    mail_.Set(L"Subject", Str(L"S", 1));
+    mail_.Set(L"Subject", Str(L"S", 1)).Set(L"Attachments", Obj(&attachments_));
+  }
+  ~ComTest() override {
+    if (com_) CoUninitialize();
   }
   void TearDown() override {
+    app_model_.reset();
     for (StandIn* o : {&app_, &mapi_, &inbox_, &items_, &mail_, &attachments_}) {
-      EXPECT_EQ(1, o->refs()) << "references left";
+      EXPECT_EQ(1, o->refs) << "references left";
     }
-    ASSERT_TRUE(Spy().installed);
-    EXPECT_EQ(blocks_, Spy().outstanding) << "task-memory blocks (BSTRs) not freed";
+    ASSERT_TRUE(Spy());
+    EXPECT_EQ(blocks_, Spy()->outstanding) << "task-memory blocks (BSTRs) not freed";
   }
-  std::shared_ptr<outlook::Folder> Inbox() {
+  void Open(std::shared_ptr<outlook::Folder>* inbox, std::shared_ptr<outlook::MailItem>* mail) {
     std::shared_ptr<outlook::Namespace> mapi;
-    std::shared_ptr<outlook::Folder> inbox;
-    EXPECT_TRUE(outlook::com::WrapApplication(&app_)->Session(&mapi) &&
-                mapi->GetDefaultFolder(outlook::kFolderInbox, &inbox) && inbox);
-    return inbox;
-  }
-  std::shared_ptr<outlook::MailItem> Mail() {
     std::shared_ptr<outlook::Items> items;
     std::shared_ptr<outlook::Item> item;
-    EXPECT_TRUE(Inbox()->GetItems(&items) && items->Item(1, &item) && item);
-    return item->QueryMail();
+    ASSERT_TRUE(app_model_->Session(&mapi) && mapi->GetDefaultFolder(outlook::kFolderInbox, inbox) &&
+                (*inbox)->GetItems(&items) && items->Item(1, &item) && item);
+    *mail = item->QueryMail();
+    ASSERT_TRUE(*mail);
   }
 
-  ComInit com_;
+  const bool com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
   StandIn app_{outlook::com::kIidApplication}, mapi_, inbox_, items_, mail_{kIidMailItem},
       attachments_;
-  const long blocks_ = Spy().outstanding;
+  const long blocks_ = Spy() ? Spy()->outstanding : 0;
+  std::shared_ptr<outlook::Application> app_model_ = outlook::com::WrapApplication(&app_);
 };
 
-// A getter of `T` over `cases` of what the member gives: taken as `got`,
-// or refused (ok false) with the out-value left as it was.
+// A getter of `T` over what the member gives: taken as `got`, or refused
+// (false) with the out-value left as it was.
 template <class T>
 struct Read {
   Value value;
@@ -243,7 +221,9 @@ void ExpectReads(StandIn& object, outlook::MailItem& mail, const wchar_t* name,
 }
 
 TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
-  std::shared_ptr<outlook::MailItem> mail = Mail();
+  std::shared_ptr<outlook::Folder> inbox;
+  std::shared_ptr<outlook::MailItem> mail;
+  Open(&inbox, &mail);
   const OptString none;
   ExpectReads<OptString>(mail_, *mail, L"Subject", &outlook::MailItem::Subject, u"kept",
                          {{Str(L"Ann", 3), true, u"Ann"},
@@ -265,11 +245,11 @@ TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
 }
 
 TEST_F(ComTest, AFailedCallReportsFalseFreesItsArgumentsAndKeepsOutValues) {
-  std::shared_ptr<outlook::Application> app = outlook::com::WrapApplication(&app_);
-  std::shared_ptr<outlook::Folder> inbox = Inbox();
-  std::shared_ptr<outlook::MailItem> mail = Mail(), moved = mail;
+  std::shared_ptr<outlook::Folder> inbox;
+  std::shared_ptr<outlook::MailItem> mail, moved;
+  Open(&inbox, &mail);
+  moved = mail;
   std::shared_ptr<outlook::Attachments> attachments;
-  mail_.Set(L"Attachments", Obj(&attachments_));
   ASSERT_TRUE(mail->GetAttachments(&attachments) && attachments);
   for (HRESULT hr : {E_FAIL, DISP_E_EXCEPTION, RPC_E_DISCONNECTED}) {
     for (const wchar_t* name : {L"Subject", L"Attachments", L"Save", L"Move"}) {
@@ -283,7 +263,7 @@ TEST_F(ComTest, AFailedCallReportsFalseFreesItsArgumentsAndKeepsOutValues) {
     EXPECT_FALSE(mail->Subject(&subject) || mail->PutSubject(u"x") || mail->GetAttachments(&none) ||
                  mail->Save() || mail->Move(inbox, &moved) ||
                  attachments->Add(u"C:\\a.bin", outlook::kAttachByValue, 1, u"a.bin") ||
-                 app->CreateItem(outlook::kMailItem, &created));
+                 app_model_->CreateItem(outlook::kMailItem, &created));
     EXPECT_EQ(u"kept", subject);
     EXPECT_EQ(mail, moved);
     EXPECT_FALSE(none || created);
@@ -292,22 +272,33 @@ TEST_F(ComTest, AFailedCallReportsFalseFreesItsArgumentsAndKeepsOutValues) {
   EXPECT_FALSE(mail->Move(nullptr, &moved));
 }
 
-TEST_F(ComTest, AStaleDispidIsLookedUpAgainAndTheCallGoesThrough) {
-  std::shared_ptr<outlook::MailItem> mail = Mail();
+TEST_F(ComTest, AStaleDispidIsLookedUpOnceMoreAndKept) {
+  std::shared_ptr<outlook::Folder> inbox;
+  std::shared_ptr<outlook::MailItem> mail;
+  Open(&inbox, &mail);
   OptString subject;
   ASSERT_TRUE(mail->Subject(&subject));
   const int before = mail_.lookups;
-  StandIn::Renumber(L"Subject");
-  subject.reset();
-  ASSERT_TRUE(mail->Subject(&subject));
-  EXPECT_EQ(u"S", subject);
+  StandIn::shift += 1000;
+  for (int call = 0; call < 2; ++call) {
+    subject.reset();
+    ASSERT_TRUE(mail->Subject(&subject));
+    EXPECT_EQ(u"S", subject);
+  }
   EXPECT_EQ(before + 1, mail_.lookups);
 }
 
 // A class factory registered in this process for a made-up class.
-struct Factory : Unowned<IClassFactory> {
+struct Factory : IClassFactory {
   HRESULT result = S_OK;
   IDispatch* object = nullptr;
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory);
+    *out = known ? this : nullptr;
+    return known ? S_OK : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void** out) override {
     *out = object;
     if (object) object->AddRef();
@@ -316,35 +307,39 @@ struct Factory : Unowned<IClassFactory> {
   HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
 };
 
+// Created or found running, failed, or made without an object; only an
+// instance this connection created counts as started by it (and is the
+// only kind ever told to quit).
 TEST_F(ComTest, CreatingTheApplicationTellsItsOutcomesApart) {
-  ASSERT_TRUE(com_.ok);
   constexpr CLSID kMadeUpClass = {
       0x6f1c2b7e, 0x4d1a, 0x4c55, {0x9e, 0x21, 0x3a, 0x7b, 0x0c, 0x9d, 0x8e, 0x10}};
   Factory factory;
   DWORD cookie = 0;
   ASSERT_EQ(S_OK, CoRegisterClassObject(kMadeUpClass, &factory, CLSCTX_LOCAL_SERVER,
                                         REGCLS_MULTIPLEUSE, &cookie));
-  const std::tuple<HRESULT, IDispatch*, ConnectResult> cases[] = {
-      {E_OUTOFMEMORY, nullptr, ConnectResult::kCreationFailed},
-      {S_OK, nullptr, ConnectResult::kNoObject},
-      {S_OK, &app_, ConnectResult::kOk},
+  const std::tuple<HRESULT, IDispatch*, bool, ConnectResult> cases[] = {
+      {E_OUTOFMEMORY, nullptr, false, ConnectResult::kCreationFailed},
+      {S_OK, nullptr, false, ConnectResult::kNoObject},
+      {S_OK, &app_, false, ConnectResult::kOk},
+      {E_OUTOFMEMORY, nullptr, true, ConnectResult::kOk},
   };
-  for (const auto& [hr, object, expected] : cases) {
+  for (const auto& [hr, object, running, expected] : cases) {
     factory.result = hr;
     factory.object = object;
+    DWORD active = 0;
+    if (running) {
+      ASSERT_EQ(S_OK, RegisterActiveObject(&app_, kMadeUpClass, ACTIVEOBJECT_STRONG, &active));
+    }
     std::shared_ptr<outlook::Application> application;
     EXPECT_EQ(expected, outlook::com::CreateApplication(kMadeUpClass, &application));
-    EXPECT_EQ(expected == ConnectResult::kOk, application && application->StartedByConnect());
+    EXPECT_EQ(expected == ConnectResult::kOk, application != nullptr);
+    EXPECT_EQ(object != nullptr, application && application->StartedByConnect());
+    if (active) RevokeActiveObject(active, nullptr);
   }
   CoRevokeClassObject(cookie);
-}
-
-// Where Outlook is not registered, connecting says so (what the record
-// exports then do is the fake object model's to show).
-TEST(ComConnectTest, WithoutOutlookConnectingSaysItIsNotRegistered) {
-  ComInit com;
+  // Where Outlook is not registered (this prefix), connecting says so.
   CLSID clsid;
-  if (CLSIDFromProgID(L"Outlook.Application", &clsid) == S_OK) GTEST_SKIP() << "Outlook present";
+  if (CLSIDFromProgID(L"Outlook.Application", &clsid) == S_OK) return;
   std::shared_ptr<outlook::Application> application;
   EXPECT_EQ(ConnectResult::kNotRegistered, outlook::ObjectModel::Default().Connect(&application));
   EXPECT_FALSE(application);
