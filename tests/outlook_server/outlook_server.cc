@@ -160,7 +160,7 @@ struct Store {
     Save();
   }
   // The HRESULT a call of "Class.Member" must fail with, or S_OK.
-  HRESULT Failure(const std::string& call) {
+  HRESULT Planned(const std::string& call) {
     for (json& rule : meta["fail"]) {
       if (rule["call"] == call && rule["times"] > 0) {
         rule["times"] = rule["times"].get<int>() - 1;
@@ -179,17 +179,6 @@ struct Store {
   }
 };
 
-// Why a call failed, for the caller's exception record.
-struct Failure {
-  HRESULT hr;
-  const wchar_t* description;
-};
-const Failure kOk{S_OK, L""};
-const Failure kBadArgument{E_INVALIDARG, L"Invalid argument."};
-const Failure kBadIndex{DISP_E_BADINDEX, L"Array index out of bounds."};
-
-// What a member is; a stored property is kept in the props of the item.
-enum Kind { kGet = 1, kPut = 2, kMethod = 4, kStored = 8, kProp = kGet | kPut | kStored };
 enum ClassId { kApp, kExplorer, kNamespace, kFolder, kItems, kMail, kNote, kContact, kAppointment,
                kOther, kAttachments, kAttachment };
 
@@ -197,18 +186,23 @@ class Object;
 using Args = std::vector<VARIANT*>;  // in the order of the signature
 // What a class's members but its stored properties do: reads `args`,
 // writes `out`.
-using Handler = Failure (*)(Object& self, const std::string& member, const Args& args,
+using Handler = HRESULT (*)(Object& self, const std::string& member, const Args& args,
                             VARIANT* out);
+// A member: "Name:kind:types". Kinds: g a property to get, s one kept in
+// the item's props to get, p one kept to get and put, m a method. Types, of
+// a property's value or a method's arguments: b BSTR, i I4, o BOOL, d DATE,
+// x an object.
 struct Member {
-  const char* name;
-  int kind;
-  std::vector<VARTYPE> types;  // a property's one type, or a method's arguments
+  std::string name;
+  char kind;
+  std::vector<VARTYPE> types;
 };
 struct ClassInfo {
   const char* name;
   const IID* iid;
-  std::vector<Member> members;  // DISPID n is members[n - 1]
+  const char* spec;  // its members separated by spaces
   Handler handle;
+  std::vector<Member> members = {};  // made from `spec`; DISPID n is members[n - 1]
 };
 const ClassInfo& Class(ClassId id);
 
@@ -263,7 +257,7 @@ class Object : public IDispatch {
     store.Log(std::string(Class(id).name) + " ids " + name);
     ids[0] = DISPID_UNKNOWN;
     for (size_t i = 0; i < members.size(); ++i) {
-      if (_stricmp(members[i].name, name.c_str()) == 0) ids[0] = static_cast<DISPID>(i + 1);
+      if (_stricmp(members[i].name.c_str(), name.c_str()) == 0) ids[0] = static_cast<DISPID>(i + 1);
     }
     return count == 1 && ids[0] != DISPID_UNKNOWN ? S_OK : DISP_E_UNKNOWNNAME;
   }
@@ -279,61 +273,58 @@ class Object : public IDispatch {
     const std::string call = std::string(info.name) + "." + member.name;
     Args args;
     for (UINT i = params->cArgs; i-- > 0;) args.push_back(&params->rgvarg[i]);
-    Failure failure = Check(call, member, flags, *params, args);
-    const HRESULT planned = SUCCEEDED(failure.hr) ? store.Failure(call) : S_OK;
-    if (FAILED(planned)) failure = {planned, L"The operation failed (scenario)."};
-    if (SUCCEEDED(failure.hr) && record && record->deleted) {
-      failure = {E_FAIL, L"The item has been moved or deleted."};
-    }
-    if (SUCCEEDED(failure.hr)) {
+    HRESULT hr = Check(call, member, flags, *params, args);
+    if (SUCCEEDED(hr)) hr = store.Planned(call);
+    if (SUCCEEDED(hr) && record && record->deleted) hr = E_FAIL;  // moved or deleted
+    if (SUCCEEDED(hr)) {
       // Between sessions, while nothing is open, the test may change the file.
       if (id == kApp && store.live <= (store.embedded ? 1 : 0)) store.ReloadIfChanged();
       // A caller may want no result; the members write one all the same.
       VARIANT scratch;
       VARIANT* out = result && flags != DISPATCH_PROPERTYPUT ? result : &scratch;
       VariantInit(out);
-      failure = member.kind & kStored ? Property(member, flags, args, out)
-                                      : info.handle(*this, member.name, args, out);
-      if (out == &scratch || FAILED(failure.hr)) VariantClear(out);
+      hr = member.kind == 's' || member.kind == 'p' ? Property(member, flags, args, out)
+                                 : info.handle(*this, member.name, args, out);
+      if (out == &scratch || FAILED(hr)) VariantClear(out);
     }
     const char* flag_names[] = {"FLAGS", "METHOD", "GET", "FLAGS", "PUT"};
-    char hr[16];
-    std::snprintf(hr, sizeof hr, "0x%08lX", static_cast<unsigned long>(failure.hr));
-    store.Log(call + " " + flag_names[flags <= DISPATCH_PROPERTYPUT ? flags : 0] + " -> " + hr);
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
+    store.Log(call + " " + flag_names[flags <= DISPATCH_PROPERTYPUT ? flags : 0] + " -> " + code);
     if (store.live == 0) store.Log("live 0");  // a running instance's application called alone
-    if (FAILED(failure.hr) && exception) {
+    if (FAILED(hr) && exception) {
       *exception = EXCEPINFO{};
       exception->bstrSource = SysAllocString(L"Stand-in Outlook");
-      exception->bstrDescription = SysAllocString(failure.description);
-      exception->scode = failure.hr;
+      exception->bstrDescription = SysAllocString(L"The operation failed.");
+      exception->scode = hr;
       return DISP_E_EXCEPTION;
     }
-    return failure.hr;
+    return hr;
   }
 
  private:
   // The call the member's kind wants: its flags, no named argument but a
   // put's DISPID_PROPERTYPUT, and the types of its arguments (a put's one
   // value being of the property's type). Any other is refused and marked.
-  Failure Check(const std::string& call, const Member& member, WORD flags,
+  HRESULT Check(const std::string& call, const Member& member, WORD flags,
                 const DISPPARAMS& params, const Args& args) {
     const bool put = flags == DISPATCH_PROPERTYPUT;
-    const bool allowed = flags == DISPATCH_METHOD        ? member.kind == kMethod
-                         : flags == DISPATCH_PROPERTYGET ? (member.kind & kGet) != 0
-                                                         : put && (member.kind & kPut) != 0;
+    const bool allowed = flags == DISPATCH_METHOD        ? member.kind == 'm'
+                         : flags == DISPATCH_PROPERTYGET ? member.kind != 'm'
+                                                         : put && member.kind == 'p';
     const bool named = params.cNamedArgs == (put ? 1u : 0u) &&
                        (!put || params.rgdispidNamedArgs[0] == DISPID_PROPERTYPUT);
     std::vector<VARTYPE> types;
     for (const VARIANT* arg : args) types.push_back(arg->vt);
     if (allowed && named &&
         types == (flags == DISPATCH_PROPERTYGET ? std::vector<VARTYPE>() : member.types)) {
-      return kOk;
+      return S_OK;
     }
     store.Log("! " + call + ": " + (allowed ? "named arguments or argument types" : "dispatch flags"));
-    return {DISP_E_TYPEMISMATCH, L"Type mismatch."};
+    return DISP_E_TYPEMISMATCH;
   }
 
-  Failure Property(const Member& member, WORD flags, const Args& args, VARIANT* out);
+  HRESULT Property(const Member& member, WORD flags, const Args& args, VARIANT* out);
 
   LONG refs_ = 1;
   const bool counted_;
@@ -345,32 +336,32 @@ std::wstring Text(const VARIANT* v) {
   return v->bstrVal ? std::wstring(v->bstrVal, SysStringLen(v->bstrVal)) : std::wstring();
 }
 
-Failure PutString(VARIANT* out, const std::string& text) {
+HRESULT PutString(VARIANT* out, const std::string& text) {
   const std::wstring wide = Wide(text);
   out->vt = VT_BSTR;
   out->bstrVal = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-  return kOk;
+  return S_OK;
 }
 
 // A new object, whose reference goes to the caller.
-Failure PutObject(VARIANT* out, IDispatch* object) {
+HRESULT PutObject(VARIANT* out, IDispatch* object) {
   out->vt = VT_DISPATCH;
   out->pdispVal = object;
-  return kOk;
+  return S_OK;
 }
 Object* New(Object& self, ClassId id, RecordPtr record = nullptr, long number = 0) {
   return new Object(self.store, id, std::move(record), number);
 }
 
 // An item's property, kept in its record's "props" as its member's type.
-Failure Object::Property(const Member& member, WORD flags, const Args& args, VARIANT* out) {
+HRESULT Object::Property(const Member& member, WORD flags, const Args& args, VARIANT* out) {
   json& props = record->data["props"];
   const VARTYPE type = member.types[0];
   if (flags == DISPATCH_PROPERTYPUT) {
     if (type == VT_BSTR) props[member.name] = Utf8(Text(args[0]));
     if (type == VT_I4) props[member.name] = args[0]->lVal;
     if (type == VT_BOOL) props[member.name] = args[0]->boolVal != VARIANT_FALSE;
-    return kOk;
+    return S_OK;
   }
   const json value = props.value(member.name, json());
   if (type == VT_BSTR) return PutString(out, value.is_string() ? value.get<std::string>() : "");
@@ -379,7 +370,7 @@ Failure Object::Property(const Member& member, WORD flags, const Args& args, VAR
   if (type == VT_BOOL) out->boolVal = value == true ? VARIANT_TRUE : VARIANT_FALSE;
   // 4501-01-01, the store's "no date", for a mail never sent.
   if (type == VT_DATE) out->date = value.is_number() ? value.get<double>() : 949998.0;
-  return kOk;
+  return S_OK;
 }
 
 // The index (from 1) of a collection of `size`, as a position from 0.
@@ -389,22 +380,22 @@ bool At(Object& self, const VARIANT* index, size_t size, size_t* at) {
   return index->lVal >= 1 && index->lVal <= static_cast<LONG>(size);
 }
 
-Failure ApplicationCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+HRESULT ApplicationCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   Store& store = self.store;
   if (member == "ActiveExplorer") {
     return PutObject(out, store.meta.value("window", false) ? New(self, kExplorer) : nullptr);
   }
   if (member == "Session") return PutObject(out, New(self, kNamespace));
   if (member == "GetNamespace") {
-    return Text(args[0]) == L"MAPI" ? PutObject(out, New(self, kNamespace)) : kBadArgument;
+    return Text(args[0]) == L"MAPI" ? PutObject(out, New(self, kNamespace)) : E_INVALIDARG;
   }
   if (member == "CreateItem") {
     const LONG type = args[0]->lVal;  // 0 a mail, 5 a note
-    if (type != 0 && type != 5) return kBadArgument;
+    if (type != 0 && type != 5) return E_INVALIDARG;
     return PutObject(out, New(self, type ? kNote : kMail, store.Create(type ? "note" : "mail")));
   }
   store.quit = true;  // Quit: gone once every object is released
-  return kOk;
+  return S_OK;
 }
 
 // The value of the first "NAME:" line of a vCard or vCalendar text.
@@ -415,39 +406,39 @@ std::string Field(const std::string& text, const std::string& name) {
   return text.substr(from, text.find_first_of("\r\n", from) - from);
 }
 
-Failure NamespaceCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
-  if (member == "Logoff") return kOk;
+HRESULT NamespaceCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+  if (member == "Logoff") return S_OK;
   if (member == "GetDefaultFolder") {
     const LONG number = args[0]->lVal;
     if (number != 6 && number != 9 && number != 10 && number != 12 && number != 16) {
-      return kBadArgument;
+      return E_INVALIDARG;
     }
     return PutObject(out, New(self, kFolder, nullptr, number));
   }
   // OpenSharedItem: a vCard or vCalendar file becomes a new, unsaved item.
   std::string text;
-  if (!ReadWhole(Text(args[0]), &text)) return {E_FAIL, L"Cannot open the file."};
+  if (!ReadWhole(Text(args[0]), &text)) return E_FAIL;
   const bool card = text.find("BEGIN:VCARD") != std::string::npos;
-  if (!card && text.find("BEGIN:VCALENDAR") == std::string::npos) return kBadArgument;
+  if (!card && text.find("BEGIN:VCALENDAR") == std::string::npos) return E_INVALIDARG;
   RecordPtr record = self.store.Create(card ? "contact" : "appointment");
   record->data["card"] = text;
   record->data["props"][card ? "FullName" : "Subject"] = Field(text, card ? "FN" : "SUMMARY");
   return PutObject(out, New(self, card ? kContact : kAppointment, record));
 }
 
-Failure FolderCall(Object& self, const std::string&, const Args&, VARIANT* out) {
+HRESULT FolderCall(Object& self, const std::string&, const Args&, VARIANT* out) {
   return PutObject(out, New(self, kItems, nullptr, self.number));  // Items
 }
 
-Failure ItemsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+HRESULT ItemsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   const std::vector<RecordPtr> items = self.store.InFolder(self.number);
   size_t at = 0;
   if (member == "Count") {
     out->vt = VT_I4;
     out->lVal = static_cast<LONG>(items.size());
-    return kOk;
+    return S_OK;
   }
-  if (!At(self, args[0], items.size(), &at)) return kBadIndex;
+  if (!At(self, args[0], items.size(), &at)) return DISP_E_BADINDEX;
   const json classes = {{"mail", kMail}, {"note", kNote}, {"contact", kContact},
                         {"appointment", kAppointment}};
   const ClassId id = classes.value(items[at]->data.value("class", ""), kOther);
@@ -455,7 +446,7 @@ Failure ItemsCall(Object& self, const std::string& member, const Args& args, VAR
 }
 
 // The members of every item class but its stored properties.
-Failure ItemCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+HRESULT ItemCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   Store& store = self.store;
   json& data = self.record->data;
   if (member == "EntryID") return PutString(out, data.value("entry_id", ""));  // empty until saved
@@ -468,15 +459,15 @@ Failure ItemCall(Object& self, const std::string& member, const Args& args, VARI
   if (member == "SaveAs") {
     // The vCard or vCalendar text of the item, in the format its class has.
     const LONG type = args[1]->lVal;
-    if (self.id == kContact ? type != 6 : (type != 7 && type != 8)) return kBadArgument;
-    if (!WriteWhole(Text(args[0]), data.value("card", ""))) return {E_FAIL, L"Cannot write."};
+    if (self.id == kContact ? type != 6 : (type != 7 && type != 8)) return E_INVALIDARG;
+    if (!WriteWhole(Text(args[0]), data.value("card", ""))) return E_FAIL;
   }
-  if (member != "Move") return kOk;
+  if (member != "Move") return S_OK;
   // The moved mail is a new item with an entry ID of its own.
   void* folder = nullptr;
   if (!args[0]->pdispVal || FAILED(args[0]->pdispVal->QueryInterface(kIidSelf, &folder)) ||
       static_cast<Object*>(folder)->id != kFolder) {
-    return {E_INVALIDARG, L"Not a folder."};
+    return E_INVALIDARG;
   }
   RecordPtr moved = store.Create("mail");
   moved->data = data;
@@ -487,99 +478,71 @@ Failure ItemCall(Object& self, const std::string& member, const Args& args, VARI
   return PutObject(out, New(self, kMail, moved));
 }
 
-Failure AttachmentsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+HRESULT AttachmentsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   json& list = self.record->data["attachments"];
   if (member == "Count") {
     out->vt = VT_I4;
     out->lVal = static_cast<LONG>(list.size());
-    return kOk;
+    return S_OK;
   }
   size_t at = list.size();
-  if (member == "Item" && !At(self, args[0], list.size(), &at)) return kBadIndex;
+  if (member == "Item" && !At(self, args[0], list.size(), &at)) return DISP_E_BADINDEX;
   if (member == "Add") {
     // Add(source, type, position, display name): a copy, by value only.
     const unsigned id = self.store.meta.value("next_attachment", 1u);
     self.store.meta["next_attachment"] = id + 1;
     const std::wstring stored = self.store.folder + L"\\attachment-" + std::to_wstring(id);
     if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) {
-      return {E_FAIL, L"Cannot add the attachment."};
+      return E_FAIL;
     }
     list.push_back({{"name", Utf8(Text(args[3]))}, {"file", Utf8(stored)}});
   }
   return PutObject(out, New(self, kAttachment, self.record, static_cast<long>(at)));
 }
 
-Failure AttachmentCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
+HRESULT AttachmentCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   const json& attachment = self.record->data["attachments"][self.number];
   if (member == "FileName") return PutString(out, attachment.value("name", ""));
   const std::wstring from = Wide(attachment.value("file", ""));  // SaveAsFile
-  if (!CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE)) return {E_FAIL, L"Cannot save."};
-  return kOk;
+  if (!CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE)) return E_FAIL;
+  return S_OK;
 }
 
-// The members every item has, and `more`.
-std::vector<Member> ItemMembers(std::vector<Member> more) {
-  more.insert(more.begin(), {{"EntryID", kGet, {VT_BSTR}}, {"Save", kMethod, {}},
-                             {"Delete", kMethod, {}}});
-  return more;
-}
-
+// Every item class has "EntryID:g:b Save:m: Delete:m:" first.
 const ClassInfo& Class(ClassId id) {
-  static const std::vector<ClassInfo> classes = {
-      {"Application",
-       &kIids[0],
-       {{"ActiveExplorer", kMethod, {}},
-        {"Session", kGet, {VT_DISPATCH}},
-        {"GetNamespace", kMethod, {VT_BSTR}},
-        {"CreateItem", kMethod, {VT_I4}},
-        {"Quit", kMethod, {}}},
-       ApplicationCall},
-      {"Explorer", nullptr, {}, nullptr},
-      {"Namespace",
-       nullptr,
-       {{"GetDefaultFolder", kMethod, {VT_I4}},
-        {"OpenSharedItem", kMethod, {VT_BSTR}},
-        {"Logoff", kMethod, {}}},
-       NamespaceCall},
-      {"Folder", nullptr, {{"Items", kGet, {VT_DISPATCH}}}, FolderCall},
-      {"Items", nullptr, {{"Count", kGet, {VT_I4}}, {"Item", kMethod, {VT_I4}}}, ItemsCall},
+  static std::vector<ClassInfo> classes = {
+      {"Application", &kIids[0],
+       "ActiveExplorer:m: Session:g:x GetNamespace:m:b CreateItem:m:i Quit:m:", ApplicationCall},
+      {"Explorer", nullptr, "", nullptr},
+      {"Namespace", nullptr, "GetDefaultFolder:m:i OpenSharedItem:m:b Logoff:m:", NamespaceCall},
+      {"Folder", nullptr, "Items:g:x", FolderCall},
+      {"Items", nullptr, "Count:g:i Item:m:i", ItemsCall},
       {"MailItem", &kIids[1],
-       ItemMembers({{"SenderName", kGet | kStored, {VT_BSTR}},
-                    {"SentOnBehalfOfName", kProp, {VT_BSTR}},
-                    {"To", kProp, {VT_BSTR}},
-                    {"CC", kProp, {VT_BSTR}},
-                    {"Subject", kProp, {VT_BSTR}},
-                    {"SentOn", kGet | kStored, {VT_DATE}},
-                    {"Importance", kProp, {VT_I4}},
-                    {"HTMLBody", kProp, {VT_BSTR}},
-                    {"UnRead", kProp, {VT_BOOL}},
-                    {"BodyFormat", kProp, {VT_I4}},
-                    {"Attachments", kGet, {VT_DISPATCH}},
-                    {"Move", kMethod, {VT_DISPATCH}}}),
+       "SenderName:s:b SentOnBehalfOfName:p:b To:p:b CC:p:b Subject:p:b SentOn:s:d "
+       "Importance:p:i HTMLBody:p:b UnRead:p:o BodyFormat:p:i Attachments:g:x Move:m:x",
        ItemCall},
-      {"NoteItem", &kIids[2], ItemMembers({{"Body", kProp, {VT_BSTR}}}), ItemCall},
-      {"ContactItem", &kIids[3],
-       ItemMembers({{"FullName", kProp, {VT_BSTR}}, {"SaveAs", kMethod, {VT_BSTR, VT_I4}}}),
-       ItemCall},
-      {"AppointmentItem", &kIids[4],
-       ItemMembers({{"Subject", kProp, {VT_BSTR}},
-                    {"AllDayEvent", kProp, {VT_BOOL}},
-                    {"SaveAs", kMethod, {VT_BSTR, VT_I4}}}),
-       ItemCall},
+      {"NoteItem", &kIids[2], "Body:p:b", ItemCall},
+      {"ContactItem", &kIids[3], "FullName:p:b SaveAs:m:bi", ItemCall},
+      {"AppointmentItem", &kIids[4], "Subject:p:b AllDayEvent:p:o SaveAs:m:bi", ItemCall},
       // An item of none of the four classes, such as a meeting request.
-      {"OtherItem", nullptr, ItemMembers({{"Subject", kProp, {VT_BSTR}}}), ItemCall},
-      {"Attachments",
-       nullptr,
-       {{"Count", kGet, {VT_I4}},
-        {"Item", kMethod, {VT_I4}},
-        {"Add", kMethod, {VT_BSTR, VT_I4, VT_I4, VT_BSTR}}},
-       AttachmentsCall},
-      {"Attachment",
-       nullptr,
-       {{"FileName", kGet, {VT_BSTR}}, {"SaveAsFile", kMethod, {VT_BSTR}}},
-       AttachmentCall},
+      {"OtherItem", nullptr, "Subject:p:b", ItemCall},
+      {"Attachments", nullptr, "Count:g:i Item:m:i Add:m:biib", AttachmentsCall},
+      {"Attachment", nullptr, "FileName:g:b SaveAsFile:m:b", AttachmentCall},
   };
-  return classes[id];
+  ClassInfo& info = classes[id];
+  if (info.members.empty()) {
+    std::istringstream spec(std::string(info.handle == ItemCall ? "EntryID:g:b Save:m: Delete:m: "
+                                                                : "") + info.spec);
+    const std::string codes = "biodx";
+    const VARTYPE types[] = {VT_BSTR, VT_I4, VT_BOOL, VT_DATE, VT_DISPATCH};
+    for (std::string word; spec >> word;) {
+      const size_t colon = word.find(':');
+      Member member{word.substr(0, colon), word[colon + 1], {}};
+      for (char code : word.substr(colon + 3)) member.types.push_back(types[codes.find(code)]);
+      info.members.push_back(member);
+    }
+  }
+  return info;
 }
 
 // --- The server ---------------------------------------------------------------
