@@ -110,18 +110,23 @@ class StandIn : public IDispatch {
   std::map<std::wstring, std::pair<HRESULT, Value>> members_;
 };
 
-// Counts the task-memory blocks (BSTRs among them) allocated and not freed.
-// Installed once for the whole run: a spy cannot be revoked while blocks it
-// saw are live.
-struct AllocationSpy : IMallocSpy {
-  long outstanding = 0;
+// A COM object that lives as long as the test: its references are not counted.
+template <class Interface>
+struct Unowned : Interface {
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IMallocSpy);
-    *out = known ? this : nullptr;
+    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, __uuidof(Interface));
+    *out = known ? static_cast<Interface*>(this) : nullptr;
     return known ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
+};
+
+// Counts the task-memory blocks (BSTRs among them) allocated and not freed.
+// Installed once for the whole run: a spy cannot be revoked while blocks it
+// saw are live.
+struct AllocationSpy : Unowned<IMallocSpy> {
+  long outstanding = 0;
   SIZE_T STDMETHODCALLTYPE PreAlloc(SIZE_T size) override { return size; }
   void* STDMETHODCALLTYPE PostAlloc(void* block) override {
     outstanding += block != nullptr;
@@ -176,22 +181,41 @@ class ComTest : public ::testing::Test {
   ~ComTest() override {
     if (com_) CoUninitialize();
   }
+  void SetUp() override {
+    std::shared_ptr<outlook::Namespace> mapi;
+    std::shared_ptr<outlook::Items> items;
+    std::shared_ptr<outlook::Item> item;
+    ASSERT_TRUE(app_model_->Session(&mapi) && mapi->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
+                inbox->GetItems(&items) && items->Item(1, &item) && item);
+    ASSERT_TRUE(mail = item->QueryMail());
+  }
   void TearDown() override {
     app_model_.reset();
+    inbox.reset();
+    mail.reset();
     for (StandIn* o : {&app_, &mapi_, &inbox_, &items_, &mail_, &attachments_}) {
       EXPECT_EQ(1, o->refs) << "references left";
     }
     ASSERT_TRUE(Spy());
     EXPECT_EQ(blocks_, Spy()->outstanding) << "task-memory blocks (BSTRs) not freed";
   }
-  void Open(std::shared_ptr<outlook::Folder>* inbox, std::shared_ptr<outlook::MailItem>* mail) {
-    std::shared_ptr<outlook::Namespace> mapi;
-    std::shared_ptr<outlook::Items> items;
-    std::shared_ptr<outlook::Item> item;
-    ASSERT_TRUE(app_model_->Session(&mapi) && mapi->GetDefaultFolder(outlook::kFolderInbox, inbox) &&
-                (*inbox)->GetItems(&items) && items->Item(1, &item) && item);
-    *mail = item->QueryMail();
-    ASSERT_TRUE(*mail);
+  // A getter of `T` over what the member gives: taken as `got`, or refused
+  // (false) with the out-value left as it was.
+  template <class T>
+  struct Read {
+    Value value;
+    bool ok;
+    T got;
+  };
+  template <class T>
+  void ExpectReads(const wchar_t* name, bool (outlook::MailItem::*get)(T*), T kept,
+                   std::initializer_list<Read<T>> cases) {
+    for (const Read<T>& read : cases) {
+      mail_.Set(name, read.value);
+      T got = kept;
+      EXPECT_EQ(read.ok, (*mail.*get)(&got)) << name;
+      EXPECT_EQ(read.ok ? read.got : kept, got) << name;
+    }
   }
 
   const bool com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
@@ -199,33 +223,13 @@ class ComTest : public ::testing::Test {
       attachments_;
   const long blocks_ = Spy() ? Spy()->outstanding : 0;
   std::shared_ptr<outlook::Application> app_model_ = outlook::com::WrapApplication(&app_);
-};
-
-// A getter of `T` over what the member gives: taken as `got`, or refused
-// (false) with the out-value left as it was.
-template <class T>
-struct Read {
-  Value value;
-  bool ok;
-  T got;
-};
-template <class T>
-void ExpectReads(StandIn& object, outlook::MailItem& mail, const wchar_t* name,
-                 bool (outlook::MailItem::*get)(T*), T kept, std::initializer_list<Read<T>> cases) {
-  for (const Read<T>& read : cases) {
-    object.Set(name, read.value);
-    T got = kept;
-    EXPECT_EQ(read.ok, (mail.*get)(&got)) << name;
-    EXPECT_EQ(read.ok ? read.got : kept, got) << name;
-  }
-}
-
-TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
   std::shared_ptr<outlook::Folder> inbox;
   std::shared_ptr<outlook::MailItem> mail;
-  Open(&inbox, &mail);
+};
+
+TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
   const OptString none;
-  ExpectReads<OptString>(mail_, *mail, L"Subject", &outlook::MailItem::Subject, u"kept",
+  ExpectReads<OptString>(L"Subject", &outlook::MailItem::Subject, u"kept",
                          {{Str(L"Ann", 3), true, u"Ann"},
                           {Str(L"", 0), true, u""},
                           {Str(nullptr, 0), true, none},
@@ -233,22 +237,18 @@ TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
                           {Str(L"a\0b", 3), true, std::u16string(u"a\0b", 3)},
                           {Num(VT_I4, 42), true, u"42"},
                           {Obj(&attachments_), false, none}});
-  ExpectReads<int32_t>(
-      mail_, *mail, L"Importance", &outlook::MailItem::Importance, -7,
-      {{Num(VT_I2, 2), true, 2}, {Value(), false, 0}, {Str(L"high", 4), false, 0}});
-  ExpectReads<double>(mail_, *mail, L"SentOn", &outlook::MailItem::SentOn, -7,
+  ExpectReads<int32_t>(L"Importance", &outlook::MailItem::Importance, -7,
+                       {{Num(VT_I2, 2), true, 2}, {Value(), false, 0}, {Str(L"high", 4), false, 0}});
+  ExpectReads<double>(L"SentOn", &outlook::MailItem::SentOn, -7,
                       {{Num(VT_DATE, 45000.75), true, 45000.75}, {Str(L"x", 1), false, 0}});
   for (bool kept : {true, false}) {
-    ExpectReads<bool>(mail_, *mail, L"UnRead", &outlook::MailItem::UnRead, kept,
+    ExpectReads<bool>(L"UnRead", &outlook::MailItem::UnRead, kept,
                       {{Num(VT_BOOL, !kept), true, !kept}, {Obj(&attachments_), false, false}});
   }
 }
 
 TEST_F(ComTest, AFailedCallReportsFalseFreesItsArgumentsAndKeepsOutValues) {
-  std::shared_ptr<outlook::Folder> inbox;
-  std::shared_ptr<outlook::MailItem> mail, moved;
-  Open(&inbox, &mail);
-  moved = mail;
+  std::shared_ptr<outlook::MailItem> moved = mail;
   std::shared_ptr<outlook::Attachments> attachments;
   ASSERT_TRUE(mail->GetAttachments(&attachments) && attachments);
   for (HRESULT hr : {E_FAIL, DISP_E_EXCEPTION, RPC_E_DISCONNECTED}) {
@@ -273,9 +273,6 @@ TEST_F(ComTest, AFailedCallReportsFalseFreesItsArgumentsAndKeepsOutValues) {
 }
 
 TEST_F(ComTest, AStaleDispidIsLookedUpOnceMoreAndKept) {
-  std::shared_ptr<outlook::Folder> inbox;
-  std::shared_ptr<outlook::MailItem> mail;
-  Open(&inbox, &mail);
   OptString subject;
   ASSERT_TRUE(mail->Subject(&subject));
   const int before = mail_.lookups;
@@ -289,16 +286,9 @@ TEST_F(ComTest, AStaleDispidIsLookedUpOnceMoreAndKept) {
 }
 
 // A class factory registered in this process for a made-up class.
-struct Factory : IClassFactory {
+struct Factory : Unowned<IClassFactory> {
   HRESULT result = S_OK;
   IDispatch* object = nullptr;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory);
-    *out = known ? this : nullptr;
-    return known ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown*, REFIID, void** out) override {
     *out = object;
     if (object) object->AddRef();
