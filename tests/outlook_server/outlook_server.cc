@@ -30,6 +30,7 @@
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -83,6 +84,7 @@ bool WriteWhole(const std::wstring& path, const std::string& bytes) {
 struct Record {
   json data;
   bool deleted = false;
+  bool saved() const { return !deleted && !data.value("entry_id", "").empty(); }
 };
 using RecordPtr = std::shared_ptr<Record>;
 
@@ -118,7 +120,7 @@ struct Store {
     json doc = meta;
     doc["items"] = json::array();
     for (const RecordPtr& record : records) {
-      if (!record->deleted && !record->data.value("entry_id", "").empty()) doc["items"].push_back(record->data);
+      if (record->saved()) doc["items"].push_back(record->data);
     }
     if (!WriteWhole(path, doc.dump(1))) Log("! the store file could not be written");
     loaded_at = WrittenAt();
@@ -131,9 +133,7 @@ struct Store {
   std::vector<RecordPtr> InFolder(int number) const {
     std::vector<RecordPtr> found;
     for (const RecordPtr& record : records) {
-      if (!record->deleted && !record->data.value("entry_id", "").empty() && record->data["folder"] == number) {
-        found.push_back(record);
-      }
+      if (record->saved() && record->data["folder"] == number) found.push_back(record);
     }
     return found;
   }
@@ -343,6 +343,12 @@ HRESULT PutString(VARIANT* out, const std::string& text) {
   return S_OK;
 }
 
+HRESULT PutLong(VARIANT* out, size_t number) {
+  out->vt = VT_I4;
+  out->lVal = static_cast<LONG>(number);
+  return S_OK;
+}
+
 // A new object, whose reference goes to the caller.
 HRESULT PutObject(VARIANT* out, IDispatch* object) {
   out->vt = VT_DISPATCH;
@@ -410,9 +416,7 @@ HRESULT NamespaceCall(Object& self, const std::string& member, const Args& args,
   if (member == "Logoff") return S_OK;
   if (member == "GetDefaultFolder") {
     const LONG number = args[0]->lVal;
-    if (number != 6 && number != 9 && number != 10 && number != 12 && number != 16) {
-      return E_INVALIDARG;
-    }
+    if (!std::set<LONG>{6, 9, 10, 12, 16}.count(number)) return E_INVALIDARG;
     return PutObject(out, New(self, kFolder, nullptr, number));
   }
   // OpenSharedItem: a vCard or vCalendar file becomes a new, unsaved item.
@@ -433,11 +437,7 @@ HRESULT FolderCall(Object& self, const std::string&, const Args&, VARIANT* out) 
 HRESULT ItemsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   const std::vector<RecordPtr> items = self.store.InFolder(self.number);
   size_t at = 0;
-  if (member == "Count") {
-    out->vt = VT_I4;
-    out->lVal = static_cast<LONG>(items.size());
-    return S_OK;
-  }
+  if (member == "Count") return PutLong(out, items.size());
   if (!At(self, args[0], items.size(), &at)) return DISP_E_BADINDEX;
   const json classes = {{"mail", kMail}, {"note", kNote}, {"contact", kContact},
                         {"appointment", kAppointment}};
@@ -480,11 +480,7 @@ HRESULT ItemCall(Object& self, const std::string& member, const Args& args, VARI
 
 HRESULT AttachmentsCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   json& list = self.record->data["attachments"];
-  if (member == "Count") {
-    out->vt = VT_I4;
-    out->lVal = static_cast<LONG>(list.size());
-    return S_OK;
-  }
+  if (member == "Count") return PutLong(out, list.size());
   size_t at = list.size();
   if (member == "Item" && !At(self, args[0], list.size(), &at)) return DISP_E_BADINDEX;
   if (member == "Add") {
