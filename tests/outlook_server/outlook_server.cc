@@ -170,12 +170,10 @@ struct Store {
     return S_OK;
   }
   void Log(const std::string& line) {
-    HANDLE file = CreateFileW((folder + L"\\calls.log").c_str(), FILE_APPEND_DATA,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
-    DWORD put = 0;
-    WriteFile(file, (line + "\n").data(), static_cast<DWORD>(line.size() + 1), &put, nullptr);
-    CloseHandle(file);
+    if (FILE* file = _wfopen((folder + L"\\calls.log").c_str(), L"ab")) {
+      std::fputs((line + "\n").c_str(), file);
+      std::fclose(file);
+    }
   }
 };
 
@@ -209,7 +207,7 @@ const ClassInfo& Class(ClassId id);
 // An automation object of one of the classes: `record` is the item it
 // shows (of an item, its attachments or one attachment), `number` the
 // folder of a folder or item list, or the index of an attachment.
-class Object : public IDispatch {
+class Object : public IDispatch, public IClassFactory {
  public:
   Object(Store& store, ClassId id, RecordPtr record = nullptr, long number = 0, bool counted = true)
       : store(store), id(id), record(std::move(record)), number(number), counted_(counted) {
@@ -234,10 +232,24 @@ class Object : public IDispatch {
     const IID* own = Class(id).iid;
     const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
                        (own && IsEqualIID(iid, *own));
-    *out = known ? static_cast<IDispatch*>(this) : nullptr;
-    if (known) AddRef();
-    return known ? S_OK : E_NOINTERFACE;
+    const bool factory = id == kApp && IsEqualIID(iid, IID_IClassFactory);
+    *out = known     ? static_cast<IDispatch*>(this)
+           : factory ? static_cast<void*>(static_cast<IClassFactory*>(this))
+                     : nullptr;
+    if (*out) AddRef();
+    return *out ? S_OK : E_NOINTERFACE;
   }
+  // The class object's: each client of a running instance gets its
+  // application, each of an instance COM started a new one.
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
+    store.Log("create");
+    if (outer || !store.embedded) return outer ? CLASS_E_NOAGGREGATION : QueryInterface(iid, out);
+    Object* application = new Object(store, kApp);
+    const HRESULT hr = application->QueryInterface(iid, out);
+    application->Release();
+    return hr;
+  }
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
   ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs_); }
   ULONG STDMETHODCALLTYPE Release() override {
     const LONG left = --refs_;
@@ -577,44 +589,17 @@ bool Register(const std::wstring& store) {
   return ok;
 }
 
-// Gives each client a new application, or a running instance's own one.
-class Factory : public IClassFactory {
- public:
-  Factory(Store& store, IDispatch* running) : store_(store), running_(running) {}
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory);
-    *out = known ? this : nullptr;
-    return known ? S_OK : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-  ULONG STDMETHODCALLTYPE Release() override { return 1; }
-  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override {
-    if (outer) return CLASS_E_NOAGGREGATION;
-    store_.Log("create");
-    IDispatch* application = running_ ? running_ : new Object(store_, kApp);
-    if (running_) running_->AddRef();
-    const HRESULT hr = application->QueryInterface(iid, out);
-    application->Release();
-    return hr;
-  }
-  HRESULT STDMETHODCALLTYPE LockServer(BOOL) override { return S_OK; }
-
- private:
-  Store& store_;
-  IDispatch* running_;
-};
-
 int Serve(const std::wstring& path, bool embedded) {
   Store store(path);
   store.embedded = embedded;
   if (!store.Load()) return 1;
-  IDispatch* running = embedded ? nullptr : new Object(store, kApp, nullptr, 0, false);
-  Factory factory(store, running);
+  // The class object, which is a running instance's application too.
+  Object* own = new Object(store, kApp, nullptr, 0, false);
   DWORD class_cookie = 0, active_cookie = 0;
-  bool ok = SUCCEEDED(CoRegisterClassObject(kClsid, &factory, CLSCTX_LOCAL_SERVER,
-                                            REGCLS_MULTIPLEUSE, &class_cookie)) &&
-            (!running ||
-             SUCCEEDED(RegisterActiveObject(running, kClsid, ACTIVEOBJECT_STRONG, &active_cookie)));
+  bool ok = SUCCEEDED(CoRegisterClassObject(kClsid, static_cast<IClassFactory*>(own),
+                                            CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &class_cookie)) &&
+            (embedded || SUCCEEDED(RegisterActiveObject(static_cast<IDispatch*>(own), kClsid,
+                                                        ACTIVEOBJECT_STRONG, &active_cookie)));
   store.Log(std::string(ok ? "ready " : "! cannot register ") + (embedded ? "embedded" : "running"));
   const std::wstring stop = store.folder + L"\\stop";
   SetTimer(nullptr, 0, 200, nullptr);
@@ -626,10 +611,8 @@ int Serve(const std::wstring& path, bool embedded) {
   }
   if (active_cookie) RevokeActiveObject(active_cookie, nullptr);
   if (class_cookie) CoRevokeClassObject(class_cookie);
-  if (running) {
-    CoDisconnectObject(running, 0);
-    running->Release();
-  }
+  CoDisconnectObject(static_cast<IDispatch*>(own), 0);
+  own->Release();
   store.Log("exit live " + std::to_string(store.live) + (store.quit ? " quit" : ""));
   return ok ? 0 : 1;
 }
