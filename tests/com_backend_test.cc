@@ -185,8 +185,9 @@ class ComTest : public ::testing::Test {
     std::shared_ptr<outlook::Namespace> mapi;
     std::shared_ptr<outlook::Items> items;
     std::shared_ptr<outlook::Item> item;
-    ASSERT_TRUE(app_model_->Session(&mapi) && mapi->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
-                inbox->GetItems(&items) && items->Item(1, &item) && item);
+    ASSERT_TRUE(app_model_->Session(&mapi) &&
+                mapi->GetDefaultFolder(outlook::kFolderInbox, &inbox) && inbox->GetItems(&items) &&
+                items->Item(1, &item) && item);
     ASSERT_TRUE(mail = item->QueryMail());
   }
   void TearDown() override {
@@ -237,8 +238,9 @@ TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
                           {Str(L"a\0b", 3), true, std::u16string(u"a\0b", 3)},
                           {Num(VT_I4, 42), true, u"42"},
                           {Obj(&attachments_), false, none}});
-  ExpectReads<int32_t>(L"Importance", &outlook::MailItem::Importance, -7,
-                       {{Num(VT_I2, 2), true, 2}, {Value(), false, 0}, {Str(L"high", 4), false, 0}});
+  ExpectReads<int32_t>(
+      L"Importance", &outlook::MailItem::Importance, -7,
+      {{Num(VT_I2, 2), true, 2}, {Value(), false, 0}, {Str(L"high", 4), false, 0}});
   ExpectReads<double>(L"SentOn", &outlook::MailItem::SentOn, -7,
                       {{Num(VT_DATE, 45000.75), true, 45000.75}, {Str(L"x", 1), false, 0}});
   for (bool kept : {true, false}) {

@@ -26,8 +26,8 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <iterator>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
@@ -62,8 +62,8 @@ std::string Utf8(const std::wstring& text) {
 }
 std::wstring Wide(const std::string& text) {
   std::wstring out(text.size(), L'\0');
-  out.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()),
-                                                     out.data(), int(out.size()))));
+  out.resize(static_cast<size_t>(
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()))));
   return out;
 }
 
@@ -95,25 +95,18 @@ struct Store {
   const std::wstring path, folder;
   json meta;  // everything but the items
   std::vector<RecordPtr> records;
-  FILETIME loaded_at{};
+  std::string text;      // the file as last read or written
   long live = 0;         // objects alive, a running instance's application not counted
   bool quit = false;     // Quit was called
   bool embedded = true;  // started by COM rather than by the user
 
-  FILETIME WrittenAt() const {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
-    return data.ftLastWriteTime;
-  }
   bool Load() {
-    std::string bytes;
-    json doc = ReadWhole(path, &bytes) ? json::parse(bytes, nullptr, false) : json();
+    json doc = ReadWhole(path, &text) ? json::parse(text, nullptr, false) : json();
     if (!doc.is_object()) return false;
     records.clear();
     for (json& item : doc["items"]) records.push_back(std::make_shared<Record>(Record{item}));
     doc.erase("items");
     meta = doc;
-    loaded_at = WrittenAt();
     return true;
   }
   void Save() {
@@ -122,13 +115,12 @@ struct Store {
     for (const RecordPtr& record : records) {
       if (record->saved()) doc["items"].push_back(record->data);
     }
-    if (!WriteWhole(path, doc.dump(1))) Log("! the store file could not be written");
-    loaded_at = WrittenAt();
+    if (!WriteWhole(path, text = doc.dump(1))) Log("! the store file could not be written");
   }
   // The test changes the file between sessions; it is read again then.
   void ReloadIfChanged() {
-    const FILETIME now = WrittenAt();
-    if (CompareFileTime(&now, &loaded_at) != 0 && !Load()) Log("! the store file is unreadable");
+    std::string now;
+    if (ReadWhole(path, &now) && now != text && !Load()) Log("! the store file is unreadable");
   }
   std::vector<RecordPtr> InFolder(int number) const {
     std::vector<RecordPtr> found;
@@ -138,8 +130,8 @@ struct Store {
     return found;
   }
   RecordPtr Create(const std::string& item_class) {
-    records.push_back(std::make_shared<Record>(
-        Record{{{"class", item_class}, {"entry_id", ""}, {"folder", 0}, {"props", json::object()}}}));
+    records.push_back(std::make_shared<Record>(Record{
+        {{"class", item_class}, {"entry_id", ""}, {"folder", 0}, {"props", json::object()}}}));
     return records.back();
   }
   // Gives an unsaved item an entry ID, as long and as opaque as a real one,
@@ -177,8 +169,20 @@ struct Store {
   }
 };
 
-enum ClassId { kApp, kExplorer, kNamespace, kFolder, kItems, kMail, kNote, kContact, kAppointment,
-               kOther, kAttachments, kAttachment };
+enum ClassId {
+  kApp,
+  kExplorer,
+  kNamespace,
+  kFolder,
+  kItems,
+  kMail,
+  kNote,
+  kContact,
+  kAppointment,
+  kOther,
+  kAttachments,
+  kAttachment
+};
 
 class Object;
 using Args = std::vector<VARIANT*>;  // in the order of the signature
@@ -296,7 +300,7 @@ class Object : public IDispatch, public IClassFactory {
       VARIANT* out = result && flags != DISPATCH_PROPERTYPUT ? result : &scratch;
       VariantInit(out);
       hr = member.kind == 's' || member.kind == 'p' ? Property(member, flags, args, out)
-                                 : info.handle(*this, member.name, args, out);
+                                                    : info.handle(*this, member.name, args, out);
       if (out == &scratch || FAILED(hr)) VariantClear(out);
     }
     const char* flag_names[] = {"FLAGS", "METHOD", "GET", "FLAGS", "PUT"};
@@ -318,8 +322,8 @@ class Object : public IDispatch, public IClassFactory {
   // The call the member's kind wants: its flags, no named argument but a
   // put's DISPID_PROPERTYPUT, and the types of its arguments (a put's one
   // value being of the property's type). Any other is refused and marked.
-  HRESULT Check(const std::string& call, const Member& member, WORD flags,
-                const DISPPARAMS& params, const Args& args) {
+  HRESULT Check(const std::string& call, const Member& member, WORD flags, const DISPPARAMS& params,
+                const Args& args) {
     const bool put = flags == DISPATCH_PROPERTYPUT;
     const bool allowed = flags == DISPATCH_METHOD        ? member.kind == 'm'
                          : flags == DISPATCH_PROPERTYGET ? member.kind != 'm'
@@ -332,7 +336,8 @@ class Object : public IDispatch, public IClassFactory {
         types == (flags == DISPATCH_PROPERTYGET ? std::vector<VARTYPE>() : member.types)) {
       return S_OK;
     }
-    store.Log("! " + call + ": " + (allowed ? "named arguments or argument types" : "dispatch flags"));
+    store.Log("! " + call + ": " +
+              (allowed ? "named arguments or argument types" : "dispatch flags"));
     return DISP_E_TYPEMISMATCH;
   }
 
@@ -451,8 +456,8 @@ HRESULT ItemsCall(Object& self, const std::string& member, const Args& args, VAR
   size_t at = 0;
   if (member == "Count") return PutLong(out, items.size());
   if (!At(self, args[0], items.size(), &at)) return DISP_E_BADINDEX;
-  const json classes = {{"mail", kMail}, {"note", kNote}, {"contact", kContact},
-                        {"appointment", kAppointment}};
+  const json classes = {
+      {"mail", kMail}, {"note", kNote}, {"contact", kContact}, {"appointment", kAppointment}};
   const ClassId id = classes.value(items[at]->data.value("class", ""), kOther);
   return PutObject(out, New(self, id, items[at]));
 }
@@ -539,8 +544,8 @@ const ClassInfo& Class(ClassId id) {
   };
   ClassInfo& info = classes[id];
   if (info.members.empty()) {
-    std::istringstream spec(std::string(info.handle == ItemCall ? "EntryID:g:b Save:m: Delete:m: "
-                                                                : "") + info.spec);
+    std::istringstream spec(
+        std::string(info.handle == ItemCall ? "EntryID:g:b Save:m: Delete:m: " : "") + info.spec);
     const std::string codes = "biodx";
     const VARTYPE types[] = {VT_BSTR, VT_I4, VT_BOOL, VT_DATE, VT_DISPATCH};
     for (std::string word; spec >> word;) {
@@ -574,9 +579,10 @@ bool Register(const std::wstring& store) {
   for (size_t i = 0; ok && i < std::size(kIids); ++i) {
     ICreateTypeInfo* info = nullptr;
     HREFTYPE base = 0;
-    ok = SUCCEEDED(library->CreateTypeInfo(const_cast<LPOLESTR>(names[i]), TKIND_DISPATCH, &info)) &&
-         SUCCEEDED(info->SetGuid(kIids[i])) && SUCCEEDED(info->AddRefTypeInfo(dispatch, &base)) &&
-         SUCCEEDED(info->AddImplType(0, base)) && SUCCEEDED(info->LayOut());
+    ok =
+        SUCCEEDED(library->CreateTypeInfo(const_cast<LPOLESTR>(names[i]), TKIND_DISPATCH, &info)) &&
+        SUCCEEDED(info->SetGuid(kIids[i])) && SUCCEEDED(info->AddRefTypeInfo(dispatch, &base)) &&
+        SUCCEEDED(info->AddImplType(0, base)) && SUCCEEDED(info->LayOut());
     if (info) info->Release();
   }
   ok = ok && SUCCEEDED(library->SaveAllChanges());
@@ -596,11 +602,13 @@ int Serve(const std::wstring& path, bool embedded) {
   // The class object, which is a running instance's application too.
   Object* own = new Object(store, kApp, nullptr, 0, false);
   DWORD class_cookie = 0, active_cookie = 0;
-  bool ok = SUCCEEDED(CoRegisterClassObject(kClsid, static_cast<IClassFactory*>(own),
-                                            CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &class_cookie)) &&
-            (embedded || SUCCEEDED(RegisterActiveObject(static_cast<IDispatch*>(own), kClsid,
-                                                        ACTIVEOBJECT_STRONG, &active_cookie)));
-  store.Log(std::string(ok ? "ready " : "! cannot register ") + (embedded ? "embedded" : "running"));
+  bool ok =
+      SUCCEEDED(CoRegisterClassObject(kClsid, static_cast<IClassFactory*>(own), CLSCTX_LOCAL_SERVER,
+                                      REGCLS_MULTIPLEUSE, &class_cookie)) &&
+      (embedded || SUCCEEDED(RegisterActiveObject(static_cast<IDispatch*>(own), kClsid,
+                                                  ACTIVEOBJECT_STRONG, &active_cookie)));
+  store.Log(std::string(ok ? "ready " : "! cannot register ") +
+            (embedded ? "embedded" : "running"));
   const std::wstring stop = store.folder + L"\\stop";
   SetTimer(nullptr, 0, 200, nullptr);
   MSG message;
