@@ -169,20 +169,10 @@ struct Store {
   }
 };
 
-enum ClassId {
-  kApp,
-  kExplorer,
-  kNamespace,
-  kFolder,
-  kItems,
-  kMail,
-  kNote,
-  kContact,
-  kAppointment,
-  kOther,
-  kAttachments,
-  kAttachment
-};
+// clang-format off
+enum ClassId { kApp, kExplorer, kNamespace, kFolder, kItems, kMail, kNote, kContact, kAppointment,
+               kOther, kAttachments, kAttachment };
+// clang-format on
 
 class Object;
 using Args = std::vector<VARIANT*>;  // in the order of the signature

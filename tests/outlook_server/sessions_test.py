@@ -115,19 +115,14 @@ class StandIn:
     def lines(self):
         return read(self.log).decode("utf-8", "replace").splitlines() if os.path.exists(self.log) else []
 
-    def wait_for(self, pattern, since, seconds=30):
-        deadline = time.time() + seconds
-        while time.time() < deadline:
-            if any(re.search(pattern, line) for line in self.lines()[since:]):
-                return True
-            time.sleep(0.2)
-        return False
-
     def start_running(self):
         """An Outlook the user started: in the running object table."""
         mark = len(self.lines())
         self.running = self.wine.start(self.exe, self.wine.path(self.store), "/run")
-        started = self.wait_for(r"^ready running", mark)
+        deadline = time.time() + 30
+        while time.time() < deadline and "ready running" not in self.lines()[mark:]:
+            time.sleep(0.2)
+        started = "ready running" in self.lines()[mark:]
         expect("the running stand-in", [(started, "it starts")])
         return started
 
