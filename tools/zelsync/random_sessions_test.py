@@ -15,7 +15,6 @@ following sessions roll back what was cut short and settle as above.
 Every item carries a tag "Z<id>v<version>" in its name or text; a failure
 prints the seed and round, and the command that replays it.
 """
-import argparse
 import collections
 import json
 import os
@@ -28,8 +27,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from end_to_end_test import Host, vcard, vnote, write  # noqa: E402
+from host_harness import Host, arguments, vcard, vnote, write
 
 TAG = re.compile(r"Z\d+v\d+")
 KINDS = (("contacts", ".vcf"), ("notes", ".vnt"))
@@ -46,7 +44,6 @@ class World:
         self.rng = rng
         self.roads = roads
         self.phones = {road: os.path.join(scratch, "phone-" + road) for road in roads}
-        self.sync_folder = os.path.join(host.env["XDG_DATA_HOME"], "ZelBtOutlookSync")
         self.next_id = 1
         self.version = 1
         self.verbose = False
@@ -181,10 +178,7 @@ class World:
     def cut_short_creations(self):
         """LUIDs the open session listed as created that its database lacks."""
         docs = self.check_files_decode(all_files=True)
-        if self.verbose:
-            for doc in docs:
-                print("    %s: %s" % (os.path.basename(doc["file"]), [
-                    (r.get("entry_id"), r.get("luid"), r.get("new_entry_id")) for r in doc["records"]]), flush=True)
+
         def luids(kind, saved=False):
             return {r["luid"] for d in docs if d["format"] == kind and ("_Temp" in d["file"]) == saved
                     for r in d["records"]}
@@ -207,7 +201,7 @@ class World:
         return removed
 
     def check_files_decode(self, all_files=False):
-        code, out, err = self.host.run("inspect", "--json", self.sync_folder)
+        code, out, err = self.host.run("inspect", "--json", self.host.sync_folder)
         try:
             files = json.loads(out)
         except ValueError:
@@ -240,8 +234,7 @@ def run_kills(world, kills, host):
             world.change_phone(road)
         world.change_store()
         road = "syncml"
-        command = ([host.args.emulator] if host.args.emulator else []) + [host.args.zelsync]
-        command += ["--library", host.args.library, "sync", road, "--device", world.phones[road], "--json"]
+        command = host.command("sync", road, "--device", world.phones[road], "--json")
         typical = sorted(durations)[len(durations) // 2] if durations else 0.3
         delay = world.rng.uniform(0.0, typical)
         started = time.monotonic()
@@ -285,17 +278,9 @@ def run_kills(world, kills, host):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--zelsync", required=True)
-    parser.add_argument("--library", required=True)
-    parser.add_argument("--seed", type=int, default=None)
-    parser.add_argument("--rounds", type=int, default=0)
-    parser.add_argument("--kills", type=int, default=0)
-    parser.add_argument("--emulator")
-    parser.add_argument("--verbose", action="store_true", help="print what each session moved")
-    parser.add_argument("--roads", default="syncml,irmc", help="the phones of the rounds, by road")
-    args = parser.parse_args()
-    args.platform = "linux"
+    args = arguments(("--seed", dict(type=int)), ("--rounds", dict(type=int, default=0)),
+                     ("--kills", dict(type=int, default=0)), ("--roads", dict(default="syncml,irmc")),
+                     ("--verbose", dict(action="store_true", help="print what each session moved")))
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
     scratch = tempfile.mkdtemp(prefix="zelsync-random-")
     replay = "%s --zelsync %s --library %s --seed %d --rounds %d --kills %d --roads %s" % (
