@@ -1,11 +1,19 @@
 // The host's session driver against a library that misbehaves, which only a
-// fake can show; the end-to-end scripts drive the real library.
+// fake can show, and the host's private scratch folder; the end-to-end
+// scripts drive the real library.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <type_traits>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include "file_util.h"
+#include "host_temp.h"
 #include "phone.h"
 #include "session.h"
 #include "support/scratch.h"
@@ -28,7 +36,8 @@ int new_record_calls = 0;
 
 void ToWide(ZS_WCHAR* buffer, const std::string& text) {
   const std::u16string wide = Utf8ToUtf16(text);
-  for (size_t i = 0; i <= wide.size(); ++i) buffer[i] = i < wide.size() ? static_cast<ZS_WCHAR>(wide[i]) : 0;
+  for (size_t i = 0; i <= wide.size(); ++i)
+    buffer[i] = i < wide.size() ? static_cast<ZS_WCHAR>(wide[i]) : 0;
 }
 
 // Hands out the same new contact every time it is asked.
@@ -36,7 +45,8 @@ int GetNewRepeating(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
   if (type != 2) return 0;
   ++new_record_calls;
   const fs::path file = pc_temp / "E1.vcf";
-  std::ofstream(file, std::ios::binary) << "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n";
+  std::ofstream(file, std::ios::binary)
+      << "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n";
   ToWide(entry, "E1");
   ToWide(path, PathToUtf8(file));
   return 1;
@@ -57,9 +67,8 @@ TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
 #undef ZELSYNC_TEST_SUCCEEDS
   e.IsDeviceIDKnown = [] { return 0; };
   e.SyncMLGetLastSyncAnchor = [](uint64_t, _SYNCML_SYNCANCHOR_RECORD*) { return 0; };
-  e.GetModifiedRecord = e.SyncMLGetModifiedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*, ZS_WCHAR*) {
-    return 0;
-  };
+  e.GetModifiedRecord = e.SyncMLGetModifiedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*,
+                                                       ZS_WCHAR*) { return 0; };
   e.GetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, int32_t*) { return 0; };
   e.SyncMLGetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*, int32_t*) { return 0; };
   e.GetNewRecord = e.SyncMLGetNewRecord = GetNewRepeating;
@@ -80,8 +89,52 @@ TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
   EXPECT_EQ(phone.items().size(), 1u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest, ::testing::Values(Road::kIrmc, Road::kSyncML),
-                         [](const ::testing::TestParamInfo<Road>& info) { return std::string(RoadName(info.param)); });
+INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest,
+                         ::testing::Values(Road::kIrmc, Road::kSyncML),
+                         [](const ::testing::TestParamInfo<Road>& info) {
+                           return std::string(RoadName(info.param));
+                         });
+
+#ifndef _WIN32
+// The folder the phone's files pass through is closed to others from the
+// start, its copies are the user's alone, and it goes with the session.
+// Folders a dead host left behind are removed; a running host's, and
+// folders of other names, are not.
+TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
+  zelsync::testing::ScratchFolder scratch;
+  const char* old = std::getenv("XDG_RUNTIME_DIR");
+  const std::string saved = old ? old : "";
+  setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::pair<std::string, bool> folders[] = {
+      // name, kept
+      {"zelsync-host-" + std::to_string(gone) + "-0000abcd", false},
+      {"zelsync-host-" + std::to_string(getppid()) + "-0000abcd", true},
+      {"zelsync-host-" + std::to_string(gone), true},
+      {"zelsync-hostile-" + std::to_string(gone) + "-1", true}};
+  for (const auto& [name, kept] : folders) fs::create_directories(scratch.path() / name / "inner");
+  std::ofstream(scratch.path() / "phone.vcf") << "BEGIN:VCARD\r\nEND:VCARD\r\n";
+  fs::path made;
+  {
+    HostTempFolder temp;
+    made = temp.path();
+    ASSERT_EQ(made.parent_path(), scratch.path());
+    EXPECT_EQ(fs::status(made).permissions() & fs::perms::all, fs::perms::owner_all);
+    ASSERT_TRUE(temp.CopyIn(scratch.path() / "phone.vcf", made / "copy.vcf"));
+    EXPECT_EQ(fs::status(made / "copy.vcf").permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write);
+    for (const auto& [name, kept] : folders)
+      EXPECT_EQ(fs::exists(scratch.path() / name), kept) << name;
+  }
+  EXPECT_FALSE(fs::exists(made));
+  if (old)
+    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
+  else
+    unsetenv("XDG_RUNTIME_DIR");
+}
+#endif
 
 }  // namespace
 }  // namespace zelsync_tool

@@ -91,48 +91,22 @@ class Server:
 
 
 def vdirsyncer_config(store, port, status):
-    """The configuration docs/caldav-carddav.md shows, for this server."""
-    return """[general]
-status_path = "%(status)s"
-
-[pair contacts]
-a = "zelsync_contacts"
-b = "server_contacts"
-collections = null
-conflict_resolution = "b wins"
-
-[storage zelsync_contacts]
-type = "filesystem"
-path = "%(store)s/contacts"
-fileext = ".vcf"
-
-[storage server_contacts]
-type = "carddav"
-url = "http://127.0.0.1:%(port)d/%(user)s/contacts/"
-username = "%(user)s"
-password = "secret"
-
-[pair calendar]
-a = "zelsync_calendar"
-b = "server_calendar"
-collections = null
-conflict_resolution = "b wins"
-
-[storage zelsync_calendar]
-type = "filesystem"
-path = "%(store)s/calendar"
-fileext = ".ics"
-
-[storage server_calendar]
-type = "caldav"
-url = "http://127.0.0.1:%(port)d/%(user)s/calendar/"
-username = "%(user)s"
-password = "secret"
-""" % {"store": store, "port": port, "status": status, "user": USER}
+    """The configuration docs/caldav-carddav.md shows, pointed at this server."""
+    docs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "caldav-carddav.md")
+    block = text_of(docs).split("## Configure")[1].split("`collections = null`")[0]
+    config = "\n".join(line[4:] for line in block.splitlines() if line.startswith("    "))
+    for old, new in (("~/.local/share/vdirsyncer/status/", status), ("~/.local/share/zelsync", store),
+                     ("https://dav.example.org/alice", "http://127.0.0.1:%d/%s" % (port, USER)),
+                     ('"alice"', '"%s"' % USER), ('password.fetch = ["command", "pass", "dav/alice"]',
+                                                  'password = "secret"')):
+        check(old in config, "the documented configuration holds %s" % old)
+        config = config.replace(old, new)
+    return config
 
 
 def card_names(texts):
-    return sorted(line.split(":", 1)[1] for text in texts for line in text.splitlines() if line.upper().startswith("FN"))
+    return sorted(line.split(":", 1)[1] for text in texts for line in text.splitlines()
+                  if line.upper().startswith("FN"))
 
 
 def main():

@@ -102,8 +102,8 @@ def text_of(path):
 def snapshot(*folders, skip="\0"):
     """Every file under each folder (but those whose name starts with `skip`)
     with a hash of its bytes."""
-    return [{os.path.relpath(os.path.join(base, name), folder): hashlib.sha256(read(os.path.join(base, name))).hexdigest()
-             for base, _, names in os.walk(folder) for name in names if not name.startswith(skip)}
+    return [{os.path.relpath(os.path.join(base, name), folder): hashlib.sha256(read(os.path.join(base, name)))
+             .hexdigest() for base, _, names in os.walk(folder) for name in names if not name.startswith(skip)}
             for folder in folders]
 
 

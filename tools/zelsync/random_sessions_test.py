@@ -27,7 +27,7 @@ import sys
 import tempfile
 import time
 
-from host_harness import Host, arguments, vcard, vnote, write
+from host_harness import Host, arguments, object_files, text_of, vcard, vnote, write
 
 TAG = re.compile(r"Z\d+v\d+")
 KINDS = (("contacts", ".vcf"), ("notes", ".vnt"))
@@ -46,7 +46,6 @@ class World:
         self.phones = {road: os.path.join(scratch, "phone-" + road) for road in roads}
         self.next_id = 1
         self.version = 1
-        self.verbose = False
         self.seed = None
 
     def new_tag(self, ident=None):
@@ -58,19 +57,8 @@ class World:
     # --- what each side holds: {kind: [tag, ...]}
 
     def phone_tags(self, road):
-        held = {}
-        for kind, _ in KINDS:
-            folder = os.path.join(self.phones[road], kind)
-            tags = []
-            for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-                path = os.path.join(folder, name)
-                if name.startswith(".") or not os.path.isfile(path):
-                    continue
-                with open(path, "rb") as f:
-                    found = TAG.findall(f.read().decode("utf-8", "replace"))
-                tags.append((found[0] if found else "untagged:" + name, path))
-            held[kind] = tags
-        return held
+        return {kind: [((TAG.findall(text_of(path)) or ["untagged:" + path])[0], path)
+                       for path in object_files(os.path.join(self.phones[road], kind))] for kind, _ in KINDS}
 
     def store_items(self, kind):
         code, out, err = self.host.run("store", "list", kind, "--json")
@@ -131,10 +119,6 @@ class World:
             report = json.loads(out)
         except ValueError:
             raise Failure("zelsync %s: exit %d, no report\n%s%s" % (" ".join(arguments), code, out, err))
-        if self.verbose:
-            print("  %s %s: %s" % (road, " ".join(extra), ", ".join(
-                "%s %s %s %s%s" % (e["direction"], e["action"], e["type"], e["luid"], "" if e["ok"] else " FAILED")
-                for e in report.get("events", []))), flush=True)
         return report
 
     def settle(self, drop_links):
@@ -150,8 +134,6 @@ class World:
                 if report.get("errors") or failed:
                     raise Failure("%s session failed: errors %s, failed events %s" % (
                         road, report.get("errors"), failed))
-                if self.verbose and report.get("notes"):
-                    print("    notes: %s" % report["notes"], flush=True)
                 moved += sum(1 for e in report.get("events", []) if e.get("ok"))
             if moved == 0 and attempt > 0:
                 return
@@ -211,8 +193,6 @@ class World:
 
 def run_rounds(world, rounds):
     for number in range(1, rounds + 1):
-        if world.verbose:
-            print("round %d" % number, flush=True)
         for road in world.roads:
             world.change_phone(road)
         world.change_store()
@@ -228,8 +208,6 @@ def run_kills(world, kills, host):
     survived = landed = orphans = 0
     durations = []
     for number in range(1, kills + 1):
-        if world.verbose:
-            print("kill %d" % number, flush=True)
         for road in world.roads:
             world.change_phone(road)
         world.change_store()
@@ -279,8 +257,7 @@ def run_kills(world, kills, host):
 
 def main():
     args = arguments(("--seed", dict(type=int)), ("--rounds", dict(type=int, default=0)),
-                     ("--kills", dict(type=int, default=0)), ("--roads", dict(default="syncml,irmc")),
-                     ("--verbose", dict(action="store_true", help="print what each session moved")))
+                     ("--kills", dict(type=int, default=0)), ("--roads", dict(default="syncml,irmc")))
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
     scratch = tempfile.mkdtemp(prefix="zelsync-random-")
     replay = "%s --zelsync %s --library %s --seed %d --rounds %d --kills %d --roads %s" % (
@@ -290,7 +267,6 @@ def main():
         converged = survived = landed = orphans = 0
         if args.rounds:
             world = World(host, os.path.join(scratch, "rounds"), random.Random(seed), tuple(args.roads.split(",")))
-            world.verbose = args.verbose
             world.settle(drop_links=False)
             converged = run_rounds(world, args.rounds)
         if args.kills:
@@ -298,12 +274,11 @@ def main():
             # the kills are aimed at the SyncML road, whose rollback they test.
             host = Host(args, os.path.join(scratch, "kills"))
             world = World(host, os.path.join(scratch, "kills"), random.Random(seed), ("syncml",))
-            world.verbose = args.verbose
             world.seed = seed
             world.settle(drop_links=False)
             survived, landed, orphans = run_kills(world, args.kills, host)
-        print("seed %d: %d rounds converged, %d kills survived (%d during a session, %d cut a creation or update short)" % (
-            seed, converged, survived, landed, orphans))
+        print("seed %d: %d rounds converged, %d kills survived (%d during a session, %d cut a creation or update"
+              " short)" % (seed, converged, survived, landed, orphans))
         return 0
     except Failure as failure:
         print("FAILED with seed %d: %s\nreplay: %s" % (seed, failure, replay))
