@@ -29,14 +29,18 @@ def free_port():
 
 
 class Server:
-    """A Radicale server on 127.0.0.1 that keeps its collections in `folder`."""
+    """A Radicale server on 127.0.0.1 that keeps its collections in `folder`,
+    with an address book "contacts" and a calendar "calendar"."""
 
     def __init__(self, radicale, folder):
+        self.root = os.path.join(folder, "collections")
+        for name, tag in (("contacts", "VADDRESSBOOK"), ("calendar", "VCALENDAR")):
+            write(os.path.join(self.root, "collection-root", USER, name, ".Radicale.props"), '{"tag": "%s"}' % tag)
         self.port = free_port()
         self.log = open(os.path.join(folder, "radicale.log"), "w")
         self.process = subprocess.Popen(
             [radicale, "--config", "", "--server-hosts", "127.0.0.1:%d" % self.port, "--auth-type", "none",
-             "--rights-type", "owner_only", "--storage-filesystem-folder", os.path.join(folder, "collections"),
+             "--rights-type", "owner_only", "--storage-filesystem-folder", self.root,
              "--logging-level", "warning"],
             stdout=self.log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 30
@@ -70,24 +74,9 @@ class Server:
         connection.close()
         return response.status, data
 
-    def make_addressbook(self, name):
-        body = ('<?xml version="1.0"?><mkcol xmlns="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav"><set><prop>'
-                '<resourcetype><collection/><C:addressbook/></resourcetype></prop></set></mkcol>')
-        status, data = self.request("MKCOL", "/%s/%s/" % (USER, name), body, {"Content-Type": "application/xml"})
-        check(status in (200, 201), "MKCOL addressbook: %d %s" % (status, data))
-
-    def make_calendar(self, name):
-        status, data = self.request("MKCALENDAR", "/%s/%s/" % (USER, name))
-        check(status in (200, 201), "MKCALENDAR: %d %s" % (status, data))
-
     def cards(self, name):
-        """The vCards of an address book, by href."""
-        body = ('<?xml version="1.0"?><C:addressbook-query xmlns="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav">'
-                '<prop><C:address-data/></prop></C:addressbook-query>')
-        status, data = self.request("REPORT", "/%s/%s/" % (USER, name), body,
-                                    {"Content-Type": "application/xml", "Depth": "1"})
-        check(status == 207, "REPORT: %d" % status)
-        return [part.split("END:VCARD")[0] for part in data.split("BEGIN:VCARD")[1:]]
+        """The vCards the server holds in an address book."""
+        return [text_of(path) for path in object_files(os.path.join(self.root, "collection-root", USER, name))]
 
 
 def vdirsyncer_config(store, port, status):
@@ -121,8 +110,6 @@ def main():
         host = Host(args, scratch)
         store, phone = host.env["ZELSYNC_STORE"], os.path.join(scratch, "phone")
         server = Server(args.radicale, scratch)
-        server.make_addressbook("contacts")
-        server.make_calendar("calendar")
         config = os.path.join(scratch, "vdirsyncer.conf")
         write(config, vdirsyncer_config(store, server.port, os.path.join(scratch, "vdirsyncer-status")))
 
