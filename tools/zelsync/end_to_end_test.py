@@ -259,18 +259,22 @@ def test_dry_run(host, phones):
 
 
 def test_rollback(host, phone):
-    """A SyncML session whose link drops leaves everything as it was."""
+    """A SyncML session whose link drops after the phone took a PC item
+    leaves everything as it was."""
     host.sync("syncml", phone)
+    host.run("store", "add", "contacts", "--name", "Early Arrival", expect=0)
     for name in ("Late Arrival", "Later Arrival"):
         write(os.path.join(phone, "contacts", name.split()[0] + ".vcf"), vcard(name, "+1 555 0123"))
     before = snapshot(host.env["ZELSYNC_STORE"], phone, host.sync_folder, skip="LocalStoreState")
     report = host.sync("syncml", phone, "--interrupt-after", "2", expect=1)
-    check(report.get("interrupted") and report.get("rolled_back"), "interrupted session rolled back: %s" % report)
+    check(report.get("interrupted") and report.get("rolled_back") and report["events"][0]["direction"] == "to-phone",
+          "interrupted session rolled back after the phone took an item: %s" % report)
     after = snapshot(host.env["ZELSYNC_STORE"], phone, host.sync_folder, skip="LocalStoreState")
     check(after == before, "rollback: %s not as they were" % [
         side for side, a, b in zip(("store", "phone", "bookkeeping"), before, after) if a != b])
-    check(totals(host.sync("syncml", phone))["received"] == 2 and len(host.find("contacts", "Arrival")) == 2,
-          "after the rollback each late contact reaches the store once")
+    check(totals(host.sync("syncml", phone)) == dict(NOTHING, received=2, sent=1) and len(host.find(
+          "contacts", "Arrival")) == 3 and len(object_files(os.path.join(phone, "contacts"), "Early")) == 1,
+          "after the rollback each contact reaches the other side once")
 
 
 def test_damage_and_reset(host, scratch, road):
