@@ -108,8 +108,8 @@ TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
+  // A folder's name, and whether it stays.
   const std::pair<std::string, bool> folders[] = {
-      // name, kept
       {"zelsync-host-" + std::to_string(gone) + "-0000abcd", false},
       {"zelsync-host-" + std::to_string(getppid()) + "-0000abcd", true},
       {"zelsync-host-" + std::to_string(gone), true},
