@@ -19,6 +19,11 @@ def run(command, **kwargs):
     return done.stdout
 
 
+def need(condition, what):
+    if not condition:
+        raise SystemExit("FAILED: " + what)
+
+
 def main():
     parser = argparse.ArgumentParser()
     for name in ("--build", "--consumer", "--generator", "--libdir", "--bindir"):
@@ -33,8 +38,7 @@ def main():
                      os.path.join(libdir, "pkgconfig", "zelsyncdll.pc"),
                      os.path.join(libdir, "cmake", "zelsyncdll", "zelsyncdllConfig.cmake"),
                      os.path.join(prefix, args.bindir, "zelsync")):
-            if not os.path.exists(path):
-                raise SystemExit("FAILED: not installed: " + path)
+            need(os.path.exists(path), "not installed: " + path)
         env = dict(os.environ, LD_LIBRARY_PATH=libdir)
         probe = os.path.join(scratch, "present")
         open(probe, "w").close()
@@ -44,8 +48,7 @@ def main():
         run(["cmake", "-S", args.consumer, "-B", build, "-G", args.generator, "-DCMAKE_PREFIX_PATH=" + prefix])
         run(["cmake", "--build", build])
         answers = [run([os.path.join(build, "consumer"), p], env=env).strip() for p in (probe, probe + "-not")]
-        if answers != ["yes", "no"]:
-            raise SystemExit("FAILED: the find_package consumer answered %s" % answers)
+        need(answers == ["yes", "no"], "the find_package consumer answered %s" % answers)
 
         # pkg-config, with the tree moved elsewhere: the .pc file is relocatable
         moved = os.path.join(scratch, "moved")
@@ -56,8 +59,7 @@ def main():
         program = os.path.join(scratch, "consumer-pc")
         run(["cc", "-std=c11", "-Wall", "-Werror", os.path.join(args.consumer, "consumer.c"), "-o", program] + flags)
         answer = run([program, probe], env=dict(os.environ, LD_LIBRARY_PATH=libdir)).strip()
-        if answer != "yes":
-            raise SystemExit("FAILED: the pkg-config consumer answered %r" % answer)
+        need(answer == "yes", "the pkg-config consumer answered %r" % answer)
 
         # The installed host loads the installed library by itself.
         home = os.path.join(scratch, "home")
@@ -66,12 +68,11 @@ def main():
                         XDG_RUNTIME_DIR=home, ZELSYNC_STORE=os.path.join(home, "store"))
         zelsync = os.path.join(moved, args.bindir, "zelsync")
         version = run([zelsync, "--version"], env=host_env)
-        if not version.startswith("zelsync "):
-            raise SystemExit("FAILED: zelsync --version: %r" % version)
+        need(version.startswith("zelsync "), "zelsync --version: %r" % version)
         report = json.loads(run([zelsync, "sync", "irmc", "--device", os.path.join(home, "phone"), "--json"],
                                 env=host_env))
-        if os.path.realpath(report.get("library", "")) != os.path.realpath(os.path.join(libdir, "libzelsyncdll.so")):
-            raise SystemExit("FAILED: the installed zelsync loaded %s" % report.get("library"))
+        need(os.path.realpath(report.get("library", "")) == os.path.realpath(os.path.join(libdir, "libzelsyncdll.so")),
+             "the installed zelsync loaded %s" % report.get("library"))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     print("installed tree: find_package, pkg-config and zelsync work")

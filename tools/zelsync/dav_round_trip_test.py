@@ -7,10 +7,8 @@ shows, and sessions with a simulated phone through the real library.
 A contact added on the server reaches the phone after `vdirsyncer sync` and
 a session; the phone's edit of it reaches the server; nothing is duplicated
 on either side, and a last round moves nothing."""
-import argparse
 import base64
 import http.client
-import json
 import os
 import shutil
 import socket
@@ -19,15 +17,9 @@ import sys
 import tempfile
 import time
 
-FAILURES = []
+from host_harness import Host, arguments, check, finish, object_files, text_of, vcard, values, write
+
 USER = "phone-owner"
-
-
-def check(condition, what):
-    if not condition:
-        FAILURES.append(what)
-        print("FAILED: " + what, flush=True)
-    return condition
 
 
 def free_port():
@@ -37,14 +29,18 @@ def free_port():
 
 
 class Server:
-    """A Radicale server on 127.0.0.1 that keeps its collections in `folder`."""
+    """A Radicale server on 127.0.0.1 that keeps its collections in `folder`,
+    with an address book "contacts" and a calendar "calendar"."""
 
     def __init__(self, radicale, folder):
+        self.root = os.path.join(folder, "collections")
+        for name, tag in (("contacts", "VADDRESSBOOK"), ("calendar", "VCALENDAR")):
+            write(os.path.join(self.root, "collection-root", USER, name, ".Radicale.props"), '{"tag": "%s"}' % tag)
         self.port = free_port()
         self.log = open(os.path.join(folder, "radicale.log"), "w")
         self.process = subprocess.Popen(
             [radicale, "--config", "", "--server-hosts", "127.0.0.1:%d" % self.port, "--auth-type", "none",
-             "--rights-type", "owner_only", "--storage-filesystem-folder", os.path.join(folder, "collections"),
+             "--rights-type", "owner_only", "--storage-filesystem-folder", self.root,
              "--logging-level", "warning"],
             stdout=self.log, stderr=subprocess.STDOUT)
         deadline = time.monotonic() + 30
@@ -78,136 +74,63 @@ class Server:
         connection.close()
         return response.status, data
 
-    def make_addressbook(self, name):
-        body = ('<?xml version="1.0"?><mkcol xmlns="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav"><set><prop>'
-                '<resourcetype><collection/><C:addressbook/></resourcetype></prop></set></mkcol>')
-        status, data = self.request("MKCOL", "/%s/%s/" % (USER, name), body, {"Content-Type": "application/xml"})
-        check(status in (200, 201), "MKCOL addressbook: %d %s" % (status, data))
-
-    def make_calendar(self, name):
-        status, data = self.request("MKCALENDAR", "/%s/%s/" % (USER, name))
-        check(status in (200, 201), "MKCALENDAR: %d %s" % (status, data))
-
     def cards(self, name):
-        """The vCards of an address book, by href."""
-        body = ('<?xml version="1.0"?><C:addressbook-query xmlns="DAV:" xmlns:C="urn:ietf:params:xml:ns:carddav">'
-                '<prop><C:address-data/></prop></C:addressbook-query>')
-        status, data = self.request("REPORT", "/%s/%s/" % (USER, name), body,
-                                    {"Content-Type": "application/xml", "Depth": "1"})
-        check(status == 207, "REPORT: %d" % status)
-        return [part.split("END:VCARD")[0] for part in data.split("BEGIN:VCARD")[1:]]
-
-
-def run(command, env, expect=0, stdin=None):
-    done = subprocess.run(command, env=env, capture_output=True, text=True, timeout=300, input=stdin)
-    check(done.returncode == expect, "%s: exit %d, expected %d\n%s%s" % (
-        " ".join(command), done.returncode, expect, done.stdout, done.stderr))
-    return done.stdout
+        """The vCards the server holds in an address book."""
+        return [text_of(path) for path in object_files(os.path.join(self.root, "collection-root", USER, name))]
 
 
 def vdirsyncer_config(store, port, status):
-    """The configuration docs/caldav-carddav.md shows, for this server."""
-    return """[general]
-status_path = "%(status)s"
-
-[pair contacts]
-a = "zelsync_contacts"
-b = "server_contacts"
-collections = null
-conflict_resolution = "b wins"
-
-[storage zelsync_contacts]
-type = "filesystem"
-path = "%(store)s/contacts"
-fileext = ".vcf"
-
-[storage server_contacts]
-type = "carddav"
-url = "http://127.0.0.1:%(port)d/%(user)s/contacts/"
-username = "%(user)s"
-password = "secret"
-
-[pair calendar]
-a = "zelsync_calendar"
-b = "server_calendar"
-collections = null
-conflict_resolution = "b wins"
-
-[storage zelsync_calendar]
-type = "filesystem"
-path = "%(store)s/calendar"
-fileext = ".ics"
-
-[storage server_calendar]
-type = "caldav"
-url = "http://127.0.0.1:%(port)d/%(user)s/calendar/"
-username = "%(user)s"
-password = "secret"
-""" % {"store": store, "port": port, "status": status, "user": USER}
+    """The configuration docs/caldav-carddav.md shows, pointed at this server."""
+    docs = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "docs", "caldav-carddav.md")
+    block = text_of(docs).split("## Configure")[1].split("`collections = null`")[0]
+    config = "\n".join(line[4:] for line in block.splitlines() if line.startswith("    "))
+    for old, new in (("~/.local/share/vdirsyncer/status/", status), ("~/.local/share/zelsync", store),
+                     ("https://dav.example.org/alice", "http://127.0.0.1:%d/%s" % (port, USER)),
+                     ('"alice"', '"%s"' % USER), ('password.fetch = ["command", "pass", "dav/alice"]',
+                                                  'password = "secret"')):
+        check(old in config, "the documented configuration holds %s" % old)
+        config = config.replace(old, new)
+    return config
 
 
 def card_names(texts):
-    names = []
-    for text in texts:
-        for line in text.replace("\r\n", "\n").split("\n"):
-            if line.upper().startswith("FN"):
-                names.append(line.split(":", 1)[1])
-    return sorted(names)
-
-
-def folder_texts(folder):
-    texts = []
-    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        if not name.startswith("."):
-            with open(os.path.join(folder, name), encoding="utf-8", errors="replace") as f:
-                texts.append(f.read())
-    return texts
+    return sorted(line.split(":", 1)[1] for text in texts for line in text.splitlines()
+                  if line.upper().startswith("FN"))
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--zelsync", required=True)
-    parser.add_argument("--library", required=True)
-    parser.add_argument("--radicale", default=shutil.which("radicale") or "/usr/bin/radicale")
-    parser.add_argument("--vdirsyncer", default=shutil.which("vdirsyncer") or "/usr/bin/vdirsyncer")
-    args = parser.parse_args()
+    args = arguments(("--radicale", dict(default=shutil.which("radicale") or "/usr/bin/radicale")),
+                     ("--vdirsyncer", dict(default=shutil.which("vdirsyncer") or "/usr/bin/vdirsyncer")))
     for tool in (args.radicale, args.vdirsyncer):
         if not os.path.exists(tool):
             raise SystemExit("FAILED: %s is missing (scripts/install-deps.sh installs it)" % tool)
     scratch = tempfile.mkdtemp(prefix="zelsync-dav-")
     server = None
     try:
-        env = dict(os.environ)
-        for name, sub in (("XDG_DATA_HOME", "data"), ("XDG_RUNTIME_DIR", "run"), ("HOME", "home"),
-                          ("XDG_CONFIG_HOME", "config")):
-            env[name] = os.path.join(scratch, sub)
-            os.makedirs(env[name], mode=0o700)
-        store = os.path.join(scratch, "store")
-        env["ZELSYNC_STORE"] = store
-        phone = os.path.join(scratch, "phone")
+        host = Host(args, scratch)
+        store, phone = host.env["ZELSYNC_STORE"], os.path.join(scratch, "phone")
         server = Server(args.radicale, scratch)
-        server.make_addressbook("contacts")
-        server.make_calendar("calendar")
         config = os.path.join(scratch, "vdirsyncer.conf")
-        with open(config, "w") as f:
-            f.write(vdirsyncer_config(store, server.port, os.path.join(scratch, "vdirsyncer-status")))
-        vdirsyncer = [args.vdirsyncer, "-c", config]
-        zelsync = [args.zelsync, "--library", args.library]
+        write(config, vdirsyncer_config(store, server.port, os.path.join(scratch, "vdirsyncer-status")))
 
-        def session(expect=0):
-            return json.loads(run(zelsync + ["sync", "syncml", "--device", phone, "--json"], env, expect) or "{}")
+        def vdirsyncer(*command, stdin=None):
+            done = subprocess.run([args.vdirsyncer, "-c", config] + list(command), env=host.env, capture_output=True,
+                                  text=True, timeout=300, input=stdin)
+            check(done.returncode == 0, "vdirsyncer %s: exit %d\n%s%s" % (
+                " ".join(command), done.returncode, done.stdout, done.stderr))
+
+        def everywhere():
+            """The contacts' names on the server, in the store and on the phone."""
+            return (card_names(server.cards("contacts")), values(os.path.join(store, "contacts"), "FN"),
+                    values(os.path.join(phone, "contacts"), "FN"))
 
         # The store exists before vdirsyncer looks at it: the first session
         # makes it (and the phone's first contact reaches it).
-        os.makedirs(os.path.join(phone, "contacts"))
-        with open(os.path.join(phone, "contacts", "own.vcf"), "w") as f:
-            f.write("BEGIN:VCARD\r\nVERSION:2.1\r\nN:Holm;Ida\r\nFN:Ida Holm\r\nTEL;CELL:+46 8 555 0100\r\n"
-                    "END:VCARD\r\n")
-        session()
-        run(vdirsyncer + ["discover"], env, stdin="n\n" * 4)
-        run(vdirsyncer + ["sync"], env)
-        check(card_names(server.cards("contacts")) == ["Ida Holm"],
-              "the phone's contact reached the server: %s" % card_names(server.cards("contacts")))
+        write(os.path.join(phone, "contacts", "own.vcf"), vcard("Ida Holm", "+46 8 555 0100"))
+        host.sync("syncml", phone)
+        vdirsyncer("discover", stdin="n\n" * 4)
+        vdirsyncer("sync")
+        check(card_names(server.cards("contacts")) == ["Ida Holm"], "the phone's contact reached the server")
 
         # A contact added on the server reaches the phone.
         card = ("BEGIN:VCARD\r\nVERSION:3.0\r\nUID:server-made-1\r\nFN:Jonas Berg\r\nN:Berg;Jonas;;;\r\n"
@@ -215,44 +138,29 @@ def main():
         status, data = server.request("PUT", "/%s/contacts/server-made-1.vcf" % USER, card,
                                       {"Content-Type": "text/vcard"})
         check(status in (200, 201), "PUT on the server: %d %s" % (status, data))
-        run(vdirsyncer + ["sync"], env)
-        report = session()
-        check(report.get("types", {}).get("contact", {}).get("sent") == 1,
-              "the server's contact went to the phone: %s" % report.get("types"))
-        phone_cards = folder_texts(os.path.join(phone, "contacts"))
-        check(card_names(phone_cards) == ["Ida Holm", "Jonas Berg"], "the phone's contacts: %s" % phone_cards)
+        vdirsyncer("sync")
+        report = host.sync("syncml", phone)
+        check(report.get("types", {}).get("contact", {}).get("sent") == 1, "the server's contact went to the phone")
 
-        # The phone edits it; the edit reaches the server.
-        for name in os.listdir(os.path.join(phone, "contacts")):
-            path = os.path.join(phone, "contacts", name)
-            with open(path, encoding="utf-8") as f:
-                text = f.read()
-            if "Jonas Berg" in text:
-                with open(path, "w", encoding="utf-8") as f:
-                    f.write(text.replace("555 0177", "555 0199"))
-        report = session()
-        check(report.get("types", {}).get("contact", {}).get("updated") == 1,
-              "the phone's edit reached the store: %s" % report.get("types"))
-        run(vdirsyncer + ["sync"], env)
-        server_cards = server.cards("contacts")
-        check(card_names(server_cards) == ["Ida Holm", "Jonas Berg"], "no duplicates on the server: %s" % server_cards)
-        check(any("0199" in text for text in server_cards if "Jonas Berg" in text),
-              "the phone's edit reached the server: %s" % server_cards)
-        check(card_names(folder_texts(os.path.join(store, "contacts"))) == ["Ida Holm", "Jonas Berg"],
-              "no duplicates in the store")
+        # The phone edits it; the edit reaches the server, and nothing is
+        # held twice anywhere.
+        [jonas] = object_files(os.path.join(phone, "contacts"), "Jonas Berg")
+        write(jonas, text_of(jonas).replace("555 0177", "555 0199"))
+        report = host.sync("syncml", phone)
+        check(report.get("types", {}).get("contact", {}).get("updated") == 1, "the phone's edit reached the store")
+        vdirsyncer("sync")
+        check(any("0199" in text for text in server.cards("contacts") if "Jonas Berg" in text),
+              "the phone's edit reached the server: %s" % server.cards("contacts"))
 
         # Everything is in step: another round moves nothing anywhere.
-        run(vdirsyncer + ["sync"], env)
-        report = session()
-        check(report.get("events") == [], "a last session moves nothing: %s" % report.get("events"))
-        check(card_names(folder_texts(os.path.join(phone, "contacts"))) == ["Ida Holm", "Jonas Berg"],
-              "no duplicates on the phone")
+        vdirsyncer("sync")
+        check(host.sync("syncml", phone).get("events") == [], "a last session moves nothing")
+        check(everywhere() == (["Ida Holm", "Jonas Berg"],) * 3, "each contact once everywhere: %s" % (everywhere(),))
     finally:
         if server:
             server.stop()
         shutil.rmtree(scratch, ignore_errors=True)
-    print("%d failed" % len(FAILURES))
-    return 1 if FAILURES else 0
+    return finish()
 
 
 if __name__ == "__main__":

@@ -1,431 +1,365 @@
 #!/usr/bin/env python3
 """End-to-end test of the zelsync command-line host through the real library.
 
-Linux: sessions over both roads move real items between the local store and
-simulated phones; the store, the phones and the bookkeeping files are
-checked after each step. Windows (under Wine): the item store (Outlook)
-cannot be reached, so the bookkeeping exports are checked, and the record
-exports must fail cleanly. Everything is written inside a scratch folder,
-except, under Wine, the sync folder of the Wine prefix, where only files of
+Linux: sessions of both schemes move items between the local store and
+simulated phones (new, changed, deleted, conflicting), dry runs and rolled
+back sessions change nothing, damaged files are refused and a reset starts
+over without duplicates, a refused object is reported once (and again on
+--retry), errors carry their exit status, and nothing is left outside the
+store, the phones and the sync folder (two phones on one store are the
+seeded random sessions' part). Windows (under Wine): the
+item store (Outlook) cannot be reached, so the bookkeeping is checked and
+the record exports must fail cleanly. Everything is written inside a scratch
+folder, except, under Wine, the prefix's sync folder, where only files of
 this run's own device names are made and removed again.
 """
-import argparse
-import hashlib
+import collections
 import json
 import os
 import random
 import shutil
 import struct
-import subprocess
 import sys
 import tempfile
 
-FAILURES = []
+# tests/outlook_server imports read, totals, vnote and write through here.
+from host_harness import (Host, arguments, check, finish, object_files, phone_state, read, snapshot, text_of,  # noqa
+                          totals, values, vcard, vnote, write)
 
+TODO = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\nSUMMARY:%s\r\nEND:VTODO\r\nEND:VCALENDAR\r\n"
+NOTHING = {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0}
 
-def check(condition, what):
-    if not condition:
-        FAILURES.append(what)
-        print("FAILED: " + what, flush=True)
-    return condition
-
-
-class Host:
-    def __init__(self, args, scratch):
-        self.args = args
-        self.scratch = scratch
-        self.windows = args.platform == "windows"
-        self.env = dict(os.environ)
-        if not self.windows:
-            for name, sub in (("XDG_DATA_HOME", "data"), ("XDG_RUNTIME_DIR", "run"), ("HOME", "home"),
-                              ("XDG_CONFIG_HOME", "config")):
-                path = os.path.join(scratch, sub)
-                os.makedirs(path, mode=0o700, exist_ok=True)
-                self.env[name] = path
-            self.env["ZELSYNC_STORE"] = os.path.join(scratch, "store")
-
-    def path(self, unix_path):
-        """A path as the program under test spells it."""
-        if self.windows:
-            return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
-        return unix_path
-
-    def run(self, *arguments, expect=None):
-        command = ([self.args.emulator] if self.args.emulator else []) + [self.args.zelsync]
-        command += ["--library", self.path(self.args.library)] + list(arguments)
-        done = subprocess.run(command, env=self.env, capture_output=True, timeout=300)
-        out = done.stdout.decode("utf-8", "replace")
-        err = done.stderr.decode("utf-8", "replace")
-        if expect is not None and not check(done.returncode == expect,
-                                            "zelsync %s: exit %d, expected %d\n%s%s" % (
-                                                " ".join(arguments), done.returncode, expect, out, err)):
-            pass
-        return done.returncode, out, err
-
-    def json(self, *arguments, expect=0):
-        code, out, err = self.run(*arguments, expect=expect)
-        try:
-            return json.loads(out)
-        except ValueError:
-            check(False, "zelsync %s: no JSON on stdout:\n%s%s" % (" ".join(arguments), out, err))
-            return {}
-
-
-def write(path, text):
-    os.makedirs(os.path.dirname(path), exist_ok=True)
-    with open(path, "wb") as f:
-        f.write(text.encode("utf-8") if isinstance(text, str) else text)
-
-
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
-
-
-def snapshot(folder, skip=()):
-    """Every file under `folder` with a hash of its bytes."""
-    result = {}
-    for base, _, files in os.walk(folder):
-        for name in files:
-            full = os.path.join(base, name)
-            rel = os.path.relpath(full, folder)
-            if any(part in rel for part in skip):
-                continue
-            result[rel] = hashlib.sha256(read(full)).hexdigest()
-    return result
-
-
-def vcard(name, phone):
-    family, given = name.split(" ")[-1], " ".join(name.split(" ")[:-1])
-    return "BEGIN:VCARD\r\nVERSION:2.1\r\nN:%s;%s\r\nFN:%s\r\nTEL;CELL:%s\r\nEND:VCARD\r\n" % (
-        family, given, name, phone)
-
-
-def vnote(body):
-    return "BEGIN:VNOTE\r\nVERSION:1.1\r\nBODY:%s\r\nEND:VNOTE\r\n" % body
-
-
-def totals(report):
-    out = {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0}
-    for counts in report.get("types", {}).values():
-        for key in out:
-            out[key] += counts[key]
-    return out
-
-
-# --- byte images of bookkeeping files ---------------------------------------
 
 def field(text, units=260, terminated=True):
     data = text.encode("utf-16-le")
-    if terminated:
-        return (data + b"\0" * (2 * units))[:2 * units]
-    return (data * units)[:2 * units]
+    return (data + b"\0" * (2 * units))[:2 * units] if terminated else (data * units)[:2 * units]
 
 
 def device_record(kind, entry, luid, terminated=True):
     return struct.pack("<I", kind) + field(entry) + field(luid, terminated=terminated)
 
 
+def dig(doc, path):
+    """The value at "records/1/luid" in a decoded file, or None."""
+    for key in path.split("/"):
+        try:
+            doc = doc[int(key) if isinstance(doc, list) else key]
+        except (LookupError, TypeError, ValueError):
+            return None
+    return doc
+
+
 def test_inspect(host, scratch):
+    """One file of each kind decodes, with its values; damaged ones are
+    flagged, with the size of a trailing fragment, and make the exit status 1."""
+    images = {  # name: bytes, format, records, {field: value} (damaged ones with a fragment or "damaged")
+        "dev1_pb.DAT": (struct.pack("<I", 7) + device_record(2, "E1", "L1") + device_record(3, "E2", "UNDEFINED"),
+                        "device-db", 2, {"change_counter": 7, "records/1/luid": "UNDEFINED",
+                                         "records/1/type_name": "calendar", "records/0/entry_id": "E1"}),
+        "SyncModificationLog.DAT": (struct.pack("<II", 2, 0) + field("E1") + struct.pack("<II", 1, 2) + field("E9"),
+                                    "irmc-log", 2, {"records/0/kind_name": "modified",
+                                                    "records/1/kind_name": "deleted (hard)"}),
+        "0002a1b2c3d4_SyncMLDB.DAT": (struct.pack("<I", 1) + field("20260301T101500Z", 20) + struct.pack("<I", 0)
+                                      + device_record(1, "N1", "5"), "syncml-db", 1,
+                                      {"anchor": {"kind": 1, "time": "20260301T101500Z", "number": 0, "uses": "time"},
+                                       "records/0/luid": "5"}),
+        "SyncMLModificationLog.DAT": (struct.pack("<II", 0, 1) + field("N1") + field("20260301T120000Z", 20)
+                                      + struct.pack("<I", 4), "syncml-log", 1,
+                                      {"records/0/change_time": "20260301T120000Z", "records/0/change_number": 4}),
+        "SyncMLTempNewDBRecords.DAT": (struct.pack("<I", 2) + field("L7"), "new-records", 1, {"records/0/luid": "L7"}),
+        "x_y.DAT": (b"\1\0", "device-db", 0, {"fragment/size": 2}),  # shorter than the counter
+        "a_SyncMLDB.DAT": (b"\0" * 30, "syncml-db", 0, {"fragment/size": 30}),  # shorter than the anchor
+        "damaged/SyncModificationLog.DAT": (struct.pack("<II", 0, 0) + field("E") + b"\0" * 72, "irmc-log", 1,
+                                            {"fragment/size": 72}),
+        "z_cal.DAT": (struct.pack("<I", 0) + device_record(9, "E", "L", terminated=False), "device-db", 1,
+                      {"records/0/luid/terminated": False, "records/0/type_name": None, "damaged": True}),
+    }
     folder = os.path.join(scratch, "images")
-    os.makedirs(folder)
-    files = {
-        "dev1_pb.DAT": struct.pack("<I", 7) + device_record(2, "E1", "L1") + device_record(3, "E2", "UNDEFINED"),
-        "SyncModificationLog.DAT": struct.pack("<II", 2, 0) + field("E1") + struct.pack("<II", 1, 2) + field("E9"),
-        "0002a1b2c3d4_SyncMLDB.DAT": struct.pack("<I", 1) + field("20260301T101500Z", 20) + struct.pack("<I", 0)
-        + device_record(1, "N1", "5"),
-        "SyncMLModificationLog.DAT": struct.pack("<II", 0, 1) + field("N1") + field("20260301T120000Z", 20)
-        + struct.pack("<I", 4),
-        "SyncMLTempNewDBRecords.DAT": struct.pack("<I", 2) + field("L7"),
-    }
-    for name, data in files.items():
+    for name, (data, _, _, _) in images.items():
         write(os.path.join(folder, name), data)
-    expected = {
-        "dev1_pb.DAT": ("device-db", 2),
-        "SyncModificationLog.DAT": ("irmc-log", 2),
-        "0002a1b2c3d4_SyncMLDB.DAT": ("syncml-db", 1),
-        "SyncMLModificationLog.DAT": ("syncml-log", 1),
-        "SyncMLTempNewDBRecords.DAT": ("new-records", 1),
-    }
-    # One run decodes the whole folder; the single-file form (an object,
-    # not a list) is checked on Linux, where a run costs nothing.
-    listing = host.json("inspect", "--json", host.path(folder))
-    check(isinstance(listing, list) and len(listing) == 5, "inspect of a folder: %s" % listing)
-    by_name = {doc["file"].replace("\\", "/").split("/")[-1]: doc for doc in listing}
-    for name, (kind, count) in expected.items():
-        doc = by_name.get(name, {})
-        check(doc.get("format") == kind and len(doc.get("records", [])) == count and not doc.get("damage"),
+    listing = host.json("inspect", "--json", host.path(folder), host.path(os.path.join(folder, "damaged")), expect=1)
+    by_name = {doc["file"].replace("\\", "/"): doc for doc in listing}
+    for name, (_, kind, count, values_) in images.items():
+        doc = by_name.get(host.path(os.path.join(folder, name)).replace("\\", "/"), {})
+        damaged = "fragment/size" in values_ or values_.get("damaged", False)
+        check(doc.get("format") == kind and len(doc.get("records", [])) == count and bool(doc.get("damage")) ==
+              damaged and all(dig(doc, path) == value for path, value in values_.items() if path != "damaged"),
               "inspect %s: %s" % (name, doc))
-    doc = by_name.get("dev1_pb.DAT", {})
-    check(doc.get("change_counter") == 7, "device-db counter: %s" % doc)
-    check(doc["records"][1]["luid"] == "UNDEFINED" and doc["records"][1]["type_name"] == "calendar",
-          "device-db records: %s" % doc)
-    doc = by_name.get("SyncModificationLog.DAT", {})
-    check([r["kind_name"] for r in doc["records"]] == ["modified", "deleted (hard)"], "irmc log kinds: %s" % doc)
-    doc = by_name.get("0002a1b2c3d4_SyncMLDB.DAT", {})
-    check(doc["anchor"] == {"kind": 1, "time": "20260301T101500Z", "number": 0, "uses": "time"},
-          "syncml anchor: %s" % doc)
-    doc = by_name.get("SyncMLModificationLog.DAT", {})
-    check(doc["records"][0]["change_time"] == "20260301T120000Z" and doc["records"][0]["change_number"] == 4,
-          "syncml log stamp: %s" % doc)
-    if not host.windows:
-        doc = host.json("inspect", "--json", host.path(os.path.join(folder, "SyncMLTempNewDBRecords.DAT")))
-        check(isinstance(doc, dict) and doc.get("records", [{}])[0].get("luid") == "L7", "one file: %s" % doc)
-        code, out, err = host.run("inspect", host.path(os.path.join(folder, "dev1_pb.DAT")), expect=0)
-        check("change counter: 7" in out and "UNDEFINED" in out, "the table:\n" + out)
+    if not host.windows:  # one file: an object, or a table
+        doc = host.json("inspect", "--json", os.path.join(folder, "SyncMLTempNewDBRecords.DAT"))
+        check(dig(doc, "records/0/luid") == "L7", "inspect of one file: %s" % doc)
+        table = host.run("inspect", os.path.join(folder, "dev1_pb.DAT"), expect=0)[1]
+        damage = host.run("inspect", os.path.join(folder, "x_y.DAT"), expect=1)[1]
+        check("change counter: 7" in table and "UNDEFINED" in table and "shorter than its 4-byte header" in damage,
+              "inspect tables:\n%s%s" % (table, damage))
 
-    damaged = os.path.join(scratch, "damaged")
-    os.makedirs(damaged)
-    write(os.path.join(damaged, "x_y.DAT"), b"\1\0")  # shorter than the counter
-    write(os.path.join(damaged, "a_SyncMLDB.DAT"), b"\0" * 30)  # shorter than the anchor
-    write(os.path.join(damaged, "SyncModificationLog.DAT"), struct.pack("<II", 0, 0) + field("E") + b"\0" * 72)
-    write(os.path.join(damaged, "z_cal.DAT"), struct.pack("<I", 0) + device_record(9, "E", "L", terminated=False))
-    listing = host.json("inspect", "--json", host.path(damaged), expect=1)
-    by_name = {doc["file"].replace("\\", "/").split("/")[-1]: doc for doc in listing}
-    for name, fragment in (("x_y.DAT", 2), ("a_SyncMLDB.DAT", 30), ("SyncModificationLog.DAT", 72)):
-        doc = by_name.get(name, {})
-        check(doc.get("damage") and doc.get("fragment") and doc["fragment"]["size"] == fragment,
-              "damaged %s: %s" % (name, doc))
-    doc = by_name.get("z_cal.DAT", {})
-    check(doc["records"][0]["luid"]["terminated"] is False and doc["records"][0]["type_name"] is None
-          and doc["notes"], "unterminated LUID: %s" % doc)
+
+def test_errors(host, scratch):
+    """Bad usage exits 2 and writes nothing; a fault a person can mend exits 1
+    and names what is wrong."""
+    phone, a_file = os.path.join(scratch, "usage-phone"), os.path.join(scratch, "not-a-folder")
+    write(a_file, "x")
+    write(os.path.join(scratch, "mystery.bin"), b"\0" * 5)
     if host.windows:
+        host.run("sync", "bluetooth", "--device", host.path(phone), expect=2)
         return
-    code, out, err = host.run("inspect", host.path(os.path.join(damaged, "x_y.DAT")), expect=1)
-    check("shorter than its 4-byte header" in out, "damage in the table: %s" % out)
-    write(os.path.join(damaged, "mystery.bin"), b"\0" * 5)
-    code, out, err = host.run("inspect", host.path(os.path.join(damaged, "mystery.bin")), expect=1)
-    check("--type" in err, "unknown kind names the option: %s" % err)
-    host.run("inspect", host.path(os.path.join(damaged, "missing.DAT")), expect=1)
-
-
-def test_usage(host, scratch):
-    phone = host.path(os.path.join(scratch, "usage-phone"))
-    if host.windows:
-        code, out, err = host.run("sync", "--help", expect=0)
-        check("--interrupt-after" in out, "sync --help:\n" + out)
-        host.run("sync", "bluetooth", "--device", phone, expect=2)
-        return
-    for sub in ([], ["sync"], ["inspect"], ["store"], ["store", "add"], ["phone"], ["demo"]):
-        host.run(*(sub + ["--help"]), expect=0)
-    host.run(expect=2)
-    host.run("sync", "bluetooth", "--device", phone, expect=2)
-    host.run("sync", "syncml", expect=2)
-    host.run("sync", "irmc", "--device", phone, "--interrupt-after", "1", expect=2)
-    host.run("sync", "syncml", "--device", phone, "--address", "nothex", expect=2)
-    host.run("inspect", "--type", "spreadsheet", "x", expect=2)
-    host.run("--library", host.path(os.path.join(scratch, "no-such-library")), "sync", "irmc", "--device", phone,
-             expect=2)
-    check(not os.path.exists(os.path.join(scratch, "usage-phone")), "bad usage wrote nothing")
+    cases = [  # arguments, exit status, what stderr says
+        ([], 2, ""), (["sync", "bluetooth", "--device", phone], 2, ""), (["sync", "syncml"], 2, "--device"),
+        (["sync", "irmc", "--device", phone, "--interrupt-after", "1"], 2, "--interrupt-after"),
+        (["sync", "syncml", "--device", phone, "--address", "nothex"], 2, "--address"),
+        (["sync", "irmc", "--device", phone, "--device-id", "../x"], 2, "--device-id"),
+        (["sync", "irmc", "--device", phone, "--device-id", "a" * 65], 2, "--device-id"),
+        (["--library", os.path.join(scratch, "no-such-library"), "sync", "irmc", "--device", phone], 2,
+         "no-such-library"),
+        (["inspect", "--type", "spreadsheet", "x"], 2, "spreadsheet"),
+        (["inspect", os.path.join(scratch, "mystery.bin")], 1, "--type"),
+        (["inspect", os.path.join(scratch, "missing.DAT")], 1, "missing.DAT"),
+        (["store", "add", "contacts", "--summary", "wrong field"], 2, "--summary"),
+        (["store", "edit", "contacts", "no-such-id", "--name", "X"], 1, "no-such-id"),
+        (["phone", "--device", os.path.join(scratch, "no-phone")], 1, "no such folder"),
+        (["--store", a_file, "store", "list"], 1, "not a folder"),
+        (["--store", a_file, "sync", "irmc", "--device", phone], 1, "not a folder"),
+    ]
+    for command, status, message in cases:
+        code, out, err = host.run(*command, expect=status)
+        check(message in err, "zelsync %s names the fault: %r" % (" ".join(command), err))
+    check(not os.path.exists(phone), "bad usage wrote nothing")
+    check(host.run("--version", expect=0)[1].startswith("zelsync "), "--version")
+    # A damaged or tampered phone state file is refused, and named.
+    for text in ('not json', '{"zelsync_phone": 2}', '{"zelsync_phone": 1, "road": "infrared"}',
+                 '{"zelsync_phone": 1, "items": [{"luid": "", "type": "contact", "file": "contacts/a.vcf"}]}',
+                 '{"zelsync_phone": 1, "items": [{"luid": "1", "type": "contact", "file": "../escape.vcf"}]}',
+                 '{"zelsync_phone": 1, "items": [{"luid": "1", "type": "fax", "file": "a"}]}',
+                 '{"zelsync_phone": 1, "items": [{"luid": "1", "type": "note", "file": "notes/a.vnt"},'
+                 ' {"luid": "1", "type": "note", "file": "notes/b.vnt"}]}',
+                 '{"zelsync_phone": 1, "items": [{"type": "note", "file": "notes/a.vnt"}]}'):
+        write(os.path.join(scratch, "bad-phone", "phone.json"), text)
+        code, out, err = host.run("sync", "irmc", "--device", os.path.join(scratch, "bad-phone"), expect=1)
+        check("phone.json" in err, "a bad phone state file is named: %s: %r" % (text, err))
 
 
 # --- Linux: real items ---------------------------------------------------------
 
-def store_items(host, kind):
-    return host.json("store", "list", kind, "--json")
-
-
-def sync(host, road, phone, *extra, expect=0):
-    return host.json("sync", road, "--device", phone, "--json", *extra, expect=expect)
-
-
-def bookkeeping(host):
-    folder = os.path.join(host.env["XDG_DATA_HOME"], "ZelBtOutlookSync")
-    return {doc["file"].split("/")[-1]: doc for doc in host.json("inspect", "--json", folder)}
-
-
 def test_road(host, scratch, road):
+    """Each side's new objects, changes and deletions reach the other once."""
     phone = os.path.join(scratch, "phone-" + road)
-    store = host.env["ZELSYNC_STORE"]
-    mine = "Mine %s" % road
-    write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone " + mine, "+1 555 0100"))
+    mine = "Phone Mine" + road.capitalize()
+    write(os.path.join(phone, "contacts", "own.vcf"), vcard(mine, "+1 555 0100"))
     write(os.path.join(phone, "notes", "own.vnt"), vnote("Phone note " + road))
-
-    report = sync(host, road, phone)
-    moved = totals(report)
-    pc_items = sum(len(store_items(host, t)) for t in ("contacts", "calendar", "notes", "mail"))
-    check(report.get("completed") and moved["failed"] == 0, "%s first session: %s" % (road, report))
-    check(moved["received"] == 2, "%s: the phone's two objects reach the PC: %s" % (road, moved))
-    check(moved["sent"] == pc_items - 2, "%s: every PC item reaches the phone (%d): %s" % (road, pc_items, moved))
-    state = json.loads(read(os.path.join(phone, "phone.json")))
+    write(os.path.join(phone, "contacts", "readme.txt"), "not a contact")
+    write(os.path.join(phone, "notes", ".hidden.vnt"), vnote("not an object"))
+    report = host.sync(road, phone)
+    pc_items = sum(len(host.store(kind)) for kind in ("contacts", "calendar", "notes", "mail"))
+    check(report.get("completed") and totals(report) == dict(NOTHING, received=2, sent=pc_items - 2),
+          "%s: the phone's two objects reach the PC, the PC's %d items the phone: %s" % (road, pc_items, report))
+    state = phone_state(phone)
     check(all(item["hash"] for item in state["items"]), "%s: every phone object in step" % road)
-    contacts = store_items(host, "contacts")
-    check(any(("Phone " + mine) in c["summary"] for c in contacts), "%s: phone contact in the store" % road)
 
     # The bookkeeping ties every phone LUID to a store item.
-    files = bookkeeping(host)
-    if road == "irmc":
-        db = files.get(state["device_id"] + "_pb.DAT")
-    else:
-        db = files.get(state["address"] + "_SyncMLDB.DAT")
-        check(db and db["anchor"]["time"] == state["anchor"]["time"], "syncml: anchor stored: %s" % db)
+    files = {doc["file"].split("/")[-1]: doc for doc in host.json("inspect", "--json", host.sync_folder)}
+    db = files.get(state["device_id"] + "_pb.DAT" if road == "irmc" else state["address"] + "_SyncMLDB.DAT", {})
+    mapped = {(r["type_name"], r["luid"]): r["entry_id"] for r in db.get("records", [])}
+    store_ids = {c["id"] for c in host.store("contacts")}
+    for item in (item for item in state["items"] if item["type"] == "contact"):
+        check(mapped.get(("contact", item["luid"])) in store_ids, "%s: contact %s mapped: %s" % (road, item, db))
+    if road == "syncml":
+        check(db.get("anchor", {}).get("time") == state["anchor"]["time"], "syncml: anchor stored: %s" % db)
         check(not any(name.endswith("_Temp.DAT") or name == "SyncMLTempNewDBRecords.DAT" for name in files),
               "syncml: no backups left: %s" % list(files))
-    check(db is not None, "%s: the database exists: %s" % (road, list(files)))
-    if db:
-        mapped = {(r["type_name"], r["luid"]): r["entry_id"] for r in db["records"]}
-        phone_contacts = {i["luid"] for i in state["items"] if i["type"] == "contact"}
-        store_ids = {c["id"] for c in contacts}
-        for luid in phone_contacts:
-            check(mapped.get(("contact", luid)) in store_ids, "%s: contact LUID %s mapped to a store item: %s" % (
-                road, luid, db["records"]))
-
-    report = sync(host, road, phone)
-    check(totals(report) == {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0},
-          "%s: a second session moves nothing: %s" % (road, report))
+    check(totals(host.sync(road, phone)) == NOTHING, "%s: a second session moves nothing" % road)
 
     # A change on each side moves once.
-    alice = [c for c in store_items(host, "contacts") if c["summary"].startswith("Alice")][0]
-    host.run("store", "edit", "contacts", alice["id"], "--phone", "+44 7700 900" + ("1" if road == "irmc" else "2"),
-             expect=0)
-    write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone " + mine, "+1 555 0199"))
-    report = sync(host, road, phone)
-    # PC changes reach the modification logs through the store's change
-    # scanner, which the host runs before every session.
-    scanner = not any("no store change scanner" in note for note in report["notes"])
-    check(scanner, "%s: the store's change scanner ran: %s" % (road, report["notes"]))
-    moved = totals(report)
-    check(moved["updated"] == (2 if scanner else 1) and moved["failed"] == 0,
-          "%s: one change each way: %s" % (road, report))
-    alice_luid = [e["luid"] for e in report["events"] if e["direction"] == "to-phone" and e["action"] == "changed"]
-    state = json.loads(read(os.path.join(phone, "phone.json")))
-    files_by_luid = {i["luid"]: i["file"] for i in state["items"] if i["type"] == "contact"}
-    if scanner and check(len(alice_luid) == 1, "%s: Alice's change reached the phone: %s" % (road, report["events"])):
-        text = read(os.path.join(phone, files_by_luid[alice_luid[0]])).decode("utf-8", "replace")
-        check("7700" in text, "%s: the phone's copy of Alice holds the new number:\n%s" % (road, text))
-    own = [c for c in store_items(host, "contacts") if ("Phone " + mine) in c["summary"]]
-    if check(len(own) == 1, "%s: the phone's contact is in the store once: %s" % (road, own)):
-        text = read(own[0]["file"]).decode("utf-8", "replace")
-        check("0199" in text, "%s: the store holds the phone's change:\n%s" % (road, text))
-    report = sync(host, road, phone)
-    check(totals(report)["updated"] == 0 and report["events"] == [], "%s: a change moves only once: %s" % (road, report))
+    alice = host.find("contacts", "Alice")[0]
+    host.run("store", "edit", "contacts", alice["id"], "--phone", "+44 7700 900" + str(len(road)), expect=0)
+    write(os.path.join(phone, "contacts", "own.vcf"), vcard(mine, "+1 555 0199"))
+    report = host.sync(road, phone)
+    check(totals(report) == dict(NOTHING, updated=2), "%s: one change each way: %s" % (road, report))
+    copies = object_files(os.path.join(phone, "contacts"), "Alice")
+    check(len(copies) == 1 and "7700" in text_of(copies[0]), "%s: the phone's Alice is the new one" % road)
+    own = host.find("contacts", mine)
+    check(len(own) == 1 and "0199" in text_of(own[0]["file"]), "%s: the store's copy is the new one" % road)
+    check(host.sync(road, phone)["events"] == [], "%s: a change moves only once" % road)
 
     # A deletion on each side reaches the other.
-    pc_note = [n for n in store_items(host, "notes") if n["summary"].startswith("Shopping")][0]
-    host.run("store", "delete", "notes", pc_note["id"], expect=0)
+    host.run("store", "delete", "notes", host.find("notes", "Shopping")[0]["id"], expect=0)
     os.remove(os.path.join(phone, "notes", "own.vnt"))
-    report = sync(host, road, phone)
-    moved = totals(report)
-    check(moved["deleted"] == (2 if scanner else 1) and moved["failed"] == 0,
-          "%s: one deletion each way: %s" % (road, report))
-    check(not any(("Phone note " + road) in n["summary"] for n in store_items(host, "notes")),
-          "%s: the phone's note is gone from the store" % road)
-    deleted = [e["luid"] for e in report["events"] if e["direction"] == "to-phone" and e["action"] == "deleted"]
-    state = json.loads(read(os.path.join(phone, "phone.json")))
-    if scanner:
-        check(len(deleted) == 1 and not any(i["luid"] == deleted[0] and i["type"] == "note" for i in state["items"]),
-              "%s: the PC's deletion reached the phone: %s" % (road, report["events"]))
-    report = sync(host, road, phone)
-    check(report["events"] == [], "%s: nothing after the deletions: %s" % (road, report))
-    # Put the shared PC note back for the other road.
+    report = host.sync(road, phone)
+    check(totals(report) == dict(NOTHING, deleted=2), "%s: one deletion each way: %s" % (road, report))
+    check(not host.find("notes", "Phone note") and values(os.path.join(phone, "notes"), "BODY") == [],
+          "%s: both notes are gone from both sides" % road)
+    check(host.sync(road, phone)["events"] == [], "%s: nothing after the deletions" % road)
     host.run("store", "add", "notes", "--text", "Shopping list\nmilk", expect=0)
     return phone
 
 
-def test_rollback_and_dry_run(host, phone):
-    store = host.env["ZELSYNC_STORE"]
-    sync_folder = os.path.join(host.env["XDG_DATA_HOME"], "ZelBtOutlookSync")
-    sync(host, "syncml", phone)  # in step
-    write(os.path.join(phone, "contacts", "late.vcf"), vcard("Late Arrival", "+1 555 0123"))
-    write(os.path.join(phone, "contacts", "later.vcf"), vcard("Later Arrival", "+1 555 0124"))
-    before = (snapshot(store), snapshot(phone), snapshot(sync_folder, skip=("LocalStoreState",)))
+def test_conflicts(host, phones):
+    """Changed on both sides: the PC's version wins. Deleted on the phone (or
+    forgotten by it) but changed on the PC: it comes back. Changed on the
+    phone but deleted on the PC: the deletion wins. Each moves once."""
+    for road, phone in phones.items():
+        for number, (on_phone, on_pc) in enumerate((("edit", "edit"), ("delete", "edit"), ("forget", "edit"),
+                                                     ("edit", "delete"))):
+            name, what = "Conflict Case%d%s" % (number, road), "%s: %s on the phone, %s on the PC" % (
+                road, on_phone, on_pc)
+            host.run("store", "add", "contacts", "--name", name, "--phone", "+1 555 0000", expect=0)
+            host.sync(road, phone)
+            [path] = object_files(os.path.join(phone, "contacts"), name)
+            if on_phone == "edit":
+                write(path, vcard(name, "+1 555 0001"))
+            else:
+                os.remove(path)
+            if on_phone == "forget":
+                state = phone_state(phone)
+                state["items"] = [i for i in state["items"] if os.path.join(phone, i["file"]) != path]
+                write(os.path.join(phone, "phone.json"), json.dumps(state))
+            [item] = host.find("contacts", name)
+            if on_pc == "edit":
+                host.run("store", "edit", "contacts", item["id"], "--phone", "+1 555 0002", expect=0)
+            else:
+                host.run("store", "delete", "contacts", item["id"], expect=0)
+            report = host.sync(road, phone)
+            action = "changed" if on_pc == "edit" else "deleted"
+            check([(e["direction"], e["action"], e["ok"]) for e in report["events"]] == [("to-phone", action, True)],
+                  "%s: one change to the phone: %s" % (what, report["events"]))
+            copies = [text_of(p) for p in object_files(os.path.join(phone, "contacts"), name)]
+            stored = host.find("contacts", name)
+            if on_pc == "delete":
+                check(copies == [] and stored == [], "%s: gone from both sides: %s %s" % (what, copies, stored))
+            else:
+                check(len(copies) == 1 and "555 0002" in copies[0], "%s: the phone holds the PC's version once: %s" % (
+                    what, copies))
+                check(len(stored) == 1 and "555 0002" in text_of(stored[0]["file"]), "%s: the store holds it" % what)
+            check(host.sync(road, phone)["events"] == [], "%s: the next session moves nothing" % what)
 
-    plan = sync(host, "syncml", phone, "--dry-run")
-    check(totals(plan)["received"] == 2 and plan["dry_run"], "dry run plans two phone objects: %s" % plan)
-    check((snapshot(store), snapshot(phone), snapshot(sync_folder, skip=("LocalStoreState",))) == before,
-          "a dry run changes nothing")
 
-    report = sync(host, "syncml", phone, "--interrupt-after", "2", expect=1)
-    check(report.get("interrupted") and report.get("rolled_back"), "interrupted session rolled back: %s" % report)
-    after = (snapshot(store), snapshot(phone), snapshot(sync_folder, skip=("LocalStoreState",)))
-    check(after[0] == before[0], "rollback: the store is as it was:\n%s\n%s" % (before[0], after[0]))
-    check(after[1] == before[1], "rollback: the phone is as it was:\n%s\n%s" % (before[1], after[1]))
-    check(after[2] == before[2], "rollback: the bookkeeping files are as they were:\n%s\n%s" % (before[2], after[2]))
+def test_dry_run(host, phones):
+    """A dry run sees the changes on both sides, changes nothing (the store
+    scanner's state included), and the session then does as it planned. The
+    SyncML phone spells its address with colons and capitals."""
+    for road, phone in phones.items():
+        host.sync(road, phone)
+        if road == "syncml":
+            state = phone_state(phone)
+            state["address"] = ":".join(state["address"][i:i + 2] for i in range(0, 12, 2)).upper()
+            write(os.path.join(phone, "phone.json"), json.dumps(state))
+        alice = host.find("contacts", "Alice")[0]
+        host.run("store", "edit", "contacts", alice["id"], "--phone", "+44 7700 900555" + road, expect=0)
+        host.run("store", "add", "contacts", "--name", "Dry Run" + road.capitalize(), expect=0)
+        write(os.path.join(phone, "contacts", "dry.vcf"), vcard("Dry Phone" + road.capitalize(), "+1 555 0101"))
+        before = snapshot(host.env["ZELSYNC_STORE"], phone, host.sync_folder)
+        plan = host.sync(road, phone, "--dry-run")
+        to_phone = collections.Counter((e["action"], e["entry_id"]) for e in plan["events"]
+                                       if e["direction"] == "to-phone")
+        check(plan.get("dry_run") and to_phone[("changed", alice["id"])] == 1 and
+              totals(plan) == dict(NOTHING, sent=1, received=1, updated=1),
+              "%s: the dry run sees the PC's edit and both new objects: %s" % (road, plan))
+        check(snapshot(host.env["ZELSYNC_STORE"], phone, host.sync_folder) == before, "%s: a dry run changes nothing"
+              % road)
+        check(totals(host.sync(road, phone)) == totals(plan), "%s: the session does as planned" % road)
 
-    report = sync(host, "syncml", phone)
-    check(totals(report)["received"] == 2, "after the rollback the objects move: %s" % report)
-    late = [c for c in store_items(host, "contacts") if "Arrival" in c["summary"]]
-    check(len(late) == 2, "each late contact is in the store once: %s" % late)
+
+def test_rollback(host, phone):
+    """A SyncML session whose link drops after the phone took a PC item
+    leaves everything as it was."""
+    host.sync("syncml", phone)
+    host.run("store", "add", "contacts", "--name", "Early Arrival", expect=0)
+    for name in ("Late Arrival", "Later Arrival"):
+        write(os.path.join(phone, "contacts", name.split()[0] + ".vcf"), vcard(name, "+1 555 0123"))
+    before = snapshot(host.env["ZELSYNC_STORE"], phone, host.sync_folder, skip="LocalStoreState")
+    report = host.sync("syncml", phone, "--interrupt-after", "2", expect=1)
+    check(report.get("interrupted") and report.get("rolled_back") and report["events"][0]["direction"] == "to-phone",
+          "interrupted session rolled back after the phone took an item: %s" % report)
+    after = snapshot(host.env["ZELSYNC_STORE"], phone, host.sync_folder, skip="LocalStoreState")
+    check(after == before, "rollback: %s not as they were" % [
+        side for side, a, b in zip(("store", "phone", "bookkeeping"), before, after) if a != b])
+    check(totals(host.sync("syncml", phone)) == dict(NOTHING, received=2, sent=1) and len(host.find(
+          "contacts", "Arrival")) == 3 and len(object_files(os.path.join(phone, "contacts"), "Early")) == 1,
+          "after the rollback each contact reaches the other side once")
+
+
+def test_damage_and_reset(host, scratch, road):
+    """A damaged database stops the session, named with the way out; after
+    `reset --device` the phone pairs with the PC and nothing is copied twice."""
+    phone = os.path.join(scratch, "phone-reset-" + road)
+    write(os.path.join(phone, "contacts", "own.vcf"), vcard("Greta Lind" + road.capitalize(), "+46 8 555 0111"))
+    host.sync(road, phone)
+    contacts, on_phone = len(host.store("contacts")), object_files(os.path.join(phone, "contacts"))
+    state = phone_state(phone)
+    database = os.path.join(host.sync_folder, state["device_id"] + "_pb.DAT" if road == "irmc"
+                            else state["address"] + "_SyncMLDB.DAT")
+    with open(database, "r+b") as f:
+        f.truncate(os.path.getsize(database) - 100)
+    before = snapshot(host.env["ZELSYNC_STORE"], phone)
+    code, out, err = host.run("sync", road, "--device", phone, expect=1)
+    check(database in err and "reset --device" in err, "%s: the damaged database is named: %r" % (road, err))
+    check(snapshot(host.env["ZELSYNC_STORE"], phone) == before, "%s: a refused session changes nothing" % road)
+    host.run("reset", "--device", phone, expect=0)
+    check(not os.path.exists(database), "%s: reset removed the database" % road)
+    report = host.sync(road, phone)
+    check(totals(report) == NOTHING and report["types"]["contact"]["paired"] == contacts,
+          "%s: after a reset the first session pairs and copies nothing: %s" % (road, report["types"]))
+    check(len(host.store("contacts")) == contacts and object_files(os.path.join(phone, "contacts")) == on_phone,
+          "%s: no duplicates after a reset" % road)
+    check(host.sync(road, phone)["events"] == [], "%s: the session after moves nothing" % road)
+
+
+def test_refused_once(host, scratch):
+    """An object the PC refuses is reported once, with its file and reason,
+    stays on the phone, and is offered again only once it changes."""
+    phone = os.path.join(scratch, "phone-refused")
+    host.sync("syncml", phone)
+    todo = os.path.join(phone, "calendar", "todo.vcs")
+    write(todo, TODO % "Buy milk")
+    failed = [e for e in host.sync("syncml", phone, expect=1)["events"] if not e["ok"]]
+    check(len(failed) == 1 and "to-do" in failed[0]["message"] and failed[0]["file"] == "calendar/todo.vcs",
+          "the refused to-do is reported with its file and reason: %s" % failed)
+    check(host.sync("syncml", phone)["events"] == [] and os.path.exists(todo), "not offered again while unchanged")
+    check(totals(host.sync("syncml", phone, "--retry", expect=1))["failed"] == 1, "offered again on --retry")
+    write(todo, TODO % "Buy oat milk")
+    check(totals(host.sync("syncml", phone, expect=1))["failed"] == 1, "offered again once it changed")
+    os.remove(todo)
+
+
+def test_new_syncml_phone(host, scratch, irmc):
+    """A new SyncML phone gets each PC item once, also one whose change the
+    log held from before the phone existed."""
+    host.run("store", "edit", "contacts", host.find("contacts", "Bruno")[0]["id"], "--phone", "+41 44 555 0999",
+             expect=0)
+    host.sync("irmc", irmc)
+    phone = os.path.join(scratch, "phone-new-syncml")
+    moves = collections.Counter(e["entry_id"] for e in host.sync("syncml", phone)["events"])
+    check(moves and max(moves.values()) == 1, "each PC item reaches a new phone once: %s" % moves)
+    check(len(object_files(os.path.join(phone, "contacts"))) == len(host.store("contacts")), "one copy of each")
 
 
 def test_linux(host, scratch):
+    host.env["TMPDIR"] = os.path.join(scratch, "tmp")
+    os.makedirs(host.env["TMPDIR"])
     attachment = os.path.join(scratch, "ticket.txt")
     write(attachment, "Seat 12A\n")
-    host.run("store", "add", "contacts", "--name", "Alice Martin", "--phone", "+44 20 7946 0018", expect=0)
-    host.run("store", "add", "contacts", "--name", "Bruno Keller", expect=0)
-    host.run("store", "add", "calendar", "--summary", "Team meeting", "--start", "20260302T100000",
-             "--end", "20260302T110000", expect=0)
-    host.run("store", "add", "notes", "--text", "Shopping list\nmilk", expect=0)
-    host.run("store", "add", "mail", "--from", "Ana <ana@example.org>", "--subject", "Trip",
-             "--text", "Ticket attached", "--attach", attachment, expect=0)
-    host.run("store", "add", "contacts", "--summary", "wrong field", expect=2)
-    host.run("store", "edit", "contacts", "no-such-id", "--name", "X", expect=1)
-    mail = store_items(host, "mail")
-    check(len(mail) == 1 and "Trip" in mail[0]["summary"], "store list mail: %s" % mail)
-    code, out, err = host.run("store", "show", "mail", mail[0]["id"], expect=0)
-    check("ticket.txt" in out and "base64" in out, "the mail carries its attachment:\n" + out)
-
-    irmc_phone = test_road(host, scratch, "irmc")
-    syncml_phone = test_road(host, scratch, "syncml")
-    test_rollback_and_dry_run(host, syncml_phone)
-    test_two_phones(host, irmc_phone, syncml_phone)
-    code, out, err = host.run("sync", "irmc", "--device", syncml_phone, expect=2)
-    check("SyncML" in err and "phone.json" in err, "a phone keeps its road: " + err)
-
-    demo = os.path.join(scratch, "demo")
-    code, out, err = host.run("demo", "--folder", demo, expect=0)
+    for item in (["contacts", "--name", "Alice Martin", "--phone", "+44 20 7946 0018"],
+                 ["contacts", "--name", "Bruno Keller"], ["notes", "--text", "Shopping list\nmilk"],
+                 ["calendar", "--summary", "Team meeting", "--start", "20260302T100000", "--end", "20260302T110000"],
+                 ["mail", "--from", "Ana <ana@example.org>", "--subject", "Trip", "--text", "Ticket attached",
+                  "--attach", attachment]):
+        host.run("store", "add", *item, expect=0)
+    phones = {road: test_road(host, scratch, road) for road in ("irmc", "syncml")}
+    test_conflicts(host, phones)
+    test_dry_run(host, phones)
+    test_rollback(host, phones["syncml"])
+    code, out, err = host.run("sync", "irmc", "--device", phones["syncml"], expect=2)
+    check("SyncML" in err and "phone.json" in err, "a phone keeps its scheme: " + err)
+    for road in phones:
+        test_damage_and_reset(host, scratch, road)
+    test_refused_once(host, scratch)
+    test_new_syncml_phone(host, scratch, phones["irmc"])
+    code, out, err = host.run("demo", "--folder", os.path.join(scratch, "demo"), expect=0)
     check("Both phones and the store hold the same" in out and "Every session completed" in out,
           "demo converges:\n" + out + err)
-
-
-def phone_names(phone, folder, key):
-    """The value of `key` (FN, SUMMARY) in every object file of a phone folder, sorted."""
-    names = []
-    base = os.path.join(phone, folder)
-    for name in sorted(os.listdir(base)) if os.path.isdir(base) else []:
-        for line in read(os.path.join(base, name)).decode("utf-8", "replace").splitlines():
-            if line.split(":", 1)[0].split(";", 1)[0] == key:
-                names.append(line.split(":", 1)[1])
-    return sorted(names)
-
-
-def phone_file(phone, folder, text):
-    base = os.path.join(phone, folder)
-    return [os.path.join(base, n) for n in os.listdir(base) if text in read(os.path.join(base, n)).decode("utf-8", "replace")]
-
-
-def test_two_phones(host, irmc, syncml):
-    """One phone of each road on one store: a change or deletion made through
-    either reaches the other phone, once."""
-    def in_step(what):
-        for road, phone in (("irmc", irmc), ("syncml", syncml), ("irmc", irmc)):
-            check(totals(sync(host, road, phone))["failed"] == 0, "%s: %s session without failures" % (what, road))
-        contacts = sorted(c["summary"] for c in store_items(host, "contacts"))
-        events = sorted(e["summary"].split("  (")[0] for e in store_items(host, "calendar"))
-        for phone in (irmc, syncml):
-            check(phone_names(phone, "contacts", "FN") == contacts,
-                  "%s: %s holds the store's contacts once each: %s / %s" % (
-                      what, phone, phone_names(phone, "contacts", "FN"), contacts))
-            check(phone_names(phone, "calendar", "SUMMARY") == events,
-                  "%s: %s holds the store's events once each: %s / %s" % (
-                      what, phone, phone_names(phone, "calendar", "SUMMARY"), events))
-
-    in_step("start")
-    # A contact changed on the IrMC phone replaces the SyncML phone's copy.
-    bruno = phone_file(irmc, "contacts", "Bruno Keller")
-    if check(len(bruno) == 1, "the IrMC phone holds Bruno once: %s" % bruno):
-        write(bruno[0], vcard("Bruno Keller", "+41 44 668 1800"))
-    in_step("contact changed on the IrMC phone")
-    copies = phone_file(syncml, "contacts", "Bruno Keller")
-    check(len(copies) == 1 and "668 1800" in read(copies[0]).decode(), "the SyncML phone's Bruno is the new one")
-    # An event cancelled on the SyncML phone leaves the IrMC phone too.
-    host.run("store", "add", "calendar", "--summary", "Dentist", "--start", "20260305T090000",
-             "--end", "20260305T093000", expect=0)
-    in_step("event added on the PC")
-    for path in phone_file(syncml, "calendar", "Dentist"):
-        os.remove(path)
-    in_step("event cancelled on the SyncML phone")
-    check(not phone_file(irmc, "calendar", "Dentist"), "the IrMC phone no longer holds the cancelled event")
+    # The host's scratch copies and the library's handed-out files are gone.
+    left = snapshot(*(host.env[name] for name in ("HOME", "XDG_CONFIG_HOME", "XDG_RUNTIME_DIR", "TMPDIR")))
+    check(left == [{}] * 4 and os.listdir(host.env["XDG_DATA_HOME"]) == ["ZelBtOutlookSync"],
+          "nothing is written outside the store, the phones and the sync folder: %s" % left)
 
 
 # --- Windows under Wine: bookkeeping, and clean failure of the record exports
@@ -438,26 +372,24 @@ def wine_unix_path(windows_path):
 
 
 def test_windows(host, scratch):
-    address = "02%010x" % random.getrandbits(40)
-    device_id = "e2e-%08x" % random.getrandbits(32)
+    address, device_id = "02%010x" % random.getrandbits(40), "e2e-%08x" % random.getrandbits(32)
     phone = os.path.join(scratch, "phone-syncml")
     write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone Contact", "+1 555 0100"))
-    report = sync(host, "syncml", host.path(phone), "--address", address, expect=1)
+    report = host.sync("syncml", phone, "--address", address, expect=1)
     sync_folder = wine_unix_path(report.get("sync_folder", "C:\\"))
     try:
         check(report.get("completed") and report["types"]["contact"]["failed"] == 1 and totals(report)["sent"] == 0,
               "syncml under Wine: the anchor is stored, the record exports fail cleanly: %s" % report)
-        state = json.loads(read(os.path.join(phone, "phone.json")))
+        state = phone_state(phone)
         check(state["items"][0]["hash"] is None, "the failed object stays pending on the phone: %s" % state)
         db = host.json("inspect", "--json", report["sync_folder"] + "\\" + address + "_SyncMLDB.DAT")
         check(db.get("anchor", {}).get("time") == state["anchor"]["time"] and db.get("records") == [],
               "syncml database: the phone's anchor, no records: %s" % db)
         check(not os.path.exists(os.path.join(sync_folder, address + "_SyncMLDB_Temp.DAT")),
               "the saved copy is removed after the session")
-
-        phone2 = os.path.join(scratch, "phone-irmc")
-        write(os.path.join(phone2, "notes", "own.vnt"), vnote("A note"))
-        report = sync(host, "irmc", host.path(phone2), "--device-id", device_id, expect=1)
+        phone = os.path.join(scratch, "phone-irmc")
+        write(os.path.join(phone, "notes", "own.vnt"), vnote("A note"))
+        report = host.sync("irmc", phone, "--device-id", device_id, expect=1)
         check(report["types"]["note"]["failed"] == 1 and not report["errors"],
               "irmc under Wine: the creation fails cleanly, the bookkeeping does not: %s" % report)
     finally:
@@ -467,25 +399,16 @@ def test_windows(host, scratch):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--zelsync", required=True)
-    parser.add_argument("--library", required=True)
-    parser.add_argument("--platform", choices=("linux", "windows"), required=True)
-    parser.add_argument("--emulator")
-    args = parser.parse_args()
+    args = arguments()
     scratch = tempfile.mkdtemp(prefix="zelsync-e2e-")
     try:
         host = Host(args, scratch)
-        test_usage(host, scratch)
+        test_errors(host, scratch)
         test_inspect(host, scratch)
-        if host.windows:
-            test_windows(host, scratch)
-        else:
-            test_linux(host, scratch)
+        (test_windows if host.windows else test_linux)(host, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    print("%d passed, %d failed" % (0 if FAILURES else 1, len(FAILURES)))
-    return 1 if FAILURES else 0
+    return finish()
 
 
 if __name__ == "__main__":

@@ -15,7 +15,6 @@ following sessions roll back what was cut short and settle as above.
 Every item carries a tag "Z<id>v<version>" in its name or text; a failure
 prints the seed and round, and the command that replays it.
 """
-import argparse
 import collections
 import json
 import os
@@ -28,8 +27,7 @@ import sys
 import tempfile
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from end_to_end_test import Host, vcard, vnote, write  # noqa: E402
+from host_harness import Host, arguments, object_files, text_of, vcard, vnote, write
 
 TAG = re.compile(r"Z\d+v\d+")
 KINDS = (("contacts", ".vcf"), ("notes", ".vnt"))
@@ -46,10 +44,8 @@ class World:
         self.rng = rng
         self.roads = roads
         self.phones = {road: os.path.join(scratch, "phone-" + road) for road in roads}
-        self.sync_folder = os.path.join(host.env["XDG_DATA_HOME"], "ZelBtOutlookSync")
         self.next_id = 1
         self.version = 1
-        self.verbose = False
         self.seed = None
 
     def new_tag(self, ident=None):
@@ -61,19 +57,8 @@ class World:
     # --- what each side holds: {kind: [tag, ...]}
 
     def phone_tags(self, road):
-        held = {}
-        for kind, _ in KINDS:
-            folder = os.path.join(self.phones[road], kind)
-            tags = []
-            for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-                path = os.path.join(folder, name)
-                if name.startswith(".") or not os.path.isfile(path):
-                    continue
-                with open(path, "rb") as f:
-                    found = TAG.findall(f.read().decode("utf-8", "replace"))
-                tags.append((found[0] if found else "untagged:" + name, path))
-            held[kind] = tags
-        return held
+        return {kind: [((TAG.findall(text_of(path)) or ["untagged:" + path])[0], path)
+                       for path in object_files(os.path.join(self.phones[road], kind))] for kind, _ in KINDS}
 
     def store_items(self, kind):
         code, out, err = self.host.run("store", "list", kind, "--json")
@@ -134,10 +119,6 @@ class World:
             report = json.loads(out)
         except ValueError:
             raise Failure("zelsync %s: exit %d, no report\n%s%s" % (" ".join(arguments), code, out, err))
-        if self.verbose:
-            print("  %s %s: %s" % (road, " ".join(extra), ", ".join(
-                "%s %s %s %s%s" % (e["direction"], e["action"], e["type"], e["luid"], "" if e["ok"] else " FAILED")
-                for e in report.get("events", []))), flush=True)
         return report
 
     def settle(self, drop_links):
@@ -153,8 +134,6 @@ class World:
                 if report.get("errors") or failed:
                     raise Failure("%s session failed: errors %s, failed events %s" % (
                         road, report.get("errors"), failed))
-                if self.verbose and report.get("notes"):
-                    print("    notes: %s" % report["notes"], flush=True)
                 moved += sum(1 for e in report.get("events", []) if e.get("ok"))
             if moved == 0 and attempt > 0:
                 return
@@ -181,10 +160,7 @@ class World:
     def cut_short_creations(self):
         """LUIDs the open session listed as created that its database lacks."""
         docs = self.check_files_decode(all_files=True)
-        if self.verbose:
-            for doc in docs:
-                print("    %s: %s" % (os.path.basename(doc["file"]), [
-                    (r.get("entry_id"), r.get("luid"), r.get("new_entry_id")) for r in doc["records"]]), flush=True)
+
         def luids(kind, saved=False):
             return {r["luid"] for d in docs if d["format"] == kind and ("_Temp" in d["file"]) == saved
                     for r in d["records"]}
@@ -207,7 +183,7 @@ class World:
         return removed
 
     def check_files_decode(self, all_files=False):
-        code, out, err = self.host.run("inspect", "--json", self.sync_folder)
+        code, out, err = self.host.run("inspect", "--json", self.host.sync_folder)
         try:
             files = json.loads(out)
         except ValueError:
@@ -217,8 +193,6 @@ class World:
 
 def run_rounds(world, rounds):
     for number in range(1, rounds + 1):
-        if world.verbose:
-            print("round %d" % number, flush=True)
         for road in world.roads:
             world.change_phone(road)
         world.change_store()
@@ -234,14 +208,11 @@ def run_kills(world, kills, host):
     survived = landed = orphans = 0
     durations = []
     for number in range(1, kills + 1):
-        if world.verbose:
-            print("kill %d" % number, flush=True)
         for road in world.roads:
             world.change_phone(road)
         world.change_store()
         road = "syncml"
-        command = ([host.args.emulator] if host.args.emulator else []) + [host.args.zelsync]
-        command += ["--library", host.args.library, "sync", road, "--device", world.phones[road], "--json"]
+        command = host.command("sync", road, "--device", world.phones[road], "--json")
         typical = sorted(durations)[len(durations) // 2] if durations else 0.3
         delay = world.rng.uniform(0.0, typical)
         started = time.monotonic()
@@ -285,17 +256,8 @@ def run_kills(world, kills, host):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--zelsync", required=True)
-    parser.add_argument("--library", required=True)
-    parser.add_argument("--seed", type=int, default=None)
-    parser.add_argument("--rounds", type=int, default=0)
-    parser.add_argument("--kills", type=int, default=0)
-    parser.add_argument("--emulator")
-    parser.add_argument("--verbose", action="store_true", help="print what each session moved")
-    parser.add_argument("--roads", default="syncml,irmc", help="the phones of the rounds, by road")
-    args = parser.parse_args()
-    args.platform = "linux"
+    args = arguments(("--seed", dict(type=int)), ("--rounds", dict(type=int, default=0)),
+                     ("--kills", dict(type=int, default=0)), ("--roads", dict(default="syncml,irmc")))
     seed = args.seed if args.seed is not None else random.randrange(1 << 30)
     scratch = tempfile.mkdtemp(prefix="zelsync-random-")
     replay = "%s --zelsync %s --library %s --seed %d --rounds %d --kills %d --roads %s" % (
@@ -305,7 +267,6 @@ def main():
         converged = survived = landed = orphans = 0
         if args.rounds:
             world = World(host, os.path.join(scratch, "rounds"), random.Random(seed), tuple(args.roads.split(",")))
-            world.verbose = args.verbose
             world.settle(drop_links=False)
             converged = run_rounds(world, args.rounds)
         if args.kills:
@@ -313,12 +274,11 @@ def main():
             # the kills are aimed at the SyncML road, whose rollback they test.
             host = Host(args, os.path.join(scratch, "kills"))
             world = World(host, os.path.join(scratch, "kills"), random.Random(seed), ("syncml",))
-            world.verbose = args.verbose
             world.seed = seed
             world.settle(drop_links=False)
             survived, landed, orphans = run_kills(world, args.kills, host)
-        print("seed %d: %d rounds converged, %d kills survived (%d during a session, %d cut a creation or update short)" % (
-            seed, converged, survived, landed, orphans))
+        print("seed %d: %d rounds converged, %d kills survived (%d during a session, %d cut a creation or update"
+              " short)" % (seed, converged, survived, landed, orphans))
         return 0
     except Failure as failure:
         print("FAILED with seed %d: %s\nreplay: %s" % (seed, failure, replay))
