@@ -66,7 +66,7 @@ const Reader kReaders[] = {
      "new = mailbox.MaildirMessage()\nnew['Subject'] = 'from python'\n"
      "new['From'] = 'Py <py@example.org>'\nnew.set_payload('plain text')\nbox.add(new)\n",
      {{"Gr\xC3\xBC\xC3\x9F" "e | Ann | <p>Hallo</p> | S\n", 1}},
-     ": from python from Py for Py, unread\n"},
+     ": from python from Py <py@example.org> for Py <py@example.org>, unread\n"},
 };
 
 class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<Reader> {

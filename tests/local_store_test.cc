@@ -420,6 +420,21 @@ TEST_F(LocalStoreTest, AllDayMakesTheStartAndEndDates) {
               {"DTSTART;VALUE=DATE:20240301", "DTEND;VALUE=DATE:20240304", "UID:" + id});
 }
 
+// An item holds one event (with its edited occurrences): a received file of
+// separate events is refused whole rather than stored as its first.
+TEST_F(LocalStoreTest, AFileOfSeparateEventsIsRefusedWhole) {
+  for (const char* second : {"UID:b\r\n", ""}) {
+    auto item = Open(std::string("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:a\r\n"
+                                 "DTSTART:20260301T100000Z\r\nSUMMARY:one\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\n") +
+                         second + "DTSTART:20260302T100000Z\r\nSUMMARY:two\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+                     "two.ics");
+    auto appointment = item ? item->QueryAppointment() : nullptr;
+    ASSERT_TRUE(appointment);
+    EXPECT_FALSE(appointment->Save()) << second;
+  }
+  EXPECT_EQ("", Listing(outlook::kFolderCalendar));
+}
+
 // The items a person makes and edits with the host's store commands: an
 // edit changes only what it names; times that do not exist are refused.
 TEST(LocalItemTextTest, AnEditChangesOnlyWhatItNamesAndBadTimesAreRefused) {

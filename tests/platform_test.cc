@@ -5,8 +5,11 @@
 // _fcvt_s, UTF-8 loose and strict, and the ANSI code page.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <limits>
@@ -284,6 +287,24 @@ TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
   Set("XDG_RUNTIME_DIR", scratch_.path().c_str());
   ASSERT_TRUE(Real().TempFolder(&temp));
   EXPECT_EQ(scratch_.Wide("zelsync/"), temp);
+}
+
+// What a killed process left in the library's own folder goes once it is
+// old enough that no running session can own it; nothing else goes.
+TEST_F(PosixPlatformTest, TemporaryFolderDropsOldLeftoversOnFirstUse) {
+  const std::filesystem::path run = scratch_.path() / "run", folder = run / "zelsync";
+  std::filesystem::create_directories(folder / "old-folder");
+  chmod(folder.c_str(), 0700);
+  for (const char* name : {"old.vcf", "young.vcf"}) std::ofstream(folder / name) << "BEGIN:VCARD";
+  const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  std::filesystem::last_write_time(folder / "old.vcf", hour_ago);
+  std::filesystem::last_write_time(folder / "old-folder", hour_ago);
+  Set("XDG_RUNTIME_DIR", run.c_str());
+  WString temp;
+  ASSERT_TRUE(Real().TempFolder(&temp));
+  EXPECT_FALSE(std::filesystem::exists(folder / "old.vcf"));
+  EXPECT_TRUE(std::filesystem::exists(folder / "young.vcf"));
+  EXPECT_TRUE(std::filesystem::exists(folder / "old-folder"));
 }
 
 TEST_F(PosixPlatformTest, MailAttachmentComesFromTheSettingsFile) {

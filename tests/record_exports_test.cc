@@ -585,7 +585,7 @@ TEST_F(RecordExportsTest, AStoreThatCannotStartKeepsTheFile) {
   EXPECT_EQ((std::set<std::string>{"a.vcf", "b.vcf"}), TempFiles());
   // An update of a LUID the database does not know is a creation, and keeps
   // its file alike.
-  fake_.FailOn("Connect", ConnectResult::kCreationFailed, OnCall(4));
+  fake_.FailOn("Connect", ConnectResult::kCreationFailed, OnCall(1));
   EXPECT_EQ(0, Update(false, SYNC_OBJECT_CONTACT, u"L9", Received("d.vcf", kVCard)));
   EXPECT_EQ((std::set<std::string>{"a.vcf", "b.vcf", "d.vcf"}), TempFiles());
   EXPECT_FALSE(Exists(Db(false)));

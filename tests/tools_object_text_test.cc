@@ -64,6 +64,11 @@ TEST(ObjectTextTest, NamesAndEvidentRefusals) {
   EXPECT_EQ("", EvidentRefusal(3, "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"));
   EXPECT_NE(std::string::npos,
             EvidentRefusal(3, "BEGIN:VCALENDAR\r\nBEGIN:VTODO\r\nEND:VTODO\r\nEND:VCALENDAR\r\n").find("to-do"));
+  // Edited occurrences share the master's UID; separate events do not.
+  const std::string two = "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nUID:a\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\n";
+  EXPECT_EQ("", EvidentRefusal(3, two + "UID:a\r\nRECURRENCE-ID:20260302T100000\r\nEND:VEVENT\r\n"));
+  EXPECT_NE(std::string::npos, EvidentRefusal(3, two + "UID:b\r\nEND:VEVENT\r\n").find("several"));
+  EXPECT_NE(std::string::npos, EvidentRefusal(3, two + "END:VEVENT\r\n").find("several"));
   EXPECT_NE("", EvidentRefusal(2, "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n"));
   EXPECT_NE("", EvidentRefusal(2, " \r\n"));
 }

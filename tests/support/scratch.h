@@ -65,9 +65,10 @@ class TestEnv : public EnvWrapper {
 
   // True (and counted) when this call of `operation` is to fail.
   bool ShouldFail(const std::string& operation);
+  // How many calls of `operation` were made so far.
+  int calls(const std::string& operation) const;
 
  private:
-  int calls(const std::string& operation) const;
   std::filesystem::path appdata_, temp_;
   WString fallback_;
   bool appdata_known_ = true;
