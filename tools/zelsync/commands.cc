@@ -331,6 +331,12 @@ int RunReset(const std::string& device, std::ostream& out, std::ostream& err) {
     }
     removed.push_back(PathToUtf8(file));
   }
+  // The copy of an unfinished session would put back the partner the reset
+  // forgets (and the next session, finding it, would undo the reset): it
+  // goes first. The phone keeps what that session moved onto it; the next
+  // session pairs it by content.
+  const bool dropped_journal = phone.HasJournal();
+  phone.EndJournal();
   phone.ForgetPartner();
   if (!phone.Save(&error)) {
     err << "zelsync reset: " << error << "\n";
@@ -338,6 +344,7 @@ int RunReset(const std::string& device, std::ostream& out, std::ostream& err) {
   }
   out << "Reset the " << RoadTitle(road) << " phone in " << device << ".\n";
   for (const std::string& file : removed) out << "  removed " << file << "\n";
+  if (dropped_journal) out << "  dropped the phone's copy of its unfinished last session\n";
   out << "  the phone forgot its partner in " << PathToUtf8(phone.StatePath())
       << "\nIts next session is a first one: it pairs the phone's objects with the PC's items by content "
          "and copies only the rest, each way.\n";

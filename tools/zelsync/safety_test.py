@@ -52,8 +52,12 @@ def test_damage_and_reset(host, scratch):
     check(database in err and "reset --device" in err, "the damaged database is named with the next step: %r" % err)
     check((snapshot(store), snapshot(phone)) == before, "a refused session changes nothing")
 
+    # The copy an unfinished session leaves would bring the partner back.
+    os.makedirs(os.path.join(phone, ".session"))
+    shutil.copy(os.path.join(phone, "phone.json"), os.path.join(phone, ".session"))
     host.run("reset", "--device", phone, expect=0)
     check(not os.path.exists(database), "reset removed the phone's database")
+    check(not os.path.exists(os.path.join(phone, ".session")), "reset dropped the unfinished session's copy")
     report = sync(host, "irmc", phone)
     moved = totals(report)
     paired = sum(counts.get("paired", 0) for counts in report["types"].values())
