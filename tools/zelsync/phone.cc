@@ -223,9 +223,10 @@ void Phone::NoticeNewFiles(std::vector<std::string>* ignored) {
   }
 }
 
-std::vector<PhoneChange> Phone::PendingChanges() const {
+std::vector<PhoneChange> Phone::PendingChanges(std::optional<uint32_t> only_type) const {
   std::vector<PhoneChange> changes;
   for (const TypeInfo& type : ObjectTypes()) {
+    if (only_type && type.code != *only_type) continue;
     for (const PhoneItem& item : items_) {
       if (item.type != type.code) continue;
       std::error_code ec;

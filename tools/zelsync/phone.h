@@ -82,8 +82,9 @@ class Phone {
   // Gives a LUID to each file of the type folders that has none yet. Files
   // whose extension does not fit their folder are listed in *ignored.
   void NoticeNewFiles(std::vector<std::string>* ignored = nullptr);
-  // The phone's changes since the last session, per the folder's content.
-  std::vector<PhoneChange> PendingChanges() const;
+  // The phone's changes since the last session, per the folder's content;
+  // of one type when `only_type` is given.
+  std::vector<PhoneChange> PendingChanges(std::optional<uint32_t> only_type = std::nullopt) const;
 
   // Objects from the PC. Each records the object as it now stands on the
   // phone; *had_own_change tells whether the phone's own pending change of

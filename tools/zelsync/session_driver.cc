@@ -353,8 +353,9 @@ bool Driver::HandOver(const PhoneChange& change, fs::path* copy, std::string* wh
 int Driver::PhoneToPc(const TypeInfo& type) {
   int delivered = 0;
   const auto code = static_cast<_SYNC_OBJECT_TYPE>(type.code);
-  for (const PhoneChange& change : phone_.PendingChanges()) {
-    if (change.type != type.code) continue;
+  // Read after the PC's changes of this type reached the phone: those
+  // override the phone's own.
+  for (const PhoneChange& change : phone_.PendingChanges(type.code)) {
     Progress(type, "phone changes");
     SessionEvent event = SessionEvent::ToPc(change);
     WideArg luid(Utf8ToUtf16(change.luid));
