@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "file_util.h"
@@ -53,7 +54,7 @@ struct FakePc {
   fs::path temp;
   std::string database;                       // the current IrMC database
   std::map<std::string, uint32_t> counters;  // per IrMC database
-  bool fail_create = false;
+  std::optional<std::string> refuse;  // CreateNewRecord fails for content holding this ("": any)
   bool repeat_new = false;  // GetNewRecord keeps offering the same item
   int next_entry = 1;
   std::vector<std::string> created_in_session;
@@ -109,7 +110,7 @@ int GetModified(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* luid, ZS_WCHA
 int Create(_SYNC_OBJECT_TYPE type, const ZS_WCHAR* luid, const ZS_WCHAR* path) {
   std::string content = FakePc::Take(path);
   pc->calls.push_back("CreateNewRecord " + Utf16ToUtf8(FromWide(luid)));
-  if (pc->fail_create) return 0;
+  if (pc->refuse && content.find(*pc->refuse) != std::string::npos) return 0;
   std::string id = "N" + std::to_string(pc->next_entry++);
   pc->items[id] = {static_cast<uint32_t>(type), content};
   pc->luids[{type, id}] = Utf16ToUtf8(FromWide(luid));
@@ -268,22 +269,50 @@ TEST_P(SessionTest, AChangeOfAnObjectThePhoneForgotGetsANewLuid) {
   EXPECT_EQ(fake_.items.count("E1"), 1u);
 }
 
-// A refused object stays on the phone, is reported once, and is offered
-// again only once it changed.
+size_t NotesOfWaitingRefusals(const SessionReport& report) {
+  return std::count_if(report.notes.begin(), report.notes.end(),
+                       [](const std::string& note) { return note.find("sync --retry") != std::string::npos; });
+}
+
+// A refused object stays on the phone, is offered again only once it
+// changed, and each session tells of it meanwhile.
 TEST_P(SessionTest, ARefusedCreationWaitsOnThePhoneUntilItChanges) {
-  fake_.fail_create = true;
+  fake_.refuse = "FN:Own";
+  WriteAll(PhoneDir() / "contacts" / "other.vcf", "BEGIN:VCARD\r\nFN:Other\r\nEND:VCARD\r\n");
   SessionReport report = Run();
   EXPECT_TRUE(report.failed());
   EXPECT_EQ(Contacts(report).failed, 1);
+  EXPECT_EQ(Contacts(report).received, 1);
   EXPECT_EQ(Contacts(report).sent, 2);
-  fake_.fail_create = false;
+  fake_.refuse.reset();
   SessionReport unchanged = Run();
   EXPECT_FALSE(unchanged.failed()) << ReportToText(unchanged, true);
   EXPECT_EQ(unchanged.moved(), 0);
+  EXPECT_EQ(NotesOfWaitingRefusals(unchanged), 1u);
   WriteAll(PhoneDir() / "contacts" / "own.vcf", "BEGIN:VCARD\r\nFN:Own Changed\r\nEND:VCARD\r\n");
   SessionReport changed = Run();
   EXPECT_EQ(Contacts(changed).received, 1) << ReportToText(changed, true);
   EXPECT_EQ(changed.moved(), 1);
+  EXPECT_EQ(NotesOfWaitingRefusals(changed), 0u);
+}
+
+// When no phone change reached the PC, the store may have been out of
+// reach: a refusal the object's text does not explain is offered again,
+// even though PC items reached the phone; an empty file waits.
+TEST_P(SessionTest, ARefusalIsKeptOnlyWhenTheTextOrTheRestOfTheSessionExplainsIt) {
+  Run();
+  fake_.items["E3"] = {2, "BEGIN:VCARD\r\nFN:Carla\r\nEND:VCARD\r\n"};
+  fake_.refuse = "";
+  WriteAll(PhoneDir() / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
+  WriteAll(PhoneDir() / "contacts" / "empty.vcf", "");
+  SessionReport failed = Run();
+  EXPECT_EQ(Contacts(failed).sent, 1);
+  EXPECT_EQ(Contacts(failed).failed, 2) << ReportToText(failed, true);
+  fake_.refuse.reset();
+  SessionReport next = Run();
+  EXPECT_EQ(Contacts(next).received, 1) << ReportToText(next, true);
+  EXPECT_EQ(Contacts(next).failed, 0);
+  EXPECT_EQ(NotesOfWaitingRefusals(next), 1u);
 }
 
 TEST_P(SessionTest, ALibraryThatRepeatsItselfIsStopped) {

@@ -335,11 +335,10 @@ void Phone::MarkDelivered(const PhoneChange& change) {
   }
 }
 
-void Phone::MarkRefused(const PhoneChange& change, const std::string& reason) {
+void Phone::MarkRefused(const PhoneChange& change, const std::string& hash, const std::string& reason) {
+  if (hash.empty()) return;  // unreadable when offered: offered again next time
   for (PhoneItem& item : items_) {
     if (item.type != change.type || item.luid != change.luid) continue;
-    const std::string hash = HashFile(PathOf(item.file));
-    if (hash.empty()) return;  // unreadable now: offered again next time
     item.refused_hash = hash;
     item.refused_reason = reason;
   }
@@ -350,6 +349,14 @@ void Phone::ForgetRefusals() {
     item.refused_hash.reset();
     item.refused_reason.clear();
   }
+}
+
+int Phone::WaitingRefusals() const {
+  int waiting = 0;
+  for (const PhoneItem& item : items_) {
+    if (item.refused_hash && HashFile(PathOf(item.file)) == *item.refused_hash) ++waiting;
+  }
+  return waiting;
 }
 
 std::string Phone::FindUnsentMatch(uint32_t type, const fs::path& pc_file) const {

@@ -98,10 +98,13 @@ class Phone {
 
   // The phone's change reached the PC: the object now counts as in step.
   void MarkDelivered(const PhoneChange& change);
-  // The PC refused the change: it stays on the phone, and is not offered
-  // again until the file changes (or the refusals are forgotten).
-  void MarkRefused(const PhoneChange& change, const std::string& reason);
+  // The PC refused the change, offered with content `hash`: it stays on the
+  // phone, and is not offered again until the file changes (or the
+  // refusals are forgotten).
+  void MarkRefused(const PhoneChange& change, const std::string& hash, const std::string& reason);
   void ForgetRefusals();
+  // How many objects wait on the phone unchanged since the PC refused them.
+  int WaitingRefusals() const;
 
   // The object the phone has never sent whose content (see ContentKey)
   // matches the PC's file: the two are one item. Its LUID, or empty when

@@ -1,6 +1,7 @@
 // Drives one session through the library's exports, as the synchronisation
 // service does. The steps are written once; the road's table of exports
 // says which export each step calls.
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <set>
@@ -99,6 +100,22 @@ class Driver {
   // first session, or one after a reset): the two are paired through the
   // library's LUID mapping instead of copied each way. True when paired.
   bool PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, const std::u16string& entry_id);
+  // Remembers on the phone the creations and changes the PC refused in
+  // this session, so that later sessions do not fail on them anew. A
+  // refusal the object's text does not explain is remembered only when the
+  // session otherwise went through and another phone change reached the
+  // PC: else the library or the store may have been out of reach, and the
+  // object is offered again next time.
+  void RememberRefusals();
+
+  // A phone object the PC did not take, and the failed event reporting it.
+  struct Refusal {
+    PhoneChange change;
+    std::string hash;    // of the object as it was offered
+    std::string reason;
+    bool evident;        // the object's text shows why
+    size_t event;
+  };
 
   const Exports& lib_;
   const RoadExports& road_;
@@ -110,6 +127,7 @@ class Driver {
   // PC items handed over as new (or paired) in this session: a change the
   // log also holds for one of them has reached the phone with it already.
   std::set<std::pair<uint32_t, std::u16string>> new_this_session_;
+  std::vector<Refusal> refusals_;
   uint64_t address_ = 0;
   int moved_ = 0;
 };
@@ -389,13 +407,14 @@ int Driver::PhoneToPc(const TypeInfo& type) {
         Fail(type, std::string(export_name) + " failed; the phone keeps the deletion for the next session", event);
         continue;
       }
-      // The PC refused the object as it stands: it stays on the phone and
-      // is not offered again until it changes, so that every later session
-      // does not fail on it anew.
+      // The PC refused the object as it stands: it stays on the phone, and
+      // RememberRefusals decides whether it is offered again.
       std::string reason = EvidentRefusal(type.code, text);
-      if (reason.empty()) reason = "the PC did not take it (" + std::string(export_name) + " failed)";
-      phone_.MarkRefused(change, reason);
-      Fail(type, reason + "; kept on the phone, not offered again until it changes (or sync --retry)", event);
+      const bool evident = !reason.empty();
+      if (!evident) reason = "the PC did not take it (" + std::string(export_name) + " failed)";
+      refusals_.push_back({change, Phone::HashFile(phone_.PathOf(change.file)), reason, evident,
+                           report_.events.size()});
+      Fail(type, reason, event);
       continue;
     }
     if (road_.remember_new.call && change.kind == ChangeKind::kNew &&
@@ -408,6 +427,23 @@ int Driver::PhoneToPc(const TypeInfo& type) {
     Record(std::move(event));
   }
   return delivered;
+}
+
+void Driver::RememberRefusals() {
+  if (report_.rolled_back) return;  // the phone is back as it was before the session
+  const bool went_through =
+      !report_.interrupted && report_.errors.empty() &&
+      std::any_of(report_.events.begin(), report_.events.end(),
+                  [](const SessionEvent& event) { return event.ok && !event.to_phone; });
+  for (const Refusal& refusal : refusals_) {
+    std::string& message = report_.events[refusal.event].message;
+    if (refusal.evident || went_through) {
+      phone_.MarkRefused(refusal.change, refusal.hash, refusal.reason);
+      message += "; kept on the phone, not offered again until it changes (or sync --retry)";
+    } else {
+      message += "; offered again next session (nothing else reached the PC, which may have been out of reach)";
+    }
+  }
 }
 
 void Driver::RunIrmc() {
@@ -554,16 +590,17 @@ void Driver::Run() {
   }
   if (road_.road == Road::kSyncML) {
     RunSyncML();
-    return;
+  } else {
+    try {
+      RunIrmc();
+    } catch (const LinkDropped&) {
+      // IrMC has no rollback: what moved stays moved, and the counters of
+      // the unfinished databases are not stored.
+      report_.interrupted = true;
+      report_.completed = false;
+    }
   }
-  try {
-    RunIrmc();
-  } catch (const LinkDropped&) {
-    // IrMC has no rollback: what moved stays moved, and the counters of the
-    // unfinished databases are not stored.
-    report_.interrupted = true;
-    report_.completed = false;
-  }
+  RememberRefusals();
 }
 
 }  // namespace
