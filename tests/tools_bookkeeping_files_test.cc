@@ -168,6 +168,11 @@ TEST(Text, Utf16AndUtf8) {
              {"\xf4\x90\x80\x80", u"\ufffd\ufffd\ufffd\ufffd"},            // past U+10FFFF
              {"a\x80z", u"a\ufffdz"}};
   for (const auto& c : bad) EXPECT_EQ(Utf8ToUtf16(c.bytes), c.expected) << c.bytes;
+#ifndef _WIN32
+  // A POSIX path that is not UTF-8 goes to the library and back intact.
+  const std::filesystem::path raw("phone/\xff\xfe.vcf");
+  EXPECT_EQ(PathFromUtf16(PathToUtf16(raw)), raw);
+#endif
 }
 
 }  // namespace
