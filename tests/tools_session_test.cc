@@ -411,6 +411,26 @@ TEST(PhoneState, NoticesObjectsAndUndoesAJournal) {
   EXPECT_EQ(reopened.items().size(), 1u);
 }
 
+// A change the phone cannot write (here: its source is gone) leaves the
+// object as it was, also when the change would rename its file.
+TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
+  ScratchFolder scratch;
+  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
+  Phone phone;
+  std::string error;
+  ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
+  phone.NoticeNewFiles();
+  phone.MarkDelivered(phone.PendingChanges().at(0));
+  const std::string luid = phone.items()[0].luid;
+  const auto before = FolderImage(scratch.path());
+  for (const char* source : {"gone.vcs", "gone.ics"}) {
+    bool own = false;
+    EXPECT_FALSE(phone.ReceiveChange(3, luid, scratch.path() / source, &own)) << source;
+    EXPECT_EQ(FolderImage(scratch.path()), before) << source;
+    EXPECT_TRUE(phone.PendingChanges().empty()) << source;
+  }
+}
+
 TEST(DeviceIdentity, AddressesAndIds) {
   EXPECT_EQ(ParseAddress("00:02:A1:b2:c3:d4"), 0x0002a1b2c3d4ULL);
   EXPECT_EQ(FormatAddress(0xFFFF0002a1b2c3d4ULL), "0002a1b2c3d4");

@@ -295,13 +295,15 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
   std::string file = it->file;
   if (Extension(PathFromUtf8(file)) != ext) {
     // vCalendar replaced by iCalendar (or the reverse): the file's name follows.
-    fs::remove(old_path, ec);
     const fs::path stem = PathFromUtf8(it->file).stem();
     file = FreeFileName(TypeByCode(type).folder, PathToUtf8(stem), ext);
   }
   const fs::path target = PathOf(file);
   fs::create_directories(target.parent_path(), ec);
+  // The old file goes only once the new one stands: a failed write leaves
+  // the object as it was, not missing (which would read as a deletion).
   if (!CopyWholeFile(source, target)) return false;
+  if (file != it->file) fs::remove(old_path, ec);
   it->file = file;
   it->hash = HashFile(target);
   return true;

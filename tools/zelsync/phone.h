@@ -90,7 +90,8 @@ class Phone {
   // phone; *had_own_change tells whether the phone's own pending change of
   // that object was overridden.
   std::string ReceiveNew(uint32_t type, const std::filesystem::path& source);
-  // Replaces the object of `luid`; false when the phone has no such object.
+  // Replaces the object of `luid`; false when the phone has no such object
+  // or cannot write the file (the object then stays as it was).
   bool ReceiveChange(uint32_t type, const std::string& luid, const std::filesystem::path& source,
                      bool* had_own_change);
   // Deletes the object of `luid`; false when the phone has no such object.

@@ -280,10 +280,15 @@ void Driver::SendModified(const TypeInfo& type) {
       fs::remove(handed, ec);
       continue;
     }
-    bool own_change = false;
-    if (phone_.ReceiveChange(type.code, event.luid, handed, &own_change)) {
+    if (phone_.FindItem(type.code, event.luid)) {
+      bool own_change = false;
+      const bool stored = phone_.ReceiveChange(type.code, event.luid, handed, &own_change);
       std::error_code ec;
       fs::remove(handed, ec);
+      if (!stored) {
+        Fail(type, "the phone could not store the file in " + PathToUtf8(phone_.folder()), event);
+        continue;
+      }
       event.file = phone_.FindItem(type.code, event.luid)->file;
       if (own_change) {
         report_.notes.push_back(std::string(type.name) + " " + event.luid +
