@@ -431,6 +431,30 @@ TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
   }
 }
 
+// An undo that fails part way (here: the state file cannot be replaced) is
+// marked, so that the next session finishes it rather than keep the phone
+// half put back.
+TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
+  ScratchFolder scratch;
+  WriteAll(scratch.path() / "notes" / "a.vnt", "A");
+  Phone phone;
+  std::string error;
+  ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
+  phone.NoticeNewFiles();
+  ASSERT_TRUE(phone.Save(&error)) << error;
+  ASSERT_TRUE(phone.BeginJournal(&error)) << error;
+  fs::remove(scratch.path() / "notes" / "a.vnt");
+  fs::remove(scratch.path() / kPhoneStateFile);
+  fs::create_directory(scratch.path() / kPhoneStateFile);
+  EXPECT_FALSE(phone.UndoJournal(&error));
+  EXPECT_TRUE(phone.UndoBegun());
+  fs::remove(scratch.path() / kPhoneStateFile);
+  ASSERT_TRUE(phone.UndoJournal(&error)) << error;
+  EXPECT_FALSE(phone.UndoBegun());
+  EXPECT_FALSE(phone.HasJournal());
+  EXPECT_EQ(ReadAll(scratch.path() / "notes" / "a.vnt"), "A");
+}
+
 TEST(DeviceIdentity, AddressesAndIds) {
   EXPECT_EQ(ParseAddress("00:02:A1:b2:c3:d4"), 0x0002a1b2c3d4ULL);
   EXPECT_EQ(FormatAddress(0xFFFF0002a1b2c3d4ULL), "0002a1b2c3d4");

@@ -319,6 +319,13 @@ int RunReset(const std::string& device, std::ostream& out, std::ostream& err) {
     out << "The phone in " << device << " has not synchronised yet: nothing to reset.\n";
     return kExitOk;
   }
+  // An undo of an unfinished session that was itself cut short is finished
+  // before anything goes: the phone's files it had taken away are only in
+  // the copy that the reset drops.
+  if (phone.UndoBegun() && !phone.UndoJournal(&error)) {
+    err << "zelsync reset: " << error << "\n  (run reset again once the phone's folder can be written)\n";
+    return kExitFailed;
+  }
   const Road road = phone.road == "syncml" ? Road::kSyncML : Road::kIrmc;
   const fs::path sync_folder = LibrarySyncFolder();
   std::vector<std::string> removed;

@@ -22,6 +22,8 @@ constexpr int kStateVersion = 1;
 // scratch name it is built under.
 constexpr char kJournalFolder[] = ".session";
 constexpr char kJournalScratch[] = ".session.tmp";
+// In the copy: an undo from it has begun, and the next session finishes it.
+constexpr char kUndoBegun[] = "undo-begun";
 
 std::string Extension(const fs::path& path) { return AsciiLower(PathToUtf8(path.extension())); }
 
@@ -421,6 +423,10 @@ bool Phone::UndoJournal(std::string* error) {
   const fs::path copy = folder_ / kJournalFolder;
   std::error_code ec;
   bool ok = fs::is_directory(copy, ec);
+  // Once a type folder is replaced the phone is neither as it was nor as
+  // the session left it: an undo cut short must be finished, whatever the
+  // PC's files say of the session.
+  if (ok) WriteFileReplacing(copy / kUndoBegun, Bytes());
   for (const TypeInfo& type : ObjectTypes()) {
     if (!ok) break;
     fs::remove_all(folder_ / type.folder, ec);
@@ -454,6 +460,11 @@ void Phone::EndJournal() {
 bool Phone::HasJournal() const {
   std::error_code ec;
   return fs::is_directory(folder_ / kJournalFolder, ec);
+}
+
+bool Phone::UndoBegun() const {
+  std::error_code ec;
+  return fs::exists(folder_ / kJournalFolder / kUndoBegun, ec);
 }
 
 }  // namespace zelsync_tool

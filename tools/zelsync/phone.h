@@ -128,6 +128,9 @@ class Phone {
   void EndJournal();
   // True when a copy of an unfinished session is on disk.
   bool HasJournal() const;
+  // True when an UndoJournal failed part way: only undoing it again puts
+  // the phone in a state the PC knows.
+  bool UndoBegun() const;
 
   static std::string HashFile(const std::filesystem::path& path);
   std::filesystem::path PathOf(const std::string& relative) const;

@@ -507,7 +507,7 @@ bool Driver::RecoverUnfinishedSession() {
   }
   if (!phone_.HasJournal()) return true;
   std::string error;
-  if (open_session && *open_session == address_) {
+  if ((open_session && *open_session == address_) || phone_.UndoBegun()) {
     if (!phone_.UndoJournal(&error)) {
       report_.errors.push_back(error);
       return false;
