@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <random>
 
@@ -412,16 +411,22 @@ int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) 
     return kExitOk;
   }
   std::string id = command.id;
+  std::optional<StoreItem> chosen;
   if (command.action == "show" || command.action == "edit" || command.action == "delete") {
     const std::string name = "zelsync store " + command.action;
-    std::optional<StoreItem> item = ChooseItem(store, type, command.id, name.c_str(), err);
-    if (!item) return kExitFailed;
-    id = item->id;
+    chosen = ChooseItem(store, type, command.id, name.c_str(), err);
+    if (!chosen) return kExitFailed;
+    id = chosen->id;
   }
   if (command.action == "show") {
-    std::optional<StoreItem> item = store.Get(type.code, id);
-    std::ifstream in(item->path, std::ios::binary);
-    out << "# " << PathToUtf8(item->path) << "\n" << in.rdbuf();
+    Bytes bytes;
+    std::string reason;
+    if (!ReadWholeFile(chosen->path, &bytes, &reason)) {
+      err << "zelsync store show: " << PathToUtf8(chosen->path) << ": " << reason << "\n";
+      return kExitFailed;
+    }
+    out << "# " << PathToUtf8(chosen->path) << "\n";
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return kExitOk;
   }
   std::optional<fs::path> file;
