@@ -154,6 +154,11 @@ bool Phone::Save(std::string* error) const {
   return true;
 }
 
+std::vector<PhoneItem>::iterator Phone::Find(uint32_t type, const std::string& luid) {
+  return std::find_if(items_.begin(), items_.end(),
+                      [&](const PhoneItem& item) { return item.type == type && item.luid == luid; });
+}
+
 const PhoneItem* Phone::FindItem(uint32_t type, const std::string& luid) const {
   for (const PhoneItem& item : items_)
     if (item.type == type && item.luid == luid) return &item;
@@ -284,9 +289,7 @@ std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
 
 bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path& source,
                           bool* had_own_change) {
-  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
-    return item.type == type && item.luid == luid;
-  });
+  auto it = Find(type, luid);
   if (it == items_.end()) return false;
   const fs::path old_path = PathOf(it->file);
   std::error_code ec;
@@ -312,9 +315,7 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
 }
 
 bool Phone::ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_own_change) {
-  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
-    return item.type == type && item.luid == luid;
-  });
+  auto it = Find(type, luid);
   if (it == items_.end()) return false;
   const fs::path path = PathOf(it->file);
   std::error_code ec;
@@ -326,9 +327,7 @@ bool Phone::ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_ow
 }
 
 void Phone::MarkDelivered(const PhoneChange& change) {
-  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
-    return item.type == change.type && item.luid == change.luid;
-  });
+  auto it = Find(change.type, change.luid);
   if (it == items_.end()) return;
   if (change.kind == ChangeKind::kDeleted) {
     items_.erase(it);
@@ -341,11 +340,10 @@ void Phone::MarkDelivered(const PhoneChange& change) {
 
 void Phone::MarkRefused(const PhoneChange& change, const std::string& hash, const std::string& reason) {
   if (hash.empty()) return;  // unreadable when offered: offered again next time
-  for (PhoneItem& item : items_) {
-    if (item.type != change.type || item.luid != change.luid) continue;
-    item.refused_hash = hash;
-    item.refused_reason = reason;
-  }
+  auto it = Find(change.type, change.luid);
+  if (it == items_.end()) return;
+  it->refused_hash = hash;
+  it->refused_reason = reason;
 }
 
 void Phone::ForgetRefusals() {

@@ -136,6 +136,7 @@ class Phone {
   std::filesystem::path PathOf(const std::string& relative) const;
 
  private:
+  std::vector<PhoneItem>::iterator Find(uint32_t type, const std::string& luid);
   std::string NewLuid();
   std::string FreeFileName(const std::string& folder, const std::string& stem,
                            const std::string& extension) const;
