@@ -198,6 +198,10 @@ bool Driver::PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, c
   fs::remove(handed, ec);
   phone_.MarkDelivered(PhoneChange{ChangeKind::kNew, type.code, luid, phone_.FindItem(type.code, luid)->file});
   ++report_.counts[type.code].paired;
+  // Committed at once, as a moved object is: the library has the pair now,
+  // and a phone that forgot it would offer its object to the PC again.
+  std::string error;
+  if (!phone_.Save(&error)) report_.errors.push_back(error);
   return true;
 }
 
