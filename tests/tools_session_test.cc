@@ -3,8 +3,10 @@
 // scripts drive the real library.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <type_traits>
 
 #ifndef _WIN32
@@ -22,6 +24,27 @@
 namespace zelsync_tool {
 namespace {
 namespace fs = std::filesystem;
+
+void WriteAll(const fs::path& path, const std::string& text) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+std::string ReadAll(const fs::path& path) {
+  Bytes bytes;
+  ReadWholeFile(path, &bytes);
+  return std::string(bytes.begin(), bytes.end());
+}
+std::map<std::string, std::string> FolderImage(const fs::path& folder) {
+  std::map<std::string, std::string> image;
+  for (const auto& entry : fs::recursive_directory_iterator(folder))
+    if (entry.is_regular_file()) {
+      // "/" between the parts on every platform, as the tests spell them.
+      std::string name = PathToUtf8(fs::relative(entry.path(), folder));
+      std::replace(name.begin(), name.end(), '\\', '/');
+      image[name] = ReadAll(entry.path());
+    }
+  return image;
+}
 
 // An export that succeeds and writes nothing.
 template <typename F>
@@ -52,41 +75,70 @@ int GetNewRepeating(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
   return 1;
 }
 
-class MisbehavingLibraryTest : public ::testing::TestWithParam<Road> {};
+// A library with nothing to hand over, whose every export succeeds.
+class MisbehavingLibraryTest : public ::testing::TestWithParam<Road> {
+ protected:
+  MisbehavingLibraryTest() {
+    pc_temp = scratch_.path() / "pc-temp";
+    fs::create_directories(pc_temp);
+    new_record_calls = 0;
+#define ZELSYNC_TEST_SUCCEEDS(name) e_.name = &Succeeds<decltype(e_.name)>::Call;
+    ZELSYNC_TOOL_EXPORTS(ZELSYNC_TEST_SUCCEEDS)
+#undef ZELSYNC_TEST_SUCCEEDS
+    e_.IsDeviceIDKnown = [] { return 0; };
+    e_.SyncMLGetLastSyncAnchor = [](uint64_t, _SYNCML_SYNCANCHOR_RECORD*) { return 0; };
+    e_.GetModifiedRecord = e_.SyncMLGetModifiedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*,
+                                                           ZS_WCHAR*) { return 0; };
+    e_.GetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, int32_t*) { return 0; };
+    e_.SyncMLGetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*, int32_t*) { return 0; };
+    e_.GetNewRecord = e_.SyncMLGetNewRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*) { return 0; };
+  }
+  SessionReport Run() {
+    Phone phone;
+    std::string error;
+    EXPECT_TRUE(Phone::Open(scratch_.path() / "phone", &phone, &error)) << error;
+    phone.NoticeNewFiles();
+    phone.device_id = "dev";
+    phone.address = "0002a1b2c3d4";
+    SessionOptions options;
+    options.road = GetParam();
+    options.anchor_time = "20260101T000000Z";
+    SessionReport report = RunSession(e_, &phone, options, fs::path());
+    EXPECT_TRUE(phone.Save(&error)) << error;
+    phone_items_ = phone.items().size();
+    return report;
+  }
+  zelsync::testing::ScratchFolder scratch_;
+  Exports e_;
+  size_t phone_items_ = 0;
+};
 
 // The host asks again only until the library repeats itself: the phone gets
 // the item once, and the session reports the fault instead of looping.
 TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
-  zelsync::testing::ScratchFolder scratch;
-  pc_temp = scratch.path() / "pc-temp";
-  fs::create_directories(pc_temp);
-  new_record_calls = 0;
-  Exports e;
-#define ZELSYNC_TEST_SUCCEEDS(name) e.name = &Succeeds<decltype(e.name)>::Call;
-  ZELSYNC_TOOL_EXPORTS(ZELSYNC_TEST_SUCCEEDS)
-#undef ZELSYNC_TEST_SUCCEEDS
-  e.IsDeviceIDKnown = [] { return 0; };
-  e.SyncMLGetLastSyncAnchor = [](uint64_t, _SYNCML_SYNCANCHOR_RECORD*) { return 0; };
-  e.GetModifiedRecord = e.SyncMLGetModifiedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*,
-                                                       ZS_WCHAR*) { return 0; };
-  e.GetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, int32_t*) { return 0; };
-  e.SyncMLGetDeletedRecord = [](_SYNC_OBJECT_TYPE, ZS_WCHAR*, ZS_WCHAR*, int32_t*) { return 0; };
-  e.GetNewRecord = e.SyncMLGetNewRecord = GetNewRepeating;
-
-  Phone phone;
-  std::string error;
-  ASSERT_TRUE(Phone::Open(scratch.path() / "phone", &phone, &error)) << error;
-  phone.device_id = "dev";
-  phone.address = "0002a1b2c3d4";
-  SessionOptions options;
-  options.road = GetParam();
-  options.anchor_time = "20260101T000000Z";
-  const SessionReport report = RunSession(e, &phone, options, fs::path());
+  e_.GetNewRecord = e_.SyncMLGetNewRecord = GetNewRepeating;
+  const SessionReport report = Run();
   EXPECT_TRUE(report.failed()) << ReportToText(report, true);
   EXPECT_EQ(report.counts.at(2).sent, 1);
   EXPECT_EQ(report.counts.at(2).failed, 1);
   EXPECT_EQ(new_record_calls, 2);
-  EXPECT_EQ(phone.items().size(), 1u);
+  EXPECT_EQ(phone_items_, 1u);
+}
+
+// A creation refused when nothing else reached the PC may have met a store
+// out of reach: it is offered again. One whose text explains the refusal
+// (an empty file) waits until it changes, and each session tells of it.
+TEST_P(MisbehavingLibraryTest, AnUnexplainedRefusalIsOfferedAgainWhenNothingElseWentThrough) {
+  e_.CreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
+  e_.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
+  WriteAll(scratch_.path() / "phone" / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
+  WriteAll(scratch_.path() / "phone" / "contacts" / "empty.vcf", "");
+  EXPECT_EQ(Run().counts.at(2).failed, 2);
+  const SessionReport next = Run();
+  EXPECT_EQ(next.counts.at(2).failed, 1) << ReportToText(next, true);
+  EXPECT_EQ(std::count_if(next.notes.begin(), next.notes.end(),
+                          [](const std::string& note) { return note.find("sync --retry") != std::string::npos; }),
+            1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest,
@@ -94,6 +146,50 @@ INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest,
                          [](const ::testing::TestParamInfo<Road>& info) {
                            return std::string(RoadName(info.param));
                          });
+
+// A change the phone cannot write (here: its source is gone) leaves the
+// object as it was, also when the change would rename its file.
+TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
+  zelsync::testing::ScratchFolder scratch;
+  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
+  Phone phone;
+  std::string error;
+  ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
+  phone.NoticeNewFiles();
+  phone.MarkDelivered(phone.PendingChanges().at(0));
+  const std::string luid = phone.items()[0].luid;
+  const auto before = FolderImage(scratch.path());
+  for (const char* source : {"gone.vcs", "gone.ics"}) {
+    bool own = false;
+    EXPECT_FALSE(phone.ReceiveChange(3, luid, scratch.path() / source, &own)) << source;
+    EXPECT_EQ(FolderImage(scratch.path()), before) << source;
+    EXPECT_TRUE(phone.PendingChanges().empty()) << source;
+  }
+}
+
+// An undo that fails part way (here: the state file cannot be replaced) is
+// marked, so that the next session finishes it rather than keep the phone
+// half put back.
+TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
+  zelsync::testing::ScratchFolder scratch;
+  WriteAll(scratch.path() / "notes" / "a.vnt", "A");
+  Phone phone;
+  std::string error;
+  ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
+  phone.NoticeNewFiles();
+  ASSERT_TRUE(phone.Save(&error)) << error;
+  ASSERT_TRUE(phone.BeginJournal(&error)) << error;
+  fs::remove(scratch.path() / "notes" / "a.vnt");
+  fs::remove(scratch.path() / kPhoneStateFile);
+  fs::create_directory(scratch.path() / kPhoneStateFile);
+  EXPECT_FALSE(phone.UndoJournal(&error));
+  EXPECT_TRUE(phone.UndoBegun());
+  fs::remove(scratch.path() / kPhoneStateFile);
+  ASSERT_TRUE(phone.UndoJournal(&error)) << error;
+  EXPECT_FALSE(phone.UndoBegun());
+  EXPECT_FALSE(phone.HasJournal());
+  EXPECT_EQ(ReadAll(scratch.path() / "notes" / "a.vnt"), "A");
+}
 
 #ifndef _WIN32
 // The folder the phone's files pass through is closed to others from the

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <random>
 
@@ -319,6 +318,13 @@ int RunReset(const std::string& device, std::ostream& out, std::ostream& err) {
     out << "The phone in " << device << " has not synchronised yet: nothing to reset.\n";
     return kExitOk;
   }
+  // An undo of an unfinished session that was itself cut short is finished
+  // before anything goes: the phone's files it had taken away are only in
+  // the copy that the reset drops.
+  if (phone.UndoBegun() && !phone.UndoJournal(&error)) {
+    err << "zelsync reset: " << error << "\n  (run reset again once the phone's folder can be written)\n";
+    return kExitFailed;
+  }
   const Road road = phone.road == "syncml" ? Road::kSyncML : Road::kIrmc;
   const fs::path sync_folder = LibrarySyncFolder();
   std::vector<std::string> removed;
@@ -331,6 +337,12 @@ int RunReset(const std::string& device, std::ostream& out, std::ostream& err) {
     }
     removed.push_back(PathToUtf8(file));
   }
+  // The copy of an unfinished session would put back the partner the reset
+  // forgets (and the next session, finding it, would undo the reset): it
+  // goes first. The phone keeps what that session moved onto it; the next
+  // session pairs it by content.
+  const bool dropped_journal = phone.HasJournal();
+  phone.EndJournal();
   phone.ForgetPartner();
   if (!phone.Save(&error)) {
     err << "zelsync reset: " << error << "\n";
@@ -338,6 +350,7 @@ int RunReset(const std::string& device, std::ostream& out, std::ostream& err) {
   }
   out << "Reset the " << RoadTitle(road) << " phone in " << device << ".\n";
   for (const std::string& file : removed) out << "  removed " << file << "\n";
+  if (dropped_journal) out << "  dropped the phone's copy of its unfinished last session\n";
   out << "  the phone forgot its partner in " << PathToUtf8(phone.StatePath())
       << "\nIts next session is a first one: it pairs the phone's objects with the PC's items by content "
          "and copies only the rest, each way.\n";
@@ -398,16 +411,22 @@ int RunStore(const StoreCommand& command, std::ostream& out, std::ostream& err) 
     return kExitOk;
   }
   std::string id = command.id;
+  std::optional<StoreItem> chosen;
   if (command.action == "show" || command.action == "edit" || command.action == "delete") {
     const std::string name = "zelsync store " + command.action;
-    std::optional<StoreItem> item = ChooseItem(store, type, command.id, name.c_str(), err);
-    if (!item) return kExitFailed;
-    id = item->id;
+    chosen = ChooseItem(store, type, command.id, name.c_str(), err);
+    if (!chosen) return kExitFailed;
+    id = chosen->id;
   }
   if (command.action == "show") {
-    std::optional<StoreItem> item = store.Get(type.code, id);
-    std::ifstream in(item->path, std::ios::binary);
-    out << "# " << PathToUtf8(item->path) << "\n" << in.rdbuf();
+    Bytes bytes;
+    std::string reason;
+    if (!ReadWholeFile(chosen->path, &bytes, &reason)) {
+      err << "zelsync store show: " << PathToUtf8(chosen->path) << ": " << reason << "\n";
+      return kExitFailed;
+    }
+    out << "# " << PathToUtf8(chosen->path) << "\n";
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     return kExitOk;
   }
   std::optional<fs::path> file;

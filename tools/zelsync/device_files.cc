@@ -32,27 +32,38 @@ std::string AddressName(const Phone& phone) {
 
 std::vector<SessionFile> SessionFiles(const fs::path& folder, Road road, const Phone& phone) {
   std::vector<SessionFile> files;
-  if (road == Road::kSyncML) {
-    if (!phone.address.empty()) {
-      files.push_back({FileOf(folder, BookkeepingFile::kSyncMLDatabase, AddressName(phone)),
-                       FileKind::kSyncMLDatabase, false});
-    }
-    files.push_back({FileOf(folder, BookkeepingFile::kSyncMLLog), FileKind::kSyncMLLog, true});
-  } else {
-    if (!phone.device_id.empty()) {
-      for (const TypeInfo& type : ObjectTypes()) {
-        files.push_back({FileOf(folder, BookkeepingFile::kIrmcDatabase, phone.device_id + "_" + type.irmc_database),
-                         FileKind::kDeviceDatabase, false});
-      }
-    }
-    files.push_back({FileOf(folder, BookkeepingFile::kIrmcLog), FileKind::kIrmcLog, true});
+  const bool syncml = road == Road::kSyncML;
+  if (syncml && !phone.address.empty()) {
+    // One database holds every type.
+    files.push_back({PhoneDatabaseFile(folder, road, phone, ObjectTypes().front()),
+                     FileKind::kSyncMLDatabase, false});
+  } else if (!syncml && !phone.device_id.empty()) {
+    for (const TypeInfo& type : ObjectTypes())
+      files.push_back(
+          {PhoneDatabaseFile(folder, road, phone, type), FileKind::kDeviceDatabase, false});
   }
+  files.push_back({ModificationLogFile(folder, road),
+                   syncml ? FileKind::kSyncMLLog : FileKind::kIrmcLog, true});
   return files;
 }
 
 }  // namespace
 
-std::vector<fs::path> PhoneDatabaseFiles(const fs::path& sync_folder, Road road, const Phone& phone) {
+fs::path PhoneDatabaseFile(const fs::path& sync_folder, Road road, const Phone& phone,
+                           const TypeInfo& type) {
+  if (road == Road::kSyncML)
+    return FileOf(sync_folder, BookkeepingFile::kSyncMLDatabase, AddressName(phone));
+  return FileOf(sync_folder, BookkeepingFile::kIrmcDatabase,
+                phone.device_id + "_" + type.irmc_database);
+}
+
+fs::path ModificationLogFile(const fs::path& sync_folder, Road road) {
+  return FileOf(sync_folder,
+                road == Road::kSyncML ? BookkeepingFile::kSyncMLLog : BookkeepingFile::kIrmcLog);
+}
+
+std::vector<fs::path> PhoneDatabaseFiles(const fs::path& sync_folder, Road road,
+                                         const Phone& phone) {
   std::vector<fs::path> files;
   for (const SessionFile& file : SessionFiles(sync_folder, road, phone))
     if (!file.shared) files.push_back(file.path);

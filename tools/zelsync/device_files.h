@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "object_types.h"
 #include "phone.h"
 #include "session.h"
 
@@ -20,6 +21,12 @@ struct FileFault {
   std::string what;     // the damage, or the operating system's reason
   bool shared = false;  // a modification log, which every phone uses
 };
+
+// The phone's record database of `type` in `sync_folder` (on the SyncML
+// road one database holds every type), and the road's modification log.
+std::filesystem::path PhoneDatabaseFile(const std::filesystem::path& sync_folder, Road road,
+                                        const Phone& phone, const TypeInfo& type);
+std::filesystem::path ModificationLogFile(const std::filesystem::path& sync_folder, Road road);
 
 // The files in `sync_folder` that hold this phone's bookkeeping: its IrMC
 // device record databases, or its SyncML database with the copies a

@@ -293,8 +293,12 @@ def test_damage_and_reset(host, scratch, road):
     code, out, err = host.run("sync", road, "--device", phone, expect=1)
     check(database in err and "reset --device" in err, "%s: the damaged database is named: %r" % (road, err))
     check(snapshot(host.env["ZELSYNC_STORE"], phone) == before, "%s: a refused session changes nothing" % road)
+    # The copy an unfinished session leaves would bring the partner back.
+    os.makedirs(os.path.join(phone, ".session"))
+    shutil.copy(os.path.join(phone, "phone.json"), os.path.join(phone, ".session"))
     host.run("reset", "--device", phone, expect=0)
     check(not os.path.exists(database), "%s: reset removed the database" % road)
+    check(not os.path.exists(os.path.join(phone, ".session")), "%s: reset dropped the session's copy" % road)
     report = host.sync(road, phone)
     check(totals(report) == NOTHING and report["types"]["contact"]["paired"] == contacts,
           "%s: after a reset the first session pairs and copies nothing: %s" % (road, report["types"]))

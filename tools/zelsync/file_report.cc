@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <ostream>
 
+#include "file_util.h"
 #include "session.h"
 #include "sync_folder.h"
 #include "table.h"
@@ -33,13 +33,6 @@ std::string TypeCell(uint32_t type) {
 std::string AnchorText(const Anchor& anchor) {
   if (anchor.kind == 0) return "number " + std::to_string(anchor.number) + " (kind 0)";
   return "time " + FieldCell(anchor.time) + " (kind " + std::to_string(anchor.kind) + ")";
-}
-
-bool ReadFile(const fs::path& path, Bytes* bytes) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return !in.bad();
 }
 
 }  // namespace
@@ -183,8 +176,9 @@ int RunInspect(const InspectOptions& options, std::ostream& out, std::ostream& e
       status = 1;
       continue;
     }
-    if (!ReadFile(path, &bytes)) {
-      err << "zelsync inspect: " << shown << ": cannot read the file\n";
+    std::string reason;
+    if (!ReadWholeFile(path, &bytes, &reason)) {
+      err << "zelsync inspect: " << shown << ": cannot read the file: " << reason << "\n";
       status = 1;
       continue;
     }

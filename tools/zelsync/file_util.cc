@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "platform/platform.h"
+#include "text.h"
 
 namespace zelsync_tool {
 namespace fs = std::filesystem;
@@ -24,25 +25,13 @@ bool ReadWholeFile(const fs::path& path, Bytes* bytes, std::string* reason) {
   return !in.bad();
 }
 
-namespace {
-// The path as the library's platform layer takes it.
-zelsync::WString PlatformPath(const fs::path& path) {
-#ifdef _WIN32
-  const std::wstring& native = path.native();
-  return zelsync::WString(native.begin(), native.end());
-#else
-  return zelsync::PathFromNative(path.native());
-#endif
-}
-}  // namespace
-
 bool WriteFileReplacing(const fs::path& path, const Bytes& bytes, std::string* reason, zelsync::Lasting lasting) {
   // A name starting with "." is a scratch file to the store and the phone.
   fs::path name(".");
   name += path.filename();
   name += ".tmp";
   errno = 0;
-  if (zelsync::WriteFileAtomically(PlatformPath(path), PlatformPath(path.parent_path() / name), bytes.data(),
+  if (zelsync::WriteFileAtomically(PathToUtf16(path), PathToUtf16(path.parent_path() / name), bytes.data(),
                                    bytes.size(), lasting)) {
     return true;
   }

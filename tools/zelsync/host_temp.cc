@@ -15,7 +15,6 @@
 #include <cerrno>
 #endif
 
-#include "file_util.h"
 #include "text.h"
 
 namespace zelsync_tool {
@@ -125,8 +124,10 @@ HostTempFolder::~HostTempFolder() {
 }
 
 bool HostTempFolder::CopyIn(const fs::path& source, const fs::path& copy) const {
-  if (!CopyWholeFile(source, copy)) return false;
+  // A plain copy: the library consumes it at once, and after a crash it
+  // means nothing, so it is not synced to disk as the phone's files are.
   std::error_code ec;
+  if (!fs::copy_file(source, copy, fs::copy_options::overwrite_existing, ec)) return false;
   fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace,
                   ec);
   return !ec;

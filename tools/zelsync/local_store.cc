@@ -83,15 +83,42 @@ local::ItemFields StoreFields(const ItemFields& fields) {
 }
 
 // The item's file, found by its entry ID or by the file name the ID
-// carries after its kind's tag.
-bool FindItem(const local::Store& store, uint32_t type, const std::string& id, local::ItemFile* file) {
+// carries after its kind's tag; else false with a message in *error.
+bool FindItem(const local::Store& store, uint32_t type, const std::string& id, local::ItemFile* file,
+              std::string* error = nullptr) {
   for (local::ItemFile& candidate : store.List(KindOf(type))) {
     if (zelsync::Utf16ToUtf8(local::EntryIdOf(candidate.folder, candidate.stem)) == id || candidate.stem == id) {
       *file = std::move(candidate);
       return true;
     }
   }
+  if (error) {
+    *error = "no " + std::string(TypeByCode(type).name) + " with the ID " + id + " in " +
+             store.FolderPath(KindOf(type));
+  }
   return false;
+}
+
+StoreItem ItemOf(uint32_t type, const local::ItemFile& file) {
+  std::string text;
+  if (!local::ReadWholeFile(file.path, &text)) text.clear();
+  return {type, zelsync::Utf16ToUtf8(local::EntryIdOf(file.folder, file.stem)), fs::path(file.path),
+          OneLine(local::ItemSummary(file.folder, text))};
+}
+
+// The store's text of an item taken whole from `file`.
+bool ImportFile(local::FolderKind kind, const fs::path& file, const std::string& stem, std::string* text,
+                std::string* error) {
+  std::string given;
+  if (!local::ReadWholeFile(file.string(), &given)) {
+    *error = PathToUtf8(file) + ": cannot read the file";
+    return false;
+  }
+  if (!local::ImportedItemText(kind, given, stem, text, error)) {
+    *error = PathToUtf8(file) + ": " + *error;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -124,12 +151,7 @@ bool LocalStore::IsItemTime(const ItemFields& fields, bool new_item, std::ostrea
 std::vector<StoreItem> LocalStore::List(uint32_t type) const {
   const local::Store store(root_.string());
   std::vector<StoreItem> items;
-  for (const local::ItemFile& file : store.List(KindOf(type))) {
-    std::string text;
-    if (!local::ReadWholeFile(file.path, &text)) text.clear();
-    items.push_back({type, zelsync::Utf16ToUtf8(local::EntryIdOf(file.folder, file.stem)), fs::path(file.path),
-                     OneLine(local::ItemSummary(file.folder, text))});
-  }
+  for (const local::ItemFile& file : store.List(KindOf(type))) items.push_back(ItemOf(type, file));
   return items;
 }
 
@@ -137,10 +159,7 @@ std::optional<StoreItem> LocalStore::Get(uint32_t type, const std::string& id) c
   const local::Store store(root_.string());
   local::ItemFile file;
   if (!FindItem(store, type, id, &file)) return std::nullopt;
-  std::string text;
-  if (!local::ReadWholeFile(file.path, &text)) text.clear();
-  return StoreItem{type, zelsync::Utf16ToUtf8(local::EntryIdOf(file.folder, file.stem)), fs::path(file.path),
-                   OneLine(local::ItemSummary(file.folder, text))};
+  return ItemOf(type, file);
 }
 
 bool LocalStore::Add(uint32_t type, const ItemFields& fields, const std::optional<fs::path>& file, std::string* id,
@@ -155,15 +174,7 @@ bool LocalStore::Add(uint32_t type, const ItemFields& fields, const std::optiona
   const std::string stem = mail ? local::NewMaildirStem() : local::NewItemStem();
   std::string text;
   if (file) {
-    std::string given;
-    if (!local::ReadWholeFile(file->string(), &given)) {
-      *error = PathToUtf8(*file) + ": cannot read the file";
-      return false;
-    }
-    if (!local::ImportedItemText(kind, given, stem, &text, error)) {
-      *error = PathToUtf8(*file) + ": " + *error;
-      return false;
-    }
+    if (!ImportFile(kind, *file, stem, &text, error)) return false;
   } else if (!local::NewItemText(kind, StoreFields(fields), stem, &text, error)) {
     return false;
   }
@@ -184,22 +195,10 @@ bool LocalStore::Edit(uint32_t type, const std::string& id, const ItemFields& fi
                       const std::optional<fs::path>& file, std::string* error) const {
   const local::Store store(root_.string());
   local::ItemFile item;
-  if (!FindItem(store, type, id, &item)) {
-    *error = "no " + std::string(TypeByCode(type).name) + " with the ID " + id + " in " +
-             store.FolderPath(KindOf(type));
-    return false;
-  }
+  if (!FindItem(store, type, id, &item, error)) return false;
   std::string current, text;
   if (file) {
-    std::string given;
-    if (!local::ReadWholeFile(file->string(), &given)) {
-      *error = PathToUtf8(*file) + ": cannot read the file";
-      return false;
-    }
-    if (!local::ImportedItemText(item.folder, given, item.stem, &text, error)) {
-      *error = PathToUtf8(*file) + ": " + *error;
-      return false;
-    }
+    if (!ImportFile(item.folder, *file, item.stem, &text, error)) return false;
   } else if (!local::ReadWholeFile(item.path, &current)) {
     *error = item.path + ": cannot read the item";
     return false;
@@ -217,11 +216,7 @@ bool LocalStore::Edit(uint32_t type, const std::string& id, const ItemFields& fi
 bool LocalStore::Delete(uint32_t type, const std::string& id, std::string* error) const {
   const local::Store store(root_.string());
   local::ItemFile item;
-  if (!FindItem(store, type, id, &item)) {
-    *error = "no " + std::string(TypeByCode(type).name) + " with the ID " + id + " in " +
-             store.FolderPath(KindOf(type));
-    return false;
-  }
+  if (!FindItem(store, type, id, &item, error)) return false;
   if (!local::RemoveFile(item.path)) {
     *error = item.path + ": cannot delete the item";
     return false;

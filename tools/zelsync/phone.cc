@@ -22,6 +22,8 @@ constexpr int kStateVersion = 1;
 // scratch name it is built under.
 constexpr char kJournalFolder[] = ".session";
 constexpr char kJournalScratch[] = ".session.tmp";
+// In the copy: an undo from it has begun, and the next session finishes it.
+constexpr char kUndoBegun[] = "undo-begun";
 
 std::string Extension(const fs::path& path) { return AsciiLower(PathToUtf8(path.extension())); }
 
@@ -160,6 +162,11 @@ bool Phone::Save(std::string* error, zelsync::Lasting lasting) const {
   return true;
 }
 
+std::vector<PhoneItem>::iterator Phone::Find(uint32_t type, const std::string& luid) {
+  return std::find_if(items_.begin(), items_.end(),
+                      [&](const PhoneItem& item) { return item.type == type && item.luid == luid; });
+}
+
 const PhoneItem* Phone::FindItem(uint32_t type, const std::string& luid) const {
   for (const PhoneItem& item : items_)
     if (item.type == type && item.luid == luid) return &item;
@@ -231,9 +238,10 @@ void Phone::NoticeNewFiles(std::vector<std::string>* ignored) {
   }
 }
 
-std::vector<PhoneChange> Phone::PendingChanges() const {
+std::vector<PhoneChange> Phone::PendingChanges(std::optional<uint32_t> only_type) const {
   std::vector<PhoneChange> changes;
   for (const TypeInfo& type : ObjectTypes()) {
+    if (only_type && type.code != *only_type) continue;
     for (const PhoneItem& item : items_) {
       if (item.type != type.code) continue;
       std::error_code ec;
@@ -289,9 +297,7 @@ std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
 
 bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path& source,
                           bool* had_own_change) {
-  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
-    return item.type == type && item.luid == luid;
-  });
+  auto it = Find(type, luid);
   if (it == items_.end()) return false;
   const fs::path old_path = PathOf(it->file);
   std::error_code ec;
@@ -302,13 +308,15 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
   std::string file = it->file;
   if (Extension(PathFromUtf8(file)) != ext) {
     // vCalendar replaced by iCalendar (or the reverse): the file's name follows.
-    fs::remove(old_path, ec);
     const fs::path stem = PathFromUtf8(it->file).stem();
     file = FreeFileName(TypeByCode(type).folder, PathToUtf8(stem), ext);
   }
   const fs::path target = PathOf(file);
   fs::create_directories(target.parent_path(), ec);
+  // The old file goes only once the new one stands: a failed write leaves
+  // the object as it was, not missing (which would read as a deletion).
   if (!CopyWholeFile(source, target)) return false;
+  if (file != it->file) fs::remove(old_path, ec);
   it->file = file;
   it->hash = HashFile(target);
   it->saved_entry.clear();
@@ -316,9 +324,7 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
 }
 
 bool Phone::ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_own_change) {
-  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
-    return item.type == type && item.luid == luid;
-  });
+  auto it = Find(type, luid);
   if (it == items_.end()) return false;
   const fs::path path = PathOf(it->file);
   std::error_code ec;
@@ -330,9 +336,7 @@ bool Phone::ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_ow
 }
 
 void Phone::MarkDelivered(const PhoneChange& change) {
-  auto it = std::find_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
-    return item.type == change.type && item.luid == change.luid;
-  });
+  auto it = Find(change.type, change.luid);
   if (it == items_.end()) return;
   if (change.kind == ChangeKind::kDeleted) {
     items_.erase(it);
@@ -344,15 +348,13 @@ void Phone::MarkDelivered(const PhoneChange& change) {
   }
 }
 
-void Phone::MarkRefused(const PhoneChange& change, const std::string& reason) {
-  for (PhoneItem& item : items_) {
-    if (item.type != change.type || item.luid != change.luid) continue;
-    const std::string hash = HashFile(PathOf(item.file));
-    if (hash.empty()) return;  // unreadable now: offered again next time
-    item.refused_hash = hash;
-    item.refused_reason = reason;
-    item.saved_entry.clear();
-  }
+void Phone::MarkRefused(const PhoneChange& change, const std::string& hash, const std::string& reason) {
+  if (hash.empty()) return;  // unreadable when offered: offered again next time
+  auto it = Find(change.type, change.luid);
+  if (it == items_.end()) return;
+  it->refused_hash = hash;
+  it->refused_reason = reason;
+  it->saved_entry.clear();
 }
 
 void Phone::ForgetRefusals() {
@@ -361,6 +363,14 @@ void Phone::ForgetRefusals() {
     item.refused_reason.clear();
     item.saved_entry.clear();
   }
+}
+
+int Phone::WaitingRefusals() const {
+  int waiting = 0;
+  for (const PhoneItem& item : items_) {
+    if (item.refused_hash && HashFile(PathOf(item.file)) == *item.refused_hash) ++waiting;
+  }
+  return waiting;
 }
 
 std::string Phone::FindUnsentMatch(uint32_t type, const fs::path& pc_file) const {
@@ -424,6 +434,10 @@ bool Phone::UndoJournal(std::string* error) {
   const fs::path copy = folder_ / kJournalFolder;
   std::error_code ec;
   bool ok = fs::is_directory(copy, ec);
+  // Once a type folder is replaced the phone is neither as it was nor as
+  // the session left it: an undo cut short must be finished, whatever the
+  // PC's files say of the session.
+  if (ok) WriteFileReplacing(copy / kUndoBegun, Bytes());
   for (const TypeInfo& type : ObjectTypes()) {
     if (!ok) break;
     fs::remove_all(folder_ / type.folder, ec);
@@ -457,6 +471,11 @@ void Phone::EndJournal() {
 bool Phone::HasJournal() const {
   std::error_code ec;
   return fs::is_directory(folder_ / kJournalFolder, ec);
+}
+
+bool Phone::UndoBegun() const {
+  std::error_code ec;
+  return fs::exists(folder_ / kJournalFolder / kUndoBegun, ec);
 }
 
 }  // namespace zelsync_tool

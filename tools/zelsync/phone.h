@@ -90,14 +90,16 @@ class Phone {
   // Gives a LUID to each file of the type folders that has none yet. Files
   // whose extension does not fit their folder are listed in *ignored.
   void NoticeNewFiles(std::vector<std::string>* ignored = nullptr);
-  // The phone's changes since the last session, per the folder's content.
-  std::vector<PhoneChange> PendingChanges() const;
+  // The phone's changes since the last session, per the folder's content;
+  // of one type when `only_type` is given.
+  std::vector<PhoneChange> PendingChanges(std::optional<uint32_t> only_type = std::nullopt) const;
 
   // Objects from the PC. Each records the object as it now stands on the
   // phone; *had_own_change tells whether the phone's own pending change of
   // that object was overridden.
   std::string ReceiveNew(uint32_t type, const std::filesystem::path& source);
-  // Replaces the object of `luid`; false when the phone has no such object.
+  // Replaces the object of `luid`; false when the phone has no such object
+  // or cannot write the file (the object then stays as it was).
   bool ReceiveChange(uint32_t type, const std::string& luid, const std::filesystem::path& source,
                      bool* had_own_change);
   // Deletes the object of `luid`; false when the phone has no such object.
@@ -105,10 +107,13 @@ class Phone {
 
   // The phone's change reached the PC: the object now counts as in step.
   void MarkDelivered(const PhoneChange& change);
-  // The PC refused the change: it stays on the phone, and is not offered
-  // again until the file changes (or the refusals are forgotten).
-  void MarkRefused(const PhoneChange& change, const std::string& reason);
+  // The PC refused the change, offered with content `hash`: it stays on the
+  // phone, and is not offered again until the file changes (or the
+  // refusals are forgotten).
+  void MarkRefused(const PhoneChange& change, const std::string& hash, const std::string& reason);
   void ForgetRefusals();
+  // How many objects wait on the phone unchanged since the PC refused them.
+  int WaitingRefusals() const;
 
   // The object the phone has never sent whose content (see ContentKey)
   // matches the PC's file: the two are one item. Its LUID, or empty when
@@ -131,11 +136,15 @@ class Phone {
   void EndJournal();
   // True when a copy of an unfinished session is on disk.
   bool HasJournal() const;
+  // True when an UndoJournal failed part way: only undoing it again puts
+  // the phone in a state the PC knows.
+  bool UndoBegun() const;
 
   static std::string HashFile(const std::filesystem::path& path);
   std::filesystem::path PathOf(const std::string& relative) const;
 
  private:
+  std::vector<PhoneItem>::iterator Find(uint32_t type, const std::string& luid);
   std::string NewLuid();
   std::string FreeFileName(const std::string& folder, const std::string& stem,
                            const std::string& extension) const;

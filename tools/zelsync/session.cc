@@ -19,21 +19,30 @@ SessionReport RunSession(const Exports& library, Phone* phone, const SessionOpti
   report.dry_run = options.dry_run;
   if (options.dry_run) {
     PlanDryRun(phone, options, sync_folder, &report);
-    return report;
-  }
-  try {
-    DriveSession(library, phone, options, sync_folder, &report);
-  } catch (const std::exception& e) {
-    report.errors.push_back(std::string("the session stopped: ") + e.what());
-    report.completed = false;
-  }
-  if (!report.rolled_back) {
-    std::string error;
-    if (phone->Save(&error)) {
-      if (report.completed) phone->EndJournal();
-    } else {
-      report.errors.push_back(error);
+  } else {
+    try {
+      DriveSession(library, phone, options, sync_folder, &report);
+    } catch (const std::exception& e) {
+      report.errors.push_back(std::string("the session stopped: ") + e.what());
+      report.completed = false;
     }
+    if (!report.rolled_back) {
+      std::string error;
+      if (phone->Save(&error)) {
+        if (report.completed) phone->EndJournal();
+      } else {
+        report.errors.push_back(error);
+      }
+    }
+  }
+  // Objects the PC refused do not fail later sessions, but every session
+  // says they are there, so that none stays on the phone unnoticed.
+  if (const int waiting = phone->WaitingRefusals()) {
+    report.notes.push_back(
+        std::to_string(waiting) +
+        " phone objects the PC refused wait on the phone and are not offered until they "
+        "change (zelsync phone --device " +
+        report.phone + " lists them; sync --retry offers them again)");
   }
   return report;
 }

@@ -1,6 +1,7 @@
 // Drives one session through the library's exports, as the synchronisation
 // service does. The steps are written once; the road's table of exports
 // says which export each step calls.
+#include <algorithm>
 #include <cstdio>
 #include <random>
 #include <set>
@@ -99,6 +100,22 @@ class Driver {
   // first session, or one after a reset): the two are paired through the
   // library's LUID mapping instead of copied each way. True when paired.
   bool PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, const std::u16string& entry_id);
+  // Remembers on the phone the creations and changes the PC refused in
+  // this session, so that later sessions do not fail on them anew. A
+  // refusal the object's text does not explain is remembered only when the
+  // session otherwise went through and another phone change reached the
+  // PC: else the library or the store may have been out of reach, and the
+  // object is offered again next time.
+  void RememberRefusals();
+
+  // A phone object the PC did not take, and the failed event reporting it.
+  struct Refusal {
+    PhoneChange change;
+    std::string hash;    // of the object as it was offered
+    std::string reason;
+    bool evident;        // the object's text shows why
+    size_t event;
+  };
 
   const Exports& lib_;
   const RoadExports& road_;
@@ -110,6 +127,7 @@ class Driver {
   // PC items handed over as new (or paired) in this session: a change the
   // log also holds for one of them has reached the phone with it already.
   std::set<std::pair<uint32_t, std::u16string>> new_this_session_;
+  std::vector<Refusal> refusals_;
   uint64_t address_ = 0;
   int moved_ = 0;
 };
@@ -181,6 +199,10 @@ bool Driver::PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, c
   fs::remove(handed, ec);
   phone_.MarkDelivered(PhoneChange{ChangeKind::kNew, type.code, luid, phone_.FindItem(type.code, luid)->file});
   ++report_.counts[type.code].paired;
+  // Committed at once, as a moved object is: the library has the pair now,
+  // and a phone that forgot it would offer its object to the PC again.
+  std::string error;
+  if (!phone_.Save(&error)) report_.errors.push_back(error);
   return true;
 }
 
@@ -263,10 +285,15 @@ void Driver::SendModified(const TypeInfo& type) {
       fs::remove(handed, ec);
       continue;
     }
-    bool own_change = false;
-    if (phone_.ReceiveChange(type.code, event.luid, handed, &own_change)) {
+    if (phone_.FindItem(type.code, event.luid)) {
+      bool own_change = false;
+      const bool stored = phone_.ReceiveChange(type.code, event.luid, handed, &own_change);
       std::error_code ec;
       fs::remove(handed, ec);
+      if (!stored) {
+        Fail(type, "the phone could not store the file in " + PathToUtf8(phone_.folder()), event);
+        continue;
+      }
       event.file = phone_.FindItem(type.code, event.luid)->file;
       if (own_change) {
         report_.notes.push_back(std::string(type.name) + " " + event.luid +
@@ -354,8 +381,9 @@ bool Driver::HandOver(const PhoneChange& change, fs::path* copy, std::string* wh
 int Driver::PhoneToPc(const TypeInfo& type) {
   int delivered = 0;
   const auto code = static_cast<_SYNC_OBJECT_TYPE>(type.code);
-  for (const PhoneChange& change : phone_.PendingChanges()) {
-    if (change.type != type.code) continue;
+  // Read after the PC's changes of this type reached the phone: those
+  // override the phone's own.
+  for (const PhoneChange& change : phone_.PendingChanges(type.code)) {
     Progress(type, "phone changes");
     SessionEvent event = SessionEvent::ToPc(change);
     WideArg luid(Utf8ToUtf16(change.luid));
@@ -389,13 +417,14 @@ int Driver::PhoneToPc(const TypeInfo& type) {
         Fail(type, std::string(export_name) + " failed; the phone keeps the deletion for the next session", event);
         continue;
       }
-      // The PC refused the object as it stands: it stays on the phone and
-      // is not offered again until it changes, so that every later session
-      // does not fail on it anew.
+      // The PC refused the object as it stands: it stays on the phone, and
+      // RememberRefusals decides whether it is offered again.
       std::string reason = EvidentRefusal(type.code, text);
-      if (reason.empty()) reason = "the PC did not take it (" + std::string(export_name) + " failed)";
-      phone_.MarkRefused(change, reason);
-      Fail(type, reason + "; kept on the phone, not offered again until it changes (or sync --retry)", event);
+      const bool evident = !reason.empty();
+      if (!evident) reason = "the PC did not take it (" + std::string(export_name) + " failed)";
+      refusals_.push_back({change, Phone::HashFile(phone_.PathOf(change.file)), reason, evident,
+                           report_.events.size()});
+      Fail(type, reason, event);
       continue;
     }
     if (road_.remember_new.call && change.kind == ChangeKind::kNew &&
@@ -408,6 +437,23 @@ int Driver::PhoneToPc(const TypeInfo& type) {
     Record(std::move(event));
   }
   return delivered;
+}
+
+void Driver::RememberRefusals() {
+  if (report_.rolled_back) return;  // the phone is back as it was before the session
+  const bool went_through =
+      !report_.interrupted && report_.errors.empty() &&
+      std::any_of(report_.events.begin(), report_.events.end(),
+                  [](const SessionEvent& event) { return event.ok && !event.to_phone; });
+  for (const Refusal& refusal : refusals_) {
+    std::string& message = report_.events[refusal.event].message;
+    if (refusal.evident || went_through) {
+      phone_.MarkRefused(refusal.change, refusal.hash, refusal.reason);
+      message += "; kept on the phone, not offered again until it changes (or sync --retry)";
+    } else {
+      message += "; offered again next session (nothing else reached the PC, which may have been out of reach)";
+    }
+  }
 }
 
 void Driver::RunIrmc() {
@@ -466,7 +512,7 @@ bool Driver::RecoverUnfinishedSession() {
   }
   if (!phone_.HasJournal()) return true;
   std::string error;
-  if (open_session && *open_session == address_) {
+  if ((open_session && *open_session == address_) || phone_.UndoBegun()) {
     if (!phone_.UndoJournal(&error)) {
       report_.errors.push_back(error);
       return false;
@@ -554,16 +600,17 @@ void Driver::Run() {
   }
   if (road_.road == Road::kSyncML) {
     RunSyncML();
-    return;
+  } else {
+    try {
+      RunIrmc();
+    } catch (const LinkDropped&) {
+      // IrMC has no rollback: what moved stays moved, and the counters of
+      // the unfinished databases are not stored.
+      report_.interrupted = true;
+      report_.completed = false;
+    }
   }
-  try {
-    RunIrmc();
-  } catch (const LinkDropped&) {
-    // IrMC has no rollback: what moved stays moved, and the counters of the
-    // unfinished databases are not stored.
-    report_.interrupted = true;
-    report_.completed = false;
-  }
+  RememberRefusals();
 }
 
 }  // namespace

@@ -3,10 +3,10 @@
 #include <set>
 
 #include "bookkeeping_files.h"
+#include "device_files.h"
 #include "file_util.h"
 #include "object_types.h"
 #include "session_steps.h"
-#include "store/file_names.h"
 #include "text.h"
 
 #ifndef _WIN32
@@ -61,24 +61,17 @@ StoreView LookAtStore() {
 void PlanPcChanges(const Phone& phone, Road road, const fs::path& sync_folder, const StoreView& store,
                    SessionReport* report, std::set<std::pair<uint32_t, std::string>>* touched) {
   const bool syncml = road == Road::kSyncML;
-  using zelsync::BookkeepingFile;
-  const BookkeepingFile log_file = syncml ? BookkeepingFile::kSyncMLLog : BookkeepingFile::kIrmcLog;
-  const BookkeepingFile db_file = syncml ? BookkeepingFile::kSyncMLDatabase : BookkeepingFile::kIrmcDatabase;
-  const DecodedFile log = ReadDecoded(sync_folder / zelsync::BookkeepingFileName(log_file),
-                                      zelsync::InfoOf(log_file).layout);
+  const DecodedFile log = ReadDecoded(ModificationLogFile(sync_folder, road),
+                                      syncml ? FileKind::kSyncMLLog : FileKind::kIrmcLog);
   std::vector<PcChange> changes;
   for (const DecodedRecord& entry : log.records) {
     if (entry.entry_id) changes.push_back({entry.type, entry.kind.value_or(0) != 0, entry.entry_id->text});
   }
   changes.insert(changes.end(), store.changes.begin(), store.changes.end());
-  // The library names a device's SyncML files by its address in 12
-  // lower-case hex digits, however the phone spells it.
-  const std::optional<uint64_t> address = ParseAddress(phone.address);
-  const std::string address_name = address ? FormatAddress(*address) : phone.address;
   for (const TypeInfo& type : ObjectTypes()) {
-    const std::string device = syncml ? address_name : phone.device_id + "_" + type.irmc_database;
-    const DecodedFile db = ReadDecoded(sync_folder / PathFromUtf8(zelsync::BookkeepingFileName(db_file, device)),
-                                       zelsync::InfoOf(db_file).layout);
+    const DecodedFile db =
+        ReadDecoded(PhoneDatabaseFile(sync_folder, road, phone, type),
+                    syncml ? FileKind::kSyncMLDatabase : FileKind::kDeviceDatabase);
     std::set<std::string> reported, known;
     for (const DecodedRecord& mapped : db.records) {
       if (mapped.type == type.code && mapped.entry_id) known.insert(mapped.entry_id->text);

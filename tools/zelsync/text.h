@@ -9,15 +9,16 @@
 
 namespace zelsync_tool {
 
-// UTF-16 -> UTF-8; a lone surrogate becomes U+FFFD.
+// The platform layer's conversions: UTF-16 -> UTF-8 (a lone surrogate
+// becomes U+FFFD) and UTF-8 -> UTF-16 (an ill-formed sequence becomes
+// U+FFFD).
 std::string Utf16ToUtf8(const std::u16string& text);
-// UTF-8 -> UTF-16; an ill-formed sequence becomes U+FFFD.
 std::u16string Utf8ToUtf16(const std::string& text);
 
 // A path from UTF-8 text, and back.
 std::filesystem::path PathFromUtf8(const std::string& text);
 std::string PathToUtf8(const std::filesystem::path& path);
-// The path as the library's wide strings spell it.
+// The path as the library's wide strings spell it, and back.
 std::u16string PathToUtf16(const std::filesystem::path& path);
 std::filesystem::path PathFromUtf16(const std::u16string& text);
 
