@@ -1,5 +1,7 @@
 // Calendar entries: one iCalendar file (one VCALENDAR holding one VEVENT
 // and its instances) per entry of the calendar vdir.
+#include <cctype>
+
 #include "local/calendar_text.h"
 #include "local/stored_item.h"
 #include "local/versit.h"
@@ -109,8 +111,28 @@ std::shared_ptr<outlook::Item> MakeAppointmentItem(const std::shared_ptr<Store>&
   return std::make_shared<LocalAppointment>(store, file);
 }
 
+namespace {
+// How many calendar objects the text holds one after the other.
+int CalendarObjects(const std::string& text) {
+  int count = 0;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = Trim(text.substr(start, end - start));
+    for (char& c : line) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+    if (line == "BEGIN:VCALENDAR") ++count;
+    start = end + 1;
+  }
+  return count;
+}
+}  // namespace
+
 std::shared_ptr<outlook::Item> CalendarFromText(const std::shared_ptr<Store>& store, const std::string& text) {
   if (!LooksLikeCalendar(text)) return nullptr;
+  // A file of several calendar objects (a phone's export of its calendar)
+  // would be stored as its first: it is refused whole instead, as a file of
+  // separate events is.
+  if (CalendarObjects(text) > 1) return nullptr;
   IcalPtr calendar = ParseCalendarText(text);
   if (!calendar) return nullptr;
   if (!MainEvent(calendar.get())) return OtherClassItem();
