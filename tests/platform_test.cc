@@ -43,8 +43,7 @@ class PlatformTest : public ::testing::Test {
 // atomic write that fails leaves the target as it was and no scratch file;
 // a lock file stays. (Text mode shows in the vNote and buffer tests.)
 TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
-  TestEnv env(scratch_.path() / "appdata", scratch_.path() / "temp");
-  ScopedEnv installed(env);
+  Env& env = Real();
   const auto folder = scratch_.path();
   auto path = [&](const char* name) { return ToWide(folder / name); };
   Put("old.dat", {1, 2, 3});
