@@ -1,6 +1,6 @@
 // The vMessage reader: text messages as phones write them, header keys
-// found anywhere, the HTML body, attachment parts, hostile files, and a
-// round trip through the writer.
+// found anywhere, the HTML body, attachment parts and hostile files. The
+// multipart layout is the one the writer's byte images pin down.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -27,9 +27,6 @@ std::string Multipart(const std::string& parts, const std::string& body = "<html
   return "BEGIN:VMSG\nVERSION:1.1\nBEGIN:VENV\nBEGIN:VBODY\nFrom:Ann\n" + kPreamble + kHtmlHeader + "\n" + body +
          "\n" + parts + kClose + kTail;
 }
-
-// The sender, To, CC, subject and body of a mail.
-auto Fields(const MailData& m) { return std::make_tuple(m.sent_on_behalf_of_name, m.to, m.cc, m.subject, m.html_body); }
 
 class VMessageReaderTest : public testing::FormatsTest {
  protected:
@@ -106,8 +103,7 @@ TEST_F(VMessageReaderTest, SetsTheHeaderProperties) {
   } cases[] = {
       {"From:Ann\nTo:bob@example.com\nCC:carl\nSubject:Hi\nX-IRMC-STATUS:UNREAD\nImportance:2\n", u"Ann",
        u"bob@example.com", u"carl", u"Hi", true, 2},
-      {"", u"", u"", u"", u"", false, 1},  // missing lines clear the properties
-      {"X-IRMC-STATUS:unread\nImportance:\n", u"", u"", u"", u"", false, 1},
+      {"X-IRMC-STATUS:unread\nImportance:\n", u"", u"", u"", u"", false, 1},  // missing values clear them
       {"Importance: -3x\nSubject:bad\xff\n", u"", u"", u"", u"bad\ufffd", false, -3},
       // Keys are found anywhere, not only at a line start.
       {"BCC:hidden\nCC:carl\n", u"", u"", u"hidden", u"", false, 1},
@@ -115,7 +111,6 @@ TEST_F(VMessageReaderTest, SetsTheHeaderProperties) {
       {"Importance:99999999999\n", u"", u"", u"", u"", false, INT_MAX},
       {"Subject:Caf\xc3\xa9\r\nTo:a\rb\r\n", u"", u"a\rb", u"", u"Caf\u00e9", false, 1},
       // Values are cut to 2047 bytes, never inside a character.
-      {"Subject:" + std::string(5000, 'x') + "\n", u"", u"", u"", WString(2047, u'x'), false, 1},
       {"Subject:" + std::string(2046, 'x') + "\xc3\xa9\n", u"", u"", u"", WString(2046, u'x'), false, 1}};
   for (const auto& c : cases) {
     const auto [result, mail] = ReadMail(Message(c.headers, "<html></html>"));
@@ -199,50 +194,20 @@ TEST_F(VMessageReaderTest, AttachmentPartsAreAddedOrLeftOut) {
 }
 
 TEST_F(VMessageReaderTest, AttachmentsAreAddedAndTheirFilesRemoved) {
-  const auto [result, mail] = ReadMail(Multipart(Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q")));
+  const auto [result, mail] =
+      ReadMail(Multipart(Part("a.txt", kLine54Encoded) + Part("b.bin", kLine54Encoded + "\nAP8Q")));
   ASSERT_EQ(2u, mail.attachments.size());
   EXPECT_EQ(kLine54, mail.attachments[0].bytes);
   EXPECT_EQ(TempFolder() + u"a.txt", mail.attachments[0].display_name);
   // The position is the length of the part's Base64 text: the LF of the
   // second empty line, the data line and the empty line after it.
   EXPECT_EQ(int32_t(1 + 72 + 2), mail.attachments[0].position);
-  EXPECT_EQ(std::string("\0\xff\x10", 3), mail.attachments[1].bytes);
+  EXPECT_EQ(kLine54 + std::string("\0\xff\x10", 3), mail.attachments[1].bytes);  // a part of two lines
   // With the setting off the parts are ignored.
   fake_.ClearCalls();
   const auto off = ReadMail(Multipart(Part("a.txt", "QQ==")), 0);
   EXPECT_EQ(u"\n<html>Hi</html>", off.second.html_body);
   EXPECT_EQ(0, fake_.Count("Attachments.Add"));
-}
-
-// What the writer writes, the reader reads back into a fresh mail.
-TEST_F(VMessageReaderTest, RoundTripThroughTheWriter) {
-  env_.set_mail_attachment(1);
-  std::string blob(10000, '\0');
-  for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<char>(i * 13 + 5);
-  const MailData original{.sender_name = u"Ann \u00c5berg", .to = u"bob@example.com; carl@example.com",
-                          .cc = u"dora@example.com", .subject = u"Caf\u00e9: 5 \u20ac; a=b", .sent_on = 45292.5,
-                          .importance = 2,
-                          .html_body = u"<html><p>Line one\r\nLine \u00e9 two = x</p>\t<!-- c --></html>",
-                          .unread = true,
-                          .attachments = {{.file_name = u"a.txt", .bytes = kLine54},
-                                          {.file_name = u"blob.bin", .bytes = blob},
-                                          {.file_name = u"empty.txt", .bytes = ""}}};
-  const WString path = TempFolder() + u"out.vmg";
-  ASSERT_TRUE(WriteMailAsVMessage(fake_.NewMail(original), &path, TempFolder(), u"E1"));
-  const std::string file = Read(Temp() / "out.vmg");
-  std::filesystem::remove(Temp() / "out.vmg");
-  const auto [result, mail] = ReadMail(file);
-  EXPECT_EQ(1, result);
-  MailData expected = original;
-  expected.sent_on_behalf_of_name = original.sender_name;
-  expected.html_body = u"\n" + *original.html_body;
-  EXPECT_EQ(Fields(expected), Fields(mail));
-  EXPECT_EQ(std::make_pair(original.importance, original.unread), std::make_pair(mail.importance, mail.unread));
-  ASSERT_EQ(original.attachments.size(), mail.attachments.size());
-  for (size_t i = 0; i < mail.attachments.size(); ++i) {
-    EXPECT_EQ(original.attachments[i].file_name, mail.attachments[i].file_name);
-    EXPECT_EQ(original.attachments[i].bytes, mail.attachments[i].bytes);
-  }
 }
 
 // Text search from a position (a match never starts on an LF) and lines

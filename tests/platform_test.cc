@@ -38,13 +38,12 @@ class PlatformTest : public ::testing::Test {
   void Put(const std::string& name, const Bytes& bytes) { WriteBytes(scratch_.path() / name, bytes); }
 };
 
-// Each file operation, through the Env the library uses, with one call of
-// the platform failing or none: its status (nullopt: any failure) and one
-// file afterwards (nullopt: absent). An atomic write that fails anywhere
-// leaves the target as it was and no scratch file; a lock file stays.
+// Each file operation, through the Env the library uses: its status
+// (nullopt: any failure) and one file afterwards (nullopt: absent). An
+// atomic write that fails leaves the target as it was and no scratch file;
+// a lock file stays. (Text mode shows in the vNote and buffer tests.)
 TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
-  TestEnv env(scratch_.path() / "appdata", scratch_.path() / "temp");
-  ScopedEnv installed(env);
+  Env& env = Real();
   const auto folder = scratch_.path();
   auto path = [&](const char* name) { return ToWide(folder / name); };
   Put("old.dat", {1, 2, 3});
@@ -67,12 +66,10 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
     std::optional<FsStatus> status;
     const char* file;  // nullptr: no file to look at
     std::optional<Bytes> bytes;
-    std::pair<const char*, int> fault = {"", 0};
   } cases[] = {
       {[&] { return env.FindFile(path("old.dat")); }, FsStatus::kOk, "old.dat", Bytes{1, 2, 3}},
       {[&] { return env.FindFile(path("b.dat")); }, FsStatus::kNotFound, "b.dat", absent},
       {[&] { return env.FindFile(path("nofolder/b.dat")); }, FsStatus::kPathNotFound, "b.dat", absent},
-      {[&] { return env.FindFile(WString()); }, FsStatus::kPathNotFound, nullptr, absent},
       {[&] { return env.Stat(path("b.dat")); }, failed, "b.dat", absent},
       {[&] { return env.Stat(ToWide(folder)); }, FsStatus::kOk, nullptr, absent},
       {[&] { return env.MakeFolder(path("sub")); }, FsStatus::kOk, nullptr, absent},
@@ -89,18 +86,14 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
       {[&] { return env.FindFile(path("other.dat")); }, FsStatus::kNotFound, "other.dat", absent},
       {[&] { return env.Replace(path("other.dat"), path("old.dat")); }, failed, "old.dat", Bytes{7, 7}},
       {[&] { return env.Copy(path("missing"), path("old.dat")); }, failed, "old.dat", Bytes{7, 7}},
+      // (A failure at each step of an atomic write: the local store's tests.)
       {[&] { return atomic("nofolder/state.tmp"); }, failed, "state.txt", state_old},
-      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Open", 1}},
-      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Write", 1}},
-      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Sync", 1}},
-      {[&] { return atomic("state.tmp"); }, failed, "state.txt", state_old, {"Replace", 1}},
       {[&] { return atomic("state.tmp"); }, FsStatus::kOk, "state.txt", state_new},
       {[&] { return lock("state.lock"); }, FsStatus::kOk, "state.lock", Bytes{}},
       {[&] { return lock("state.lock"); }, FsStatus::kOk, "state.lock", Bytes{}},  // released with the object
       {[&] { return lock("nofolder/state.lock"); }, failed, "nofolder", absent}};
   for (const auto& c : cases) {
     const auto row = &c - cases;
-    if (*c.fault.first) env.FailNth(c.fault.first, c.fault.second);
     const FsStatus result = c.run();
     if (c.status) {
       EXPECT_EQ(*c.status, result) << row;
@@ -114,20 +107,6 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
   }
 }
 
-TEST_F(PlatformTest, TextModeWritesCrLfAndReadsItAsLf) {
-  {
-    auto out = Real().Open(Path("t.txt"), OpenMode::kWriteText, nullptr);
-    ASSERT_TRUE(out);
-    EXPECT_EQ(6u, out->Write("a\nb\rc\n", 6));
-  }
-  EXPECT_EQ((Bytes{'a', '\r', '\n', 'b', '\r', 'c', '\r', '\n'}), ReadBytes(scratch_.path() / "t.txt"));
-  auto in = Real().Open(Path("t.txt"), OpenMode::kReadText, nullptr);
-  ASSERT_TRUE(in);
-  char buffer[16] = {0};
-  EXPECT_EQ(6u, in->Read(buffer, sizeof buffer));
-  EXPECT_STREQ("a\nb\rc\n", buffer);
-}
-
 TEST(PlatformUuid, IsLowerCaseVersion4LikeText) {
   const std::regex form("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
   WString a = Real().CreateUuidString(), b = Real().CreateUuidString();
@@ -137,14 +116,9 @@ TEST(PlatformUuid, IsLowerCaseVersion4LikeText) {
 
 // Text both ways; ill-formed input becomes replacement characters.
 TEST(Utf8Conversion, BothWaysAndReplacement) {
-  for (const auto& [wide, utf8] : {std::pair<std::u16string, std::string>{u"", ""},
-                                   {u"Gr\u00fc\u00dfe \u20ac", "Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac"},
-                                   {u"\U0001F600", "\xf0\x9f\x98\x80"}}) {
-    EXPECT_EQ(utf8, Utf16ToUtf8(wide));
-    EXPECT_EQ(wide, Utf8ToUtf16(utf8));
-  }
-  EXPECT_EQ("a\xef\xbf\xbd" "b", Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b'}));
-  EXPECT_EQ("\xef\xbf\xbd", Utf16ToUtf8(std::u16string{0xDC00}));
+  EXPECT_EQ("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac\xf0\x9f\x98\x80", Utf16ToUtf8(u"Gr\u00fc\u00dfe \u20ac\U0001F600"));
+  EXPECT_EQ(u"Gr\u00fc\u00dfe \u20ac\U0001F600", Utf8ToUtf16("Gr\xc3\xbc\xc3\x9f" "e \xe2\x82\xac\xf0\x9f\x98\x80"));
+  EXPECT_EQ("a\xef\xbf\xbd" "b\xef\xbf\xbd", Utf16ToUtf8(std::u16string{u'a', 0xD800, u'b', 0xDC00}));
   EXPECT_EQ((std::u16string{u'a', 0xFFFD, u'b'}), Utf8ToUtf16("a\xff" "b"));
   EXPECT_EQ((std::u16string{0xFFFD, 0xFFFD}), Utf8ToUtf16("\xc0\xaf"));  // overlong
 }
@@ -157,11 +131,9 @@ TEST(Fcvt, GivesTheRuntimeDigits) {
     std::string digits;
     bool exact;
   } cases[] = {{39448.5, "3944850000000000000", true}, {-39448.5, "3944850000000000000", true},
-               {0.5, "50000000000000", true}, {0.0, "", true}, {1e-20, "", true},
-               {45292.541666666664, "4529254166666666400", false},
+               {0.0, "", true}, {1e-20, "", true}, {45292.541666666664, "4529254166666666400", false},
                {123456789.123456789, "12345678912345679000000", false}, {1e20, "1" + std::string(34, '0'), false},
-               {0.001, "100000000000", false}, {0.1, "10000000000000", false}, {-0.0, "", false},
-               {39448.1, "3944809999999999900", false},
+               {0.001, "100000000000", false},
                // Rounding carries into a new leading digit.
                {0.999999999999995, "100000000000000", false}, {6e-15, "1", false}, {4e-15, "", false},
                {std::numeric_limits<double>::infinity(), "", false}, {std::nan(""), "", false}};
@@ -172,7 +144,6 @@ TEST(Fcvt, GivesTheRuntimeDigits) {
     }
   }
   EXPECT_EQ("39449", FcvtDigitsEmulated(39448.5, 0));
-  EXPECT_EQ("394485", FcvtDigitsEmulated(39448.5, 1));
   // At most 100 fraction digits.
   EXPECT_EQ("394485" + std::string(99, '0'), FcvtDigitsEmulated(39448.5, 1000));
 }
@@ -181,10 +152,8 @@ TEST(Utf8ToUtf16Strict, RefusesIllFormedText) {
   WString out = u"kept";
   EXPECT_TRUE(Utf8ToUtf16Strict("caf\xc3\xa9 \xe2\x82\xac\xef\xbf\xbd", &out));
   EXPECT_EQ(u"caf\u00e9 \u20ac\ufffd", out);
-  EXPECT_TRUE(Utf8ToUtf16Strict("", &out));
-  EXPECT_EQ(u"", out);
   out = u"kept";
-  for (const char* bad : {"caf\xe9", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80", "a\xff"}) {
+  for (const char* bad : {"caf\xe9", "\xc3", "\xc0\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80"}) {
     EXPECT_FALSE(Utf8ToUtf16Strict(bad, &out)) << bad;
     EXPECT_EQ(u"kept", out);
   }
@@ -242,11 +211,9 @@ class PosixPlatformTest : public PlatformTest {
 // A file name another program gave, which need not be UTF-8, goes through a
 // wide path and back to the same bytes; UTF-8 names are plain UTF-16.
 TEST(PosixPaths, BytesRoundTripThroughWidePaths) {
-  for (const std::string& bytes : {std::string("/plain/K\xC3\xA4se.txt"), std::string("/latin1/K\xE4se.txt"),
-                                  std::string("/cut/\xE2\x82"), std::string("/overlong/\xC0\xAF"),
-                                  std::string("/surrogate/\xED\xA0\x80")}) {
+  for (const std::string& bytes : {std::string("/latin1/K\xE4se.txt"), std::string("/cut/\xE2\x82"),
+                                  std::string("/surrogate/\xED\xA0\x80")})
     EXPECT_EQ(bytes, NativePath(PathFromNative(bytes))) << bytes;
-  }
   EXPECT_EQ(u"/K\u00e4se", PathFromNative("/K\xC3\xA4se"));
   EXPECT_EQ(u"/K\xDCE4se", PathFromNative("/K\xE4se"));
 }
@@ -312,8 +279,7 @@ TEST_F(PosixPlatformTest, MailAttachmentComesFromTheSettingsFile) {
   EXPECT_EQ(0u, Real().MailAttachmentSetting());
   std::filesystem::create_directories(scratch_.path() / "Tolvane/Default");
   const std::pair<std::string, uint32_t> cases[] = {
-      {"MailAttachment=1\n", 1}, {"Other=5\r\nMailAttachment=7\r\n", 7}, {"MailAttachment=x\n", 0},
-      {"MailAttachment=99999999999\n", 0}, {"MailAttachment=\n", 0}, {"", 0}};
+      {"Other=5\r\nMailAttachment=7\r\n", 7}, {"MailAttachment=x\n", 0}, {"MailAttachment=99999999999\n", 0}};
   for (const auto& [text, value] : cases) {
     WriteBytes(scratch_.path() / "Tolvane/Default/PIMSettings", Bytes(text.begin(), text.end()));
     EXPECT_EQ(value, Real().MailAttachmentSetting()) << text;

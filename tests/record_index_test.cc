@@ -89,13 +89,9 @@ TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
         EXPECT_EQ(by_entry ? 1 : 0, FindDeviceRecordByEntryID(MakeDeviceRecord(type, entry, u""), Open()));
         DeviceRecord found;
         ASSERT_EQ(by_luid ? 1 : 0, LookupDeviceRecordByLUID(type, luid, &found, Open()));
-        if (by_luid) {
-          EXPECT_EQ(by_luid->entry_id, FieldText(found.entry_id));
-        }
+        if (by_luid) { EXPECT_EQ(by_luid->entry_id, FieldText(found.entry_id)); }
         ASSERT_EQ(mapped ? 1 : 0, LookupMappedRecord(IrmcDatabase(), type, entry, &found, Open()));
-        if (mapped) {
-          EXPECT_EQ(mapped->luid, FieldText(found.luid));
-        }
+        if (mapped) { EXPECT_EQ(mapped->luid, FieldText(found.luid)); }
       }
     }
     ASSERT_EQ(Image(), ReadBytes(Database()));

@@ -70,7 +70,6 @@ TEST(ObjectTextTest, NamesAndEvidentRefusals) {
   EXPECT_NE(std::string::npos, EvidentRefusal(3, two + "UID:b\r\nEND:VEVENT\r\n").find("several"));
   EXPECT_NE(std::string::npos, EvidentRefusal(3, two + "END:VEVENT\r\n").find("several"));
   EXPECT_NE("", EvidentRefusal(2, "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n"));
-  EXPECT_NE("", EvidentRefusal(2, " \r\n"));
 }
 
 // Lines longer than the width break at spaces; an option's description

@@ -37,7 +37,7 @@ WString ScratchFolder::Wide(const std::string& name) const {
 }
 
 namespace {
-// A file whose reads, writes and syncs can be made to fail.
+// A file whose reads, writes, flushes, syncs and truncations can be made to fail.
 class FaultFile : public File {
  public:
   FaultFile(std::unique_ptr<File> file, TestEnv& env) : file_(std::move(file)), env_(env) {}
@@ -65,20 +65,23 @@ TestEnv::TestEnv(const fs::path& appdata, const fs::path& temp)
   fallback_.push_back(kPathSeparator);
 }
 
+// Each operation has a call counter and the call numbers that fail (0:
+// every call), counted from when the failure was asked for.
 void TestEnv::FailNth(const std::string& operation, int n) {
-  // Counted from now on: the nth call after this one.
-  failures_.push_back({operation, n == 0 ? 0 : calls(operation) + n});
+  Counter& counter = counters_[operation];
+  counter.failing.push_back(n == 0 ? 0 : counter.calls + n);
 }
 
 int TestEnv::calls(const std::string& operation) const {
-  const auto it = counts_.find(operation);
-  return it == counts_.end() ? 0 : it->second;
+  const auto it = counters_.find(operation);
+  return it == counters_.end() ? 0 : it->second.calls;
 }
 
 bool TestEnv::ShouldFail(const std::string& operation) {
-  const int count = ++counts_[operation];
-  for (const auto& [name, n] : failures_)
-    if (name == operation && (n == 0 || n == count)) return true;
+  Counter& counter = counters_[operation];
+  ++counter.calls;
+  for (int n : counter.failing)
+    if (n == 0 || n == counter.calls) return true;
   return false;
 }
 
@@ -88,21 +91,7 @@ std::unique_ptr<File> TestEnv::Open(const WString& path, OpenMode mode, FsStatus
     return nullptr;
   }
   auto file = EnvWrapper::Open(path, mode, status);
-  if (!file) return nullptr;
-  return std::make_unique<FaultFile>(std::move(file), *this);
-}
-
-FsStatus TestEnv::MakeFolder(const WString& path) {
-  return ShouldFail("MakeFolder") ? FsStatus::kOther : EnvWrapper::MakeFolder(path);
-}
-FsStatus TestEnv::RemoveFile(const WString& path) {
-  return ShouldFail("RemoveFile") ? FsStatus::kOther : EnvWrapper::RemoveFile(path);
-}
-FsStatus TestEnv::Replace(const WString& from, const WString& to) {
-  return ShouldFail("Replace") ? FsStatus::kOther : EnvWrapper::Replace(from, to);
-}
-FsStatus TestEnv::Copy(const WString& from, const WString& to) {
-  return ShouldFail("Copy") ? FsStatus::kOther : EnvWrapper::Copy(from, to);
+  return file ? std::make_unique<FaultFile>(std::move(file), *this) : nullptr;
 }
 
 bool TestEnv::LocalAppDataFolder(WString* folder) {

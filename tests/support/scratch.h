@@ -38,7 +38,7 @@ WString ToWide(const std::filesystem::path& path);
 
 // Forwards to the real Env but reports `appdata` as the local
 // application-data folder and `temp` as the temporary folder. Any single
-// call can be made to fail: FailNth("Replace", 1) fails the first Replace.
+// call can be made to fail: FailNth("Replace", 1) fails the next Replace.
 class TestEnv : public EnvWrapper {
  public:
   TestEnv(const std::filesystem::path& appdata, const std::filesystem::path& temp);
@@ -55,10 +55,10 @@ class TestEnv : public EnvWrapper {
   uint32_t MailAttachmentSetting() override { return mail_attachment_; }
 
   std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override;
-  FsStatus MakeFolder(const WString& path) override;
-  FsStatus RemoveFile(const WString& path) override;
-  FsStatus Replace(const WString& from, const WString& to) override;
-  FsStatus Copy(const WString& from, const WString& to) override;
+  FsStatus MakeFolder(const WString& path) override { return Guard("MakeFolder", &Env::MakeFolder, path); }
+  FsStatus RemoveFile(const WString& path) override { return Guard("RemoveFile", &Env::RemoveFile, path); }
+  FsStatus Replace(const WString& from, const WString& to) override { return Guard("Replace", &Env::Replace, from, to); }
+  FsStatus Copy(const WString& from, const WString& to) override { return Guard("Copy", &Env::Copy, from, to); }
   bool LocalAppDataFolder(WString* folder) override;
   bool TempFolder(WString* folder) override;
   WString FallbackRoot() override { return fallback_; }
@@ -73,8 +73,17 @@ class TestEnv : public EnvWrapper {
   WString fallback_;
   bool appdata_known_ = true;
   uint32_t mail_attachment_ = 0;
-  std::vector<std::pair<std::string, int>> failures_;
-  std::map<std::string, int> counts_;
+  struct Counter {
+    int calls = 0;
+    std::vector<int> failing;
+  };
+  std::map<std::string, Counter> counters_;
+
+  // The real call unless this one is to fail.
+  template <class... Params, class... Args>
+  FsStatus Guard(const char* operation, FsStatus (Env::*call)(Params...), const Args&... args) {
+    return ShouldFail(operation) ? FsStatus::kOther : (target().*call)(args...);
+  }
 };
 
 // A test with a scratch folder and the TestEnv installed. The library's
