@@ -54,24 +54,12 @@ const IID kIids[] = {{0x63001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
                      {0x63021, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
                      {0x63033, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}};
 
-std::string Utf8(const std::wstring& text) {
-  std::string out(text.size() * 3, '\0');
-  out.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()),
-                                                     out.data(), int(out.size()), 0, 0)));
-  return out;
-}
-std::wstring Wide(const std::string& text) {
-  std::wstring out(text.size(), L'\0');
-  out.resize(static_cast<size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()))));
-  return out;
-}
+std::string Utf8(const std::wstring& text) { return std::filesystem::path(text).u8string(); }
+std::wstring Wide(const std::string& text) { return std::filesystem::u8path(text).wstring(); }
 
 bool ReadWhole(const std::wstring& path, std::string* bytes) {
   std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  std::ostringstream all;
-  all << file.rdbuf();
-  *bytes = all.str();
+  bytes->assign(std::istreambuf_iterator<char>(file), {});
   return file.is_open();
 }
 // Through a scratch file, so that a reader never sees half of it.
@@ -526,9 +514,9 @@ const ClassInfo& Class(ClassId id) {
        ItemCall},
       {"NoteItem", &kIids[2], "Body:p:b", ItemCall},
       {"ContactItem", &kIids[3], "FullName:p:b SaveAs:m:bi", ItemCall},
-      {"AppointmentItem", &kIids[4], "Subject:p:b AllDayEvent:p:o SaveAs:m:bi", ItemCall},
+      {"AppointmentItem", &kIids[4], "Subject:p:b SaveAs:m:bi", ItemCall},
       // An item of none of the four classes, such as a meeting request.
-      {"OtherItem", nullptr, "Subject:p:b", ItemCall},
+      {"OtherItem", nullptr, "", ItemCall},
       {"Attachments", nullptr, "Count:g:i Item:m:i Add:m:biib", AttachmentsCall},
       {"Attachment", nullptr, "FileName:g:b SaveAsFile:m:b", AttachmentCall},
   };
