@@ -150,10 +150,8 @@ struct Store {
     return S_OK;
   }
   void Log(const std::string& line) {
-    if (FILE* file = _wfopen((folder + L"\\calls.log").c_str(), L"ab")) {
-      std::fputs((line + "\n").c_str(), file);
-      std::fclose(file);
-    }
+    std::ofstream(std::filesystem::path(folder + L"\\calls.log"), std::ios::app | std::ios::binary)
+        << line << "\n";
   }
 };
 
@@ -207,10 +205,8 @@ class Object : public IDispatch, public IClassFactory {
   const long number;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, kIidSelf)) {
-      *out = this;  // no reference: only asked within this process
-      return S_OK;
-    }
+    // kIidSelf gives no reference: it is only asked within this process.
+    if (IsEqualIID(iid, kIidSelf)) return *out = this, S_OK;
     const IID* own = Class(id).iid;
     const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
                        (own && IsEqualIID(iid, *own));
@@ -238,10 +234,7 @@ class Object : public IDispatch, public IClassFactory {
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   // Logged as "Class ids Name": the test sees each looked up once.
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,

@@ -131,6 +131,10 @@ def session(host, standin, road, phone, what, *extra, code=0):
     return report, totals(report), calls, lines
 
 
+def field(text, size):
+    return (text.encode("utf-16-le") + b"\0" * size)[:size]
+
+
 def sent_files(report):
     """{entry ID: phone file} of the objects a session sent to the phone."""
     return {e["entry_id"]: e["file"] for e in report.get("events", []) if e["direction"] == "to-phone" and e["ok"]}
@@ -162,116 +166,124 @@ def initial_store(folder):
     return {"window": True, "next_id": 100, "items": items, "fail": []}
 
 
-# What each scheme does: its device record database (name, header size), its
-# change log and the stamp its records carry, what the phone holds first and
-# the totals of the first session, the PC contact changed and item deleted
-# (with their change log kinds), and the totals of that session.
-ROADS = [
-    ("irmc", ("{device_id}_pb.DAT", 4), "SyncModificationLog.DAT", (),
-     {"contacts/own.vcf": vcard("Phone Contact", "+1 555 0100"), "notes/own.vnt": vnote("Phone note"),
-      "calendar/own.vcs": vcalendar("Phone appointment")}, lambda pc: dict(sent=7, received=3),
-     ("Alice Martin", "+44 7700 900123", 2), ((NOTES, "Body", "Shopping"), 1), dict(updated=2, deleted=2)),
-    ("syncml", ("{address}_SyncMLDB.DAT", 48), "SyncMLModificationLog.DAT", ("29991231T235959Z",),
-     {"contacts/own.vcf": vcard("Sync Contact", "+1 555 0200")}, lambda pc: dict(sent=pc, received=2),
-     ("Bruno Keller", "+49 30 7654321", 2), ((CALENDAR, "Subject", "Team meeting"), 3),
-     dict(received=2, updated=1, deleted=1)),
+# Each scheme's device record databases (names with the device ID or
+# address in {}, header size), its change log and the stamp its records carry.
+ROADS = {"irmc": (("{device_id}_pb.DAT", "{device_id}_nt.DAT"), 4, "SyncModificationLog.DAT", ()),
+         "syncml": (("{address}_SyncMLDB.DAT",), 48, "SyncMLModificationLog.DAT", ("29991231T235959Z",))}
+KINDS = {"note": 1, "contact": 2, "appointment": 3}  # of the change log
+
+# The sessions, in order: scheme, name, the phone's files written (None
+# removes), the PC's changes (an item deleted and a contact's new number,
+# logged as the change tracker does), the store's failures, extra arguments,
+# the exit status and the totals ("sent": None is every PC item). Besides
+# the totals, the phone and the call log, every session leaves the device
+# records naming saved items and, changing none, each phone object it
+# brought as one item.
+STEPS = [
+    ("irmc", "first", {"contacts/own.vcf": vcard("Phone Contact", "+1 555 0100"),
+                       "notes/own.vnt": vnote("Phone note"), "calendar/own.vcs": vcalendar("Phone appointment")},
+     None, [], (), 0, dict(sent=7, received=3)),
+    ("irmc", "changes", {"contacts/own.vcf": vcard("Phone Contact", "+1 555 0199"), "notes/own.vnt": None},
+     ((NOTES, "Body", "Shopping"), "Alice Martin", "+44 7700 900123"), [], (), 0, dict(updated=2, deleted=2)),
+    # A note whose Save fails is not created: nothing recorded, the unsaved
+    # item discarded, and the phone keeps it for the next session to retry.
+    ("irmc", "failed save", {"notes/second.vnt": vnote("Second note")}, None,
+     [{"call": "NoteItem.Save", "times": 1}], (), 1, dict(failed=1)),
+    ("irmc", "retry", {}, None, [], ("--retry",), 0, dict(received=1)),
+    # The Trip mail as the IrMC phone got it, attachment inside, comes back.
+    ("syncml", "first", {"contacts/own.vcf": vcard("Sync Contact", "+1 555 0200"), "inbox/back.vmg": "TRIP"},
+     None, [], (), 0, dict(sent=None, received=2)),
+    # An interrupted session is rolled back: the items it made are deleted.
+    ("syncml", "rollback", {"contacts/late.vcf": vcard("Late Arrival", "+1 555 0123"),
+                            "contacts/later.vcf": vcard("Later Arrival", "+1 555 0124")},
+     None, [], ("--interrupt-after", "1"), 1, None),
+    ("syncml", "changes", {}, ((CALENDAR, "Subject", "Team meeting"), "Bruno Keller", "+49 30 7654321"), [], (),
+     0, dict(received=2, updated=1, deleted=1)),
 ]
 
 
-def test_road(host, standin, scratch, sync_folder, road, records, change_log, stamp, objects, first_totals,
-              contact, dropped, change_totals, before_changes):
-    """A first session and one of changes and deletions each way;
-    `before_changes(phone, first report)` is the scheme's own steps between."""
-    phone = os.path.join(scratch, "phone-" + road)
-    for name, text in objects.items():
-        write(os.path.join(phone, name), text)
-    known = {i["entry_id"] for i in standin.items()}
-    pc_items = len([i for i in standin.items() if i["class"] != "other"])
-    first, moved, calls, _ = session(host, standin, road, phone, road + " first")
-    mapped = device_records(sync_folder, phone, *records)
-    expect(road + " first", [
-        (first.get("completed") and moved == dict(totals({}), **first_totals(pc_items)), "totals: %s" % first),
-        (not [c for c in calls if c[1] in ("Quit", "Logoff")], "no Quit or Logoff on the user's Outlook"),
-        (all(i["entry_id"] for i in standin.items()), "no item without an entry ID"),
-        (mapped and set(mapped.values()) <= {i["entry_id"] for i in standin.items()}, "records name items"),
-        (len([i for i in standin.items() if i["entry_id"] not in known]) == first_totals(0)["received"],
-         "each phone object is an item now"),
-    ])
-    before_changes(phone, first)
-    (name, number, kind), ((folder, prop, text), dropped_kind) = contact, dropped
-    changed, gone = standin.items(FullName=name)[0], standin.items(folder, **{prop: text})[0]
-    standin.edit(gone, changed, vcard(name, number))
-    with open(os.path.join(sync_folder, change_log), "ab") as log:  # as the change tracker writes it
-        for record_kind, what, entry_id in ((kind, 0, changed["entry_id"]), (dropped_kind, 1, gone["entry_id"])):
-            log.write(struct.pack("<II", record_kind, what) + (entry_id.encode("utf-16-le") + b"\0" * 520)[:520] +
-                      b"".join((s.encode("utf-16-le") + b"\0" * 40)[:40] + struct.pack("<I", 0) for s in stamp))
-    report, moved, _, _ = session(host, standin, road, phone, road + " changes")
-    files = sent_files(first)
-    expect(road + " changes", [
-        (moved == dict(totals({}), **change_totals), "totals: %s" % report),
-        (on_phone(phone, files.get(changed["entry_id"]), number.encode()[-6:]), "the phone's contact changed"),
-        (gone["entry_id"] in files and not on_phone(phone, files[gone["entry_id"]], b""),
-         "the PC's deletion reached the phone"),
-    ])
-    return phone
+def test_steps(host, standin, scratch, sync_folder):
+    """The sessions of STEPS against the user's running Outlook, with the
+    checks particular to each."""
+    sent = {}
+    for road, step, files, pc_change, fail, extra, code, expected in STEPS:
+        phone, what = os.path.join(scratch, "phone-" + road), road + " " + step
+        for name, text in files.items():
+            if text is None:
+                os.remove(os.path.join(phone, name))
+            else:
+                write(os.path.join(phone, name), trip_back(scratch) if text == "TRIP" else text)
+        databases, header, change_log, stamp = ROADS[road]
+        if pc_change:
+            (folder, prop, text), name, number = pc_change
+            changed, gone = standin.items(FullName=name)[0], standin.items(folder, **{prop: text})[0]
+            standin.edit(gone, changed, vcard(name, number))
+            with open(os.path.join(sync_folder, change_log), "ab") as log:
+                for item, kind in ((changed, 0), (gone, 1)):
+                    log.write(struct.pack("<II", KINDS[item["class"]], kind) + field(item["entry_id"], 520) +
+                              b"".join(field(s, 40) + struct.pack("<I", 0) for s in stamp))
+        standin.edit(fail=fail)
+        before = standin.items()
+        pc_items = len([i for i in before if i["class"] != "other"])
+        report, moved, calls, _ = session(host, standin, road, phone, what, *extra, code=code)
+        after = standin.items()
+        records = [device_records(sync_folder, phone, name, header) for name in databases]
+        new = [i for i in after if i["entry_id"] not in {b["entry_id"] for b in before}]
+        files = sent.setdefault(road, {})
+        files.update(sent_files(report))
+        wanted = dict(totals({}), **expected or {})
+        wanted["sent"] = pc_items if wanted["sent"] is None else wanted["sent"]
+        expect(what, [
+            (expected is None or moved == wanted, "totals: %s" % report),
+            (not [c for c in calls if c[1] in ("Quit", "Logoff")], "no Quit or Logoff on the user's Outlook"),
+            (all(i["entry_id"] for i in after), "no item without an entry ID"),
+            (all(set(r.values()) <= {i["entry_id"] for i in after} for r in records), "records name items"),
+            # A phone's change replaces its item.
+            (wanted["updated"] or len(new) == wanted["received"], "each phone object is one item: %s" % new),
+            (not pc_change or on_phone(phone, files.get(changed["entry_id"]), number.encode()[-6:]),
+             "the phone's contact changed"),
+            (not pc_change or gone["entry_id"] in files and not on_phone(phone, files[gone["entry_id"]], b""),
+             "the PC's deletion reached the phone"),
+        ] + CHECKS.get((road, step), lambda *_: [])(standin, report, calls, before))
 
 
-def irmc_steps(host, standin, sync_folder):
-    """The phone changes its contact and deletes its note; afterwards a note
-    whose Save fails is not created: nothing recorded, the unsaved item
-    discarded, and the phone keeps it for the next session to retry."""
-    def before_changes(phone, first):
-        write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone Contact", "+1 555 0199"))
-        os.remove(os.path.join(phone, "notes", "own.vnt"))
-
-    def after(phone):
-        own = standin.items(CONTACTS, FullName="Phone Contact")
-        expect("irmc changes", [
-            (len(own) == 1 and "0199" in own[0].get("card", ""), "the store has the phone's change: %s" % own),
-            (not standin.items(NOTES, Body="Phone note"), "the phone's deleted note is gone from the store"),
-        ])
-        standin.edit(fail=[{"call": "NoteItem.Save", "times": 1}])
-        write(os.path.join(phone, "notes", "second.vnt"), vnote("Second note"))
-        report, _, calls, _ = session(host, standin, "irmc", phone, "irmc failed save", code=1)
-        saves = [n for n, c in enumerate(calls) if c[:2] == ("NoteItem", "Save")]
-        records = device_records(sync_folder, phone, "{device_id}_nt.DAT", 4)
-        expect("irmc failed save", [
-            (report.get("types", {}).get("note", {}).get("failed") == 1, "the creation fails: %s" % report),
-            (saves and ("NoteItem", "Delete") in [c[:2] for c in calls[saves[0]:]], "the unsaved note is discarded"),
-            (all(records.values()), "no record without an entry ID: %s" % records),
-        ])
-        report, moved, _, _ = session(host, standin, "irmc", phone, "irmc retry", "--retry")
-        expect("irmc retry", [(moved["received"] == 1 and len(standin.items(NOTES, Body="Second note")) == 1,
-                               "the note arrives next time, once: %s" % report)])
-    return before_changes, after
+def trip_back(scratch):
+    """The Trip mail as the IrMC phone got it, attachment inside, under another subject."""
+    inbox = os.path.join(scratch, "phone-irmc", "inbox")
+    trip = [t for t in (read(os.path.join(inbox, n)) for n in os.listdir(inbox)) if b"Trip" in t] or [b""]
+    return trip[0].replace(b"Trip", b"Trip back")
 
 
-def syncml_steps(host, standin, irmc_phone):
-    """The Trip mail as the IrMC phone got it, attachment inside, comes back
-    under another subject; then an interrupted session is rolled back (the
-    items it made are deleted) and its contacts arrive with the changes."""
-    inbox = os.path.join(irmc_phone, "inbox")
-    trip = ([t for t in (read(os.path.join(inbox, n)) for n in os.listdir(inbox)) if b"Trip" in t] or [b""])[0]
-
-    def before_changes(phone, first):
-        back = standin.items(INBOX, Subject="Trip back")
-        attachment = back[0]["attachments"][0] if len(back) == 1 and back[0].get("attachments") else {}
-        expect("syncml first", [
-            (b"ticket.txt" in trip, "the vMessage carries the attachment (MailAttachment on)"),
-            (attachment.get("name", "").endswith("ticket.txt") and
+def attachment_back(standin, *_):
+    back = standin.items(INBOX, Subject="Trip back")
+    attachment = back[0]["attachments"][0] if len(back) == 1 and back[0].get("attachments") else {}
+    return [(attachment.get("name", "").endswith("ticket.txt") and
              read(standin.unix(attachment["file"])) == b"Seat 12A\r\n\x00\xff",
-             "the mail is in the inbox with its attachment's name and bytes: %s" % back),
-        ])
-        write(os.path.join(phone, "contacts", "late.vcf"), vcard("Late Arrival", "+1 555 0123"))
-        write(os.path.join(phone, "contacts", "later.vcf"), vcard("Later Arrival", "+1 555 0124"))
-        before = sorted(i["entry_id"] for i in standin.items())
-        report, _, _, _ = session(host, standin, "syncml", phone, "syncml rollback", "--interrupt-after", "1", code=1)
-        expect("syncml rollback", [(report.get("rolled_back") and sorted(i["entry_id"] for i in standin.items()) ==
-                                    before, "the store is as it was: %s" % report)])
+             "the mail (its vMessage had the attachment: MailAttachment on) is in the inbox with the "
+             "attachment's name and bytes: %s" % back)]
 
-    def after(phone):
-        check(len(standin.items(CONTACTS, FullName="Arrival")) == 2, "syncml: each late contact is in the store once")
-    return before_changes, after, {"inbox/back.vmg": trip.replace(b"Trip", b"Trip back")}
+
+def unsaved_discarded(standin, report, calls, before):
+    names = [c[:2] for c in calls]
+    saved = names.index(("NoteItem", "Save")) if ("NoteItem", "Save") in names else len(names)
+    return [(("NoteItem", "Delete") in names[saved:], "the unsaved note is discarded")]
+
+
+def phone_changes_stored(standin, *_):
+    own = standin.items(CONTACTS, FullName="Phone Contact")
+    return [(len(own) == 1 and "0199" in own[0].get("card", ""), "the phone's change is stored: %s" % own),
+            (not standin.items(NOTES, Body="Phone note"), "the phone's deleted note is gone from the store")]
+
+
+CHECKS = {
+    ("irmc", "changes"): phone_changes_stored,
+    ("irmc", "failed save"): unsaved_discarded,
+    ("syncml", "first"): attachment_back,
+    ("syncml", "rollback"): lambda standin, report, calls, before: [
+        (report.get("rolled_back") and standin.items() == before, "the store is as it was: %s" % report)],
+    ("syncml", "changes"): lambda standin, *_: [
+        (len(standin.items(CONTACTS, FullName="Arrival")) == 2, "each late contact is in the store once")],
+}
 
 
 def test_no_window(host, standin, scratch):
@@ -343,13 +355,7 @@ def main():
         registered = standin.wine(standin.exe, standin.path(standin.store), "/regserver")
         if check(registered.returncode == 0, "the stand-in registers: %s" % registered.stderr) and \
                 standin.start_running():
-            irmc_before, irmc_after = irmc_steps(host, standin, sync_folder)
-            irmc = test_road(host, standin, scratch, sync_folder, *ROADS[0], irmc_before)
-            irmc_after(irmc)
-            syncml_before, syncml_after, mail = syncml_steps(host, standin, irmc)
-            road, records, change_log, stamp, objects, *rest = ROADS[1]
-            syncml_after(test_road(host, standin, scratch, sync_folder, road, records, change_log, stamp,
-                                   dict(objects, **mail), *rest, syncml_before))
+            test_steps(host, standin, scratch, sync_folder)
             standin.stop()
             test_no_window(host, standin, scratch)
     finally:
