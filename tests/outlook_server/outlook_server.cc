@@ -24,6 +24,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -112,9 +113,8 @@ struct Store {
   }
   std::vector<RecordPtr> InFolder(int number) const {
     std::vector<RecordPtr> found;
-    for (const RecordPtr& record : records) {
-      if (record->saved() && record->data["folder"] == number) found.push_back(record);
-    }
+    std::copy_if(records.begin(), records.end(), std::back_inserter(found),
+                 [&](const RecordPtr& r) { return r->saved() && r->data["folder"] == number; });
     return found;
   }
   RecordPtr Create(const std::string& item_class) {
@@ -459,8 +459,7 @@ HRESULT ItemCall(Object& self, const std::string& member, const Args& args, VARI
   }
   RecordPtr moved = store.Create("mail");
   moved->data = data;
-  moved->data["entry_id"] = "";
-  moved->data["folder"] = static_cast<Object*>(folder)->number;
+  moved->data.update({{"entry_id", ""}, {"folder", static_cast<Object*>(folder)->number}});
   self.record->deleted = true;
   store.Commit(moved);
   return PutObject(out, New(self, kMail, moved));
@@ -476,9 +475,7 @@ HRESULT AttachmentsCall(Object& self, const std::string& member, const Args& arg
     const unsigned id = self.store.meta.value("next_attachment", 1u);
     self.store.meta["next_attachment"] = id + 1;
     const std::wstring stored = self.store.folder + L"\\attachment-" + std::to_wstring(id);
-    if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) {
-      return E_FAIL;
-    }
+    if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) return E_FAIL;
     list.push_back({{"name", Utf8(Text(args[3]))}, {"file", Utf8(stored)}});
   }
   return PutObject(out, New(self, kAttachment, self.record, static_cast<long>(at)));
@@ -488,8 +485,7 @@ HRESULT AttachmentCall(Object& self, const std::string& member, const Args& args
   const json& attachment = self.record->data["attachments"][self.number];
   if (member == "FileName") return PutString(out, attachment.value("name", ""));
   const std::wstring from = Wide(attachment.value("file", ""));  // SaveAsFile
-  if (!CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE)) return E_FAIL;
-  return S_OK;
+  return CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE) ? S_OK : E_FAIL;
 }
 
 // Every item class has "EntryID:g:b Save:m: Delete:m:" first.
