@@ -135,11 +135,6 @@ def field(text, size):
     return (text.encode("utf-16-le") + b"\0" * size)[:size]
 
 
-def sent_files(report):
-    """{entry ID: phone file} of the objects a session sent to the phone."""
-    return {e["entry_id"]: e["file"] for e in report.get("events", []) if e["direction"] == "to-phone" and e["ok"]}
-
-
 def on_phone(phone, file, text):
     path = os.path.join(phone, file or "missing")
     return os.path.exists(path) and text in read(path)
@@ -229,8 +224,9 @@ def test_steps(host, standin, scratch, sync_folder):
         after = standin.items()
         records = [device_records(sync_folder, phone, name, header) for name in databases]
         new = [i for i in after if i["entry_id"] not in {b["entry_id"] for b in before}]
-        files = sent.setdefault(road, {})
-        files.update(sent_files(report))
+        files = sent.setdefault(road, {})  # {entry ID: phone file} of what reached the phone
+        files.update({e["entry_id"]: e["file"] for e in report.get("events", [])
+                      if e["direction"] == "to-phone" and e["ok"]})
         wanted = dict(totals({}), **expected or {})
         wanted["sent"] = pc_items if wanted["sent"] is None else wanted["sent"]
         expect(what, [
@@ -250,7 +246,8 @@ def test_steps(host, standin, scratch, sync_folder):
 def trip_back(scratch):
     """The Trip mail as the IrMC phone got it, attachment inside, under another subject."""
     inbox = os.path.join(scratch, "phone-irmc", "inbox")
-    trip = [t for t in (read(os.path.join(inbox, n)) for n in os.listdir(inbox)) if b"Trip" in t] or [b""]
+    names = sorted(os.listdir(inbox)) if os.path.isdir(inbox) else []
+    trip = [t for t in (read(os.path.join(inbox, n)) for n in names) if b"Trip" in t] or [b""]
     return trip[0].replace(b"Trip", b"Trip back")
 
 
