@@ -250,7 +250,7 @@ class Object : public IDispatch, public IClassFactory {
   }
   // Logged as "Class.Member FLAGS -> HRESULT".
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT*) override {
+                                   VARIANT* result, EXCEPINFO*, UINT*) override {
     const ClassInfo& info = Class(id);
     if (dispid < 1 || dispid > static_cast<DISPID>(info.members.size())) {
       store.Log(std::string("! ") + info.name + ": unknown DISPID " + std::to_string(dispid));
@@ -279,13 +279,6 @@ class Object : public IDispatch, public IClassFactory {
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
     store.Log(call + " " + flag_names[flags <= DISPATCH_PROPERTYPUT ? flags : 0] + " -> " + code);
     if (store.live == 0) store.Log("live 0");  // a running instance's application called alone
-    if (FAILED(hr) && exception) {
-      *exception = EXCEPINFO{};
-      exception->bstrSource = SysAllocString(L"Stand-in Outlook");
-      exception->bstrDescription = SysAllocString(L"The operation failed.");
-      exception->scode = hr;
-      return DISP_E_EXCEPTION;
-    }
     return hr;
   }
 
