@@ -156,8 +156,8 @@ struct Store {
 };
 
 // clang-format off
-enum ClassId { kApp, kExplorer, kNamespace, kFolder, kItems, kMail, kNote, kContact, kAppointment,
-               kOther, kAttachments, kAttachment };
+enum ClassId { kApp, kPlain, kNamespace, kFolder, kItems, kMail, kNote, kContact, kAppointment,
+               kAttachments, kAttachment };
 // clang-format on
 
 class Object;
@@ -370,7 +370,7 @@ bool At(Object& self, const VARIANT* index, size_t size, size_t* at) {
 HRESULT ApplicationCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   Store& store = self.store;
   if (member == "ActiveExplorer") {
-    return PutObject(out, store.meta.value("window", false) ? New(self, kExplorer) : nullptr);
+    return PutObject(out, store.meta.value("window", false) ? New(self, kPlain) : nullptr);
   }
   if (member == "Session") return PutObject(out, New(self, kNamespace));
   if (member == "GetNamespace") {
@@ -422,7 +422,7 @@ HRESULT ItemsCall(Object& self, const std::string& member, const Args& args, VAR
   if (!At(self, args[0], items.size(), &at)) return DISP_E_BADINDEX;
   const json classes = {
       {"mail", kMail}, {"note", kNote}, {"contact", kContact}, {"appointment", kAppointment}};
-  const ClassId id = classes.value(items[at]->data.value("class", ""), kOther);
+  const ClassId id = classes.value(items[at]->data.value("class", ""), kPlain);
   return PutObject(out, New(self, id, items[at]));
 }
 
@@ -486,7 +486,9 @@ const ClassInfo& Class(ClassId id) {
   static std::vector<ClassInfo> classes = {
       {"Application", &kIids[0],
        "ActiveExplorer:m: Session:g:x GetNamespace:m:b CreateItem:m:i Quit:m:", ApplicationCall},
-      {"Explorer", nullptr, "", nullptr},
+      // An explorer window, or an item of none of the four classes (such as
+      // a meeting request): nothing of it may be called.
+      {"Plain", nullptr, "", nullptr},
       {"Namespace", nullptr, "GetDefaultFolder:m:i OpenSharedItem:m:b Logoff:m:", NamespaceCall},
       {"Folder", nullptr, "Items:g:x", FolderCall},
       {"Items", nullptr, "Count:g:i Item:m:i", ItemsCall},
@@ -497,8 +499,6 @@ const ClassInfo& Class(ClassId id) {
       {"NoteItem", &kIids[2], "Body:p:b", ItemCall},
       {"ContactItem", &kIids[3], "FullName:p:b SaveAs:m:bi", ItemCall},
       {"AppointmentItem", &kIids[4], "Subject:p:b SaveAs:m:bi", ItemCall},
-      // An item of none of the four classes, such as a meeting request.
-      {"OtherItem", nullptr, "", ItemCall},
       {"Attachments", nullptr, "Count:g:i Item:m:i Add:m:biib", AttachmentsCall},
       {"Attachment", nullptr, "FileName:g:b SaveAsFile:m:b", AttachmentCall},
   };
