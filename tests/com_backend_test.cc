@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "outlook/com/com_model.h"
+#include "outlook/com/com_objects.h"
 
 namespace zelsync {
 namespace testing {
@@ -166,35 +167,23 @@ AllocationSpy* Spy() {
 
 constexpr IID kIidMailItem = {0x63034, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
-// An application, its namespace, the inbox and one mail. At the end every
-// stand-in holds only the test's reference and every block allocated
-// meanwhile is freed.
+// An application, the inbox and one mail. At the end every stand-in holds
+// only the test's reference and every block allocated meanwhile is freed.
 class ComTest : public ::testing::Test {
  protected:
   ComTest() {
-    app_.Set(L"Session", Obj(&mapi_)).Set(L"CreateItem", Obj(&mail_));
-    mapi_.Set(L"GetDefaultFolder", Obj(&inbox_));
-    inbox_.Set(L"Items", Obj(&items_));
-    items_.Set(L"Item", Obj(&mail_));
+    app_.Set(L"CreateItem", Obj(&mail_));
     mail_.Set(L"Subject", Str(L"S", 1)).Set(L"Attachments", Obj(&attachments_));
   }
   ~ComTest() override {
     if (com_) CoUninitialize();
   }
-  void SetUp() override {
-    std::shared_ptr<outlook::Namespace> mapi;
-    std::shared_ptr<outlook::Items> items;
-    std::shared_ptr<outlook::Item> item;
-    ASSERT_TRUE(app_model_->Session(&mapi) &&
-                mapi->GetDefaultFolder(outlook::kFolderInbox, &inbox) && inbox->GetItems(&items) &&
-                items->Item(1, &item) && item);
-    ASSERT_TRUE(mail = item->QueryMail());
-  }
+  void SetUp() override { ASSERT_TRUE(inbox && mail); }
   void TearDown() override {
     app_model_.reset();
     inbox.reset();
     mail.reset();
-    for (StandIn* o : {&app_, &mapi_, &inbox_, &items_, &mail_, &attachments_}) {
+    for (StandIn* o : {&app_, &inbox_, &mail_, &attachments_}) {
       EXPECT_EQ(1, o->refs) << "references left";
     }
     ASSERT_TRUE(Spy());
@@ -220,12 +209,13 @@ class ComTest : public ::testing::Test {
   }
 
   const bool com_ = SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
-  StandIn app_{outlook::com::kIidApplication}, mapi_, inbox_, items_, mail_{kIidMailItem},
-      attachments_;
+  StandIn app_{outlook::com::kIidApplication}, inbox_, mail_{kIidMailItem}, attachments_;
   const long blocks_ = Spy() ? Spy()->outstanding : 0;
   std::shared_ptr<outlook::Application> app_model_ = outlook::com::WrapApplication(&app_);
-  std::shared_ptr<outlook::Folder> inbox;
-  std::shared_ptr<outlook::MailItem> mail;
+  std::shared_ptr<outlook::Folder> inbox =
+      outlook::com::WrapFolder(outlook::com::Dispatch::Share(&inbox_));
+  std::shared_ptr<outlook::MailItem> mail =
+      outlook::com::WrapItem(outlook::com::Dispatch::Share(&mail_))->QueryMail();
 };
 
 TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
@@ -243,10 +233,8 @@ TEST_F(ComTest, ResultsAreTakenAsTheirTypesOrRefusedAndFreed) {
       {{Num(VT_I2, 2), true, 2}, {Value(), false, 0}, {Str(L"high", 4), false, 0}});
   ExpectReads<double>(L"SentOn", &outlook::MailItem::SentOn, -7,
                       {{Num(VT_DATE, 45000.75), true, 45000.75}, {Str(L"x", 1), false, 0}});
-  for (bool kept : {true, false}) {
-    ExpectReads<bool>(L"UnRead", &outlook::MailItem::UnRead, kept,
-                      {{Num(VT_BOOL, !kept), true, !kept}, {Obj(&attachments_), false, false}});
-  }
+  ExpectReads<bool>(L"UnRead", &outlook::MailItem::UnRead, true,
+                    {{Num(VT_BOOL, false), true, false}, {Obj(&attachments_), false, false}});
 }
 
 TEST_F(ComTest, AFailedCallReportsFalseFreesItsArgumentsAndKeepsOutValues) {
@@ -329,12 +317,6 @@ TEST_F(ComTest, CreatingTheApplicationTellsItsOutcomesApart) {
     if (active) RevokeActiveObject(active, nullptr);
   }
   CoRevokeClassObject(cookie);
-  // Where Outlook is not registered (this prefix), connecting says so.
-  CLSID clsid;
-  if (CLSIDFromProgID(L"Outlook.Application", &clsid) == S_OK) return;
-  std::shared_ptr<outlook::Application> application;
-  EXPECT_EQ(ConnectResult::kNotRegistered, outlook::ObjectModel::Default().Connect(&application));
-  EXPECT_FALSE(application);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <oleauto.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -54,24 +55,12 @@ const IID kIids[] = {{0x63001, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
                      {0x63021, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}},
                      {0x63033, 0, 0, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}}};
 
-std::string Utf8(const std::wstring& text) {
-  std::string out(text.size() * 3, '\0');
-  out.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()),
-                                                     out.data(), int(out.size()), 0, 0)));
-  return out;
-}
-std::wstring Wide(const std::string& text) {
-  std::wstring out(text.size(), L'\0');
-  out.resize(static_cast<size_t>(
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), out.data(), int(out.size()))));
-  return out;
-}
+std::string Utf8(const std::wstring& text) { return std::filesystem::path(text).u8string(); }
+std::wstring Wide(const std::string& text) { return std::filesystem::u8path(text).wstring(); }
 
 bool ReadWhole(const std::wstring& path, std::string* bytes) {
   std::ifstream file(std::filesystem::path(path), std::ios::binary);
-  std::ostringstream all;
-  all << file.rdbuf();
-  *bytes = all.str();
+  bytes->assign(std::istreambuf_iterator<char>(file), {});
   return file.is_open();
 }
 // Through a scratch file, so that a reader never sees half of it.
@@ -124,9 +113,8 @@ struct Store {
   }
   std::vector<RecordPtr> InFolder(int number) const {
     std::vector<RecordPtr> found;
-    for (const RecordPtr& record : records) {
-      if (record->saved() && record->data["folder"] == number) found.push_back(record);
-    }
+    std::copy_if(records.begin(), records.end(), std::back_inserter(found),
+                 [&](const RecordPtr& r) { return r->saved() && r->data["folder"] == number; });
     return found;
   }
   RecordPtr Create(const std::string& item_class) {
@@ -162,16 +150,14 @@ struct Store {
     return S_OK;
   }
   void Log(const std::string& line) {
-    if (FILE* file = _wfopen((folder + L"\\calls.log").c_str(), L"ab")) {
-      std::fputs((line + "\n").c_str(), file);
-      std::fclose(file);
-    }
+    std::ofstream(std::filesystem::path(folder + L"\\calls.log"), std::ios::app | std::ios::binary)
+        << line << "\n";
   }
 };
 
 // clang-format off
-enum ClassId { kApp, kExplorer, kNamespace, kFolder, kItems, kMail, kNote, kContact, kAppointment,
-               kOther, kAttachments, kAttachment };
+enum ClassId { kApp, kPlain, kNamespace, kFolder, kItems, kMail, kNote, kContact, kAppointment,
+               kAttachments, kAttachment };
 // clang-format on
 
 class Object;
@@ -219,10 +205,8 @@ class Object : public IDispatch, public IClassFactory {
   const long number;
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (IsEqualIID(iid, kIidSelf)) {
-      *out = this;  // no reference: only asked within this process
-      return S_OK;
-    }
+    // kIidSelf gives no reference: it is only asked within this process.
+    if (IsEqualIID(iid, kIidSelf)) return *out = this, S_OK;
     const IID* own = Class(id).iid;
     const bool known = IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch) ||
                        (own && IsEqualIID(iid, *own));
@@ -250,10 +234,7 @@ class Object : public IDispatch, public IClassFactory {
     if (left == 0) delete this;
     return static_cast<ULONG>(left);
   }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
-    *count = 0;
-    return S_OK;
-  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
   HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   // Logged as "Class ids Name": the test sees each looked up once.
   HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
@@ -269,7 +250,7 @@ class Object : public IDispatch, public IClassFactory {
   }
   // Logged as "Class.Member FLAGS -> HRESULT".
   HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD flags, DISPPARAMS* params,
-                                   VARIANT* result, EXCEPINFO* exception, UINT*) override {
+                                   VARIANT* result, EXCEPINFO*, UINT*) override {
     const ClassInfo& info = Class(id);
     if (dispid < 1 || dispid > static_cast<DISPID>(info.members.size())) {
       store.Log(std::string("! ") + info.name + ": unknown DISPID " + std::to_string(dispid));
@@ -298,13 +279,6 @@ class Object : public IDispatch, public IClassFactory {
     std::snprintf(code, sizeof code, "0x%08lX", static_cast<unsigned long>(hr));
     store.Log(call + " " + flag_names[flags <= DISPATCH_PROPERTYPUT ? flags : 0] + " -> " + code);
     if (store.live == 0) store.Log("live 0");  // a running instance's application called alone
-    if (FAILED(hr) && exception) {
-      *exception = EXCEPINFO{};
-      exception->bstrSource = SysAllocString(L"Stand-in Outlook");
-      exception->bstrDescription = SysAllocString(L"The operation failed.");
-      exception->scode = hr;
-      return DISP_E_EXCEPTION;
-    }
     return hr;
   }
 
@@ -396,7 +370,7 @@ bool At(Object& self, const VARIANT* index, size_t size, size_t* at) {
 HRESULT ApplicationCall(Object& self, const std::string& member, const Args& args, VARIANT* out) {
   Store& store = self.store;
   if (member == "ActiveExplorer") {
-    return PutObject(out, store.meta.value("window", false) ? New(self, kExplorer) : nullptr);
+    return PutObject(out, store.meta.value("window", false) ? New(self, kPlain) : nullptr);
   }
   if (member == "Session") return PutObject(out, New(self, kNamespace));
   if (member == "GetNamespace") {
@@ -448,7 +422,7 @@ HRESULT ItemsCall(Object& self, const std::string& member, const Args& args, VAR
   if (!At(self, args[0], items.size(), &at)) return DISP_E_BADINDEX;
   const json classes = {
       {"mail", kMail}, {"note", kNote}, {"contact", kContact}, {"appointment", kAppointment}};
-  const ClassId id = classes.value(items[at]->data.value("class", ""), kOther);
+  const ClassId id = classes.value(items[at]->data.value("class", ""), kPlain);
   return PutObject(out, New(self, id, items[at]));
 }
 
@@ -478,8 +452,7 @@ HRESULT ItemCall(Object& self, const std::string& member, const Args& args, VARI
   }
   RecordPtr moved = store.Create("mail");
   moved->data = data;
-  moved->data["entry_id"] = "";
-  moved->data["folder"] = static_cast<Object*>(folder)->number;
+  moved->data.update({{"entry_id", ""}, {"folder", static_cast<Object*>(folder)->number}});
   self.record->deleted = true;
   store.Commit(moved);
   return PutObject(out, New(self, kMail, moved));
@@ -495,9 +468,7 @@ HRESULT AttachmentsCall(Object& self, const std::string& member, const Args& arg
     const unsigned id = self.store.meta.value("next_attachment", 1u);
     self.store.meta["next_attachment"] = id + 1;
     const std::wstring stored = self.store.folder + L"\\attachment-" + std::to_wstring(id);
-    if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) {
-      return E_FAIL;
-    }
+    if (args[1]->lVal != 1 || !CopyFileW(Text(args[0]).c_str(), stored.c_str(), FALSE)) return E_FAIL;
     list.push_back({{"name", Utf8(Text(args[3]))}, {"file", Utf8(stored)}});
   }
   return PutObject(out, New(self, kAttachment, self.record, static_cast<long>(at)));
@@ -507,8 +478,7 @@ HRESULT AttachmentCall(Object& self, const std::string& member, const Args& args
   const json& attachment = self.record->data["attachments"][self.number];
   if (member == "FileName") return PutString(out, attachment.value("name", ""));
   const std::wstring from = Wide(attachment.value("file", ""));  // SaveAsFile
-  if (!CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE)) return E_FAIL;
-  return S_OK;
+  return CopyFileW(from.c_str(), Text(args[0]).c_str(), FALSE) ? S_OK : E_FAIL;
 }
 
 // Every item class has "EntryID:g:b Save:m: Delete:m:" first.
@@ -516,7 +486,9 @@ const ClassInfo& Class(ClassId id) {
   static std::vector<ClassInfo> classes = {
       {"Application", &kIids[0],
        "ActiveExplorer:m: Session:g:x GetNamespace:m:b CreateItem:m:i Quit:m:", ApplicationCall},
-      {"Explorer", nullptr, "", nullptr},
+      // An explorer window, or an item of none of the four classes (such as
+      // a meeting request): nothing of it may be called.
+      {"Plain", nullptr, "", nullptr},
       {"Namespace", nullptr, "GetDefaultFolder:m:i OpenSharedItem:m:b Logoff:m:", NamespaceCall},
       {"Folder", nullptr, "Items:g:x", FolderCall},
       {"Items", nullptr, "Count:g:i Item:m:i", ItemsCall},
@@ -526,9 +498,7 @@ const ClassInfo& Class(ClassId id) {
        ItemCall},
       {"NoteItem", &kIids[2], "Body:p:b", ItemCall},
       {"ContactItem", &kIids[3], "FullName:p:b SaveAs:m:bi", ItemCall},
-      {"AppointmentItem", &kIids[4], "Subject:p:b AllDayEvent:p:o SaveAs:m:bi", ItemCall},
-      // An item of none of the four classes, such as a meeting request.
-      {"OtherItem", nullptr, "Subject:p:b", ItemCall},
+      {"AppointmentItem", &kIids[4], "Subject:p:b SaveAs:m:bi", ItemCall},
       {"Attachments", nullptr, "Count:g:i Item:m:i Add:m:biib", AttachmentsCall},
       {"Attachment", nullptr, "FileName:g:b SaveAsFile:m:b", AttachmentCall},
   };

@@ -8,8 +8,10 @@ Outlook, through CoCreateInstance or the running object table and
 cross-process IDispatch calls. The user's profile folders and the temporary
 folder have non-ASCII names. Each session's report, the stand-in's store,
 the phone, the bookkeeping files and the stand-in's call log are checked.
+Both schemes run the same steps (a first session, then changes and
+deletions each way) from one table; IrMC adds a creation whose Save fails,
+SyncML a mail with its attachment and a session rolled back.
 """
-import argparse
 import json
 import os
 import re
@@ -20,26 +22,18 @@ import sys
 import tempfile
 import time
 
-# The host's end-to-end test has the file helpers.
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zelsync"))
-from end_to_end_test import read, totals, vnote, write  # noqa: E402
+from host_harness import Host, arguments, check, finish, phone_state, read, totals, vcard, vnote, write  # noqa: E402
 
-FAILURES = []
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 INBOX, CALENDAR, CONTACTS, NOTES = 6, 9, 10, 12  # default folders of the object model
 CLSID = "{8E4F1B2A-6C3D-4E5F-9A0B-1C2D3E4F5A6B}"  # the stand-in's class
+CALL = re.compile(r"^(\w+)\.(\w+) (\w+) -> 0x([0-9A-F]{8})$")  # a call in the stand-in's log
 
 
 def expect(what, checks):
-    """Each (condition, message) of `checks` that fails is a failure of `what`."""
     for condition, message in checks:
-        if not condition:
-            FAILURES.append("%s: %s" % (what, message))
-            print("FAILED: %s: %s" % (what, message), flush=True)
-
-
-def vcard(name, phone):
-    return "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:%s\r\nTEL;CELL:%s\r\nEND:VCARD\r\n" % (name, phone)
+        check(condition, "%s: %s" % (what, message))
 
 
 def vcalendar(summary):
@@ -47,69 +41,36 @@ def vcalendar(summary):
             "DTSTART:20260302T100000Z\r\nDTEND:20260302T110000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n" % summary)
 
 
-class Wine:
-    """A Wine prefix of the test's own."""
+class StandIn:
+    """The stand-in in the test's Wine prefix: its store file and call log."""
 
-    def __init__(self, scratch):
-        self.prefix = os.path.join(scratch, "prefix")
+    def __init__(self, scratch, exe):
+        self.prefix, self.folder = os.path.join(scratch, "prefix"), os.path.join(scratch, "Outlook-Daten")
+        self.exe, self.running = exe, None
         self.env = dict(os.environ, WINEPREFIX=self.prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+        self.store, self.log = os.path.join(self.folder, "store.json"), os.path.join(self.folder, "calls.log")
 
-    def stop(self):
-        subprocess.run([WINESERVER, "-k"], env=self.env, capture_output=True)
-        subprocess.run([WINESERVER, "-w"], env=self.env, capture_output=True, timeout=120)
-
-    def run(self, *args):
+    def wine(self, *args):
         return subprocess.run([WINE] + list(args), env=self.env, capture_output=True, timeout=300)
 
-    def start(self, *args):
-        return subprocess.Popen([WINE] + list(args), env=self.env, stdout=subprocess.DEVNULL,
-                                stderr=subprocess.DEVNULL)
-
-    def path(self, unix_path):
-        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+    def kill_prefix(self):
+        for flag in ("-k", "-w"):
+            subprocess.run([WINESERVER, flag], env=self.env, capture_output=True, timeout=120)
 
     def unix(self, windows_path):
         drive, rest = windows_path[0].lower(), windows_path[2:].replace("\\", "/").lstrip("/")
         return "/" + rest if drive == "z" else os.path.join(self.prefix, "dosdevices", drive + ":", rest)
 
-    def set_registry(self, scratch, values):
-        """Sets (key, name, value) values, a string or a DWORD, through a .reg
-        file; a name of None is the key's default value."""
-        lines = ["Windows Registry Editor Version 5.00", ""]
-        for key, name, value in values:
-            data = ("dword:%08x" % value if isinstance(value, int) else
-                    '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"'))
-            lines += ["[%s]" % key, "%s=%s" % ('"%s"' % name if name else "@", data), ""]
-        path = os.path.join(scratch, "settings.reg")
-        write(path, b"\xff\xfe" + "\r\n".join(lines).encode("utf-16-le"))
-        done = self.run("regedit", "/S", self.path(path))
-        expect("regedit", [(done.returncode == 0, done.stderr)])
-
-
-class StandIn:
-    """The stand-in's store file and call log."""
-
-    def __init__(self, wine, folder, exe):
-        self.wine, self.folder, self.exe = wine, folder, exe
-        self.store, self.log = os.path.join(folder, "store.json"), os.path.join(folder, "calls.log")
-        self.running = None
-
-    def load(self):
-        return json.loads(read(self.store))
-
-    def save(self, doc):
-        write(self.store, json.dumps(doc, indent=1, ensure_ascii=False))
-
     def edit(self, dropped=None, changed=None, card=None, **top):
         """Deletes `dropped`, gives `changed` a new card and sets `top` keys,
         as the user would in Outlook between sessions."""
-        doc = dict(self.load(), **top)
+        doc = dict(json.loads(read(self.store)), **top)
         doc["items"] = [dict(i, card=card) if i == changed else i for i in doc["items"] if i != dropped]
-        self.save(doc)
+        write(self.store, json.dumps(doc, indent=1, ensure_ascii=False))
 
     def items(self, folder=None, **props):
         """The items in `folder` (any) whose props contain `props`."""
-        return [i for i in self.load()["items"] if folder in (None, i["folder"]) and
+        return [i for i in json.loads(read(self.store))["items"] if folder in (None, i["folder"]) and
                 all(value in i["props"].get(name, "") for name, value in props.items())]
 
     def lines(self):
@@ -117,14 +78,12 @@ class StandIn:
 
     def start_running(self):
         """An Outlook the user started: in the running object table."""
-        mark = len(self.lines())
-        self.running = self.wine.start(self.exe, self.wine.path(self.store), "/run")
-        deadline = time.time() + 30
+        mark, deadline = len(self.lines()), time.time() + 30
+        self.running = subprocess.Popen([WINE, self.exe, self.path(self.store), "/run"], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         while time.time() < deadline and "ready running" not in self.lines()[mark:]:
             time.sleep(0.2)
-        started = "ready running" in self.lines()[mark:]
-        expect("the running stand-in", [(started, "it starts")])
-        return started
+        return check("ready running" in self.lines()[mark:], "the running stand-in starts")
 
     def stop(self):
         """Stops every instance: the one the test started and any COM started."""
@@ -135,35 +94,19 @@ class StandIn:
         time.sleep(1)  # a COM-started instance still up notices the stop file too
         os.remove(os.path.join(self.folder, "stop"))
         exits = [l for l in self.lines() if l.startswith("exit ")]
-        expect("stopping", [(all(l.startswith("exit live 0") for l in exits), "objects alive at exit: %s" % exits)])
+        check(all(l.startswith("exit live 0") for l in exits), "stopping: objects alive at exit: %s" % exits)
 
+    path = staticmethod(lambda unix_path: "Z:" + os.path.abspath(unix_path).replace("/", "\\"))
 
-# --- bookkeeping files -------------------------------------------------------
 
 def device_records(sync_folder, phone, name, header):
     """{(type, luid): entry ID} of the phone's device record database `name`
     (a format with the device ID or address in {})."""
-    state = json.loads(read(os.path.join(phone, "phone.json")))
-    path = os.path.join(sync_folder, name.format(**state))
+    path = os.path.join(sync_folder, name.format(**phone_state(phone)))
     data = read(path) if os.path.exists(path) else b""
     text = lambda raw: raw.decode("utf-16-le").split("\0", 1)[0]
     return {(struct.unpack_from("<I", data, at)[0], text(data[at + 524:at + 1044])): text(data[at + 4:at + 524])
             for at in range(header, len(data) - 1043, 1044)}
-
-
-def log_records(path, *records):
-    """Appends (type, kind, entry ID[, stamp]) records to a change log, as
-    the change tracker outside the library does."""
-    with open(path, "ab") as f:
-        for kind_of_type, kind, entry_id, *stamp in records:
-            f.write(struct.pack("<II", kind_of_type, kind) + (entry_id.encode("utf-16-le") + b"\0" * 520)[:520])
-            if stamp:
-                f.write((stamp[0].encode("utf-16-le") + b"\0" * 40)[:40] + struct.pack("<I", 0))
-
-
-# --- the call log ------------------------------------------------------------
-
-CALL = re.compile(r"^(\w+)\.(\w+) (\w+) -> 0x([0-9A-F]{8})$")
 
 
 def session(host, standin, road, phone, what, *extra, code=0):
@@ -174,22 +117,13 @@ def session(host, standin, road, phone, what, *extra, code=0):
     report, its totals, the calls (class, member, flags, HRESULT) and
     the log lines."""
     mark = len(standin.lines())
-    zelsync, library = host
-    done = standin.wine.run(zelsync, "--library", library, "sync", road, "--device", standin.wine.path(phone),
-                            "--json", *extra)
-    out = done.stdout.decode("utf-8", "replace")
-    try:
-        report = json.loads(out)
-    except ValueError:
-        report = {"types": {}, "events": [], "errors": ["no report"]}
+    report = host.sync(road, phone, *extra, expect=code)
     lines = standin.lines()[mark:]
     calls = [m.groups() for m in map(CALL.match, lines) if m]
     lookups = [l for l in lines if re.match(r"^\w+ ids \w+$", l)]
     last_call = max([i for i, l in enumerate(lines) if CALL.match(l)] or [-1])
     released = [i for i, l in enumerate(lines) if l == "live 0" or l.startswith("exit live 0")]
     expect(what, [
-        (done.returncode == code, "exit %d, expected %d\n%s%s" % (
-            done.returncode, code, out, done.stderr.decode("utf-8", "replace"))),
         (not [l for l in lines if l.startswith("!")], "refused calls:\n" + "\n".join(l for l in lines if l[0] == "!")),
         (len(lookups) == len(set(lookups)), "DISPIDs looked up again: %s" % sorted(lookups)),
         (last_call < 0 or (released and released[-1] > last_call), "objects alive after the last call"),
@@ -197,21 +131,17 @@ def session(host, standin, road, phone, what, *extra, code=0):
     return report, totals(report), calls, lines
 
 
-def by_entry(report):
-    """{entry ID: phone file} of the objects a session sent to the phone."""
-    return {e["entry_id"]: e["file"] for e in report["events"] if e["direction"] == "to-phone" and e["ok"]}
+def field(text, size):
+    return (text.encode("utf-16-le") + b"\0" * size)[:size]
 
 
-def has(phone, file, text):
+def on_phone(phone, file, text):
     path = os.path.join(phone, file or "missing")
     return os.path.exists(path) and text in read(path)
 
 
-# --- the scenario ------------------------------------------------------------
-
 def initial_store(folder):
-    ticket = os.path.join(folder, "ticket.bin")
-    write(ticket, b"Seat 12A\r\n\x00\xff")
+    write(os.path.join(folder, "ticket.bin"), b"Seat 12A\r\n\x00\xff")
     mail = lambda **props: {"class": "mail", "folder": INBOX, "props": props}
     items = [
         # Names a file cannot carry must not stop the folder.
@@ -219,134 +149,137 @@ def initial_store(folder):
         mail(Subject="Invoice", SenderName='"ACME" <support>', HTMLBody="<p>Due</p>", SentOn=46081.6),
         dict(mail(Subject="Trip", SenderName="Ana Souza", To="me@example.org", HTMLBody="<p>Ticket</p>",
                   SentOn=46082.5, Importance=1, UnRead=True),
-             attachments=[{"name": "ticket.txt", "file": ticket}]),
+             attachments=[{"name": "ticket.txt", "file": os.path.join(folder, "ticket.bin")}]),
         {"class": "other", "folder": INBOX, "props": {"Subject": "Meeting request"}},
         {"class": "note", "folder": NOTES, "props": {"Body": "Shopping list\r\nmilk"}},
-        {"class": "contact", "folder": CONTACTS, "props": {"FullName": "Alice Martin"},
-         "card": vcard("Alice Martin", "+44 20 7946 0018")},
-        {"class": "contact", "folder": CONTACTS, "props": {"FullName": "Bruno Keller"},
-         "card": vcard("Bruno Keller", "+49 30 1234567")},
+    ] + [{"class": "contact", "folder": CONTACTS, "props": {"FullName": name}, "card": vcard(name, number)}
+         for name, number in (("Alice Martin", "+44 20 7946 0018"), ("Bruno Keller", "+49 30 1234567"))] + [
         {"class": "appointment", "folder": CALENDAR, "props": {"Subject": "Team meeting"},
-         "card": vcalendar("Team meeting")},
-    ]
+         "card": vcalendar("Team meeting")}]
     for n, item in enumerate(items):
         item["entry_id"] = "00000000E2E0%04d" % n
     return {"window": True, "next_id": 100, "items": items, "fail": []}
 
 
-def test_irmc(host, standin, scratch, sync_folder):
-    """IrMC against the user's running Outlook: a first session, changes and
-    deletions each way, and a creation whose Save fails."""
-    phone = os.path.join(scratch, "phone-irmc")
-    write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone Contact", "+1 555 0100"))
-    write(os.path.join(phone, "notes", "own.vnt"), vnote("Phone note"))
-    write(os.path.join(phone, "calendar", "own.vcs"), vcalendar("Phone appointment"))
-    before = {i["entry_id"] for i in standin.items()}
-    first, moved, calls, _ = session(host, standin, "irmc", phone, "irmc first")
-    store = standin.items()
-    records = device_records(sync_folder, phone, "{device_id}_pb.DAT", 4)
-    inbox = os.path.join(phone, "inbox")
-    expect("irmc first", [
-        (first.get("completed") and moved == dict(sent=7, received=3, updated=0, deleted=0, failed=0),
-         "7 PC items out, 3 phone objects in: %s" % first),
-        (not [c for c in calls if c[1] in ("Quit", "Logoff")], "no Quit or Logoff on the user's Outlook"),
-        (sorted(i["class"] for i in store if i["entry_id"] not in before) == ["appointment", "contact", "note"],
-         "the phone's objects are items now: %s" % store),
-        (all(i["entry_id"] for i in store), "no item without an entry ID"),
-        (records and set(records.values()) <= {i["entry_id"] for i in store}, "records name items: %s" % records),
-        (len(os.listdir(inbox)) == 3 if os.path.isdir(inbox) else False, "the three mails reached the phone"),
-    ])
+# Each scheme's device record databases (names with the device ID or
+# address in {}, header size), its change log and the stamp its records carry.
+ROADS = {"irmc": (("{device_id}_pb.DAT", "{device_id}_nt.DAT"), 4, "SyncModificationLog.DAT", ()),
+         "syncml": (("{address}_SyncMLDB.DAT",), 48, "SyncMLModificationLog.DAT", ("29991231T235959Z",))}
+KINDS = {"note": 1, "contact": 2, "appointment": 3}  # of the change log
 
-    alice = standin.items(FullName="Alice Martin")[0]
-    shopping = standin.items(NOTES, Body="Shopping")[0]
-    standin.edit(shopping, alice, vcard("Alice Martin", "+44 7700 900123"))
-    log_records(os.path.join(sync_folder, "SyncModificationLog.DAT"),
-                (2, 0, alice["entry_id"]), (1, 1, shopping["entry_id"]))
-    write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone Contact", "+1 555 0199"))
-    os.remove(os.path.join(phone, "notes", "own.vnt"))
-    report, moved, _, _ = session(host, standin, "irmc", phone, "irmc changes")
-    files = by_entry(first)
-    own = standin.items(CONTACTS, FullName="Phone Contact")
-    expect("irmc changes", [
-        (moved == dict(sent=0, received=0, updated=2, deleted=2, failed=0), "one each way: %s" % report),
-        (has(phone, files.get(alice["entry_id"]), b"7700 900123"), "the phone's Alice has the new number"),
-        (len(own) == 1 and "0199" in own[0].get("card", ""), "the store has the phone's change: %s" % own),
-        (not standin.items(NOTES, Body="Phone note"), "the phone's deleted note is gone from the store"),
-        (shopping["entry_id"] in files and not has(phone, files[shopping["entry_id"]], b""),
-         "the PC's deletion reached the phone"),
-    ])
-
+# The sessions, in order: scheme, name, the phone's files written (None
+# removes), the PC's changes (an item deleted and a contact's new number,
+# logged as the change tracker does), the store's failures, extra arguments,
+# the exit status and the totals ("sent": None is every PC item). Besides
+# the totals, the phone and the call log, every session leaves the device
+# records naming saved items and, changing none, each phone object it
+# brought as one item.
+STEPS = [
+    ("irmc", "first", {"contacts/own.vcf": vcard("Phone Contact", "+1 555 0100"),
+                       "notes/own.vnt": vnote("Phone note"), "calendar/own.vcs": vcalendar("Phone appointment")},
+     None, [], (), 0, dict(sent=7, received=3)),
+    ("irmc", "changes", {"contacts/own.vcf": vcard("Phone Contact", "+1 555 0199"), "notes/own.vnt": None},
+     ((NOTES, "Body", "Shopping"), "Alice Martin", "+44 7700 900123"), [], (), 0, dict(updated=2, deleted=2)),
     # A note whose Save fails is not created: nothing recorded, the unsaved
     # item discarded, and the phone keeps it for the next session to retry.
-    standin.edit(fail=[{"call": "NoteItem.Save", "times": 1}])
-    write(os.path.join(phone, "notes", "second.vnt"), vnote("Second note"))
-    report, _, calls, _ = session(host, standin, "irmc", phone, "irmc failed save", code=1)
-    saves = [n for n, c in enumerate(calls) if c[:2] == ("NoteItem", "Save")]
-    records = device_records(sync_folder, phone, "{device_id}_nt.DAT", 4)
-    expect("irmc failed save", [
-        (report["types"].get("note", {}).get("failed") == 1, "the creation fails: %s" % report),
-        (saves and ("NoteItem", "Delete") in [c[:2] for c in calls[saves[0]:]], "the unsaved note is discarded"),
-        (all(records.values()), "no record without an entry ID: %s" % records),
-    ])
-    report, moved, _, _ = session(host, standin, "irmc", phone, "irmc retry", "--retry")
-    expect("irmc retry", [
-        (moved["received"] == 1, "the note arrives next time: %s" % report),
-        (len(standin.items(NOTES, Body="Second note")) == 1, "the second note is in the store once"),
-    ])
-    return phone
+    ("irmc", "failed save", {"notes/second.vnt": vnote("Second note")}, None,
+     [{"call": "NoteItem.Save", "times": 1}], (), 1, dict(failed=1)),
+    ("irmc", "retry", {}, None, [], ("--retry",), 0, dict(received=1)),
+    # The Trip mail as the IrMC phone got it, attachment inside, comes back.
+    ("syncml", "first", {"contacts/own.vcf": vcard("Sync Contact", "+1 555 0200"), "inbox/back.vmg": "TRIP"},
+     None, [], (), 0, dict(sent=None, received=2)),
+    # An interrupted session is rolled back: the items it made are deleted.
+    ("syncml", "rollback", {"contacts/late.vcf": vcard("Late Arrival", "+1 555 0123"),
+                            "contacts/later.vcf": vcard("Later Arrival", "+1 555 0124")},
+     None, [], ("--interrupt-after", "1"), 1, None),
+    ("syncml", "changes", {}, ((CALENDAR, "Subject", "Team meeting"), "Bruno Keller", "+49 30 7654321"), [], (),
+     0, dict(received=2, updated=1, deleted=1)),
+]
 
 
-def test_syncml(host, standin, scratch, irmc_phone, sync_folder):
-    """SyncML: a mail with its attachment back from the phone, a session
-    rolled back, then changes and deletions."""
-    phone = os.path.join(scratch, "phone-syncml")
-    write(os.path.join(phone, "contacts", "own.vcf"), vcard("Sync Contact", "+1 555 0200"))
-    # The Trip mail as the IrMC phone got it, attachment inside, comes back
-    # from this phone under another subject.
-    inbox = os.path.join(irmc_phone, "inbox")
-    trip = ([t for t in (read(os.path.join(inbox, n)) for n in os.listdir(inbox)) if b"Trip" in t] or [b""])[0]
-    write(os.path.join(phone, "inbox", "back.vmg"), trip.replace(b"Trip", b"Trip back"))
-    pc_items = len([i for i in standin.items() if i["class"] != "other"])
-    first, moved, _, _ = session(host, standin, "syncml", phone, "syncml first")
+def test_steps(host, standin, scratch, sync_folder):
+    """The sessions of STEPS against the user's running Outlook, with the
+    checks particular to each."""
+    sent = {}
+    for road, step, files, pc_change, fail, extra, code, expected in STEPS:
+        phone, what = os.path.join(scratch, "phone-" + road), road + " " + step
+        for name, text in files.items():
+            if text is None:
+                os.remove(os.path.join(phone, name))
+            else:
+                write(os.path.join(phone, name), trip_back(scratch) if text == "TRIP" else text)
+        databases, header, change_log, stamp = ROADS[road]
+        if pc_change:
+            (folder, prop, text), name, number = pc_change
+            changed, gone = standin.items(FullName=name)[0], standin.items(folder, **{prop: text})[0]
+            standin.edit(gone, changed, vcard(name, number))
+            with open(os.path.join(sync_folder, change_log), "ab") as log:
+                for item, kind in ((changed, 0), (gone, 1)):
+                    log.write(struct.pack("<II", KINDS[item["class"]], kind) + field(item["entry_id"], 520) +
+                              b"".join(field(s, 40) + struct.pack("<I", 0) for s in stamp))
+        standin.edit(fail=fail)
+        before = standin.items()
+        pc_items = len([i for i in before if i["class"] != "other"])
+        report, moved, calls, _ = session(host, standin, road, phone, what, *extra, code=code)
+        after = standin.items()
+        records = [device_records(sync_folder, phone, name, header) for name in databases]
+        new = [i for i in after if i["entry_id"] not in {b["entry_id"] for b in before}]
+        files = sent.setdefault(road, {})  # {entry ID: phone file} of what reached the phone
+        files.update({e["entry_id"]: e["file"] for e in report.get("events", [])
+                      if e["direction"] == "to-phone" and e["ok"]})
+        wanted = dict(totals({}), **expected or {})
+        wanted["sent"] = pc_items if wanted["sent"] is None else wanted["sent"]
+        expect(what, [
+            (expected is None or moved == wanted, "totals: %s" % report),
+            (not [c for c in calls if c[1] in ("Quit", "Logoff")], "no Quit or Logoff on the user's Outlook"),
+            (all(set(r.values()) <= {i["entry_id"] for i in after} for r in records), "records name items"),
+            # A phone's change replaces its item.
+            (wanted["updated"] or len(new) == wanted["received"], "each phone object is one item: %s" % new),
+            (not pc_change or on_phone(phone, files.get(changed["entry_id"]), number.encode()[-6:]),
+             "the phone's contact changed"),
+            (not pc_change or gone["entry_id"] in files and not on_phone(phone, files[gone["entry_id"]], b""),
+             "the PC's deletion reached the phone"),
+        ] + CHECKS.get((road, step), lambda *_: [])(standin, report, calls, before))
+
+
+def trip_back(scratch):
+    """The Trip mail as the IrMC phone got it, attachment inside, under another subject."""
+    inbox = os.path.join(scratch, "phone-irmc", "inbox")
+    names = sorted(os.listdir(inbox)) if os.path.isdir(inbox) else []
+    trip = [t for t in (read(os.path.join(inbox, n)) for n in names) if b"Trip" in t] or [b""]
+    return trip[0].replace(b"Trip", b"Trip back")
+
+
+def attachment_back(standin, *_):
     back = standin.items(INBOX, Subject="Trip back")
     attachment = back[0]["attachments"][0] if len(back) == 1 and back[0].get("attachments") else {}
-    mapped = device_records(sync_folder, phone, "{address}_SyncMLDB.DAT", 48)
-    expect("syncml first", [
-        (b"ticket.txt" in trip, "the vMessage carries the attachment (MailAttachment on)"),
-        (first.get("completed") and moved == dict(sent=pc_items, received=2, updated=0, deleted=0, failed=0),
-         "%d PC items out, 2 in: %s" % (pc_items, first)),
-        (attachment.get("name", "").endswith("ticket.txt") and
-         read(standin.wine.unix(attachment["file"])) == b"Seat 12A\r\n\x00\xff",
-         "the mail is in the inbox with its attachment's name and bytes: %s" % back),
-        (mapped and set(mapped.values()) <= {i["entry_id"] for i in standin.items()}, "records name items"),
-    ])
+    return [(attachment.get("name", "").endswith("ticket.txt") and
+             read(standin.unix(attachment["file"])) == b"Seat 12A\r\n\x00\xff",
+             "the mail (its vMessage had the attachment: MailAttachment on) is in the inbox with the "
+             "attachment's name and bytes: %s" % back)]
 
-    # An interrupted session is rolled back: the items it made are deleted.
-    write(os.path.join(phone, "contacts", "late.vcf"), vcard("Late Arrival", "+1 555 0123"))
-    write(os.path.join(phone, "contacts", "later.vcf"), vcard("Later Arrival", "+1 555 0124"))
-    before = sorted(i["entry_id"] for i in standin.items())
-    report, _, _, _ = session(host, standin, "syncml", phone, "syncml rollback", "--interrupt-after", "1", code=1)
-    expect("syncml rollback", [
-        (report.get("rolled_back"), "the session is rolled back: %s" % report),
-        (sorted(i["entry_id"] for i in standin.items()) == before, "the store is as it was"),
-    ])
 
-    # Then they move, with a change and a deletion on the PC, logged after
-    # the last anchor.
-    bruno = standin.items(FullName="Bruno Keller")[0]
-    meeting = standin.items(CALENDAR, Subject="Team meeting")[0]
-    standin.edit(meeting, bruno, vcard("Bruno Keller", "+49 30 7654321"))
-    log_records(os.path.join(sync_folder, "SyncMLModificationLog.DAT"),
-                (2, 0, bruno["entry_id"], "29991231T235959Z"), (3, 1, meeting["entry_id"], "29991231T235959Z"))
-    report, moved, _, _ = session(host, standin, "syncml", phone, "syncml changes")
-    files = by_entry(first)
-    expect("syncml changes", [
-        (moved == dict(sent=0, received=2, updated=1, deleted=1, failed=0), "totals: %s" % report),
-        (len(standin.items(CONTACTS, FullName="Arrival")) == 2, "each late contact is in the store once"),
-        (has(phone, files.get(bruno["entry_id"]), b"7654321"), "the phone's Bruno changed"),
-        (meeting["entry_id"] in files and not has(phone, files[meeting["entry_id"]], b""),
-         "the PC's deleted meeting is gone from the phone"),
-    ])
+def unsaved_discarded(standin, report, calls, before):
+    names = [c[:2] for c in calls]
+    saved = names.index(("NoteItem", "Save")) if ("NoteItem", "Save") in names else len(names)
+    return [(("NoteItem", "Delete") in names[saved:], "the unsaved note is discarded")]
+
+
+def phone_changes_stored(standin, *_):
+    own = standin.items(CONTACTS, FullName="Phone Contact")
+    return [(len(own) == 1 and "0199" in own[0].get("card", ""), "the phone's change is stored: %s" % own),
+            (not standin.items(NOTES, Body="Phone note"), "the phone's deleted note is gone from the store")]
+
+
+CHECKS = {
+    ("irmc", "changes"): phone_changes_stored,
+    ("irmc", "failed save"): unsaved_discarded,
+    ("syncml", "first"): attachment_back,
+    ("syncml", "rollback"): lambda standin, report, calls, before: [
+        (report.get("rolled_back") and standin.items() == before, "the store is as it was: %s" % report)],
+    ("syncml", "changes"): lambda standin, *_: [
+        (len(standin.items(CONTACTS, FullName="Arrival")) == 2, "each late contact is in the store once")],
+}
 
 
 def test_no_window(host, standin, scratch):
@@ -376,58 +309,59 @@ def test_no_window(host, standin, scratch):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    for name in ("--zelsync", "--library", "--server"):
-        parser.add_argument(name, required=True)
-    args = parser.parse_args()
+    args = arguments(("--server", {"required": True}))
     scratch = tempfile.mkdtemp(prefix="zelsync-com-")
-    wine = Wine(scratch)
+    programs = os.path.join(scratch, "Prögramme")  # the programs' own folder has a non-ASCII name too
+    os.makedirs(programs)
+    for name in ("zelsync", "library", "server"):
+        setattr(args, name, shutil.copy(getattr(args, name), programs))
+    standin = StandIn(scratch, StandIn.path(args.server))
+    args.platform, args.emulator = "windows", WINE
+    host = Host(args, scratch)
+    host.env = standin.env
     started = time.time()
     try:
-        wine.run("wineboot", "--init")
+        standin.wine("wineboot", "--init")
         # The first activation after wineboot can hang on RpcSs until the
         # server has been restarted.
-        wine.stop()
-        # Non-ASCII names for the user's local application data, the
-        # temporary folder and the programs' own folder.
+        standin.kill_prefix()
+        # Non-ASCII names for the user's local application data and the temporary folder.
         local, temp = "C:\\users\\Zoë Łukasz\\AppData\\Local", "C:\\users\\Zoë Łukasz\\Tëmp ☂"
         for path in (local, temp):
-            os.makedirs(wine.unix(path), exist_ok=True)
-        programs = os.path.join(scratch, "Prögramme")
-        os.makedirs(programs)
-        for source in (args.zelsync, args.library, args.server):
-            shutil.copy(source, programs)
-        exe = lambda source: wine.path(os.path.join(programs, os.path.basename(source)))
-        store, clsid_key = os.path.join(scratch, "Outlook-Daten", "store.json"), "HKEY_CLASSES_ROOT\\CLSID\\" + CLSID
-        shell = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\"
-        wine.set_registry(scratch, [
+            os.makedirs(standin.unix(path), exist_ok=True)
+        clsid, shell = "HKEY_CLASSES_ROOT\\CLSID\\" + CLSID, "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\" \
+            "CurrentVersion\\Explorer\\"
+        settings = [
             (shell + "User Shell Folders", "Local AppData", local), (shell + "Shell Folders", "Local AppData", local),
             ("HKEY_CURRENT_USER\\Environment", "TEMP", temp), ("HKEY_CURRENT_USER\\Environment", "TMP", temp),
-            ("HKEY_CURRENT_USER\\SOFTWARE\\Tolvane\\Default\\PIMSettings", "MailAttachment", 1),
+            ("HKEY_CURRENT_USER\\SOFTWARE\\Tolvane\\Default\\PIMSettings", "MailAttachment", "dword:00000001"),
             # The stand-in as the local server of "Outlook.Application".
             ("HKEY_CLASSES_ROOT\\Outlook.Application\\CLSID", None, CLSID),
-            (clsid_key + "\\ProgID", None, "Outlook.Application"),
-            (clsid_key + "\\LocalServer32", None, '"%s" "%s"' % (exe(args.server), wine.path(store))),
-        ])
-        standin = StandIn(wine, os.path.join(scratch, "Outlook-Daten"), exe(args.server))
-        host = (exe(args.zelsync), exe(args.library))
-        sync_folder = wine.unix(local + "\\ZelBtOutlookSync")
-        standin.save(initial_store(standin.folder))
-        registered = wine.run(standin.exe, wine.path(standin.store), "/regserver")
-        expect("the stand-in", [(registered.returncode == 0, "registers: %s" % registered.stderr)])
-        if registered.returncode == 0 and standin.start_running():
-            phone = test_irmc(host, standin, scratch, sync_folder)
-            test_syncml(host, standin, scratch, phone, sync_folder)
+            (clsid + "\\ProgID", None, "Outlook.Application"),
+            (clsid + "\\LocalServer32", None, '"%s" "%s"' % (standin.exe, standin.path(standin.store)))]
+        quoted = lambda value: (value if value.startswith("dword:") else
+                                '"%s"' % value.replace("\\", "\\\\").replace('"', '\\"'))
+        reg = os.path.join(scratch, "settings.reg")
+        write(reg, b"\xff\xfe" + "\r\n".join(["Windows Registry Editor Version 5.00", ""] + [
+            "[%s]\r\n%s=%s\r\n" % (key, '"%s"' % name if name else "@", quoted(value))
+            for key, name, value in settings]).encode("utf-16-le"))
+        check(standin.wine("regedit", "/S", standin.path(reg)).returncode == 0, "regedit takes the settings")
+        sync_folder = standin.unix(local + "\\ZelBtOutlookSync")
+        write(standin.store, json.dumps(initial_store(standin.folder), indent=1))
+        registered = standin.wine(standin.exe, standin.path(standin.store), "/regserver")
+        if check(registered.returncode == 0, "the stand-in registers: %s" % registered.stderr) and \
+                standin.start_running():
+            test_steps(host, standin, scratch, sync_folder)
             standin.stop()
             test_no_window(host, standin, scratch)
     finally:
-        wine.stop()
+        standin.kill_prefix()
         if os.environ.get("ZELSYNC_KEEP_SCRATCH"):
             print("kept " + scratch)
         else:
             shutil.rmtree(scratch, ignore_errors=True)
-    print("%.0f s; %d failed" % (time.time() - started, len(FAILURES)))
-    return 1 if FAILURES else 0
+    print("%.0f s" % (time.time() - started))
+    return finish()
 
 
 if __name__ == "__main__":
