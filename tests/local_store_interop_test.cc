@@ -18,9 +18,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A program and its input (a configuration or a script), both with the
-// store's folder for "{store}" and the scratch folder for "{scratch}"; the
-// command also with the phone's 2.1 copies of the cards for "{cards}".
+// A program and its input (a configuration or a script, "{scratch}/input"),
+// both with the store's folder for "{store}" and the scratch folder for
+// "{scratch}" (where "phone" holds the phone's 2.1 copies of the cards).
 // Texts its output holds and how often, and a line the store's inbox
 // listing holds afterwards.
 struct Reader {
@@ -33,15 +33,16 @@ struct Reader {
 };
 
 const Reader kReaders[] = {
-    {"khard", "command -v khard", "khard -c {input} list",
+    {"khard", "command -v khard", "khard -c {scratch}/input list",
      "[addressbooks]\n[[store]]\npath = {store}/contacts\n\n[general]\ndebug = no\n"
      "default_action = list\neditor = /bin/true\nmerge_editor = /bin/true\n\n"
      "[contact table]\ndisplay = first_name\n",
      {{"J\xC3\xBCrgen M\xC3\xBCller", 1}, {"Ann Lee", 1}, {"Bo Berg", 1}, {"Cy \xC3\xA9x", 1},
       {"Dora D\xC3\xBCrr", 1}}},
     // The 2.1 copies the phone gets are read whole.
-    {"python_vobject", "/usr/bin/python3 -c 'import vobject'", "/usr/bin/python3 {input}{cards}",
-     "import sys, vobject\nfor name in sys.argv[1:]:\n    with open(name, newline='') as f:\n"
+    {"python_vobject", "/usr/bin/python3 -c 'import vobject'", "/usr/bin/python3 {scratch}/input {scratch}/phone",
+     "import glob, sys, vobject\nfor name in glob.glob(sys.argv[1] + '/*.vcf'):\n"
+     "    with open(name, newline='') as f:\n"
      "        for card in vobject.readComponents(f.read(), allowQP=True):\n"
      "            tel = card.contents.get('tel', [])\n"
      "            print(card.fn.value, '|', ','.join(t.value for t in tel))\n",
@@ -49,14 +50,14 @@ const Reader kReaders[] = {
       {"Bo Berg | +1-555-555-5555;ext=5555\n", 1}, {"x end |", 1},
       {"Dora D\xC3\xBCrr | +49 2\n", 1}}},
     // The series shows less its moved and its cancelled day.
-    {"khal", "command -v khal", "khal -c {input} list 2024-03-01 3d",
+    {"khal", "command -v khal", "khal -c {scratch}/input list 2024-03-01 3d",
      "[calendars]\n[[store]]\npath = {store}/calendar\n\n[locale]\ntimeformat = %H:%M\n"
      "dateformat = %Y-%m-%d\nlongdateformat = %Y-%m-%d\ndatetimeformat = %Y-%m-%d %H:%M\n"
      "longdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = UTC\ndefault_timezone = UTC\n\n"
      "[sqlite]\npath = {scratch}/khal.db\n",
      {{"09:30-10:00 Zahnarzt, neu", 1}, {"Urlaub", 1}, {"Friseur", 1}, {"Standup", 2},
       {"Standup moved", 1}}},
-    {"python_mailbox", "python3 -c 'import mailbox'", "python3 {input} {store}/mail/inbox",
+    {"python_mailbox", "python3 -c 'import mailbox'", "python3 {scratch}/input {store}/mail/inbox",
      "import email.policy, mailbox, sys\nbox = mailbox.Maildir(sys.argv[1], create=False)\n"
      "for key, msg in box.items():\n"
      "    parsed = email.message_from_bytes(box.get_bytes(key), policy=email.policy.default)\n"
@@ -105,77 +106,66 @@ class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<
                     "END:VCALENDAR\r\n"}) {
       Save(text, text.find("VCARD") != std::string::npos ? "in.vcf" : "in.ics");
     }
+    // Made and then edited as the host's store commands do: an edit changes
+    // only what it names.
     local::ItemFields card, card_edit, event, event_edit;
     card.name = "Dora D\xC3\xBCrr", card.phone = "+49 1", card.email = "d@example.org";
     card_edit.phone = "+49 2";
     event.summary = "Zahnarzt; 1", event.start = "20240301T090000", event.end = "20240301T100000";
     event_edit.summary = "Zahnarzt, neu", event_edit.start = "20240301T093000";
-    Make(local::FolderKind::kContacts, card, card_edit, "contacts/made.vcf");
-    Make(local::FolderKind::kCalendar, event, event_edit, "calendar/made.ics");
-
+    auto make = [&](local::FolderKind kind, const local::ItemFields& fields,
+                    const local::ItemFields& edit, const char* file) {
+      std::string made, edited, error;
+      ASSERT_TRUE(local::NewItemText(kind, fields, "made", &made, &error) &&
+                  local::EditedItemText(kind, made, edit, "made", &edited, &error))
+          << error;
+      WriteText(Root() / file, edited);
+    };
+    make(local::FolderKind::kContacts, card, card_edit, "contacts/made.vcf");
+    make(local::FolderKind::kCalendar, event, event_edit, "calendar/made.ics");
+    fs::create_directory(scratch_.path() / "phone");
+    for (auto& item : All(outlook::kFolderContacts)) {
+      const fs::path copy = scratch_.path() / "phone" / (StemOf(IdOf(*item)) + ".vcf");
+      ASSERT_TRUE(item->QueryContact()->SaveAs(ToWide(copy), outlook::kSaveAsVCard));
+    }
     std::shared_ptr<outlook::Item> item;
     std::shared_ptr<outlook::Folder> inbox;
-    std::shared_ptr<outlook::MailItem> moved;
-    ASSERT_TRUE(app_->CreateItem(outlook::kMailItem, &item));
-    auto mail = item->QueryMail();
-    ASSERT_TRUE(mail->PutSentOnBehalfOfName(u"Ann <ann@example.org>") &&
+    std::shared_ptr<outlook::MailItem> mail, moved;
+    ASSERT_TRUE(app_->CreateItem(outlook::kMailItem, &item) && (mail = item->QueryMail()) &&
+                mail->PutSentOnBehalfOfName(u"Ann <ann@example.org>") &&
                 mail->PutSubject(u"Gr\u00fc\u00dfe") && mail->PutHTMLBody(u"<p>Hallo</p>") &&
                 mail->PutUnRead(false) &&
                 session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
                 mail->Move(inbox, &moved));
   }
 
-  void Make(local::FolderKind kind, const local::ItemFields& fields,
-            const local::ItemFields& edit, const std::string& file) {
-    std::string made, edited, error;
-    ASSERT_TRUE(local::NewItemText(kind, fields, "made", &made, &error) &&
-                local::EditedItemText(kind, made, edit, "made", &edited, &error))
-        << error;
-    WriteText(Root() / file, edited);
-  }
-
-  // `text` with the folders (quoted for the shell in a command) in place.
-  std::string Fill(std::string text, bool quoted) {
-    const std::string q = quoted ? "'" : "";
-    std::string cards;
-    if (text.find("{cards}") != std::string::npos) {
-      for (auto& item : All(outlook::kFolderContacts)) {
-        const fs::path path = scratch_.path() / (StemOf(IdOf(*item)) + ".phone.vcf");
-        EXPECT_TRUE(item->QueryContact()->SaveAs(ToWide(path), outlook::kSaveAsVCard));
-        cards += " '" + path.string() + "'";
-      }
-    }
-    const std::pair<std::string, std::string> kFields[] = {
-        {"{store}", q + Root().string() + q},
-        {"{scratch}", q + scratch_.path().string() + q},
-        {"{input}", q + (scratch_.path() / "input").string() + q},
-        {"{cards}", cards}};
+  // `text` with the folders in place, each between `quote`s.
+  std::string Fill(std::string text, const std::string& quote) {
+    const std::pair<std::string, fs::path> kFields[] = {{"{store}", Root()},
+                                                         {"{scratch}", scratch_.path()}};
     for (const auto& [field, value] : kFields) {
       for (size_t at; (at = text.find(field)) != std::string::npos;)
-        text.replace(at, field.size(), value);
+        text.replace(at, field.size(), quote + value.string() + quote);
     }
     return text;
   }
-
-  // The output of `command`, run with its home and data folders in the
-  // scratch folder; the command must succeed and not warn.
-  std::string Run(const std::string& command) {
-    const std::string home = scratch_.path().string(), out = home + "/output";
-    EXPECT_EQ(0, system(("env HOME='" + home + "' XDG_CONFIG_HOME='" + home +
-                         "/config' XDG_DATA_HOME='" + home + "/data' XDG_CACHE_HOME='" + home +
-                         "/cache' LC_ALL=C.UTF-8 " + command + " >'" + out + "' 2>&1")
-                            .c_str()))
-        << command << "\n" << ReadText(out);
-    EXPECT_EQ(std::string::npos, ReadText(out).find("arning")) << ReadText(out);
-    return ReadText(out);
-  }
 };
 
+// Each program runs with its home and data folders in the scratch folder; it
+// must succeed and not warn.
 TEST_P(InteropTest, ReadsWhatTheStoreWrote) {
-  WriteText(scratch_.path() / "input", Fill(GetParam().input, false));
-  const std::string out = Run(Fill(GetParam().command, true));
+  const std::string home = scratch_.path().string(), out = home + "/output";
+  WriteText(home + "/input", Fill(GetParam().input, ""));
+  const std::string command = Fill(GetParam().command, "'");
+  ASSERT_EQ(0, system(("env HOME='" + home + "' XDG_CONFIG_HOME='" + home +
+                       "/config' XDG_DATA_HOME='" + home + "/data' XDG_CACHE_HOME='" + home +
+                       "/cache' LC_ALL=C.UTF-8 " + command + " >'" + out + "' 2>&1")
+                          .c_str()))
+      << command << "\n" << ReadText(out);
+  const std::string output = ReadText(out);
+  EXPECT_EQ(std::string::npos, output.find("arning")) << output;
   for (const auto& [text, times] : GetParam().shown)
-    EXPECT_EQ(times, Occurrences(out, text)) << text << " in:\n" << out;
+    EXPECT_EQ(times, Occurrences(output, text)) << text << " in:\n" << output;
   EXPECT_NE(std::string::npos, Listing(outlook::kFolderInbox).find(GetParam().inbox));
 }
 
