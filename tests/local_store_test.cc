@@ -44,20 +44,13 @@ TEST_F(LocalStoreTest, PhoneFilesOpenWithTheNameOrSubjectTheyHold) {
       {"folded.vcf", "Nikdovic Nikdo"},           {"event-v10.vcs", "Coffee with Jason"},
       {"allday.ics", "Boxing Day"},               {"task-v10.vcs", "(another class)"}};
   const std::pair<const char*, const char*> kSamples[] = {
-      {"contacts/bug-779.vcf", "Christelle DECHAMBRE"}, {"contacts/char-escaping.vcf", "(null)"},
-      {"contacts/evolution.vcf", "(null)"},              {"contacts/gammu.vcf", "Nikdo-ME"},
-      {"contacts/photo.vcf", "Amore"},                   {"contacts/types.vcf", "Nikdovic Nikdo"},
-      {"contacts/quoted-printable-ascii.vcf", "Nobody\rNowhere"},
-      {"contacts/quoted-printable-new-line.vcf",
-       "\xD0\x9F\xD0\x9E\xD0\xA0\xD0\x9A\xD0\xA1 - PRIMA"},
-      {"contacts/quoted-printable-normal.vcf", "Bc. Zden\xC4\x9Bk \xC5\xBD\xC3\xA1k"},
-      {"contacts/type_lowercase.vcf", "LUCAS VIEITES FARINA"},
-      {"contacts/vcard3-utf-8.vcf", "Bod\xC3\xB8 likningskontor"},
+      {"contacts/char-escaping.vcf", "(null)"}, {"contacts/quoted-printable-ascii.vcf", "Nobody\rNowhere"},
+      {"contacts/quoted-printable-new-line.vcf", "\xD0\x9F\xD0\x9E\xD0\xA0\xD0\x9A\xD0\xA1 - PRIMA"},
+      {"contacts/type_lowercase.vcf", "LUCAS VIEITES FARINA"}, {"contacts/photo.vcf", "Amore"},
       {"contacts/version3.vcf", "MARK/HEATHER DEE"},    {"calendar/01.ics", "(another class)"},
-      {"calendar/02.vcs", "(another class)"},            {"calendar/badline.ics", "(null)"},
-      {"calendar/k770.vcs", "John Doe"},                {"calendar/rrule.ics", "Coffee with Jason"},
+      {"calendar/badline.ics", "(null)"},               {"calendar/k770.vcs", "John Doe"},
       {"calendar/outlook.vcs", "Northeast Council of Aquarium Societies 35th Annual Convention"}};
-  auto check = [&](const fs::path& path, const std::string& title) {
+  auto check = [&](const std::string& path, const std::string& title) {
     SCOPED_TRACE(path);
     std::shared_ptr<outlook::Item> item;
     ASSERT_TRUE(session_->OpenSharedItem(ToWide(path), &item));
@@ -66,82 +59,65 @@ TEST_F(LocalStoreTest, PhoneFilesOpenWithTheNameOrSubjectTheyHold) {
     auto appointment = item->QueryAppointment();
     EXPECT_TRUE(contact ? contact->Save() : !appointment || appointment->Save());
   };
-  for (const auto& [file, title] : kFixtures)
-    check(ZELSYNC_FIXTURES_DIR "/phones/" + std::string(file), title);
+  for (const auto& [file, title] : kFixtures) check(ZELSYNC_FIXTURES_DIR "/phones/" + std::string(file), title);
   if (!fs::exists(ZELSYNC_SAMPLES_DIR))
     GTEST_SKIP() << "the fixtures were read; " ZELSYNC_SAMPLES_DIR " is not there";
-  for (const auto& [file, title] : kSamples)
-    check(ZELSYNC_SAMPLES_DIR "/" + std::string(file), title);
+  for (const auto& [file, title] : kSamples) check(ZELSYNC_SAMPLES_DIR "/" + std::string(file), title);
 }
 
-std::string Nested(const std::string& version, int depth) {
+std::string Nested(const std::string& version) {
   std::string text = "BEGIN:VCALENDAR\r\nVERSION:" + version + "\r\n";
-  for (int i = 0; i < depth; ++i) text += "BEGIN:VEVENT\r\nSUMMARY:x\r\n";
-  for (int i = 0; i < depth; ++i) text += "END:VEVENT\r\n";
+  for (int i = 0; i < 5000; ++i) text += "BEGIN:VEVENT\r\nSUMMARY:x\r\n";
+  for (int i = 0; i < 5000; ++i) text += "END:VEVENT\r\n";
   return text + "END:VCALENDAR\r\n";
 }
 
-// Files other programs leave (path in the store, text) and the folder's
-// listing of them.
-struct OutsideFiles {
-  const char* name;
-  std::vector<std::pair<std::string, std::string>> files;
-  int32_t folder;
-  std::string listing;
-};
-
-const OutsideFiles kOutsideFiles[] = {
-    {"GarbageCardIsAnItemWhoseReadsFail",
-     {{"contacts/garbage.vcf", std::string("\x00\xFF not a card", 13)}}, outlook::kFolderContacts,
-     "contacts/garbage: (unreadable)\n"},
-    {"Latin1FileName",
-     {{"contacts/caf\xE9.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Latin\r\nEND:VCARD\r\n"}},
-     outlook::kFolderContacts, "contacts/caf\xEF\xBF\xBD: Latin\n"},
-    {"BrokenAndEmptyCalendars",
-     {{"calendar/broken.ics", "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nDTSTART:garbage"},
-      {"calendar/empty.ics", ""}},
-     outlook::kFolderCalendar, "calendar/broken: (unreadable)\ncalendar/empty: (unreadable)\n"},
-    // Nesting deeper than any real calendar is refused before the recursive
-    // converters see it.
-    {"HostileNesting",
-     {{"calendar/v1.ics", Nested("1.0", 5000)}, {"calendar/v2.ics", Nested("2.0", 5000)}},
-     outlook::kFolderCalendar, "calendar/v1: (unreadable)\ncalendar/v2: (unreadable)\n"},
-    {"NamelessObjectClosesAsItsOwn",
-     {{"calendar/n.ics",
+// Files other programs leave are listed and read as they are; a killed
+// writer's scratch files, as other files than items, stay out of the
+// listings, and the store clears them once no writer can still own them.
+// Its folders are the owner's alone.
+TEST_F(LocalStoreTest, OutsideFilesAreReadAsTheyAreAndScratchFilesIgnoredThenCleared) {
+  const std::pair<std::string, std::string> kFiles[] = {
+      {"contacts/garbage.vcf", std::string("\x00\xFF not a card", 13)},
+      {"contacts/caf\xE9.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Latin\r\nEND:VCARD\r\n"},
+      {"calendar/broken.ics", "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nDTSTART:garbage"},
+      {"calendar/empty.ics", ""},
+      // Nesting deeper than any real calendar is refused before the
+      // recursive converters see it.
+      {"calendar/v1.ics", Nested("1.0")}, {"calendar/v2.ics", Nested("2.0")},
+      {"calendar/n.ics",
        "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN: \r\nSUMMARY:lost\r\nEND:X\r\nBEGIN:VEVENT\r\n"
-       "SUMMARY:kept\r\nDTSTART:20260301T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"}},
-     outlook::kFolderCalendar, "calendar/n: kept\n"},
-    {"NoteWithByteOrderMark", {{"notes/n.txt", "\xEF\xBB\xBFnew text"}}, outlook::kFolderNotes,
-     "notes/n: new text\n"},
-    {"MailHeaders",
-     {{"mail/inbox/new/1.M1P1.h",
+       "SUMMARY:kept\r\nDTSTART:20260301T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"},
+      {"notes/n.txt", "\xEF\xBB\xBFnew text"},
+      {"mail/inbox/new/1.M1P1.h",
        "From: Ann <ann@example.org>\nSender: Bob <bob@example.org>\nX-Priority: 5\n"
        "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\n\nhi\n"},
-      {"mail/inbox/new/2.M1P1.h", "Importance: High\nX-Priority: 5\nSubject: b\n\n"}},
-     outlook::kFolderInbox,
-     "mail/1.M1P1.h: Gr\xC3\xBC\xC3\x9F" "e from Bob <bob@example.org> for Ann <ann@example.org>, unread, low\n"
-     "mail/2.M1P1.h: b from (null) for (null), unread, high\n"},
-    {"OneMessageInNewAndCurIsOneItem",
-     {{"mail/inbox/new/1.M1P1.h", "Subject: a\n\n"},
-      {"mail/inbox/cur/1.M1P1.h:2,S", "Subject: a\n\n"}},
-     outlook::kFolderInbox, "mail/1.M1P1.h: a from (null) for (null)\n"},
-    {"MeetingRequestIsAnotherClass",
-     {{"mail/inbox/cur/1.M1P1.h:2,",
+      {"mail/inbox/new/2.M1P1.h", "Importance: High\nX-Priority: 5\nSubject: b\n\n"},
+      // one message in "new" and "cur" is one item
+      {"mail/inbox/new/3.M1P1.h", "Subject: a\n\n"}, {"mail/inbox/cur/3.M1P1.h:2,S", "Subject: a\n\n"},
+      {"mail/inbox/cur/4.M1P1.h:2,",
        "Subject: Invite\nMIME-Version: 1.0\nContent-Type: text/calendar; method=REQUEST\n\n"
-       "BEGIN:VCALENDAR\nMETHOD:REQUEST\nEND:VCALENDAR\n"}},
-     outlook::kFolderInbox, "(another class): (another class)\n"},
-};
-
-class OutsideFileTest : public LocalStoreTest,
-                        public ::testing::WithParamInterface<OutsideFiles> {};
-
-TEST_P(OutsideFileTest, AreListedAndReadAsTheyAre) {
-  for (const auto& [path, text] : GetParam().files) WriteText(Root() / path, text);
-  EXPECT_EQ(GetParam().listing, Listing(GetParam().folder));
+       "BEGIN:VCALENDAR\nMETHOD:REQUEST\nEND:VCALENDAR\n"},
+      {"contacts/.a.vcf.tmp-1", "BEGIN:VCARD\r\nFN:X\r\n"}, {"contacts/.b.vcf.tmp-2", "BEGIN:VCARD\r\nFN:X\r\n"},
+      {"mail/inbox/tmp/1.M1P1.host", "Subject: x\n\n"}, {"contacts/readme.md", "BEGIN:VCARD\r\nFN:X\r\n"}};
+  for (const auto& [path, text] : kFiles) WriteText(Root() / path, text);
+  for (const char* old : {"contacts/.a.vcf.tmp-1", "mail/inbox/tmp/1.M1P1.host"})
+    fs::last_write_time(Root() / old, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  EXPECT_EQ(
+      "contacts/caf\xEF\xBF\xBD: Latin\ncontacts/garbage: (unreadable)\n"
+      "calendar/broken: (unreadable)\ncalendar/empty: (unreadable)\ncalendar/n: kept\n"
+      "calendar/v1: (unreadable)\ncalendar/v2: (unreadable)\nnotes/n: new text\n"
+      "mail/1.M1P1.h: Gr\xC3\xBC\xC3\x9F" "e from Bob <bob@example.org> for Ann <ann@example.org>, unread, low\n"
+      "mail/2.M1P1.h: b from (null) for (null), unread, high\nmail/3.M1P1.h: a from (null) for (null)\n"
+      "(another class): (another class)\n",
+      Listing(outlook::kFolderContacts) + Listing(outlook::kFolderCalendar) +
+          Listing(outlook::kFolderNotes) + Listing(outlook::kFolderInbox));
+  std::shared_ptr<outlook::Application> again;
+  ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&again));
+  EXPECT_FALSE(fs::exists(Root() / "contacts/.a.vcf.tmp-1") || fs::exists(Root() / "mail/inbox/tmp/1.M1P1.host"));
+  EXPECT_TRUE(fs::exists(Root() / "contacts/.b.vcf.tmp-2"));
+  EXPECT_EQ(fs::perms::owner_all, fs::status(Root() / "contacts").permissions() & fs::perms::all);
 }
-
-INSTANTIATE_TEST_SUITE_P(Programs, OutsideFileTest, ::testing::ValuesIn(kOutsideFiles),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // A folder's listing is kept while its stamp stays; every change to the
 // folder (made to look old, so that the listing is kept at all) shows at the
@@ -158,12 +134,12 @@ TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
   WriteText(notes / "b.txt", "b");
   fs::create_directory(notes / "folder.txt");
   fs::create_symlink(notes / "a.txt", notes / "link.txt");
-  EXPECT_EQ("a b link ", ids());
   std::shared_ptr<outlook::Folder> folder;
   std::shared_ptr<outlook::Items> before;
-  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderNotes, &folder) &&
-              folder->GetItems(&before));
+  std::shared_ptr<outlook::Item> third;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderNotes, &folder) && folder->GetItems(&before));
   const std::pair<std::function<void()>, std::string> kChanges[] = {
+      {[] {}, "a b link "},
       {[&] { WriteText(notes / "c.txt", "c"); }, "a b c link "},
       {[&] { fs::remove(notes / "b.txt"); }, "a c link "},
       {[&] { fs::rename(notes / "c.txt", notes / "d.txt"); }, "a d link "},
@@ -173,32 +149,10 @@ TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
     change();
     EXPECT_EQ(expected, ids());
   }
-  int32_t count = 0;
-  std::shared_ptr<outlook::Item> third;
-  ASSERT_TRUE(before->Count(&count) && before->Item(3, &third));
-  EXPECT_EQ(3, count);
+  ASSERT_TRUE(before->Item(3, &third));
   EXPECT_EQ("notes/link", IdOf(*third));
   SaveNote(u"new");  // the library's own new note shows at once
   EXPECT_EQ(3u, All(outlook::kFolderNotes).size());
-}
-
-// A killed writer's scratch files, as other files than items, stay out of
-// the listings; the store clears them once no writer can still own them.
-// Its folders are the owner's alone.
-TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
-  const fs::path old_card = Root() / "contacts" / ".a.vcf.tmp-1",
-                 young_card = Root() / "contacts" / ".b.vcf.tmp-2",
-                 old_mail = Root() / "mail" / "inbox" / "tmp" / "1.M1P1.host";
-  for (const fs::path& path : {old_card, young_card, old_mail, Root() / "contacts" / "readme.md"})
-    WriteText(path, "BEGIN:VCARD\r\nFN:X\r\n");
-  for (const fs::path& path : {old_card, old_mail})
-    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
-  EXPECT_EQ("", Listing(outlook::kFolderContacts) + Listing(outlook::kFolderInbox));
-  std::shared_ptr<outlook::Application> again;
-  ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&again));
-  EXPECT_FALSE(fs::exists(old_card) || fs::exists(old_mail));
-  EXPECT_TRUE(fs::exists(young_card));
-  EXPECT_EQ(fs::perms::owner_all, fs::status(Root() / "contacts").permissions() & fs::perms::all);
 }
 
 // ---- what the store writes ----
@@ -361,7 +315,9 @@ class ItemTest : public LocalStoreTest, public ::testing::WithParamInterface<con
     *stored = ReadText(Root() / (id + (card ? ".vcf" : ".ics")));
     EXPECT_NE(std::string::npos, stored->find("\r\nUID:"));
     for (size_t fold; (fold = stored->find("\r\n ")) != std::string::npos;) stored->erase(fold, 3);
-    auto listed = Listed(card ? outlook::kFolderContacts : outlook::kFolderCalendar, id);
+    std::shared_ptr<outlook::Item> listed;  // as the folder lists it
+    for (auto& item : All(card ? outlook::kFolderContacts : outlook::kFolderCalendar))
+      if (IdOf(*item) == id) listed = item;
     const fs::path out = scratch_.path() / "out";
     if (auto contact = listed ? listed->QueryContact() : nullptr) {
       EXPECT_FALSE(contact->SaveAs(ToWide(out), outlook::kSaveAsICalendar));

@@ -77,9 +77,8 @@ inline std::string Describe(outlook::Item& item, const std::filesystem::path& ou
   auto m = item.QueryMail();
   if (!m) return "(another class)";
   if (!m->Subject(&text) || !m->SenderName(&sender) || !m->SentOnBehalfOfName(&behalf) ||
-      !m->UnRead(&unread) || !m->Importance(&importance)) {
+      !m->UnRead(&unread) || !m->Importance(&importance))
     return "(unreadable)";
-  }
   return Narrow(text) + " from " + Narrow(sender) + " for " + Narrow(behalf) +
          (unread ? ", unread" : "") + (importance == 0 ? ", low" : importance == 2 ? ", high" : "");
 }
@@ -91,11 +90,7 @@ class ScopedStoreRoot {
     if (const char* old = getenv("ZELSYNC_STORE")) old_ = old;
     setenv("ZELSYNC_STORE", root.c_str(), 1);
   }
-  ~ScopedStoreRoot() {
-    old_ ? setenv("ZELSYNC_STORE", old_->c_str(), 1) : unsetenv("ZELSYNC_STORE");
-  }
-
- private:
+  ~ScopedStoreRoot() { old_ ? setenv("ZELSYNC_STORE", old_->c_str(), 1) : unsetenv("ZELSYNC_STORE"); }
   std::optional<std::string> old_;
 };
 
@@ -121,15 +116,6 @@ class LocalStoreTest : public LibraryTest {
     return all;
   }
 
-  // The item of entry ID `id` as a default folder lists it.
-  std::shared_ptr<outlook::Item> Listed(int32_t folder, const std::string& id) {
-    for (auto& item : All(folder)) {
-      if (IdOf(*item) == id) return item;
-    }
-    ADD_FAILURE() << id << " is not listed";
-    return nullptr;
-  }
-
   // Each item of a default folder: "<entry ID>: <what the store reads>".
   std::string Listing(int32_t folder) {
     std::string listing;
@@ -139,11 +125,10 @@ class LocalStoreTest : public LibraryTest {
   }
 
   // The item of the file `name` in the scratch folder, which gets `text`.
-  std::shared_ptr<outlook::Item> Open(const std::string& text, const std::string& name = "in.vcf") {
+  std::shared_ptr<outlook::Item> Open(const std::string& text, const std::string& name) {
     WriteText(scratch_.path() / name, text);
     std::shared_ptr<outlook::Item> item;
-    if (!session_->OpenSharedItem(ToWide(scratch_.path() / name), &item)) return nullptr;
-    return item;
+    return session_->OpenSharedItem(ToWide(scratch_.path() / name), &item) ? item : nullptr;
   }
 
   // `text` opened as a shared item and saved into the store: its entry ID.
