@@ -1,23 +1,32 @@
 // The local item store (the Linux backend of the object model): the shared
 // contract, phone files and files other programs leave, the formats it
-// writes, safe writes, entry IDs, and the change scanner's logs.
+// writes, safe writes, entry IDs, the change scanner's logs, and real
+// programs from Debian reading what it writes.
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "local/entry_ids.h"
 #include "local/item_texts.h"
-#include "support/local_store_fixture.h"
+#include "local/local_store.h"
 #include "support/object_model_contract.h"
+#include "support/scratch.h"
 #include "tracker/change_scanner.h"
 
 namespace zelsync {
@@ -27,6 +36,145 @@ namespace {
 namespace fs = std::filesystem;
 using outlook::OptString;
 using Lines = std::vector<std::string>;
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Narrow(const outlook::OptString& value) {
+  return value ? Utf16ToUtf8(*value) : "(null)";
+}
+
+std::string IdOf(outlook::ItemBase& item) {
+  outlook::OptString id;
+  EXPECT_TRUE(item.EntryID(&id));
+  return Narrow(id);
+}
+
+// The entry ID of an item of any of the four classes.
+std::string IdOf(outlook::Item& item) {
+  if (auto mail = item.QueryMail()) return IdOf(*mail);
+  if (auto note = item.QueryNote()) return IdOf(*note);
+  if (auto contact = item.QueryContact()) return IdOf(*contact);
+  if (auto appointment = item.QueryAppointment()) return IdOf(*appointment);
+  return "(another class)";
+}
+
+// The file name an entry ID carries after its kind's tag.
+std::string StemOf(const std::string& id) { return id.substr(id.find('/') + 1); }
+
+// How often `part` occurs in `text`.
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+  return n;
+}
+
+// What the store reads of an item: a contact's FullName, an event's
+// Subject, a note's body; a mail's subject, sender, on-behalf name, read
+// state and importance other than normal; "(unreadable)" when reading
+// fails (and a contact or event is not handed out either).
+std::string Describe(outlook::Item& item, const std::filesystem::path& out) {
+  outlook::OptString text, sender, behalf;
+  bool unread = false;
+  int32_t importance = 1;
+  if (auto c = item.QueryContact()) {
+    if (c->FullName(&text)) return Narrow(text);
+    return c->SaveAs(ToWide(out), outlook::kSaveAsVCard) ? "(handed out)" : "(unreadable)";
+  }
+  if (auto a = item.QueryAppointment()) {
+    if (a->Subject(&text)) return Narrow(text);
+    return a->SaveAs(ToWide(out), outlook::kSaveAsVCalendar) ? "(handed out)" : "(unreadable)";
+  }
+  if (auto n = item.QueryNote()) return n->Body(&text) ? Narrow(text) : "(unreadable)";
+  auto m = item.QueryMail();
+  if (!m) return "(another class)";
+  if (!m->Subject(&text) || !m->SenderName(&sender) || !m->SentOnBehalfOfName(&behalf) ||
+      !m->UnRead(&unread) || !m->Importance(&importance))
+    return "(unreadable)";
+  return Narrow(text) + " from " + Narrow(sender) + " for " + Narrow(behalf) +
+         (unread ? ", unread" : "") + (importance == 0 ? ", low" : importance == 2 ? ", high" : "");
+}
+
+// Points the store at a folder for the lifetime of the object.
+class ScopedStoreRoot {
+ public:
+  explicit ScopedStoreRoot(const std::filesystem::path& root) {
+    if (const char* old = getenv("ZELSYNC_STORE")) old_ = old;
+    setenv("ZELSYNC_STORE", root.c_str(), 1);
+  }
+  ~ScopedStoreRoot() { old_ ? setenv("ZELSYNC_STORE", old_->c_str(), 1) : unsetenv("ZELSYNC_STORE"); }
+  std::optional<std::string> old_;
+};
+
+// A store in the scratch folder ("store"), connected.
+class LocalStoreTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&app_));
+    ASSERT_TRUE(app_->Session(&session_));
+  }
+
+  std::filesystem::path Root() const { return scratch_.path() / "store"; }
+
+  // The items of a default folder, in collection order.
+  std::vector<std::shared_ptr<outlook::Item>> All(int32_t folder) {
+    std::shared_ptr<outlook::Folder> f;
+    std::shared_ptr<outlook::Items> items;
+    int32_t count = 0;
+    EXPECT_TRUE(session_->GetDefaultFolder(folder, &f) && f->GetItems(&items) &&
+                items->Count(&count));
+    std::vector<std::shared_ptr<outlook::Item>> all(count);
+    for (int32_t i = 1; i <= count; ++i) EXPECT_TRUE(items->Item(i, &all[i - 1]));
+    return all;
+  }
+
+  // Each item of a default folder: "<entry ID>: <what the store reads>".
+  std::string Listing(int32_t folder) {
+    std::string listing;
+    for (auto& item : All(folder))
+      listing += IdOf(*item) + ": " + Describe(*item, scratch_.path() / "out") + "\n";
+    return listing;
+  }
+
+  // The item of the file `name` in the scratch folder, which gets `text`.
+  std::shared_ptr<outlook::Item> Open(const std::string& text, const std::string& name) {
+    WriteText(scratch_.path() / name, text);
+    std::shared_ptr<outlook::Item> item;
+    return session_->OpenSharedItem(ToWide(scratch_.path() / name), &item) ? item : nullptr;
+  }
+
+  // `text` opened as a shared item and saved into the store: its entry ID.
+  std::string Save(const std::string& text, const std::string& name) {
+    auto item = Open(text, name);
+    auto contact = item ? item->QueryContact() : nullptr;
+    auto appointment = item ? item->QueryAppointment() : nullptr;
+    const bool saved = contact ? contact->Save() : appointment && appointment->Save();
+    EXPECT_TRUE(saved) << text;
+    return saved ? IdOf(*item) : "";
+  }
+
+  // A new note of the library's, saved; and its file.
+  std::shared_ptr<outlook::NoteItem> SaveNote(const WString& body) {
+    std::shared_ptr<outlook::Item> item;
+    EXPECT_TRUE(app_->CreateItem(outlook::kNoteItem, &item) && item->QueryNote()->PutBody(body) &&
+                item->QueryNote()->Save());
+    return item->QueryNote();
+  }
+  std::filesystem::path NoteFile(const std::shared_ptr<outlook::NoteItem>& note) {
+    return Root() / "notes" / (StemOf(IdOf(*note)) + ".txt");
+  }
+
+  ScopedStoreRoot root_{Root()};
+  local::LocalObjectModel model_;
+  std::shared_ptr<outlook::Application> app_;
+  std::shared_ptr<outlook::Namespace> session_;
+};
 
 // Each of `lines` is a whole line (CR LF ended) of `text`.
 void ExpectLines(const std::string& text, const Lines& lines) {
@@ -525,18 +673,15 @@ class ScannerTest : public LocalStoreTest {
   ScannerTest() : previous_(local::SetStoreObserver(&local::LibraryWriteObserver())) {}
   ~ScannerTest() override { local::SetStoreObserver(previous_); }
   local::StoreObserver* previous_;
-
-  Bytes Log(const char* name) { return Exists(InSync(name)) ? ReadBytes(InSync(name)) : Bytes(); }
 };
 
 TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn) {
   auto kept = SaveNote(u"kept"), edited = SaveNote(u"edited"), removed = SaveNote(u"removed");
   const fs::path cur = Root() / "mail" / "inbox" / "cur";
+  const fs::path irmc_log = InSync("SyncModificationLog.DAT"), syncml_log = InSync("SyncMLModificationLog.DAT");
   WriteText(cur / "1.M1P1.h:2,", "Subject: s\n\nbody\n");
-  local::ScanResult first = local::ScanStoreChanges();
-  EXPECT_TRUE(first.ok && first.baseline);
-  EXPECT_EQ(Bytes(), Log("SyncModificationLog.DAT"));
-
+  local::ScanResult scan = local::ScanStoreChanges();
+  EXPECT_TRUE(scan.ok && scan.baseline && !Exists(irmc_log));
   WriteText(NoteFile(edited), "changed elsewhere");
   fs::remove(NoteFile(removed));
   fs::rename(cur / "1.M1P1.h:2,", cur / "1.M1P1.h:2,S");  // a flag change is a change
@@ -545,40 +690,36 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   ASSERT_TRUE(kept->PutBody(u"library edit") && kept->Save());
   auto library_new = SaveNote(u"library new");
   // Another writer's torn appends: the next records go after whole ones.
-  WriteBytes(InSync("SyncModificationLog.DAT"), Bytes(100, 1));
-  WriteBytes(InSync("SyncMLModificationLog.DAT"), Bytes(571, 1));
-  local::ScanResult second = local::ScanStoreChanges();
-  EXPECT_TRUE(second.ok && second.changed == 2 && second.deleted == 1);
-  const std::tuple<uint32_t, uint32_t, WString> kRecords[] = {
-      {0, 0, u"mail/1.M1P1.h"}, {1, 0, Utf8ToUtf16(IdOf(*edited))}, {1, 1, Utf8ToUtf16(IdOf(*removed))}};
-  // The SyncML records share the scan's time stamp ("YYYYMMDDTHHMMSSZ") and
-  // count their change numbers on.
-  const Bytes syncml = Log("SyncMLModificationLog.DAT");
+  WriteBytes(irmc_log, Bytes(100, 1));
+  WriteBytes(syncml_log, Bytes(571, 1));
+  scan = local::ScanStoreChanges();
+  EXPECT_TRUE(scan.ok && scan.changed == 2 && scan.deleted == 1);
+  const Bytes irmc = Concat({LogRecordBytes(0, 0, u"mail/1.M1P1.h"),
+                             LogRecordBytes(1, 0, Utf8ToUtf16(IdOf(*edited))),
+                             LogRecordBytes(1, 1, Utf8ToUtf16(IdOf(*removed)))});
+  EXPECT_EQ(irmc, ReadBytes(irmc_log));
+  // The SyncML log: the same records, each with the scan's time stamp
+  // ("YYYYMMDDTHHMMSSZ") and a change number that counts on.
+  Bytes syncml = ReadBytes(syncml_log);
   ASSERT_EQ(3 * 572u, syncml.size());
-  WString time;
-  for (size_t i = 0; i < 16; ++i) time += static_cast<char16_t>(syncml[528 + 2 * i]);
-  EXPECT_TRUE(time[8] == u'T' && time[15] == u'Z') << Utf16ToUtf8(time);
-  const uint32_t number = U32(syncml, 568);
-  uint32_t next = number;
-  Bytes irmc_expected, syncml_expected;
-  for (const auto& [type, kind, id] : kRecords) {
-    irmc_expected = Concat({irmc_expected, LogRecordBytes(type, kind, id)});
-    syncml_expected =
-        Concat({syncml_expected, SyncMLLogRecordBytes(type, kind, id, time, next++)});
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(std::equal(&irmc[i * 528], &irmc[i * 528 + 528], &syncml[i * 572])) << i;
+    EXPECT_TRUE(std::equal(&syncml[528], &syncml[568], &syncml[i * 572 + 528])) << i;
+    EXPECT_EQ(U32(syncml, 568) + i, U32(syncml, i * 572 + 568));
   }
-  EXPECT_EQ(irmc_expected, Log("SyncModificationLog.DAT"));
-  EXPECT_EQ(syncml_expected, syncml);
-
-  // Nothing is reported twice; a library deletion is not reported at all.
+  EXPECT_TRUE(syncml[528 + 16] == 'T' && syncml[528 + 30] == 'Z');
+  // Nothing is reported twice, a library deletion not at all; the change
+  // number goes on from where it was.
   ASSERT_TRUE(library_new->Delete());
-  local::ScanResult third = local::ScanStoreChanges();
-  EXPECT_TRUE(third.ok && third.changed + third.deleted == 0);
-  EXPECT_EQ(irmc_expected, Log("SyncModificationLog.DAT"));
-  // The change number goes on from where it was.
+  scan = local::ScanStoreChanges();
+  EXPECT_TRUE(scan.ok && scan.changed + scan.deleted == 0);
   WriteText(Root() / "notes" / "brand-new.txt", "now changed");
   ASSERT_TRUE(local::ScanStoreChanges().ok);
-  ASSERT_EQ(4 * 572u, Log("SyncMLModificationLog.DAT").size());
-  EXPECT_EQ(number + 3, U32(Log("SyncMLModificationLog.DAT"), 3 * 572 + 568));
+  EXPECT_EQ(4 * 528u, ReadBytes(irmc_log).size());
+  const uint32_t first = U32(syncml, 568);
+  syncml = ReadBytes(syncml_log);
+  ASSERT_EQ(4 * 572u, syncml.size());
+  EXPECT_EQ(first + 3, U32(syncml, 3 * 572 + 568));
 }
 
 // A state that stands but cannot be read (here: no regular file) is kept,
@@ -612,14 +753,13 @@ TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
       fclose(log);
     }
   });
-  local::ScanResult result = local::ScanStoreChanges();
+  EXPECT_EQ(40u, local::ScanStoreChanges().changed);
   other.join();
-  EXPECT_TRUE(result.ok && result.changed == 40);
-  const Bytes log = Log("SyncModificationLog.DAT");
+  const Bytes log = ReadBytes(InSync("SyncModificationLog.DAT"));
   ASSERT_EQ(340 * 528u, log.size());
   int foreign_records = 0;
-  for (auto at = log.begin(); at != log.end(); at += 528)
-    foreign_records += std::equal(foreign.begin(), foreign.end(), at);
+  for (size_t at = 0; at < log.size(); at += 528)
+    foreign_records += std::equal(foreign.begin(), foreign.end(), &log[at]);
   EXPECT_EQ(300, foreign_records);
 }
 
@@ -707,6 +847,167 @@ TEST_P(CarryOverTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
 
 INSTANTIATE_TEST_SUITE_P(FirstReader, CarryOverTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Session" : "Scanner"; });
+
+// ---- real programs reading the store ----
+
+// Real programs from Debian: khard, khal and python-vobject read the
+// contacts and events the store writes, and Python's mailbox reads its mail
+// and writes mail the store then reads. A reader that is not installed is
+// skipped.
+//
+// A program and its input (a configuration or a script, "{scratch}/input"),
+// both with the store's folder for "{store}" and the scratch folder for
+// "{scratch}" (where "phone" holds the phone's 2.1 copies of the cards).
+// Texts its output holds and how often, and a line the store's inbox
+// listing holds afterwards.
+struct Reader {
+  const char* name;
+  const char* probe;  // succeeds when the program is installed
+  const char* command;
+  std::string input;
+  std::vector<std::pair<std::string, size_t>> shown;
+  std::string inbox = "";
+};
+
+const Reader kReaders[] = {
+    {"khard", "command -v khard", "khard -c {scratch}/input list",
+     "[addressbooks]\n[[store]]\npath = {store}/contacts\n\n[general]\ndebug = no\n"
+     "default_action = list\neditor = /bin/true\nmerge_editor = /bin/true\n\n"
+     "[contact table]\ndisplay = first_name\n",
+     {{"J\xC3\xBCrgen M\xC3\xBCller", 1}, {"Ann Lee", 1}, {"Bo Berg", 1}, {"Cy \xC3\xA9x", 1},
+      {"Dora D\xC3\xBCrr", 1}}},
+    // The 2.1 copies the phone gets are read whole.
+    {"python_vobject", "/usr/bin/python3 -c 'import vobject'", "/usr/bin/python3 {scratch}/input {scratch}/phone",
+     "import glob, sys, vobject\nfor name in glob.glob(sys.argv[1] + '/*.vcf'):\n"
+     "    with open(name, newline='') as f:\n"
+     "        for card in vobject.readComponents(f.read(), allowQP=True):\n"
+     "            tel = card.contents.get('tel', [])\n"
+     "            print(card.fn.value, '|', ','.join(t.value for t in tel))\n",
+     {{"\n", 5}, {"J\xC3\xBCrgen M\xC3\xBCller | +491234\n", 1}, {"Ann Lee |", 1},
+      {"Bo Berg | +1-555-555-5555;ext=5555\n", 1}, {"x end |", 1},
+      {"Dora D\xC3\xBCrr | +49 2\n", 1}}},
+    // The series shows less its moved and its cancelled day.
+    {"khal", "command -v khal", "khal -c {scratch}/input list 2024-03-01 3d",
+     "[calendars]\n[[store]]\npath = {store}/calendar\n\n[locale]\ntimeformat = %H:%M\n"
+     "dateformat = %Y-%m-%d\nlongdateformat = %Y-%m-%d\ndatetimeformat = %Y-%m-%d %H:%M\n"
+     "longdatetimeformat = %Y-%m-%d %H:%M\nlocal_timezone = UTC\ndefault_timezone = UTC\n\n"
+     "[sqlite]\npath = {scratch}/khal.db\n",
+     {{"09:30-10:00 Zahnarzt, neu", 1}, {"Urlaub", 1}, {"Friseur", 1}, {"Standup", 2},
+      {"Standup moved", 1}}},
+    {"python_mailbox", "python3 -c 'import mailbox'", "python3 {scratch}/input {store}/mail/inbox",
+     "import email.policy, mailbox, sys\nbox = mailbox.Maildir(sys.argv[1], create=False)\n"
+     "for key, msg in box.items():\n"
+     "    parsed = email.message_from_bytes(box.get_bytes(key), policy=email.policy.default)\n"
+     "    body = parsed.get_body(('html',)).get_content().strip()\n"
+     "    sender = parsed['from'].addresses[0].display_name\n"
+     "    print(parsed['subject'], '|', sender, '|', body, '|', msg.get_flags())\n"
+     "new = mailbox.MaildirMessage()\nnew['Subject'] = 'from python'\n"
+     "new['From'] = 'Py <py@example.org>'\nnew.set_payload('plain text')\nbox.add(new)\n",
+     {{"Gr\xC3\xBC\xC3\x9F" "e | Ann | <p>Hallo</p> | S\n", 1}},
+     ": from python from Py <py@example.org> for Py <py@example.org>, unread\n"},
+};
+
+class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<Reader> {
+ protected:
+  // Cards and calendars in the quirks of phones and programs, an item of
+  // each made and then edited with the host's store commands, and a mail.
+  void SetUp() override {
+    LocalStoreTest::SetUp();
+    if (system((std::string(GetParam().probe) + " >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << GetParam().name << " is not installed";
+    const std::string ical =
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//EN\r\nBEGIN:VEVENT\r\n";
+    for (const std::string& text : std::vector<std::string>{
+             "BEGIN:VCARD\r\nVERSION:2.1\r\nN;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:M=C3=BCller;"
+             "J=C3=BCrgen\r\nTEL;CELL:+491234\r\nEND:VCARD\r\n",
+             "BEGIN:VCARD\r\r\nVERSION:3.0\r\r\nN:Lee;Ann;;;\r\r\nFN:Ann Lee\r\r\nEND:VCARD\r\r\n",
+             "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Bo Berg\r\nN;SORT-AS=\"Berg,Bo\":Berg;Bo;;;\r\n"
+             "ADR;GEO=\"geo:48.2,16.3\";TYPE=work:;;Main St 1;Wien;;;AT\r\n"
+             "TEL;VALUE=uri:tel:+1-555-555-5555;ext=5555\r\nEND:VCARD\r\n",
+             "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Cy \xC3\xA9" + std::string(75, 'x') +
+                 " end\r\nEND:VCARD\r\n",
+             // a phone's event and its alarms
+             "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:Friseur\r\n"
+             "DTSTART:20240301T140000Z\r\nDALARM:20240301T134500Z;PT5M;2;Friseur\r\n"
+             "AALARM:20240301T134500Z;;0;\r\nMALARM:20240301T130000Z;;0;ann@example.org;Friseur\r\n"
+             "END:VEVENT\r\nEND:VCALENDAR\r\n",
+             ical + "UID:x1\r\nDTSTAMP:20240101T000000Z\r\nSUMMARY:Urlaub\r\n"
+                    "DTSTART;VALUE=DATE:20240302\r\nDTEND;VALUE=DATE:20240303\r\nEND:VEVENT\r\n"
+                    "END:VCALENDAR\r\n",
+             // a series with a moved and a cancelled occurrence
+             ical + "UID:s1\r\nDTSTAMP:20240101T000000Z\r\nRECURRENCE-ID:20240302T080000Z\r\n"
+                    "DTSTART:20240302T090000Z\r\nSUMMARY:Standup moved\r\nEND:VEVENT\r\n"
+                    "BEGIN:VEVENT\r\nUID:s1\r\nDTSTAMP:20240101T000000Z\r\n"
+                    "DTSTART:20240301T080000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\n"
+                    "EXDATE:20240303T080000Z\r\nSUMMARY:Standup\r\nEND:VEVENT\r\n"
+                    "END:VCALENDAR\r\n"}) {
+      Save(text, text.find("VCARD") != std::string::npos ? "in.vcf" : "in.ics");
+    }
+    // Made and then edited as the host's store commands do: an edit changes
+    // only what it names.
+    local::ItemFields card, card_edit, event, event_edit;
+    card.name = "Dora D\xC3\xBCrr", card.phone = "+49 1", card.email = "d@example.org";
+    card_edit.phone = "+49 2";
+    event.summary = "Zahnarzt; 1", event.start = "20240301T090000", event.end = "20240301T100000";
+    event_edit.summary = "Zahnarzt, neu", event_edit.start = "20240301T093000";
+    auto make = [&](local::FolderKind kind, const local::ItemFields& fields,
+                    const local::ItemFields& edit, const char* file) {
+      std::string made, edited, error;
+      ASSERT_TRUE(local::NewItemText(kind, fields, "made", &made, &error) &&
+                  local::EditedItemText(kind, made, edit, "made", &edited, &error))
+          << error;
+      WriteText(Root() / file, edited);
+    };
+    make(local::FolderKind::kContacts, card, card_edit, "contacts/made.vcf");
+    make(local::FolderKind::kCalendar, event, event_edit, "calendar/made.ics");
+    fs::create_directory(scratch_.path() / "phone");
+    for (auto& item : All(outlook::kFolderContacts)) {
+      const fs::path copy = scratch_.path() / "phone" / (StemOf(IdOf(*item)) + ".vcf");
+      ASSERT_TRUE(item->QueryContact()->SaveAs(ToWide(copy), outlook::kSaveAsVCard));
+    }
+    std::shared_ptr<outlook::Item> item;
+    std::shared_ptr<outlook::Folder> inbox;
+    std::shared_ptr<outlook::MailItem> mail, moved;
+    ASSERT_TRUE(app_->CreateItem(outlook::kMailItem, &item) && (mail = item->QueryMail()) &&
+                mail->PutSentOnBehalfOfName(u"Ann <ann@example.org>") &&
+                mail->PutSubject(u"Gr\u00fc\u00dfe") && mail->PutHTMLBody(u"<p>Hallo</p>") &&
+                mail->PutUnRead(false) &&
+                session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
+                mail->Move(inbox, &moved));
+  }
+
+  // `text` with the folders in place, each between `quote`s.
+  std::string Fill(std::string text, const std::string& quote) {
+    const std::pair<std::string, fs::path> kFields[] = {{"{store}", Root()},
+                                                         {"{scratch}", scratch_.path()}};
+    for (const auto& [field, value] : kFields) {
+      for (size_t at; (at = text.find(field)) != std::string::npos;)
+        text.replace(at, field.size(), quote + value.string() + quote);
+    }
+    return text;
+  }
+};
+
+// Each program runs with its home and data folders in the scratch folder; it
+// must succeed and not warn.
+TEST_P(InteropTest, ReadsWhatTheStoreWrote) {
+  const std::string home = scratch_.path().string(), out = home + "/output";
+  WriteText(home + "/input", Fill(GetParam().input, ""));
+  const std::string command = Fill(GetParam().command, "'");
+  ASSERT_EQ(0, system(("env HOME='" + home + "' XDG_CONFIG_HOME='" + home +
+                       "/config' XDG_DATA_HOME='" + home + "/data' XDG_CACHE_HOME='" + home +
+                       "/cache' LC_ALL=C.UTF-8 " + command + " >'" + out + "' 2>&1")
+                          .c_str()))
+      << command << "\n" << ReadText(out);
+  const std::string output = ReadText(out);
+  EXPECT_EQ(std::string::npos, output.find("arning")) << output;
+  for (const auto& [text, times] : GetParam().shown)
+    EXPECT_EQ(times, Occurrences(output, text)) << text << " in:\n" << output;
+  EXPECT_NE(std::string::npos, Listing(outlook::kFolderInbox).find(GetParam().inbox));
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, InteropTest, ::testing::ValuesIn(kReaders),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- the shared contract ----
 
