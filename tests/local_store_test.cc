@@ -415,8 +415,8 @@ const ItemCase kItems[] = {
     {"ProgramYearlyUntil", ICal(kNoon + "RRULE:FREQ=YEARLY;UNTIL=20300101T000000Z\r\n"), {},
      {"RRULE:YM1 1 20300101T000000Z"}},
     // The exports, not the item, read the marker back.
-    {"ProgramAllDay", ICal("DTSTART;VALUE=DATE:20240101\r\nDTEND;VALUE=DATE:20240102\r\n"), {},
-     {"X-BLUETOOTH-ALLDAYEVENT:TRUE"}, {}, false},
+    {"ProgramAllDay", ICal("DTSTART;VALUE=DATE:20240101\r\nDTEND;VALUE=DATE:20240102\r\n"),
+     {"DTSTART;VALUE=DATE:20240101"}, {"X-BLUETOOTH-ALLDAYEVENT:TRUE"}, {}, false},
     // Read back, the alarm gets the event's summary as its text.
     {"ProgramAlarm", ICal(kNoon + kAlarm), {}, {"DALARM:20240101T114500Z"}, {}, false},
     // Refused: what 1.0 cannot carry.
@@ -826,7 +826,8 @@ struct Reader {
 const Reader kReaders[] = {
     {"khard", "command -v khard", "khard -c {scratch}/input list",
      "[addressbooks]\n[[store]]\npath = {store}/contacts\n[contact table]\ndisplay = first_name\n",
-     {{"J\xC3\xBCrgen M\xC3\xBCller", 1}, {"Ann Lee", 2}, {"Al Roe", 1}, {"Dora D\xC3\xBCrr", 1}}},
+     {{"J\xC3\xBCrgen M\xC3\xBCller", 1}, {"Ann Lee", 2}, {"Al Roe", 1}, {"Dora D\xC3\xBCrr", 1},
+      {"d@example.org", 1}}},
     // The 2.1 copies the phone gets are read whole.
     {"python_vobject", "/usr/bin/python3 -c 'import vobject'", "/usr/bin/python3 {scratch}/input {scratch}/phone",
      "import glob, sys, vobject\nfor name in glob.glob(sys.argv[1] + '/*.vcf'):\n"
