@@ -1,22 +1,32 @@
 // The local item store (the Linux backend of the object model): the shared
 // contract, phone files and files other programs leave, the formats it
-// writes, safe writes, entry IDs, and the change scanner's logs.
+// writes, safe writes, entry IDs, the change scanner's logs, and real
+// programs from Debian reading what it writes.
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <map>
+#include <optional>
 #include <set>
 #include <sstream>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "local/entry_ids.h"
 #include "local/item_texts.h"
-#include "support/local_store_fixture.h"
+#include "local/local_store.h"
 #include "support/object_model_contract.h"
+#include "support/scratch.h"
 #include "tracker/change_scanner.h"
 
 namespace zelsync {
@@ -26,6 +36,151 @@ namespace {
 namespace fs = std::filesystem;
 using outlook::OptString;
 using Lines = std::vector<std::string>;
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteText(const std::filesystem::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string Narrow(const outlook::OptString& value) {
+  return value ? Utf16ToUtf8(*value) : "(null)";
+}
+
+std::string IdOf(outlook::ItemBase& item) {
+  outlook::OptString id;
+  EXPECT_TRUE(item.EntryID(&id));
+  return Narrow(id);
+}
+
+// The entry ID of an item of any of the four classes.
+std::string IdOf(outlook::Item& item) {
+  if (auto mail = item.QueryMail()) return IdOf(*mail);
+  if (auto note = item.QueryNote()) return IdOf(*note);
+  if (auto contact = item.QueryContact()) return IdOf(*contact);
+  if (auto appointment = item.QueryAppointment()) return IdOf(*appointment);
+  return "(another class)";
+}
+
+// The file name an entry ID carries after its kind's tag.
+std::string StemOf(const std::string& id) { return id.substr(id.find('/') + 1); }
+
+// How often `part` occurs in `text`.
+size_t Occurrences(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = 0; (at = text.find(part, at)) != std::string::npos; at += part.size()) ++n;
+  return n;
+}
+
+// What the store reads of an item: a contact's FullName, an event's
+// Subject, a note's body; a mail's subject, sender, on-behalf name, read
+// state and importance other than normal; "(unreadable)" when reading
+// fails (and a contact or event is not handed out either).
+std::string Describe(outlook::Item& item, const std::filesystem::path& out) {
+  outlook::OptString text, sender, behalf;
+  bool unread = false;
+  int32_t importance = 1;
+  if (auto c = item.QueryContact()) {
+    if (c->FullName(&text)) return Narrow(text);
+    return c->SaveAs(ToWide(out), outlook::kSaveAsVCard) ? "(handed out)" : "(unreadable)";
+  }
+  if (auto a = item.QueryAppointment()) {
+    if (a->Subject(&text)) return Narrow(text);
+    return a->SaveAs(ToWide(out), outlook::kSaveAsVCalendar) ? "(handed out)" : "(unreadable)";
+  }
+  if (auto n = item.QueryNote()) return n->Body(&text) ? Narrow(text) : "(unreadable)";
+  auto m = item.QueryMail();
+  if (!m) return "(another class)";
+  if (!m->Subject(&text) || !m->SenderName(&sender) || !m->SentOnBehalfOfName(&behalf) ||
+      !m->UnRead(&unread) || !m->Importance(&importance))
+    return "(unreadable)";
+  return Narrow(text) + " from " + Narrow(sender) + " for " + Narrow(behalf) +
+         (unread ? ", unread" : "") + (importance == 0 ? ", low" : importance == 2 ? ", high" : "");
+}
+
+// Sets an environment variable (the store's folder, the time zone) for the
+// lifetime of the object.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    if (const char* old = getenv(name)) old_ = old;
+    setenv(name, value.c_str(), 1);
+    tzset();
+  }
+  ~ScopedVariable() {
+    old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_);
+    tzset();
+  }
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+// A store in the scratch folder ("store"), connected.
+class LocalStoreTest : public LibraryTest {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&app_));
+    ASSERT_TRUE(app_->Session(&session_));
+  }
+
+  std::filesystem::path Root() const { return scratch_.path() / "store"; }
+
+  // The items of a default folder, in collection order.
+  std::vector<std::shared_ptr<outlook::Item>> All(int32_t folder) {
+    std::shared_ptr<outlook::Folder> f;
+    std::shared_ptr<outlook::Items> items;
+    int32_t count = 0;
+    EXPECT_TRUE(session_->GetDefaultFolder(folder, &f) && f->GetItems(&items) &&
+                items->Count(&count));
+    std::vector<std::shared_ptr<outlook::Item>> all(count);
+    for (int32_t i = 1; i <= count; ++i) EXPECT_TRUE(items->Item(i, &all[i - 1]));
+    return all;
+  }
+
+  // Each item of a default folder: "<entry ID>: <what the store reads>".
+  std::string Listing(int32_t folder) {
+    std::string listing;
+    for (auto& item : All(folder))
+      listing += IdOf(*item) + ": " + Describe(*item, scratch_.path() / "out") + "\n";
+    return listing;
+  }
+
+  // The item of the file `name` in the scratch folder, which gets `text`.
+  std::shared_ptr<outlook::Item> Open(const std::string& text, const std::string& name) {
+    WriteText(scratch_.path() / name, text);
+    std::shared_ptr<outlook::Item> item;
+    return session_->OpenSharedItem(ToWide(scratch_.path() / name), &item) ? item : nullptr;
+  }
+
+  // `text` opened as a shared item and saved into the store: its entry ID.
+  std::string Save(const std::string& text, const std::string& name) {
+    auto item = Open(text, name);
+    auto contact = item ? item->QueryContact() : nullptr;
+    auto appointment = item ? item->QueryAppointment() : nullptr;
+    const bool saved = contact ? contact->Save() : appointment && appointment->Save();
+    EXPECT_TRUE(saved) << text;
+    return saved ? IdOf(*item) : "";
+  }
+
+  // A new note of the library's, saved; and its file.
+  std::shared_ptr<outlook::NoteItem> SaveNote(const WString& body) {
+    std::shared_ptr<outlook::Item> item;
+    EXPECT_TRUE(app_->CreateItem(outlook::kNoteItem, &item) && item->QueryNote()->PutBody(body) &&
+                item->QueryNote()->Save());
+    return item->QueryNote();
+  }
+  std::filesystem::path NoteFile(const std::shared_ptr<outlook::NoteItem>& note) {
+    return Root() / "notes" / (StemOf(IdOf(*note)) + ".txt");
+  }
+
+  ScopedVariable root_{"ZELSYNC_STORE", Root()};
+  local::LocalObjectModel model_;
+  std::shared_ptr<outlook::Application> app_;
+  std::shared_ptr<outlook::Namespace> session_;
+};
 
 // Each of `lines` is a whole line (CR LF ended) of `text`.
 void ExpectLines(const std::string& text, const Lines& lines) {
@@ -43,21 +198,14 @@ TEST_F(LocalStoreTest, PhoneFilesOpenWithTheNameOrSubjectTheyHold) {
       {"folded.vcf", "Nikdovic Nikdo"},           {"event-v10.vcs", "Coffee with Jason"},
       {"allday.ics", "Boxing Day"},               {"task-v10.vcs", "(another class)"}};
   const std::pair<const char*, const char*> kSamples[] = {
-      {"contacts/bug-779.vcf", "Christelle DECHAMBRE"}, {"contacts/char-escaping.vcf", "(null)"},
-      {"contacts/evolution.vcf", "(null)"},              {"contacts/gammu.vcf", "Nikdo-ME"},
-      {"contacts/photo.vcf", "Amore"},                   {"contacts/types.vcf", "Nikdovic Nikdo"},
-      {"contacts/quoted-printable-ascii.vcf", "Nobody\rNowhere"},
-      {"contacts/quoted-printable-new-line.vcf",
-       "\xD0\x9F\xD0\x9E\xD0\xA0\xD0\x9A\xD0\xA1 - PRIMA"},
-      {"contacts/quoted-printable-normal.vcf", "Bc. Zden\xC4\x9Bk \xC5\xBD\xC3\xA1k"},
-      {"contacts/type_lowercase.vcf", "LUCAS VIEITES FARINA"},
-      {"contacts/vcard3-utf-8.vcf", "Bod\xC3\xB8 likningskontor"},
+      {"contacts/char-escaping.vcf", "(null)"}, {"contacts/quoted-printable-ascii.vcf", "Nobody\rNowhere"},
+      {"contacts/quoted-printable-new-line.vcf", "\xD0\x9F\xD0\x9E\xD0\xA0\xD0\x9A\xD0\xA1 - PRIMA"},
+      {"contacts/type_lowercase.vcf", "LUCAS VIEITES FARINA"}, {"contacts/photo.vcf", "Amore"},
       {"contacts/version3.vcf", "MARK/HEATHER DEE"},    {"calendar/01.ics", "(another class)"},
-      {"calendar/02.vcs", "(another class)"},            {"calendar/badline.ics", "(null)"},
-      {"calendar/k770.vcs", nullptr},                {"calendar/rrule.ics", "Coffee with Jason"},
+      {"calendar/badline.ics", "(null)"},               {"calendar/k770.vcs", nullptr},
       {"calendar/outlook.vcs", "Northeast Council of Aquarium Societies 35th Annual Convention"}};
   // No title: a file of several calendar objects, refused whole.
-  auto check = [&](const fs::path& path, const char* title) {
+  auto check = [&](const std::string& path, const char* title) {
     SCOPED_TRACE(path);
     std::shared_ptr<outlook::Item> item;
     ASSERT_EQ(title != nullptr, session_->OpenSharedItem(ToWide(path), &item));
@@ -67,82 +215,65 @@ TEST_F(LocalStoreTest, PhoneFilesOpenWithTheNameOrSubjectTheyHold) {
     auto appointment = item->QueryAppointment();
     EXPECT_TRUE(contact ? contact->Save() : !appointment || appointment->Save());
   };
-  for (const auto& [file, title] : kFixtures)
-    check(ZELSYNC_FIXTURES_DIR "/phones/" + std::string(file), title);
+  for (const auto& [file, title] : kFixtures) check(ZELSYNC_FIXTURES_DIR "/phones/" + std::string(file), title);
   if (!fs::exists(ZELSYNC_SAMPLES_DIR))
     GTEST_SKIP() << "the fixtures were read; " ZELSYNC_SAMPLES_DIR " is not there";
-  for (const auto& [file, title] : kSamples)
-    check(ZELSYNC_SAMPLES_DIR "/" + std::string(file), title);
+  for (const auto& [file, title] : kSamples) check(ZELSYNC_SAMPLES_DIR "/" + std::string(file), title);
 }
 
-std::string Nested(const std::string& version, int depth) {
+std::string Nested(const std::string& version) {
   std::string text = "BEGIN:VCALENDAR\r\nVERSION:" + version + "\r\n";
-  for (int i = 0; i < depth; ++i) text += "BEGIN:VEVENT\r\nSUMMARY:x\r\n";
-  for (int i = 0; i < depth; ++i) text += "END:VEVENT\r\n";
+  for (int i = 0; i < 5000; ++i) text += "BEGIN:VEVENT\r\nSUMMARY:x\r\n";
+  for (int i = 0; i < 5000; ++i) text += "END:VEVENT\r\n";
   return text + "END:VCALENDAR\r\n";
 }
 
-// Files other programs leave (path in the store, text) and the folder's
-// listing of them.
-struct OutsideFiles {
-  const char* name;
-  std::vector<std::pair<std::string, std::string>> files;
-  int32_t folder;
-  std::string listing;
-};
-
-const OutsideFiles kOutsideFiles[] = {
-    {"GarbageCardIsAnItemWhoseReadsFail",
-     {{"contacts/garbage.vcf", std::string("\x00\xFF not a card", 13)}}, outlook::kFolderContacts,
-     "contacts/garbage: (unreadable)\n"},
-    {"Latin1FileName",
-     {{"contacts/caf\xE9.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Latin\r\nEND:VCARD\r\n"}},
-     outlook::kFolderContacts, "contacts/caf\xEF\xBF\xBD: Latin\n"},
-    {"BrokenAndEmptyCalendars",
-     {{"calendar/broken.ics", "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nDTSTART:garbage"},
-      {"calendar/empty.ics", ""}},
-     outlook::kFolderCalendar, "calendar/broken: (unreadable)\ncalendar/empty: (unreadable)\n"},
-    // Nesting deeper than any real calendar is refused before the recursive
-    // converters see it.
-    {"HostileNesting",
-     {{"calendar/v1.ics", Nested("1.0", 5000)}, {"calendar/v2.ics", Nested("2.0", 5000)}},
-     outlook::kFolderCalendar, "calendar/v1: (unreadable)\ncalendar/v2: (unreadable)\n"},
-    {"NamelessObjectClosesAsItsOwn",
-     {{"calendar/n.ics",
+// Files other programs leave are listed and read as they are; a killed
+// writer's scratch files, as other files than items, stay out of the
+// listings, and the store clears them once no writer can still own them.
+// Its folders are the owner's alone.
+TEST_F(LocalStoreTest, OutsideFilesAreReadAsTheyAreAndScratchFilesIgnoredThenCleared) {
+  const std::pair<std::string, std::string> kFiles[] = {
+      {"contacts/garbage.vcf", std::string("\x00\xFF not a card", 13)},
+      {"contacts/caf\xE9.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Latin\r\nEND:VCARD\r\n"},
+      {"calendar/broken.ics", "BEGIN:VCALENDAR\r\nBEGIN:VEVENT\r\nDTSTART:garbage"},
+      {"calendar/empty.ics", ""},
+      // Nesting deeper than any real calendar is refused before the
+      // recursive converters see it.
+      {"calendar/v1.ics", Nested("1.0")}, {"calendar/v2.ics", Nested("2.0")},
+      {"calendar/n.ics",
        "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN: \r\nSUMMARY:lost\r\nEND:X\r\nBEGIN:VEVENT\r\n"
-       "SUMMARY:kept\r\nDTSTART:20260301T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"}},
-     outlook::kFolderCalendar, "calendar/n: kept\n"},
-    {"NoteWithByteOrderMark", {{"notes/n.txt", "\xEF\xBB\xBFnew text"}}, outlook::kFolderNotes,
-     "notes/n: new text\n"},
-    {"MailHeaders",
-     {{"mail/inbox/new/1.M1P1.h",
+       "SUMMARY:kept\r\nDTSTART:20260301T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"},
+      {"notes/n.txt", "\xEF\xBB\xBFnew text"},
+      {"mail/inbox/new/1.M1P1.h",
        "From: Ann <ann@example.org>\nSender: Bob <bob@example.org>\nX-Priority: 5\n"
        "Subject: =?UTF-8?Q?Gr=C3=BC=C3=9Fe?=\n\nhi\n"},
-      {"mail/inbox/new/2.M1P1.h", "Importance: High\nX-Priority: 5\nSubject: b\n\n"}},
-     outlook::kFolderInbox,
-     "mail/1.M1P1.h: Gr\xC3\xBC\xC3\x9F" "e from Bob <bob@example.org> for Ann <ann@example.org>, unread, low\n"
-     "mail/2.M1P1.h: b from (null) for (null), unread, high\n"},
-    {"OneMessageInNewAndCurIsOneItem",
-     {{"mail/inbox/new/1.M1P1.h", "Subject: a\n\n"},
-      {"mail/inbox/cur/1.M1P1.h:2,S", "Subject: a\n\n"}},
-     outlook::kFolderInbox, "mail/1.M1P1.h: a from (null) for (null)\n"},
-    {"MeetingRequestIsAnotherClass",
-     {{"mail/inbox/cur/1.M1P1.h:2,",
+      {"mail/inbox/new/2.M1P1.h", "Importance: High\nX-Priority: 5\nSubject: b\n\n"},
+      // one message in "new" and "cur" is one item
+      {"mail/inbox/new/3.M1P1.h", "Subject: a\n\n"}, {"mail/inbox/cur/3.M1P1.h:2,S", "Subject: a\n\n"},
+      {"mail/inbox/cur/4.M1P1.h:2,",
        "Subject: Invite\nMIME-Version: 1.0\nContent-Type: text/calendar; method=REQUEST\n\n"
-       "BEGIN:VCALENDAR\nMETHOD:REQUEST\nEND:VCALENDAR\n"}},
-     outlook::kFolderInbox, "(another class): (another class)\n"},
-};
-
-class OutsideFileTest : public LocalStoreTest,
-                        public ::testing::WithParamInterface<OutsideFiles> {};
-
-TEST_P(OutsideFileTest, AreListedAndReadAsTheyAre) {
-  for (const auto& [path, text] : GetParam().files) WriteText(Root() / path, text);
-  EXPECT_EQ(GetParam().listing, Listing(GetParam().folder));
+       "BEGIN:VCALENDAR\nMETHOD:REQUEST\nEND:VCALENDAR\n"},
+      {"contacts/.a.vcf.tmp-1", "BEGIN:VCARD\r\nFN:X\r\n"}, {"contacts/.b.vcf.tmp-2", "BEGIN:VCARD\r\nFN:X\r\n"},
+      {"mail/inbox/tmp/1.M1P1.host", "Subject: x\n\n"}, {"contacts/readme.md", "BEGIN:VCARD\r\nFN:X\r\n"}};
+  for (const auto& [path, text] : kFiles) WriteText(Root() / path, text);
+  for (const char* old : {"contacts/.a.vcf.tmp-1", "mail/inbox/tmp/1.M1P1.host"})
+    fs::last_write_time(Root() / old, fs::file_time_type::clock::now() - std::chrono::hours(1));
+  EXPECT_EQ(
+      "contacts/caf\xEF\xBF\xBD: Latin\ncontacts/garbage: (unreadable)\n"
+      "calendar/broken: (unreadable)\ncalendar/empty: (unreadable)\ncalendar/n: kept\n"
+      "calendar/v1: (unreadable)\ncalendar/v2: (unreadable)\nnotes/n: new text\n"
+      "mail/1.M1P1.h: Gr\xC3\xBC\xC3\x9F" "e from Bob <bob@example.org> for Ann <ann@example.org>, unread, low\n"
+      "mail/2.M1P1.h: b from (null) for (null), unread, high\nmail/3.M1P1.h: a from (null) for (null)\n"
+      "(another class): (another class)\n",
+      Listing(outlook::kFolderContacts) + Listing(outlook::kFolderCalendar) +
+          Listing(outlook::kFolderNotes) + Listing(outlook::kFolderInbox));
+  std::shared_ptr<outlook::Application> again;
+  ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&again));
+  EXPECT_FALSE(fs::exists(Root() / "contacts/.a.vcf.tmp-1") || fs::exists(Root() / "mail/inbox/tmp/1.M1P1.host"));
+  EXPECT_TRUE(fs::exists(Root() / "contacts/.b.vcf.tmp-2"));
+  EXPECT_EQ(fs::perms::owner_all, fs::status(Root() / "contacts").permissions() & fs::perms::all);
 }
-
-INSTANTIATE_TEST_SUITE_P(Programs, OutsideFileTest, ::testing::ValuesIn(kOutsideFiles),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 // A folder's listing is kept while its stamp stays; every change to the
 // folder (made to look old, so that the listing is kept at all) shows at the
@@ -159,12 +290,12 @@ TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
   WriteText(notes / "b.txt", "b");
   fs::create_directory(notes / "folder.txt");
   fs::create_symlink(notes / "a.txt", notes / "link.txt");
-  EXPECT_EQ("a b link ", ids());
   std::shared_ptr<outlook::Folder> folder;
   std::shared_ptr<outlook::Items> before;
-  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderNotes, &folder) &&
-              folder->GetItems(&before));
+  std::shared_ptr<outlook::Item> third;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderNotes, &folder) && folder->GetItems(&before));
   const std::pair<std::function<void()>, std::string> kChanges[] = {
+      {[] {}, "a b link "},
       {[&] { WriteText(notes / "c.txt", "c"); }, "a b c link "},
       {[&] { fs::remove(notes / "b.txt"); }, "a c link "},
       {[&] { fs::rename(notes / "c.txt", notes / "d.txt"); }, "a d link "},
@@ -174,32 +305,10 @@ TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
     change();
     EXPECT_EQ(expected, ids());
   }
-  int32_t count = 0;
-  std::shared_ptr<outlook::Item> third;
-  ASSERT_TRUE(before->Count(&count) && before->Item(3, &third));
-  EXPECT_EQ(3, count);
+  ASSERT_TRUE(before->Item(3, &third));
   EXPECT_EQ("notes/link", IdOf(*third));
   SaveNote(u"new");  // the library's own new note shows at once
   EXPECT_EQ(3u, All(outlook::kFolderNotes).size());
-}
-
-// A killed writer's scratch files, as other files than items, stay out of
-// the listings; the store clears them once no writer can still own them.
-// Its folders are the owner's alone.
-TEST_F(LocalStoreTest, ScratchFilesOfKilledWritersAreIgnoredThenCleared) {
-  const fs::path old_card = Root() / "contacts" / ".a.vcf.tmp-1",
-                 young_card = Root() / "contacts" / ".b.vcf.tmp-2",
-                 old_mail = Root() / "mail" / "inbox" / "tmp" / "1.M1P1.host";
-  for (const fs::path& path : {old_card, young_card, old_mail, Root() / "contacts" / "readme.md"})
-    WriteText(path, "BEGIN:VCARD\r\nFN:X\r\n");
-  for (const fs::path& path : {old_card, old_mail})
-    fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(1));
-  EXPECT_EQ("", Listing(outlook::kFolderContacts) + Listing(outlook::kFolderInbox));
-  std::shared_ptr<outlook::Application> again;
-  ASSERT_EQ(outlook::ConnectResult::kOk, model_.Connect(&again));
-  EXPECT_FALSE(fs::exists(old_card) || fs::exists(old_mail));
-  EXPECT_TRUE(fs::exists(young_card));
-  EXPECT_EQ(fs::perms::owner_all, fs::status(Root() / "contacts").permissions() & fs::perms::all);
 }
 
 // ---- what the store writes ----
@@ -268,7 +377,9 @@ const ItemCase kItems[] = {
      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Al\r\nitem1.X-ABRELATEDNAMES;TYPE=pref;"
      "X-ABLABEL=assistant-of-the-director:\xC3\xA9" + std::string(69, 'x') +
          " end\r\nEND:VCARD\r\n",
-     {}, {"FN:Al"}},
+     {"item1.X-ABRELATEDNAMES;TYPE=pref;X-ABLABEL=assistant-of-the-director:\xC3\xA9" +
+      std::string(69, 'x') + " end"},
+     {"FN:Al"}},
     {"PhoneAlarms",
      VCal10("DTSTART:20260310T090000Z\r\nDTEND:20260310T100000Z\r\n"
             "DALARM:20260310T084500Z;PT5M;2;Go\r\nAALARM:20260310T084500Z;;0;\r\n"
@@ -289,30 +400,28 @@ const ItemCase kItems[] = {
       "TZID:Europe/Berlin", "EXDATE;TZID=Europe/Berlin:20260119T090000",
       "RRULE:FREQ=WEEKLY;COUNT=5"},
      {}},
-    {"PhoneFloating", VCal10("DTSTART:20260310T090000\r\nDTEND:20260310T100000\r\n"),
-     {"DTSTART:20260310T090000", "DTEND:20260310T100000"},
-     {"DTSTART:20260310T090000", "DTEND:20260310T100000"}},
-    {"PhoneUtc", VCal10("DTSTART:20260310T090000Z\r\n"), {"DTSTART:20260310T090000Z"},
-     {"DTSTART:20260310T090000Z"}},
+    {"PhoneFloatingAndUtc", VCal10("DTSTART:20260310T090000\r\nDTEND:20260310T100000Z\r\n"),
+     {"DTSTART:20260310T090000", "DTEND:20260310T100000Z"},
+     {"DTSTART:20260310T090000", "DTEND:20260310T100000Z"}},
     {"ProgramZoned",
      ICal("DTSTART;TZID=Europe/Berlin:20260710T090000\r\n"
           "DTEND;TZID=Europe/Berlin:20260710T100000\r\n"),
      {"DTSTART;TZID=Europe/Berlin:20260710T090000"},
      {"DTSTART:20260710T070000Z", "DTEND:20260710T080000Z"}},
-    {"ProgramWeekly", ICal(kNoon + "RRULE:FREQ=WEEKLY;COUNT=5;BYDAY=MO,WE\r\n"), {},
-     {"RRULE:W1 MO WE #5"}},
+    {"ProgramWeeklyUtf8",
+     ICal(kNoon + "RRULE:FREQ=WEEKLY;COUNT=5;BYDAY=MO,WE\r\nDESCRIPTION:Gr\xC3\xBC\xC3\x9F" "e\r\n"), {},
+     {"RRULE:W1 MO WE #5", "DESCRIPTION;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Gr=C3=BC=C3=9Fe"}},
     // A known fault: read back as BYDAY=FR;BYSETPOS=-1, which the 1.0 writer refuses.
     {"ProgramLastFriday", ICal(kNoon + "RRULE:FREQ=MONTHLY;INTERVAL=2;BYDAY=-1FR\r\n"), {},
      {"RRULE:MP2 1- FR #0"}, {}, false},
     {"ProgramYearlyUntil", ICal(kNoon + "RRULE:FREQ=YEARLY;UNTIL=20300101T000000Z\r\n"), {},
      {"RRULE:YM1 1 20300101T000000Z"}},
     // The exports, not the item, read the marker back.
-    {"ProgramAllDay", ICal("DTSTART;VALUE=DATE:20240101\r\nDTEND;VALUE=DATE:20240102\r\n"), {},
-     {"X-BLUETOOTH-ALLDAYEVENT:TRUE"}, {}, false},
-    {"ProgramUtf8", ICal(kNoon + "DESCRIPTION:Gr\xC3\xBC\xC3\x9F" "e\r\n"), {},
-     {"DESCRIPTION;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:Gr=C3=BC=C3=9Fe"}},
+    {"ProgramAllDay", ICal("DTSTART;VALUE=DATE:20240101\r\nDTEND;VALUE=DATE:20240102\r\n"),
+     {"DTSTART;VALUE=DATE:20240101"}, {"X-BLUETOOTH-ALLDAYEVENT:TRUE"}, {}, false},
     // Read back, the alarm gets the event's summary as its text.
     {"ProgramAlarm", ICal(kNoon + kAlarm), {}, {"DALARM:20240101T114500Z"}, {}, false},
+    // Refused: what 1.0 cannot carry.
     {"ZonedSeries", ICal("DTSTART;TZID=Europe/Berlin:20240101T120000\r\nRRULE:FREQ=DAILY\r\n")},
     {"HourlyRule", ICal(kNoon + "RRULE:FREQ=DAILY;BYHOUR=9,17\r\n")},
     {"EveryMonday", ICal(kNoon + "RRULE:FREQ=MONTHLY;BYDAY=MO\r\n")},
@@ -320,40 +429,49 @@ const ItemCase kItems[] = {
     {"AllDayAlarm", ICal("DTSTART;VALUE=DATE:20240101\r\n" + kAlarm)},
 };
 
+// Every line of a copy the phone gets: CR LF ended, at most 76 octets (only
+// a head too long for a line stands alone before a soft break); a property's
+// head whole on its first line; no line after a soft break starting with
+// white space (readers would take it for a folded line).
+void ExpectPhoneLineShapes(const std::string& copy) {
+  std::istringstream lines(copy);
+  bool soft_break = false;
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_TRUE(!line.empty() && line.back() == '\r') << "not CR LF: " << line;
+    line.pop_back();
+    EXPECT_TRUE(line.size() <= 76 || line.substr(line.size() - 2) == ":=") << line;
+    EXPECT_TRUE(soft_break ? line[0] != ' ' && line[0] != '\t'
+                           : line.empty() || line[0] == ' ' || line.find(':') != std::string::npos)
+        << line;
+    soft_break = !line.empty() && line.back() == '=' &&
+                 (soft_break || line.find("QUOTED-PRINTABLE") != std::string::npos);
+  }
+}
+
 // Each runs under two time zones of the PC: times mean the same in both.
 class ItemTest : public LocalStoreTest, public ::testing::WithParamInterface<const char*> {
  protected:
-  void SetUp() override {
-    if (const char* tz = getenv("TZ")) old_tz_ = tz;
-    setenv("TZ", GetParam(), 1);
-    tzset();
-    LocalStoreTest::SetUp();
-  }
-  void TearDown() override {
-    old_tz_ ? setenv("TZ", old_tz_->c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-  std::optional<std::string> old_tz_;
+  ScopedVariable zone_{"TZ", GetParam()};
 
   // Saves `text` into the store: the stored text (unfolded), and the copy
   // the phone gets of the item as the folder holds it ("" when refused).
   std::string HandOut(const std::string& text, std::string* stored) {
     const bool card = text.find("VCARD") != std::string::npos;
     const std::string id = Save(text, card ? "in.vcf" : "in.ics");
-    *stored = ReadText(Root() / (card ? "contacts/" : "calendar/") /
-                       (StemOf(id) + (card ? ".vcf" : ".ics")));
+    *stored = ReadText(Root() / (id + (card ? ".vcf" : ".ics")));
     EXPECT_NE(std::string::npos, stored->find("\r\nUID:"));
     for (size_t fold; (fold = stored->find("\r\n ")) != std::string::npos;) stored->erase(fold, 3);
-    auto listed = Listed(card ? outlook::kFolderContacts : outlook::kFolderCalendar, id);
-    if (!listed) return "";
+    std::shared_ptr<outlook::Item> listed;  // as the folder lists it
+    for (auto& item : All(card ? outlook::kFolderContacts : outlook::kFolderCalendar))
+      if (IdOf(*item) == id) listed = item;
     const fs::path out = scratch_.path() / "out";
-    if (auto contact = listed->QueryContact()) {
+    if (auto contact = listed ? listed->QueryContact() : nullptr) {
       EXPECT_FALSE(contact->SaveAs(ToWide(out), outlook::kSaveAsICalendar));
       return contact->SaveAs(ToWide(out), outlook::kSaveAsVCard) ? ReadText(out) : "";
     }
+    if (!listed) return "";
+    EXPECT_EQ("Dentist", Describe(*listed, out));  // the series, not an edited occurrence
     auto appointment = listed->QueryAppointment();
-    // The series, not an edited occurrence.
-    EXPECT_EQ("Dentist", Describe(*listed, out));
     EXPECT_TRUE(appointment->SaveAs(ToWide(out), outlook::kSaveAsICalendar));
     return appointment->SaveAs(ToWide(out), outlook::kSaveAsVCalendar) ? ReadText(out) : "";
   }
@@ -362,6 +480,7 @@ class ItemTest : public LocalStoreTest, public ::testing::WithParamInterface<con
 TEST_P(ItemTest, IsKeptAndGoesToThePhoneWellFormedAndBack) {
   for (const ItemCase& c : kItems) {
     SCOPED_TRACE(c.name);
+    const bool card = c.text.find("VCARD") != std::string::npos;
     std::string stored, again;
     const std::string copy = HandOut(c.text, &stored);
     ExpectLines(stored, c.stored);
@@ -369,42 +488,18 @@ TEST_P(ItemTest, IsKeptAndGoesToThePhoneWellFormedAndBack) {
     EXPECT_EQ(Occurrences(c.text, "BEGIN:VEVENT"), Occurrences(stored, "BEGIN:VEVENT"));
     ASSERT_EQ(c.phone.empty(), copy.empty());
     if (copy.empty()) continue;
-    EXPECT_EQ(0u, copy.find(c.text.find("VCARD") != std::string::npos
-                                ? "BEGIN:VCARD\r\nVERSION:2.1\r\n"
-                                : "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n"));
+    EXPECT_EQ(0u, copy.find(card ? "BEGIN:VCARD\r\nVERSION:2.1\r\n" : "BEGIN:VCALENDAR\r\nVERSION:1.0\r\n"));
     ExpectLines(copy, c.phone);
-    for (const std::string& text : c.never)
-      EXPECT_EQ(std::string::npos, copy.find(text)) << text << "\n" << copy;
-
-    // Every line of the copy: CR LF ended, at most 76 octets (only a head
-    // too long for a line stands alone before a soft break); a property's
-    // head whole on its first line; no line after a soft break starting
-    // with white space (readers would take it for a folded line).
-    std::istringstream lines(copy);
-    bool soft_break = false;
-    for (std::string line; std::getline(lines, line);) {
-      ASSERT_FALSE(line.empty() || line.back() != '\r') << "not CR LF: " << line;
-      line.pop_back();
-      EXPECT_TRUE(line.size() <= 76 || line.substr(line.size() - 2) == ":=") << line;
-      if (soft_break) {
-        EXPECT_FALSE(line[0] == ' ' || line[0] == '\t') << line;
-      } else if (!line.empty() && line[0] != ' ') {
-        EXPECT_NE(std::string::npos, line.find(':')) << line;
-      }
-      soft_break = !line.empty() && line.back() == '=' &&
-                   (soft_break || line.find("QUOTED-PRINTABLE") != std::string::npos);
-    }
-
+    for (const std::string& text : c.never) EXPECT_EQ(std::string::npos, copy.find(text)) << text;
+    ExpectPhoneLineShapes(copy);
     // The phone sends it back: it gets the same copy again, and of an item
     // that came from a phone the store loses nothing.
     const std::string back = HandOut(copy, &again);
     if (c.returns) ExpectLines(back, c.phone);
-    if (c.text.find("VERSION:2.1") == std::string::npos &&
-        c.text.find("VERSION:1.0") == std::string::npos)
+    if (c.text.find("VERSION:2.1") == std::string::npos && c.text.find("VERSION:1.0") == std::string::npos)
       continue;
-    for (const std::string& line : c.stored) {
+    for (const std::string& line : c.stored)
       if (line != "VERSION:3.0") ExpectLines(again, {line});
-    }
   }
 }
 
@@ -426,14 +521,12 @@ TEST_F(LocalStoreTest, AllDayMakesTheStartAndEndDates) {
 // separate events, or of several calendar objects, is refused whole rather
 // than stored as its first.
 TEST_F(LocalStoreTest, AFileOfSeparateEventsIsRefusedWhole) {
-  for (const char* second : {"UID:b\r\n", ""}) {
-    auto item = Open(std::string("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:a\r\n"
-                                 "DTSTART:20260301T100000Z\r\nSUMMARY:one\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\n") +
-                         second + "DTSTART:20260302T100000Z\r\nSUMMARY:two\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+  for (const std::string second : {"UID:b\r\n", ""}) {
+    auto item = Open(ICal("DTSTART:20260301T100000Z\r\nEND:VEVENT\r\nBEGIN:VEVENT\r\n" + second +
+                          "DTSTART:20260302T100000Z\r\n"),
                      "two.ics");
-    auto appointment = item ? item->QueryAppointment() : nullptr;
-    ASSERT_TRUE(appointment);
-    EXPECT_FALSE(appointment->Save()) << second;
+    ASSERT_TRUE(item && item->QueryAppointment());
+    EXPECT_FALSE(item->QueryAppointment()->Save()) << second;
   }
   // A phone's export: calendar objects one after the other.
   const std::string one = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VEVENT\r\nSUMMARY:a\r\n"
@@ -443,59 +536,36 @@ TEST_F(LocalStoreTest, AFileOfSeparateEventsIsRefusedWhole) {
   EXPECT_EQ("", Listing(outlook::kFolderCalendar));
 }
 
-// The items a person makes and edits with the host's store commands: an
-// edit changes only what it names; times that do not exist are refused.
-TEST(LocalItemTextTest, AnEditChangesOnlyWhatItNamesAndBadTimesAreRefused) {
-  std::string text, edited, error;
-  local::ItemFields fields, change;
-  fields.name = "Ann", fields.phone = "+49 1", fields.email = "a@example.org";
-  change.phone = "+49 2";
-  ASSERT_TRUE(
-      local::NewItemText(local::FolderKind::kContacts, fields, "c1", &text, &error) &&
-      local::EditedItemText(local::FolderKind::kContacts, text, change, "c1", &edited, &error))
-      << error;
-  ExpectLines(edited,
-              {"TEL;TYPE=CELL:+49 2", "FN:Ann", "UID:c1", "EMAIL;TYPE=INTERNET:a@example.org"});
-  EXPECT_EQ(std::string::npos, edited.find("+49 1"));
-
-  local::ItemFields event;
+// Times the host's store commands are given that do not exist are refused
+// (what an edit keeps, the readers of real programs show).
+TEST(LocalItemTextTest, TimesThatDoNotExistAreRefused) {
+  std::string text, error;
+  local::ItemFields event, change;
   event.summary = "x";
-  for (const char* start : {"2024-03-01", "20240230", "20240301T250000", "soon", ""}) {
+  for (const char* start : {"2024-03-01", "20240230", "20240301T250000", "soon", "", "20240301"}) {
     event.start = *start ? std::optional<std::string>(start) : std::nullopt;  // "": none
-    EXPECT_FALSE(local::NewItemText(local::FolderKind::kCalendar, event, "e", &text, &error))
+    EXPECT_EQ(!strcmp(start, "20240301"),
+              local::NewItemText(local::FolderKind::kCalendar, event, "e", &text, &error))
         << start;
   }
-  event.start = "20240301";
-  ASSERT_TRUE(local::NewItemText(local::FolderKind::kCalendar, event, "e", &text, &error)) << error;
-  change = {};
   change.end = "tomorrow";
-  EXPECT_FALSE(
-      local::EditedItemText(local::FolderKind::kCalendar, text, change, "e", &edited, &error));
+  EXPECT_FALSE(local::EditedItemText(local::FolderKind::kCalendar, text, change, "e", &text, &error));
 }
 
 // Notes are UTF-8 text files. A write the platform layer fails at any step
 // is reported, and leaves the item as it was and no scratch file behind.
-class FailedStoreWriteTest : public LocalStoreTest,
-                             public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(FailedStoreWriteTest, LeavesTheOldItemWhole) {
+TEST_F(LocalStoreTest, AFailedWriteLeavesTheOldItemWhole) {
   auto note = SaveNote(u"Einkauf: K\u00e4se\nBrot");
-  env_.FailNth(GetParam(), 1);
-  ASSERT_TRUE(note->PutBody(u"new text"));
-  EXPECT_FALSE(note->Save());
-  EXPECT_EQ("Einkauf: K\xC3\xA4se\nBrot", ReadText(NoteFile(note)));
-  EXPECT_EQ(1, std::distance(fs::directory_iterator(Root() / "notes"), {}));
+  for (const char* step : {"Open", "Write", "Sync", "Replace"}) {
+    env_.FailNth(step, 1);
+    EXPECT_FALSE(note->PutBody(u"new text") && note->Save()) << step;
+    EXPECT_EQ("Einkauf: K\xC3\xA4se\nBrot", ReadText(NoteFile(note))) << step;
+    EXPECT_EQ(1, std::distance(fs::directory_iterator(Root() / "notes"), {})) << step;
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(EachStep, FailedStoreWriteTest,
-                         ::testing::Values("Open", "Write", "Sync", "Replace"),
-                         [](const auto& info) { return std::string(info.param); });
 
 // ---- mail ----
 
-// The library's mail keeps a sender without an address by its name; a mail
-// program's flags keep the entry ID, "S" shows as UnRead, and the library's
-// UnRead changes only that flag.
 // A folder whose name is no UTF-8 reaches the store as the platform layer
 // spells it (the stray byte escaped); the store must find it again.
 TEST_F(LocalStoreTest, FilesInAFolderNamedInNoUtf8AreReadAndWritten) {
@@ -510,88 +580,62 @@ TEST_F(LocalStoreTest, FilesInAFolderNamedInNoUtf8AreReadAndWritten) {
   EXPECT_TRUE(fs::exists(folder / "out.vcf"));
 }
 
-TEST_F(LocalStoreTest, MailKeepsItsSenderAndFollowsTheMaildirFlags) {
-  std::shared_ptr<outlook::Folder> inbox;
-  std::shared_ptr<outlook::Item> item;
-  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
-              app_->CreateItem(outlook::kMailItem, &item));
-  std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
-  ASSERT_TRUE(mail && mail->PutSubject(u"s") && mail->PutSentOnBehalfOfName(u"Ann Smith") &&
-              mail->PutUnRead(true) && mail->Save() && mail->Move(inbox, &moved));
-  const std::string id = IdOf(*moved), stem = StemOf(id);
-  const fs::path cur = Root() / "mail" / "inbox" / "cur";
-  EXPECT_EQ(id + ": s from Ann Smith for Ann Smith, unread\n", Listing(outlook::kFolderInbox));
-  fs::rename(cur / (stem + ":2,"), cur / (stem + ":2,FS"));
-  EXPECT_EQ(id + ": s from Ann Smith for Ann Smith\n", Listing(outlook::kFolderInbox));
-  auto listed = All(outlook::kFolderInbox).at(0)->QueryMail();
-  ASSERT_TRUE(listed->PutUnRead(true) && listed->Save());
-  EXPECT_TRUE(fs::exists(cur / (stem + ":2,F")));
-}
-
 // Messages as mail programs build them, with attachments at every depth:
-// the attachment names the phone gets, a text the HTML body holds and the
-// date sent, also after a save built the message again.
+// the attachment names the phone gets, a text the HTML body holds (a plain
+// text escaped) and the date sent, also after a save built the message
+// again. The library's edits keep a sender without an address by its name,
+// and its UnRead changes only the "S" flag of a mail program's flags.
 TEST_F(LocalStoreTest, AttachmentsAreFoundAtAnyDepthAndKeptOnceWhenSaved) {
-  const std::string part_a = "--a\nContent-Type: text/plain\n\nHello <you>\n";
-  const std::string logo =
-      "Content-Type: image/png\nContent-Disposition: inline; filename=logo.png\n"
-      "Content-Transfer-Encoding: base64\n\niVBORw0KGgo=\n";
+  const std::string plain = "--a\nContent-Type: text/plain\n\nHello <you>\n";
   const struct {
-    const char* name;
     std::string body, attachments;
     const char16_t* html;
   } kMessages[] = {
-      {"1.M1P1.related",
-       "Content-Type: multipart/alternative; boundary=a\n\n" + part_a +
-           "--a\nContent-Type: multipart/related; boundary=r\n\n"
-           "--r\nContent-Type: text/html\n\n<p>Hi</p>\n--r\n" + logo + "--r--\n--a--\n",
+      {"multipart/alternative; boundary=a\n\n" + plain +
+           "--a\nContent-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n"
+           "<p>Hi</p>\n--r\nContent-Type: image/png\nContent-Disposition: inline; filename=logo.png\n"
+           "Content-Transfer-Encoding: base64\n\niVBORw0KGgo=\n--r--\n--a--\n",
        "logo.png ", u"<p>Hi</p>"},
-      {"2.M1P1.nested",
-       "Content-Type: multipart/mixed; boundary=m\n\n"
-       "--m\nContent-Type: multipart/mixed; boundary=a\n\n" + part_a +
+      {"multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/mixed; boundary=a\n\n" + plain +
            "--a\nContent-Type: application/pdf\nContent-Disposition: attachment; "
            "filename=inner.pdf\n\nPDF\n--a--\n--m\nContent-Type: text/plain\n"
            "Content-Disposition: attachment; filename=outer.txt\n\nouter\n--m--\n",
        "inner.pdf outer.txt ", u"Hello &lt;you&gt;"},
-      {"3.M1P1.plain", "Content-Type: text/plain; charset=utf-8\n\nHello <you>\n", "",
-       u"Hello &lt;you&gt;"},
-  };
+      {"text/plain; charset=utf-8\n\nHello <you>\n", "", u"Hello &lt;you&gt;"}};
+  const fs::path cur = Root() / "mail" / "inbox" / "cur";
   for (const auto& m : kMessages) {
-    WriteText(Root() / "mail" / "inbox" / "cur" / (std::string(m.name) + ":2,S"),
+    WriteText(cur / (std::to_string(&m - kMessages) + ".M1P1.h:2,FS"),
               "From: a@example.org\nSubject: s\nDate: Mon, 1 Jan 2024 12:00:00 +0000\n"
-              "MIME-Version: 1.0\n" + m.body);
+              "MIME-Version: 1.0\nContent-Type: " + m.body);
   }
-  for (int pass = 0; pass < 2; ++pass) {
+  for (const char* pass : {"", " after a save"}) {
     auto all = All(outlook::kFolderInbox);
     ASSERT_EQ(3u, all.size());
     for (size_t i = 0; i < all.size(); ++i) {
-      SCOPED_TRACE(std::string(kMessages[i].name) + (pass ? " after a save" : ""));
+      SCOPED_TRACE(std::to_string(i) + pass);
       auto mail = all[i]->QueryMail();
       std::shared_ptr<outlook::Attachments> attachments;
+      std::shared_ptr<outlook::Attachment> attachment;
       int32_t count = -1;
       ASSERT_TRUE(mail && mail->GetAttachments(&attachments) && attachments->Count(&count));
       std::string names;
-      for (int32_t k = 1; k <= count; ++k) {
-        std::shared_ptr<outlook::Attachment> attachment;
-        OptString name;
-        ASSERT_TRUE(attachments->Item(k, &attachment) && attachment->FileName(&name));
-        names += Narrow(name) + " ";
-      }
+      for (OptString name; count > 0 && attachments->Item(count, &attachment) && attachment->FileName(&name); --count)
+        names = Narrow(name) + " " + names;
       EXPECT_EQ(kMessages[i].attachments, names);
-      OptString html, cc = u"unset";
+      OptString html;
       double sent = 0;
-      ASSERT_TRUE(mail->HTMLBody(&html) && mail->CC(&cc) && mail->SentOn(&sent));
-      EXPECT_EQ(std::nullopt, cc);
+      ASSERT_TRUE(mail->HTMLBody(&html) && mail->SentOn(&sent));
       EXPECT_NEAR(45292.5, sent, 0.6);  // 2024-01-01 12:00 UTC in any time zone
       EXPECT_NE(WString::npos, html.value_or(u"").find(kMessages[i].html)) << Narrow(html);
-      EXPECT_TRUE(pass || (mail->PutSubject(u"changed") && mail->Save()));
+      EXPECT_TRUE(*pass || (mail->PutSubject(u"changed") && mail->PutSentOnBehalfOfName(u"Ann Smith") &&
+                            mail->PutUnRead(true) && mail->Save()));
     }
   }
+  EXPECT_EQ(3u, Occurrences(Listing(outlook::kFolderInbox), ": changed from Ann Smith for Ann Smith, unread\n"));
+  EXPECT_TRUE(fs::exists(cur / "0.M1P1.h:2,F") && fs::exists(cur / "2.M1P1.h:2,F"));
 }
 
 // ---- the change scanner ----
-
-using Record = std::tuple<uint32_t, uint32_t, std::string>;  // type, kind, entry ID
 
 uint32_t U32(const Bytes& bytes, size_t at) {
   uint32_t value;
@@ -605,30 +649,15 @@ class ScannerTest : public LocalStoreTest {
   ScannerTest() : previous_(local::SetStoreObserver(&local::LibraryWriteObserver())) {}
   ~ScannerTest() override { local::SetStoreObserver(previous_); }
   local::StoreObserver* previous_;
-
-  // The records of a log whose records are `size` bytes long.
-  std::vector<Record> Records(const std::string& log, size_t size) {
-    std::vector<Record> out;
-    const Bytes bytes = Exists(InSync(log)) ? ReadBytes(InSync(log)) : Bytes();
-    for (size_t at = 0; at + size <= bytes.size(); at += size) {
-      WString id;
-      for (size_t i = at + 8; i + 1 < at + 528 && (bytes[i] || bytes[i + 1]); i += 2)
-        id.push_back(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8)));
-      out.emplace_back(U32(bytes, at), U32(bytes, at + 4), Utf16ToUtf8(id));
-    }
-    return out;
-  }
 };
 
-TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn) {
+TEST_F(ScannerTest, ReportsEachOutsideChangeOnceAndKeepsAStateItCannotRead) {
   auto kept = SaveNote(u"kept"), edited = SaveNote(u"edited"), removed = SaveNote(u"removed");
   const fs::path cur = Root() / "mail" / "inbox" / "cur";
+  const fs::path irmc_log = InSync("SyncModificationLog.DAT"), syncml_log = InSync("SyncMLModificationLog.DAT");
   WriteText(cur / "1.M1P1.h:2,", "Subject: s\n\nbody\n");
-  local::ScanResult first = local::ScanStoreChanges();
-  ASSERT_TRUE(first.ok);
-  EXPECT_TRUE(first.baseline);
-  EXPECT_TRUE(Records("SyncModificationLog.DAT", 528).empty());
-
+  local::ScanResult scan = local::ScanStoreChanges();
+  EXPECT_TRUE(scan.ok && scan.baseline && !Exists(irmc_log));
   WriteText(NoteFile(edited), "changed elsewhere");
   fs::remove(NoteFile(removed));
   fs::rename(cur / "1.M1P1.h:2,", cur / "1.M1P1.h:2,S");  // a flag change is a change
@@ -637,46 +666,41 @@ TEST_F(ScannerTest, ReportsEachOutsideChangeAndDeletionOnceAndNotTheLibrarysOwn)
   ASSERT_TRUE(kept->PutBody(u"library edit") && kept->Save());
   auto library_new = SaveNote(u"library new");
   // Another writer's torn appends: the next records go after whole ones.
-  WriteBytes(InSync("SyncModificationLog.DAT"), Bytes(100, 1));
-  WriteBytes(InSync("SyncMLModificationLog.DAT"), Bytes(571, 1));
-  local::ScanResult second = local::ScanStoreChanges();
-  ASSERT_TRUE(second.ok);
-  EXPECT_EQ(2u, second.changed);
-  EXPECT_EQ(1u, second.deleted);
-
-  const std::vector<Record> expected = {
-      {0, 0, "mail/1.M1P1.h"}, {1, 0, IdOf(*edited)}, {1, 1, IdOf(*removed)}};
-  EXPECT_EQ(expected, Records("SyncModificationLog.DAT", 528));
-  EXPECT_EQ(expected, Records("SyncMLModificationLog.DAT", 572));
-  Bytes syncml = ReadBytes(InSync("SyncMLModificationLog.DAT"));
+  WriteBytes(irmc_log, Bytes(100, 1));
+  WriteBytes(syncml_log, Bytes(571, 1));
+  scan = local::ScanStoreChanges();
+  EXPECT_TRUE(scan.ok && scan.changed == 2 && scan.deleted == 1);
+  const Bytes irmc = Concat({LogRecordBytes(0, 0, u"mail/1.M1P1.h"),
+                             LogRecordBytes(1, 0, Utf8ToUtf16(IdOf(*edited))),
+                             LogRecordBytes(1, 1, Utf8ToUtf16(IdOf(*removed)))});
+  EXPECT_EQ(irmc, ReadBytes(irmc_log));
+  // The SyncML log: the same records, each with the scan's time stamp
+  // ("YYYYMMDDTHHMMSSZ") and a change number that counts on.
+  Bytes syncml = ReadBytes(syncml_log);
   ASSERT_EQ(3 * 572u, syncml.size());
-  EXPECT_EQ(U32(syncml, 568) + 1, U32(syncml, 572 + 568));  // change numbers count on
-  EXPECT_EQ('T', syncml[528 + 8 * 2]);                      // "YYYYMMDDTHHMMSSZ"
-  EXPECT_EQ('Z', syncml[528 + 15 * 2]);
-
-  // Nothing is reported twice; a library deletion is not reported at all.
+  for (size_t i = 0; i < 3; ++i) {
+    EXPECT_TRUE(std::equal(&irmc[i * 528], &irmc[i * 528 + 528], &syncml[i * 572])) << i;
+    EXPECT_TRUE(std::equal(&syncml[528], &syncml[568], &syncml[i * 572 + 528])) << i;
+    EXPECT_EQ(U32(syncml, 568) + i, U32(syncml, i * 572 + 568));
+  }
+  EXPECT_TRUE(syncml[528 + 16] == 'T' && syncml[528 + 30] == 'Z');
+  // Nothing is reported twice, a library deletion not at all; the change
+  // number goes on from where it was.
   ASSERT_TRUE(library_new->Delete());
-  local::ScanResult third = local::ScanStoreChanges();
-  ASSERT_TRUE(third.ok);
-  EXPECT_EQ(0u, third.changed + third.deleted);
-  EXPECT_EQ(3u, Records("SyncModificationLog.DAT", 528).size());
-
-  // The change number goes on from where it was.
+  scan = local::ScanStoreChanges();
+  EXPECT_TRUE(scan.ok && scan.changed + scan.deleted == 0);
   WriteText(Root() / "notes" / "brand-new.txt", "now changed");
   ASSERT_TRUE(local::ScanStoreChanges().ok);
-  syncml = ReadBytes(InSync("SyncMLModificationLog.DAT"));
+  EXPECT_EQ(4 * 528u, ReadBytes(irmc_log).size());
+  const uint32_t first = U32(syncml, 568);
+  syncml = ReadBytes(syncml_log);
   ASSERT_EQ(4 * 572u, syncml.size());
-  EXPECT_EQ(U32(syncml, 2 * 572 + 568) + 1, U32(syncml, 3 * 572 + 568));
-}
+  EXPECT_EQ(first + 3, U32(syncml, 3 * 572 + 568));
 
-// A state that stands but cannot be read (here: no regular file) is kept,
-// and the changes since it was written are reported once it can be read.
-TEST_F(ScannerTest, AStateThatCannotBeReadIsNotReplacedByANewBaseline) {
-  auto note = SaveNote(u"n");
-  ASSERT_TRUE(local::ScanStoreChanges().ok);
-  WriteText(NoteFile(note), "changed");
+  // A state that stands but cannot be read (here: no regular file) is kept,
+  // and the changes since it was written are reported once it can be read.
+  WriteText(NoteFile(kept), "changed again");
   const fs::path state = InSync("LocalStoreState.txt"), saved = InSync("saved-state");
-  ASSERT_TRUE(fs::exists(state));
   fs::rename(state, saved);
   fs::create_directory(InSync("elsewhere"));
   fs::create_directory_symlink(InSync("elsewhere"), state);
@@ -700,93 +724,60 @@ TEST_F(ScannerTest, NothingAnotherWriterAppendsConcurrentlyIsLost) {
       fclose(log);
     }
   });
-  local::ScanResult result = local::ScanStoreChanges();
+  EXPECT_EQ(40u, local::ScanStoreChanges().changed);
   other.join();
-  EXPECT_TRUE(result.ok);
-  EXPECT_EQ(40u, result.changed);
-  auto records = Records("SyncModificationLog.DAT", 528);
-  EXPECT_EQ(340u, records.size());
-  EXPECT_EQ(300, std::count(records.begin(), records.end(), Record{2, 0, "FOREIGN"}));
+  const Bytes log = ReadBytes(InSync("SyncModificationLog.DAT"));
+  ASSERT_EQ(340 * 528u, log.size());
+  int foreign_records = 0;
+  for (size_t at = 0; at < log.size(); at += 528)
+    foreign_records += std::equal(foreign.begin(), foreign.end(), &log[at]);
+  EXPECT_EQ(300, foreign_records);
 }
 
 // ---- entry IDs across the store ----
 
-constexpr local::FolderKind kKindOfType[] = {local::FolderKind::kInbox, local::FolderKind::kNotes,
-                                             local::FolderKind::kContacts,
-                                             local::FolderKind::kCalendar};
-
 TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
+  const local::FolderKind kKinds[] = {local::FolderKind::kInbox, local::FolderKind::kNotes,
+                                      local::FolderKind::kContacts, local::FolderKind::kCalendar};
+  // Overlong, an encoded surrogate, beyond U+10FFFF, cut short at the end:
+  // each byte of a name in no UTF-8 stands alone.
   const std::tuple<int, std::string, std::u16string> kCases[] = {
       {SYNC_OBJECT_MESSAGE, "same", u"mail/same"},
       {SYNC_OBJECT_NOTE, "caf\xC3\xA9 \xF0\x9F\x98\x80", u"notes/caf\u00E9 \U0001F600"},
       {SYNC_OBJECT_CONTACT, "bad\xFF\xC3.x", u"contacts/bad\xDCFF\xDCC3.x"},
-      {SYNC_OBJECT_CALENDAR, "same", u"calendar/same"},
-      // Overlong, an encoded surrogate, beyond U+10FFFF, cut short at the end:
-      // each byte stands alone.
       {SYNC_OBJECT_CALENDAR, "\xC0\xAF\xED\xA0\x80", u"calendar/\xDCC0\xDCAF\xDCED\xDCA0\xDC80"},
       {SYNC_OBJECT_NOTE, "\xF4\x90\x80\x80x\xE2\x82", u"notes/\xDCF4\xDC90\xDC80\xDC80x\xDCE2\xDC82"}};
   WString carried;
   for (const auto& [type, stem, id] : kCases) {
-    SCOPED_TRACE(stem);
-    EXPECT_EQ(id, local::EntryIdOf(kKindOfType[type], stem));
-    // The earlier ID was the bare name.
-    ASSERT_TRUE(local::CarriedOverEntryId(type, id.substr(id.find(u'/') + 1), &carried));
-    EXPECT_EQ(id, carried);
-    EXPECT_FALSE(local::CarriedOverEntryId(type, id, &carried));  // already current
+    EXPECT_EQ(id, local::EntryIdOf(kKinds[type], stem)) << stem;
+    // The earlier ID was the bare name; a current one is not carried again.
+    EXPECT_TRUE(local::CarriedOverEntryId(type, id.substr(id.find(u'/') + 1), &carried) && carried == id);
+    EXPECT_FALSE(local::CarriedOverEntryId(type, id, &carried));
   }
   EXPECT_EQ(u"mail/m", local::EntryIdOf(local::FolderKind::kDrafts, "m"));
-  EXPECT_FALSE(local::CarriedOverEntryId(7, u"same", &carried) ||
-               local::CarriedOverEntryId(SYNC_OBJECT_NOTE, u"", &carried));
-  // Units no file name is spelt with are no earlier ID.
-  for (const char16_t* odd : {u"a\xD800", u"a\xD800" u"b", u"a\xDC41", u"a\xDD00"}) {
-    EXPECT_FALSE(local::CarriedOverEntryId(SYNC_OBJECT_NOTE, odd, &carried));
-  }
-
+  // No type, no name, and units no file name is spelt with are no earlier ID.
+  for (const auto& [type, odd] : std::vector<std::pair<int, WString>>{
+           {7, u"same"}, {SYNC_OBJECT_NOTE, u""}, {SYNC_OBJECT_NOTE, u"a\xD800"},
+           {SYNC_OBJECT_NOTE, u"a\xD800" u"b"}, {SYNC_OBJECT_NOTE, u"a\xDC41"}, {SYNC_OBJECT_NOTE, u"a\xDD00"}})
+    EXPECT_FALSE(local::CarriedOverEntryId(type, odd, &carried));
   // The longest names are cut and end in a hash that keeps them apart.
   std::set<WString> long_ids;
-  for (int type = 0; type < 4; ++type) {
-    WString id = local::EntryIdOf(kKindOfType[type], std::string(255, 'x'));
-    EXPECT_EQ(local::kMaxEntryIdLength, id.size());
-    EXPECT_EQ(u'~', id[id.size() - 17]);
-    long_ids.insert(id);
+  for (local::FolderKind kind : kKinds) {
+    const WString id = *long_ids.insert(local::EntryIdOf(kind, std::string(255, 'x'))).first;
+    EXPECT_TRUE(id.size() == local::kMaxEntryIdLength && id[id.size() - 17] == u'~');
   }
   EXPECT_EQ(4u, long_ids.size());
 }
 
-// The store once named items by their bare file names: the records a device
-// already holds must keep naming the same items (of the four of one name,
-// in every folder), whether the scanner or the first export of either
-// scheme meets them first.
-class StoreSessionTest : public LocalStoreTest, public ::testing::WithParamInterface<bool> {
- protected:
-  // What a session of one type moves: " new <entry ID>", " changed <LUID>"
-  // and " deleted <LUID>".
-  std::string Moved(int type) {
-    const bool syncml = GetParam();
-    std::string moved;
-    ZS_WCHAR entry[260], luid[260], path[260];
-    int32_t hard = 0;
-    const auto t = static_cast<_SYNC_OBJECT_TYPE>(type);
-    auto text = [](const ZS_WCHAR* s) { return Utf16ToUtf8(reinterpret_cast<const char16_t*>(s)); };
-    if ((syncml ? SyncMLGetNewRecord(t, entry, path) : GetNewRecord(t, entry, path)) == 1)
-      moved += " new " + text(entry);
-    while ((syncml ? SyncMLGetModifiedRecord(t, entry, luid, path)
-                   : GetModifiedRecord(t, entry, luid, path)) == 1)
-      moved += " changed " + text(luid);
-    while ((syncml ? SyncMLGetDeletedRecord(t, entry, luid, &hard)
-                   : GetDeletedRecord(t, luid, &hard)) == 1)
-      moved += " deleted " + text(luid);
-    return moved;
-  }
-};
+// The store once named items by their bare file names. The bookkeeping files
+// a device left name the same items (of the four of one name, in every
+// folder) by the tagged names before anything reads them: when the scanner
+// meets them first, and when a session's connection to the store does.
+class CarryOverTest : public LocalStoreTest, public ::testing::WithParamInterface<bool> {};
 
-TEST_P(StoreSessionTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
-  WriteText(Root() / "contacts" / "same.vcf",
-            "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nUID:same\r\nEND:VCARD\r\n");
-  WriteText(Root() / "calendar" / "same.ics",
-            "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:same\r\n"
-            "DTSTAMP:20260101T000000Z\r\nDTSTART:20260105T120000Z\r\nSUMMARY:Lunch\r\n"
-            "END:VEVENT\r\nEND:VCALENDAR\r\n");
+TEST_P(CarryOverTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
+  WriteText(Root() / "contacts" / "same.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Ann\r\nEND:VCARD\r\n");
+  WriteText(Root() / "calendar" / "same.ics", ICal(kNoon));
   WriteText(Root() / "notes" / "same.txt", "Buy milk");
   WriteText(Root() / "mail" / "inbox" / "cur" / "same:2,S", "Subject: Hi\r\n\r\nbody\r\n");
   ASSERT_TRUE(local::ScanStoreChanges().ok);
@@ -794,51 +785,178 @@ TEST_P(StoreSessionTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
   std::string state = ReadText(InSync("LocalStoreState.txt"));
   WriteText(InSync("LocalStoreState.txt"),
             state.replace(0, state.find('\n'), "zelsync local store state 1"));
-  const Bytes contact = DeviceRecordBytes(2, u"same", u"L20"),
-              event = DeviceRecordBytes(3, u"same", u"L30");
-  WriteBytes(InSync("phone_pb.DAT"), Concat({Bytes{1, 0, 0, 0}, contact, event}));
-  WriteBytes(InSync("1a2b3c4d5e6f_SyncMLDB.DAT"),
-             Concat({AnchorBytes(1, u"20260102T000000Z"), contact, event}));
-  WriteBytes(InSync("SyncModificationLog.DAT"), LogRecordBytes(3, 0, u"same"));
-  WriteBytes(InSync("SyncMLModificationLog.DAT"),
-             SyncMLLogRecordBytes(3, 0, u"same", u"20260103T000000Z"));
-
-  if (GetParam()) {
-    ASSERT_TRUE(local::ScanStoreChanges().ok);  // else the first export carries over
-    ASSERT_EQ(1, SyncMLResetCounters());
-    ASSERT_EQ(1, SyncMLSetBDAddrLastSyncAnchor(0x00001A2B3C4D5E6Full,
-                                               MakeAnchor(1, u"20260102T000000Z")));
-    ASSERT_EQ(1, SyncMLSaveDBFiles(0x00001A2B3C4D5E6Full));
-  } else {
+  auto files = [](const char16_t* contact, const char16_t* event, const char16_t* note,
+                  const char16_t* mail) {
+    const Bytes records = Concat({DeviceRecordBytes(2, contact, u"L20"), DeviceRecordBytes(3, event, u"L30")});
+    return std::map<std::string, Bytes>{
+        {"phone_pb.DAT", Concat({Bytes{1, 0, 0, 0}, records})},
+        {"1a2b3c4d5e6f_SyncMLDB.DAT", Concat({AnchorBytes(1, u"20260102T000000Z"), records})},
+        {"SyncModificationLog.DAT", Concat({LogRecordBytes(0, 0, mail), LogRecordBytes(1, 1, note)})},
+        {"SyncMLModificationLog.DAT", SyncMLLogRecordBytes(3, 0, event, u"20260103T000000Z", 7)}};
+  };
+  for (const auto& [name, bytes] : files(u"same", u"same", u"same", u"same")) WriteBytes(InSync(name), bytes);
+  if (GetParam()) {  // the first export connects; the contact is not new to the phone
+    ZS_WCHAR entry[260], path[260];
     ASSERT_EQ(1, SetDeviceIDDatabaseID(W(u"phone"), W(u"pb")));
+    EXPECT_EQ(0, GetNewRecord(SYNC_OBJECT_CONTACT, entry, path));
+  } else {
+    ASSERT_TRUE(local::ScanStoreChanges().ok);
   }
-  EXPECT_EQ("", Moved(SYNC_OBJECT_CONTACT));
-  EXPECT_EQ(" changed L30", Moved(SYNC_OBJECT_CALENDAR));
-  if (GetParam()) {
-    ASSERT_EQ(1, SyncMLSetSyncComplete(MakeAnchor(1, u"20260102T000000Z")));
-    SyncMLDeleteTempFiles();
-  }
-  const Bytes tagged = Concat({DeviceRecordBytes(2, u"contacts/same", u"L20"),
-                               DeviceRecordBytes(3, u"calendar/same", u"L30")});
-  const Bytes database =
-      ReadBytes(InSync(GetParam() ? "1a2b3c4d5e6f_SyncMLDB.DAT" : "phone_pb.DAT"));
-  EXPECT_EQ(tagged, Bytes(database.end() - tagged.size(), database.end()));
+  for (const auto& [name, bytes] : files(u"contacts/same", u"calendar/same", u"notes/same", u"mail/same"))
+    EXPECT_EQ(bytes, ReadBytes(InSync(name))) << name;
   EXPECT_EQ(0u, ReadText(InSync("LocalStoreState.txt")).find("zelsync local store state 2\n"));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothSchemes, StoreSessionTest, ::testing::Values(false, true),
-                         [](const auto& info) { return info.param ? "SyncML" : "Irmc"; });
+INSTANTIATE_TEST_SUITE_P(FirstReader, CarryOverTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Session" : "Scanner"; });
+
+// ---- real programs reading the store ----
+
+// Real programs from Debian: khard, khal and python-vobject read the
+// contacts and events the store writes, and Python's mailbox reads its mail
+// and writes mail the store then reads. A reader that is not installed is
+// skipped.
+//
+// A program and its input (a configuration or a script, "{scratch}/input"),
+// both with the store's folder for "{store}" and the scratch folder for
+// "{scratch}" (where "phone" holds the phone's 2.1 copies of the cards).
+// Texts its output holds and how often, and a line the store's inbox
+// listing holds afterwards.
+struct Reader {
+  const char* name;
+  const char* probe;  // succeeds when the program is installed
+  const char* command;
+  std::string input;
+  std::vector<std::pair<std::string, size_t>> shown;
+  std::string inbox = "";
+};
+
+const Reader kReaders[] = {
+    {"khard", "command -v khard", "khard -c {scratch}/input list",
+     "[addressbooks]\n[[store]]\npath = {store}/contacts\n[contact table]\ndisplay = first_name\n",
+     {{"J\xC3\xBCrgen M\xC3\xBCller", 1}, {"Ann Lee", 2}, {"Al Roe", 1}, {"Dora D\xC3\xBCrr", 1},
+      {"d@example.org", 1}}},
+    // The 2.1 copies the phone gets are read whole.
+    {"python_vobject", "/usr/bin/python3 -c 'import vobject'", "/usr/bin/python3 {scratch}/input {scratch}/phone",
+     "import glob, sys, vobject\nfor name in glob.glob(sys.argv[1] + '/*.vcf'):\n"
+     "    with open(name, newline='') as f:\n"
+     "        for card in vobject.readComponents(f.read(), allowQP=True):\n"
+     "            tel = card.contents.get('tel', [])\n"
+     "            print(card.fn.value, '|', ','.join(t.value for t in tel))\n",
+     {{"\n", 6}, {"J\xC3\xBCrgen M\xC3\xBCller | +491234\n", 1}, {"Ann Lee | \n", 1},
+      {"Ann Lee | +1-555-555-5555;ext=5555\n", 1}, {"Al Roe | \n", 1}, {"\nAl | \n", 1},
+      {"Dora D\xC3\xBCrr | +49 2\n", 1}}},
+    // The series (09:00 in Berlin) shows less its moved and its cancelled day.
+    {"khal", "command -v khal", "khal -c {scratch}/input list 2026-01-05 65d",
+     "[calendars]\n[[store]]\npath = {store}/calendar\n[locale]\nlocal_timezone = UTC\n"
+     "default_timezone = UTC\ntimeformat = %H:%M\nlongdateformat = %Y-%m-%d\n"
+     "[sqlite]\npath = {scratch}/khal.db\n",
+     {{"09:30-10:00 Zahnarzt, neu", 1}, {"08:00-09:00 Dentist", 3}, {"Dentist", 4},
+      {"09:00-10:00 Standup moved", 1}}},
+    {"python_mailbox", "python3 -c 'import mailbox'", "python3 {scratch}/input {store}/mail/inbox",
+     "import email.policy, mailbox, sys\nbox = mailbox.Maildir(sys.argv[1], create=False)\n"
+     "for key, msg in box.items():\n"
+     "    parsed = email.message_from_bytes(box.get_bytes(key), policy=email.policy.default)\n"
+     "    body = parsed.get_body(('html',)).get_content().strip()\n"
+     "    sender = parsed['from'].addresses[0].display_name\n"
+     "    print(parsed['subject'], '|', sender, '|', body, '|', msg.get_flags())\n"
+     "new = mailbox.MaildirMessage()\nnew['Subject'] = 'from python'\n"
+     "new['From'] = 'Py <py@example.org>'\nnew.set_payload('plain text')\nbox.add(new)\n",
+     {{"Gr\xC3\xBC\xC3\x9F" "e | Ann | <p>Hallo</p> | S\n", 1}},
+     ": from python from Py <py@example.org> for Py <py@example.org>, unread\n"},
+};
+
+class InteropTest : public LocalStoreTest, public ::testing::WithParamInterface<Reader> {
+ protected:
+  // Cards and calendars in the quirks of phones and programs, an item of
+  // each made and then edited with the host's store commands, and a mail.
+  void SetUp() override {
+    LocalStoreTest::SetUp();
+    if (system((std::string(GetParam().probe) + " >/dev/null 2>&1").c_str()) != 0)
+      GTEST_SKIP() << GetParam().name << " is not installed";
+    // The cards of the item table, a phone's event with its alarms, and a
+    // series with a moved and a cancelled occurrence.
+    for (const ItemCase& c : kItems) {
+      const std::string name = c.name;
+      if (name == "PhoneAlarms" || name == "ProgramEditedOccurrences") Save(c.text, "in.ics");
+      if (c.text.find("VCARD") != std::string::npos) Save(c.text, "in.vcf");
+    }
+    // Made and then edited as the host's store commands do: an edit changes
+    // only what it names.
+    local::ItemFields card, card_edit, event, event_edit;
+    card.name = "Dora D\xC3\xBCrr", card.phone = "+49 1", card.email = "d@example.org";
+    card_edit.phone = "+49 2";
+    event.summary = "Zahnarzt; 1", event.start = "20260105T090000", event.end = "20260105T100000";
+    event_edit.summary = "Zahnarzt, neu", event_edit.start = "20260105T093000";
+    auto make = [&](local::FolderKind kind, const local::ItemFields& fields,
+                    const local::ItemFields& edit, const char* file) {
+      std::string made, edited, error;
+      ASSERT_TRUE(local::NewItemText(kind, fields, "made", &made, &error) &&
+                  local::EditedItemText(kind, made, edit, "made", &edited, &error))
+          << error;
+      WriteText(Root() / file, edited);
+    };
+    make(local::FolderKind::kContacts, card, card_edit, "contacts/made.vcf");
+    make(local::FolderKind::kCalendar, event, event_edit, "calendar/made.ics");
+    fs::create_directory(scratch_.path() / "phone");
+    for (auto& item : All(outlook::kFolderContacts)) {
+      const fs::path copy = scratch_.path() / "phone" / (StemOf(IdOf(*item)) + ".vcf");
+      ASSERT_TRUE(item->QueryContact()->SaveAs(ToWide(copy), outlook::kSaveAsVCard));
+    }
+    std::shared_ptr<outlook::Item> item;
+    std::shared_ptr<outlook::Folder> inbox;
+    std::shared_ptr<outlook::MailItem> mail, moved;
+    ASSERT_TRUE(app_->CreateItem(outlook::kMailItem, &item) && (mail = item->QueryMail()) &&
+                mail->PutSentOnBehalfOfName(u"Ann <ann@example.org>") &&
+                mail->PutSubject(u"Gr\u00fc\u00dfe") && mail->PutHTMLBody(u"<p>Hallo</p>") &&
+                mail->PutUnRead(false) &&
+                session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
+                mail->Move(inbox, &moved));
+  }
+
+  // `text` with the folders in place, each between `quote`s.
+  std::string Fill(std::string text, const std::string& quote) {
+    const std::pair<std::string, fs::path> kFields[] = {{"{store}", Root()},
+                                                         {"{scratch}", scratch_.path()}};
+    for (const auto& [field, value] : kFields) {
+      for (size_t at; (at = text.find(field)) != std::string::npos;)
+        text.replace(at, field.size(), quote + value.string() + quote);
+    }
+    return text;
+  }
+};
+
+// Each program runs with its home and data folders in the scratch folder; it
+// must succeed and not warn.
+TEST_P(InteropTest, ReadsWhatTheStoreWrote) {
+  const std::string home = scratch_.path().string(), out = home + "/output";
+  WriteText(home + "/input", Fill(GetParam().input, ""));
+  const std::string command = Fill(GetParam().command, "'");
+  ASSERT_EQ(0, system(("env HOME='" + home + "' XDG_CONFIG_HOME='" + home +
+                       "/config' XDG_DATA_HOME='" + home + "/data' XDG_CACHE_HOME='" + home +
+                       "/cache' LC_ALL=C.UTF-8 " + command + " >'" + out + "' 2>&1")
+                          .c_str()))
+      << command << "\n" << ReadText(out);
+  const std::string output = ReadText(out);
+  EXPECT_EQ(std::string::npos, output.find("arning")) << output;
+  for (const auto& [text, times] : GetParam().shown)
+    EXPECT_EQ(times, Occurrences(output, text)) << text << " in:\n" << output;
+  EXPECT_NE(std::string::npos, Listing(outlook::kFolderInbox).find(GetParam().inbox));
+}
+
+INSTANTIATE_TEST_SUITE_P(Readers, InteropTest, ::testing::ValuesIn(kReaders),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // ---- the shared contract ----
 
 class LocalBackend : public ContractBackend {
  public:
-  LocalBackend() : root_(scratch_.path() / "store") {}
+  LocalBackend() : root_("ZELSYNC_STORE", scratch_.path() / "store") {}
   outlook::ObjectModel& model() override { return model_; }
 
  private:
   ScratchFolder scratch_;
-  ScopedStoreRoot root_;
+  ScopedVariable root_;
   local::LocalObjectModel model_;
 };
 
