@@ -1,6 +1,6 @@
-// The local item store (the Linux backend of the object model): the shared
-// contract, phone files and files other programs leave, the formats it
-// writes, safe writes, entry IDs, and the change scanner's logs.
+// The local item store (the Linux backend of the object model): phone files
+// and files other programs leave, the formats it writes, safe writes, entry
+// IDs, and the change scanner's logs.
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
@@ -16,7 +16,6 @@
 #include "local/entry_ids.h"
 #include "local/item_texts.h"
 #include "support/local_store_fixture.h"
-#include "support/object_model_contract.h"
 #include "tracker/change_scanner.h"
 
 namespace zelsync {
@@ -821,25 +820,8 @@ TEST_P(StoreSessionTest, RecordsOfTheEarlierNamingKeepNamingTheirItems) {
 INSTANTIATE_TEST_SUITE_P(BothSchemes, StoreSessionTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "SyncML" : "Irmc"; });
 
-// ---- the shared contract ----
-
-class LocalBackend : public ContractBackend {
- public:
-  LocalBackend() : root_(scratch_.path() / "store") {}
-  outlook::ObjectModel& model() override { return model_; }
-
- private:
-  ScratchFolder scratch_;
-  ScopedStoreRoot root_;
-  local::LocalObjectModel model_;
-};
-
-std::unique_ptr<ContractBackend> MakeLocalBackend() { return std::make_unique<LocalBackend>(); }
-
 }  // namespace
 }  // namespace testing
 }  // namespace zelsync
-
-ZELSYNC_INSTANTIATE_OBJECT_MODEL_CONTRACT(LocalStore, &zelsync::testing::MakeLocalBackend);
 
 #endif  // _WIN32

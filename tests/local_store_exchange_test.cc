@@ -1,0 +1,109 @@
+// The local item store at the two places the record exports hand it files:
+// mail the library builds with attachments, and contacts and events passed
+// through SaveAs and OpenSharedItem.
+#ifndef _WIN32
+
+#include <gtest/gtest.h>
+
+#include "support/local_store_fixture.h"
+
+namespace zelsync {
+namespace testing {
+namespace {
+
+namespace fs = std::filesystem;
+using outlook::OptString;
+
+// A mail made as the vMessage reader makes one, moved into the Inbox, keeps
+// its attachments byte for byte under their file names; a file that is not
+// there is no attachment.
+TEST_F(LocalStoreTest, CreatedMailKeepsItsAttachmentsByteForByte) {
+  std::string binary;
+  for (int i = 0; i < 600; ++i) binary += static_cast<char>(i * 7 % 256);
+  binary += "\r\n\n\r" + std::string(3, '\0');
+  const std::pair<std::string, std::string> files[] = {{"report.bin", binary}, {"empty.txt", ""}};
+  std::shared_ptr<outlook::Folder> inbox;
+  std::shared_ptr<outlook::Item> item;
+  std::shared_ptr<outlook::Attachments> attachments;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
+              app_->CreateItem(outlook::kMailItem, &item));
+  std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
+  ASSERT_TRUE(mail && mail->PutBodyFormat(outlook::kBodyFormatHtml) &&
+              mail->PutHTMLBody(u"<p>Hi</p>") && mail->GetAttachments(&attachments));
+  for (int32_t i = 0; i < 2; ++i) {
+    const fs::path path = scratch_.path() / files[i].first;
+    WriteText(path, files[i].second);
+    ASSERT_TRUE(attachments->Add(ToWide(path), outlook::kAttachByValue, i + 1, ToWide(path)));
+  }
+  EXPECT_FALSE(attachments->Add(ToWide(scratch_.path() / "missing.txt"), outlook::kAttachByValue,
+                                3, u"m"));
+  ASSERT_TRUE(mail->Save() && mail->Move(inbox, &moved) && moved);
+
+  std::shared_ptr<outlook::Item> listed = Listed(outlook::kFolderInbox, IdOf(*moved));
+  int32_t count = 0;
+  ASSERT_TRUE(listed && listed->QueryMail()->GetAttachments(&attachments) &&
+              attachments->Count(&count));
+  ASSERT_EQ(2, count);
+  for (int32_t i = 0; i < 2; ++i) {
+    std::shared_ptr<outlook::Attachment> attachment;
+    OptString name;
+    const fs::path copy = scratch_.path() / "copy";
+    ASSERT_TRUE(attachments->Item(i + 1, &attachment) && attachment->FileName(&name) &&
+                attachment->SaveAsFile(ToWide(copy)));
+    EXPECT_EQ(files[i].first, Narrow(name));
+    EXPECT_EQ(files[i].second, ReadText(copy));
+  }
+}
+
+// Names holding the characters vObject texts escape or encode come back
+// whole from each form the exports ask for; a file the store cannot read
+// opens as no contact or event, and nothing is filed.
+TEST_F(LocalStoreTest, NamesSurviveSaveAsAndOpenSharedItemAndBadFilesOpenAsNothing) {
+  const std::string text = "O'Neil; Jr., back\\slash Caf\xC3\xA9 \xF0\x9F\x98\x80";
+  const std::string escaped = "O'Neil\\; Jr.\\, back\\\\slash Caf\xC3\xA9 \xF0\x9F\x98\x80";
+  const std::string card = Save("BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + escaped + "\r\nFN:" +
+                                    escaped + "\r\nEND:VCARD\r\n",
+                                "in.vcf");
+  const std::string event =
+      Save("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:" + escaped +
+               "\r\nDTSTART:20240101T120000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+           "in.ics");
+  const struct {
+    int32_t folder;
+    const std::string& id;
+    int32_t type;
+    const char* name;
+  } forms[] = {{outlook::kFolderContacts, card, outlook::kSaveAsVCard, "out.vcf"},
+               {outlook::kFolderCalendar, event, outlook::kSaveAsVCalendar, "out.vcs"},
+               {outlook::kFolderCalendar, event, outlook::kSaveAsICalendar, "out.ics"}};
+  for (const auto& form : forms) {
+    SCOPED_TRACE(form.name);
+    std::shared_ptr<outlook::Item> item = Listed(form.folder, form.id);
+    const WString path = ToWide(scratch_.path() / form.name);
+    ASSERT_TRUE(item && (item->QueryContact() ? item->QueryContact()->SaveAs(path, form.type)
+                                              : item->QueryAppointment()->SaveAs(path, form.type)));
+    std::shared_ptr<outlook::Item> opened;
+    ASSERT_TRUE(session_->OpenSharedItem(path, &opened) && opened);
+    EXPECT_EQ(text, Describe(*opened, scratch_.path() / "again"));
+  }
+
+  const std::string before = Listing(outlook::kFolderContacts) + Listing(outlook::kFolderCalendar);
+  const std::pair<const char*, std::string> bad[] = {
+      {"garbage.vcf", "hello, world\r\n"},
+      {"empty.vcs", ""},
+      {"truncated.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:x"}};
+  for (const auto& [name, content] : bad) {
+    std::shared_ptr<outlook::Item> item = Open(content, name);
+    EXPECT_FALSE(item && (item->QueryContact() || item->QueryAppointment())) << name;
+  }
+  std::shared_ptr<outlook::Item> missing;
+  EXPECT_FALSE(session_->OpenSharedItem(ToWide(scratch_.path() / "missing.vcf"), &missing) &&
+               missing);
+  EXPECT_EQ(before, Listing(outlook::kFolderContacts) + Listing(outlook::kFolderCalendar));
+}
+
+}  // namespace
+}  // namespace testing
+}  // namespace zelsync
+
+#endif  // _WIN32
