@@ -1,7 +1,6 @@
 #include "support/fake_outlook.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <optional>
 
 namespace zelsync {
@@ -89,11 +88,7 @@ struct FakeOutlook::State {
     }
     return run;
   }
-  WString NewEntryId() {
-    char buf[48];
-    std::snprintf(buf, sizeof buf, "00000000A1B2C3D4E5F6%08X", next_id++);
-    return Utf8ToUtf16(buf);
-  }
+  WString NewEntryId() { return Utf8ToUtf16("00000000A1B2C3D4E5F6" + std::to_string(next_id++)); }
   std::vector<RowPtr> In(int32_t folder) const {
     std::vector<RowPtr> out;
     std::copy_if(rows.begin(), rows.end(), std::back_inserter(out),
@@ -173,25 +168,20 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
                 [&] { return Make("Folder", nullptr, folder); });
   }
   // A ".vcf" file as a contact, a ".vcs" or ".ics" file as an event: the text
-  // must hold the BEGIN and END lines of its object; FN or SUMMARY is read.
+  // must hold the BEGIN and END lines of its object.
   bool OpenSharedItem(const WString& path, std::shared_ptr<outlook::Item>* out) override {
     return Give("OpenSharedItem", {Arg(path)}, out, [&]() -> std::shared_ptr<Fake> {
       const WString ext = path.substr(std::min(path.rfind(u'.'), path.size()));
       const bool card = ext == u".vcf";
-      const std::string object = card ? "VCARD" : "VEVENT", key = card ? "\nFN:" : "\nSUMMARY:";
+      const std::string object = card ? "VCARD" : "VEVENT";
       std::string text;
       if ((!card && ext != u".vcs" && ext != u".ics") || !ReadWholeFile(path, &text) ||
           text.find("BEGIN:" + object + "\r\n") == std::string::npos ||
           text.find("END:" + object + "\r\n") == std::string::npos)
         return nullptr;
-      OptString value;
-      if (const size_t at = text.find(key); at != std::string::npos)
-        value =
-            Utf8ToUtf16(text.substr(at + key.size(), text.find('\r', at + 1) - at - key.size()));
-      return Make("Item",
-                  std::make_shared<Row>(Row{0, false,
-                                            card ? ItemData(ContactData{.full_name = value})
-                                                 : ItemData(AppointmentData{.subject = value})}));
+      return Make("Item", std::make_shared<Row>(Row{0, false,
+                                                    card ? ItemData(ContactData{})
+                                                         : ItemData(AppointmentData{})}));
     });
   }
   bool Logoff() override {
@@ -265,22 +255,14 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
                   return Make("MailItem", copy);
                 });
   }
-  // A vCard holding FN, or a vCalendar / iCalendar holding SUMMARY.
+  // An empty vCard, or a vCalendar or iCalendar of one empty event.
   bool SaveAs(const WString& path, int32_t type) override {
-    const bool contact = Is(kContact);
-    const char* version = type == outlook::kSaveAsICalendar ? "2.0" : "1.0";
-    const std::string file =
-        contact
-            ? VObject("VCARD", "2.1",
-                      "FN:" + Arg(Of<ContactData>().full_name.value_or(u"")) + "\r\n")
-            : VObject(
-                  "VCALENDAR", version,
-                  VObject("VEVENT", version,
-                          "SUMMARY:" + Arg(Of<AppointmentData>().subject.value_or(u"")) + "\r\n"));
+    const bool contact = Is(kContact), ical = type == outlook::kSaveAsICalendar;
     return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
-      return (contact ? type == outlook::kSaveAsVCard
-                      : type == outlook::kSaveAsICalendar || type == outlook::kSaveAsVCalendar) &&
-             WriteWholeFile(path, file);
+      return (contact ? type == outlook::kSaveAsVCard : ical || type == outlook::kSaveAsVCalendar) &&
+             WriteWholeFile(path, contact ? VObject("VCARD", "2.1", "")
+                                          : VObject("VCALENDAR", ical ? "2.0" : "1.0",
+                                                    "BEGIN:VEVENT\r\nEND:VEVENT\r\n"));
     });
   }
 #undef FAKE_GET
@@ -375,10 +357,10 @@ ConnectResult FakeOutlook::Connect(std::shared_ptr<outlook::Application>* applic
   return ConnectResult::kOk;
 }
 
-WString FakeOutlook::Add(ItemData data, int32_t folder) {
+WString FakeOutlook::Add(ItemData data) {
   auto row = std::make_shared<Row>(Row{0, false, std::move(data)});
   if (!EntryId(row->data)) EntryId(row->data) = state_->NewEntryId();
-  state_->File(row, folder ? folder : HomeFolder(row->data.index(), false));
+  state_->File(row, HomeFolder(row->data.index(), false));
   return *EntryId(row->data);
 }
 std::vector<ItemData*> FakeOutlook::Filed() const {
@@ -426,11 +408,6 @@ std::vector<Call> FakeOutlook::Calls(const std::string& pattern) const {
   return out;
 }
 int FakeOutlook::Count(const std::string& pattern) const { return int(Calls(pattern).size()); }
-int FakeOutlook::Count(const std::string& pattern, const std::vector<std::string>& args) const {
-  const std::vector<Call> calls = Calls(pattern);
-  return int(
-      std::count_if(calls.begin(), calls.end(), [&](const Call& c) { return c.args == args; }));
-}
 void FakeOutlook::ClearCalls() { state_->calls.clear(); }
 
 int FakeOutlook::live_objects() const {

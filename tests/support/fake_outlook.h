@@ -17,9 +17,9 @@
 // As the real store: a new item (CreateItem, OpenSharedItem) has a null entry
 // ID until Save files it (mail in Drafts); Move files a copy under a new
 // entry ID; Delete and Move leave the object stale; Item(i) fails outside
-// 1..Count. SaveAs writes FN or SUMMARY into a vCard or vCalendar/iCalendar,
-// which OpenSharedItem reads back from a ".vcf", ".vcs" or ".ics" file holding
-// the object's BEGIN and END lines. Files go through Env::Current().
+// 1..Count. SaveAs writes an empty vCard or vCalendar/iCalendar; OpenSharedItem
+// opens a ".vcf", ".vcs" or ".ics" file holding the object's BEGIN and END
+// lines as a new contact or event. Files go through Env::Current().
 //
 // Each call is logged as "Interface.Method" with its arguments as UTF-8 text
 // (Items.Item(4) -> {"4"}, PutUnRead(true) -> {"1"}, Move(folder) -> {"6"})
@@ -107,7 +107,7 @@ class FakeOutlook : public outlook::ObjectModel {
   outlook::ConnectResult Connect(std::shared_ptr<outlook::Application>* application) override;
 
   // Files an item and returns its entry ID.
-  WString Add(ItemData data, int32_t folder = 0);
+  WString Add(ItemData data);
   std::vector<WString> EntryIds(int32_t folder) const;
   // The data of the filed item of class D with this entry ID, or null.
   template <class D>
@@ -133,7 +133,6 @@ class FakeOutlook : public outlook::ObjectModel {
 
   std::vector<Call> Calls(const std::string& pattern) const;
   int Count(const std::string& pattern) const;
-  int Count(const std::string& pattern, const std::vector<std::string>& args) const;
   void ClearCalls();
 
   // The objects handed out and not yet released.
