@@ -179,9 +179,9 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
           text.find("BEGIN:" + object + "\r\n") == std::string::npos ||
           text.find("END:" + object + "\r\n") == std::string::npos)
         return nullptr;
-      return Make("Item", std::make_shared<Row>(Row{0, false,
-                                                    card ? ItemData(ContactData{})
-                                                         : ItemData(AppointmentData{})}));
+      return Make("Item",
+                  std::make_shared<Row>(
+                      Row{0, false, card ? ItemData(ContactData{}) : ItemData(AppointmentData{})}));
     });
   }
   bool Logoff() override {
@@ -259,7 +259,8 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
   bool SaveAs(const WString& path, int32_t type) override {
     const bool contact = Is(kContact), ical = type == outlook::kSaveAsICalendar;
     return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
-      return (contact ? type == outlook::kSaveAsVCard : ical || type == outlook::kSaveAsVCalendar) &&
+      return (contact ? type == outlook::kSaveAsVCard
+                      : ical || type == outlook::kSaveAsVCalendar) &&
              WriteWholeFile(path, contact ? VObject("VCARD", "2.1", "")
                                           : VObject("VCALENDAR", ical ? "2.0" : "1.0",
                                                     "BEGIN:VEVENT\r\nEND:VEVENT\r\n"));
@@ -373,20 +374,12 @@ std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
   for (const RowPtr& r : state_->In(folder)) ids.push_back(EntryId(r->data).value_or(WString()));
   return ids;
 }
-MailData* FakeOutlook::DataOf(outlook::MailItem& item) {
-  auto* object = dynamic_cast<Fake*>(&item);
-  return object ? &object->mail() : nullptr;
-}
-NoteData* FakeOutlook::DataOf(outlook::NoteItem& item) {
-  auto* object = dynamic_cast<Fake*>(&item);
-  return object ? &object->note() : nullptr;
-}
+MailData* FakeOutlook::DataOf(outlook::MailItem& item) { return &dynamic_cast<Fake&>(item).mail(); }
+NoteData* FakeOutlook::DataOf(outlook::NoteItem& item) { return &dynamic_cast<Fake&>(item).note(); }
 std::shared_ptr<outlook::MailItem> FakeOutlook::NewMail(MailData data) {
-  data.entry_id.reset();
   return std::make_shared<Fake>(state_, "MailItem", std::make_shared<Row>(Row{0, false, data}));
 }
 std::shared_ptr<outlook::NoteItem> FakeOutlook::NewNote(NoteData data) {
-  data.entry_id.reset();
   return std::make_shared<Fake>(state_, "NoteItem", std::make_shared<Row>(Row{0, false, data}));
 }
 

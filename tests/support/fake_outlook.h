@@ -116,7 +116,7 @@ class FakeOutlook : public outlook::ObjectModel {
       if (D* d = std::get_if<D>(data); d && d->entry_id == entry_id) return d;
     return nullptr;
   }
-  // The data behind an object the fake handed out, or null.
+  // The data behind a mail or note the fake handed out.
   static MailData* DataOf(outlook::MailItem& item);
   static NoteData* DataOf(outlook::NoteItem& item);
   // New, unsaved items, for code that takes an item directly.
