@@ -55,10 +55,6 @@ bool WriteWholeFile(const WString& path, const std::string& data) {
   return file && file->Write(data.data(), data.size()) == data.size();
 }
 
-std::string VObject(const std::string& object, const char* version, const std::string& body) {
-  return "BEGIN:" + object + "\r\nVERSION:" + version + "\r\n" + body + "END:" + object + "\r\n";
-}
-
 }  // namespace
 
 struct FakeOutlook::State {
@@ -235,7 +231,9 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
   FAKE_PROP(Importance, int32_t, int32_t, mail().importance)
   FAKE_PROP(HTMLBody, OptString, const WString&, mail().html_body)
   FAKE_PROP(UnRead, bool, bool, mail().unread)
-  FAKE_PUT(BodyFormat, int32_t, mail().body_format)
+  bool PutBodyFormat(int32_t v) override {
+    return Run("PutBodyFormat", {Arg(v)}, [] { return true; });
+  }
   FAKE_PROP(Body, OptString, const WString&, note().body)
   FAKE_GET(FullName, OptString, Of<ContactData>().full_name)
   FAKE_PUT(AllDayEvent, bool, Of<AppointmentData>().all_day)
@@ -261,9 +259,11 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
     return Run("SaveAs", {Arg(path), Arg(type)}, [&] {
       return (contact ? type == outlook::kSaveAsVCard
                       : ical || type == outlook::kSaveAsVCalendar) &&
-             WriteWholeFile(path, contact ? VObject("VCARD", "2.1", "")
-                                          : VObject("VCALENDAR", ical ? "2.0" : "1.0",
-                                                    "BEGIN:VEVENT\r\nEND:VEVENT\r\n"));
+             WriteWholeFile(path, contact
+                                      ? "BEGIN:VCARD\r\nVERSION:2.1\r\nEND:VCARD\r\n"
+                                      : std::string("BEGIN:VCALENDAR\r\nVERSION:") +
+                                            (ical ? "2.0" : "1.0") +
+                                            "\r\nBEGIN:VEVENT\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
     });
   }
 #undef FAKE_GET
@@ -364,10 +364,10 @@ WString FakeOutlook::Add(ItemData data) {
   state_->File(row, HomeFolder(row->data.index(), false));
   return *EntryId(row->data);
 }
-std::vector<ItemData*> FakeOutlook::Filed() const {
-  std::vector<ItemData*> out;
-  for (const RowPtr& r : state_->rows) out.push_back(&r->data);
-  return out;
+ItemData* FakeOutlook::Find(const WString& entry_id) {
+  for (const RowPtr& r : state_->rows)
+    if (EntryId(r->data) == entry_id) return &r->data;
+  return nullptr;
 }
 std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
   std::vector<WString> ids;

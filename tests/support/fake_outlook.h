@@ -67,7 +67,6 @@ struct MailData {
   int32_t importance = 1;
   OptString html_body = std::nullopt;
   bool unread = false;
-  int32_t body_format = 0;
   std::vector<AttachmentData> attachments = {};
 };
 struct NoteData {
@@ -109,13 +108,8 @@ class FakeOutlook : public outlook::ObjectModel {
   // Files an item and returns its entry ID.
   WString Add(ItemData data);
   std::vector<WString> EntryIds(int32_t folder) const;
-  // The data of the filed item of class D with this entry ID, or null.
-  template <class D>
-  D* Find(const WString& entry_id) {
-    for (ItemData* data : Filed())
-      if (D* d = std::get_if<D>(data); d && d->entry_id == entry_id) return d;
-    return nullptr;
-  }
+  // The data of the filed item with this entry ID, or null.
+  ItemData* Find(const WString& entry_id);
   // The data behind a mail or note the fake handed out.
   static MailData* DataOf(outlook::MailItem& item);
   static NoteData* DataOf(outlook::NoteItem& item);
@@ -140,7 +134,6 @@ class FakeOutlook : public outlook::ObjectModel {
   std::string DescribeLiveObjects() const;  // "MailItem 1, Items 1" or "none"
 
  private:
-  std::vector<ItemData*> Filed() const;
   std::shared_ptr<State> state_;
 };
 
