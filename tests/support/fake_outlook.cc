@@ -148,9 +148,9 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
   bool CreateItem(int32_t type, std::shared_ptr<outlook::Item>* out) override {
     return Give("CreateItem", {Arg(type)}, out, [&]() -> std::shared_ptr<Fake> {
       if (type != outlook::kMailItem && type != outlook::kNoteItem) return nullptr;
-      auto row = std::make_shared<Row>();
-      if (type == outlook::kNoteItem) row->data = NoteData{};
-      return Make("Item", row);
+      const bool note = type == outlook::kNoteItem;
+      return Make("Item",
+                  std::make_shared<Row>(Row{0, false, note ? ItemData(NoteData{}) : MailData{}}));
     });
   }
   bool Quit() override {
