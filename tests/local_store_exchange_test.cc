@@ -64,20 +64,15 @@ TEST_F(LocalStoreTest, NamesSurviveSaveAsAndOpenSharedItem) {
       Save("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:" + escaped +
                "\r\nDTSTART:20240101T120000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
            "in.ics");
-  const struct {
-    int32_t folder;
-    const std::string& id;
-    int32_t type;
-    const char* name;
-  } forms[] = {{outlook::kFolderContacts, card, outlook::kSaveAsVCard, "out.vcf"},
-               {outlook::kFolderCalendar, event, outlook::kSaveAsVCalendar, "out.vcs"},
-               {outlook::kFolderCalendar, event, outlook::kSaveAsICalendar, "out.ics"}};
-  for (const auto& form : forms) {
-    SCOPED_TRACE(form.name);
-    std::shared_ptr<outlook::Item> item = Listed(form.folder, form.id);
-    const WString path = ToWide(scratch_.path() / form.name);
-    ASSERT_TRUE(item && (item->QueryContact() ? item->QueryContact()->SaveAs(path, form.type)
-                                              : item->QueryAppointment()->SaveAs(path, form.type)));
+  for (const int32_t type :
+       {outlook::kSaveAsVCard, outlook::kSaveAsVCalendar, outlook::kSaveAsICalendar}) {
+    SCOPED_TRACE(type);
+    const bool contact = type == outlook::kSaveAsVCard;
+    std::shared_ptr<outlook::Item> item = Listed(
+        contact ? outlook::kFolderContacts : outlook::kFolderCalendar, contact ? card : event);
+    const WString path = ToWide(scratch_.path() / ("out" + std::to_string(type)));
+    ASSERT_TRUE(item && (contact ? item->QueryContact()->SaveAs(path, type)
+                                 : item->QueryAppointment()->SaveAs(path, type)));
     std::shared_ptr<outlook::Item> opened;
     ASSERT_TRUE(session_->OpenSharedItem(path, &opened) && opened);
     EXPECT_EQ(text, Describe(*opened, scratch_.path() / "again"));

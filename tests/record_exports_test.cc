@@ -237,7 +237,6 @@ TEST_F(RecordExportsTest, HandedFilesAreNamedSafelyInTheSchemesForm) {
     ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_CONTACT)) << Utf16ToUtf8(c.name);
     const std::u16string path = Text(path_), file = path.substr(TempW().size());
     ASSERT_EQ(TempW(), path.substr(0, TempW().size()));
-    EXPECT_TRUE(Exists(fs::path(path)));
     if (!c.file.empty()) {
       EXPECT_EQ(c.file, file);
       continue;
@@ -281,7 +280,6 @@ TEST_P(BothSchemes, AChangeIsReportedOnceAndKeptWhileTheStoreCannotBeReached) {
   ASSERT_EQ(1, GetModified(s, SYNC_OBJECT_CONTACT));
   EXPECT_EQ(c, Text(entry_));
   EXPECT_EQ(u"LC", Text(luid_));
-  EXPECT_EQ(TempW("Cy.vcf"), Text(path_));
   EXPECT_EQ(0, GetModified(s, SYNC_OBJECT_CONTACT));
   // IrMC keeps a change the device cannot have yet and forgets an item gone
   // from its folder; SyncML the other way round.

@@ -16,6 +16,7 @@ struct Row {
   ItemData data;
 };
 using RowPtr = std::shared_ptr<Row>;
+RowPtr NewRow(ItemData data) { return std::make_shared<Row>(Row{0, false, std::move(data)}); }
 
 // The classes, in the order of ItemData.
 enum Kind { kMail, kNote, kContact, kAppointment, kOther };
@@ -149,8 +150,7 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
     return Give("CreateItem", {Arg(type)}, out, [&]() -> std::shared_ptr<Fake> {
       if (type != outlook::kMailItem && type != outlook::kNoteItem) return nullptr;
       const bool note = type == outlook::kNoteItem;
-      return Make("Item",
-                  std::make_shared<Row>(Row{0, false, note ? ItemData(NoteData{}) : MailData{}}));
+      return Make("Item", NewRow(note ? ItemData(NoteData{}) : MailData{}));
     });
   }
   bool Quit() override {
@@ -175,9 +175,7 @@ class Fake final : public outlook::Application, public outlook::Namespace, publi
           text.find("BEGIN:" + object + "\r\n") == std::string::npos ||
           text.find("END:" + object + "\r\n") == std::string::npos)
         return nullptr;
-      return Make("Item",
-                  std::make_shared<Row>(
-                      Row{0, false, card ? ItemData(ContactData{}) : ItemData(AppointmentData{})}));
+      return Make("Item", NewRow(card ? ItemData(ContactData{}) : AppointmentData{}));
     });
   }
   bool Logoff() override {
@@ -359,7 +357,7 @@ ConnectResult FakeOutlook::Connect(std::shared_ptr<outlook::Application>* applic
 }
 
 WString FakeOutlook::Add(ItemData data) {
-  auto row = std::make_shared<Row>(Row{0, false, std::move(data)});
+  RowPtr row = NewRow(std::move(data));
   if (!EntryId(row->data)) EntryId(row->data) = state_->NewEntryId();
   state_->File(row, HomeFolder(row->data.index(), false));
   return *EntryId(row->data);
@@ -377,10 +375,10 @@ std::vector<WString> FakeOutlook::EntryIds(int32_t folder) const {
 MailData* FakeOutlook::DataOf(outlook::MailItem& item) { return &dynamic_cast<Fake&>(item).mail(); }
 NoteData* FakeOutlook::DataOf(outlook::NoteItem& item) { return &dynamic_cast<Fake&>(item).note(); }
 std::shared_ptr<outlook::MailItem> FakeOutlook::NewMail(MailData data) {
-  return std::make_shared<Fake>(state_, "MailItem", std::make_shared<Row>(Row{0, false, data}));
+  return std::make_shared<Fake>(state_, "MailItem", NewRow(data));
 }
 std::shared_ptr<outlook::NoteItem> FakeOutlook::NewNote(NoteData data) {
-  return std::make_shared<Fake>(state_, "NoteItem", std::make_shared<Row>(Row{0, false, data}));
+  return std::make_shared<Fake>(state_, "NoteItem", NewRow(data));
 }
 
 void FakeOutlook::SetWindow(bool open) { state_->window = open; }
