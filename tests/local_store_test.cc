@@ -1,7 +1,6 @@
-// The local item store (the Linux backend of the object model): the shared
-// contract, phone files and files other programs leave, the formats it
-// writes, safe writes, entry IDs, the change scanner's logs, and real
-// programs from Debian reading what it writes.
+// The local item store (the Linux backend of the object model): phone files
+// and files other programs leave, the formats it writes, safe writes, entry
+// IDs, and the change scanner's logs.
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
@@ -25,7 +24,6 @@
 #include "local/entry_ids.h"
 #include "local/item_texts.h"
 #include "local/local_store.h"
-#include "support/object_model_contract.h"
 #include "support/scratch.h"
 #include "tracker/change_scanner.h"
 
@@ -138,6 +136,15 @@ class LocalStoreTest : public LibraryTest {
     std::vector<std::shared_ptr<outlook::Item>> all(count);
     for (int32_t i = 1; i <= count; ++i) EXPECT_TRUE(items->Item(i, &all[i - 1]));
     return all;
+  }
+
+  // The listed item of a default folder with the entry ID `id`.
+  std::shared_ptr<outlook::Item> Listed(int32_t folder, const std::string& id) {
+    for (auto& item : All(folder)) {
+      if (IdOf(*item) == id) return item;
+    }
+    ADD_FAILURE() << id << " is not listed";
+    return nullptr;
   }
 
   // Each item of a default folder: "<entry ID>: <what the store reads>".
@@ -947,25 +954,75 @@ TEST_P(InteropTest, ReadsWhatTheStoreWrote) {
 INSTANTIATE_TEST_SUITE_P(Readers, InteropTest, ::testing::ValuesIn(kReaders),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// ---- the shared contract ----
+// ---- files the record exports hand the store ----
 
-class LocalBackend : public ContractBackend {
- public:
-  LocalBackend() : root_("ZELSYNC_STORE", scratch_.path() / "store") {}
-  outlook::ObjectModel& model() override { return model_; }
+// A mail made as the vMessage reader makes one, moved into the Inbox, keeps
+// its attachments byte for byte under their file names.
+TEST_F(LocalStoreTest, CreatedMailKeepsItsAttachmentsByteForByte) {
+  std::string binary;
+  for (int i = 0; i < 600; ++i) binary += static_cast<char>(i * 7 % 256);
+  binary += "\r\n\n\r" + std::string(3, '\0');
+  const std::pair<std::string, std::string> files[] = {{"report.bin", binary}, {"empty.txt", ""}};
+  std::shared_ptr<outlook::Folder> inbox;
+  std::shared_ptr<outlook::Item> item;
+  std::shared_ptr<outlook::Attachments> attachments;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
+              app_->CreateItem(outlook::kMailItem, &item));
+  std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
+  ASSERT_TRUE(mail && mail->PutBodyFormat(outlook::kBodyFormatHtml) &&
+              mail->PutHTMLBody(u"<p>Hi</p>") && mail->GetAttachments(&attachments));
+  for (int32_t i = 0; i < 2; ++i) {
+    const fs::path path = scratch_.path() / files[i].first;
+    WriteText(path, files[i].second);
+    ASSERT_TRUE(attachments->Add(ToWide(path), outlook::kAttachByValue, i + 1, ToWide(path)));
+  }
+  ASSERT_TRUE(mail->Save() && mail->Move(inbox, &moved) && moved);
 
- private:
-  ScratchFolder scratch_;
-  ScopedVariable root_;
-  local::LocalObjectModel model_;
-};
+  std::shared_ptr<outlook::Item> listed = Listed(outlook::kFolderInbox, IdOf(*moved));
+  int32_t count = 0;
+  ASSERT_TRUE(listed && listed->QueryMail()->GetAttachments(&attachments) &&
+              attachments->Count(&count));
+  ASSERT_EQ(2, count);
+  for (int32_t i = 0; i < 2; ++i) {
+    std::shared_ptr<outlook::Attachment> attachment;
+    OptString name;
+    const fs::path copy = scratch_.path() / "copy";
+    ASSERT_TRUE(attachments->Item(i + 1, &attachment) && attachment->FileName(&name) &&
+                attachment->SaveAsFile(ToWide(copy)));
+    EXPECT_EQ(files[i].first, Narrow(name));
+    EXPECT_EQ(files[i].second, ReadText(copy));
+  }
+}
 
-std::unique_ptr<ContractBackend> MakeLocalBackend() { return std::make_unique<LocalBackend>(); }
+// Names holding the characters vObject texts escape or encode come back
+// whole from each form the exports ask for.
+TEST_F(LocalStoreTest, NamesSurviveSaveAsAndOpenSharedItem) {
+  const std::string text = "O'Neil; Jr., back\\slash Caf\xC3\xA9 \xF0\x9F\x98\x80";
+  const std::string escaped = "O'Neil\\; Jr.\\, back\\\\slash Caf\xC3\xA9 \xF0\x9F\x98\x80";
+  const std::string card =
+      Save("BEGIN:VCARD\r\nVERSION:3.0\r\nN:" + escaped + "\r\nFN:" + escaped + "\r\nEND:VCARD\r\n",
+           "in.vcf");
+  const std::string event =
+      Save("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nSUMMARY:" + escaped +
+               "\r\nDTSTART:20240101T120000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n",
+           "in.ics");
+  for (const int32_t type :
+       {outlook::kSaveAsVCard, outlook::kSaveAsVCalendar, outlook::kSaveAsICalendar}) {
+    SCOPED_TRACE(type);
+    const bool contact = type == outlook::kSaveAsVCard;
+    std::shared_ptr<outlook::Item> item = Listed(
+        contact ? outlook::kFolderContacts : outlook::kFolderCalendar, contact ? card : event);
+    const WString path = ToWide(scratch_.path() / ("out" + std::to_string(type)));
+    ASSERT_TRUE(item && (contact ? item->QueryContact()->SaveAs(path, type)
+                                 : item->QueryAppointment()->SaveAs(path, type)));
+    std::shared_ptr<outlook::Item> opened;
+    ASSERT_TRUE(session_->OpenSharedItem(path, &opened) && opened);
+    EXPECT_EQ(text, Describe(*opened, scratch_.path() / "again"));
+  }
+}
 
 }  // namespace
 }  // namespace testing
 }  // namespace zelsync
-
-ZELSYNC_INSTANTIATE_OBJECT_MODEL_CONTRACT(LocalStore, &zelsync::testing::MakeLocalBackend);
 
 #endif  // _WIN32

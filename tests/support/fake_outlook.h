@@ -17,9 +17,9 @@
 // As the real store: a new item (CreateItem, OpenSharedItem) has a null entry
 // ID until Save files it (mail in Drafts); Move files a copy under a new
 // entry ID; Delete and Move leave the object stale; Item(i) fails outside
-// 1..Count. SaveAs writes FN or SUMMARY into a vCard or vCalendar/iCalendar,
-// which OpenSharedItem reads back from a ".vcf", ".vcs" or ".ics" file holding
-// the object's BEGIN and END lines. Files go through Env::Current().
+// 1..Count. SaveAs writes an empty vCard or vCalendar/iCalendar; OpenSharedItem
+// opens a ".vcf", ".vcs" or ".ics" file holding the object's BEGIN and END
+// lines as a new contact or event. Files go through Env::Current().
 //
 // Each call is logged as "Interface.Method" with its arguments as UTF-8 text
 // (Items.Item(4) -> {"4"}, PutUnRead(true) -> {"1"}, Move(folder) -> {"6"})
@@ -67,7 +67,6 @@ struct MailData {
   int32_t importance = 1;
   OptString html_body = std::nullopt;
   bool unread = false;
-  int32_t body_format = 0;
   std::vector<AttachmentData> attachments = {};
 };
 struct NoteData {
@@ -107,16 +106,11 @@ class FakeOutlook : public outlook::ObjectModel {
   outlook::ConnectResult Connect(std::shared_ptr<outlook::Application>* application) override;
 
   // Files an item and returns its entry ID.
-  WString Add(ItemData data, int32_t folder = 0);
+  WString Add(ItemData data);
   std::vector<WString> EntryIds(int32_t folder) const;
-  // The data of the filed item of class D with this entry ID, or null.
-  template <class D>
-  D* Find(const WString& entry_id) {
-    for (ItemData* data : Filed())
-      if (D* d = std::get_if<D>(data); d && d->entry_id == entry_id) return d;
-    return nullptr;
-  }
-  // The data behind an object the fake handed out, or null.
+  // The data of the filed item with this entry ID, or null.
+  ItemData* Find(const WString& entry_id);
+  // The data behind a mail or note the fake handed out.
   static MailData* DataOf(outlook::MailItem& item);
   static NoteData* DataOf(outlook::NoteItem& item);
   // New, unsaved items, for code that takes an item directly.
@@ -133,7 +127,6 @@ class FakeOutlook : public outlook::ObjectModel {
 
   std::vector<Call> Calls(const std::string& pattern) const;
   int Count(const std::string& pattern) const;
-  int Count(const std::string& pattern, const std::vector<std::string>& args) const;
   void ClearCalls();
 
   // The objects handed out and not yet released.
@@ -141,7 +134,6 @@ class FakeOutlook : public outlook::ObjectModel {
   std::string DescribeLiveObjects() const;  // "MailItem 1, Items 1" or "none"
 
  private:
-  std::vector<ItemData*> Filed() const;
   std::shared_ptr<State> state_;
 };
 
