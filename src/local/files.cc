@@ -89,9 +89,11 @@ bool WriteThenRename(const std::string& scratch, const std::string& path,
                                       content.size());
 }
 
-int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age_seconds) {
+int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age_seconds,
+                            bool* none_left) {
+  bool left = false;
   std::vector<std::string> names;
-  if (!ListFiles(folder, &names)) return 0;
+  if (!ListFiles(folder, &names)) left = true;
   const int64_t now = NowMicroseconds() / 1000000;
   Env& env = Env::Current();
   int removed = 0;
@@ -102,10 +104,16 @@ int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age
     FileStamp stamp;
     if (env.StampFile(path, &stamp) != FsStatus::kOk ||
         now - stamp.modified / 1000000000 < min_age_seconds) {
+      left = true;
       continue;
     }
-    if (env.RemoveFile(path) == FsStatus::kOk) ++removed;
+    if (env.RemoveFile(path) == FsStatus::kOk) {
+      ++removed;
+    } else {
+      left = true;
+    }
   }
+  if (none_left) *none_left = !left;
   return removed;
 }
 

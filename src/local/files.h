@@ -48,8 +48,10 @@ bool WriteThenRename(const std::string& scratch, const std::string& path,
 // Removes the scratch files a killed writer left in `folder`: those named
 // ".<name>.tmp-<random>", or every file when `all` is set (a Maildir's
 // tmp/), once they are older than `min_age_seconds` (a younger one may
-// belong to a writer still at work). Returns how many were removed.
-int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age_seconds);
+// belong to a writer still at work). Returns how many were removed, and in
+// *none_left whether the folder holds no scratch file any more.
+int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age_seconds,
+                            bool* none_left = nullptr);
 
 // Renames atomically, replacing a file at `to`.
 bool RenameFile(const std::string& from, const std::string& to);

@@ -72,6 +72,38 @@ std::string Store::FolderPath(FolderKind folder) const {
 // A write takes milliseconds; a scratch file this old has no writer left.
 constexpr int64_t kScratchLifetimeSeconds = 600;
 
+namespace {
+
+// Clears `folder` of stale scratch files, unless it is unchanged since a
+// sweep that left none behind: every export connects, and listing every
+// folder at every connection made a session's cost grow with the square
+// of the store's size. A killed writer's scratch file changes the folder.
+void SweepScratchFiles(const std::string& folder, bool all) {
+  static std::mutex mutex;
+  static std::map<std::string, FileStamp> clean;  // by folder: its stamp after a sweep
+  Env& env = Env::Current();
+  FileStamp before;
+  const bool stamped = env.StampFile(PathFromNative(folder), &before) == FsStatus::kOk;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    auto known = clean.find(folder);
+    if (stamped && known != clean.end() && known->second == before) return;
+  }
+  bool none_left = false;
+  RemoveStaleScratchFiles(folder, all, kScratchLifetimeSeconds, &none_left);
+  FileStamp after;
+  const bool settled = none_left && env.StampFile(PathFromNative(folder), &after) == FsStatus::kOk &&
+                       StampSettled(after);
+  std::lock_guard<std::mutex> lock(mutex);
+  if (settled) {
+    clean[folder] = after;
+  } else {
+    clean.erase(folder);
+  }
+}
+
+}  // namespace
+
 bool Store::Prepare() const {
   bool ok = true;
   for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
@@ -84,10 +116,10 @@ bool Store::Prepare() const {
   // names are random): the store clears them once no writer can still own
   // them. Listings pass over them meanwhile.
   for (FolderKind folder : {FolderKind::kContacts, FolderKind::kCalendar, FolderKind::kNotes}) {
-    RemoveStaleScratchFiles(FolderPath(folder), false, kScratchLifetimeSeconds);
+    SweepScratchFiles(FolderPath(folder), false);
   }
   for (FolderKind folder : {FolderKind::kInbox, FolderKind::kDrafts}) {
-    RemoveStaleScratchFiles(FolderPath(folder) + "/tmp", true, kScratchLifetimeSeconds);
+    SweepScratchFiles(FolderPath(folder) + "/tmp", true);
   }
   return ok;
 }
