@@ -311,20 +311,31 @@ TEST_F(RollbackTest, WithoutBackupsDeletesItemsThenTheDeviceFiles) {
   for (const auto& gone : {SyncML(), SyncMLLog(), NewRecords(), Marker()}) EXPECT_FALSE(Exists(gone)) << gone;
 }
 
-TEST_F(RollbackTest, UnreadableNewRecordsFileRestoresButReportsFailureAndStaysOpen) {
-  StartSyncML();
-  const Bytes saved = ReadBytes(SyncML());
-  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
-  MapSyncML(2, u"NEW1", u"LN1");
-  ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
-  env_.FailNth("Open", 2);  // the first open reads the session marker
-  EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
-  EXPECT_TRUE(deleted_.empty());
-  EXPECT_EQ(saved, ReadBytes(SyncML()));
-  EXPECT_TRUE(Exists(Marker()));
-  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
-  EXPECT_EQ(1u, deleted_.size());
-  EXPECT_FALSE(Exists(Marker()));
+// A created item the rollback could not delete (the list unread, or the
+// deletion failed) keeps the session's database, which alone maps its
+// LUID, so that the next rollback finds and deletes it.
+TEST_F(RollbackTest, AnItemNotDeletedRestoresNothingAndStaysOpen) {
+  for (const bool list_unread : {true, false}) {
+    SCOPED_TRACE(list_unread);
+    ResetSession();
+    deleted_.clear();
+    StartSyncML();
+    const Bytes saved = ReadBytes(SyncML());
+    ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+    MapSyncML(2, u"NEW1", u"LN1");
+    const Bytes session_db = ReadBytes(SyncML());
+    ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
+    if (list_unread) env_.FailNth("Open", 2);  // the first open reads the session marker
+    DeleteRecordFn failing = [](uint32_t, const WString&) { return 0; };
+    EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, list_unread ? Recorder() : failing));
+    EXPECT_TRUE(deleted_.empty());
+    EXPECT_EQ(session_db, ReadBytes(SyncML()));
+    EXPECT_TRUE(Exists(Marker()));
+    EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+    EXPECT_EQ(1u, deleted_.size());
+    EXPECT_EQ(saved, ReadBytes(SyncML()));
+    EXPECT_FALSE(Exists(Marker()));
+  }
 }
 
 // A saved file that cannot be put back leaves the session open for a later

@@ -34,19 +34,25 @@ using TypedLuid = std::pair<uint32_t, WString>;
 // Deletes, through `delete_record`, every item listed in the new-records
 // file; the LUIDs whose items went are added to *deleted. The file stays
 // until the rollback is complete, so that a repeated rollback knows the
-// LUIDs again. False when the file exists but cannot be read.
+// LUIDs again. False when the file exists but cannot be read, or an item
+// could not be deleted.
 bool DeleteCreatedItems(const WString& new_records, const DeleteRecordFn& delete_record,
                         std::vector<TypedLuid>* deleted) {
   Env& env = Env::Current();
   if (!Exists(new_records)) return true;
   Stream stream = env.Open(new_records, OpenMode::kReadBinary, nullptr);
   if (!stream) return false;
+  bool all = true;
   TempNewRecord record;
   while (ReadExact(*stream, &record, sizeof record)) {
     TypedLuid listed{record.type, FieldText(record.luid)};
-    if (delete_record(listed.first, listed.second)) deleted->push_back(std::move(listed));
+    if (delete_record(listed.first, listed.second)) {
+      deleted->push_back(std::move(listed));
+    } else {
+      all = false;
+    }
   }
-  return true;
+  return all;
 }
 
 // After the saved database is back, each LUID that an update gave a new
@@ -225,6 +231,12 @@ int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record) 
   std::vector<TypedLuid> deleted;
   const bool listed = DeleteCreatedItems(backups.new_records, delete_record, &deleted);
   session.syncml = selected;
+  // Only the current database maps a created item's LUID to the item: with
+  // an item not deleted (or the list unread), the saved files stay where
+  // they are, so that a later rollback can still find and delete it. An
+  // item left behind and unknown to the restored database would go to the
+  // device as new, beside the device's own copy of it.
+  if (!listed) return 0;
   bool restored = true;
   if (backups.flag) {
     restored = RestoreFrom(backups.database, backups.database_target);
@@ -232,7 +244,7 @@ int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record) 
   }
   // A saved file that could not be put back leaves the session open: its
   // marker and lists stay, and a later rollback finishes the work.
-  if (!listed || !restored) return 0;
+  if (!restored) return 0;
   if (!backups.flag) {
     // Nothing was saved: the next session with the device starts afresh.
     DropIndex(backups.database_target);
