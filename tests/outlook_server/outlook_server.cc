@@ -178,9 +178,9 @@ struct Member {
 struct ClassInfo {
   const char* name;
   const IID* iid;
-  const char* spec;  // its members separated by spaces
+  const char* member_list;  // its members separated by spaces
   Handler handle;
-  std::vector<Member> members = {};  // made from `spec`; DISPID n is members[n - 1]
+  std::vector<Member> members = {};  // made from `member_list`; DISPID n is members[n - 1]
 };
 const ClassInfo& Class(ClassId id);
 
@@ -504,11 +504,11 @@ const ClassInfo& Class(ClassId id) {
   };
   ClassInfo& info = classes[id];
   if (info.members.empty()) {
-    std::istringstream spec(
-        std::string(info.handle == ItemCall ? "EntryID:g:b Save:m: Delete:m: " : "") + info.spec);
+    std::istringstream words(
+        std::string(info.handle == ItemCall ? "EntryID:g:b Save:m: Delete:m: " : "") + info.member_list);
     const std::string codes = "biodx";
     const VARTYPE types[] = {VT_BSTR, VT_I4, VT_BOOL, VT_DATE, VT_DISPATCH};
-    for (std::string word; spec >> word;) {
+    for (std::string word; words >> word;) {
       const size_t colon = word.find(':');
       Member member{word.substr(0, colon), word[colon + 1], {}};
       for (char code : word.substr(colon + 3)) member.types.push_back(types[codes.find(code)]);
