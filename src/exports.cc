@@ -179,7 +179,9 @@ int SyncMLRestoreDBFiles(uint64_t deviceAddress) {
   return Guard([&] {
     return zelsync::SyncMLRestoreDBFiles(
         deviceAddress,
-        [](uint32_t type, const WString& luid) { return zelsync::SyncMLDeleteSessionRecord(type, luid); },
+        [](uint32_t type, const WString& luid) {
+          return zelsync::SyncMLDeleteSessionRecord(type, luid);
+        },
         [] { return zelsync::SyncMLFinishPendingChange(); });
   });
 }

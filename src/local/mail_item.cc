@@ -199,7 +199,9 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
 
   bool EntryID(outlook::OptString* entry_id) override { return file_.EntryId(entry_id); }
   // The mail keeps the name, and so the entry ID, when it moves to the Inbox.
-  bool ReserveEntryID(WString* entry_id) override { return file_.Reserve(NewMaildirStem(), entry_id); }
+  bool ReserveEntryID(WString* entry_id) override {
+    return file_.Reserve(NewMaildirStem(), entry_id);
+  }
 
   bool Save() override {
     if (!Load() || file_.deleted()) return false;

@@ -23,7 +23,8 @@ Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, T
   return Lookup::kAbsent;
 }
 
-Lookup LookupItemByEntryID(Connection* connection, uint32_t type, const WString& entry_id, TypedItem* found) {
+Lookup LookupItemByEntryID(Connection* connection, uint32_t type, const WString& entry_id,
+                           TypedItem* found) {
   if (!ConnectWithWindow(connection) || !IsObjectType(type)) return Lookup::kFailed;
   std::shared_ptr<Items> items;
   if (!OpenTypeItems(*connection->application, type, &items)) return Lookup::kFailed;

@@ -31,7 +31,8 @@ Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, T
 
 // Connects (requiring a window) and looks the item up as FindItemByEntryID
 // does; kFailed also when the store cannot be reached.
-Lookup LookupItemByEntryID(Connection* connection, uint32_t type, const WString& entry_id, TypedItem* found);
+Lookup LookupItemByEntryID(Connection* connection, uint32_t type, const WString& entry_id,
+                           TypedItem* found);
 
 // Deletes the item of that type and entry ID from the type's default
 // folder. 1 when it was deleted or no such item exists; 0 when the store

@@ -107,7 +107,8 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
 
 // The record of the type that names `entry_id`; false when there is none
 // (or the database cannot be read).
-bool FindByEntryID(const DeviceDatabase& db, uint32_t type, const WString& entry_id, DeviceRecord* found) {
+bool FindByEntryID(const DeviceDatabase& db, uint32_t type, const WString& entry_id,
+                   DeviceRecord* found) {
   Stream stream = OpenForUpdate(db.files.path);
   return stream && LookupMappedRecord(db, type, entry_id, found, std::move(stream)) == 1;
 }
@@ -152,12 +153,13 @@ bool FinishPendingChange(const Scheme& scheme) {
   DeviceRecord found;
   // The replaced item and its record go, as the update removes them once
   // the new item stands. Its record gone means that step was complete.
-  if (change.update && !old_entry_id.empty() &&
-      FindByEntryID(db, type, old_entry_id, &found) && FieldText(found.luid) == luid &&
+  if (change.update && !old_entry_id.empty() && FindByEntryID(db, type, old_entry_id, &found) &&
+      FieldText(found.luid) == luid &&
       ForgetItem(scheme, found, Tell::kOtherScheme) != Forget::kDone) {
     return false;
   }
-  if (!FindByEntryID(db, type, made, &found) && !AppendRecord(db, MakeDeviceRecord(type, made, luid))) {
+  if (!FindByEntryID(db, type, made, &found) &&
+      !AppendRecord(db, MakeDeviceRecord(type, made, luid))) {
     return false;
   }
   // A repeated journal entry maps the LUID to the same item again.

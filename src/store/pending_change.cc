@@ -38,7 +38,8 @@ PendingRead ReadPendingChange(bool syncml, PendingChange* change) {
 bool ClearPendingChange(bool syncml) {
   const WString& path = PendingPath(syncml);
   Env& env = Env::Current();
-  return path.empty() || env.RemoveFile(path) == FsStatus::kOk || env.Stat(path) == FsStatus::kNotFound;
+  return path.empty() || env.RemoveFile(path) == FsStatus::kOk ||
+         env.Stat(path) == FsStatus::kNotFound;
 }
 
 }  // namespace zelsync

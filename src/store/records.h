@@ -117,7 +117,8 @@ constexpr LayoutSizes SizesOf(FileLayout layout) {
     case FileLayout::kNewRecords: return {0, sizeof(TempNewRecord)};
     case FileLayout::kUpdatedRecords: return {0, sizeof(TempUpdatedRecord)};
     case FileLayout::kSessionMarker: return {sizeof(SyncMLSessionMarker), 0};
-    case FileLayout::kPendingChange: return {0, sizeof(PendingChange)};
+    case FileLayout::kPendingChange:
+      return {0, sizeof(PendingChange)};
     case FileLayout::kText: break;
   }
   return {0, 0};

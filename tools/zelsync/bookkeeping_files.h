@@ -63,7 +63,8 @@ struct DecodedRecord {
   uint32_t type = 0;
   std::optional<uint32_t> kind;           // logs; pending change: 1 for an update
   std::optional<FieldText> entry_id;      // databases and logs
-  std::optional<FieldText> new_entry_id;  // updated-records, pending change (entry_id: the replaced item)
+  std::optional<FieldText>
+      new_entry_id;  // updated-records, pending change (entry_id: the replaced item)
   std::optional<FieldText> luid;          // databases and new-records file
   std::optional<FieldText> change_time;   // SyncML log
   std::optional<uint32_t> change_number;  // SyncML log
