@@ -85,6 +85,14 @@ TEST(DecodeFields, ValuesOfEachFile) {
   EXPECT_EQ(journal.records[0].luid->text, "L1");
   EXPECT_EQ(journal.records[0].entry_id->text, "E1");
   EXPECT_EQ(journal.records[0].new_entry_id->text, "E9");
+  Bytes pending = Concat({Counter(2), Counter(1)});
+  for (const char16_t* field : {u"L1", u"E1", u"E9"}) zelsync::testing::PutField(&pending, field);
+  DecodedFile update = DecodeBookkeepingFile(FileKind::kPendingChange, pending);
+  ASSERT_EQ(update.records.size(), 1u);
+  EXPECT_EQ(RecordKindName(update.kind, *update.records[0].kind), "update");
+  EXPECT_EQ(update.records[0].luid->text, "L1");
+  EXPECT_EQ(update.records[0].entry_id->text, "E1");
+  EXPECT_EQ(update.records[0].new_entry_id->text, "E9");
 }
 
 // The end-to-end script sees an unterminated LUID of an unknown type noted;
@@ -111,7 +119,9 @@ TEST(FileKinds, FromNamesAndSizes) {
   const std::pair<const char*, std::optional<FileKind>> cases[] = {
       {"TEMP.DAT", FileKind::kDeviceDatabase}, {"tempmodify.dat", FileKind::kIrmcLog},
       {"0002a1b2c3d4_SyncMLDB_Temp.DAT", FileKind::kSyncMLDatabase},
-      {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog}, {"notes.txt", std::nullopt}, {"plain.DAT", std::nullopt}};
+      {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog}, {"notes.txt", std::nullopt}, {"plain.DAT", std::nullopt},
+      {"D1_DB_PendingChange.DAT", FileKind::kPendingChange},
+      {"0002a1b2c3d4_SyncMLPendingChange.DAT", FileKind::kPendingChange}};
   for (const auto& [name, kind] : cases) EXPECT_EQ(KindFromFileName(name), kind) << name;
 
   EXPECT_EQ(KindFromSize(4 + 2 * 1044), FileKind::kDeviceDatabase);
@@ -119,7 +129,7 @@ TEST(FileKinds, FromNamesAndSizes) {
   EXPECT_EQ(KindFromSize(3 * 572), FileKind::kSyncMLLog);
   EXPECT_EQ(KindFromSize(0), std::nullopt);  // every log fits
   for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
-                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+                        FileKind::kSyncMLLog, FileKind::kNewRecords, FileKind::kPendingChange}) {
     EXPECT_EQ(ParseFileKind(FileKindName(kind)), kind);
   }
   EXPECT_TRUE(IsTimeStamp("20260101T000000Z"));
