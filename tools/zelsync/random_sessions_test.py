@@ -46,7 +46,6 @@ class World:
         self.phones = {road: os.path.join(scratch, "phone-" + road) for road in roads}
         self.next_id = 1
         self.version = 1
-        self.seed = None
 
     def new_tag(self, ident=None):
         if ident is None:
@@ -239,7 +238,6 @@ def main():
             # the kills are aimed at the SyncML road, whose rollback they test.
             host = Host(args, os.path.join(scratch, "kills"))
             world = World(host, os.path.join(scratch, "kills"), random.Random(seed), ("syncml",))
-            world.seed = seed
             world.settle(drop_links=False)
             survived, landed = run_kills(world, args.kills, host)
         print("seed %d: %d rounds converged, %d kills survived (%d during a session), no duplicate" % (
