@@ -4,27 +4,23 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <iterator>
 #include <map>
-#include <optional>
 #include <set>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <vector>
+#include <tuple>
 
 #include "local/entry_ids.h"
 #include "local/item_texts.h"
 #include "local/local_store.h"
 #include "support/scratch.h"
+#include "support/text_files.h"
 #include "tracker/change_scanner.h"
 
 namespace zelsync {
@@ -35,21 +31,10 @@ namespace fs = std::filesystem;
 using outlook::OptString;
 using Lines = std::vector<std::string>;
 
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteText(const std::filesystem::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string Narrow(const outlook::OptString& value) {
-  return value ? Utf16ToUtf8(*value) : "(null)";
-}
+std::string Narrow(const OptString& value) { return value ? Utf16ToUtf8(*value) : "(null)"; }
 
 std::string IdOf(outlook::ItemBase& item) {
-  outlook::OptString id;
+  OptString id;
   EXPECT_TRUE(item.EntryID(&id));
   return Narrow(id);
 }
@@ -77,8 +62,8 @@ size_t Occurrences(const std::string& text, const std::string& part) {
 // Subject, a note's body; a mail's subject, sender, on-behalf name, read
 // state and importance other than normal; "(unreadable)" when reading
 // fails (and a contact or event is not handed out either).
-std::string Describe(outlook::Item& item, const std::filesystem::path& out) {
-  outlook::OptString text, sender, behalf;
+std::string Describe(outlook::Item& item, const fs::path& out) {
+  OptString text, sender, behalf;
   bool unread = false;
   int32_t importance = 1;
   if (auto c = item.QueryContact()) {
@@ -99,23 +84,6 @@ std::string Describe(outlook::Item& item, const std::filesystem::path& out) {
          (unread ? ", unread" : "") + (importance == 0 ? ", low" : importance == 2 ? ", high" : "");
 }
 
-// Sets an environment variable (the store's folder, the time zone) for the
-// lifetime of the object.
-class ScopedVariable {
- public:
-  ScopedVariable(const char* name, const std::string& value) : name_(name) {
-    if (const char* old = getenv(name)) old_ = old;
-    setenv(name, value.c_str(), 1);
-    tzset();
-  }
-  ~ScopedVariable() {
-    old_ ? setenv(name_, old_->c_str(), 1) : unsetenv(name_);
-    tzset();
-  }
-  const char* name_;
-  std::optional<std::string> old_;
-};
-
 // A store in the scratch folder ("store"), connected.
 class LocalStoreTest : public LibraryTest {
  protected:
@@ -124,15 +92,14 @@ class LocalStoreTest : public LibraryTest {
     ASSERT_TRUE(app_->Session(&session_));
   }
 
-  std::filesystem::path Root() const { return scratch_.path() / "store"; }
+  fs::path Root() const { return scratch_.path() / "store"; }
 
   // The items of a default folder, in collection order.
   std::vector<std::shared_ptr<outlook::Item>> All(int32_t folder) {
     std::shared_ptr<outlook::Folder> f;
     std::shared_ptr<outlook::Items> items;
     int32_t count = 0;
-    EXPECT_TRUE(session_->GetDefaultFolder(folder, &f) && f->GetItems(&items) &&
-                items->Count(&count));
+    EXPECT_TRUE(session_->GetDefaultFolder(folder, &f) && f->GetItems(&items) && items->Count(&count));
     std::vector<std::shared_ptr<outlook::Item>> all(count);
     for (int32_t i = 1; i <= count; ++i) EXPECT_TRUE(items->Item(i, &all[i - 1]));
     return all;
@@ -140,9 +107,8 @@ class LocalStoreTest : public LibraryTest {
 
   // The listed item of a default folder with the entry ID `id`.
   std::shared_ptr<outlook::Item> Listed(int32_t folder, const std::string& id) {
-    for (auto& item : All(folder)) {
+    for (auto& item : All(folder))
       if (IdOf(*item) == id) return item;
-    }
     ADD_FAILURE() << id << " is not listed";
     return nullptr;
   }
@@ -150,8 +116,7 @@ class LocalStoreTest : public LibraryTest {
   // Each item of a default folder: "<entry ID>: <what the store reads>".
   std::string Listing(int32_t folder) {
     std::string listing;
-    for (auto& item : All(folder))
-      listing += IdOf(*item) + ": " + Describe(*item, scratch_.path() / "out") + "\n";
+    for (auto& item : All(folder)) listing += IdOf(*item) + ": " + Describe(*item, scratch_.path() / "out") + "\n";
     return listing;
   }
 
@@ -179,11 +144,11 @@ class LocalStoreTest : public LibraryTest {
                 item->QueryNote()->Save());
     return item->QueryNote();
   }
-  std::filesystem::path NoteFile(const std::shared_ptr<outlook::NoteItem>& note) {
+  fs::path NoteFile(const std::shared_ptr<outlook::NoteItem>& note) {
     return Root() / "notes" / (StemOf(IdOf(*note)) + ".txt");
   }
 
-  ScopedVariable root_{"ZELSYNC_STORE", Root()};
+  ScopedVariable root_{"ZELSYNC_STORE", Root().string()};
   local::LocalObjectModel model_;
   std::shared_ptr<outlook::Application> app_;
   std::shared_ptr<outlook::Namespace> session_;
@@ -468,9 +433,7 @@ class ItemTest : public LocalStoreTest, public ::testing::WithParamInterface<con
     *stored = ReadText(Root() / (id + (card ? ".vcf" : ".ics")));
     EXPECT_NE(std::string::npos, stored->find("\r\nUID:"));
     for (size_t fold; (fold = stored->find("\r\n ")) != std::string::npos;) stored->erase(fold, 3);
-    std::shared_ptr<outlook::Item> listed;  // as the folder lists it
-    for (auto& item : All(card ? outlook::kFolderContacts : outlook::kFolderCalendar))
-      if (IdOf(*item) == id) listed = item;
+    auto listed = Listed(card ? outlook::kFolderContacts : outlook::kFolderCalendar, id);  // as listed
     const fs::path out = scratch_.path() / "out";
     if (auto contact = listed ? listed->QueryContact() : nullptr) {
       EXPECT_FALSE(contact->SaveAs(ToWide(out), outlook::kSaveAsICalendar));

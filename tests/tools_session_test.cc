@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <map>
 #include <type_traits>
 
@@ -14,26 +12,20 @@
 #include <unistd.h>
 #endif
 
-#include "file_util.h"
 #include "host_temp.h"
 #include "phone.h"
 #include "session.h"
 #include "support/scratch.h"
+#include "support/text_files.h"
 #include "text.h"
 
 namespace zelsync_tool {
 namespace {
 namespace fs = std::filesystem;
 
-void WriteAll(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-std::string ReadAll(const fs::path& path) {
-  Bytes bytes;
-  ReadWholeFile(path, &bytes);
-  return std::string(bytes.begin(), bytes.end());
-}
+using zelsync::testing::ReadText;
+using zelsync::testing::WriteText;
+
 std::map<std::string, std::string> FolderImage(const fs::path& folder) {
   std::map<std::string, std::string> image;
   for (const auto& entry : fs::recursive_directory_iterator(folder))
@@ -41,7 +33,7 @@ std::map<std::string, std::string> FolderImage(const fs::path& folder) {
       // "/" between the parts on every platform, as the tests spell them.
       std::string name = PathToUtf8(fs::relative(entry.path(), folder));
       std::replace(name.begin(), name.end(), '\\', '/');
-      image[name] = ReadAll(entry.path());
+      image[name] = ReadText(entry.path());
     }
   return image;
 }
@@ -68,8 +60,7 @@ int GetNewRepeating(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
   if (type != 2) return 0;
   ++new_record_calls;
   const fs::path file = pc_temp / "E1.vcf";
-  std::ofstream(file, std::ios::binary)
-      << "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n";
+  WriteText(file, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n");
   ToWide(entry, "E1");
   ToWide(path, PathToUtf8(file));
   return 1;
@@ -131,8 +122,8 @@ TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
 TEST_P(MisbehavingLibraryTest, AnUnexplainedRefusalIsOfferedAgainWhenNothingElseWentThrough) {
   e_.CreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
   e_.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
-  WriteAll(scratch_.path() / "phone" / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
-  WriteAll(scratch_.path() / "phone" / "contacts" / "empty.vcf", "");
+  WriteText(scratch_.path() / "phone" / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
+  WriteText(scratch_.path() / "phone" / "contacts" / "empty.vcf", "");
   EXPECT_EQ(Run().counts.at(2).failed, 2);
   const SessionReport next = Run();
   EXPECT_EQ(next.counts.at(2).failed, 1) << ReportToText(next, true);
@@ -151,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest,
 // object as it was, also when the change would rename its file.
 TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
   zelsync::testing::ScratchFolder scratch;
-  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
+  WriteText(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
   Phone phone;
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
@@ -172,7 +163,7 @@ TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
 // half put back.
 TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   zelsync::testing::ScratchFolder scratch;
-  WriteAll(scratch.path() / "notes" / "a.vnt", "A");
+  WriteText(scratch.path() / "notes" / "a.vnt", "A");
   Phone phone;
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
@@ -188,7 +179,7 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   ASSERT_TRUE(phone.UndoJournal(&error)) << error;
   EXPECT_FALSE(phone.UndoBegun());
   EXPECT_FALSE(phone.HasJournal());
-  EXPECT_EQ(ReadAll(scratch.path() / "notes" / "a.vnt"), "A");
+  EXPECT_EQ(ReadText(scratch.path() / "notes" / "a.vnt"), "A");
 }
 
 #ifndef _WIN32
@@ -198,9 +189,7 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
 // folders of other names, are not.
 TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
   zelsync::testing::ScratchFolder scratch;
-  const char* old = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved = old ? old : "";
-  setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
+  zelsync::testing::ScopedVariable runtime("XDG_RUNTIME_DIR", scratch.path().c_str());
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
@@ -211,7 +200,7 @@ TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
       {"zelsync-host-" + std::to_string(gone), true},
       {"zelsync-hostile-" + std::to_string(gone) + "-1", true}};
   for (const auto& [name, kept] : folders) fs::create_directories(scratch.path() / name / "inner");
-  std::ofstream(scratch.path() / "phone.vcf") << "BEGIN:VCARD\r\nEND:VCARD\r\n";
+  WriteText(scratch.path() / "phone.vcf", "BEGIN:VCARD\r\nEND:VCARD\r\n");
   fs::path made;
   {
     HostTempFolder temp;
@@ -225,10 +214,6 @@ TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
       EXPECT_EQ(fs::exists(scratch.path() / name), kept) << name;
   }
   EXPECT_FALSE(fs::exists(made));
-  if (old)
-    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  else
-    unsetenv("XDG_RUNTIME_DIR");
 }
 #endif
 
