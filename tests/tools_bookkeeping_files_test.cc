@@ -52,29 +52,6 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
   }
 }
 
-// Offsets, non-ASCII IDs and the values the end-to-end script does not see.
-TEST(DecodeFields, ValuesOfEachFile) {
-  DecodedFile db = DecodeBookkeepingFile(
-      FileKind::kDeviceDatabase, Concat({Counter(7), DeviceRecordBytes(3, u"entr\u00e9e", u"L")}));
-  ASSERT_EQ(db.records.size(), 1u);
-  EXPECT_EQ(db.records[0].offset, 4u);
-  EXPECT_EQ(db.records[0].entry_id->text, "entr\xc3\xa9" "e");
-  DecodedFile syncml = DecodeBookkeepingFile(
-      FileKind::kSyncMLDatabase, Concat({AnchorBytes(1, u"20260301T101500Z", 44), DeviceRecordBytes(1, u"N1", u"5")}));
-  EXPECT_EQ(syncml.anchor->number, 44u);
-  EXPECT_EQ(syncml.records[0].offset, 48u);
-  Bytes marker = Concat({Counter(0x22334455), Counter(0x0011), Counter(1), Counter(0)});
-  DecodedFile open = DecodeBookkeepingFile(FileKind::kSessionMarker, marker);
-  EXPECT_EQ(open.session_address, 0x001122334455ull);
-  EXPECT_EQ(open.backup_flag, 1u);
-  EXPECT_TRUE(open.damage.empty());
-  DecodedFile journal = DecodeBookkeepingFile(FileKind::kUpdatedRecords, FieldsBytes(2, {u"L1", u"E1", u"E9"}));
-  ASSERT_EQ(journal.records.size(), 1u);
-  EXPECT_EQ(journal.records[0].luid->text, "L1");
-  EXPECT_EQ(journal.records[0].entry_id->text, "E1");
-  EXPECT_EQ(journal.records[0].new_entry_id->text, "E9");
-}
-
 // A time anchor that is no time stamp is noted, undamaged; a numeric
 // anchor's time field is not in use.
 TEST(DecodeFields, AnAnchorTimeThatIsNoTimeStampIsNoted) {

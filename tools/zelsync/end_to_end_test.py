@@ -22,9 +22,8 @@ import struct
 import sys
 import tempfile
 
-# tests/outlook_server imports read, totals, vnote and write through here.
-from host_harness import (Host, arguments, check, finish, object_files, phone_state, read, snapshot, text_of,  # noqa
-                          totals, values, vcard, vnote, write)
+from host_harness import (Host, arguments, check, finish, object_files, phone_state, snapshot, text_of, totals,
+                          values, vcard, vnote, write)
 
 TODO = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\nSUMMARY:%s\r\nEND:VTODO\r\nEND:VCALENDAR\r\n"
 NOTHING = {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0}
@@ -53,20 +52,24 @@ def test_inspect(host, scratch):
     """One file of each kind decodes, with its values; damaged ones are
     flagged, with the size of a trailing fragment, and make the exit status 1."""
     images = {  # name: bytes, format, records, {field: value} (damaged ones with a fragment or "damaged")
-        "dev1_pb.DAT": (struct.pack("<I", 7) + device_record(2, "E1", "L1") + device_record(3, "E2", "UNDEFINED"),
-                        "device-db", 2, {"change_counter": 7, "records/1/luid": "UNDEFINED",
-                                         "records/1/type_name": "calendar", "records/0/entry_id": "E1"}),
+        "dev1_pb.DAT": (struct.pack("<I", 7) + device_record(2, "Entr\u00e9e", "L1") + device_record(3, "E2", "UNDEFINED"),
+                        "device-db", 2, {"change_counter": 7, "records/1/luid": "UNDEFINED", "records/1/offset": 1048,
+                                         "records/1/type_name": "calendar", "records/0/entry_id": "Entr\u00e9e"}),
         "SyncModificationLog.DAT": (struct.pack("<II", 2, 0) + field("E1") + struct.pack("<II", 1, 2) + field("E9"),
                                     "irmc-log", 2, {"records/0/kind_name": "modified",
                                                     "records/1/kind_name": "deleted (hard)"}),
         "0002a1b2c3d4_SyncMLDB.DAT": (struct.pack("<I", 1) + field("20260301T101500Z", 20) + struct.pack("<I", 0)
                                       + device_record(1, "N1", "5"), "syncml-db", 1,
                                       {"anchor": {"kind": 1, "time": "20260301T101500Z", "number": 0, "uses": "time"},
-                                       "records/0/luid": "5"}),
+                                       "records/0/luid": "5", "records/0/offset": 48}),
         "SyncMLModificationLog.DAT": (struct.pack("<II", 0, 1) + field("N1") + field("20260301T120000Z", 20)
                                       + struct.pack("<I", 4), "syncml-log", 1,
                                       {"records/0/change_time": "20260301T120000Z", "records/0/change_number": 4}),
         "SyncMLTempNewDBRecords.DAT": (struct.pack("<I", 2) + field("L7"), "new-records", 1, {"records/0/luid": "L7"}),
+        "SyncMLTempUpdatedRecords.DAT": (struct.pack("<I", 2) + field("L1") + field("E1") + field("E9"),
+                                         "updated-records", 1, {"records/0/entry_id": "E1", "records/0/new_entry_id": "E9"}),
+        "SyncMLSessionOpen.DAT": (struct.pack("<IIII", 0x22334455, 0x11, 1, 0), "session-marker", 0,
+                                  {"device": "001122334455", "backup_flag": 1}),
         "x_y.DAT": (b"\1\0", "device-db", 0, {"fragment/size": 2}),  # shorter than the counter
         "a_SyncMLDB.DAT": (b"\0" * 30, "syncml-db", 0, {"fragment/size": 30}),  # shorter than the anchor
         "damaged/SyncModificationLog.DAT": (struct.pack("<II", 0, 0) + field("E") + b"\0" * 72, "irmc-log", 1,
