@@ -7,16 +7,14 @@ back sessions change nothing, damaged files are refused and a reset starts
 over without duplicates, a refused object is reported once (and again on
 --retry), errors carry their exit status, and nothing is left outside the
 store, the phones and the sync folder (two phones on one store are the
-seeded random sessions' part). Windows (under Wine): the
-item store (Outlook) cannot be reached, so the bookkeeping is checked and
-the record exports must fail cleanly. Everything is written inside a scratch
-folder, except, under Wine, the prefix's sync folder, where only files of
-this run's own device names are made and removed again.
+seeded random sessions' part). Under Wine only the usage errors and the
+decoding of bookkeeping files run here: whole Windows sessions are the
+stand-in Outlook's sessions test. Everything is written inside a scratch
+folder.
 """
 import collections
 import json
 import os
-import random
 import shutil
 import struct
 import sys
@@ -369,42 +367,6 @@ def test_linux(host, scratch):
           "nothing is written outside the store, the phones and the sync folder: %s" % left)
 
 
-# --- Windows under Wine: bookkeeping, and clean failure of the record exports
-
-def wine_unix_path(windows_path):
-    prefix = os.environ.get("WINEPREFIX") or os.environ.get("ZELSYNC_WINEPREFIX") or \
-        os.path.expanduser("~/.wine-zelsync")
-    drive, rest = windows_path[0].lower(), windows_path[2:].replace("\\", "/").lstrip("/")
-    return os.path.join(prefix, "dosdevices", drive + ":", rest)
-
-
-def test_windows(host, scratch):
-    address, device_id = "02%010x" % random.getrandbits(40), "e2e-%08x" % random.getrandbits(32)
-    phone = os.path.join(scratch, "phone-syncml")
-    write(os.path.join(phone, "contacts", "own.vcf"), vcard("Phone Contact", "+1 555 0100"))
-    report = host.sync("syncml", phone, "--address", address, expect=1)
-    sync_folder = wine_unix_path(report.get("sync_folder", "C:\\"))
-    try:
-        check(report.get("completed") and report["types"]["contact"]["failed"] == 1 and totals(report)["sent"] == 0,
-              "syncml under Wine: the anchor is stored, the record exports fail cleanly: %s" % report)
-        state = phone_state(phone)
-        check(state["items"][0]["hash"] is None, "the failed object stays pending on the phone: %s" % state)
-        db = host.json("inspect", "--json", report["sync_folder"] + "\\" + address + "_SyncMLDB.DAT")
-        check(db.get("anchor", {}).get("time") == state["anchor"]["time"] and db.get("records") == [],
-              "syncml database: the phone's anchor, no records: %s" % db)
-        check(not os.path.exists(os.path.join(sync_folder, address + "_SyncMLDB_Temp.DAT")),
-              "the saved copy is removed after the session")
-        phone = os.path.join(scratch, "phone-irmc")
-        write(os.path.join(phone, "notes", "own.vnt"), vnote("A note"))
-        report = host.sync("irmc", phone, "--device-id", device_id, expect=1)
-        check(report["types"]["note"]["failed"] == 1 and not report["errors"],
-              "irmc under Wine: the creation fails cleanly, the bookkeeping does not: %s" % report)
-    finally:
-        for name in os.listdir(sync_folder) if os.path.isdir(sync_folder) else []:
-            if name.startswith(address) or name.startswith(device_id):
-                os.remove(os.path.join(sync_folder, name))
-
-
 def main():
     args = arguments()
     scratch = tempfile.mkdtemp(prefix="zelsync-e2e-")
@@ -412,7 +374,8 @@ def main():
         host = Host(args, scratch)
         test_errors(host, scratch)
         test_inspect(host, scratch)
-        (test_windows if host.windows else test_linux)(host, scratch)
+        if not host.windows:
+            test_linux(host, scratch)
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     return finish()
