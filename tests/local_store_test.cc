@@ -148,6 +148,23 @@ class LocalStoreTest : public LibraryTest {
     return Root() / "notes" / (StemOf(IdOf(*note)) + ".txt");
   }
 
+  // A mail's attachments: each one's file name and the bytes it saves.
+  std::vector<std::pair<std::string, std::string>> AttachmentsOf(outlook::MailItem& mail) {
+    std::shared_ptr<outlook::Attachments> attachments;
+    int32_t count = 0;
+    EXPECT_TRUE(mail.GetAttachments(&attachments) && attachments->Count(&count));
+    std::vector<std::pair<std::string, std::string>> out;
+    for (int32_t i = 1; i <= count; ++i) {
+      std::shared_ptr<outlook::Attachment> attachment;
+      OptString name;
+      const fs::path copy = scratch_.path() / "copy";
+      EXPECT_TRUE(attachments->Item(i, &attachment) && attachment->FileName(&name) &&
+                  attachment->SaveAsFile(ToWide(copy)));
+      out.emplace_back(Narrow(name), ReadText(copy));
+    }
+    return out;
+  }
+
   ScopedVariable root_{"ZELSYNC_STORE", Root().string()};
   local::LocalObjectModel model_;
   std::shared_ptr<outlook::Application> app_;
@@ -562,27 +579,28 @@ TEST_F(LocalStoreTest, FilesInAFolderNamedInNoUtf8AreReadAndWritten) {
 }
 
 // Messages as mail programs build them, with attachments at every depth:
-// the attachment names the phone gets, a text the HTML body holds (a plain
+// the attachments the phone gets, a text the HTML body holds (a plain
 // text escaped) and the date sent, also after a save built the message
 // again. The library's edits keep a sender without an address by its name,
 // and its UnRead changes only the "S" flag of a mail program's flags.
 TEST_F(LocalStoreTest, AttachmentsAreFoundAtAnyDepthAndKeptOnceWhenSaved) {
   const std::string plain = "--a\nContent-Type: text/plain\n\nHello <you>\n";
   const struct {
-    std::string body, attachments;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> attachments;
     const char16_t* html;
   } kMessages[] = {
       {"multipart/alternative; boundary=a\n\n" + plain +
            "--a\nContent-Type: multipart/related; boundary=r\n\n--r\nContent-Type: text/html\n\n"
            "<p>Hi</p>\n--r\nContent-Type: image/png\nContent-Disposition: inline; filename=logo.png\n"
            "Content-Transfer-Encoding: base64\n\niVBORw0KGgo=\n--r--\n--a--\n",
-       "logo.png ", u"<p>Hi</p>"},
+       {{"logo.png", "\x89PNG\r\n\x1A\n"}}, u"<p>Hi</p>"},
       {"multipart/mixed; boundary=m\n\n--m\nContent-Type: multipart/mixed; boundary=a\n\n" + plain +
            "--a\nContent-Type: application/pdf\nContent-Disposition: attachment; "
            "filename=inner.pdf\n\nPDF\n--a--\n--m\nContent-Type: text/plain\n"
            "Content-Disposition: attachment; filename=outer.txt\n\nouter\n--m--\n",
-       "inner.pdf outer.txt ", u"Hello &lt;you&gt;"},
-      {"text/plain; charset=utf-8\n\nHello <you>\n", "", u"Hello &lt;you&gt;"}};
+       {{"inner.pdf", "PDF"}, {"outer.txt", "outer"}}, u"Hello &lt;you&gt;"},
+      {"text/plain; charset=utf-8\n\nHello <you>\n", {}, u"Hello &lt;you&gt;"}};
   const fs::path cur = Root() / "mail" / "inbox" / "cur";
   for (const auto& m : kMessages) {
     WriteText(cur / (std::to_string(&m - kMessages) + ".M1P1.h:2,FS"),
@@ -595,14 +613,8 @@ TEST_F(LocalStoreTest, AttachmentsAreFoundAtAnyDepthAndKeptOnceWhenSaved) {
     for (size_t i = 0; i < all.size(); ++i) {
       SCOPED_TRACE(std::to_string(i) + pass);
       auto mail = all[i]->QueryMail();
-      std::shared_ptr<outlook::Attachments> attachments;
-      std::shared_ptr<outlook::Attachment> attachment;
-      int32_t count = -1;
-      ASSERT_TRUE(mail && mail->GetAttachments(&attachments) && attachments->Count(&count));
-      std::string names;
-      for (OptString name; count > 0 && attachments->Item(count, &attachment) && attachment->FileName(&name); --count)
-        names = Narrow(name) + " " + names;
-      EXPECT_EQ(kMessages[i].attachments, names);
+      ASSERT_TRUE(mail);
+      EXPECT_EQ(kMessages[i].attachments, AttachmentsOf(*mail));
       OptString html;
       double sent = 0;
       ASSERT_TRUE(mail->HTMLBody(&html) && mail->SentOn(&sent));
@@ -916,36 +928,23 @@ TEST_F(LocalStoreTest, CreatedMailKeepsItsAttachmentsByteForByte) {
   std::string binary;
   for (int i = 0; i < 600; ++i) binary += static_cast<char>(i * 7 % 256);
   binary += "\r\n\n\r" + std::string(3, '\0');
-  const std::pair<std::string, std::string> files[] = {{"report.bin", binary}, {"empty.txt", ""}};
+  const std::vector<std::pair<std::string, std::string>> files = {{"report.bin", binary}, {"empty.txt", ""}};
   std::shared_ptr<outlook::Folder> inbox;
   std::shared_ptr<outlook::Item> item;
   std::shared_ptr<outlook::Attachments> attachments;
-  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) &&
-              app_->CreateItem(outlook::kMailItem, &item));
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderInbox, &inbox) && app_->CreateItem(outlook::kMailItem, &item));
   std::shared_ptr<outlook::MailItem> mail = item->QueryMail(), moved;
-  ASSERT_TRUE(mail && mail->PutBodyFormat(outlook::kBodyFormatHtml) &&
-              mail->PutHTMLBody(u"<p>Hi</p>") && mail->GetAttachments(&attachments));
+  ASSERT_TRUE(mail && mail->PutBodyFormat(outlook::kBodyFormatHtml) && mail->PutHTMLBody(u"<p>Hi</p>") &&
+              mail->GetAttachments(&attachments));
   for (int32_t i = 0; i < 2; ++i) {
     const fs::path path = scratch_.path() / files[i].first;
     WriteText(path, files[i].second);
     ASSERT_TRUE(attachments->Add(ToWide(path), outlook::kAttachByValue, i + 1, ToWide(path)));
   }
   ASSERT_TRUE(mail->Save() && mail->Move(inbox, &moved) && moved);
-
   std::shared_ptr<outlook::Item> listed = Listed(outlook::kFolderInbox, IdOf(*moved));
-  int32_t count = 0;
-  ASSERT_TRUE(listed && listed->QueryMail()->GetAttachments(&attachments) &&
-              attachments->Count(&count));
-  ASSERT_EQ(2, count);
-  for (int32_t i = 0; i < 2; ++i) {
-    std::shared_ptr<outlook::Attachment> attachment;
-    OptString name;
-    const fs::path copy = scratch_.path() / "copy";
-    ASSERT_TRUE(attachments->Item(i + 1, &attachment) && attachment->FileName(&name) &&
-                attachment->SaveAsFile(ToWide(copy)));
-    EXPECT_EQ(files[i].first, Narrow(name));
-    EXPECT_EQ(files[i].second, ReadText(copy));
-  }
+  ASSERT_TRUE(listed && listed->QueryMail());
+  EXPECT_EQ(files, AttachmentsOf(*listed->QueryMail()));
 }
 
 // Names holding the characters vObject texts escape or encode come back
