@@ -6,7 +6,6 @@
 #include <climits>
 #include <tuple>
 
-#include "formats/message_text.h"
 #include "formats/vmessage.h"
 #include "formats_test_support.h"
 #include "support/fake_outlook.h"
@@ -206,22 +205,6 @@ TEST_F(VMessageReaderTest, AttachmentsAreAddedAndTheirFilesRemoved) {
   fake_.ClearCalls();
   EXPECT_EQ(u"\n<html>Hi</html>", ReadMail(Multipart(Part("a.txt", "QQ==")), 0).second.html_body);
   EXPECT_EQ(0, fake_.Count("Attachments.Add"));
-}
-
-// Text search from a position (a match never starts on an LF) and lines
-// read at an offset, as the reader takes the headers apart.
-TEST(MessageText, FindTextAndReadLineAt) {
-  const std::tuple<const char*, const char*, int, int> finds[] = {
-      {"abc\nabc", "abc", 1, 4}, {"abc", "abc", -5, 0}, {"abc", "abc", 3, -1}, {"abc", "abcd", 0, -1},
-      {"a\n\nb", "", 1, 3}};
-  for (const auto& [text, key, from, at] : finds) EXPECT_EQ(at, FindText(text, key, from)) << text << from;
-  char buffer[kLineBufferSize];
-  const std::tuple<const char*, int, size_t, const char*> lines[] = {{"ab\ncde\n", 3, 3, "cde"}, {"ab", 2, 0, ""},
-                                                                     {"ab", 7, 0, ""}};
-  for (const auto& [text, at, size, line] : lines) {
-    EXPECT_EQ(size, ReadLineAt(text, at, buffer));
-    EXPECT_STREQ(line, buffer);
-  }
 }
 
 }  // namespace
