@@ -96,8 +96,8 @@ TEST_F(VNoteTest, ReadsTheBody) {
       {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:Line one=0D=0A=\r\nLine two\r\n" + kEnd, 1, u"Line one\r\nLine two"},
       // Escapes of either case, the vNote's own escaped separators, and
       // what is no escape (the "=" goes).
-      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:a=3Db=3ac=5C=3Bd=5C=5C=3B=5C x=A=ZZ=0Z\r\n" + kEnd, 1,
-       u"a=b:c;d\\;\\ xAZZ0Z"},
+      {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE:a=3Db=3ac=5C=3Bd=5C=5C=3B=5C x=A=0Z=ZZ=\r\n more\r\n" + kEnd, 1,
+       u"a=b:c;d\\;\\ xA0ZZZ more"},
       // Parameters as phones write them: the encoding and character set are
       // honoured, in any order and case.
       {kBegin + "BODY;ENCODING=QUOTED-PRINTABLE;CHARSET=UTF-8:K=C3=A4se\r\n" + kEnd, 1, u"K\u00e4se"},

@@ -535,6 +535,7 @@ TEST(LocalItemTextTest, AnEditChangesOnlyWhatItNamesAndTimesMustExist) {
       << error;
   for (const char* kept : {":Dora D\xC3\xBCrr\r\n", ":+49 2\r\n", ":d@example.org\r\n"})
     EXPECT_EQ(1u, Occurrences(text, kept)) << text;
+  EXPECT_EQ(0u, Occurrences(text, "+49 1"));
   event.summary = "Zahnarzt; 1", event.end = "20260105T100000";
   for (const char* start : {"2024-03-01", "20260230", "20260105T250000", "", "20260105T090000"}) {
     event.start = *start ? std::optional<std::string>(start) : std::nullopt;  // "": none
