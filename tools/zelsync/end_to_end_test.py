@@ -21,7 +21,7 @@ import sys
 import tempfile
 
 from host_harness import (Host, arguments, check, finish, object_files, phone_state, snapshot, text_of, totals,
-                          values, vcard, vnote, write)
+                          vcard, vnote, write)
 
 TODO = "BEGIN:VCALENDAR\r\nVERSION:1.0\r\nBEGIN:VTODO\r\nSUMMARY:%s\r\nEND:VTODO\r\nEND:VCALENDAR\r\n"
 NOTHING = {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0}
