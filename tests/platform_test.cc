@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <list>
 #include <optional>
@@ -258,7 +259,7 @@ TEST_F(PosixPlatformTest, TemporaryFolderDropsOldLeftoversOnFirstUse) {
   const std::filesystem::path run = scratch_.path() / "run", folder = run / "zelsync";
   std::filesystem::create_directories(folder / "old-folder");
   chmod(folder.c_str(), 0700);
-  for (const char* name : {"old.vcf", "young.vcf"}) WriteText(folder / name, "BEGIN:VCARD");
+  for (const char* name : {"old.vcf", "young.vcf"}) std::ofstream(folder / name) << "BEGIN:VCARD";
   const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
   std::filesystem::last_write_time(folder / "old.vcf", hour_ago);
   std::filesystem::last_write_time(folder / "old-folder", hour_ago);

@@ -23,8 +23,8 @@ namespace zelsync_tool {
 namespace {
 namespace fs = std::filesystem;
 
-using zelsync::testing::ReadText;
-using zelsync::testing::WriteText;
+constexpr auto& WriteAll = zelsync::testing::WriteText;
+constexpr auto& ReadAll = zelsync::testing::ReadText;
 
 std::map<std::string, std::string> FolderImage(const fs::path& folder) {
   std::map<std::string, std::string> image;
@@ -33,7 +33,7 @@ std::map<std::string, std::string> FolderImage(const fs::path& folder) {
       // "/" between the parts on every platform, as the tests spell them.
       std::string name = PathToUtf8(fs::relative(entry.path(), folder));
       std::replace(name.begin(), name.end(), '\\', '/');
-      image[name] = ReadText(entry.path());
+      image[name] = ReadAll(entry.path());
     }
   return image;
 }
@@ -60,7 +60,7 @@ int GetNewRepeating(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
   if (type != 2) return 0;
   ++new_record_calls;
   const fs::path file = pc_temp / "E1.vcf";
-  WriteText(file, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n");
+  WriteAll(file, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n");
   ToWide(entry, "E1");
   ToWide(path, PathToUtf8(file));
   return 1;
@@ -122,8 +122,8 @@ TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
 TEST_P(MisbehavingLibraryTest, AnUnexplainedRefusalIsOfferedAgainWhenNothingElseWentThrough) {
   e_.CreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
   e_.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
-  WriteText(scratch_.path() / "phone" / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
-  WriteText(scratch_.path() / "phone" / "contacts" / "empty.vcf", "");
+  WriteAll(scratch_.path() / "phone" / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
+  WriteAll(scratch_.path() / "phone" / "contacts" / "empty.vcf", "");
   EXPECT_EQ(Run().counts.at(2).failed, 2);
   const SessionReport next = Run();
   EXPECT_EQ(next.counts.at(2).failed, 1) << ReportToText(next, true);
@@ -142,7 +142,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest,
 // object as it was, also when the change would rename its file.
 TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
   zelsync::testing::ScratchFolder scratch;
-  WriteText(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
+  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
   Phone phone;
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
@@ -163,7 +163,7 @@ TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
 // half put back.
 TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   zelsync::testing::ScratchFolder scratch;
-  WriteText(scratch.path() / "notes" / "a.vnt", "A");
+  WriteAll(scratch.path() / "notes" / "a.vnt", "A");
   Phone phone;
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
@@ -179,7 +179,7 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   ASSERT_TRUE(phone.UndoJournal(&error)) << error;
   EXPECT_FALSE(phone.UndoBegun());
   EXPECT_FALSE(phone.HasJournal());
-  EXPECT_EQ(ReadText(scratch.path() / "notes" / "a.vnt"), "A");
+  EXPECT_EQ(ReadAll(scratch.path() / "notes" / "a.vnt"), "A");
 }
 
 #ifndef _WIN32
@@ -200,7 +200,7 @@ TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
       {"zelsync-host-" + std::to_string(gone), true},
       {"zelsync-hostile-" + std::to_string(gone) + "-1", true}};
   for (const auto& [name, kept] : folders) fs::create_directories(scratch.path() / name / "inner");
-  WriteText(scratch.path() / "phone.vcf", "BEGIN:VCARD\r\nEND:VCARD\r\n");
+  WriteAll(scratch.path() / "phone.vcf", "BEGIN:VCARD\r\nEND:VCARD\r\n");
   fs::path made;
   {
     HostTempFolder temp;
