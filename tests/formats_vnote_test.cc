@@ -65,8 +65,8 @@ TEST_F(VNoteTest, WritesTheByteImage) {
   for (const auto& c : cases) EXPECT_EQ(c.file, WriteVNote(c.body));
   // As text: the body alone, every line break CR LF.
   for (const char16_t* lines : {u"a\r\nb", u"a\nb", u"a\rb"}) EXPECT_EQ("a\r\nb", WriteAsText(lines));
-  EXPECT_EQ("\r\n", WriteAsText(std::nullopt));
-  EXPECT_EQ("\r\n", WriteAsText(u""));
+  for (const outlook::OptString& empty : {outlook::OptString(), outlook::OptString(u"")})
+    EXPECT_EQ("\r\n", WriteAsText(empty));
 }
 
 // A note that cannot be written whole is reported, and leaves no file: a
@@ -75,12 +75,12 @@ TEST_F(VNoteTest, AFileThatCannotBeWrittenWholeIsReported) {
   EXPECT_FALSE(WriteNoteAsVNote(fake_.NewNote({.body = u"x"}), nullptr));
   const WString unreachable = Wide("no-folder/note.vnt");
   EXPECT_FALSE(WriteNoteAsText(fake_.NewNote({.body = u"x"}), &unreachable));
-  env_.FailNth("Write", 1);
-  EXPECT_EQ("(none)", WriteVNote(u"x"));
-  env_.FailNth("Write", 1);
-  EXPECT_EQ("(none)", WriteAsText(u"x"));
-  env_.FailNth("Sync", 1);
-  EXPECT_EQ("(none)", WriteVNote(u"x"));
+  const std::pair<const char*, bool> kFaults[] = {
+      {"Write", false}, {"Write", true}, {"Sync", false}};
+  for (const auto& [step, as_text] : kFaults) {
+    env_.FailNth(step, 1);
+    EXPECT_EQ("(none)", as_text ? WriteAsText(u"x") : WriteVNote(u"x")) << step << as_text;
+  }
   fake_.FailOn("NoteItem.Body");
   EXPECT_EQ("(none)", WriteVNote(u"lost"));
   EXPECT_EQ("(none)", WriteAsText(u"lost"));
@@ -128,11 +128,8 @@ TEST_F(VNoteTest, ReadsTheBody) {
       // UTF-16 with a byte-order mark, either way round.
       {testing::Utf16WithMark(u"BEGIN:VNOTE\r\nBODY:K\u00e4se \u20ac\r\nEND:VNOTE\r\n"), 1, u"K\u00e4se \u20ac"},
       {testing::Utf16WithMark(u"BEGIN:VNOTE\nBODY:\u041f\nEND:VNOTE\n", true), 1, u"\u041f"}};
-  for (const auto& c : cases) {
-    const auto [result, body] = ReadVNote(c.file);
-    EXPECT_EQ(c.result, result) << c.file;
-    EXPECT_EQ(c.body, body) << c.file;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(std::make_pair(c.result, c.body), ReadVNote(c.file)) << c.file;
 }
 
 // Plain text: the whole text is the body, with no code-page fallback.

@@ -7,18 +7,17 @@
 #ifndef _WIN32
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "store/session.h"
 #include "support/scratch.h"
+#include "support/text_files.h"
 
 namespace zelsync {
 namespace testing {
@@ -47,9 +46,8 @@ class KillingEnv : public EnvWrapper {
     const std::string name = Utf16ToUtf8(path);
     if (name.size() >= suffix_.size() &&
         name.compare(name.size() - suffix_.size(), suffix_.size(), suffix_) == 0 &&
-        Contacts(contacts_).size() == items_) {
+        Contacts(contacts_).size() == items_)
       _exit(kKilled);
-    }
     return EnvWrapper::Open(path, mode, status);
   }
 
@@ -87,17 +85,16 @@ class InterruptedCreationTest : public LibraryTest, public ::testing::WithParamI
 
   WString Received(const char* text) {
     const fs::path path = scratch_.path() / "received.vcf";
-    std::ofstream(path, std::ios::binary) << text;
+    WriteText(path, text);
     return ToWide(path);
   }
 
   // Selects the device of the scheme, as a session starts.
   void Select(bool syncml) {
-    if (syncml) {
+    if (syncml)
       ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(1, u"20260102T000000Z")));
-    } else {
+    else
       ASSERT_EQ(1, ::SetDeviceIDDatabaseID(W(u"D1"), W(u"DB")));
-    }
   }
 
   fs::path Database(bool syncml) const {
@@ -105,6 +102,15 @@ class InterruptedCreationTest : public LibraryTest, public ::testing::WithParamI
   }
   Bytes Header(bool syncml) const {
     return syncml ? AnchorBytes(1, u"20260102T000000Z") : Bytes(4, 0);
+  }
+
+  // The device sends its object for L1: a creation, or an update of L1's item.
+  static int Send(bool syncml, bool update, const WString& file) {
+    if (update)
+      return syncml ? ::SyncMLUpdateRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(file))
+                    : ::UpdateRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(file));
+    return syncml ? ::SyncMLCreateNewRecord(SYNC_OBJECT_CONTACT, W(file), W(u"L1"))
+                  : ::CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(file));
   }
 
   // Runs `call` in a child process that `env` ends; true when it was ended
@@ -122,11 +128,7 @@ class InterruptedCreationTest : public LibraryTest, public ::testing::WithParamI
            WEXITSTATUS(status) == kKilled;
   }
 
-  // The store in the scratch folder for the test's lifetime.
-  struct StoreRoot {
-    explicit StoreRoot(const fs::path& root) { setenv("ZELSYNC_STORE", root.c_str(), 1); }
-    ~StoreRoot() { unsetenv("ZELSYNC_STORE"); }
-  } store_{Root()};
+  ScopedVariable store_{"ZELSYNC_STORE", Root().string()};
 };
 
 TEST_P(InterruptedCreationTest, LeavesOneItemForTheLuid) {
@@ -135,29 +137,15 @@ TEST_P(InterruptedCreationTest, LeavesOneItemForTheLuid) {
   WString old_id;
   if (c.update) {
     // The item the device's L1 names, from a completed creation.
-    ASSERT_EQ(1, c.syncml
-                     ? ::SyncMLCreateNewRecord(SYNC_OBJECT_CONTACT, W(Received(kCard)), W(u"L1"))
-                     : ::CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(Received(kCard))));
+    ASSERT_EQ(1, Send(c.syncml, false, Received(kCard)));
     ASSERT_EQ(1u, Contacts().size());
     old_id = u"contacts/" + Utf8ToUtf16(Contacts()[0]);
   }
-  if (c.syncml) {
-    ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
-  }
+  ASSERT_TRUE(!c.syncml || ::SyncMLSaveDBFiles(kAddress) == 1);
   const Bytes before = Exists(Database(c.syncml)) ? ReadBytes(Database(c.syncml)) : Bytes();
   const WString file = Received(c.update ? kEdited : kCard);
-  const bool killed = KilledDuring(
-      [&] {
-        if (c.update) {
-          c.syncml ? ::SyncMLUpdateRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(file))
-                   : ::UpdateRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(file));
-        } else {
-          c.syncml ? ::SyncMLCreateNewRecord(SYNC_OBJECT_CONTACT, W(file), W(u"L1"))
-                   : ::CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(file));
-        }
-      },
-      c.kill_at, c.items_then);
-  ASSERT_TRUE(killed) << "the call never reached " << c.kill_at;
+  ASSERT_TRUE(KilledDuring([&] { Send(c.syncml, c.update, file); }, c.kill_at, c.items_then))
+      << "the call never reached " << c.kill_at;
 
   // A new process: a SyncML session is rolled back; the IrMC phone sends
   // its object again.
@@ -166,9 +154,7 @@ TEST_P(InterruptedCreationTest, LeavesOneItemForTheLuid) {
     ASSERT_EQ(1, ::SyncMLRestoreDBFiles(kAddress));
   } else {
     Select(false);
-    const WString again = Received(c.update ? kEdited : kCard);
-    ASSERT_EQ(1, c.update ? ::UpdateRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(again))
-                          : ::CreateNewRecord(SYNC_OBJECT_CONTACT, W(u"L1"), W(again)));
+    ASSERT_EQ(1, Send(false, c.update, Received(c.update ? kEdited : kCard)));
   }
   const std::vector<std::string> left = Contacts();
   ASSERT_EQ(c.items_after, left.size());
@@ -176,15 +162,12 @@ TEST_P(InterruptedCreationTest, LeavesOneItemForTheLuid) {
     EXPECT_EQ(before, ReadBytes(Database(c.syncml)));  // the creation rolled back
   } else {
     const WString id = u"contacts/" + Utf8ToUtf16(left[0]);
-    if (c.update) {
-      EXPECT_NE(old_id, id);  // the device's version replaced the old one
-    }
+    EXPECT_TRUE(!c.update || old_id != id);  // the device's version replaced the old one
     EXPECT_EQ(Concat({Header(c.syncml), DeviceRecordBytes(SYNC_OBJECT_CONTACT, id, u"L1")}),
               ReadBytes(Database(c.syncml)));
   }
-  for (const char* pending : {"D1_DB_PendingChange.DAT", "0011223344aa_SyncMLPendingChange.DAT"}) {
+  for (const char* pending : {"D1_DB_PendingChange.DAT", "0011223344aa_SyncMLPendingChange.DAT"})
     EXPECT_FALSE(Exists(InSync(pending))) << pending;
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -97,11 +97,8 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
   for (const auto& c : cases) {
     const auto row = &c - cases;
     const FsStatus result = c.run();
-    if (c.status) {
-      EXPECT_EQ(*c.status, result) << row;
-    } else {
-      EXPECT_NE(FsStatus::kOk, result) << row;
-    }
+    EXPECT_TRUE(c.status ? result == *c.status : result != FsStatus::kOk)
+        << row << ": status " << static_cast<int>(result);
     if (c.file) {
       EXPECT_EQ(c.bytes, Exists(folder / c.file) ? std::optional<Bytes>(ReadBytes(folder / c.file)) : absent) << row;
     }
@@ -268,12 +265,12 @@ TEST_F(PosixPlatformTest, TemporaryFolderDropsOldLeftoversOnFirstUse) {
   Set("XDG_RUNTIME_DIR", run.c_str());
   WString temp;
   ASSERT_TRUE(Real().TempFolder(&temp));
-  EXPECT_TRUE(std::filesystem::exists(folder / "moved-in.vcf"));
-  EXPECT_TRUE(std::filesystem::exists(folder / "young.vcf"));
+  for (const char* name : {"moved-in.vcf", "young.vcf"})
+    EXPECT_TRUE(std::filesystem::exists(folder / name)) << name;
   // Eleven minutes on, both are leftovers.
   RemoveOldFiles(folder.string(), time(nullptr) + 11 * 60);
-  EXPECT_FALSE(std::filesystem::exists(folder / "moved-in.vcf"));
-  EXPECT_FALSE(std::filesystem::exists(folder / "young.vcf"));
+  for (const char* name : {"moved-in.vcf", "young.vcf"})
+    EXPECT_FALSE(std::filesystem::exists(folder / name)) << name;
   EXPECT_TRUE(std::filesystem::exists(folder / "old-folder"));
 }
 

@@ -195,14 +195,12 @@ TEST_F(StoreTest, IrmcDeletionsAreReportedOnceAndStaleOnesDropped) {
   ZS_WCHAR luid[260] = {0};
   int32_t hard = 7;
   ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
-  EXPECT_EQ(u"LC1", Text(luid));
-  EXPECT_EQ(1, hard);
+  EXPECT_EQ(std::make_pair(WString(u"LC1"), 1), std::make_pair(Text(luid), hard));
   // The stale C2 entries, every C1 entry of type 2 and the fragment are gone.
   EXPECT_EQ(Concat({LogRecordBytes(3, 1, u"A1"), LogRecordBytes(2, 3, u"C3"), LogRecordBytes(1, 1, u"C1")}),
             ReadBytes(IrmcLog()));
   ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
-  EXPECT_EQ(u"LC3", Text(luid));
-  EXPECT_EQ(0, hard);
+  EXPECT_EQ(std::make_pair(WString(u"LC3"), 0), std::make_pair(Text(luid), hard));
   EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
   EXPECT_EQ(Concat({kCounterZero, DeviceRecordBytes(2, u"C2", u"UNDEFINED"), DeviceRecordBytes(3, u"A1", u"LA1")}),
             ReadBytes(Irmc()));
