@@ -143,9 +143,7 @@ TEST_F(VMessageReaderTest, DecodesTheHtmlBody) {
     const auto [result, mail] = ReadMail(c.text);
     EXPECT_EQ(c.body ? 1 : 0, result) << c.text;
     EXPECT_EQ(c.body, mail.html_body) << c.text;
-    if (!c.body) {
-      EXPECT_EQ(std::nullopt, mail.to);
-    }
+    EXPECT_TRUE(c.body || !mail.to) << "a rejected file set the recipients: " << c.text;
   }
 }
 
@@ -176,11 +174,10 @@ TEST_F(VMessageReaderTest, AttachmentPartsAreAddedOrLeftOut) {
       {Multipart(Part("a.txt", "QQ==")), {}, "Write"}};
   for (const auto& c : cases) {
     fake_.ClearFailures();
-    if (c.fault == "Write") {
+    if (c.fault == "Write")
       env_.FailNth("Write", 0);
-    } else if (!c.fault.empty()) {
+    else if (!c.fault.empty())
       fake_.FailOn(c.fault);
-    }
     const auto [result, mail] = ReadMail(c.file);
     EXPECT_EQ(1, result) << c.file;
     EXPECT_EQ(u"\n<html>Hi</html>", mail.html_body) << c.file;

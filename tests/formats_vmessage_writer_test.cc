@@ -34,9 +34,8 @@ class VMessageWriterTest : public testing::FormatsTest {
   // file; "(none)" when the writer reported a failure, which leaves no file.
   std::string WriteMail(MailData data, const WString& luid = u"LUID1") {
     const WString path = MessagePath();
-    if (WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), luid)) {
+    if (WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), luid))
       return ReadText(Temp() / "mail.vmg");
-    }
     EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg"));
     return "(none)";
   }
