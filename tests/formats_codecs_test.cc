@@ -64,10 +64,10 @@ TEST_F(FormatsTest, Base64FileImages) {
     EXPECT_EQ(c.plain, run('d', c.encoded));
   }
   // The decoder passes over what is no Base64 and stops at the first NUL.
-  for (const CodecCase& c : {CodecCase{"", "Q"}, CodecCase{"AB", "Q-U.I:"}, CodecCase{"A\x04\x14$", "QQ==QUJD"},
-                             CodecCase{"A", std::string("Q\0Q\xff{|", 7)}}) {
+  for (const CodecCase& c :
+       {CodecCase{"", "Q"}, CodecCase{"AB", "Q-U.I:"}, CodecCase{"A\x04\x14$", "QQ==QUJD"},
+        CodecCase{"A", std::string("Q\0Q\xff{|", 7)}})
     EXPECT_EQ(c.plain, run('d', c.encoded)) << c.encoded;
-  }
   EXPECT_EQ(kCodecOpenFailed, Base64FileCodec('e', Wide("missing"), Wide("out2")));
   EXPECT_FALSE(testing::Exists(Path("out2")));
   EXPECT_EQ(kCodecOpenFailed, Base64FileCodec('e', Wide("in"), Wide("no-folder/out")));
