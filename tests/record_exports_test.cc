@@ -73,45 +73,41 @@ class RecordExportsTest : public LibraryTest {
     std::ofstream(Temp(name), std::ios::binary) << content;
     return W(received_.emplace_back(TempW(name)));
   }
-  // Files an item of the type in the store as another program would, in the
-  // file `stem`, named (a note: holding) `name`; gives its entry ID.
+  // Files a note, contact or event in the store as another program would,
+  // in the file `stem`, holding (named) `name`; gives its entry ID.
   WString Put(uint32_t type, const std::string& stem, const std::string& name) {
     const std::string texts[] = {
-        "From: " + name +
-            " <a@example.org>\r\nSubject: s\r\nContent-Type: text/html\r\n\r\n<p>hi</p>\r\n",
-        name, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nN:;;;;\r\nEND:VCARD\r\n",
-        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:" + stem +
-            "\r\nDTSTAMP:20260101T000000Z\r\nDTSTART:20260105T100000Z\r\n" +
-            (name.empty() ? "" : "SUMMARY:" + name + "\r\n") + "END:VEVENT\r\nEND:VCALENDAR\r\n"};
-    const char* const extensions[] = {":2,S", ".txt", ".vcf", ".ics"};
+        "", name, "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:" + name + "\r\nN:;;;;\r\nEND:VCARD\r\n",
+        "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:u\r\n"
+        "DTSTAMP:20260101T000000Z\r\nDTSTART:20260105T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"};
+    const char* const extensions[] = {"", ".txt", ".vcf", ".ics"};
     fs::create_directories(Store() / kFolders[type]);
-    std::ofstream(Store() / kFolders[type] / (stem + extensions[type]), std::ios::binary)
-        << texts[type];
+    std::ofstream(Store() / kFolders[type] / (stem + extensions[type])) << texts[type];
     return local::EntryIdOf(kKinds[type], stem);
   }
-  // The entry IDs of the type's items in the store by file name; a scratch
-  // file left behind shows as its name.
+  // The entry IDs of the type's items by their files (a mail's in cur/ or
+  // new/); a scratch file left behind shows as its name.
   std::vector<WString> Ids(uint32_t type) const {
     std::vector<WString> ids;
-    const fs::path folder = Store() / kFolders[type];
-    for (const fs::path& in :
-         {folder, folder.parent_path() / "new", folder.parent_path() / "tmp"}) {
+    const fs::path folder = Store() / kFolders[type], mail = folder.parent_path();
+    for (const fs::path& in : {folder, mail / "new", mail / "tmp"}) {
       if (!fs::is_directory(in) || (type != SYNC_OBJECT_MESSAGE && in != folder)) continue;
       for (const auto& entry : fs::directory_iterator(in)) {
-        std::string name = entry.path().filename().string();
+        const std::string name = entry.path().filename().string();
+        const std::string stem =
+            type ? entry.path().stem().string() : name.substr(0, name.find(':'));
         const bool scratch = name[0] == '.' || in.filename() == "tmp";
-        name = type == SYNC_OBJECT_MESSAGE ? name.substr(0, name.find(':'))
-                                           : entry.path().stem().string();
-        ids.push_back(scratch ? Utf8ToUtf16(name) : local::EntryIdOf(kKinds[type], name));
+        ids.push_back(scratch ? Utf8ToUtf16(name) : local::EntryIdOf(kKinds[type], stem));
       }
     }
     std::sort(ids.begin(), ids.end());
     return ids;
   }
+  // The file of a note or event.
   std::string Content(uint32_t type, const WString& id) const {
-    const std::string stem = Utf16ToUtf8(id.substr(id.find(u'/') + 1));
-    const Bytes bytes =
-        ReadBytes(Store() / kFolders[type] / (stem + (type == 1 ? ".txt" : ".ics")));
+    const std::string name =
+        Utf16ToUtf8(id.substr(id.find(u'/') + 1)) + (type == 1 ? ".txt" : ".ics");
+    const Bytes bytes = ReadBytes(Store() / kFolders[type] / name);
     return std::string(bytes.begin(), bytes.end());
   }
   void ExpectNoItems() {
@@ -207,8 +203,9 @@ TEST_P(BothSchemes, AnItemWhoseFileCannotBeMadeDoesNotStopTheOthers) {
 }
 
 // Not handed out, and leaving no file: an item of another class in the
-// folder (a meeting request in the Inbox), one whose record cannot be written.
-TEST_F(RecordExportsTest, ItemsThatCannotBeHandedOutWhole) {
+// folder (a meeting request in the Inbox), one whose record cannot be
+// written. SyncML knows an item mapped under any type, IrMC only under its own.
+TEST_F(RecordExportsTest, ItemsThatCannotBeHandedOutWholeOrAreKnown) {
   fs::create_directories(Store() / kFolders[0]);
   std::ofstream(Store() / kFolders[0] / "req:2,S")
       << "From: a@example.org\r\nContent-Type: text/calendar; "
@@ -219,6 +216,13 @@ TEST_F(RecordExportsTest, ItemsThatCannotBeHandedOutWhole) {
   fs::create_directories(Db(false));
   EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_NOTE));
   EXPECT_TRUE(TempFiles().empty());
+  fs::remove(Db(false));
+  const WString item = Put(2, "e", "E");
+  Map(true, 3, item, u"L7");
+  Map(false, 3, item, u"L7");
+  EXPECT_EQ(0, GetNew(true, SYNC_OBJECT_CONTACT));
+  ASSERT_EQ(1, ::SyncMLResetCounters());
+  EXPECT_EQ(1, GetNew(false, SYNC_OBJECT_CONTACT));
 }
 
 // An entry ID names an item only when it is there and fits a record: an
@@ -238,16 +242,6 @@ TEST(ReadEntryIdTest, OnlyAnIdThatFitsARecordIsRead) {
     EXPECT_EQ(read, outlook::ReadEntryID(item, &got)) << (id ? id->size() : 0);
     EXPECT_EQ(read ? *id : WString(), got);
   }
-}
-
-// SyncML knows an item mapped under any type; IrMC only under its own.
-TEST_F(RecordExportsTest, SyncMLSkipsAnItemMappedUnderAnotherType) {
-  const WString item = Put(2, "e", "E");
-  Map(true, 3, item, u"L7");
-  Map(false, 3, item, u"L7");
-  EXPECT_EQ(0, GetNew(true, SYNC_OBJECT_CONTACT));
-  ASSERT_EQ(1, ::SyncMLResetCounters());
-  EXPECT_EQ(1, GetNew(false, SYNC_OBJECT_CONTACT));
 }
 
 // Names as users give them become file names the platform can hold, in the
@@ -324,34 +318,26 @@ TEST_P(BothSchemes, AChangeIsReportedOnceAndKeptWhileTheStoreCannotBeReached) {
 // anchor by change number, a time anchor by change time (the initial time
 // letting every change through).
 TEST_F(RecordExportsTest, SyncMLReportsOnlyChangesNotOlderThanTheAnchor) {
-  const struct {
-    uint32_t kind;
-    std::u16string time;
-    uint32_t number;
-    std::vector<std::tuple<std::u16string, uint32_t, bool>> changes;  // time, number, reported
-  } cases[] = {{0, u"", 7, {{u"", 6, false}, {u"", 7, true}, {u"", 9, true}}},
-               {1, u"00000000T000000Z", 0, {{u"", 0, true}, {u"20090315T120000Z", 0, true}}},
-               {1,
-                u"20090315T143000Z",
-                0,
-                {{u"20090316T100000Z", 0, true},
-                 {u"20090315T120000Z", 0, false},
-                 {u"20090315T143000Z", 0, true},
-                 {u"", 0, false}}}};
+  using Change = std::tuple<std::u16string, uint32_t, bool>;  // time, number, reported
+  const std::u16string t1 = u"20090315T120000Z", t2 = u"20090315T143000Z", t3 = u"20090316T100000Z";
+  const std::tuple<uint32_t, std::u16string, uint32_t, std::vector<Change>> cases[] = {
+      {0, u"", 7, {{u"", 6, false}, {u"", 7, true}, {u"", 9, true}}},
+      {1, u"00000000T000000Z", 0, {{u"", 0, true}, {t1, 0, true}}},
+      {1, t2, 0, {{t3, 0, true}, {t1, 0, false}, {t2, 0, true}, {u"", 0, false}}}};
   int n = 0;
-  for (const auto& c : cases) {
-    CurrentSession().anchor = MakeAnchor(c.kind, c.time, c.number);
+  for (const auto& [kind, anchor, anchor_number, changes] : cases) {
+    CurrentSession().anchor = MakeAnchor(kind, anchor, anchor_number);
     WriteBytes(Db(true), Bytes(48, 0));
     std::vector<WString> reported;
     Bytes log;
-    for (const auto& [time, number, fits] : c.changes) {
+    for (const auto& [time, number, fits] : changes) {
       const WString id = Put(1, "n" + std::to_string(n++), "n");
       Map(true, 1, id, u"L" + id);
       log = Concat({log, SyncMLLogRecordBytes(1, 0, id, time, number)});
       if (fits) reported.push_back(id);
     }
     WriteBytes(Log(true), log);
-    EXPECT_EQ(reported, All(true, SYNC_OBJECT_NOTE, true)) << Utf16ToUtf8(c.time);
+    EXPECT_EQ(reported, All(true, SYNC_OBJECT_NOTE, true)) << Utf16ToUtf8(anchor);
     ASSERT_EQ(1, ::SyncMLResetCounters());
   }
 }
