@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <deque>
-#include <fstream>
 #include <functional>
 #include <new>
 #include <set>
@@ -19,6 +18,7 @@
 #include "records/connection.h"
 #include "store/session.h"
 #include "support/scratch.h"
+#include "support/text_files.h"
 #include "zelsyncdll.h"
 
 namespace zelsync {
@@ -70,7 +70,7 @@ class RecordExportsTest : public LibraryTest {
   }
   // A file received from the device, in the temporary folder.
   const ZS_WCHAR* Received(const std::string& name, const std::string& content) {
-    std::ofstream(Temp(name), std::ios::binary) << content;
+    WriteText(Temp(name), content);
     return W(received_.emplace_back(TempW(name)));
   }
   // Files a note, contact or event in the store as another program would,
@@ -81,8 +81,7 @@ class RecordExportsTest : public LibraryTest {
         "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nPRODID:-//t//t//EN\r\nBEGIN:VEVENT\r\nUID:u\r\n"
         "DTSTAMP:20260101T000000Z\r\nDTSTART:20260105T100000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n"};
     const char* const extensions[] = {"", ".txt", ".vcf", ".ics"};
-    fs::create_directories(Store() / kFolders[type]);
-    std::ofstream(Store() / kFolders[type] / (stem + extensions[type])) << texts[type];
+    WriteText(Store() / kFolders[type] / (stem + extensions[type]), texts[type]);
     return local::EntryIdOf(kKinds[type], stem);
   }
   // The entry IDs of the type's items by their files (a mail's in cur/ or
@@ -105,10 +104,8 @@ class RecordExportsTest : public LibraryTest {
   }
   // The file of a note or event.
   std::string Content(uint32_t type, const WString& id) const {
-    const std::string name =
-        Utf16ToUtf8(id.substr(id.find(u'/') + 1)) + (type == 1 ? ".txt" : ".ics");
-    const Bytes bytes = ReadBytes(Store() / kFolders[type] / name);
-    return std::string(bytes.begin(), bytes.end());
+    const std::string stem = Utf16ToUtf8(id.substr(id.find(u'/') + 1));
+    return ReadText(Store() / kFolders[type] / (stem + (type == 1 ? ".txt" : ".ics")));
   }
   void ExpectNoItems() {
     for (uint32_t type = 0; type < 4; ++type) EXPECT_TRUE(Ids(type).empty()) << type;
@@ -173,7 +170,7 @@ TEST_P(BothSchemes, AnItemWhoseFileCannotBeMadeDoesNotStopTheOthers) {
   const bool s = GetParam();
   const std::vector<WString> ids = {Put(2, "A", "A"), Put(2, "B", "B"), Put(2, "C", "C"),
                                     Put(2, "D", "D")};
-  std::ofstream(Store() / "contacts" / "B.vcf") << "no card";
+  WriteText(Store() / "contacts" / "B.vcf", "no card");
   env_.FailNth("Open", 0, "C.vcf");
   std::vector<WString> handed;
   std::set<std::string> files;
@@ -196,7 +193,7 @@ TEST_P(BothSchemes, AnItemWhoseFileCannotBeMadeDoesNotStopTheOthers) {
   Bytes log;
   for (const WString& id : ids) Map(s, 2, id, u"L" + id), log = Concat({log, Logged(s, 2, id)});
   WriteBytes(Log(s), log);
-  std::ofstream(Store() / "contacts" / "A.vcf") << "no card";
+  WriteText(Store() / "contacts" / "A.vcf", "no card");
   env_.FailNth("Open", 0, "C.vcf");
   EXPECT_EQ((std::vector<WString>{ids[1], ids[3]}), All(s, SYNC_OBJECT_CONTACT, true));
   EXPECT_EQ(Concat({Logged(s, 2, ids[0]), Logged(s, 2, ids[2])}), ReadBytes(Log(s)));
@@ -206,10 +203,9 @@ TEST_P(BothSchemes, AnItemWhoseFileCannotBeMadeDoesNotStopTheOthers) {
 // folder (a meeting request in the Inbox), one whose record cannot be
 // written. SyncML knows an item mapped under any type, IrMC only under its own.
 TEST_F(RecordExportsTest, ItemsThatCannotBeHandedOutWholeOrAreKnown) {
-  fs::create_directories(Store() / kFolders[0]);
-  std::ofstream(Store() / kFolders[0] / "req:2,S")
-      << "From: a@example.org\r\nContent-Type: text/calendar; "
-         "method=REQUEST\r\n\r\nBEGIN:VCALENDAR\r\n";
+  WriteText(Store() / kFolders[0] / "req:2,S",
+            "From: a@example.org\r\nContent-Type: text/calendar; "
+            "method=REQUEST\r\n\r\nBEGIN:VCALENDAR\r\n");
   EXPECT_EQ(0, GetNew(false, SYNC_OBJECT_MESSAGE));
   Put(1, "n", "x");
   fs::remove(Db(false));
@@ -280,12 +276,10 @@ TEST_F(RecordExportsTest, HandedFilesAreNamedSafelyInTheSchemesForm) {
   ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_NOTE));
   EXPECT_NE(first, Text(path_));
   EXPECT_EQ(TempW().size() + 36 + 4, first.size());
-  const Bytes vnote = ReadBytes(fs::path(first));
-  EXPECT_NE(std::string::npos, std::string(vnote.begin(), vnote.end()).find("BEGIN:VNOTE"));
+  EXPECT_NE(std::string::npos, ReadText(fs::path(first)).find("BEGIN:VNOTE"));
   ASSERT_EQ(1, ::SyncMLResetCounters());
   ASSERT_EQ(1, GetNew(true, SYNC_OBJECT_NOTE));
-  const Bytes text = ReadBytes(fs::path(Text(path_)));
-  EXPECT_EQ("Buy milk", std::string(text.begin(), text.end()));
+  EXPECT_EQ("Buy milk", ReadText(fs::path(Text(path_))));
   Put(3, "e", "");
   env_.FailNth("Open", 0, "NOSUBJECT.vcs");
   ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_CALENDAR));
