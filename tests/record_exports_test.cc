@@ -340,7 +340,8 @@ TEST_F(RecordExportsTest, SyncMLReportsOnlyChangesNotOlderThanTheAnchor) {
 
 // A LUID the database already ties to an item, and files of no kind the store
 // holds, make nothing but are consumed; a note follows the extension and is
-// recorded under the caller's type.
+// recorded under the caller's type. A SyncML phone may also send no LUID, and
+// notes as plain text (".txt", or a ".vnt" file holding no vNote).
 TEST_P(BothSchemes, ACreationIsDecidedByTheLuidAndTheExtension) {
   const bool s = GetParam();
   Map(s, 2, u"E0", u"L1");
@@ -348,12 +349,25 @@ TEST_P(BothSchemes, ACreationIsDecidedByTheLuidAndTheExtension) {
   for (const char* name : {"x.VCF", "x.doc", "noextension"})
     ASSERT_EQ(1, Create(s, SYNC_OBJECT_CONTACT, u"L2", Received(name, kVCard))) << name;
   EXPECT_TRUE(Ids(SYNC_OBJECT_CONTACT).empty());
-  EXPECT_TRUE(TempFiles().empty());
   ASSERT_EQ(1, Create(s, SYNC_OBJECT_CONTACT, u"L3", Received("a.vnt", kVNote)));
+  ASSERT_EQ(1, Create(s, SYNC_OBJECT_NOTE, u"LT", Received("c.txt", "Line 1\nLine 2")));
+  ASSERT_EQ(s ? 1 : 0, Create(s, SYNC_OBJECT_NOTE, u"LE", Received("e.vnt", "Edited\r\ntext")));
+  if (s) {
+    ASSERT_EQ(1, ::SyncMLCreateNewRecord(SYNC_OBJECT_NOTE, Received("d.vnt", kVNote), nullptr));
+  }
+  EXPECT_TRUE(TempFiles().empty());
   const std::vector<WString> notes = Ids(SYNC_OBJECT_NOTE);
-  ASSERT_EQ(1u, notes.size());
-  EXPECT_EQ(Concat({DeviceRecordBytes(2, u"E0", u"L1"), DeviceRecordBytes(2, notes[0], u"L3")}),
-            Records(s));
+  ASSERT_EQ(s ? 4u : 1u, notes.size());
+  Bytes records =
+      Concat({DeviceRecordBytes(2, u"E0", u"L1"), DeviceRecordBytes(2, notes[0], u"L3")});
+  if (s) {
+    EXPECT_EQ("Line 1\nLine 2", Content(1, notes[1]));
+    EXPECT_EQ("Edited\ntext", Content(1, notes[2]));
+    records = Concat({records, DeviceRecordBytes(1, notes[1], u"LT"),
+                      DeviceRecordBytes(1, notes[2], u"LE"),
+                      DeviceRecordBytes(1, notes[3], u"UNDEFINED")});
+  }
+  EXPECT_EQ(records, Records(s));
 }
 
 // An all-day event stays all-day (the marker read by the exports, not the
@@ -395,22 +409,6 @@ TEST_F(RecordExportsTest, AnItemThatCannotBeSavedOrRecordedIsNoCreation) {
   EXPECT_EQ(0, Create(false, SYNC_OBJECT_MESSAGE, u"L6", Received("n.vmg", kVMessage)));
   ExpectNoItems();
   EXPECT_TRUE(TempFiles().empty());
-}
-
-// A SyncML phone may send no LUID, and notes as plain text (".txt", or a
-// ".vnt" file holding no vNote); IrMC has no such form.
-TEST_F(RecordExportsTest, SyncMLCreatesWithoutLuidAndFromPlainText) {
-  ASSERT_EQ(1, ::SyncMLCreateNewRecord(SYNC_OBJECT_NOTE, Received("a.vnt", kVNote), nullptr));
-  ASSERT_EQ(1, Create(true, SYNC_OBJECT_NOTE, u"LT", Received("c.txt", "Line 1\nLine 2")));
-  ASSERT_EQ(1, Create(true, SYNC_OBJECT_NOTE, u"LE", Received("e.vnt", "Edited\r\ntext")));
-  EXPECT_EQ(0, Create(false, SYNC_OBJECT_NOTE, u"LI", Received("f.vnt", "Edited\r\ntext")));
-  const std::vector<WString> notes = Ids(SYNC_OBJECT_NOTE);
-  ASSERT_EQ(3u, notes.size());
-  EXPECT_EQ("Line 1\nLine 2", Content(1, notes[1]));
-  EXPECT_EQ("Edited\ntext", Content(1, notes[2]));
-  EXPECT_EQ(Concat({DeviceRecordBytes(1, notes[0], u"UNDEFINED"),
-                    DeviceRecordBytes(1, notes[1], u"LT"), DeviceRecordBytes(1, notes[2], u"LE")}),
-            Records(true));
 }
 
 TEST_F(RecordExportsTest, InputBeyondItsBoundsIsRefused) {
