@@ -152,6 +152,8 @@ class RecordExportsTest : public LibraryTest {
     return (syncml ? ::SyncMLUpdateRecord : ::UpdateRecord)(T(type), W(luid), file);
   }
 
+  // The store beside the sync folder, wherever the environment names one.
+  ScopedVariable store_{"ZELSYNC_STORE", Store().string()};
   ZS_WCHAR entry_[260] = {0}, luid_[260] = {0}, path_[260] = {0};
   std::deque<WString> received_;
 };
