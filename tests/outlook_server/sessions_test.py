@@ -291,18 +291,22 @@ def test_no_window(host, standin, scratch):
     is quit at most once per connection (a note import leaves it running),
     and logged off after the contact import only. One it starts that shows
     a window is the user's from then on: never quit or logged off (it runs
-    on, so it is started as COM would start it, for the host's pipes)."""
+    on, so it is started as COM would start it, for the host's pipes).
+    Without a window an update changes nothing and fails."""
     phone = os.path.join(scratch, "phone-nowindow")
     for n, (window, started) in enumerate(((False, False), (False, True), (True, True))):
         standin.edit(window=window)
         write(os.path.join(phone, "contacts", "own%d.vcf" % n), vcard("Quiet Contact %d" % n, "+1 555 030%d" % n))
         write(os.path.join(phone, "notes", "own%d.vnt" % n), vnote("Quiet note %d" % n))
+        if n == 1:
+            write(os.path.join(phone, "contacts", "own0.vcf"), vcard("Quiet Contact 0", "+1 555 0399"))
         if (not started or window) and not standin.start_running("-Embedding" if started else "/run"):
             continue
         what = "%s, %s" % ("a window" if window else "no window",
                            "started by the library" if started else "user's instance")
-        report, moved, calls, lines = session(host, standin, "irmc", phone, what)
+        report, moved, calls, lines = session(host, standin, "irmc", phone, what, code=int(n == 1))
         ours = started and not window
+        kept = standin.items(CONTACTS, FullName="Quiet Contact 0")
         # The Quit calls of each connection an instance was created for.
         quits = [part.count("Application.Quit ") for part in re.split(r"(?m)^create$", "\n".join(lines))[1:]]
         logoffs = len([c for c in calls if c[:2] == ("Namespace", "Logoff")])
@@ -311,6 +315,9 @@ def test_no_window(host, standin, scratch):
             (ours or not [c for c in calls if c[1] in ("Quit", "Logoff")], "no Quit or Logoff"),
             (not ours or (quits and max(quits) == 1), "Quit at most once per connection: %s" % quits),
             (not ours or logoffs == 1, "Logoff after the contact import only: %d" % logoffs),
+            (n != 1 or (moved["failed"] == 1 and len(kept) == 1 and "0300" in kept[0].get("card", "") and
+                        calls.count(("ContactItem", "Save", "METHOD", "00000000")) == 1),
+             "the update without a window made nothing (only own1 saved): %s" % kept),
         ])
         standin.stop()
 
