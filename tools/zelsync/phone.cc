@@ -3,7 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
-#include <random>
+#include <map>
+#include <memory>
+#include <set>
+
+#ifdef __linux__
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
 #include <nlohmann/json.hpp>
 
@@ -41,6 +48,48 @@ bool ValidRelative(const std::string& file) {
   }
   return true;
 }
+
+// One item's entry, as the state file and the commit log hold it.
+bool ReadItem(const json& entry, PhoneItem* item, std::string* why) {
+  item->luid = entry.at("luid").get<std::string>();
+  const TypeInfo* type = FindType(entry.at("type").get<std::string>());
+  if (!type) {
+    *why = "item of unknown type";
+    return false;
+  }
+  item->type = type->code;
+  item->file = entry.at("file").get<std::string>();
+  if (entry.contains("hash") && !entry["hash"].is_null())
+    item->hash = entry["hash"].get<std::string>();
+  if (entry.contains("refused")) {
+    item->refused_hash = entry["refused"].at("hash").get<std::string>();
+    item->refused_reason = entry["refused"].value("reason", "");
+  }
+  if (!ValidLuid(item->luid)) *why = "LUID \"" + item->luid + "\"";
+  if (!ValidRelative(item->file)) *why = "file name \"" + item->file + "\"";
+  return why->empty();
+}
+
+std::string EntryText(const PhoneItem& item) {
+  json entry{{"luid", item.luid},
+             {"type", TypeByCode(item.type).name},
+             {"file", item.file},
+             {"hash", item.hash ? json(*item.hash) : json(nullptr)}};
+  if (item.refused_hash)
+    entry["refused"] = {{"hash", *item.refused_hash}, {"reason", item.refused_reason}};
+  return entry.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::string HashBytes(const Bytes& bytes) {
+  uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
+  for (unsigned char c : bytes) {
+    hash ^= c;
+    hash *= 0x100000001b3ULL;
+  }
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
+  return text;
+}
 }  // namespace
 
 const char* ChangeKindName(ChangeKind kind) {
@@ -50,6 +99,55 @@ const char* ChangeKindName(ChangeKind kind) {
     case ChangeKind::kDeleted: return "deleted";
   }
   return "?";
+}
+
+bool Phone::ReadStateFields(const json& doc, std::string* why) {
+  road = doc.value("road", "");
+  if (!road.empty() && road != "irmc" && road != "syncml") {
+    *why = "road \"" + road + "\"";
+    return false;
+  }
+  device_id = doc.value("device_id", "");
+  address = doc.value("address", "");
+  next_luid_ = doc.value("next_luid", uint64_t{1});
+  change_counters.clear();
+  if (doc.contains("change_counters")) {
+    for (const auto& [name, value] : doc["change_counters"].items()) {
+      if (!FindType(name)) {
+        *why = "change counter of unknown type \"" + name + "\"";
+        return false;
+      }
+      change_counters[FindType(name)->name] = value.get<uint32_t>();
+    }
+  }
+  anchor.reset();
+  if (doc.contains("anchor") && !doc["anchor"].is_null()) {
+    PhoneAnchor read;
+    read.kind = doc["anchor"].value("kind", 1u);
+    read.time = doc["anchor"].value("time", "00000000T000000Z");
+    read.number = doc["anchor"].value("number", 0u);
+    if (Utf8ToUtf16(read.time).size() >= 20) {
+      *why = "anchor time too long";
+      return false;
+    }
+    anchor = read;
+  }
+  return true;
+}
+
+std::string Phone::StateFields() const {
+  json doc;
+  doc["road"] = road;
+  doc["device_id"] = device_id;
+  doc["address"] = address;
+  doc["next_luid"] = next_luid_;
+  json counters = json::object();
+  for (const auto& [name, value] : change_counters) counters[name] = value;
+  doc["change_counters"] = counters;
+  doc["anchor"] =
+      anchor ? json{{"kind", anchor->kind}, {"time", anchor->time}, {"number", anchor->number}}
+             : json(nullptr);
+  return doc.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
 bool Phone::Open(const fs::path& folder, Phone* phone, std::string* error) {
@@ -78,76 +176,112 @@ bool Phone::Open(const fs::path& folder, Phone* phone, std::string* error) {
   if (doc.value("zelsync_phone", 0) != kStateVersion) return bad("no \"zelsync_phone\": 1");
   try {
     phone->is_new_ = false;
-    phone->road = doc.value("road", "");
-    if (!phone->road.empty() && phone->road != "irmc" && phone->road != "syncml")
-      return bad("road \"" + phone->road + "\"");
-    phone->device_id = doc.value("device_id", "");
-    phone->address = doc.value("address", "");
-    phone->next_luid_ = doc.value("next_luid", uint64_t{1});
-    if (doc.contains("change_counters")) {
-      for (const auto& [name, value] : doc["change_counters"].items()) {
-        if (!FindType(name)) return bad("change counter of unknown type \"" + name + "\"");
-        phone->change_counters[FindType(name)->name] = value.get<uint32_t>();
-      }
-    }
-    if (doc.contains("anchor") && !doc["anchor"].is_null()) {
-      PhoneAnchor anchor;
-      anchor.kind = doc["anchor"].value("kind", 1u);
-      anchor.time = doc["anchor"].value("time", "00000000T000000Z");
-      anchor.number = doc["anchor"].value("number", 0u);
-      if (Utf8ToUtf16(anchor.time).size() >= 20) return bad("anchor time too long");
-      phone->anchor = anchor;
-    }
+    std::string why;
+    if (!phone->ReadStateFields(doc, &why)) return bad(why);
+    phone->commits_id_ = doc.value("commits", "");
+    std::set<std::pair<uint32_t, std::string>> seen;
     for (const json& entry : doc.value("items", json::array())) {
       PhoneItem item;
-      item.luid = entry.at("luid").get<std::string>();
-      const TypeInfo* type = FindType(entry.at("type").get<std::string>());
-      if (!type) return bad("item of unknown type");
-      item.type = type->code;
-      item.file = entry.at("file").get<std::string>();
-      if (entry.contains("hash") && !entry["hash"].is_null()) item.hash = entry["hash"].get<std::string>();
-      if (entry.contains("refused")) {
-        item.refused_hash = entry["refused"].at("hash").get<std::string>();
-        item.refused_reason = entry["refused"].value("reason", "");
-      }
-      if (!ValidLuid(item.luid)) return bad("LUID \"" + item.luid + "\"");
-      if (!ValidRelative(item.file)) return bad("file name \"" + item.file + "\"");
-      if (phone->FindItem(item.type, item.luid)) return bad("LUID " + item.luid + " twice");
+      if (!ReadItem(entry, &item, &why)) return bad(why);
+      if (!seen.emplace(item.type, item.luid).second) return bad("LUID " + item.luid + " twice");
       phone->items_.push_back(std::move(item));
     }
   } catch (const json::exception& e) {
     return bad(e.what());
   }
+  return phone->ReplayCommits(error);
+}
+
+// The log's first line names the state file it continues; a log of another
+// state file (one that a save replaced before it could drop the log) does
+// not count. Each further line is one commit: the state fields when they
+// changed, the items erased, then the items made or changed.
+bool Phone::ReplayCommits(std::string* error) {
+  std::error_code ec;
+  if (commits_id_.empty() || !fs::exists(CommitLogPath(), ec)) return true;
+  const std::string shown = PathToUtf8(CommitLogPath());
+  Bytes bytes;
+  std::string reason;
+  if (!ReadWholeFile(CommitLogPath(), &bytes, &reason)) {
+    *error = shown + ": cannot read the phone's commit log: " + reason;
+    return false;
+  }
+  std::map<std::pair<uint32_t, std::string>, size_t> index;
+  for (size_t i = 0; i < items_.size(); ++i) index[{items_[i].type, items_[i].luid}] = i;
+  std::vector<bool> erased(items_.size(), false);
+  size_t number = 0;
+  auto line_start = bytes.begin();
+  try {
+    for (auto line_end = std::find(line_start, bytes.end(), '\n'); line_end != bytes.end();
+         line_start = line_end + 1, line_end = std::find(line_start, bytes.end(), '\n')) {
+      ++number;
+      json line = json::parse(line_start, line_end, nullptr, false);
+      std::string why;
+      if (line.is_discarded() || !line.is_object()) {
+        why = "not JSON";
+      } else if (number == 1) {
+        if (line.value("zelsync_phone_commits", 0) != kStateVersion ||
+            line.value("base", "") != commits_id_) {
+          return true;
+        }
+        continue;
+      } else if (line.contains("state")) {
+        ReadStateFields(line["state"], &why);
+      }
+      for (const json& gone : why.empty() ? line.value("erased", json::array()) : json::array()) {
+        const TypeInfo* type = FindType(gone.at(0).get<std::string>());
+        auto it = type ? index.find({type->code, gone.at(1).get<std::string>()}) : index.end();
+        if (it == index.end()) continue;
+        erased[it->second] = true;
+        index.erase(it);
+      }
+      for (const json& entry : why.empty() ? line.value("items", json::array()) : json::array()) {
+        PhoneItem item;
+        if (!ReadItem(entry, &item, &why)) break;
+        auto [it, added] = index.emplace(std::make_pair(item.type, item.luid), items_.size());
+        if (added) {
+          items_.push_back(std::move(item));
+          erased.push_back(false);
+        } else {
+          items_[it->second] = std::move(item);
+        }
+      }
+      if (!why.empty()) {
+        *error = shown + ": not a valid phone commit log (line " + std::to_string(number) + ": " +
+                 why + ")";
+        return false;
+      }
+    }
+  } catch (const json::exception& e) {
+    *error = shown + ": not a valid phone commit log (line " + std::to_string(number) + ": " +
+             e.what() + ")";
+    return false;
+  }
+  size_t kept = 0;
+  for (size_t i = 0; i < items_.size(); ++i) {
+    if (erased[i]) continue;
+    if (kept != i) items_[kept] = std::move(items_[i]);
+    ++kept;
+  }
+  items_.resize(kept);
   return true;
 }
 
-bool Phone::Save(std::string* error, zelsync::Lasting lasting) const {
-  json doc;
+bool Phone::Save(std::string* error, zelsync::Lasting lasting) {
+  if (lasting == zelsync::Lasting::kPowerCut) MakeObjectsLast();
+  const std::string fields = StateFields();
+  const std::string id = Utf16ToUtf8(zelsync::Env::Current().CreateUuidString());
+  json doc = json::parse(fields);
   doc["zelsync_phone"] = kStateVersion;
-  doc["road"] = road;
-  doc["device_id"] = device_id;
-  doc["address"] = address;
-  doc["next_luid"] = next_luid_;
-  json counters = json::object();
-  for (const auto& [name, value] : change_counters) counters[name] = value;
-  doc["change_counters"] = counters;
-  doc["anchor"] = anchor ? json{{"kind", anchor->kind}, {"time", anchor->time}, {"number", anchor->number}}
-                         : json(nullptr);
+  doc["commits"] = id;
   // The items go one to a line after the other fields.
   std::string text = doc.dump(2, ' ', false, json::error_handler_t::replace);
   text.pop_back();  // the closing brace, after a line end
   text.insert(text.size() - 1, ",");
   text += "  \"items\": [";
   for (size_t i = 0; i < items_.size(); ++i) {
-    const PhoneItem& item = items_[i];
-    if (item.saved_entry.empty()) {
-      json entry{{"luid", item.luid},
-                 {"type", TypeByCode(item.type).name},
-                 {"file", item.file},
-                 {"hash", item.hash ? json(*item.hash) : json(nullptr)}};
-      if (item.refused_hash) entry["refused"] = {{"hash", *item.refused_hash}, {"reason", item.refused_reason}};
-      item.saved_entry = entry.dump(-1, ' ', false, json::error_handler_t::replace);
-    }
+    PhoneItem& item = items_[i];
+    if (item.saved_entry.empty()) item.saved_entry = EntryText(item);
     text += i ? ",\n    " : "\n    ";
     text += item.saved_entry;
   }
@@ -156,10 +290,107 @@ bool Phone::Save(std::string* error, zelsync::Lasting lasting) const {
   fs::create_directories(folder_, ec);
   std::string reason;
   if (!WriteFileReplacing(StatePath(), Bytes(text.begin(), text.end()), &reason, lasting)) {
+    saved_ = false;
     *error = PathToUtf8(StatePath()) + ": cannot write the phone's state file: " + reason;
     return false;
   }
+  // The log now continues nothing: left behind, it would not count.
+  fs::remove(CommitLogPath(), ec);
+  commits_id_ = id;
+  saved_ = true;
+  log_made_ = false;
+  committed_fields_ = fields;
+  erased_.clear();
   return true;
+}
+
+bool Phone::Commit(std::string* error) {
+  if (!saved_) return Save(error, zelsync::Lasting::kKilledProcess);
+  std::string line;
+  const std::string fields = StateFields();
+  if (fields != committed_fields_) line += ",\"state\":" + fields;
+  if (!erased_.empty()) {
+    line += ",\"erased\":[";
+    for (size_t i = 0; i < erased_.size(); ++i) {
+      line += (i ? "," : "") + json::array({erased_[i].first, erased_[i].second})
+                                   .dump(-1, ' ', false, json::error_handler_t::replace);
+    }
+    line += "]";
+  }
+  bool first_item = true;
+  for (PhoneItem& item : items_) {
+    if (!item.saved_entry.empty()) continue;
+    item.saved_entry = EntryText(item);
+    line += first_item ? ",\"items\":[" : ",";
+    line += item.saved_entry;
+    first_item = false;
+  }
+  if (!first_item) line += "]";
+  if (line.empty()) return true;
+  line[0] = '{';
+  line += "}\n";
+  if (!log_made_) {
+    line =
+        json{{"zelsync_phone_commits", kStateVersion}, {"base", commits_id_}}.dump() + "\n" + line;
+  }
+  zelsync::Env& env = zelsync::Env::Current();
+  std::unique_ptr<zelsync::File> file = env.Open(
+      PathToUtf16(CommitLogPath()),
+      log_made_ ? zelsync::OpenMode::kAppendBinary : zelsync::OpenMode::kCreateBinary, nullptr);
+  if (!file || file->Write(line.data(), line.size()) != line.size() || !file->Flush()) {
+    saved_ = false;  // the next commit writes the whole state
+    *error =
+        PathToUtf8(CommitLogPath()) + ": cannot write the phone's commit log: " + LastOsReason();
+    return false;
+  }
+  log_made_ = true;
+  committed_fields_ = fields;
+  erased_.clear();
+  return true;
+}
+
+// Every object file written or removed since the last such save: through
+// a power cut the state file must not outlast the objects it names.
+void Phone::MakeObjectsLast() {
+  if (unsynced_.empty()) return;
+#ifdef __linux__
+  // One sync of the file system costs less than a sync of each file.
+  const int folder = open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder >= 0) {
+    syncfs(folder);
+    close(folder);
+  }
+#else
+  zelsync::Env& env = zelsync::Env::Current();
+  std::set<fs::path> folders;
+  for (const fs::path& path : unsynced_) {
+    folders.insert(path.parent_path());
+    if (auto file = env.Open(PathToUtf16(path), zelsync::OpenMode::kUpdateBinary, nullptr))
+      file->Sync();
+  }
+  for (const fs::path& folder : folders) env.SyncFolder(PathToUtf16(folder));
+#endif
+  unsynced_.clear();
+}
+
+std::optional<std::string> Phone::WriteObject(const fs::path& source, const fs::path& target) {
+  Bytes bytes;
+  if (!ReadWholeFile(source, &bytes) ||
+      !WriteFileReplacing(target, bytes, nullptr, zelsync::Lasting::kKilledProcess)) {
+    return std::nullopt;
+  }
+  unsynced_.push_back(target);
+  return HashBytes(bytes);
+}
+
+void Phone::RemoveObject(const fs::path& path) {
+  std::error_code ec;
+  if (fs::remove(path, ec)) unsynced_.push_back(path);
+}
+
+void Phone::Erase(std::vector<PhoneItem>::iterator it) {
+  erased_.emplace_back(TypeByCode(it->type).name, it->luid);
+  items_.erase(it);
 }
 
 std::vector<PhoneItem>::iterator Phone::Find(uint32_t type, const std::string& luid) {
@@ -178,14 +409,7 @@ fs::path Phone::PathOf(const std::string& relative) const { return folder_ / Pat
 std::string Phone::HashFile(const fs::path& path) {
   Bytes bytes;
   if (!ReadWholeFile(path, &bytes)) return "";
-  uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
-  for (unsigned char c : bytes) {
-    hash ^= c;
-    hash *= 0x100000001b3ULL;
-  }
-  char text[17];
-  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
-  return text;
+  return HashBytes(bytes);
 }
 
 std::string Phone::NewLuid() {
@@ -200,12 +424,13 @@ std::string Phone::NewLuid() {
 void Phone::NoticeNewFiles(std::vector<std::string>* ignored) {
   // A file made and removed again between two sessions never existed for
   // the PC: forget it.
-  items_.erase(std::remove_if(items_.begin(), items_.end(),
-                              [&](const PhoneItem& item) {
-                                std::error_code ec;
-                                return !item.hash && !fs::exists(PathOf(item.file), ec);
-                              }),
-               items_.end());
+  auto kept = std::remove_if(items_.begin(), items_.end(), [&](const PhoneItem& item) {
+    std::error_code ec;
+    if (item.hash || fs::exists(PathOf(item.file), ec)) return false;
+    erased_.emplace_back(TypeByCode(item.type).name, item.luid);
+    return true;
+  });
+  items_.erase(kept, items_.end());
   for (const TypeInfo& type : ObjectTypes()) {
     const fs::path dir = folder_ / type.folder;
     std::error_code ec;
@@ -289,8 +514,8 @@ std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
   const fs::path target = PathOf(item.file);
   std::error_code ec;
   fs::create_directories(target.parent_path(), ec);
-  if (!CopyWholeFile(source, target)) return "";
-  item.hash = HashFile(target);
+  item.hash = WriteObject(source, target);
+  if (!item.hash) return "";
   items_.push_back(std::move(item));
   return luid;
 }
@@ -315,10 +540,11 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
   fs::create_directories(target.parent_path(), ec);
   // The old file goes only once the new one stands: a failed write leaves
   // the object as it was, not missing (which would read as a deletion).
-  if (!CopyWholeFile(source, target)) return false;
-  if (file != it->file) fs::remove(old_path, ec);
+  std::optional<std::string> hash = WriteObject(source, target);
+  if (!hash) return false;
+  if (file != it->file) RemoveObject(old_path);
   it->file = file;
-  it->hash = HashFile(target);
+  it->hash = std::move(hash);
   it->saved_entry.clear();
   return true;
 }
@@ -330,8 +556,8 @@ bool Phone::ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_ow
   std::error_code ec;
   const bool present = fs::exists(path, ec);
   *had_own_change = present && (!it->hash || HashFile(path) != *it->hash);
-  fs::remove(path, ec);
-  items_.erase(it);
+  RemoveObject(path);
+  Erase(it);
   return true;
 }
 
@@ -339,7 +565,7 @@ void Phone::MarkDelivered(const PhoneChange& change) {
   auto it = Find(change.type, change.luid);
   if (it == items_.end()) return;
   if (change.kind == ChangeKind::kDeleted) {
-    items_.erase(it);
+    Erase(it);
   } else {
     it->hash = HashFile(PathOf(it->file));
     it->refused_hash.reset();
@@ -407,9 +633,11 @@ bool Phone::BeginJournal(std::string* error) {
   fs::remove_all(scratch, ec);
   fs::create_directories(scratch, ec);
   bool ok = !ec;
-  if (ok && fs::exists(StatePath(), ec)) {
-    fs::copy_file(StatePath(), scratch / kPhoneStateFile, ec);
-    ok = !ec;
+  for (const char* name : {kPhoneStateFile, kPhoneCommitLog}) {
+    if (ok && fs::exists(folder_ / name, ec)) {
+      fs::copy_file(folder_ / name, scratch / name, ec);
+      ok = !ec;
+    }
   }
   for (const TypeInfo& type : ObjectTypes()) {
     if (!ok || !fs::exists(folder_ / type.folder, ec)) continue;
@@ -446,10 +674,13 @@ bool Phone::UndoJournal(std::string* error) {
     }
     ok = !ec;
   }
-  if (ok && fs::exists(copy / kPhoneStateFile, ec)) {
-    ok = CopyWholeFile(copy / kPhoneStateFile, StatePath());
-  } else if (ok) {
-    fs::remove(StatePath(), ec);  // the phone had never synchronised
+  // The state file as it was, and the commit log that continued it.
+  for (const char* name : {kPhoneCommitLog, kPhoneStateFile}) {
+    if (ok && fs::exists(copy / name, ec)) {
+      ok = CopyWholeFile(copy / name, folder_ / name);
+    } else if (ok) {
+      fs::remove(folder_ / name, ec);  // the phone had never synchronised, or had no log
+    }
   }
   Phone restored;
   if (ok) ok = Open(folder_, &restored, error);

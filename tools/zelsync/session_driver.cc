@@ -160,7 +160,7 @@ void Driver::Record(SessionEvent event) {
   // The phone commits each object as it goes, as a real phone does; the
   // state file is synced once, at the end of the session.
   std::string error;
-  if (!phone_.Save(&error, zelsync::Lasting::kKilledProcess)) report_.errors.push_back(error);
+  if (!phone_.Commit(&error)) report_.errors.push_back(error);
   ++moved_;
   if (options_.interrupt_after && moved_ >= *options_.interrupt_after) throw LinkDropped{};
 }
@@ -202,7 +202,7 @@ bool Driver::PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, c
   // Committed at once, as a moved object is: the library has the pair now,
   // and a phone that forgot it would offer its object to the PC again.
   std::string error;
-  if (!phone_.Save(&error)) report_.errors.push_back(error);
+  if (!phone_.Commit(&error)) report_.errors.push_back(error);
   return true;
 }
 
