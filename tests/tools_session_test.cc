@@ -217,16 +217,21 @@ TEST(PhoneState, CommitsOutlastAKill) {
 
 // An undo that fails part way (here: the state file cannot be replaced) is
 // marked, so that the next session finishes it rather than keep the phone
-// half put back.
+// half put back. The undo puts back the objects as they were, also one the
+// session replaced.
 TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   zelsync::testing::ScratchFolder scratch;
   WriteAll(scratch.path() / "notes" / "a.vnt", "A");
+  WriteAll(scratch.path() / "notes" / "b.vnt", "B");
+  WriteAll(scratch.path() / "pc.vnt", "PC");
   Phone phone;
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
   phone.NoticeNewFiles();
   ASSERT_TRUE(phone.Save(&error)) << error;
   ASSERT_TRUE(phone.BeginJournal(&error)) << error;
+  bool own = false;
+  ASSERT_TRUE(phone.ReceiveChange(1, phone.items()[1].luid, scratch.path() / "pc.vnt", &own));
   fs::remove(scratch.path() / "notes" / "a.vnt");
   fs::remove(scratch.path() / kPhoneStateFile);
   fs::create_directory(scratch.path() / kPhoneStateFile);
@@ -237,6 +242,7 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   EXPECT_FALSE(phone.UndoBegun());
   EXPECT_FALSE(phone.HasJournal());
   EXPECT_EQ(ReadAll(scratch.path() / "notes" / "a.vnt"), "A");
+  EXPECT_EQ(ReadAll(scratch.path() / "notes" / "b.vnt"), "B");
 }
 
 #ifndef _WIN32

@@ -80,6 +80,30 @@ std::string EntryText(const PhoneItem& item) {
   return entry.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
+// Makes `to` a tree like `from`: folders anew, files as hard links to the
+// same content, or copies where no link can be made (another file system,
+// one without links). A link keeps the content as it was because the phone
+// only ever replaces an object file by renaming a new one over it.
+bool LinkTree(const fs::path& from, const fs::path& to) {
+  std::error_code ec;
+  fs::create_directories(to, ec);
+  for (fs::recursive_directory_iterator it(from, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::path target = to / it->path().lexically_relative(from);
+    const fs::file_status status = it->symlink_status(ec);
+    if (!ec && fs::is_directory(status)) {
+      fs::create_directory(target, ec);
+    } else if (!ec) {
+      if (fs::is_regular_file(status)) fs::create_hard_link(it->path(), target, ec);
+      if (!fs::is_regular_file(status) || ec) {
+        ec.clear();
+        fs::copy_file(it->path(), target, ec);  // a symbolic link: the file it leads to
+      }
+    }
+    if (ec) return false;
+  }
+  return !ec;
+}
+
 std::string HashBytes(const Bytes& bytes) {
   uint64_t hash = 0xcbf29ce484222325ULL;  // FNV-1a
   for (unsigned char c : bytes) {
@@ -625,8 +649,9 @@ void Phone::ForgetPartner() {
   anchor.reset();
 }
 
-// The copy holds the state file and the type folders as they were; a type
-// folder missing from it did not exist.
+// The copy holds the state file, its commit log (which grows in place, so
+// it is copied) and the type folders as they were; a type folder missing
+// from it did not exist.
 bool Phone::BeginJournal(std::string* error) {
   const fs::path copy = folder_ / kJournalFolder, scratch = folder_ / kJournalScratch;
   std::error_code ec;
@@ -641,8 +666,7 @@ bool Phone::BeginJournal(std::string* error) {
   }
   for (const TypeInfo& type : ObjectTypes()) {
     if (!ok || !fs::exists(folder_ / type.folder, ec)) continue;
-    fs::copy(folder_ / type.folder, scratch / type.folder, fs::copy_options::recursive, ec);
-    ok = !ec;
+    ok = LinkTree(folder_ / type.folder, scratch / type.folder);
   }
   // The copy counts only once it is whole: the rename makes it so.
   if (ok) {
@@ -669,10 +693,8 @@ bool Phone::UndoJournal(std::string* error) {
   for (const TypeInfo& type : ObjectTypes()) {
     if (!ok) break;
     fs::remove_all(folder_ / type.folder, ec);
-    if (fs::exists(copy / type.folder, ec)) {
-      fs::copy(copy / type.folder, folder_ / type.folder, fs::copy_options::recursive, ec);
-    }
-    ok = !ec;
+    ok = !ec && (!fs::exists(copy / type.folder, ec) ||
+                 LinkTree(copy / type.folder, folder_ / type.folder));
   }
   // The state file as it was, and the commit log that continued it.
   for (const char* name : {kPhoneCommitLog, kPhoneStateFile}) {

@@ -140,8 +140,9 @@ class Phone {
   // new to the next session, which pairs them with the PC's items.
   void ForgetPartner();
 
-  // Copies the phone's state and files aside (in the folder ".session")
-  // before a SyncML session changes them, after saving the state. The copy
+  // Copies the phone's state and files aside (in the folder ".session";
+  // the object files as hard links where the file system has them) before
+  // a SyncML session changes them, then saves the state. The copy
   // is on disk, so a session cut short by the death of the host can still
   // be undone by the next one. False when the copy could not be made.
   bool BeginJournal(std::string* error);
