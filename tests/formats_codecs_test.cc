@@ -21,23 +21,6 @@ struct CodecCase {
   std::string plain, encoded;
 };
 
-TEST(EscapeNoteValue, EscapesAndFlagsOnlyWhatNeedsIt) {
-  const struct {
-    std::string input, expected;
-    int flag;
-  } cases[] = {{"a;b", "a=5C=3Bb", 1}, {"x=1:", "x=3D1=3A", 1}, {"\r\r\n", "\r=0D=0A=\n", 1},
-               {"a\rb\nc\td\xc3\xa9", "a\rb\nc\td\xc3\xa9", 0},
-               {std::string("a\0;", 3), "a", 0}};  // the value ends at its first NUL
-  for (const auto& c : cases) {
-    int flag = 0;
-    EXPECT_EQ(c.expected, EscapeNoteValue(c.input, &flag));
-    EXPECT_EQ(c.flag, flag) << c.input;
-    flag = 1;  // once set, never cleared
-    EscapeNoteValue(c.input, &flag);
-    EXPECT_EQ(1, flag);
-  }
-}
-
 TEST(QuotedPrintable, ImagesSoftBreaksAndPieces) {
   for (const CodecCase& c : {CodecCase{"a b=c", "a=20b=3Dc"}, CodecCase{"\t\x7f~", "=09=7F~"},
                              CodecCase{std::string("x\0y", 3), "x"}})
@@ -71,9 +54,9 @@ TEST(WideToUtf8, ConvertsUpToTheFirstNul) {
 
 TEST_F(FormatsTest, Base64FileImages) {
   auto run = [&](char mode, const std::string& input) {
-    Write(Path("in"), input);
+    WriteText(Path("in"), input);
     EXPECT_EQ(kCodecOk, Base64FileCodec(mode, Wide("in"), Wide("out")));
-    return Read(Path("out"));
+    return ReadText(Path("out"));
   };
   for (const CodecCase& c : {CodecCase{"", ""}, CodecCase{"A", "QQ==\r\n"}, CodecCase{"AB", "QUI=\r\n"},
                              CodecCase{kLine54 + "9", kLine54Encoded + "\r\nOQ==\r\n"}}) {
@@ -99,18 +82,18 @@ TEST_F(FormatsTest, Base64SurvivesLargeFilesAcrossBlocks) {
   for (size_t size : {size_t{54 * 1024}, size_t{54 * 1024 + 1}, size_t{200000}}) {
     std::string data(size, '\0');
     for (char& c : data) c = static_cast<char>(random());
-    Write(Path("plain"), data);
+    WriteText(Path("plain"), data);
     ASSERT_EQ(kCodecOk, Base64FileCodec('e', Wide("plain"), Wide("encoded")));
     // 72 characters and CR LF a line, the last line shorter.
     const size_t groups = (size + 2) / 3, lines = (groups + 17) / 18;
-    EXPECT_EQ(groups * 4 + lines * 2, Read(Path("encoded")).size()) << size;
+    EXPECT_EQ(groups * 4 + lines * 2, ReadText(Path("encoded")).size()) << size;
     ASSERT_EQ(kCodecOk, Base64FileCodec('d', Wide("encoded"), Wide("decoded")));
-    EXPECT_EQ(data, Read(Path("decoded"))) << size;
+    EXPECT_EQ(data, ReadText(Path("decoded"))) << size;
 #ifndef _WIN32
     const std::string command = "tr -d '\\r' < '" + Path("encoded").string() + "' | base64 -d > '" +
                                 Path("coreutils").string() + "'";
     ASSERT_EQ(0, std::system(command.c_str()));
-    EXPECT_EQ(data, Read(Path("coreutils"))) << size;
+    EXPECT_EQ(data, ReadText(Path("coreutils"))) << size;
 #endif
   }
 }
@@ -145,7 +128,7 @@ TEST_F(BufferTest, BothBuffersReadInTextMode) {
                // The text ends at a NUL byte and, as in text mode on Windows, at Ctrl-Z.
                {std::string("ab\0cd", 5), "ab"}, {"ab\x1a\r\ncd", "ab"}};
   for (const auto& c : cases) {
-    Write(Path("in"), c.file);
+    WriteText(Path("in"), c.file);
     auto message = MessageFileBuffer::Open(Wide("in"));
     ASSERT_TRUE(message);
     EXPECT_EQ(c.text, message->text());

@@ -1,5 +1,5 @@
-// What the tests of the object formats share: the temporary folder, files as
-// byte strings, and the pieces of a multipart vMessage.
+// What the tests of the object formats share: the temporary folder, and the
+// pieces of a multipart vMessage.
 #ifndef ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 #define ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 
@@ -10,6 +10,7 @@
 #include <string>
 
 #include "support/scratch.h"
+#include "support/text_files.h"
 
 namespace zelsync {
 namespace testing {
@@ -21,13 +22,6 @@ class FormatsTest : public LibraryTest {
   WString TempFolder() const { return ToWide(Temp()) + WString(1, kPathSeparator); }
   std::filesystem::path Path(const std::string& name) const { return scratch_.path() / name; }
   WString Wide(const std::string& name) const { return ToWide(Path(name)); }
-  static std::string Read(const std::filesystem::path& path) {
-    const Bytes bytes = ReadBytes(path);
-    return std::string(bytes.begin(), bytes.end());
-  }
-  static void Write(const std::filesystem::path& path, const std::string& text) {
-    WriteBytes(path, Bytes(text.begin(), text.end()));
-  }
   // The names in a folder: by default the temporary folder.
   std::set<std::string> TempFiles(const std::filesystem::path& folder = {}) const {
     std::set<std::string> names;
@@ -50,6 +44,9 @@ inline std::string Utf16WithMark(const std::u16string& text, bool big_endian = f
 }  // namespace testing
 
 namespace formats {
+
+using testing::ReadText;
+using testing::WriteText;
 
 // 54 bytes, a full Base64 line of 72 characters.
 inline const std::string kLine54 = "The quick brown fox jumps over the lazy dog. 012345678";

@@ -35,7 +35,7 @@ class VMessageWriterTest : public testing::FormatsTest {
   std::string WriteMail(MailData data, const WString& luid = u"LUID1") {
     const WString path = MessagePath();
     if (WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), luid)) {
-      return Read(Temp() / "mail.vmg");
+      return ReadText(Temp() / "mail.vmg");
     }
     EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg"));
     return "(none)";

@@ -11,12 +11,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <list>
 #include <optional>
 #include <limits>
 #include <regex>
 
 #include "platform/fcvt_emulation.h"
 #include "support/scratch.h"
+#include "support/text_files.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -193,19 +195,14 @@ TEST(Win32Platform, MailAttachmentComesFromTheRegistry) {
 
 #else
 
-// Sets environment variables for one test and puts them back afterwards.
+// Environment variables set for one test and put back afterwards.
 class PosixPlatformTest : public PlatformTest {
  protected:
-  void Set(const char* name, const char* value) {
-    const char* old = getenv(name);
-    saved_.push_back({name, old ? std::optional<std::string>(old) : std::nullopt});
-    value ? setenv(name, value, 1) : unsetenv(name);
-  }
+  void Set(const char* name, const char* value) { saved_.emplace_back(name, value); }
   ~PosixPlatformTest() override {
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it)
-      it->second ? setenv(it->first.c_str(), it->second->c_str(), 1) : unsetenv(it->first.c_str());
+    while (!saved_.empty()) saved_.pop_back();  // the last set first
   }
-  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+  std::list<ScopedVariable> saved_;
 };
 
 // A file name another program gave, which need not be UTF-8, goes through a

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
-#include <fstream>
 #include <map>
 #include <type_traits>
 
@@ -14,26 +12,20 @@
 #include <unistd.h>
 #endif
 
-#include "file_util.h"
 #include "host_temp.h"
 #include "phone.h"
 #include "session.h"
 #include "support/scratch.h"
+#include "support/text_files.h"
 #include "text.h"
 
 namespace zelsync_tool {
 namespace {
 namespace fs = std::filesystem;
 
-void WriteAll(const fs::path& path, const std::string& text) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-std::string ReadAll(const fs::path& path) {
-  Bytes bytes;
-  ReadWholeFile(path, &bytes);
-  return std::string(bytes.begin(), bytes.end());
-}
+constexpr auto& WriteAll = zelsync::testing::WriteText;
+constexpr auto& ReadAll = zelsync::testing::ReadText;
+
 std::map<std::string, std::string> FolderImage(const fs::path& folder) {
   std::map<std::string, std::string> image;
   for (const auto& entry : fs::recursive_directory_iterator(folder))
@@ -68,8 +60,7 @@ int GetNewRepeating(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
   if (type != 2) return 0;
   ++new_record_calls;
   const fs::path file = pc_temp / "E1.vcf";
-  std::ofstream(file, std::ios::binary)
-      << "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n";
+  WriteAll(file, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n");
   ToWide(entry, "E1");
   ToWide(path, PathToUtf8(file));
   return 1;
@@ -252,9 +243,7 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
 // folders of other names, are not.
 TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
   zelsync::testing::ScratchFolder scratch;
-  const char* old = std::getenv("XDG_RUNTIME_DIR");
-  const std::string saved = old ? old : "";
-  setenv("XDG_RUNTIME_DIR", scratch.path().c_str(), 1);
+  zelsync::testing::ScopedVariable runtime("XDG_RUNTIME_DIR", scratch.path().c_str());
   const pid_t gone = fork();
   if (gone == 0) _exit(0);
   waitpid(gone, nullptr, 0);
@@ -265,7 +254,7 @@ TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
       {"zelsync-host-" + std::to_string(gone), true},
       {"zelsync-hostile-" + std::to_string(gone) + "-1", true}};
   for (const auto& [name, kept] : folders) fs::create_directories(scratch.path() / name / "inner");
-  std::ofstream(scratch.path() / "phone.vcf") << "BEGIN:VCARD\r\nEND:VCARD\r\n";
+  WriteAll(scratch.path() / "phone.vcf", "BEGIN:VCARD\r\nEND:VCARD\r\n");
   fs::path made;
   {
     HostTempFolder temp;
@@ -279,10 +268,6 @@ TEST(HostTempFolder, PrivateGoneAfterwardsAndStaleOnesCleared) {
       EXPECT_EQ(fs::exists(scratch.path() / name), kept) << name;
   }
   EXPECT_FALSE(fs::exists(made));
-  if (old)
-    setenv("XDG_RUNTIME_DIR", saved.c_str(), 1);
-  else
-    unsetenv("XDG_RUNTIME_DIR");
 }
 #endif
 
