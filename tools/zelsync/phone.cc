@@ -288,6 +288,7 @@ bool Phone::ReplayCommits(std::string* error) {
     ++kept;
   }
   items_.resize(kept);
+  index_.valid = false;
   return true;
 }
 
@@ -415,17 +416,35 @@ void Phone::RemoveObject(const fs::path& path) {
 void Phone::Erase(std::vector<PhoneItem>::iterator it) {
   erased_.emplace_back(TypeByCode(it->type).name, it->luid);
   items_.erase(it);
+  index_.valid = false;
+}
+
+const Phone::Index& Phone::Indexed() const {
+  if (!index_.valid) {
+    index_ = Index();
+    index_.valid = true;
+  }
+  for (; index_.items < items_.size(); ++index_.items) {
+    const PhoneItem& item = items_[index_.items];
+    index_.at[{item.type, item.luid}] = index_.items;
+    index_.luids.insert(item.luid);
+    index_.files.insert(item.file);
+    if (!item.hash) index_.unsent.push_back(index_.items);
+  }
+  return index_;
 }
 
 std::vector<PhoneItem>::iterator Phone::Find(uint32_t type, const std::string& luid) {
-  return std::find_if(items_.begin(), items_.end(),
-                      [&](const PhoneItem& item) { return item.type == type && item.luid == luid; });
+  const Index& index = Indexed();
+  auto found = index.at.find({type, luid});
+  return found == index.at.end() ? items_.end()
+                                 : items_.begin() + static_cast<std::ptrdiff_t>(found->second);
 }
 
 const PhoneItem* Phone::FindItem(uint32_t type, const std::string& luid) const {
-  for (const PhoneItem& item : items_)
-    if (item.type == type && item.luid == luid) return &item;
-  return nullptr;
+  const Index& index = Indexed();
+  auto found = index.at.find({type, luid});
+  return found == index.at.end() ? nullptr : &items_[found->second];
 }
 
 fs::path Phone::PathOf(const std::string& relative) const { return folder_ / PathFromUtf8(relative); }
@@ -440,8 +459,7 @@ std::string Phone::NewLuid() {
   std::string luid;
   do {
     luid = std::to_string(next_luid_++);
-  } while (std::any_of(items_.begin(), items_.end(),
-                       [&](const PhoneItem& item) { return item.luid == luid; }));
+  } while (Indexed().luids.count(luid));
   return luid;
 }
 
@@ -454,6 +472,7 @@ void Phone::NoticeNewFiles(std::vector<std::string>* ignored) {
     erased_.emplace_back(TypeByCode(item.type).name, item.luid);
     return true;
   });
+  if (kept != items_.end()) index_.valid = false;
   items_.erase(kept, items_.end());
   for (const TypeInfo& type : ObjectTypes()) {
     const fs::path dir = folder_ / type.folder;
@@ -470,9 +489,7 @@ void Phone::NoticeNewFiles(std::vector<std::string>* ignored) {
     std::sort(names.begin(), names.end());
     for (const std::string& name : names) {
       const std::string relative = std::string(type.folder) + "/" + name;
-      bool known = std::any_of(items_.begin(), items_.end(),
-                               [&](const PhoneItem& item) { return item.file == relative; });
-      if (known) continue;
+      if (Indexed().files.count(relative)) continue;
       const std::string ext = Extension(PathFromUtf8(name));
       if (std::find(type.extensions.begin(), type.extensions.end(), ext) == type.extensions.end()) {
         if (ignored) ignored->push_back(relative);
@@ -519,9 +536,7 @@ std::string Phone::FreeFileName(const std::string& folder, const std::string& st
   for (int n = 0;; ++n) {
     std::string name = folder + "/" + stem + (n ? "-" + std::to_string(n) : "") + extension;
     std::error_code ec;
-    bool used = fs::exists(PathOf(name), ec) ||
-                std::any_of(items_.begin(), items_.end(),
-                            [&](const PhoneItem& item) { return item.file == name; });
+    bool used = fs::exists(PathOf(name), ec) || Indexed().files.count(name);
     if (!used) return name;
   }
 }
@@ -566,7 +581,10 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
   // the object as it was, not missing (which would read as a deletion).
   std::optional<std::string> hash = WriteObject(source, target);
   if (!hash) return false;
-  if (file != it->file) RemoveObject(old_path);
+  if (file != it->file) {
+    RemoveObject(old_path);
+    index_.valid = false;
+  }
   it->file = file;
   it->hash = std::move(hash);
   it->saved_entry.clear();
@@ -624,12 +642,20 @@ int Phone::WaitingRefusals() const {
 }
 
 std::string Phone::FindUnsentMatch(uint32_t type, const fs::path& pc_file) const {
+  // Items sent since they were taken in drop out of the list as it is walked.
+  Indexed();
+  std::vector<size_t>& unsent = index_.unsent;
+  unsent.erase(std::remove_if(unsent.begin(), unsent.end(),
+                              [&](size_t at) { return items_[at].hash.has_value(); }),
+               unsent.end());
+  if (unsent.empty()) return "";
   Bytes bytes;
   if (!ReadWholeFile(pc_file, &bytes)) return "";
   const std::string key = ContentKey(type, std::string(bytes.begin(), bytes.end()));
   if (key.empty()) return "";
-  for (const PhoneItem& item : items_) {
-    if (item.type != type || item.hash) continue;
+  for (size_t at : unsent) {
+    const PhoneItem& item = items_[at];
+    if (item.type != type) continue;
     Bytes own;
     if (ReadWholeFile(PathOf(item.file), &own) && ContentKey(type, std::string(own.begin(), own.end())) == key) {
       return item.luid;
@@ -647,6 +673,7 @@ void Phone::ForgetPartner() {
   }
   change_counters.clear();
   anchor.reset();
+  index_.valid = false;
 }
 
 // The copy holds the state file, its commit log (which grows in place, so

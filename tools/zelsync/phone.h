@@ -24,6 +24,7 @@
 #include <map>
 #include <nlohmann/json_fwd.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -172,6 +173,18 @@ class Phone {
   void RemoveObject(const std::filesystem::path& path);
   void Erase(std::vector<PhoneItem>::iterator it);
   void MakeObjectsLast();
+  // Where each item stands in items_, and the LUIDs and files in use, so
+  // that a session's lookups do not walk the whole phone per object. Items
+  // appended since it was made are taken in when it is next used; erasing
+  // an item or renaming its file makes it anew.
+  struct Index {
+    bool valid = false;
+    size_t items = 0;  // how many of items_ it covers
+    std::map<std::pair<uint32_t, std::string>, size_t> at;
+    std::set<std::string> luids, files;
+    std::vector<size_t> unsent;  // items without a hash when taken in
+  };
+  const Index& Indexed() const;
   std::vector<PhoneItem>::iterator Find(uint32_t type, const std::string& luid);
   std::string NewLuid();
   std::string FreeFileName(const std::string& folder, const std::string& stem,
@@ -181,6 +194,7 @@ class Phone {
   bool is_new_ = true;
   uint64_t next_luid_ = 1;
   std::vector<PhoneItem> items_;
+  mutable Index index_;
   // The "commits" ID of the state file on disk: the commit log continues
   // it. Known to be current only after this object saved the file.
   std::string commits_id_;
