@@ -398,9 +398,16 @@ void Phone::MakeObjectsLast() {
   unsynced_.clear();
 }
 
-std::optional<std::string> Phone::WriteObject(const fs::path& source, const fs::path& target) {
+std::optional<std::string> Phone::WriteObject(const fs::path& source, const fs::path& target,
+                                              bool take) {
   Bytes bytes;
-  if (!ReadWholeFile(source, &bytes) ||
+  if (!ReadWholeFile(source, &bytes)) return std::nullopt;
+  // A rename puts the whole file in place in one step, as a write through a
+  // scratch file does; a symbolic link is not taken for the file it names.
+  std::error_code ec;
+  take = take && fs::is_regular_file(fs::symlink_status(source, ec));
+  if (take) fs::rename(source, target, ec);
+  if ((!take || ec) &&
       !WriteFileReplacing(target, bytes, nullptr, zelsync::Lasting::kKilledProcess)) {
     return std::nullopt;
   }
@@ -541,7 +548,7 @@ std::string Phone::FreeFileName(const std::string& folder, const std::string& st
   }
 }
 
-std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
+std::string Phone::ReceiveNew(uint32_t type, const fs::path& source, bool take_source) {
   const TypeInfo& info = TypeByCode(type);
   std::string luid = NewLuid();
   std::string ext = Extension(source);
@@ -553,14 +560,14 @@ std::string Phone::ReceiveNew(uint32_t type, const fs::path& source) {
   const fs::path target = PathOf(item.file);
   std::error_code ec;
   fs::create_directories(target.parent_path(), ec);
-  item.hash = WriteObject(source, target);
+  item.hash = WriteObject(source, target, take_source);
   if (!item.hash) return "";
   items_.push_back(std::move(item));
   return luid;
 }
 
 bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path& source,
-                          bool* had_own_change) {
+                          bool* had_own_change, bool take_source) {
   auto it = Find(type, luid);
   if (it == items_.end()) return false;
   const fs::path old_path = PathOf(it->file);
@@ -579,7 +586,7 @@ bool Phone::ReceiveChange(uint32_t type, const std::string& luid, const fs::path
   fs::create_directories(target.parent_path(), ec);
   // The old file goes only once the new one stands: a failed write leaves
   // the object as it was, not missing (which would read as a deletion).
-  std::optional<std::string> hash = WriteObject(source, target);
+  std::optional<std::string> hash = WriteObject(source, target, take_source);
   if (!hash) return false;
   if (file != it->file) {
     RemoveObject(old_path);

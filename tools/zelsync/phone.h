@@ -113,12 +113,15 @@ class Phone {
 
   // Objects from the PC. Each records the object as it now stands on the
   // phone; *had_own_change tells whether the phone's own pending change of
-  // that object was overridden.
-  std::string ReceiveNew(uint32_t type, const std::filesystem::path& source);
+  // that object was overridden. With `take_source` the file at `source` is
+  // the phone's to take: it is moved into place where the file system
+  // allows (one file fewer made and removed per object), else copied.
+  std::string ReceiveNew(uint32_t type, const std::filesystem::path& source,
+                         bool take_source = false);
   // Replaces the object of `luid`; false when the phone has no such object
   // or cannot write the file (the object then stays as it was).
   bool ReceiveChange(uint32_t type, const std::string& luid, const std::filesystem::path& source,
-                     bool* had_own_change);
+                     bool* had_own_change, bool take_source = false);
   // Deletes the object of `luid`; false when the phone has no such object.
   bool ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_own_change);
 
@@ -165,11 +168,12 @@ class Phone {
   std::string StateFields() const;
   bool ReadStateFields(const nlohmann::json& doc, std::string* why);
   bool ReplayCommits(std::string* error);
-  // Copies `source` to `target` (lasting through a killed process; Save
-  // makes it last through a power cut); the hash of what was written, or
-  // none when it could not be written.
+  // Puts the content of `source` at `target`, moved there when `take` and
+  // the file system allows, else copied (lasting through a killed process;
+  // Save makes it last through a power cut); the hash of what was written,
+  // or none when it could not be written.
   std::optional<std::string> WriteObject(const std::filesystem::path& source,
-                                         const std::filesystem::path& target);
+                                         const std::filesystem::path& target, bool take);
   void RemoveObject(const std::filesystem::path& path);
   void Erase(std::vector<PhoneItem>::iterator it);
   void MakeObjectsLast();

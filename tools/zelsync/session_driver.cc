@@ -208,7 +208,7 @@ bool Driver::PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, c
 
 std::string Driver::PlaceOnPhone(const TypeInfo& type, const fs::path& handed, const std::u16string& entry_id,
                                  decltype(RoadExports::map_new) map, SessionEvent* event) {
-  std::string luid = phone_.ReceiveNew(type.code, handed);
+  std::string luid = phone_.ReceiveNew(type.code, handed, true);
   std::error_code ec;
   fs::remove(handed, ec);
   if (luid.empty()) {
@@ -287,7 +287,7 @@ void Driver::SendModified(const TypeInfo& type) {
     }
     if (phone_.FindItem(type.code, event.luid)) {
       bool own_change = false;
-      const bool stored = phone_.ReceiveChange(type.code, event.luid, handed, &own_change);
+      const bool stored = phone_.ReceiveChange(type.code, event.luid, handed, &own_change, true);
       std::error_code ec;
       fs::remove(handed, ec);
       if (!stored) {
