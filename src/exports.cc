@@ -177,9 +177,12 @@ int SyncMLSaveDBFiles(uint64_t deviceAddress) {
 
 int SyncMLRestoreDBFiles(uint64_t deviceAddress) {
   return Guard([&] {
-    return zelsync::SyncMLRestoreDBFiles(deviceAddress, [](uint32_t type, const WString& luid) {
-      return zelsync::SyncMLDeleteSessionRecord(type, luid);
-    });
+    return zelsync::SyncMLRestoreDBFiles(
+        deviceAddress,
+        [](uint32_t type, const WString& luid) {
+          return zelsync::SyncMLDeleteSessionRecord(type, luid);
+        },
+        [] { return zelsync::SyncMLFinishPendingChange(); });
   });
 }
 

@@ -839,7 +839,7 @@ const Reader kReaders[] = {
      "            tel = card.contents.get('tel', [])\n"
      "            print(card.fn.value, '|', ','.join(t.value for t in tel))\n",
      {{"\n", 5}, {"J\xC3\xBCrgen M\xC3\xBCller | +491234\n", 1}, {"Ann Lee | \n", 1},
-      {"Ann Lee | +1-555-555-5555;ext=5555\n", 1}, {"Al Roe | \n", 1}, {"\nAl | \n", 1}}},
+      {"Ann Lee | +1-555-555-5555;ext=5555\n", 1}, {"Al Roe | \n", 1}, {"Al | \n", 1}}},
     // The series (09:00 in Berlin) shows less its moved and its cancelled day.
     {"khal", "command -v khal", "khal -c {scratch}/input list 2026-01-05 65d",
      "[calendars]\n[[store]]\npath = {store}/calendar\n[locale]\nlocal_timezone = UTC\n"

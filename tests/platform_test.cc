@@ -254,20 +254,26 @@ TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
 }
 
 // What a killed process left in the library's own folder goes once it is
-// old enough that no running session can own it; nothing else goes.
+// old enough that no running session can own it; a file moved in with an
+// old modification time is as young as its arrival; folders stay.
 TEST_F(PosixPlatformTest, TemporaryFolderDropsOldLeftoversOnFirstUse) {
   const std::filesystem::path run = scratch_.path() / "run", folder = run / "zelsync";
   std::filesystem::create_directories(folder / "old-folder");
   chmod(folder.c_str(), 0700);
-  for (const char* name : {"old.vcf", "young.vcf"}) std::ofstream(folder / name) << "BEGIN:VCARD";
+  for (const char* name : {"moved-in.vcf", "young.vcf"})
+    std::ofstream(folder / name) << "BEGIN:VCARD";
   const auto hour_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
-  std::filesystem::last_write_time(folder / "old.vcf", hour_ago);
+  std::filesystem::last_write_time(folder / "moved-in.vcf", hour_ago);
   std::filesystem::last_write_time(folder / "old-folder", hour_ago);
   Set("XDG_RUNTIME_DIR", run.c_str());
   WString temp;
   ASSERT_TRUE(Real().TempFolder(&temp));
-  EXPECT_FALSE(std::filesystem::exists(folder / "old.vcf"));
+  EXPECT_TRUE(std::filesystem::exists(folder / "moved-in.vcf"));
   EXPECT_TRUE(std::filesystem::exists(folder / "young.vcf"));
+  // Eleven minutes on, both are leftovers.
+  RemoveOldFiles(folder.string(), time(nullptr) + 11 * 60);
+  EXPECT_FALSE(std::filesystem::exists(folder / "moved-in.vcf"));
+  EXPECT_FALSE(std::filesystem::exists(folder / "young.vcf"));
   EXPECT_TRUE(std::filesystem::exists(folder / "old-folder"));
 }
 

@@ -41,7 +41,8 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
       {FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1},
       {FileKind::kSessionMarker, Filler(12), 0, 12, 1},
       {FileKind::kSessionMarker, Filler(20), 0, 4, 1},
-      {FileKind::kUpdatedRecords, Filler(1564 + 7), 1, 7, 4}};  // unterminated fields, and a fragment
+      {FileKind::kUpdatedRecords, Filler(1564 + 7), 1, 7, 4},  // unterminated fields, and a fragment
+      {FileKind::kPendingChange, Filler(1568 + 3), 1, 3, 4}};
   for (const auto& c : cases) {
     const DecodedFile file = DecodeBookkeepingFile(c.kind, c.bytes);
     const auto row = &c - cases;
@@ -50,6 +51,17 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
     EXPECT_EQ(file.damage.size(), c.damage) << row;
     for (size_t i = 0; i < file.records.size(); ++i) EXPECT_EQ(file.records[i].index, i + 1);
   }
+}
+
+TEST(DecodeFields, APendingChangeNamesItsOperationAndItems) {
+  Bytes pending = Concat({Counter(2), Counter(1)});
+  for (const char16_t* field : {u"L1", u"E1", u"E9"}) zelsync::testing::PutField(&pending, field);
+  const DecodedFile file = DecodeBookkeepingFile(FileKind::kPendingChange, pending);
+  ASSERT_EQ(file.records.size(), 1u);
+  EXPECT_EQ(RecordKindName(file.kind, *file.records[0].kind), "update");
+  EXPECT_EQ(file.records[0].luid->text + " " + file.records[0].entry_id->text + " " +
+                file.records[0].new_entry_id->text,
+            "L1 E1 E9");
 }
 
 // A time anchor that is no time stamp is noted, undamaged; a numeric
@@ -65,7 +77,9 @@ TEST(FileKinds, FromNamesAndSizes) {
   const std::pair<const char*, std::optional<FileKind>> cases[] = {
       {"TEMP.DAT", FileKind::kDeviceDatabase}, {"tempmodify.dat", FileKind::kIrmcLog},
       {"0002a1b2c3d4_SyncMLDB_Temp.DAT", FileKind::kSyncMLDatabase},
-      {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog}, {"notes.txt", std::nullopt}, {"plain.DAT", std::nullopt}};
+      {"SyncMLModificationLog_Temp.DAT", FileKind::kSyncMLLog}, {"notes.txt", std::nullopt}, {"plain.DAT", std::nullopt},
+      {"D1_DB_PendingChange.DAT", FileKind::kPendingChange},
+      {"0002a1b2c3d4_SyncMLPendingChange.DAT", FileKind::kPendingChange}};
   for (const auto& [name, kind] : cases) EXPECT_EQ(KindFromFileName(name), kind) << name;
 
   EXPECT_EQ(KindFromSize(4 + 2 * 1044), FileKind::kDeviceDatabase);
@@ -73,7 +87,7 @@ TEST(FileKinds, FromNamesAndSizes) {
   EXPECT_EQ(KindFromSize(3 * 572), FileKind::kSyncMLLog);
   EXPECT_EQ(KindFromSize(0), std::nullopt);  // every log fits
   for (FileKind kind : {FileKind::kDeviceDatabase, FileKind::kIrmcLog, FileKind::kSyncMLDatabase,
-                        FileKind::kSyncMLLog, FileKind::kNewRecords}) {
+                        FileKind::kSyncMLLog, FileKind::kNewRecords, FileKind::kPendingChange}) {
     EXPECT_EQ(ParseFileKind(FileKindName(kind)), kind);
   }
   EXPECT_TRUE(IsTimeStamp("20260101T000000Z"));

@@ -34,11 +34,12 @@ class LocalAppointment : public outlook::Item,
   }
 
   bool EntryID(outlook::OptString* entry_id) override { return file_.EntryId(entry_id); }
+  bool ReserveEntryID(WString* entry_id) override { return file_.Reserve(NewItemStem(), entry_id); }
 
   bool Save() override {
     if (!Event()) return false;
     if (!file_.saved()) {
-      std::string stem = NewItemStem();
+      std::string stem = file_.NewStem(NewItemStem());
       IcalPtr stored = StoredCalendar(calendar_.get(), stem);
       if (!stored) return false;
       std::string content = ICalendarText(stored.get());

@@ -26,13 +26,14 @@ class LocalContact : public outlook::Item,
   std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override { return nullptr; }
 
   bool EntryID(outlook::OptString* entry_id) override { return file_.EntryId(entry_id); }
+  bool ReserveEntryID(WString* entry_id) override { return file_.Reserve(NewItemStem(), entry_id); }
 
   // A card read from the folder is written back as it was; a new card is
   // written in the store's form, its UID the same as its file's name.
   bool Save() override {
     if (!Load()) return false;
     if (!file_.saved()) {
-      std::string stem = NewItemStem();
+      std::string stem = file_.NewStem(NewItemStem());
       std::string content = VCardForStore(card_, stem);
       if (!file_.Write(".vcf", content, stem)) return false;
       text_ = std::move(content);

@@ -198,11 +198,15 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
   std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override { return nullptr; }
 
   bool EntryID(outlook::OptString* entry_id) override { return file_.EntryId(entry_id); }
+  // The mail keeps the name, and so the entry ID, when it moves to the Inbox.
+  bool ReserveEntryID(WString* entry_id) override {
+    return file_.Reserve(NewMaildirStem(), entry_id);
+  }
 
   bool Save() override {
     if (!Load() || file_.deleted()) return false;
     if (!file_.saved()) {
-      std::string stem = NewMaildirStem();
+      std::string stem = file_.NewStem(NewMaildirStem());
       std::string folder = file_.store()->FolderPath(FolderKind::kDrafts);
       std::string flags = WithFlag(flags_, 'D', true);
       std::string path = folder + "/cur/" + stem + ":2," + flags;

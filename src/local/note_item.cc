@@ -18,6 +18,7 @@ class LocalNote : public outlook::Item, public outlook::NoteItem, public std::en
   std::shared_ptr<outlook::AppointmentItem> QueryAppointment() override { return nullptr; }
 
   bool EntryID(outlook::OptString* entry_id) override { return file_.EntryId(entry_id); }
+  bool ReserveEntryID(WString* entry_id) override { return file_.Reserve(NewItemStem(), entry_id); }
 
   bool Save() override {
     if (!Load()) return false;

@@ -35,13 +35,27 @@ class StoredFile {
     return true;
   }
 
+  // The name the first write of a new item uses: the one reserved, else
+  // `fresh` (a new name).
+  std::string NewStem(std::string fresh) const { return reserved_.empty() ? fresh : reserved_; }
+
+  // Fixes the name (and so the entry ID) of a new item before its first
+  // write; `fresh` is a new name for it. False for a saved or deleted item.
+  bool Reserve(std::string fresh, WString* entry_id) {
+    if (saved() || deleted_) return false;
+    if (reserved_.empty()) reserved_ = std::move(fresh);
+    *entry_id = EntryIdOf(folder_, reserved_);
+    return true;
+  }
+
   // Writes the content to the item's file atomically; a new item is named
-  // `new_stem` (a fresh name when empty) + `extension`. The change scanner
-  // is told, so the library's own write is not reported as a change.
+  // `new_stem` (the reserved or a fresh name when empty) + `extension`. The
+  // change scanner is told, so the library's own write is not reported as a
+  // change.
   bool Write(const std::string& extension, const std::string& content, std::string new_stem = std::string()) {
     if (deleted_) return false;
     std::string stem = stem_;
-    if (stem.empty()) stem = new_stem.empty() ? NewItemStem() : new_stem;
+    if (stem.empty()) stem = new_stem.empty() ? NewStem(NewItemStem()) : new_stem;
     std::string path = path_.empty() ? store_->FolderPath(folder_) + "/" + stem + extension : path_;
     if (!WriteFileAtomically(path, content)) return false;
     stem_ = stem;
@@ -73,6 +87,7 @@ class StoredFile {
   FolderKind folder_;
   std::string stem_;
   std::string path_;
+  std::string reserved_;  // the name a new item's first write takes
   bool deleted_ = false;
 };
 

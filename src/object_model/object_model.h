@@ -88,6 +88,14 @@ class ItemBase {
   virtual bool EntryID(OptString* entry_id) = 0;
   virtual bool Save() = 0;
   virtual bool Delete() = 0;
+  // Fixes, before the first Save of a new item, the entry ID that Save will
+  // give it (and that a mail keeps when it is moved), so that the caller can
+  // note the item before it exists. False for a saved item and for a store
+  // that assigns entry IDs only when it saves (as Outlook does).
+  virtual bool ReserveEntryID(WString* entry_id) {
+    (void)entry_id;
+    return false;
+  }
 };
 
 class MailItem : public ItemBase {

@@ -249,6 +249,11 @@ size_t FileNameLength(const WString& name);
 // POSIX Env passes every path through NativePath.
 WString PathFromNative(const std::string& bytes);
 std::string NativePath(const WString& path);
+// Removes from `folder` the regular files that neither changed nor arrived
+// (by a move or link, which keeps a file's modification time) within ten
+// minutes before `now` (seconds since the epoch): what a killed process
+// left in the temporary folder, which TempFolder sweeps once per process.
+void RemoveOldFiles(const std::string& folder, int64_t now);
 #endif
 
 // The digits that the C runtime's _fcvt_s gives for `value` with

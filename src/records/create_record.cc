@@ -52,8 +52,13 @@ WString Extension(const WString& path) {
 
 class Creation {
  public:
-  Creation(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path)
-      : scheme_(scheme), type_(type), luid_(luid ? *luid : WString(kUndefinedLuid)), path_(path) {}
+  Creation(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
+           const WString* replaced)
+      : scheme_(scheme),
+        type_(type),
+        luid_(luid ? *luid : WString(kUndefinedLuid)),
+        path_(path),
+        replaced_(replaced) {}
 
   // The entry ID of the item made, empty when none was.
   const WString& made() const { return made_; }
@@ -90,6 +95,43 @@ class Creation {
     return result;
   }
 
+  // Notes the creation as the scheme's pending change, under the entry ID
+  // the store reserves for the item, before the item is saved: a process
+  // killed between the save and the record leaves the note, and the next
+  // call ties the LUID to the item instead of leaving it unknown (it would
+  // go to the device as new, beside the device's own copy). False when the
+  // note cannot be written: the item must then not be made. A store that
+  // assigns entry IDs only when it saves cannot be noted ahead; it saves
+  // unnoted, as before.
+  bool NotePending(ItemBase& item) {
+    WString reserved;
+    if (!item.ReserveEntryID(&reserved)) return true;
+    PendingChange change;
+    change.type = type_;
+    change.update = replaced_ ? 1 : 0;
+    CopyBounded(change.luid, kWideUnits, luid_);
+    if (replaced_) CopyBounded(change.old_entry_id, kWideUnits, *replaced_);
+    CopyBounded(change.new_entry_id, kWideUnits, reserved);
+    noted_ = WritePendingChange(scheme_.syncml, change);
+    return noted_;
+  }
+
+  // Clears the note of a creation that made nothing, or whose record stands
+  // (an update clears it itself once the old item is gone).
+  void EndPending(bool made) {
+    if (noted_ && (!made || !replaced_)) ClearPendingChange(scheme_.syncml);
+  }
+
+  // Notes the creation, saves the item and ties the LUID to it.
+  int SaveAndRecord(ItemBase& item) {
+    if (!NotePending(item)) return 0;
+    if (!item.Save()) {
+      EndPending(false);
+      return 0;
+    }
+    return Record(item);
+  }
+
   // Ties the LUID to the new item. An item whose record cannot be written
   // would go back to the device as new (a duplicate there): it is deleted
   // again and the creation fails.
@@ -98,9 +140,12 @@ class Creation {
     if (ReadEntryID(item, &entry_id) &&
         AppendRecord(scheme_.Database(), MakeDeviceRecord(type_, entry_id, luid_))) {
       made_ = entry_id;
+      EndPending(true);
       return 1;
     }
-    item.Delete();
+    // A note left standing where the item could not be deleted lets the
+    // next call tie the LUID to it.
+    if (item.Delete()) EndPending(false);
     return 0;
   }
 
@@ -123,14 +168,13 @@ class Creation {
     if (!session_->OpenSharedItem(path_, &opened) || !opened) return 0;
     if (extension == u".vcf") {
       std::shared_ptr<ContactItem> contact = opened->QueryContact();
-      if (!contact || !contact->Save()) return 0;
-      return Record(*contact);
+      if (!contact) return 0;
+      return SaveAndRecord(*contact);
     }
     std::shared_ptr<AppointmentItem> appointment = opened->QueryAppointment();
     if (!appointment) return 0;
     if (all_day) appointment->PutAllDayEvent(true);
-    if (!appointment->Save()) return 0;
-    return Record(*appointment);
+    return SaveAndRecord(*appointment);
   }
 
   // Mail: a new mail filled by the vMessage reader, saved and moved into
@@ -161,13 +205,16 @@ class Creation {
     if (!read) return CommonExit(0);
     // A mail that cannot be saved has no entry ID and cannot be moved: it is
     // discarded and the creation fails.
+    if (!NotePending(*mail)) return CommonExit(0);
     if (!mail->Save()) {
       mail->Delete();
+      EndPending(false);
       return CommonExit(0);
     }
     std::shared_ptr<MailItem> moved;
     if (!mail->Move(inbox, &moved) || !moved) {
-      mail->Delete();  // not in the Inbox, so never seen by the device
+      // Not in the Inbox, so never seen by the device.
+      if (mail->Delete()) EndPending(false);
       return CommonExit(0);
     }
     return Consume(Record(*moved));
@@ -191,8 +238,10 @@ class Creation {
     const int read = as_text ? formats::ImportTextIntoNoteItem(*buffer, note)
                              : formats::ReadVNoteIntoNoteItem(*buffer, note);
     if (!read) return CommonExit(0);
+    if (!NotePending(*note)) return CommonExit(0);
     if (!note->Save()) {
       note->Delete();
+      EndPending(false);
       return CommonExit(0);
     }
     return Consume(Record(*note));
@@ -202,6 +251,8 @@ class Creation {
   const uint32_t type_;
   const WString luid_;
   const WString path_;
+  const WString* replaced_;
+  bool noted_ = false;
   Connection connection_;
   std::shared_ptr<Namespace> session_;
   WString made_;
@@ -210,8 +261,8 @@ class Creation {
 }  // namespace
 
 int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
-                 bool duplicate, WString* made) {
-  Creation creation(scheme, type, luid, path);
+                 bool duplicate, WString* made, const WString* replaced) {
+  Creation creation(scheme, type, luid, path, replaced);
   const int result = creation.Run(duplicate);
   if (made) *made = creation.made();
   return result;
@@ -220,6 +271,7 @@ int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const
 }  // namespace outlook
 
 int CreateNewRecord(uint32_t type, const WString& luid, const WString& file_path) {
+  if (!outlook::FinishPendingChange(outlook::kIrmc)) return 0;
   return outlook::CreateRecord(outlook::kIrmc, type, &luid, file_path,
                                outlook::IsDuplicate(outlook::kIrmc, type, luid), nullptr);
 }
@@ -229,6 +281,7 @@ int SyncMLCreateNewRecord(uint32_t type, const WString& file_path, const WString
   // item exists: listed only after it (by SyncMLAddNewRecToTempDBFile), an
   // item made just before the service died would survive the rollback and
   // come back to the device as new.
+  if (!outlook::FinishPendingChange(outlook::kSyncML)) return 0;
   const bool duplicate = luid && outlook::IsDuplicate(outlook::kSyncML, type, *luid);
   if (luid && !duplicate) ListSyncMLCreation(type, *luid);
   return outlook::CreateRecord(outlook::kSyncML, type, luid, file_path, duplicate, nullptr);

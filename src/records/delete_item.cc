@@ -23,14 +23,18 @@ Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, T
   return Lookup::kAbsent;
 }
 
+Lookup LookupItemByEntryID(Connection* connection, uint32_t type, const WString& entry_id,
+                           TypedItem* found) {
+  if (!ConnectWithWindow(connection) || !IsObjectType(type)) return Lookup::kFailed;
+  std::shared_ptr<Items> items;
+  if (!OpenTypeItems(*connection->application, type, &items)) return Lookup::kFailed;
+  return FindItemByEntryID(*items, type, entry_id, found);
+}
+
 int DeleteOutlookItemByEntryID(uint32_t type, const WString& entry_id) {
   Connection connection;
-  if (!ConnectWithWindow(&connection)) return 0;
-  if (!IsObjectType(type)) return 0;
-  std::shared_ptr<Items> items;
-  if (!OpenTypeItems(*connection.application, type, &items)) return 0;
   TypedItem item;
-  switch (FindItemByEntryID(*items, type, entry_id, &item)) {
+  switch (LookupItemByEntryID(&connection, type, entry_id, &item)) {
     case Lookup::kFound:
       return item.base->Delete() ? 1 : 0;
     case Lookup::kAbsent:

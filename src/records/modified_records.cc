@@ -146,10 +146,12 @@ int ReportModifiedRecord(const Scheme& scheme, uint32_t type, WString* entry_id,
 }  // namespace outlook
 
 int GetModifiedRecord(uint32_t type, WString* entry_id, WString* luid, WString* file_path) {
+  if (!outlook::FinishPendingChange(outlook::kIrmc)) return 0;
   return outlook::ReportModifiedRecord(outlook::kIrmc, type, entry_id, luid, file_path);
 }
 
 int SyncMLGetModifiedRecord(uint32_t type, WString* entry_id, WString* luid, WString* file_path) {
+  if (!outlook::FinishPendingChange(outlook::kSyncML)) return 0;
   return outlook::ReportModifiedRecord(outlook::kSyncML, type, entry_id, luid, file_path);
 }
 

@@ -60,10 +60,12 @@ int DeliverNewRecord(const Scheme& scheme, uint32_t type, WString* entry_id, WSt
 }  // namespace outlook
 
 int GetNewRecord(uint32_t type, WString* entry_id, WString* file_path) {
+  if (!outlook::FinishPendingChange(outlook::kIrmc)) return 0;
   return outlook::DeliverNewRecord(outlook::kIrmc, type, entry_id, file_path);
 }
 
 int SyncMLGetNewRecord(uint32_t type, WString* entry_id, WString* file_path) {
+  if (!outlook::FinishPendingChange(outlook::kSyncML)) return 0;
   return outlook::DeliverNewRecord(outlook::kSyncML, type, entry_id, file_path);
 }
 

@@ -23,6 +23,9 @@ int SyncMLDeleteRecord(uint32_t type, const WString& luid);
 // The rollback's deletion of an item its session made: as SyncMLDeleteRecord,
 // but the other scheme is not told, since none of its phones has seen it.
 int SyncMLDeleteSessionRecord(uint32_t type, const WString& luid);
+// Completes a SyncML creation or update that a killed process left between
+// its item and its record; false when that cannot be done now.
+bool SyncMLFinishPendingChange();
 
 }  // namespace zelsync
 

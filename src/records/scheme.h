@@ -29,6 +29,11 @@ constexpr Scheme kSyncML{true, NoteForm::kText};
 enum class Lookup { kFound, kAbsent, kFailed };
 Lookup FindItemByEntryID(Items& items, uint32_t type, const WString& entry_id, TypedItem* found);
 
+// Connects (requiring a window) and looks the item up as FindItemByEntryID
+// does; kFailed also when the store cannot be reached.
+Lookup LookupItemByEntryID(Connection* connection, uint32_t type, const WString& entry_id,
+                           TypedItem* found);
+
 // Deletes the item of that type and entry ID from the type's default
 // folder. 1 when it was deleted or no such item exists; 0 when the store
 // cannot be reached, shows no window or an operation fails.
@@ -40,8 +45,23 @@ int DeleteOutlookItemByEntryID(uint32_t type, const WString& entry_id);
 // (IsDuplicate); nothing is made, the file is consumed and the result is 1.
 // *made (when not null) receives the new item's entry ID, or is emptied
 // when no item was made.
+// Where the store fixes entry IDs ahead of the save, the creation is noted
+// as the scheme's pending change before the item is saved (the creation
+// fails, making nothing, when the note cannot be written). `replaced` is
+// null for a plain creation, which clears the note once its record stands;
+// for the creation half of an update it is the entry ID of the item being
+// replaced (empty when none), and the update clears the note when it ends.
 int CreateRecord(const Scheme& scheme, uint32_t type, const WString* luid, const WString& path,
-                 bool duplicate, WString* made);
+                 bool duplicate, WString* made, const WString* replaced = nullptr);
+
+// Completes the scheme's pending change that a killed process left: when
+// its item exists, the LUID is tied to it (for SyncML an update is also
+// journaled) and the item it replaced goes, as the finished call would have
+// left things; when it does not, nothing was made. Then the note is
+// cleared. True when there was none or it is settled; false when the store
+// or the files could not be reached (the note stays for a later call).
+// Every record export of the scheme calls it first.
+bool FinishPendingChange(const Scheme& scheme);
 
 // True when the scheme's database already ties an item of this type to the
 // LUID (a creation under it makes nothing).

@@ -63,8 +63,12 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
   DeviceRecord old;
   if (!FindByLuid(scheme, type, luid, &old)) {
     // The lookup just made found no duplicate.
-    const int created = CreateRecord(scheme, type, &luid, path, false, &made);
-    if (created) journal(WString());
+    const WString none;
+    const int created = CreateRecord(scheme, type, &luid, path, false, &made, &none);
+    if (created) {
+      journal(WString());
+      ClearPendingChange(scheme.syncml);
+    }
     return created ? 1 : 0;
   }
   {
@@ -73,15 +77,18 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
     Connection connection;
     if (!ConnectWithWindow(&connection)) return 0;
   }
-  const int created = CreateRecord(scheme, type, &luid, path, false, &made);
+  const WString old_entry_id = FieldText(old.entry_id);
+  const int created = CreateRecord(scheme, type, &luid, path, false, &made, &old_entry_id);
   if (!created) return 0;
   switch (ForgetItem(scheme, old, Tell::kOtherScheme)) {
     case Forget::kDone:
-      journal(FieldText(old.entry_id));
+      journal(old_entry_id);
+      ClearPendingChange(scheme.syncml);
       return 1;
     case Forget::kRecordKept:
-      // The old item is gone and the new one stands.
-      journal(FieldText(old.entry_id));
+      // The old item is gone and the new one stands; the pending change
+      // stays, so that the next call removes the old record.
+      journal(old_entry_id);
       return 0;
     case Forget::kItemKept:
       // The old item stays; the new one goes again, so that the LUID names
@@ -91,10 +98,19 @@ int Update(const Scheme& scheme, uint32_t type, const WString& luid, const WStri
         if (Stream stream = OpenForUpdate(db.files.path)) {
           RemoveRecord(db, MakeDeviceRecord(type, made, luid), std::move(stream));
         }
+        ClearPendingChange(scheme.syncml);
       }
       return 0;
   }
   return 0;
+}
+
+// The record of the type that names `entry_id`; false when there is none
+// (or the database cannot be read).
+bool FindByEntryID(const DeviceDatabase& db, uint32_t type, const WString& entry_id,
+                   DeviceRecord* found) {
+  Stream stream = OpenForUpdate(db.files.path);
+  return stream && LookupMappedRecord(db, type, entry_id, found, std::move(stream)) == 1;
 }
 
 int Delete(const Scheme& scheme, uint32_t type, const WString& luid, Tell tell) {
@@ -104,23 +120,76 @@ int Delete(const Scheme& scheme, uint32_t type, const WString& luid, Tell tell) 
 }
 
 }  // namespace
+
+bool FinishPendingChange(const Scheme& scheme) {
+  PendingChange change;
+  switch (ReadPendingChange(scheme.syncml, &change)) {
+    case PendingRead::kNone:
+      return true;
+    case PendingRead::kCutShort:
+      return ClearPendingChange(scheme.syncml);  // written before any item was saved
+    case PendingRead::kFailed:
+      return false;
+    case PendingRead::kRead:
+      break;
+  }
+  const uint32_t type = change.type;
+  const WString luid = FieldText(change.luid);
+  const WString old_entry_id = FieldText(change.old_entry_id);
+  const WString made = FieldText(change.new_entry_id);
+  {
+    Connection connection;
+    TypedItem item;
+    switch (LookupItemByEntryID(&connection, type, made, &item)) {
+      case Lookup::kFailed:
+        return false;
+      case Lookup::kAbsent:
+        return ClearPendingChange(scheme.syncml);  // the process died before the item was saved
+      case Lookup::kFound:
+        break;
+    }
+  }
+  const DeviceDatabase db = scheme.Database();
+  DeviceRecord found;
+  // The replaced item and its record go, as the update removes them once
+  // the new item stands. Its record gone means that step was complete.
+  if (change.update && !old_entry_id.empty() && FindByEntryID(db, type, old_entry_id, &found) &&
+      FieldText(found.luid) == luid &&
+      ForgetItem(scheme, found, Tell::kOtherScheme) != Forget::kDone) {
+    return false;
+  }
+  if (!FindByEntryID(db, type, made, &found) &&
+      !AppendRecord(db, MakeDeviceRecord(type, made, luid))) {
+    return false;
+  }
+  // A repeated journal entry maps the LUID to the same item again.
+  if (scheme.syncml && change.update) JournalSyncMLUpdate(type, luid, old_entry_id, made);
+  return ClearPendingChange(scheme.syncml);
+}
+
 }  // namespace outlook
 
 int UpdateRecord(uint32_t type, const WString& luid, const WString& file_path) {
+  if (!outlook::FinishPendingChange(outlook::kIrmc)) return 0;
   return outlook::Update(outlook::kIrmc, type, luid, file_path);
 }
 
 int DeleteRecord(uint32_t type, const WString& luid) {
+  if (!outlook::FinishPendingChange(outlook::kIrmc)) return 0;
   return outlook::Delete(outlook::kIrmc, type, luid, outlook::Tell::kOtherScheme);
 }
 
 int SyncMLUpdateRecord(uint32_t type, const WString& luid, const WString& file_path) {
+  if (!outlook::FinishPendingChange(outlook::kSyncML)) return 0;
   return outlook::Update(outlook::kSyncML, type, luid, file_path);
 }
 
 int SyncMLDeleteRecord(uint32_t type, const WString& luid) {
+  if (!outlook::FinishPendingChange(outlook::kSyncML)) return 0;
   return outlook::Delete(outlook::kSyncML, type, luid, outlook::Tell::kOtherScheme);
 }
+
+bool SyncMLFinishPendingChange() { return outlook::FinishPendingChange(outlook::kSyncML); }
 
 int SyncMLDeleteSessionRecord(uint32_t type, const WString& luid) {
   return outlook::Delete(outlook::kSyncML, type, luid, outlook::Tell::kNobody);

@@ -45,9 +45,12 @@ int SetDeviceIDDatabaseID(const WString& device_id, const WString& database_id) 
   // The IDs become part of a file name: one that could reach outside the
   // sync folder, or is no valid name, leaves the session without a database.
   if (IsSafeFileNamePart(device_id) && IsSafeFileNamePart(database_id)) {
-    paths.database = in_folder(BookkeepingFileNameW(BookkeepingFile::kIrmcDatabase, device_id + u"_" + database_id));
+    const WString device = device_id + u"_" + database_id;
+    paths.database = in_folder(BookkeepingFileNameW(BookkeepingFile::kIrmcDatabase, device));
+    paths.pending = in_folder(BookkeepingFileNameW(BookkeepingFile::kIrmcPendingChange, device));
   } else {
     paths.database.clear();
+    paths.pending.clear();
     result = 0;
   }
   return result;

@@ -1,7 +1,8 @@
 // Every file the library and its change tracker keep in the sync folder, in
 // one list. A file of one device is named by the device's part followed by
-// the list's suffix: "<deviceID>_<databaseID>" for the IrMC database,
-// "<address>" (12 lower-case hex digits) for the SyncML files. The host
+// the list's suffix: "<deviceID>_<databaseID>" for the IrMC database and
+// its pending change, "<address>" (12 lower-case hex digits) for the SyncML
+// files. The host
 // reads the same list to find, name and decode the files.
 #ifndef ZELSYNC_STORE_FILE_NAMES_H
 #define ZELSYNC_STORE_FILE_NAMES_H
@@ -29,6 +30,8 @@ namespace zelsync {
   X(kNewRecords, "SyncMLTempNewDBRecords.DAT", false, FileLayout::kNewRecords)     \
   X(kUpdatedRecords, "SyncMLTempUpdatedRecords.DAT", false, FileLayout::kUpdatedRecords) \
   X(kSessionMarker, "SyncMLSessionOpen.DAT", false, FileLayout::kSessionMarker)    \
+  X(kIrmcPendingChange, "_PendingChange.DAT", true, FileLayout::kPendingChange)    \
+  X(kSyncMLPendingChange, "_SyncMLPendingChange.DAT", true, FileLayout::kPendingChange) \
   X(kStoreState, "LocalStoreState.txt", false, FileLayout::kText)                  \
   X(kStoreStateScratch, "LocalStoreState.txt.tmp", false, FileLayout::kText)       \
   X(kStoreStateLock, "LocalStoreState.lock", false, FileLayout::kText)

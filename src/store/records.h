@@ -74,6 +74,20 @@ struct SyncMLSessionMarker {
 };
 static_assert(sizeof(SyncMLSessionMarker) == 16, "SyncMLSessionMarker is 16 bytes");
 
+// A creation (or the creation half of an update) under way: written before
+// the new item is saved, under the entry ID the store reserved for it, and
+// removed once the record (and, for an update, the old item's removal and
+// the SyncML journal entry) stands. A later call finishes the operation
+// when the item exists and forgets it when it does not.
+struct PendingChange {
+  uint32_t type = 0;
+  uint32_t update = 0;  // 1: an update, which replaces the LUID's item (if any)
+  char16_t luid[kWideUnits] = {};
+  char16_t old_entry_id[kWideUnits] = {};  // the replaced item; empty when none
+  char16_t new_entry_id[kWideUnits] = {};  // the entry ID reserved for the new item
+};
+static_assert(sizeof(PendingChange) == 1568, "PendingChange is 1568 bytes");
+
 static_assert(sizeof(_SYNCML_SYNCANCHOR_RECORD) == 48, "anchor header is 48 bytes");
 
 // How a bookkeeping file is laid out: a fixed header, then fixed records.
@@ -85,6 +99,7 @@ enum class FileLayout {
   kNewRecords,      // TempNewRecords
   kUpdatedRecords,  // TempUpdatedRecords
   kSessionMarker,   // one SyncMLSessionMarker, no records
+  kPendingChange,   // PendingChanges (one at most)
   kText,            // none of these: the change tracker's own text and lock files
 };
 
@@ -102,6 +117,8 @@ constexpr LayoutSizes SizesOf(FileLayout layout) {
     case FileLayout::kNewRecords: return {0, sizeof(TempNewRecord)};
     case FileLayout::kUpdatedRecords: return {0, sizeof(TempUpdatedRecord)};
     case FileLayout::kSessionMarker: return {sizeof(SyncMLSessionMarker), 0};
+    case FileLayout::kPendingChange:
+      return {0, sizeof(PendingChange)};
     case FileLayout::kText: break;
   }
   return {0, 0};

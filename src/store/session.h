@@ -23,6 +23,7 @@ struct IrmcPaths {
   WString modification_log;  // <sync folder>SyncModificationLog.DAT
   WString record_scratch;    // <sync folder>TEMP.DAT
   WString log_scratch;       // <sync folder>TEMPMODIFY.DAT
+  WString pending;           // <sync folder><deviceID>_<databaseID>_PendingChange.DAT
 };
 
 // Set by SyncMLSetBDAddrLastSyncAnchor. The scratch files of removals are
@@ -32,6 +33,7 @@ struct SyncMLPaths {
   WString modification_log;  // <sync folder>SyncMLModificationLog.DAT
   WString database_scratch;  // <sync folder><address>_SyncMLDB_Scratch.DAT
   WString log_scratch;       // <sync folder>SyncMLModificationLog_Scratch.DAT
+  WString pending;           // <sync folder><address>_SyncMLPendingChange.DAT
 };
 
 // Set by SyncMLSaveDBFiles, or taken from the marker an unfinished session

@@ -33,9 +33,13 @@ int SyncMLDecrementSyncObjectIndex(uint32_t type);
 int SyncMLSaveDBFiles(uint64_t address);
 // Deletes the items the session created (through `delete_record`, which is
 // SyncMLDeleteRecord in the library) and rolls the files back to the saved
-// copies.
+// copies. First, with the session's device selected, `finish_pending` (when
+// set) completes a creation or update its process left unfinished, so that
+// the rollback finds the item through its record; false from it leaves the
+// session open and returns 0.
 using DeleteRecordFn = std::function<int(uint32_t type, const WString& luid)>;
-int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record);
+int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record,
+                         const std::function<bool()>& finish_pending = nullptr);
 int SyncMLAddNewRecToTempDBFile(uint32_t type, const WString& luid);
 // Lists the LUID in the new-records file when a SyncML session is open (its
 // marker stands); 0 when there is none or the record could not be written.
@@ -47,6 +51,17 @@ int ListSyncMLCreation(uint32_t type, const WString& luid);
 int JournalSyncMLUpdate(uint32_t type, const WString& luid, const WString& old_entry_id,
                         const WString& new_entry_id);
 void SyncMLDeleteTempFiles();
+
+// The pending change of the current device of a scheme (IrMC or SyncML):
+// written before a creation saves its item, cleared once the operation is
+// complete. False when it could not be written or removed (a scheme with
+// no current device has no file: writing fails, clearing succeeds).
+bool WritePendingChange(bool syncml, const PendingChange& change);
+bool ClearPendingChange(bool syncml);
+// kNone: no file; kCutShort: a file cut short by a kill while it was
+// written, before any item was saved; kFailed: it cannot be read.
+enum class PendingRead { kNone, kRead, kCutShort, kFailed };
+PendingRead ReadPendingChange(bool syncml, PendingChange* change);
 int SyncMLGetDeletedRecord(uint32_t type, WString* entry_id, WString* luid, int32_t* hard_delete);
 int SyncMLUpdateEntryIDLUIDMapping(uint32_t type, const WString& entry_id, const WString& luid);
 

@@ -55,6 +55,7 @@ bool SyncMLPathsIn(const BoundedPath& folder, uint64_t address, SyncMLPaths* pat
   paths->log_scratch = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLLogScratch));
   paths->database = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabase, name));
   paths->database_scratch = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLDatabaseScratch, name));
+  paths->pending = in.InFolder(BookkeepingFileNameW(BookkeepingFile::kSyncMLPendingChange, name));
   return in.result == 1;
 }
 

@@ -212,7 +212,8 @@ int SyncMLSaveDBFiles(uint64_t address) {
   return 1;
 }
 
-int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record) {
+int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record,
+                         const std::function<bool()>& finish_pending) {
   Session& session = CurrentSession();
   Env& env = Env::Current();
   SyncMLBackups& backups = session.backups;
@@ -228,6 +229,10 @@ int SyncMLRestoreDBFiles(uint64_t address, const DeleteRecordFn& delete_record) 
   // updates moved to new items follow them.
   const SyncMLPaths selected = session.syncml;
   SyncMLPathsIn(folder, device, &session.syncml);
+  if (finish_pending && !finish_pending()) {
+    session.syncml = selected;
+    return 0;
+  }
   std::vector<TypedLuid> deleted;
   const bool listed = DeleteCreatedItems(backups.new_records, delete_record, &deleted);
   session.syncml = selected;

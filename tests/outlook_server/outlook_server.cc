@@ -16,10 +16,11 @@
 // {"entry_id", "folder" (6, 9, 10, 12, 16 Drafts), "class" (mail, note,
 // contact, appointment, other), "props" {name: string | number | bool},
 // "card" (the vCard or vCalendar text SaveAs writes), "attachments"
-// [{"name", "file"}]}. A failure {"call": "Class.Member", "times": n, "hr":
-// n} makes the call fail its next `times` times. Every call is logged to
-// "calls.log" next to STORE, and so is every refusal (a line starting with
-// "!": wrong dispatch flags or argument types, an unknown DISPID, index 0).
+// [{"name", "file"}]}. A failure {"call": "Class.Member", "times": n,
+// "after": n, "hr": n} makes the call fail `times` times once `after` more
+// calls succeeded. Every call is logged to "calls.log" next to STORE, and
+// so is every refusal (a line starting with "!": wrong dispatch flags or
+// argument types, an unknown DISPID, index 0).
 #include <objbase.h>
 #include <oleauto.h>
 #include <windows.h>
@@ -143,6 +144,10 @@ struct Store {
   HRESULT Planned(const std::string& call) {
     for (json& rule : meta["fail"]) {
       if (rule["call"] == call && rule["times"] > 0) {
+        if (rule.value("after", 0) > 0) {
+          rule["after"] = rule["after"].get<int>() - 1;
+          continue;
+        }
         rule["times"] = rule["times"].get<int>() - 1;
         return static_cast<HRESULT>(rule.value("hr", static_cast<long>(E_FAIL)));
       }

@@ -40,18 +40,25 @@ namespace {
 // A file whose reads, writes, flushes, syncs and truncations can be made to fail.
 class FaultFile : public File {
  public:
-  FaultFile(std::unique_ptr<File> file, TestEnv& env) : file_(std::move(file)), env_(env) {}
-  size_t Read(void* buffer, size_t size) override { return env_.ShouldFail("Read") ? 0 : file_->Read(buffer, size); }
-  size_t Write(const void* data, size_t n) override { return env_.ShouldFail("Write") ? 0 : file_->Write(data, n); }
+  FaultFile(std::unique_ptr<File> file, TestEnv& env, const WString& path)
+      : file_(std::move(file)), env_(env), path_(path) {}
+  size_t Read(void* buffer, size_t size) override {
+    return Fails("Read") ? 0 : file_->Read(buffer, size);
+  }
+  size_t Write(const void* data, size_t n) override {
+    return Fails("Write") ? 0 : file_->Write(data, n);
+  }
   bool Seek(int64_t offset, SeekFrom from) override { return file_->Seek(offset, from); }
   int64_t Tell() override { return file_->Tell(); }
-  bool Flush() override { return !env_.ShouldFail("Flush") && file_->Flush(); }
-  bool Sync() override { return !env_.ShouldFail("Sync") && file_->Sync(); }
-  bool Truncate(int64_t size) override { return !env_.ShouldFail("Truncate") && file_->Truncate(size); }
+  bool Flush() override { return !Fails("Flush") && file_->Flush(); }
+  bool Sync() override { return !Fails("Sync") && file_->Sync(); }
+  bool Truncate(int64_t size) override { return !Fails("Truncate") && file_->Truncate(size); }
 
  private:
+  bool Fails(const char* operation) { return env_.ShouldFail(operation, path_); }
   std::unique_ptr<File> file_;
   TestEnv& env_;
+  const WString path_;
 };
 }  // namespace
 
@@ -65,33 +72,37 @@ TestEnv::TestEnv(const fs::path& appdata, const fs::path& temp)
   fallback_.push_back(kPathSeparator);
 }
 
-// Each operation has a call counter and the call numbers that fail (0:
-// every call), counted from when the failure was asked for.
-void TestEnv::FailNth(const std::string& operation, int n) {
-  Counter& counter = counters_[operation];
-  counter.failing.push_back(n == 0 ? 0 : counter.calls + n);
+void TestEnv::FailNth(const std::string& operation, int n, const std::string& part) {
+  rules_.push_back({operation, Utf8ToUtf16(part), n});
 }
 
 int TestEnv::calls(const std::string& operation) const {
-  const auto it = counters_.find(operation);
-  return it == counters_.end() ? 0 : it->second.calls;
+  const auto it = calls_.find(operation);
+  return it == calls_.end() ? 0 : it->second;
 }
 
-bool TestEnv::ShouldFail(const std::string& operation) {
-  Counter& counter = counters_[operation];
-  ++counter.calls;
-  for (int n : counter.failing)
-    if (n == 0 || n == counter.calls) return true;
-  return false;
+// Every rule sees the calls of its operation on its paths, counted from
+// when the rule was made.
+bool TestEnv::ShouldFail(const std::string& operation, const WString& path, const WString& other) {
+  ++calls_[operation];
+  bool fail = false;
+  for (Rule& rule : rules_) {
+    if (rule.operation != operation ||
+        (path.find(rule.part) == WString::npos && other.find(rule.part) == WString::npos))
+      continue;
+    ++rule.seen;
+    fail = fail || rule.n == 0 || rule.n == rule.seen;
+  }
+  return fail;
 }
 
 std::unique_ptr<File> TestEnv::Open(const WString& path, OpenMode mode, FsStatus* status) {
-  if (ShouldFail("Open")) {
+  if (ShouldFail("Open", path)) {
     if (status) *status = FsStatus::kOther;
     return nullptr;
   }
   auto file = EnvWrapper::Open(path, mode, status);
-  return file ? std::make_unique<FaultFile>(std::move(file), *this) : nullptr;
+  return file ? std::make_unique<FaultFile>(std::move(file), *this, path) : nullptr;
 }
 
 bool TestEnv::LocalAppDataFolder(WString* folder) {
@@ -120,7 +131,8 @@ Bytes ReadBytes(const fs::path& path) {
 
 void WriteBytes(const fs::path& path, const Bytes& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
 }
 
 bool Exists(const fs::path& path) {
@@ -135,7 +147,8 @@ void PutU32(Bytes* out, uint32_t value) {
 void PutField(Bytes* out, const std::u16string& text, size_t units) {
   for (size_t i = 0; i < units; ++i) {
     const char16_t unit = i < text.size() ? text[i] : 0;
-    out->insert(out->end(), {static_cast<unsigned char>(unit & 0xFF), static_cast<unsigned char>(unit >> 8)});
+    out->insert(out->end(),
+                {static_cast<unsigned char>(unit & 0xFF), static_cast<unsigned char>(unit >> 8)});
   }
 }
 

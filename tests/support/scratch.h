@@ -38,7 +38,10 @@ WString ToWide(const std::filesystem::path& path);
 
 // Forwards to the real Env but reports `appdata` as the local
 // application-data folder and `temp` as the temporary folder. Any single
-// call can be made to fail: FailNth("Replace", 1) fails the next Replace.
+// call can be made to fail: FailNth("Replace", 1) fails the next Replace;
+// FailNth("Open", 0, "B.vcf") every Open of a path holding "B.vcf" (a
+// file's Write, Flush, Sync and Truncate count under the path it was
+// opened with, Replace and Copy under either path).
 class TestEnv : public EnvWrapper {
  public:
   TestEnv(const std::filesystem::path& appdata, const std::filesystem::path& temp);
@@ -46,8 +49,9 @@ class TestEnv : public EnvWrapper {
   // Fails the nth (1-based) call of `operation` from now on: "Open",
   // "Write", "Read", "Replace", "Copy", "RemoveFile", "MakeFolder", "Flush", "Sync",
   // "Truncate";
-  // n = 0 fails every call.
-  void FailNth(const std::string& operation, int n);
+  // n = 0 fails every call. Only calls on a path holding `part` count.
+  void FailNth(const std::string& operation, int n, const std::string& part = std::string());
+  void ClearFailures() { rules_.clear(); }
   // Makes the application-data folder unknown (the fallback root is used).
   void set_appdata_known(bool known) { appdata_known_ = known; }
   // The "MailAttachment" setting, 0 unless a test sets it.
@@ -55,16 +59,25 @@ class TestEnv : public EnvWrapper {
   uint32_t MailAttachmentSetting() override { return mail_attachment_; }
 
   std::unique_ptr<File> Open(const WString& path, OpenMode mode, FsStatus* status) override;
-  FsStatus MakeFolder(const WString& path) override { return Guard("MakeFolder", &Env::MakeFolder, path); }
-  FsStatus RemoveFile(const WString& path) override { return Guard("RemoveFile", &Env::RemoveFile, path); }
-  FsStatus Replace(const WString& from, const WString& to) override { return Guard("Replace", &Env::Replace, from, to); }
-  FsStatus Copy(const WString& from, const WString& to) override { return Guard("Copy", &Env::Copy, from, to); }
+  FsStatus MakeFolder(const WString& path) override {
+    return Guard("MakeFolder", &Env::MakeFolder, path);
+  }
+  FsStatus RemoveFile(const WString& path) override {
+    return Guard("RemoveFile", &Env::RemoveFile, path);
+  }
+  FsStatus Replace(const WString& from, const WString& to) override {
+    return Guard("Replace", &Env::Replace, from, to);
+  }
+  FsStatus Copy(const WString& from, const WString& to) override {
+    return Guard("Copy", &Env::Copy, from, to);
+  }
   bool LocalAppDataFolder(WString* folder) override;
   bool TempFolder(WString* folder) override;
   WString FallbackRoot() override { return fallback_; }
 
-  // True (and counted) when this call of `operation` is to fail.
-  bool ShouldFail(const std::string& operation);
+  // True (and counted) when this call of `operation` on these paths is to fail.
+  bool ShouldFail(const std::string& operation, const WString& path = WString(),
+                  const WString& other = WString());
   // How many calls of `operation` were made so far.
   int calls(const std::string& operation) const;
 
@@ -73,16 +86,19 @@ class TestEnv : public EnvWrapper {
   WString fallback_;
   bool appdata_known_ = true;
   uint32_t mail_attachment_ = 0;
-  struct Counter {
-    int calls = 0;
-    std::vector<int> failing;
+  struct Rule {
+    std::string operation;
+    WString part;
+    int n;         // 0: every matching call
+    int seen = 0;  // matching calls since the rule was made
   };
-  std::map<std::string, Counter> counters_;
+  std::vector<Rule> rules_;
+  std::map<std::string, int> calls_;
 
   // The real call unless this one is to fail.
   template <class... Params, class... Args>
   FsStatus Guard(const char* operation, FsStatus (Env::*call)(Params...), const Args&... args) {
-    return ShouldFail(operation) ? FsStatus::kOther : (target().*call)(args...);
+    return ShouldFail(operation, args...) ? FsStatus::kOther : (target().*call)(args...);
   }
 };
 
@@ -123,7 +139,8 @@ Bytes SyncMLLogRecordBytes(uint32_t type, uint32_t kind, const std::u16string& e
                            uint32_t change_number = 0);
 Bytes Concat(std::initializer_list<Bytes> parts);
 // A sync anchor {kind, time stamp, number}, and its 48 bytes as stored.
-_SYNCML_SYNCANCHOR_RECORD MakeAnchor(uint32_t kind, const std::u16string& time, uint32_t number = 0);
+_SYNCML_SYNCANCHOR_RECORD MakeAnchor(uint32_t kind, const std::u16string& time,
+                                     uint32_t number = 0);
 Bytes AnchorBytes(uint32_t kind, const std::u16string& time, uint32_t number = 0);
 
 // The interface's string type from a UTF-16 literal.

@@ -49,6 +49,8 @@ const char* FileKindName(FileKind kind) {
     case FileKind::kNewRecords: return "new-records";
     case FileKind::kUpdatedRecords: return "updated-records";
     case FileKind::kSessionMarker: return "session-marker";
+    case FileKind::kPendingChange:
+      return "pending-change";
     case FileKind::kText: break;
   }
   return "?";
@@ -63,6 +65,8 @@ const char* FileKindTitle(FileKind kind) {
     case FileKind::kNewRecords: return "SyncML new-records file";
     case FileKind::kUpdatedRecords: return "SyncML updated-records file";
     case FileKind::kSessionMarker: return "SyncML open-session marker";
+    case FileKind::kPendingChange:
+      return "pending creation or update";
     case FileKind::kText: break;
   }
   return "?";
@@ -72,7 +76,9 @@ std::optional<FileKind> ParseFileKind(const std::string& name) {
   for (FileKind kind : kRecordFileKinds) {
     if (name == FileKindName(kind)) return kind;
   }
-  if (name == FileKindName(FileKind::kSessionMarker)) return FileKind::kSessionMarker;
+  for (FileKind kind : {FileKind::kSessionMarker, FileKind::kPendingChange}) {
+    if (name == FileKindName(kind)) return kind;
+  }
   return std::nullopt;
 }
 
@@ -120,6 +126,11 @@ std::optional<std::string> ObjectTypeName(uint32_t type) {
     case 3: return std::string("calendar");
     default: return std::nullopt;
   }
+}
+
+std::string RecordKindName(FileKind file, uint32_t kind) {
+  if (file == FileKind::kPendingChange) return kind == 0 ? "creation" : "update";
+  return LogKindName(kind);
 }
 
 std::string LogKindName(uint32_t kind) {
@@ -229,6 +240,21 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
         CheckField(*record.luid, where + ": the LUID", &file);
         CheckField(*record.entry_id, where + ": the replaced entry ID", &file);
         CheckField(*record.new_entry_id, where + ": the new entry ID", &file);
+        break;
+      case FileKind::kPendingChange:
+        record.kind = ReadU32(bytes, at + offsetof(zelsync::PendingChange, update));
+        record.luid =
+            ReadField(bytes, at + offsetof(zelsync::PendingChange, luid), zelsync::kWideUnits);
+        record.entry_id = ReadField(bytes, at + offsetof(zelsync::PendingChange, old_entry_id),
+                                    zelsync::kWideUnits);
+        record.new_entry_id = ReadField(bytes, at + offsetof(zelsync::PendingChange, new_entry_id),
+                                        zelsync::kWideUnits);
+        CheckField(*record.luid, where + ": the LUID", &file);
+        CheckField(*record.entry_id, where + ": the replaced entry ID", &file);
+        CheckField(*record.new_entry_id, where + ": the new entry ID", &file);
+        if (*record.kind > 1)
+          file.notes.push_back(where + ": operation " + std::to_string(*record.kind) +
+                               " is neither creation (0) nor update (1)");
         break;
       case FileKind::kSessionMarker:
       case FileKind::kText:

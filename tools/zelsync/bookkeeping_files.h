@@ -61,9 +61,10 @@ struct DecodedRecord {
   size_t index = 0;          // 1-based, in file order
   uint64_t offset = 0;
   uint32_t type = 0;
-  std::optional<uint32_t> kind;           // logs
+  std::optional<uint32_t> kind;           // logs; pending change: 1 for an update
   std::optional<FieldText> entry_id;      // databases and logs
-  std::optional<FieldText> new_entry_id;  // updated-records file (entry_id: the replaced item)
+  std::optional<FieldText>
+      new_entry_id;  // updated-records, pending change (entry_id: the replaced item)
   std::optional<FieldText> luid;          // databases and new-records file
   std::optional<FieldText> change_time;   // SyncML log
   std::optional<uint32_t> change_number;  // SyncML log
@@ -91,6 +92,9 @@ std::optional<uint64_t> DecodeSessionMarker(const Bytes& bytes);
 
 // "modified", "deleted", "deleted (hard)": the meaning of a log kind.
 std::string LogKindName(uint32_t kind);
+// The meaning of a record's kind in a file of `file`: a log kind, or
+// "creation"/"update" for a pending change.
+std::string RecordKindName(FileKind file, uint32_t kind);
 // True when `text` has the form 00000000T000000Z.
 bool IsTimeStamp(const std::string& text);
 

@@ -58,7 +58,7 @@ json DecodedFileToJson(const DecodedFile& file) {
     r["type_name"] = name ? json(*name) : json(nullptr);
     if (record.kind) {
       r["kind"] = *record.kind;
-      r["kind_name"] = LogKindName(*record.kind);
+      r["kind_name"] = RecordKindName(file.kind, *record.kind);
     }
     if (record.entry_id) r["entry_id"] = FieldJson(*record.entry_id);
     if (record.luid) r["luid"] = FieldJson(*record.luid);
@@ -105,6 +105,10 @@ std::string DecodedFileToText(const DecodedFile& file) {
     case FileKind::kUpdatedRecords:
       rows.push_back({"#", "offset", "type", "replaced entry ID", "LUID", "new entry ID"});
       break;
+    case FileKind::kPendingChange:
+      rows.push_back(
+          {"#", "offset", "type", "operation", "replaced entry ID", "LUID", "new entry ID"});
+      break;
     case FileKind::kSessionMarker:
       break;
     case FileKind::kText:
@@ -113,7 +117,9 @@ std::string DecodedFileToText(const DecodedFile& file) {
   for (const DecodedRecord& record : file.records) {
     std::vector<std::string> row{std::to_string(record.index), std::to_string(record.offset),
                                  TypeCell(record.type)};
-    if (record.kind) row.push_back(LogKindName(*record.kind) + " (" + std::to_string(*record.kind) + ")");
+    if (record.kind)
+      row.push_back(RecordKindName(file.kind, *record.kind) + " (" + std::to_string(*record.kind) +
+                    ")");
     if (record.entry_id) row.push_back(FieldCell(*record.entry_id));
     if (record.luid) row.push_back(FieldCell(*record.luid));
     if (record.change_time) row.push_back(FieldCell(*record.change_time));

@@ -10,7 +10,8 @@
 //   0700 and refused unless it is a real folder owned by the user and closed
 //   to everyone else; the files in it that a killed process left (handed to
 //   a service that never took them, or half written) are removed once they
-//   are ten minutes old, the first time a process uses the folder;
+//   ten minutes past both their last change and their arrival, the first
+//   time a process uses the folder;
 // - the "MailAttachment" setting: the line "MailAttachment=<number>" in
 //   $XDG_CONFIG_HOME/Tolvane/Default/PIMSettings (else
 //   ~/.config/Tolvane/Default/PIMSettings), mirroring the Windows registry key
@@ -25,6 +26,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -154,10 +156,9 @@ bool IsPrivateFolder(const std::string& path) {
 // that is running now.
 constexpr time_t kLeftoverAgeSeconds = 600;
 
-// Removes the regular files older than kLeftoverAgeSeconds from `folder`,
-// once per process and folder. The folder is the library's own and private,
-// and a service takes each handed file at once, so an old file there is
-// what a killed process left: phone data no one will read.
+// Sweeps `folder` once per process and folder. The folder is the library's
+// own and private, and a service takes each handed file at once, so an old
+// file there is what a killed process left: phone data no one will read.
 void RemoveLeftovers(const std::string& folder) {
   static std::mutex mutex;
   static std::set<std::string> done;
@@ -165,18 +166,27 @@ void RemoveLeftovers(const std::string& folder) {
     std::lock_guard<std::mutex> lock(mutex);
     if (!done.insert(folder).second) return;
   }
+  RemoveOldFiles(folder, time(nullptr));
+}
+
+}  // namespace
+
+void RemoveOldFiles(const std::string& folder, int64_t now) {
   DIR* dir = opendir(folder.c_str());
   if (!dir) return;
-  const time_t now = time(nullptr);
   while (const dirent* entry = readdir(dir)) {
     struct stat st;
     if (fstatat(dirfd(dir), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (S_ISREG(st.st_mode) && now - st.st_mtime >= kLeftoverAgeSeconds) {
+    // A file moved or linked in keeps its old modification time; the change
+    // of its inode (ctime) tells when it arrived.
+    const int64_t last = std::max<int64_t>(st.st_mtime, st.st_ctime);
+    if (S_ISREG(st.st_mode) && now - last >= kLeftoverAgeSeconds)
       unlinkat(dirfd(dir), entry->d_name, 0);
-    }
   }
   closedir(dir);
 }
+
+namespace {
 
 class PosixFileLock : public FileLock {
  public:
