@@ -158,18 +158,71 @@ TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
   }
 }
 
+// What the phone committed object by object, erasures in the middle of its
+// list included, is what it opens with after a kill, and the commits after
+// the first leave the state file alone. A last line the kill cut short does
+// not count, nor does a log left from an older state file.
+TEST(PhoneState, CommitsOutlastAKill) {
+  zelsync::testing::ScratchFolder scratch;
+  const fs::path folder = scratch.path() / "phone";
+  for (const char* name : {"a", "b", "c", "d"})
+    WriteAll(folder / "notes" / (std::string(name) + ".vnt"), name);
+  WriteAll(scratch.path() / "pc.vnt", "PC");
+  const auto image = [](const Phone& phone) {
+    std::string text = phone.anchor ? phone.anchor->time : "-";
+    for (const PhoneItem& item : phone.items())
+      text += " " + item.luid + ":" + item.file + ":" + item.hash.value_or("-") + ":" +
+              item.refused_reason;
+    return text;
+  };
+  Phone phone, reopened;
+  std::string error;
+  ASSERT_TRUE(Phone::Open(folder, &phone, &error)) << error;
+  phone.NoticeNewFiles();
+  ASSERT_TRUE(phone.Commit(&error)) << error;
+  const std::string state = ReadAll(folder / kPhoneStateFile);
+  bool own = false;
+  for (const PhoneChange& change : phone.PendingChanges()) {
+    if (change.file == "notes/d.vnt") phone.MarkRefused(change, "ffff", "empty");
+    if (change.file != "notes/d.vnt") phone.MarkDelivered(change);
+    ASSERT_TRUE(phone.Commit(&error)) << error;
+  }
+  ASSERT_TRUE(phone.ReceiveDeletion(1, phone.items()[1].luid, &own));
+  ASSERT_TRUE(phone.Commit(&error)) << error;
+  ASSERT_TRUE(phone.ReceiveChange(1, phone.items()[0].luid, scratch.path() / "pc.vnt", &own));
+  ASSERT_FALSE(phone.ReceiveNew(1, scratch.path() / "pc.vnt").empty());
+  phone.anchor = PhoneAnchor{1, "20260101T000000Z", 0};
+  ASSERT_TRUE(phone.Commit(&error)) << error;
+  EXPECT_EQ(ReadAll(folder / kPhoneStateFile), state);
+  const std::string committed = image(phone), log = ReadAll(folder / kPhoneCommitLog);
+  std::ofstream(folder / kPhoneCommitLog, std::ios::binary | std::ios::app)
+      << "{\"erased\":[[\"note\",\"1\"]]}";
+  ASSERT_TRUE(Phone::Open(folder, &reopened, &error)) << error;
+  EXPECT_EQ(image(reopened), committed);
+  ASSERT_TRUE(reopened.Save(&error)) << error;
+  EXPECT_FALSE(fs::exists(folder / kPhoneCommitLog));
+  WriteAll(folder / kPhoneCommitLog, log + "{\"erased\":[[\"note\",\"1\"]]}\n");
+  ASSERT_TRUE(Phone::Open(folder, &reopened, &error)) << error;
+  EXPECT_EQ(image(reopened), committed);
+}
+
 // An undo that fails part way (here: the state file cannot be replaced) is
 // marked, so that the next session finishes it rather than keep the phone
-// half put back.
+// half put back. The undo puts back the objects as they were, also one the
+// session replaced.
 TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   zelsync::testing::ScratchFolder scratch;
   WriteAll(scratch.path() / "notes" / "a.vnt", "A");
+  WriteAll(scratch.path() / "notes" / "b.vnt", "B");
+  WriteAll(scratch.path() / "pc.vnt", "PC");
   Phone phone;
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
   phone.NoticeNewFiles();
   ASSERT_TRUE(phone.Save(&error)) << error;
   ASSERT_TRUE(phone.BeginJournal(&error)) << error;
+  bool own = false;
+  ASSERT_TRUE(phone.ReceiveChange(1, phone.items()[1].luid, scratch.path() / "pc.vnt", &own));
   fs::remove(scratch.path() / "notes" / "a.vnt");
   fs::remove(scratch.path() / kPhoneStateFile);
   fs::create_directory(scratch.path() / kPhoneStateFile);
@@ -180,6 +233,7 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   EXPECT_FALSE(phone.UndoBegun());
   EXPECT_FALSE(phone.HasJournal());
   EXPECT_EQ(ReadAll(scratch.path() / "notes" / "a.vnt"), "A");
+  EXPECT_EQ(ReadAll(scratch.path() / "notes" / "b.vnt"), "B");
 }
 
 #ifndef _WIN32

@@ -85,6 +85,9 @@ bool ParseState(const std::string& content, State* state) {
   int line_number = 0;
   while (start < content.size()) {
     size_t end = content.find('\n', start);
+    // A line without its line end after the header is an append that a
+    // killed process did not finish: it does not count.
+    if (end == std::string::npos && line_number >= 1) break;
     if (end == std::string::npos) end = content.size();
     std::string line = content.substr(start, end - start);
     start = end + 1;
@@ -113,14 +116,16 @@ bool ParseState(const std::string& content, State* state) {
   return line_number >= 1;
 }
 
+std::string ItemLine(const ItemKey& key, uint64_t fingerprint) {
+  char hex[24];
+  snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(fingerprint));
+  return std::to_string(key.first) + " " + hex + " " + Hex(key.second) + "\n";
+}
+
 bool SaveState(const WString& folder, const State& state) {
   std::string content = std::string(kStateHeader) + "\nroot " + Hex(state.root) + "\ncounter " +
                         std::to_string(state.counter) + "\n";
-  char fingerprint[24];
-  for (const auto& item : state.items) {
-    snprintf(fingerprint, sizeof fingerprint, "%016llx", static_cast<unsigned long long>(item.second));
-    content += std::to_string(item.first.first) + " " + fingerprint + " " + Hex(item.first.second) + "\n";
-  }
+  for (const auto& item : state.items) content += ItemLine(item.first, item.second);
   return zelsync::WriteFileAtomically(folder + BookkeepingFileNameW(BookkeepingFile::kStoreState),
                                       folder + BookkeepingFileNameW(BookkeepingFile::kStoreStateScratch),
                                       content.data(), content.size());
@@ -166,12 +171,65 @@ std::map<ItemKey, uint64_t> CurrentItems(const Store& store, const State& previo
   return items;
 }
 
+// The state grows by appends up to this size before a write folds it.
+constexpr int64_t kFoldStateAt = int64_t{64} << 20;
+
+enum class Appended { kDone, kNotOurs, kRewrite };
+
+// The library's own write of one item, in time that does not grow with the
+// store: one item line appended to the state (a later line of an item
+// overrides an earlier one; the next scan writes the state whole again).
+// Only the state's head is read, to tell whether it is a current state of
+// this store. kRewrite when the state must be rewritten whole instead (it
+// ends in an unfinished line, or has grown large).
+Appended AppendItemLine(const WString& path, const Store& store, const ItemKey& key,
+                        uint64_t fingerprint) {
+  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kUpdateBinary, nullptr);
+  if (!file) return Appended::kNotOurs;
+  std::string head;
+  size_t header_end = std::string::npos, root_end = std::string::npos;
+  char buffer[4096];
+  while (root_end == std::string::npos && head.size() < kMaxSyncFileSize) {
+    const size_t got = file->Read(buffer, sizeof buffer);
+    if (got == 0) return Appended::kNotOurs;
+    head.append(buffer, got);
+    header_end = head.find('\n');
+    if (header_end != std::string::npos) root_end = head.find('\n', header_end + 1);
+  }
+  std::string root;
+  if (root_end == std::string::npos || head.compare(0, header_end, kStateHeader) != 0 ||
+      head.compare(header_end + 1, 5, "root ") != 0 ||
+      !Unhex(head.substr(header_end + 6, root_end - header_end - 6), &root) ||
+      root != store.root()) {
+    return Appended::kNotOurs;
+  }
+  char last = 0;
+  if (!file->Seek(-1, SeekFrom::kEnd) || file->Read(&last, 1) != 1 || last != '\n' ||
+      !file->Seek(0, SeekFrom::kEnd) || file->Tell() >= kFoldStateAt) {
+    return Appended::kRewrite;
+  }
+  const std::string line = ItemLine(key, fingerprint);
+  // Lasts through a killed process; a power cut that loses it makes the next
+  // scan report the library's write as a change, once.
+  if (file->Write(line.data(), line.size()) != line.size() || !file->Flush())
+    return Appended::kRewrite;
+  return Appended::kDone;
+}
+
 void UpdateState(const Store& store, FolderKind folder, const std::string& stem, bool removed) {
   BoundedPath folder_path = SyncFolderPath();
   if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return;
   if (Env::Current().Stat(folder_path.str()) != FsStatus::kOk) return;  // no scan has run yet
   std::unique_ptr<FileLock> lock = LockState(folder_path.str());
   WString path = folder_path.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
+  if (!removed) {
+    ItemFile file;
+    uint64_t fingerprint = 0;
+    if (!store.Find(folder, stem, &file) || !ItemFingerprint(file, &fingerprint)) return;
+    const Appended appended =
+        AppendItemLine(path, store, {ObjectTypeOf(folder), stem}, fingerprint);
+    if (appended != Appended::kRewrite) return;
+  }
   State state;
   // The first scan sees everything; a state not yet carried over is the
   // next scan's to carry over and rewrite.

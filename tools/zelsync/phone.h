@@ -9,13 +9,22 @@
 // a LUID when the phone first notices it), a file whose content differs
 // from its hash is a change, a LUID whose file is gone is a deletion.
 // Editing the folder by hand is therefore how a person changes the phone.
+//
+// During a session the phone commits after every object, as a real phone
+// does, by appending what changed to a commit log ("phone.commits") beside
+// the state file; the log continues the state file whose "commits" ID its
+// first line names, and is folded into the state file by the next full
+// save. A line without its line end is a commit a killed process did not
+// finish, and does not count.
 #ifndef ZELSYNC_TOOL_PHONE_H
 #define ZELSYNC_TOOL_PHONE_H
 
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <nlohmann/json_fwd.hpp>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -25,6 +34,7 @@
 namespace zelsync_tool {
 
 constexpr const char kPhoneStateFile[] = "phone.json";
+constexpr const char kPhoneCommitLog[] = "phone.commits";
 
 struct PhoneItem {
   std::string luid;
@@ -35,11 +45,10 @@ struct PhoneItem {
   // why: it is not offered again until it changes.
   std::optional<std::string> refused_hash;
   std::string refused_reason;
-  // The item's entry in the state file as last written; emptied whenever a
-  // field above changes. The phone commits after every object, and making
-  // every entry anew each time made a session grow with the square of the
-  // phone's size.
-  mutable std::string saved_entry;
+  // The item's entry as last committed (to the state file or the commit
+  // log); emptied whenever a field above changes, which marks the item for
+  // the next commit.
+  std::string saved_entry;
 };
 
 enum class ChangeKind { kNew, kChanged, kDeleted };
@@ -63,18 +72,26 @@ struct PhoneAnchor {
 
 class Phone {
  public:
-  // Opens the phone in `folder`: reads its state file, or starts a new
-  // phone (nothing is written until Save) when there is none. False, with
-  // a message naming the file, when the state file cannot be read or
-  // parsed.
+  // Opens the phone in `folder`: reads its state file and replays the
+  // commit log that continues it, or starts a new phone (nothing is written
+  // until Save) when there is none. False, with a message naming the file,
+  // when the state file or the log cannot be read or parsed.
   static bool Open(const std::filesystem::path& folder, Phone* phone, std::string* error);
-  // Writes the state file (through a scratch file renamed over it). The
-  // commits after each object of a session need only outlast a killed
-  // process; the one at the end of the session is synced.
-  bool Save(std::string* error, zelsync::Lasting lasting = zelsync::Lasting::kPowerCut) const;
+  // Writes the whole state file (through a scratch file renamed over it),
+  // which takes in the commit log, and drops the log. With kPowerCut the
+  // object files written since the last such save are made to last first,
+  // and the state file is synced.
+  bool Save(std::string* error, zelsync::Lasting lasting = zelsync::Lasting::kPowerCut);
+  // Commits what changed since the last commit so that a killed process
+  // keeps it: appends one line to the commit log, in time linear in what
+  // changed (the first commit after opening the phone is a full Save that
+  // folds in the log it found). False, with a message naming the file, when
+  // it cannot be written; the next commit then saves the whole state.
+  bool Commit(std::string* error);
 
   const std::filesystem::path& folder() const { return folder_; }
   std::filesystem::path StatePath() const { return folder_ / kPhoneStateFile; }
+  std::filesystem::path CommitLogPath() const { return folder_ / kPhoneCommitLog; }
   bool is_new() const { return is_new_; }
 
   // Identity, fixed when the phone first syncs.
@@ -96,12 +113,15 @@ class Phone {
 
   // Objects from the PC. Each records the object as it now stands on the
   // phone; *had_own_change tells whether the phone's own pending change of
-  // that object was overridden.
-  std::string ReceiveNew(uint32_t type, const std::filesystem::path& source);
+  // that object was overridden. With `take_source` the file at `source` is
+  // the phone's to take: it is moved into place where the file system
+  // allows (one file fewer made and removed per object), else copied.
+  std::string ReceiveNew(uint32_t type, const std::filesystem::path& source,
+                         bool take_source = false);
   // Replaces the object of `luid`; false when the phone has no such object
   // or cannot write the file (the object then stays as it was).
   bool ReceiveChange(uint32_t type, const std::string& luid, const std::filesystem::path& source,
-                     bool* had_own_change);
+                     bool* had_own_change, bool take_source = false);
   // Deletes the object of `luid`; false when the phone has no such object.
   bool ReceiveDeletion(uint32_t type, const std::string& luid, bool* had_own_change);
 
@@ -124,8 +144,9 @@ class Phone {
   // new to the next session, which pairs them with the PC's items.
   void ForgetPartner();
 
-  // Copies the phone's state and files aside (in the folder ".session")
-  // before a SyncML session changes them, after saving the state. The copy
+  // Copies the phone's state and files aside (in the folder ".session";
+  // the object files as hard links where the file system has them) before
+  // a SyncML session changes them, then saves the state. The copy
   // is on disk, so a session cut short by the death of the host can still
   // be undone by the next one. False when the copy could not be made.
   bool BeginJournal(std::string* error);
@@ -144,6 +165,30 @@ class Phone {
   std::filesystem::path PathOf(const std::string& relative) const;
 
  private:
+  std::string StateFields() const;
+  bool ReadStateFields(const nlohmann::json& doc, std::string* why);
+  bool ReplayCommits(std::string* error);
+  // Puts the content of `source` at `target`, moved there when `take` and
+  // the file system allows, else copied (lasting through a killed process;
+  // Save makes it last through a power cut); the hash of what was written,
+  // or none when it could not be written.
+  std::optional<std::string> WriteObject(const std::filesystem::path& source,
+                                         const std::filesystem::path& target, bool take);
+  void RemoveObject(const std::filesystem::path& path);
+  void Erase(std::vector<PhoneItem>::iterator it);
+  void MakeObjectsLast();
+  // Where each item stands in items_, and the LUIDs and files in use, so
+  // that a session's lookups do not walk the whole phone per object. Items
+  // appended since it was made are taken in when it is next used; erasing
+  // an item or renaming its file makes it anew.
+  struct Index {
+    bool valid = false;
+    size_t items = 0;  // how many of items_ it covers
+    std::map<std::pair<uint32_t, std::string>, size_t> at;
+    std::set<std::string> luids, files;
+    std::vector<size_t> unsent;  // items without a hash when taken in
+  };
+  const Index& Indexed() const;
   std::vector<PhoneItem>::iterator Find(uint32_t type, const std::string& luid);
   std::string NewLuid();
   std::string FreeFileName(const std::string& folder, const std::string& stem,
@@ -153,6 +198,18 @@ class Phone {
   bool is_new_ = true;
   uint64_t next_luid_ = 1;
   std::vector<PhoneItem> items_;
+  mutable Index index_;
+  // The "commits" ID of the state file on disk: the commit log continues
+  // it. Known to be current only after this object saved the file.
+  std::string commits_id_;
+  bool saved_ = false;
+  bool log_made_ = false;         // this object began the commit log of commits_id_
+  std::string committed_fields_;  // StateFields() as last committed
+  // Items erased since the last commit: type name and LUID.
+  std::vector<std::pair<std::string, std::string>> erased_;
+  // Object files written or removed since the last save that lasts through
+  // a power cut.
+  std::vector<std::filesystem::path> unsynced_;
 };
 
 }  // namespace zelsync_tool

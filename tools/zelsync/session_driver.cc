@@ -160,7 +160,7 @@ void Driver::Record(SessionEvent event) {
   // The phone commits each object as it goes, as a real phone does; the
   // state file is synced once, at the end of the session.
   std::string error;
-  if (!phone_.Save(&error, zelsync::Lasting::kKilledProcess)) report_.errors.push_back(error);
+  if (!phone_.Commit(&error)) report_.errors.push_back(error);
   ++moved_;
   if (options_.interrupt_after && moved_ >= *options_.interrupt_after) throw LinkDropped{};
 }
@@ -202,13 +202,13 @@ bool Driver::PairWithPhoneObject(const TypeInfo& type, const fs::path& handed, c
   // Committed at once, as a moved object is: the library has the pair now,
   // and a phone that forgot it would offer its object to the PC again.
   std::string error;
-  if (!phone_.Save(&error)) report_.errors.push_back(error);
+  if (!phone_.Commit(&error)) report_.errors.push_back(error);
   return true;
 }
 
 std::string Driver::PlaceOnPhone(const TypeInfo& type, const fs::path& handed, const std::u16string& entry_id,
                                  decltype(RoadExports::map_new) map, SessionEvent* event) {
-  std::string luid = phone_.ReceiveNew(type.code, handed);
+  std::string luid = phone_.ReceiveNew(type.code, handed, true);
   std::error_code ec;
   fs::remove(handed, ec);
   if (luid.empty()) {
@@ -287,7 +287,7 @@ void Driver::SendModified(const TypeInfo& type) {
     }
     if (phone_.FindItem(type.code, event.luid)) {
       bool own_change = false;
-      const bool stored = phone_.ReceiveChange(type.code, event.luid, handed, &own_change);
+      const bool stored = phone_.ReceiveChange(type.code, event.luid, handed, &own_change, true);
       std::error_code ec;
       fs::remove(handed, ec);
       if (!stored) {
