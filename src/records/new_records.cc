@@ -9,15 +9,30 @@ namespace zelsync {
 namespace outlook {
 namespace {
 
-// Whether the device's database already knows the item. IrMC: any record
-// of the type and entry ID. SyncML: a record of the entry ID, any type,
-// with an assigned LUID. A database that cannot be opened knows nothing.
+// Whether the device already holds the item: a record of the item (SyncML:
+// of any type) with an assigned LUID. A record still without a LUID names an
+// item handed out whose arrival the device never confirmed (the link dropped
+// or the service died before the LUID came back): it is offered again, or it
+// would never reach the device. A database that cannot be opened knows
+// nothing.
 bool IsKnown(const Scheme& scheme, uint32_t type, const WString& entry_id) {
-  const DeviceRecord key = MakeDeviceRecord(type, entry_id, kUndefinedLuid);
-  Stream stream = OpenForUpdate(scheme.Database().files.path);
+  const DeviceDatabase db = scheme.Database();
+  Stream stream = OpenForUpdate(db.files.path);
   if (!stream) return false;
-  return scheme.syncml ? FindMappedSyncMLRecordByEntryID(key, std::move(stream)) == 1
-                       : FindDeviceRecordByEntryID(key, std::move(stream)) == 1;
+  if (scheme.syncml) {
+    return FindMappedSyncMLRecordByEntryID(MakeDeviceRecord(type, entry_id, kUndefinedLuid), std::move(stream)) ==
+           1;
+  }
+  DeviceRecord found;
+  return LookupMappedRecord(db, type, entry_id, &found, std::move(stream)) == 1;
+}
+
+// Whether the database holds a record of the item's type and entry ID,
+// with or without a LUID: an item offered again keeps its one record.
+bool HasRecord(const Scheme& scheme, uint32_t type, const WString& entry_id) {
+  const DeviceDatabase db = scheme.Database();
+  Stream stream = OpenForUpdate(db.files.path);
+  return stream && HasRecordOfEntry(db, type, entry_id, std::move(stream)) == 1;
 }
 
 int DeliverNewRecord(const Scheme& scheme, uint32_t type, WString* entry_id, WString* path) {
@@ -50,7 +65,10 @@ int DeliverNewRecord(const Scheme& scheme, uint32_t type, WString* entry_id, WSt
     *entry_id = id;
     // An item without its record would be delivered again later (a duplicate
     // on the device): report failure instead. A fresh cursor offers it again.
-    if (AppendRecord(scheme.Database(), MakeDeviceRecord(type, id, kUndefinedLuid))) return 1;
+    if (HasRecord(scheme, type, id) ||
+        AppendRecord(scheme.Database(), MakeDeviceRecord(type, id, kUndefinedLuid))) {
+      return 1;
+    }
     Env::Current().RemoveFile(*path);
     return 0;
   }

@@ -197,10 +197,13 @@ int RemoveDeviceRecord(const DeviceRecord& record, Stream stream) {
   return RemoveRecord(IrmcDatabase(), record, std::move(stream));
 }
 
+int HasRecordOfEntry(const DeviceDatabase& db, uint32_t type, const WString& entry_id, Stream stream) {
+  std::shared_ptr<RecordIndex> index = Records(db, std::move(stream));
+  return index && entry_id.size() < kWideUnits && index->FirstOfEntry(type, entry_id) >= 0;
+}
+
 int FindDeviceRecordByEntryID(const DeviceRecord& record, Stream stream) {
-  const WString entry_id = FieldText(record.entry_id);
-  std::shared_ptr<RecordIndex> index = Records(IrmcDatabase(), std::move(stream));
-  return index && entry_id.size() < kWideUnits && index->FirstOfEntry(record.type, entry_id) >= 0;
+  return HasRecordOfEntry(IrmcDatabase(), record.type, FieldText(record.entry_id), std::move(stream));
 }
 
 int LookupDeviceRecordByLUID(uint32_t type, const WString& luid, DeviceRecord* out, Stream stream) {

@@ -37,6 +37,8 @@ int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& l
                        DeviceRecord* out, Stream stream);
 int LookupMappedRecord(const DeviceDatabase& db, uint32_t type, const WString& entry_id,
                        DeviceRecord* out, Stream stream);
+// 1 when a record of the type and entry ID stands, with or without a LUID.
+int HasRecordOfEntry(const DeviceDatabase& db, uint32_t type, const WString& entry_id, Stream stream);
 // Gives the first record of the type and LUID the entry ID `entry_id`, in
 // place. 1 with *found set when such a record was rewritten, 1 with *found
 // false when none exists; 0 when the file could not be read or written.
