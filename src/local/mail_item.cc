@@ -232,7 +232,7 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
     if (target != path && !RenameFile(path, target)) return false;
     file_.Place(file_.folder(), file_.stem(), target);
     flags_ = flags;
-    file_.store()->ItemWritten(file_.folder(), file_.stem());
+    file_.store()->ItemWritten(ItemFile{file_.folder(), file_.stem(), target});
     return true;
   }
 
@@ -264,7 +264,7 @@ class LocalMail : public outlook::Item, public outlook::MailItem, public std::en
       if (!RenameFile(current.path, target)) return false;
       file_.Place(FolderKind::kInbox, file_.stem(), target);
       flags_ = flags;
-      file_.store()->ItemWritten(FolderKind::kInbox, file_.stem());
+      file_.store()->ItemWritten(ItemFile{FolderKind::kInbox, file_.stem(), target});
     }
     *moved = shared_from_this();
     return true;

@@ -74,32 +74,62 @@ constexpr int64_t kScratchLifetimeSeconds = 600;
 
 namespace {
 
+// The stamp of each folder after a sweep that left no scratch file behind.
+std::mutex& SweptMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+std::map<std::string, FileStamp>& CleanFolders() {
+  static std::map<std::string, FileStamp> clean;
+  return clean;
+}
+
 // Clears `folder` of stale scratch files, unless it is unchanged since a
 // sweep that left none behind: every export connects, and listing every
 // folder at every connection made a session's cost grow with the square
 // of the store's size. A killed writer's scratch file changes the folder.
 void SweepScratchFiles(const std::string& folder, bool all) {
-  static std::mutex mutex;
-  static std::map<std::string, FileStamp> clean;  // by folder: its stamp after a sweep
   Env& env = Env::Current();
   FileStamp before;
   const bool stamped = env.StampFile(PathFromNative(folder), &before) == FsStatus::kOk;
   {
-    std::lock_guard<std::mutex> lock(mutex);
-    auto known = clean.find(folder);
-    if (stamped && known != clean.end() && known->second == before) return;
+    std::lock_guard<std::mutex> lock(SweptMutex());
+    auto known = CleanFolders().find(folder);
+    if (stamped && known != CleanFolders().end() && known->second == before) return;
   }
   bool none_left = false;
   RemoveStaleScratchFiles(folder, all, kScratchLifetimeSeconds, &none_left);
+  // A scratch file a killed writer left at the very moment of the sweep may
+  // share the stamp taken here and wait for the folder's next change (or the
+  // next process); listings pass over it meanwhile, so nothing is lost.
   FileStamp after;
-  const bool settled = none_left && env.StampFile(PathFromNative(folder), &after) == FsStatus::kOk &&
-                       StampSettled(after);
-  std::lock_guard<std::mutex> lock(mutex);
-  if (settled) {
-    clean[folder] = after;
+  const bool clean = none_left && env.StampFile(PathFromNative(folder), &after) == FsStatus::kOk;
+  std::lock_guard<std::mutex> lock(SweptMutex());
+  if (clean) {
+    CleanFolders()[folder] = after;
   } else {
-    clean.erase(folder);
+    CleanFolders().erase(folder);
   }
+}
+
+// The store's own write or removal changed `folder`, leaving no scratch file
+// of its own: a folder clean before stays clean under its new stamp, so that
+// the next connection does not list it again (a session writes at every
+// call, and listing the folder each time made its cost grow with the square
+// of the store's size). A killed writer's scratch file that appeared at the
+// same moment waits for the next sweep; listings pass over it meanwhile.
+void NoteOwnChange(const std::string& folder) {
+  std::lock_guard<std::mutex> lock(SweptMutex());
+  auto known = CleanFolders().find(folder);
+  if (known == CleanFolders().end()) return;
+  if (Env::Current().StampFile(PathFromNative(folder), &known->second) != FsStatus::kOk) {
+    CleanFolders().erase(known);
+  }
+}
+
+// The folder a store folder's scratch files are written in.
+std::string ScratchFolderOf(FolderKind folder, const std::string& base) {
+  return IsMaildir(folder) ? base + "/tmp" : base;
 }
 
 }  // namespace
@@ -231,13 +261,15 @@ StoreObserver* SetStoreObserver(StoreObserver* observer) {
   return previous;
 }
 
-void Store::ItemWritten(FolderKind folder, const std::string& stem) const {
-  DropListing(FolderPath(folder));
-  if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemWritten(*this, folder, stem);
+void Store::ItemWritten(const ItemFile& file) const {
+  DropListing(FolderPath(file.folder));
+  NoteOwnChange(ScratchFolderOf(file.folder, FolderPath(file.folder)));
+  if (g_observer && ObjectTypeOf(file.folder) >= 0) g_observer->ItemWritten(*this, file);
 }
 
 void Store::ItemRemoved(FolderKind folder, const std::string& stem) const {
   DropListing(FolderPath(folder));
+  NoteOwnChange(ScratchFolderOf(folder, FolderPath(folder)));
   if (g_observer && ObjectTypeOf(folder) >= 0) g_observer->ItemRemoved(*this, folder, stem);
 }
 

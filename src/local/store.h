@@ -65,7 +65,7 @@ class Store : public std::enable_shared_from_this<Store> {
 
   // An item was written or removed through the store: the folder's listing
   // is dropped, and the installed StoreObserver, if any, is told.
-  void ItemWritten(FolderKind folder, const std::string& stem) const;
+  void ItemWritten(const ItemFile& file) const;
   void ItemRemoved(FolderKind folder, const std::string& stem) const;
 
  private:
@@ -80,7 +80,8 @@ class Store : public std::enable_shared_from_this<Store> {
 class StoreObserver {
  public:
   virtual ~StoreObserver() = default;
-  virtual void ItemWritten(const Store& store, FolderKind folder, const std::string& stem) = 0;
+  // `file` is the item's file as written.
+  virtual void ItemWritten(const Store& store, const ItemFile& file) = 0;
   virtual void ItemRemoved(const Store& store, FolderKind folder, const std::string& stem) = 0;
   // The store is being connected to; false refuses the connection (the
   // observer could not bring its bookkeeping up to date).

@@ -60,7 +60,7 @@ class StoredFile {
     if (!WriteFileAtomically(path, content)) return false;
     stem_ = stem;
     path_ = path;
-    store_->ItemWritten(folder_, stem_);
+    store_->ItemWritten(ItemFile{folder_, stem_, path_});
     return true;
   }
 

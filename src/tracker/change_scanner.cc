@@ -216,16 +216,19 @@ Appended AppendItemLine(const WString& path, const Store& store, const ItemKey& 
   return Appended::kDone;
 }
 
-void UpdateState(const Store& store, FolderKind folder, const std::string& stem, bool removed) {
+// The state after the library's own write of `written`, or (null) its
+// removal of the item `stem`.
+void UpdateState(const Store& store, FolderKind folder, const std::string& stem, const ItemFile* written) {
   BoundedPath folder_path = SyncFolderPath();
   if (!folder_path.ok() || !folder_path.Append(kPathSeparator)) return;
   if (Env::Current().Stat(folder_path.str()) != FsStatus::kOk) return;  // no scan has run yet
   std::unique_ptr<FileLock> lock = LockState(folder_path.str());
   WString path = folder_path.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
-  if (!removed) {
-    ItemFile file;
-    uint64_t fingerprint = 0;
-    if (!store.Find(folder, stem, &file) || !ItemFingerprint(file, &fingerprint)) return;
+  // The file as written is fingerprinted: looking it up would list the
+  // whole folder at every write of a session.
+  uint64_t fingerprint = 0;
+  if (written) {
+    if (!ItemFingerprint(*written, &fingerprint)) return;
     const Appended appended =
         AppendItemLine(path, store, {ObjectTypeOf(folder), stem}, fingerprint);
     if (appended != Appended::kRewrite) return;
@@ -235,13 +238,10 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   // next scan's to carry over and rewrite.
   if (LoadState(path, &state) != Loaded::kState || !state.current || state.root != store.root()) return;
   ItemKey key{ObjectTypeOf(folder), stem};
-  if (removed) {
-    state.items.erase(key);
-  } else {
-    ItemFile file;
-    uint64_t fingerprint = 0;
-    if (!store.Find(folder, stem, &file) || !ItemFingerprint(file, &fingerprint)) return;
+  if (written) {
     state.items[key] = fingerprint;
+  } else {
+    state.items.erase(key);
   }
   SaveState(folder_path.str(), state);
 }
@@ -363,11 +363,11 @@ ScanResult ScanStoreChanges() {
 StoreObserver& LibraryWriteObserver() {
   class Observer : public StoreObserver {
    public:
-    void ItemWritten(const Store& store, FolderKind folder, const std::string& stem) override {
-      UpdateState(store, folder, stem, false);
+    void ItemWritten(const Store& store, const ItemFile& file) override {
+      UpdateState(store, file.folder, file.stem, &file);
     }
     void ItemRemoved(const Store& store, FolderKind folder, const std::string& stem) override {
-      UpdateState(store, folder, stem, true);
+      UpdateState(store, folder, stem, nullptr);
     }
     bool StoreConnecting(const Store&) override { return CarryOverStoreState(); }
   };
