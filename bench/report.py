@@ -7,7 +7,8 @@ import json
 import os
 import sys
 
-SESSIONS = [("first", "first session"), ("nochange", "nothing to move"), ("edits", "ten edits")]
+SESSIONS = [("first", "first session"), ("nochange", "nothing to move"), ("edits", "ten edits"),
+            ("fromphone", "from the phone")]
 
 
 def means(path):

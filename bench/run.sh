@@ -1,7 +1,8 @@
 #!/bin/bash
 # The session benchmark: builds a Release build, makes N contacts, and times
 # through the command-line host a first session, a session with nothing to
-# move and a session after ten contacts were edited on the PC, for the IrMC
+# move, a session after ten contacts were edited on the PC and a first
+# session from a phone holding the contacts to an empty PC store, for the IrMC
 # and the SyncML road, side by side with vdirsyncer moving the same contacts
 # between two folders. Then one call of each record bookkeeping export on a
 # 10,000-record database against a `cat` of that file. Prints both tables.
@@ -29,6 +30,11 @@ if [[ ${1:-} == step ]]; then
       cp -r "$dir/../contacts" "$dir/a"
       mkdir -p "$dir/b"
       VDIRSYNCER_CONFIG=$dir/config vdirsyncer discover contacts </dev/null >/dev/null 2>&1 ;;
+    reset-phone)  # an empty PC store, no sync state, a phone holding the contacts
+      rm -rf "$dir/store" "$dir/data" "$dir/run" "$dir/tmp" "$dir/phone"
+      mkdir -p "$dir/store" "$dir/data" "$dir/tmp" "$dir/phone"
+      mkdir -m 700 "$dir/run"
+      cp -r "$dir/../contacts" "$dir/phone/contacts" ;;
     edit-zelsync) python3 "$BENCH/contacts.py" edit 10 "$dir/store/contacts" ;;
     edit-vdirsyncer) python3 "$BENCH/contacts.py" edit 10 "$dir/a" ;;
     *) echo "unknown step $what" >&2; exit 2 ;;
@@ -130,6 +136,15 @@ for n in $SIZES; do
     -n irmc -p "$step edit-zelsync $dir/irmc" "$(session irmc "$dir/irmc")" \
     -n syncml -p "$step edit-zelsync $dir/syncml" "$(session syncml "$dir/syncml")" \
     -n vdirsyncer -p "$step edit-vdirsyncer $dir/vdirsyncer" "$vdir" >&2
+  # The other way: a phone full of contacts meets an empty PC store.
+  hyperfine -N --style basic --runs "$FIRST_RUNS" --export-json "$WORK/results/$n-fromphone.json" \
+    -n irmc -p "$step reset-phone $dir/irmc" "$(session irmc "$dir/irmc")" \
+    -n syncml -p "$step reset-phone $dir/syncml" "$(session syncml "$dir/syncml")" \
+    -n vdirsyncer -p "$step reset-vdirsyncer $dir/vdirsyncer" "$vdir" >&2
+  for road in irmc syncml; do
+    count=$(find "$dir/$road/store/contacts" -name '*.vcf' | wc -l)
+    [[ $count == "$n" ]] || { echo "$road: the PC store holds $count of $n contacts" >&2; exit 1; }
+  done
   rm -rf "$dir"
 done
 
