@@ -90,6 +90,12 @@ def write(path, text):
         f.write(text.encode("utf-8") if isinstance(text, str) else text)
 
 
+def put(folder, files):
+    """Writes each {name: text} file under `folder` (a text of None removes it)."""
+    for name, text in files.items():
+        os.remove(os.path.join(folder, name)) if text is None else write(os.path.join(folder, name), text)
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -100,8 +106,8 @@ def text_of(path):
 
 
 def snapshot(*folders, skip="\0"):
-    """Every file under each folder (but those whose name starts with `skip`)
-    with a hash of its bytes."""
+    """Every file under each folder (but those whose name starts with `skip`,
+    a text or a tuple of texts) with a hash of its bytes."""
     return [{os.path.relpath(os.path.join(base, name), folder): hashlib.sha256(read(os.path.join(base, name)))
              .hexdigest() for base, _, names in os.walk(folder) for name in names if not name.startswith(skip)}
             for folder in folders]
@@ -117,6 +123,13 @@ def values(folder, key):
     """The value of `key` (FN, SUMMARY) in every object file of a folder, sorted."""
     return sorted(line.split(":", 1)[1] for path in object_files(folder) for line in text_of(path).splitlines()
                   if line.split(":", 1)[0].split(";", 1)[0].upper() == key)
+
+
+def field(text, size=520, terminated=True):
+    """A UTF-16LE text field of `size` bytes as the bookkeeping files hold
+    them (unterminated: the text repeated to the end)."""
+    data = text.encode("utf-16-le")
+    return (data + b"\0" * size)[:size] if terminated else (data * size)[:size]
 
 
 def phone_state(phone):
