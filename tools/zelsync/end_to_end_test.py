@@ -113,7 +113,6 @@ def test_errors(host, scratch):
         (["sync", "irmc", "--device", phone, "--interrupt-after", "1"], 2, "--interrupt-after"),
         (["sync", "syncml", "--device", phone, "--address", "nothex"], 2, "--address"),
         (["sync", "irmc", "--device", phone, "--device-id", "../x"], 2, "--device-id"),
-        (["sync", "irmc", "--device", phone, "--device-id", "a" * 65], 2, "--device-id"),
         (["--library", os.path.join(scratch, "no-such-library"), "sync", "irmc", "--device", phone], 2,
          "no-such-library"),
         (["inspect", "--type", "spreadsheet", "x"], 2, "spreadsheet"),
@@ -144,8 +143,9 @@ def test_errors(host, scratch):
 # --- Linux: real items ---------------------------------------------------------
 
 def test_road(host, scratch, road):
-    """Each side's new objects and changes reach the other once. (Deletions
-    each way are the seeded random sessions' part.)"""
+    """Each side's new objects reach the other once, tied in the bookkeeping.
+    (Changes each way are the dry run's and the seeded random sessions'
+    part, deletions the random sessions'.)"""
     phone = os.path.join(scratch, "phone-" + road)
     mine = "Phone Mine" + road.capitalize()
     put(phone, {"contacts/own.vcf": vcard(mine, "+1 555 0100"), "notes/own.vnt": vnote("Phone note " + road),
@@ -169,19 +169,6 @@ def test_road(host, scratch, road):
         check(not any(name.endswith("_Temp.DAT") or name == "SyncMLTempNewDBRecords.DAT" for name in files),
               "syncml: no backups left: %s" % list(files))
     check(totals(host.sync(road, phone)) == NOTHING, "%s: a second session moves nothing" % road)
-
-    # A change on each side moves once.
-    alice = host.find("contacts", "Alice")[0]
-    host.run("store", "edit", "contacts", alice["id"], "--phone", "+44 7700 900" + str(len(road)), expect=0)
-    write(os.path.join(phone, "contacts", "own.vcf"), vcard(mine, "+1 555 0199"))
-    report = host.sync(road, phone)
-    check(totals(report) == dict(NOTHING, updated=2), "%s: one change each way: %s" % (road, report))
-    copies = contacts(phone, "Alice")
-    check(len(copies) == 1 and "7700" in text_of(copies[0]), "%s: the phone's Alice is the new one" % road)
-    own = host.find("contacts", mine)
-    check(len(own) == 1 and "0199" in text_of(own[0]["file"]), "%s: the store's copy is the new one" % road)
-    check(host.sync(road, phone)["events"] == [], "%s: a change moves only once" % road)
-
     return phone
 
 
