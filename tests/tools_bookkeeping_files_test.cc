@@ -12,13 +12,9 @@ using zelsync::testing::Concat;
 using zelsync::testing::DeviceRecordBytes;
 using zelsync::testing::FieldsBytes;
 using zelsync::testing::LogRecordBytes;
-using zelsync::testing::PutU32;
 
-Bytes Counter(uint32_t value) {
-  Bytes out;
-  PutU32(&out, value);
-  return out;
-}
+// A file's leading 32-bit counter, or any lone 32-bit value.
+Bytes Counter(uint32_t value) { return FieldsBytes(value, {}); }
 
 Bytes Filler(size_t size) { return Bytes(size, 0xAB); }
 
@@ -54,9 +50,8 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
 }
 
 TEST(DecodeFields, APendingChangeNamesItsOperationAndItems) {
-  Bytes pending = Concat({Counter(2), Counter(1)});
-  for (const char16_t* field : {u"L1", u"E1", u"E9"}) zelsync::testing::PutField(&pending, field);
-  const DecodedFile file = DecodeBookkeepingFile(FileKind::kPendingChange, pending);
+  const DecodedFile file =
+      DecodeBookkeepingFile(FileKind::kPendingChange, Concat({Counter(2), FieldsBytes(1, {u"L1", u"E1", u"E9"})}));
   ASSERT_EQ(file.records.size(), 1u);
   EXPECT_EQ(RecordKindName(file.kind, *file.records[0].kind), "update");
   EXPECT_EQ(file.records[0].luid->text + " " + file.records[0].entry_id->text + " " +

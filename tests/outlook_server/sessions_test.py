@@ -23,7 +23,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zelsync"))
-from host_harness import Host, arguments, check, finish, phone_state, read, totals, vcard, vnote, write  # noqa: E402
+from host_harness import (Host, arguments, check, field, finish, phone_state, put, read, totals, vcard,  # noqa: E402
+                          vnote, write)
 
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 INBOX, CALENDAR, CONTACTS, NOTES = 6, 9, 10, 12  # default folders of the object model
@@ -134,10 +135,6 @@ def session(host, standin, road, phone, what, *extra, code=0):
     return report, totals(report), calls, lines
 
 
-def field(text, size):
-    return (text.encode("utf-16-le") + b"\0" * size)[:size]
-
-
 def on_phone(phone, file, text):
     path = os.path.join(phone, file or "missing")
     return os.path.exists(path) and text in read(path)
@@ -209,11 +206,7 @@ def test_steps(host, standin, scratch, sync_folder):
     sent = {}
     for road, step, files, pc_change, fail, extra, code, expected in STEPS:
         phone, what = os.path.join(scratch, "phone-" + road), road + " " + step
-        for name, text in files.items():
-            if text is None:
-                os.remove(os.path.join(phone, name))
-            else:
-                write(os.path.join(phone, name), trip_back(scratch) if text == "TRIP" else text)
+        put(phone, {name: trip_back(scratch) if text == "TRIP" else text for name, text in files.items()})
         databases, header, change_log, stamp = ROADS[road]
         if pc_change:
             (folder, prop, text), name, number = pc_change
@@ -221,7 +214,7 @@ def test_steps(host, standin, scratch, sync_folder):
             standin.edit(gone, changed, vcard(name, number))
             with open(os.path.join(sync_folder, change_log), "ab") as log:
                 for item, kind in ((changed, 0), (gone, 1)):
-                    log.write(struct.pack("<II", KINDS[item["class"]], kind) + field(item["entry_id"], 520) +
+                    log.write(struct.pack("<II", KINDS[item["class"]], kind) + field(item["entry_id"]) +
                               b"".join(field(s, 40) + struct.pack("<I", 0) for s in stamp))
         standin.edit(fail=fail)
         before = standin.items()
@@ -299,10 +292,9 @@ def test_no_window(host, standin, scratch):
     phone = os.path.join(scratch, "phone-nowindow")
     for n, (window, started) in enumerate(((False, False), (False, True), (True, True))):
         standin.edit(window=window)
-        write(os.path.join(phone, "contacts", "own%d.vcf" % n), vcard("Quiet Contact %d" % n, "+1 555 030%d" % n))
-        write(os.path.join(phone, "notes", "own%d.vnt" % n), vnote("Quiet note %d" % n))
-        if n == 1:
-            write(os.path.join(phone, "contacts", "own0.vcf"), vcard("Quiet Contact 0", "+1 555 0399"))
+        put(phone, {"contacts/own%d.vcf" % n: vcard("Quiet Contact %d" % n, "+1 555 030%d" % n),
+                    "notes/own%d.vnt" % n: vnote("Quiet note %d" % n),
+                    **({"contacts/own0.vcf": vcard("Quiet Contact 0", "+1 555 0399")} if n == 1 else {})})
         if (not started or window) and not standin.start_running("-Embedding" if started else "/run"):
             continue
         what = "%s, %s" % ("a window" if window else "no window",
