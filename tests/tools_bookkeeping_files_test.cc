@@ -18,7 +18,7 @@ Bytes Counter(uint32_t value) { return FieldsBytes(value, {}); }
 
 Bytes Filler(size_t size) { return Bytes(size, 0xAB); }
 
-// The end-to-end script decodes a file of each kind, the short ones and an
+// The end-to-end script decodes a file of each kind, a short one and an
 // unterminated LUID of an unknown type through `zelsync inspect`; these are
 // the other sizes: records, the trailing fragment and the damage found.
 TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
@@ -33,6 +33,7 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
       {FileKind::kDeviceDatabase, Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100, 1},
       {FileKind::kSyncMLDatabase, Concat({AnchorBytes(0, u"", 9), DeviceRecordBytes(1, u"N", u"5"), Filler(1043)}), 1,
        1043, 1},
+      {FileKind::kSyncMLDatabase, Filler(30), 0, 30, 1},  // shorter than the anchor
       {FileKind::kIrmcLog, Bytes{}, 0, 0, 0},
       {FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1},
       {FileKind::kSessionMarker, Filler(12), 0, 12, 1},
