@@ -21,7 +21,6 @@ import os
 import random
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
@@ -114,12 +113,10 @@ class World:
             counts = {side: collections.Counter(tag for tag, _ in self.held(kind, side))
                       for side in ("store",) + self.roads}
             for side, count in counts.items():
-                twice = sorted(tag for tag, n in count.items() if n > 1)
-                if twice:
-                    problems.append("%s: %s held more than once in the %s" % (kind, twice, side))
-                if set(count) != set(counts["store"]):
-                    problems.append("%s: the %s holds %s, the store %s" % (
-                        kind, side, sorted(set(count) - set(counts["store"])), sorted(set(counts["store"]) - set(count))))
+                twice, store = sorted(tag for tag, n in count.items() if n > 1), set(counts["store"])
+                if twice or set(count) != store:
+                    problems.append("%s in the %s: %s held more than once, %s not in the store, %s missing" % (
+                        kind, side, twice, sorted(set(count) - store), sorted(store - set(count))))
         if problems:
             raise Failure("not converged:\n  " + "\n  ".join(problems))
 
@@ -131,20 +128,16 @@ def run(world, rounds, kill):
     for number in range(1, rounds + 1):
         for side in world.roads + ("store",):
             world.change(side)
-        delay, outcome = 0, ""
+        outcome = ""
         if kill:
             typical = sorted(durations)[len(durations) // 2] if durations else 0.3
             delay, started = world.rng.uniform(0.0, typical), time.monotonic()
-            process = subprocess.Popen(world.host.command("sync", "syncml", "--device", world.phones["syncml"],
-                                                          "--json"),
-                                       env=world.host.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-            try:
-                process.wait(timeout=delay)
+            try:  # on the timeout the process gets SIGKILL
+                subprocess.run(world.host.command("sync", "syncml", "--device", world.phones["syncml"], "--json"),
+                               env=world.host.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=delay)
                 durations.append(time.monotonic() - started)  # finished before the kill
                 outcome = " (missed after %.3f s)" % delay
             except subprocess.TimeoutExpired:
-                process.send_signal(signal.SIGKILL)
-                process.wait()
                 landed, outcome = landed + 1, " (landed after %.3f s)" % delay
         try:
             # Every file decodes right after a kill (a fragment an append
