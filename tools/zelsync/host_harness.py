@@ -147,8 +147,6 @@ def vnote(body):
 
 
 def totals(report):
-    out = {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0}
-    for counts in report.get("types", {}).values():
-        for key in out:
-            out[key] += counts[key]
-    return out
+    """The counts of a session report, summed over the object types."""
+    return {key: sum(counts[key] for counts in report.get("types", {}).values())
+            for key in ("sent", "received", "updated", "deleted", "failed")}

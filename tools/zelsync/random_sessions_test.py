@@ -16,7 +16,6 @@ Every item carries a tag "Z<id>v<version>" in its name or text; a failure
 prints the seed and round, and the command that replays it.
 """
 import collections
-import json
 import os
 import random
 import re
@@ -26,7 +25,7 @@ import sys
 import tempfile
 import time
 
-from host_harness import Host, arguments, object_files, text_of, vcard, vnote, write
+from host_harness import FAILURES, Host, arguments, object_files, text_of, vcard, vnote, write
 
 TAG = re.compile(r"Z(\d+)v\d+")
 KINDS = {"contacts": ".vcf", "notes": ".vnt"}
@@ -50,14 +49,13 @@ class World:
         self.version += 1
         return "Z%dv%d" % (ident, self.version)
 
-    def json(self, *arguments, status=None):
-        code, out, err = self.host.run(*arguments)
-        try:
-            if status in (None, code):
-                return json.loads(out)
-        except ValueError:
-            pass
-        raise Failure("zelsync %s: exit %d, no report\n%s%s" % (" ".join(arguments), code, out, err))
+    def json(self, *arguments, status=None, output=True):
+        """The host's JSON output (`output` False: its exit status and output),
+        checking the exit status against `status`; a Failure when either fails."""
+        out = (self.host.json if output else self.host.run)(*arguments, expect=status)
+        if FAILURES:
+            raise Failure(FAILURES.pop())
+        return out
 
     def held(self, kind, side):
         """[(tag, store ID or phone file)] of one kind in the store or on a phone (`side` its road)."""
@@ -82,9 +80,7 @@ class World:
             value = ["--name", "Tag " + tag] if kind == "contacts" else ["--text", tag]
             command = ["delete", kind, where] if delete else ["edit", kind, where] + value if where else [
                 "add", kind] + value
-            code, out, err = self.host.run("store", *command)
-            if code != 0:
-                raise Failure("zelsync store %s: exit %d %s" % (" ".join(command), code, err))
+            self.json("store", *command, status=0, output=False)
 
     def sync(self, road, *extra):
         return self.json("sync", road, "--device", self.phones[road], "--json", *extra)
