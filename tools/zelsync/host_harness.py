@@ -54,7 +54,8 @@ class Host:
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\") if self.windows else unix_path
 
     def command(self, *arguments):
-        library = [] if arguments[:1] == ("--library",) else ["--library", self.path(self.args.library)]
+        given = not self.args.library or arguments[:1] == ("--library",)  # or the host finds it
+        library = [] if given else ["--library", self.path(self.args.library)]
         return ([self.args.emulator] if self.args.emulator else []) + [self.args.zelsync] + library + list(arguments)
 
     def run(self, *arguments, expect=None):
