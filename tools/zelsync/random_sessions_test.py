@@ -94,11 +94,10 @@ class World:
                     if report.get("interrupted") and not report.get("rolled_back"):
                         raise Failure("a dropped SyncML link was not rolled back: %s" % report)
                 report = self.sync(road)
-                failed = [e for e in report.get("events", []) if not e.get("ok")]
-                if report.get("errors") or failed:
-                    raise Failure("%s session failed: errors %s, failed events %s" % (
-                        road, report.get("errors"), failed))
-                moved += sum(1 for e in report.get("events", []) if e.get("ok"))
+                events = report.get("events", [])
+                if report.get("errors") or not all(e.get("ok") for e in events):
+                    raise Failure("%s session failed: %s" % (road, report))
+                moved += len(events)
             if moved == 0 and attempt > 0:
                 return
         raise Failure("sessions still move items after %d passes" % MAX_SETTLE_PASSES)
