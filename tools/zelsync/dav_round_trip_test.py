@@ -56,12 +56,8 @@ class Server:
         raise SystemExit("FAILED: radicale did not listen on port %d" % self.port)
 
     def stop(self):
-        self.process.terminate()
-        try:
-            self.process.wait(timeout=10)
-        except subprocess.TimeoutExpired:
-            self.process.kill()
-            self.process.wait()
+        self.process.kill()
+        self.process.wait()
         self.log.close()
 
 

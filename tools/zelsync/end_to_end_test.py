@@ -31,11 +31,6 @@ def device_record(kind, entry, luid, terminated=True):
     return struct.pack("<I", kind) + field(entry) + field(luid, terminated=terminated)
 
 
-def database(road, state):
-    """The file name of a phone's device record database."""
-    return state["device_id"] + "_pb.DAT" if road == "irmc" else state["address"] + "_SyncMLDB.DAT"
-
-
 def contacts(phone, text=""):
     return object_files(os.path.join(phone, "contacts"), text)
 
@@ -153,7 +148,7 @@ def test_road(host, scratch, road):
     check(all(item["hash"] for item in state["items"]), "%s: every phone object in step" % road)
     if road == "syncml":
         files = {doc["file"].split("/")[-1]: doc for doc in host.json("inspect", "--json", host.sync_folder)}
-        db = files.get(database(road, state), {})
+        db = files.get(state["address"] + "_SyncMLDB.DAT", {})
         check(db.get("anchor", {}).get("time") == state["anchor"]["time"], "syncml: anchor stored: %s" % db)
         check(not any(name.endswith("_Temp.DAT") or name == "SyncMLTempNewDBRecords.DAT" for name in files),
               "syncml: no backups left: %s" % list(files))
@@ -239,7 +234,9 @@ def test_damage_and_reset(host, scratch, road):
     write(os.path.join(phone, "contacts", "own.vcf"), vcard("Greta Lind" + road.capitalize(), "+46 8 555 0111"))
     host.sync(road, phone)
     stored, on_phone = len(host.store("contacts")), contacts(phone)
-    db = os.path.join(host.sync_folder, database(road, phone_state(phone)))
+    state = phone_state(phone)
+    db = os.path.join(host.sync_folder, state["device_id"] + "_pb.DAT" if road == "irmc"
+                      else state["address"] + "_SyncMLDB.DAT")
     os.truncate(db, os.path.getsize(db) - 100)
     before = snapshot(host.env["ZELSYNC_STORE"], phone)
     code, out, err = host.run("sync", road, "--device", phone, expect=1)
