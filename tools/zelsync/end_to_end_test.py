@@ -114,19 +114,18 @@ def test_errors(host, scratch):
         (["--store", a_file, "store", "list"], 1, "not a folder"),
         (["--store", a_file, "sync", "irmc", "--device", phone], 1, "not a folder"),
     ]
-    for command, status, message in cases:
-        code, out, err = host.run(*command, expect=status)
-        check(message in err, "zelsync %s names the fault: %r" % (" ".join(command), err))
-    check(not os.path.exists(phone), "bad usage wrote nothing")
     # A damaged or tampered phone state file is refused, and named.
     items = '{"zelsync_phone": 1, "items": [%s]}'
     for text in ['not json', '{"zelsync_phone": 2}', '{"zelsync_phone": 1, "road": "infrared"}'] + [items % i for i in (
             '{"luid": "", "type": "contact", "file": "contacts/a.vcf"}', '{"type": "note", "file": "notes/a.vnt"}',
             '{"luid": "1", "type": "contact", "file": "../escape.vcf"}', '{"luid": "1", "type": "fax", "file": "a"}',
             '{"luid": "1", "type": "note", "file": "notes/a.vnt"}, {"luid": "1", "type": "note", "file": "notes/b.vnt"}')]:
-        write(os.path.join(scratch, "bad-phone", "phone.json"), text)
-        code, out, err = host.run("sync", "irmc", "--device", os.path.join(scratch, "bad-phone"), expect=1)
-        check("phone.json" in err, "a bad phone state file is named: %s: %r" % (text, err))
+        write(os.path.join(scratch, "bad-phone%d" % len(cases), "phone.json"), text)
+        cases.append((["sync", "irmc", "--device", os.path.join(scratch, "bad-phone%d" % len(cases))], 1, "phone.json"))
+    for command, status, message in cases:
+        err = host.run(*command, expect=status)[2]
+        check(message in err, "zelsync %s names the fault: %r" % (" ".join(command), err))
+    check(not os.path.exists(phone), "bad usage wrote nothing")
 
 
 # --- Linux: real items ---------------------------------------------------------

@@ -38,8 +38,7 @@ class Host:
     (under Wine the prefix's own folders)."""
 
     def __init__(self, args, scratch):
-        self.args = args
-        self.windows = args.platform == "windows"
+        self.args, self.windows = args, args.platform == "windows"
         self.env = dict(os.environ)
         if not self.windows:
             for name, sub in (("XDG_DATA_HOME", "data"), ("XDG_RUNTIME_DIR", "run"), ("HOME", "home"),

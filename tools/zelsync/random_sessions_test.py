@@ -103,17 +103,15 @@ class World:
         raise Failure("sessions still move items after %d passes" % MAX_SETTLE_PASSES)
 
     def check_converged(self):
-        problems = []
         for kind in KINDS:
             counts = {side: collections.Counter(tag for tag, _ in self.held(kind, side))
                       for side in ("store",) + self.roads}
             for side, count in counts.items():
                 twice, store = sorted(tag for tag, n in count.items() if n > 1), set(counts["store"])
-                if twice or set(count) != store:
-                    problems.append("%s in the %s: %s held more than once, %s not in the store, %s missing" % (
-                        kind, side, twice, sorted(set(count) - store), sorted(store - set(count))))
-        if problems:
-            raise Failure("not converged:\n  " + "\n  ".join(problems))
+                extra, missing = sorted(set(count) - store), sorted(store - set(count))
+                if twice or extra or missing:
+                    raise Failure("not converged: %s in the %s: %s held more than once, %s not in the store, %s "
+                                  "missing" % (kind, side, twice, extra, missing))
 
 
 def run(world, rounds, kill):
