@@ -23,8 +23,8 @@ import tempfile
 import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zelsync"))
-from host_harness import (Host, arguments, check, field, finish, phone_state, put, read, totals, vcard,  # noqa: E402
-                          vnote, write)
+from host_harness import (Host, arguments, check, field, finish, object_files, phone_state, put, read,  # noqa: E402
+                          totals, vcard, vnote, write)
 
 WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
 INBOX, CALENDAR, CONTACTS, NOTES = 6, 9, 10, 12  # default folders of the object model
@@ -236,10 +236,8 @@ def test_steps(host, standin, scratch, sync_folder):
 
 def trip_back(scratch):
     """The Trip mail as the IrMC phone got it, attachment inside, under another subject."""
-    inbox = os.path.join(scratch, "phone-irmc", "inbox")
-    names = sorted(os.listdir(inbox)) if os.path.isdir(inbox) else []
-    trip = [t for t in (read(os.path.join(inbox, n)) for n in names) if b"Trip" in t] or [b""]
-    return trip[0].replace(b"Trip", b"Trip back")
+    trip = object_files(os.path.join(scratch, "phone-irmc", "inbox"), "Trip")
+    return read(trip[0]).replace(b"Trip", b"Trip back") if trip else b""
 
 
 def attachment_back(standin, *_):
@@ -314,7 +312,6 @@ def main():
     args.platform, args.emulator = "windows", WINE
     host = Host(args, scratch)
     host.env = standin.env
-    started = time.time()
     try:
         standin.wine("wineboot", "--init")
         # The first activation after wineboot can hang on RpcSs until the
@@ -354,7 +351,6 @@ def main():
             print("kept " + scratch)
         else:
             shutil.rmtree(scratch, ignore_errors=True)
-    print("%.0f s" % (time.time() - started))
     return finish()
 
 

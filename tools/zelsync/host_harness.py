@@ -132,7 +132,10 @@ def field(text, size=520, terminated=True):
     return (data + b"\0" * size)[:size] if terminated else (data * size)[:size]
 
 
-def phone_state(phone):
+def phone_state(phone, **changes):
+    """A phone's state file, with `changes` (keys set anew) written to it first."""
+    if changes:
+        write(os.path.join(phone, "phone.json"), json.dumps(dict(phone_state(phone), **changes)))
     return json.loads(read(os.path.join(phone, "phone.json")))
 
 
