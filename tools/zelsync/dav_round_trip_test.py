@@ -20,12 +20,6 @@ from host_harness import Host, arguments, check, finish, object_files, text_of, 
 USER = "phone-owner"
 
 
-def free_port():
-    with socket.socket() as s:
-        s.bind(("127.0.0.1", 0))
-        return s.getsockname()[1]
-
-
 class Server:
     """A Radicale server on 127.0.0.1 that keeps its collections in `folder`,
     with an address book "contacts" (its files in self.contacts) and a
@@ -36,7 +30,9 @@ class Server:
         for name, tag in (("contacts", "VADDRESSBOOK"), ("calendar", "VCALENDAR")):
             write(os.path.join(self.root, "collection-root", USER, name, ".Radicale.props"), '{"tag": "%s"}' % tag)
         self.contacts = os.path.join(self.root, "collection-root", USER, "contacts")
-        self.port = free_port()
+        with socket.socket() as s:  # a free port
+            s.bind(("127.0.0.1", 0))
+            self.port = s.getsockname()[1]
         self.log = open(os.path.join(folder, "radicale.log"), "w")
         self.process = subprocess.Popen(
             [radicale, "--config", "", "--server-hosts", "127.0.0.1:%d" % self.port, "--auth-type", "none",

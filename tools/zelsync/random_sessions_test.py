@@ -59,10 +59,9 @@ class World:
 
     def held(self, kind, side):
         """[(tag, store ID or phone file)] of one kind in the store or on a phone (`side` its road)."""
-        if side == "store":
-            found = [(item["summary"], item["id"]) for item in self.json("store", "list", kind, "--json", status=0)]
-        else:
-            found = [(text_of(path), path) for path in object_files(os.path.join(self.phones[side], kind))]
+        found = ([(item["summary"], item["id"]) for item in self.json("store", "list", kind, "--json", status=0)]
+                 if side == "store" else
+                 [(text_of(path), path) for path in object_files(os.path.join(self.phones[side], kind))])
         return [((TAG.search(text) or ["untagged:" + where])[0], where) for text, where in found]
 
     def change(self, side):
