@@ -1,7 +1,5 @@
 #include "local/entry_ids.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "local/files.h"
@@ -109,10 +107,9 @@ std::string NewItemStem() {
 
 std::string NewMaildirStem() {
   int64_t now = NowMicroseconds();
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') snprintf(host, sizeof host, "localhost");
+  const std::string host = HostName();
   std::string safe_host;
-  for (const char* p = host; *p; ++p) {
+  for (const char* p = host.c_str(); *p; ++p) {
     // '/' and ':' cannot stand in a Maildir name; the convention escapes them.
     if (*p == '/') safe_host += "\\057";
     else if (*p == ':') safe_host += "\\072";
@@ -120,7 +117,7 @@ std::string NewMaildirStem() {
   }
   char name[128];
   snprintf(name, sizeof name, "%lld.M%06lldP%ldR%016llx.", static_cast<long long>(now / 1000000),
-           static_cast<long long>(now % 1000000), static_cast<long>(getpid()),
+           static_cast<long long>(now % 1000000), ProcessId(),
            static_cast<unsigned long long>(RandomNumber()));
   return name + safe_host.substr(0, 64);
 }
