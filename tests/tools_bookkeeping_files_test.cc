@@ -51,8 +51,8 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
 }
 
 TEST(DecodeFields, APendingChangeNamesItsOperationAndItems) {
-  const DecodedFile file =
-      DecodeBookkeepingFile(FileKind::kPendingChange, Concat({Counter(2), FieldsBytes(1, {u"L1", u"E1", u"E9"})}));
+  const DecodedFile file = DecodeBookkeepingFile(
+      FileKind::kPendingChange, Concat({Counter(2), FieldsBytes(1, {u"L1", u"E1", u"E9"})}));
   ASSERT_EQ(file.records.size(), 1u);
   EXPECT_EQ(RecordKindName(file.kind, *file.records[0].kind), "update");
   EXPECT_EQ(file.records[0].luid->text + " " + file.records[0].entry_id->text + " " +

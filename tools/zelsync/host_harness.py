@@ -53,7 +53,8 @@ class Host:
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\") if self.windows else unix_path
 
     def command(self, *arguments):
-        given = not self.args.library or arguments[:1] == ("--library",)  # or the host finds it
+        # No library given: the host finds its own (as an installed one must).
+        given = not self.args.library or arguments[:1] == ("--library",)
         library = [] if given else ["--library", self.path(self.args.library)]
         return ([self.args.emulator] if self.args.emulator else []) + [self.args.zelsync] + library + list(arguments)
 
