@@ -62,12 +62,7 @@ class RecordExportsTest : public LibraryTest {
   fs::path Store() const { return scratch_.path() / "appdata" / "zelsync"; }
   fs::path Temp(const std::string& name = "") const { return scratch_.path() / "temp" / name; }
   WString TempW(const std::string& name = "") const { return ToWide(Temp(name)); }
-  std::set<std::string> TempFiles() const {
-    std::set<std::string> names;
-    for (const auto& entry : fs::directory_iterator(Temp()))
-      names.insert(entry.path().filename().string());
-    return names;
-  }
+  std::set<std::string> TempFiles() const { return FileNames(Temp()); }
   // A file received from the device, in the temporary folder.
   const ZS_WCHAR* Received(const std::string& name, const std::string& content) {
     WriteText(Temp(name), content);
