@@ -805,15 +805,13 @@ INSTANTIATE_TEST_SUITE_P(FirstReader, CarryOverTest, ::testing::Values(false, tr
 // ---- real programs reading the store ----
 
 // Real programs from Debian: khard and khal read the contacts and events
-// the store writes, and Python's mailbox reads its mail
-// and writes mail the store then reads. A reader that is not installed is
-// skipped.
+// the store writes, and Python's mailbox reads its mail and writes mail the
+// store then reads. A reader that is not installed is skipped.
 //
 // A program and its input (a configuration or a script, "{scratch}/input"),
 // both with the store's folder for "{store}" and the scratch folder for
-// "{scratch}".
-// Texts its output holds and how often, and a line the store's inbox
-// listing holds afterwards.
+// "{scratch}". Texts its output holds and how often, and a line the store's
+// inbox listing holds afterwards.
 struct Reader {
   const char* name;
   const char* probe;  // succeeds when the program is installed
