@@ -71,6 +71,24 @@ WString EntryIdOf(FolderKind folder, const std::string& stem) {
   return id;
 }
 
+StemOfId StemOfEntryId(FolderKind folder, const WString& id, std::string* stem) {
+  const std::string tag = TagOf(folder);
+  if (id.size() <= tag.size() || id.compare(0, tag.size(), WString(tag.begin(), tag.end())) != 0) {
+    return StemOfId::kNone;
+  }
+  // A cut ID ends in "~" and 16 digits of a hash: only the folder's items
+  // can tell whose it is.
+  if (id.size() + 1 >= kMaxEntryIdLength && id[id.size() - 17] == u'~') return StemOfId::kUnknown;
+  // Every other ID the store hands out is its name's own spelling.
+  std::string name;
+  if (!NameOf(id.substr(tag.size()), &name) || EntryIdOf(folder, name) != id) return StemOfId::kNone;
+  if (name[0] == '.' || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    return StemOfId::kNone;
+  }
+  *stem = std::move(name);
+  return StemOfId::kStem;
+}
+
 bool CarriedOverEntryId(int type, const WString& old_id, WString* id) {
   FolderKind folder;
   std::string stem;

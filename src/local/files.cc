@@ -146,6 +146,12 @@ bool FileExists(const std::string& path) {
   return Env::Current().Stat(PathFromNative(path)) == FsStatus::kOk;
 }
 
+EntryKind KindOfEntry(const std::string& path) {
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0) return S_ISREG(st.st_mode) ? EntryKind::kFile : EntryKind::kOther;
+  return errno == ENOENT || errno == ENOTDIR ? EntryKind::kMissing : EntryKind::kUnknown;
+}
+
 bool MakeFolders(const std::string& folder) {
   if (folder.empty()) return false;
   struct stat st;
