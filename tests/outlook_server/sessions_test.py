@@ -173,8 +173,8 @@ STEPS = [
      None, [{"call": "Items.Item", "times": 1, "after": 4}], (), 0, dict(sent=6, received=3)),
     ("irmc", "changes", {"contacts/own.vcf": vcard("Phone Contact", "+1 555 0199"), "notes/own.vnt": None},
      ((NOTES, "Body", "Shopping"), "Alice Martin", "+44 7700 900123"), [], (), 0, dict(sent=1, updated=2, deleted=2)),
-    # A note whose Save fails is not created: nothing recorded, the unsaved
-    # item discarded, and the phone keeps it for the next session to retry.
+    # A note whose Save fails is not created: nothing recorded, no item
+    # made, and the phone keeps it for the next session to retry.
     ("irmc", "failed save", {"notes/second.vnt": vnote("Second note")}, None,
      [{"call": "NoteItem.Save", "times": 1}], (), 1, dict(failed=1)),
     ("irmc", "retry", {}, None, [], ("--retry",), 0, dict(received=1)),
@@ -254,9 +254,6 @@ CHECKS = {
         (["0199" in i.get("card", "") for i in standin.items(CONTACTS, FullName="Phone Contact")] == [True],
          "the phone's change is stored"),
         (not standin.items(NOTES, Body="Phone note"), "the phone's deleted note is gone from the store")],
-    ("irmc", "failed save"): lambda standin, report, calls, before: [
-        (re.search(r"NoteItem\.Save\b.*\bNoteItem\.Delete\b", " ".join(".".join(c[:2]) for c in calls)),
-         "the unsaved note is discarded")],
     ("syncml", "first"): attachment_back,
     ("syncml", "rollback"): lambda standin, report, calls, before: [
         (report.get("rolled_back") and standin.items() == before, "the store is as it was: %s" % report)],
@@ -294,9 +291,8 @@ def test_no_window(host, standin, scratch):
             (ours or not [c for c in calls if c[1] in ("Quit", "Logoff")], "no Quit or Logoff"),
             (not ours or (quits and max(quits) == 1), "Quit at most once per connection: %s" % quits),
             (not ours or logoffs == 1, "Logoff after the contact import only: %d" % logoffs),
-            (n != 1 or (moved["failed"] == 1 and len(kept) == 1 and "0300" in kept[0].get("card", "") and
-                        calls.count(("ContactItem", "Save", "METHOD", "00000000")) == 1),
-             "the update without a window made nothing (only own1 saved): %s" % kept),
+            (n != 1 or (moved["failed"] == 1 and len(kept) == 1 and "0300" in kept[0].get("card", "")),
+             "the update without a window made nothing: %s" % kept),
         ])
         standin.stop()
 
