@@ -51,11 +51,28 @@ DeviceRecord ToDeviceRecord(const IndexedRecord& record) {
   return out;
 }
 
+namespace {
+bool Live(const IndexedRecord& record) { return record.type != kRemovedRecordType; }
+// Has an entry ID (a field with a terminator) under which it is found.
+bool Named(const IndexedRecord& record) {
+  return Live(record) && record.entry_id.size() < kNoTerminator;
+}
+bool Mapped(const IndexedRecord& record) { return Named(record) && !IndexedUndefined(record); }
+}  // namespace
+
 int64_t RecordIndex::FindFirst(const std::function<bool(const IndexedRecord&)>& match) const {
   for (size_t i = 0; i < records_.size(); ++i) {
-    if (match(records_[i])) return static_cast<int64_t>(i);
+    if (Live(records_[i]) && match(records_[i])) return static_cast<int64_t>(i);
   }
   return -1;
+}
+
+std::vector<int64_t> RecordIndex::FindAll(const std::function<bool(const IndexedRecord&)>& match) const {
+  std::vector<int64_t> found;
+  for (size_t i = 0; i < records_.size(); ++i) {
+    if (Live(records_[i]) && match(records_[i])) found.push_back(static_cast<int64_t>(i));
+  }
+  return found;
 }
 
 int64_t RecordIndex::FirstOfEntry(uint32_t type, const WString& entry_id) const {
@@ -68,35 +85,55 @@ bool RecordIndex::HasMappedEntry(const WString& entry_id) const {
   return found != mapped_entries_.end() && found->second > 0;
 }
 
+void RecordIndex::IndexEntry(size_t position) {
+  const IndexedRecord& record = records_[position];
+  if (!Named(record)) return;
+  auto inserted = first_of_entry_.emplace(EntryKey{record.type, record.entry_id}, position);
+  if (!inserted.second && inserted.first->second > position) inserted.first->second = position;
+}
+
 void RecordIndex::Append(const DeviceRecord& record) {
-  IndexedRecord indexed = FromDeviceRecord(record);
-  if (indexed.entry_id.size() < kNoTerminator) {
-    first_of_entry_.emplace(EntryKey{indexed.type, indexed.entry_id}, records_.size());
-    if (!IndexedUndefined(indexed)) ++mapped_entries_[indexed.entry_id];
-  }
-  records_.push_back(std::move(indexed));
+  records_.push_back(FromDeviceRecord(record));
+  const IndexedRecord& indexed = records_.back();
+  if (!Live(indexed)) ++removed_;
+  IndexEntry(records_.size() - 1);
+  if (Mapped(indexed)) ++mapped_entries_[indexed.entry_id];
 }
 
 void RecordIndex::Overwrite(size_t position, const DeviceRecord& record) {
   IndexedRecord& stored = records_[position];
-  const auto mapped = [](const IndexedRecord& r) {
-    return r.entry_id.size() < kNoTerminator && !IndexedUndefined(r);
-  };
-  if (mapped(stored)) --mapped_entries_[stored.entry_id];
+  if (Mapped(stored)) --mapped_entries_[stored.entry_id];
   IndexedRecord replacement = FromDeviceRecord(record);
   const bool same_entry =
       replacement.type == stored.type && replacement.entry_id == stored.entry_id;
   stored = std::move(replacement);
-  if (mapped(stored)) ++mapped_entries_[stored.entry_id];
+  if (Mapped(stored)) ++mapped_entries_[stored.entry_id];
   if (!same_entry) {
     // The first record of an entry may have moved: the entry map is rebuilt.
     first_of_entry_.clear();
-    for (size_t i = 0; i < records_.size(); ++i) {
-      if (records_[i].entry_id.size() < kNoTerminator) {
-        first_of_entry_.emplace(EntryKey{records_[i].type, records_[i].entry_id}, i);
+    for (size_t i = 0; i < records_.size(); ++i) IndexEntry(i);
+  }
+}
+
+void RecordIndex::Remove(size_t position) {
+  IndexedRecord& stored = records_[position];
+  if (Mapped(stored)) --mapped_entries_[stored.entry_id];
+  if (Named(stored)) {
+    // The next record of the entry, if any, becomes its first.
+    const EntryKey key{stored.type, stored.entry_id};
+    auto first = first_of_entry_.find(key);
+    if (first != first_of_entry_.end() && first->second == position) {
+      first_of_entry_.erase(first);
+      for (size_t i = position + 1; i < records_.size(); ++i) {
+        if (Named(records_[i]) && records_[i].type == key.type && records_[i].entry_id == key.entry_id) {
+          first_of_entry_.emplace(key, i);
+          break;
+        }
       }
     }
   }
+  stored.type = kRemovedRecordType;
+  ++removed_;
 }
 
 std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& layout) {
