@@ -1,5 +1,6 @@
 #include "store/record_index.h"
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <mutex>
@@ -136,11 +137,19 @@ void RecordIndex::Remove(size_t position) {
   ++removed_;
 }
 
-std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& layout) {
+std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& layout, uint64_t file_size) {
   unsigned char header[64];
   if (layout.header_size > sizeof header) return nullptr;
   auto index = std::make_shared<RecordIndex>(ReadExact(file, header, layout.header_size));
   if (!index->header_ok()) return index;
+  if (file_size > layout.header_size && layout.record_size) {
+    // At most a million records ahead: the rest, if any, as they come.
+    const size_t expected = static_cast<size_t>(
+        std::min<uint64_t>((file_size - layout.header_size) / layout.record_size, 1u << 20));
+    index->records_.reserve(expected);
+    index->first_of_entry_.reserve(expected);
+    index->mapped_entries_.reserve(expected);
+  }
   RecordReader reader(file, layout.record_size);
   DeviceRecord record;
   while (const unsigned char* bytes = reader.Next()) {
@@ -173,7 +182,7 @@ std::shared_ptr<RecordIndex> IndexOf(const RecordFiles& files, File& file, bool 
   if (std::shared_ptr<RecordIndex> kept = Kept(files, for_change)) return kept;
   FileStamp before;
   const bool stamped = Env::Current().StampFile(files.path, &before) == FsStatus::kOk;
-  std::shared_ptr<RecordIndex> index = RecordIndex::Read(file, files.layout);
+  std::shared_ptr<RecordIndex> index = RecordIndex::Read(file, files.layout, stamped ? before.size : 0);
   if (!index) return nullptr;
   // Kept only when nothing changed the file while it was read.
   FileStamp after;
