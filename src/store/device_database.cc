@@ -202,9 +202,12 @@ int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream st
   return 1;
 }
 
-bool CompactDatabase(const DeviceDatabase& db) {
+bool MayHoldMarks(const DeviceDatabase& db) {
   std::shared_ptr<RecordIndex> index = IndexForChange(db.files);
-  if (index && index->removed() == 0) return true;
+  return !index || index->removed() > 0;
+}
+
+bool CompactDatabase(const DeviceDatabase& db) {
   DropIndex(db.files.path);
   return CompactRecordFile(db.files);
 }

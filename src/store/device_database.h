@@ -37,8 +37,10 @@ int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record);
 // then be marked, the file is rewritten without any marked record. 1 also
 // when no record is equal.
 int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream stream);
-// Rewrites the database without its marked records when it holds any (the
-// kept index knows when it holds none). False when that rewrite failed.
+// False when the kept index shows that the database holds no marked record.
+bool MayHoldMarks(const DeviceDatabase& db);
+// Rewrites the database without its marked records when it holds any.
+// False when that rewrite failed.
 bool CompactDatabase(const DeviceDatabase& db);
 int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
                        DeviceRecord* out, Stream stream);

@@ -85,6 +85,8 @@ int CounterPrecheck() {
 int UpdateChangeCounter(uint32_t value) {
   // Nothing is stored unless the database is there: 0 in every such case.
   if (CounterPrecheck() != -1) return 0;
+  // Asked before the counter is written, which the kept index cannot follow.
+  const bool marked = MayHoldMarks(IrmcDatabase());
   Stream stream = OpenForUpdate(CurrentSession().irmc.database);
   if (!stream) return 0;
   uint32_t old_value;
@@ -95,7 +97,7 @@ int UpdateChangeCounter(uint32_t value) {
   // The counter is stored at the end of a session: the records its removals
   // marked go, so that the files at rest normally hold none. A compaction
   // that fails leaves the marks, which every reader passes over.
-  CompactDatabase(IrmcDatabase());
+  if (marked) CompactDatabase(IrmcDatabase());
   CompactLog(IrmcModificationLog());
   return 1;
 }

@@ -131,6 +131,8 @@ int SyncMLSetSyncComplete(const Anchor& anchor) {
   Session& session = CurrentSession();
   session.ClearAnchor();
   session.RewindCursors();
+  // Asked before the anchor is written, which the kept index cannot follow.
+  const bool marked = MayHoldMarks(SyncMLDatabase());
   Stream stream = OpenForUpdate(session.syncml.database);
   if (!stream) return 0;
   Anchor stored;
@@ -141,7 +143,7 @@ int SyncMLSetSyncComplete(const Anchor& anchor) {
   // The session is complete: the records its removals marked go, so that
   // the files at rest normally hold none. A compaction that fails leaves
   // the marks, which every reader passes over.
-  CompactDatabase(SyncMLDatabase());
+  if (marked) CompactDatabase(SyncMLDatabase());
   CompactLog(SyncMLModificationLog());
   return 1;
 }
