@@ -200,7 +200,7 @@ TEST_F(StoreTest, DeletionsAreReportedOnceAndMarksPassedOverUntilCompacted) {
                             LogRecordBytes(2, 0, u"C3"), LogRecordBytes(3, 1, u"A1"), LogRecordBytes(1, 1, u"C2")});
   WriteBytes(Irmc(), db);
   WriteBytes(IrmcLog(), Concat({log, Bytes(72, 0)}));
-  const auto gone = static_cast<_SYNC_OBJECT_TYPE>(kGone);
+  const auto gone = static_cast<_SYNC_OBJECT_TYPE>(-1);  // 0xFFFFFFFF, as a caller passes it
   ZS_WCHAR luid[260] = {0};
   int32_t hard = 7;
   EXPECT_EQ(0, ::GetDeletedRecord(gone, luid, &hard));
