@@ -1,5 +1,6 @@
 #include "store/device_database.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "store/record_index.h"
@@ -146,10 +147,6 @@ bool StoredAsIndexed(File& file, const DeviceDatabase& db, const RecordIndex& in
 
 int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream stream) {
   const WString entry_id = FieldText(record.entry_id), luid = FieldText(record.luid);
-  auto matches = [&](const IndexedRecord& stored) {
-    return stored.type == record.type && IndexedEquals(stored.entry_id, entry_id) &&
-           IndexedEquals(stored.luid, luid);
-  };
   std::shared_ptr<RecordIndex> index;
   std::vector<int64_t> positions;
   // A kept index that no longer matches the file is read afresh, once.
@@ -157,7 +154,14 @@ int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream st
     if (attempt && !stream->Seek(0, SeekFrom::kBegin)) return 0;
     index = IndexOf(db.files, *stream, true);
     if (!index || !index->header_ok()) return 0;
-    positions = index->FindAll(matches);
+    // The records of the entry (a field without terminator names none)
+    // that hold the LUID.
+    positions = index->AllOfEntry(record.type, entry_id);
+    positions.erase(std::remove_if(positions.begin(), positions.end(),
+                                   [&](int64_t at) {
+                                     return !IndexedEquals(index->at(static_cast<size_t>(at)).luid, luid);
+                                   }),
+                    positions.end());
     for (int64_t position : positions) {
       if (!StoredAsIndexed(*stream, db, *index, position)) {
         DropIndex(db.files.path);

@@ -68,17 +68,29 @@ int64_t RecordIndex::FindFirst(const std::function<bool(const IndexedRecord&)>& 
   return -1;
 }
 
-std::vector<int64_t> RecordIndex::FindAll(const std::function<bool(const IndexedRecord&)>& match) const {
-  std::vector<int64_t> found;
-  for (size_t i = 0; i < records_.size(); ++i) {
-    if (Live(records_[i]) && match(records_[i])) found.push_back(static_cast<int64_t>(i));
-  }
-  return found;
+int64_t RecordIndex::FirstOfEntry(uint32_t type, const WString& entry_id) const {
+  auto found = entries_.find(EntryKey{type, entry_id});
+  return found == entries_.end() ? -1 : static_cast<int64_t>(found->second.first);
 }
 
-int64_t RecordIndex::FirstOfEntry(uint32_t type, const WString& entry_id) const {
-  auto found = first_of_entry_.find(EntryKey{type, entry_id});
-  return found == first_of_entry_.end() ? -1 : static_cast<int64_t>(found->second);
+size_t RecordIndex::NextOfEntry(const EntryKey& key, size_t position) const {
+  while (++position < records_.size()) {
+    const IndexedRecord& record = records_[position];
+    if (record.type == key.type && Named(record) && record.entry_id == key.entry_id) break;
+  }
+  return position;
+}
+
+std::vector<int64_t> RecordIndex::AllOfEntry(uint32_t type, const WString& entry_id) const {
+  std::vector<int64_t> all;
+  const EntryKey key{type, entry_id};
+  auto found = entries_.find(key);
+  if (found == entries_.end()) return all;
+  size_t at = found->second.first;
+  for (size_t n = 0; n < found->second.count && at < records_.size(); ++n, at = NextOfEntry(key, at)) {
+    all.push_back(static_cast<int64_t>(at));
+  }
+  return all;
 }
 
 bool RecordIndex::HasMappedEntry(const WString& entry_id) const {
@@ -89,8 +101,11 @@ bool RecordIndex::HasMappedEntry(const WString& entry_id) const {
 void RecordIndex::IndexEntry(size_t position) {
   const IndexedRecord& record = records_[position];
   if (!Named(record)) return;
-  auto inserted = first_of_entry_.emplace(EntryKey{record.type, record.entry_id}, position);
-  if (!inserted.second && inserted.first->second > position) inserted.first->second = position;
+  auto inserted = entries_.emplace(EntryKey{record.type, record.entry_id}, EntrySpan{position, 1});
+  if (inserted.second) return;
+  EntrySpan& span = inserted.first->second;
+  ++span.count;
+  if (span.first > position) span.first = position;
 }
 
 void RecordIndex::Append(const DeviceRecord& record) {
@@ -111,7 +126,7 @@ void RecordIndex::Overwrite(size_t position, const DeviceRecord& record) {
   if (Mapped(stored)) ++mapped_entries_[stored.entry_id];
   if (!same_entry) {
     // The first record of an entry may have moved: the entry map is rebuilt.
-    first_of_entry_.clear();
+    entries_.clear();
     for (size_t i = 0; i < records_.size(); ++i) IndexEntry(i);
   }
 }
@@ -120,16 +135,14 @@ void RecordIndex::Remove(size_t position) {
   IndexedRecord& stored = records_[position];
   if (Mapped(stored)) --mapped_entries_[stored.entry_id];
   if (Named(stored)) {
-    // The next record of the entry, if any, becomes its first.
     const EntryKey key{stored.type, stored.entry_id};
-    auto first = first_of_entry_.find(key);
-    if (first != first_of_entry_.end() && first->second == position) {
-      first_of_entry_.erase(first);
-      for (size_t i = position + 1; i < records_.size(); ++i) {
-        if (Named(records_[i]) && records_[i].type == key.type && records_[i].entry_id == key.entry_id) {
-          first_of_entry_.emplace(key, i);
-          break;
-        }
+    auto found = entries_.find(key);
+    if (found != entries_.end()) {
+      EntrySpan& span = found->second;
+      if (--span.count == 0) {
+        entries_.erase(found);
+      } else if (span.first == position) {
+        span.first = NextOfEntry(key, position);  // the next record becomes the entry's first
       }
     }
   }
@@ -147,7 +160,7 @@ std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& l
     const size_t expected = static_cast<size_t>(
         std::min<uint64_t>((file_size - layout.header_size) / layout.record_size, 1u << 20));
     index->records_.reserve(expected);
-    index->first_of_entry_.reserve(expected);
+    index->entries_.reserve(expected);
     index->mapped_entries_.reserve(expected);
   }
   RecordReader reader(file, layout.record_size);

@@ -47,8 +47,8 @@ class RecordIndex {
   // matches one, whatever it is.
   // The position of the first record that `match` accepts, or -1.
   int64_t FindFirst(const std::function<bool(const IndexedRecord&)>& match) const;
-  // The positions of all records that `match` accepts, in file order.
-  std::vector<int64_t> FindAll(const std::function<bool(const IndexedRecord&)>& match) const;
+  // The positions of all records of that type and entry ID, in file order.
+  std::vector<int64_t> AllOfEntry(uint32_t type, const WString& entry_id) const;
   // The position of the first record of that type and entry ID, or -1.
   int64_t FirstOfEntry(uint32_t type, const WString& entry_id) const;
   // True when a record of any type has this entry ID and an assigned LUID.
@@ -78,14 +78,21 @@ class RecordIndex {
     }
   };
 
-  // Indexes the record at `position` as the first of its entry when no
-  // earlier record of the entry is.
+  // Counts the record at `position` to its entry (as the first when no
+  // earlier record of the entry is).
   void IndexEntry(size_t position);
+  // The position of the next record of the entry after `position`.
+  size_t NextOfEntry(const EntryKey& key, size_t position) const;
 
   bool header_ok_;
   size_t removed_ = 0;
   std::vector<IndexedRecord> records_;
-  std::unordered_map<EntryKey, size_t, EntryKeyHash> first_of_entry_;
+  // Where an entry's records are: the first one's position, and how many.
+  struct EntrySpan {
+    size_t first;
+    size_t count;
+  };
+  std::unordered_map<EntryKey, EntrySpan, EntryKeyHash> entries_;
   std::unordered_map<WString, size_t> mapped_entries_;  // entry ID -> records with a LUID
 };
 
