@@ -282,7 +282,9 @@ TEST_F(LocalStoreTest, AKeptListingFollowsEveryChangeToItsFolder) {
   std::shared_ptr<outlook::Folder> folder;
   std::shared_ptr<outlook::Items> before;
   std::shared_ptr<outlook::Item> third;
-  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderNotes, &folder) && folder->GetItems(&before));
+  int32_t count = 0;  // a collection's positions are fixed at its first use
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderNotes, &folder) && folder->GetItems(&before) &&
+              before->Count(&count));
   const std::pair<std::function<void()>, std::string> kChanges[] = {
       {[] {}, "a b link "},
       {[&] { WriteText(notes / "c.txt", "c"); }, "a b c link "},
@@ -763,6 +765,41 @@ TEST(LocalEntryIdTest, NamesAreTaggedByKindAndEarlierIdsCarryOver) {
     EXPECT_TRUE(id.size() == local::kMaxEntryIdLength && id[id.size() - 17] == u'~');
   }
   EXPECT_EQ(4u, long_ids.size());
+}
+
+// An entry ID names its file, so a lookup needs no walk over the folder; it
+// must find exactly what the walk finds, and nothing outside the folder.
+TEST_F(LocalStoreTest, ALookupByEntryIdFindsWhatTheWalkFinds) {
+  const fs::path contacts = Root() / "contacts";
+  const std::string longest(251, 'x');  // its ID is cut and hashed
+  for (const std::string name : {"plain", "caf\xC3\xA9", "bad\xFF", ".hidden", longest.c_str()})
+    WriteText(contacts / (name + ".vcf"), "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:n\r\nEND:VCARD\r\n");
+  fs::create_directory(contacts / "dir.vcf");
+  WriteText(Root() / "outside.vcf", "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:o\r\nEND:VCARD\r\n");
+  std::shared_ptr<outlook::Folder> folder;
+  std::shared_ptr<outlook::Items> items;
+  ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderContacts, &folder) && folder->GetItems(&items));
+  auto id_of = [](outlook::Item& item) {
+    OptString id;
+    EXPECT_TRUE(item.QueryContact()->EntryID(&id) && id);
+    return id ? *id : WString();
+  };
+  std::set<WString> walked;
+  for (auto& item : All(outlook::kFolderContacts)) walked.insert(id_of(*item));
+  ASSERT_EQ(4u, walked.size());
+  std::vector<WString> asked = {u"contacts/missing", u"notes/plain", u"contacts/dir.vcf/../../outside",
+                                u"contacts/.hidden", u"contacts/dir", u"contacts/"};
+  asked.insert(asked.end(), walked.begin(), walked.end());
+  for (const WString& id : asked) {
+    const std::string text = Narrow(OptString(id));
+    std::shared_ptr<outlook::Item> found;
+    const outlook::DirectLookup direct = items->FindByEntryID(id, &found);
+    // Only a cut and hashed ID needs the walk.
+    ASSERT_EQ(id.size() == local::kMaxEntryIdLength, direct == outlook::DirectLookup::kUnsupported) << text;
+    if (direct == outlook::DirectLookup::kUnsupported) continue;
+    EXPECT_EQ(walked.count(id) > 0, direct == outlook::DirectLookup::kFound) << text;
+    EXPECT_TRUE(!found || id_of(*found) == id) << text;
+  }
 }
 
 // The store once named items by their bare file names. The bookkeeping files

@@ -1,7 +1,5 @@
 #include "local/entry_ids.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "local/files.h"
@@ -71,6 +69,24 @@ WString EntryIdOf(FolderKind folder, const std::string& stem) {
   return id;
 }
 
+StemOfId StemOfEntryId(FolderKind folder, const WString& id, std::string* stem) {
+  const std::string tag = TagOf(folder);
+  if (id.size() <= tag.size() || id.compare(0, tag.size(), WString(tag.begin(), tag.end())) != 0) {
+    return StemOfId::kNone;
+  }
+  // A cut ID ends in "~" and 16 digits of a hash: only the folder's items
+  // can tell whose it is.
+  if (id.size() + 1 >= kMaxEntryIdLength && id[id.size() - 17] == u'~') return StemOfId::kUnknown;
+  // Every other ID the store hands out is its name's own spelling.
+  std::string name;
+  if (!NameOf(id.substr(tag.size()), &name) || EntryIdOf(folder, name) != id) return StemOfId::kNone;
+  if (name[0] == '.' || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    return StemOfId::kNone;
+  }
+  *stem = std::move(name);
+  return StemOfId::kStem;
+}
+
 bool CarriedOverEntryId(int type, const WString& old_id, WString* id) {
   FolderKind folder;
   std::string stem;
@@ -91,10 +107,9 @@ std::string NewItemStem() {
 
 std::string NewMaildirStem() {
   int64_t now = NowMicroseconds();
-  char host[256] = {};
-  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') snprintf(host, sizeof host, "localhost");
+  const std::string host = HostName();
   std::string safe_host;
-  for (const char* p = host; *p; ++p) {
+  for (const char* p = host.c_str(); *p; ++p) {
     // '/' and ':' cannot stand in a Maildir name; the convention escapes them.
     if (*p == '/') safe_host += "\\057";
     else if (*p == ':') safe_host += "\\072";
@@ -102,7 +117,7 @@ std::string NewMaildirStem() {
   }
   char name[128];
   snprintf(name, sizeof name, "%lld.M%06lldP%ldR%016llx.", static_cast<long long>(now / 1000000),
-           static_cast<long long>(now % 1000000), static_cast<long>(getpid()),
+           static_cast<long long>(now % 1000000), ProcessId(),
            static_cast<unsigned long long>(RandomNumber()));
   return name + safe_host.substr(0, 64);
 }

@@ -33,6 +33,14 @@ constexpr size_t kMaxEntryIdLength = 259;
 // it moves from the drafts to the Inbox.
 WString EntryIdOf(FolderKind folder, const std::string& stem);
 
+// The stem of the item of `folder` whose entry ID is `id`, as far as the ID
+// alone tells: kStem with the stem; kNone when no item the folder lists can
+// have that ID (another folder's tag, or a name the listing passes over:
+// one with a '/', or a scratch file's leading '.'); kUnknown when only the
+// folder's items can tell (an ID that may have been cut and hashed).
+enum class StemOfId { kStem, kNone, kUnknown };
+StemOfId StemOfEntryId(FolderKind folder, const WString& id, std::string* stem);
+
 // The current entry ID for an ID of the earlier rule (the bare name) of an
 // item of the sync object type `type`. False when `old_id` is empty, is
 // already a current ID (it holds a '/') or `type` is not an object type:

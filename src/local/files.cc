@@ -1,12 +1,5 @@
 #include "local/files.h"
 
-#include <dirent.h>
-#include <errno.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,48 +12,37 @@ namespace local {
 
 bool ListFiles(const std::string& folder, std::vector<std::string>* names) {
   names->clear();
-  DIR* dir = opendir(folder.c_str());
-  if (!dir) return false;
-  while (struct dirent* entry = readdir(dir)) {
-    const char* name = entry->d_name;
-    if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
-    if (entry->d_type != DT_REG) {
-      if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) continue;
-      struct stat st;
-      if (fstatat(dirfd(dir), name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
-    }
-    names->emplace_back(name);
-  }
-  closedir(dir);
+  std::vector<WString> wide;
+  if (Env::Current().ListFiles(PathFromNative(folder), &wide) != FsStatus::kOk) return false;
+  names->reserve(wide.size());
+  for (const WString& name : wide) names->push_back(NativePath(name));
   std::sort(names->begin(), names->end());
   return true;
 }
 
 bool ReadWholeFile(const std::string& path, std::string* content, size_t limit) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > limit) {
-    close(fd);
-    return false;
-  }
+  Env& env = Env::Current();
+  const WString wide = PathFromNative(path);
+  // Only a regular file is an item: a folder would read as empty.
+  if (env.StatRegularFile(wide) != FsStatus::kOk) return false;
+  std::unique_ptr<File> file = env.Open(wide, OpenMode::kReadBinary, nullptr);
+  if (!file || !file->Seek(0, SeekFrom::kEnd)) return false;
+  // A read stops short at the end and on an error alike: reading less than
+  // the file held when it was opened is an error.
+  const int64_t size = file->Tell();
+  if (size < 0 || static_cast<uint64_t>(size) > limit || !file->Seek(0, SeekFrom::kBegin)) return false;
   std::string out;
+  out.reserve(static_cast<size_t>(size));
   char buffer[65536];
-  bool ok = true;
   for (;;) {
-    ssize_t got = read(fd, buffer, sizeof buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) ok = false;
-    if (got <= 0) break;
-    if (out.size() + static_cast<size_t>(got) > limit) {
-      ok = false;
-      break;
-    }
-    out.append(buffer, static_cast<size_t>(got));
+    const size_t got = file->Read(buffer, sizeof buffer);
+    if (got == 0) break;
+    if (out.size() + got > limit) return false;
+    out.append(buffer, got);
   }
-  close(fd);
-  if (ok) *content = std::move(out);
-  return ok;
+  if (out.size() < static_cast<uint64_t>(size)) return false;
+  *content = std::move(out);
+  return true;
 }
 
 namespace {
@@ -146,13 +128,26 @@ bool FileExists(const std::string& path) {
   return Env::Current().Stat(PathFromNative(path)) == FsStatus::kOk;
 }
 
+EntryKind KindOfEntry(const std::string& path) {
+  switch (Env::Current().StatRegularFile(PathFromNative(path))) {
+    case FsStatus::kOk: return EntryKind::kFile;
+    case FsStatus::kExists: return EntryKind::kOther;
+    case FsStatus::kNotFound:
+    case FsStatus::kPathNotFound: return EntryKind::kMissing;
+    case FsStatus::kOther: break;
+  }
+  return EntryKind::kUnknown;
+}
+
 bool MakeFolders(const std::string& folder) {
   if (folder.empty()) return false;
-  struct stat st;
-  if (stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+  Env& env = Env::Current();
+  const WString wide = PathFromNative(folder);
+  if (env.Stat(wide) == FsStatus::kOk) return env.StatRegularFile(wide) == FsStatus::kExists;
   std::string parent = FolderOf(folder);
   if (parent != folder && parent != "." && parent != "/" && !MakeFolders(parent)) return false;
-  return mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+  const FsStatus made = env.MakeFolder(wide);
+  return made == FsStatus::kOk || (made == FsStatus::kExists && env.StatRegularFile(wide) == FsStatus::kExists);
 }
 
 uint64_t RandomNumber() {

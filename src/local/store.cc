@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 
+#include "local/entry_ids.h"
 #include "local/files.h"
 #include "local/local_store.h"
 #include "platform/file_stamp.h"
@@ -251,6 +252,22 @@ bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) con
   return true;
 }
 
+int Store::FindByName(FolderKind folder, const std::string& stem, ItemFile* file) const {
+  if (IsMaildir(folder)) return -1;
+  const std::string path = FolderPath(folder) + "/" + stem + Extension(folder);
+  switch (KindOfEntry(path)) {
+    case EntryKind::kFile:
+      *file = ItemFile{folder, stem, path};
+      return 1;
+    case EntryKind::kMissing:
+    case EntryKind::kOther:
+      return 0;
+    case EntryKind::kUnknown:
+      break;
+  }
+  return -1;
+}
+
 namespace {
 StoreObserver* g_observer = nullptr;
 }  // namespace
@@ -285,24 +302,48 @@ class OtherItem : public outlook::Item {
 
 class LocalItems : public outlook::Items {
  public:
-  LocalItems(std::shared_ptr<Store> store, FolderKind folder)
-      : store_(std::move(store)), files_(store_->Listing(folder)) {}
+  LocalItems(std::shared_ptr<Store> store, FolderKind folder) : store_(std::move(store)), folder_(folder) {}
 
   bool Count(int32_t* count) override {
-    *count = static_cast<int32_t>(std::min<size_t>(files_->size(), INT32_MAX));
+    *count = static_cast<int32_t>(std::min<size_t>(Files().size(), INT32_MAX));
     return true;
   }
 
   bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) override {
-    if (index < 1 || static_cast<size_t>(index) > files_->size()) return false;
-    *item = MakeItem(store_, (*files_)[static_cast<size_t>(index) - 1]);
+    if (index < 1 || static_cast<size_t>(index) > Files().size()) return false;
+    *item = MakeItem(store_, Files()[static_cast<size_t>(index) - 1]);
     return *item != nullptr;
   }
 
+  // An item's entry ID names its file: the lookup needs neither the
+  // listing nor a walk over it.
+  outlook::DirectLookup FindByEntryID(const WString& entry_id, std::shared_ptr<outlook::Item>* item) override {
+    std::string stem;
+    switch (StemOfEntryId(folder_, entry_id, &stem)) {
+      case StemOfId::kNone: return outlook::DirectLookup::kAbsent;
+      case StemOfId::kUnknown: return outlook::DirectLookup::kUnsupported;
+      case StemOfId::kStem: break;
+    }
+    ItemFile file;
+    switch (store_->FindByName(folder_, stem, &file)) {
+      case 0: return outlook::DirectLookup::kAbsent;
+      case 1:
+        *item = MakeItem(store_, file);
+        return *item ? outlook::DirectLookup::kFound : outlook::DirectLookup::kAbsent;
+      default: return outlook::DirectLookup::kUnsupported;
+    }
+  }
+
  private:
-  std::shared_ptr<Store> store_;
-  // The listing taken when the collection was made: positions stay put
+  // The listing taken at the collection's first use: positions stay put
   // while the collection is walked.
+  const std::vector<ItemFile>& Files() {
+    if (!files_) files_ = store_->Listing(folder_);
+    return *files_;
+  }
+
+  std::shared_ptr<Store> store_;
+  FolderKind folder_;
   std::shared_ptr<const std::vector<ItemFile>> files_;
 };
 

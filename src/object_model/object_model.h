@@ -156,12 +156,24 @@ class Item {
   virtual std::shared_ptr<AppointmentItem> QueryAppointment() = 0;
 };
 
+// What a collection's direct lookup by entry ID found.
+enum class DirectLookup { kUnsupported, kFound, kAbsent };
+
 class Items {
  public:
   virtual ~Items() = default;
   virtual bool Count(int32_t* count) = 0;
   // The item at the 1-based `index`; fails past the end.
   virtual bool Item(int32_t index, std::shared_ptr<outlook::Item>* item) = 0;
+  // The item whose entry ID is exactly `entry_id`, when the collection can
+  // tell without walking its items: kFound with the item, kAbsent when the
+  // collection holds no such item. kUnsupported (the default): the caller
+  // walks the collection.
+  virtual DirectLookup FindByEntryID(const WString& entry_id, std::shared_ptr<outlook::Item>* item) {
+    (void)entry_id;
+    (void)item;
+    return DirectLookup::kUnsupported;
+  }
 };
 
 class Folder {

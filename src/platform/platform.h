@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zelsync {
 
@@ -109,6 +110,13 @@ class Env {
   // kOk and the stamp of the file at `path`; *stamp is left as it was on
   // failure.
   virtual FsStatus StampFile(const WString& path, FileStamp* stamp) = 0;
+  // Appends to *names the names of the regular files in `folder` (a
+  // symbolic link counts as what it points to), in no set order. kOk, or
+  // why the folder cannot be read.
+  virtual FsStatus ListFiles(const WString& folder, std::vector<WString>* names) = 0;
+  // kOk when `path` is a regular file (a symbolic link counts as what it
+  // points to), kExists when something else stands there, else why not.
+  virtual FsStatus StatRegularFile(const WString& path) = 0;
   // Looks for the file `path` by a directory search for that exact name
   // (FindFirstFileW on Windows): kOk when found, kNotFound when the folder
   // exists but the file does not, kPathNotFound when the folder is missing
@@ -160,6 +168,10 @@ class EnvWrapper : public Env {
   FsStatus StampFile(const WString& path, FileStamp* stamp) override {
     return target_.StampFile(path, stamp);
   }
+  FsStatus ListFiles(const WString& folder, std::vector<WString>* names) override {
+    return target_.ListFiles(folder, names);
+  }
+  FsStatus StatRegularFile(const WString& path) override { return target_.StatRegularFile(path); }
   FsStatus FindFile(const WString& path) override { return target_.FindFile(path); }
   FsStatus MakeFolder(const WString& path) override { return target_.MakeFolder(path); }
   FsStatus RemoveFile(const WString& path) override { return target_.RemoveFile(path); }
@@ -254,6 +266,10 @@ std::string NativePath(const WString& path);
 // minutes before `now` (seconds since the epoch): what a killed process
 // left in the temporary folder, which TempFolder sweeps once per process.
 void RemoveOldFiles(const std::string& folder, int64_t now);
+// The machine's host name ("localhost" when it has none) and the process's
+// ID, which unique file names carry.
+std::string HostName();
+long ProcessId();
 #endif
 
 // The digits that the C runtime's _fcvt_s gives for `value` with

@@ -27,6 +27,11 @@ constexpr FolderKind kTrackedFolders[] = {FolderKind::kInbox, FolderKind::kNotes
 
 using ItemKey = std::pair<int, std::string>;  // object type, stem
 
+// The fingerprint an item line carries for an item the library removed: a
+// removal is appended like a write, and the line takes the item out of the
+// state. No item's fingerprint takes this value (see ItemFingerprint).
+constexpr uint64_t kRemovedFingerprint = 0;
+
 struct State {
   bool current = true;  // false: read from state 1, not yet carried over
   std::string root;
@@ -110,7 +115,11 @@ bool ParseState(const std::string& content, State* state) {
       if (sscanf(line.c_str(), "%d %llx %n", &type, &fingerprint, &used) < 2 || used <= 0) return false;
       std::string stem;
       if (!Unhex(line.substr(static_cast<size_t>(used)), &stem) || stem.empty()) return false;
-      state->items[{type, stem}] = fingerprint;
+      if (fingerprint == kRemovedFingerprint) {
+        state->items.erase({type, stem});
+      } else {
+        state->items[{type, stem}] = fingerprint;
+      }
     }
   }
   return line_number >= 1;
@@ -142,7 +151,7 @@ bool ItemFingerprint(const ItemFile& file, uint64_t* fingerprint) {
     size_t info = name.find(":2,");
     hash = Fingerprint(info == std::string::npos ? std::string() : name.substr(info + 3), hash);
   }
-  *fingerprint = hash;
+  *fingerprint = hash == kRemovedFingerprint ? kRemovedFingerprint + 1 : hash;
   return true;
 }
 
@@ -176,12 +185,12 @@ constexpr int64_t kFoldStateAt = int64_t{64} << 20;
 
 enum class Appended { kDone, kNotOurs, kRewrite };
 
-// The library's own write of one item, in time that does not grow with the
-// store: one item line appended to the state (a later line of an item
-// overrides an earlier one; the next scan writes the state whole again).
-// Only the state's head is read, to tell whether it is a current state of
-// this store. kRewrite when the state must be rewritten whole instead (it
-// ends in an unfinished line, or has grown large).
+// The library's own write or removal of one item, in time that does not
+// grow with the store: one item line appended to the state (a later line of
+// an item overrides an earlier one; the next scan writes the state whole
+// again). Only the state's head is read, to tell whether it is a current
+// state of this store. kRewrite when the state must be rewritten whole
+// instead (it ends in an unfinished line, or has grown large).
 Appended AppendItemLine(const WString& path, const Store& store, const ItemKey& key,
                         uint64_t fingerprint) {
   std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kUpdateBinary, nullptr);
@@ -226,13 +235,9 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   WString path = folder_path.str() + BookkeepingFileNameW(BookkeepingFile::kStoreState);
   // The file as written is fingerprinted: looking it up would list the
   // whole folder at every write of a session.
-  uint64_t fingerprint = 0;
-  if (written) {
-    if (!ItemFingerprint(*written, &fingerprint)) return;
-    const Appended appended =
-        AppendItemLine(path, store, {ObjectTypeOf(folder), stem}, fingerprint);
-    if (appended != Appended::kRewrite) return;
-  }
+  uint64_t fingerprint = kRemovedFingerprint;
+  if (written && !ItemFingerprint(*written, &fingerprint)) return;
+  if (AppendItemLine(path, store, {ObjectTypeOf(folder), stem}, fingerprint) != Appended::kRewrite) return;
   State state;
   // The first scan sees everything; a state not yet carried over is the
   // next scan's to carry over and rewrite.

@@ -422,8 +422,22 @@ void Phone::RemoveObject(const fs::path& path) {
 
 void Phone::Erase(std::vector<PhoneItem>::iterator it) {
   erased_.emplace_back(TypeByCode(it->type).name, it->luid);
+  const size_t at = static_cast<size_t>(it - items_.begin());
+  // The index follows the erasure: rebuilding it (maps and sets of strings)
+  // at every erased item made a session deleting many of them quadratic.
+  if (index_.valid && at < index_.items) {
+    index_.at.erase({it->type, it->luid});
+    bool luid_in_use = false;  // by an item of another type
+    for (const TypeInfo& type : ObjectTypes()) luid_in_use = luid_in_use || index_.at.count({type.code, it->luid});
+    if (!luid_in_use) index_.luids.erase(it->luid);
+    index_.files.erase(it->file);
+    for (auto& entry : index_.at) entry.second -= entry.second > at ? 1 : 0;
+    auto& unsent = index_.unsent;
+    unsent.erase(std::remove(unsent.begin(), unsent.end(), at), unsent.end());
+    for (size_t& position : unsent) position -= position > at ? 1 : 0;
+    --index_.items;
+  }
   items_.erase(it);
-  index_.valid = false;
 }
 
 const Phone::Index& Phone::Indexed() const {

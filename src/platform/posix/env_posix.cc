@@ -171,6 +171,14 @@ void RemoveLeftovers(const std::string& folder) {
 
 }  // namespace
 
+std::string HostName() {
+  char host[256] = {};
+  if (gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') return "localhost";
+  return host;
+}
+
+long ProcessId() { return static_cast<long>(getpid()); }
+
 void RemoveOldFiles(const std::string& folder, int64_t now) {
   DIR* dir = opendir(folder.c_str());
   if (!dir) return;
@@ -218,6 +226,35 @@ class PosixEnv : public Env {
     std::string narrow = Narrow(path);
     if (narrow.empty()) return FsStatus::kPathNotFound;
     return stat(narrow.c_str(), &st) == 0 ? FsStatus::kOk : PosixError(errno);
+  }
+
+  FsStatus ListFiles(const WString& folder, std::vector<WString>* names) override {
+    std::string narrow = Narrow(folder);
+    if (narrow.empty()) return FsStatus::kPathNotFound;
+    DIR* dir = opendir(narrow.c_str());
+    if (!dir) return PosixError(errno);
+    while (struct dirent* entry = readdir(dir)) {
+      const char* name = entry->d_name;
+      if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0'))) continue;
+      // The entry's type comes with its name on most file systems: a stat
+      // per entry only where it does not, or for a link.
+      if (entry->d_type != DT_REG) {
+        if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) continue;
+        struct stat st;
+        if (fstatat(dirfd(dir), name, &st, 0) != 0 || !S_ISREG(st.st_mode)) continue;
+      }
+      names->push_back(PathFromNative(name));
+    }
+    closedir(dir);
+    return FsStatus::kOk;
+  }
+
+  FsStatus StatRegularFile(const WString& path) override {
+    struct stat st;
+    std::string narrow = Narrow(path);
+    if (narrow.empty()) return FsStatus::kPathNotFound;
+    if (stat(narrow.c_str(), &st) != 0) return PosixError(errno);
+    return S_ISREG(st.st_mode) ? FsStatus::kOk : FsStatus::kExists;
   }
 
   FsStatus StampFile(const WString& path, FileStamp* stamp) override {

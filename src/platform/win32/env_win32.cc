@@ -157,6 +157,30 @@ class Win32Env : public Env {
     return FsStatus::kOk;
   }
 
+  FsStatus ListFiles(const WString& folder, std::vector<WString>* names) override {
+    if (folder.empty()) return FsStatus::kPathNotFound;
+    WIN32_FIND_DATAW data;
+    HANDLE handle = FindFirstFileW(W(folder + u"\\*"), &data);
+    if (handle == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      return error == ERROR_FILE_NOT_FOUND ? FsStatus::kOk : WindowsError(error);
+    }
+    do {
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        names->push_back(WString(reinterpret_cast<const char16_t*>(data.cFileName)));
+      }
+    } while (FindNextFileW(handle, &data));
+    FindClose(handle);
+    return FsStatus::kOk;
+  }
+
+  FsStatus StatRegularFile(const WString& path) override {
+    if (path.empty()) return FsStatus::kPathNotFound;
+    const DWORD attributes = GetFileAttributesW(W(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return WindowsError(GetLastError());
+    return attributes & FILE_ATTRIBUTE_DIRECTORY ? FsStatus::kExists : FsStatus::kOk;
+  }
+
   FsStatus FindFile(const WString& path) override {
     if (path.empty()) return FsStatus::kPathNotFound;
     WIN32_FIND_DATAW data;
