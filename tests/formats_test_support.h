@@ -24,10 +24,7 @@ class FormatsTest : public LibraryTest {
   WString Wide(const std::string& name) const { return ToWide(Path(name)); }
   // The names in a folder: by default the temporary folder.
   std::set<std::string> TempFiles(const std::filesystem::path& folder = {}) const {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder.empty() ? Temp() : folder))
-      names.insert(entry.path().filename().string());
-    return names;
+    return FileNames(folder.empty() ? Temp() : folder);
   }
 };
 

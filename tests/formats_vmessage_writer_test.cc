@@ -40,7 +40,7 @@ class VMessageWriterTest : public testing::FormatsTest {
     return "(none)";
   }
   WString MessagePath() const { return TempFolder() + u"mail.vmg"; }
-  void TearDown() override { EXPECT_EQ(0, fake_.live_objects()) << fake_.DescribeLiveObjects(); }
+  void TearDown() override { EXPECT_EQ(0, fake_.live_objects()); }
 
   FakeOutlook fake_;
 };
@@ -50,7 +50,7 @@ TEST_F(VMessageWriterTest, ByteImagesWithAndWithoutAttachments) {
   const std::vector<AttachmentData> two = {{.file_name = u"a.txt", .bytes = kLine54},
                                            {.file_name = u"b.bin", .bytes = std::string("\0\xff\x10", 3)}};
   EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello(two)));
-  EXPECT_EQ(0, fake_.Count("Attachment.SaveAsFile"));
+  EXPECT_TRUE(fake_.Calls("Attachment.SaveAsFile").empty());
   env_.set_mail_attachment(1);
   EXPECT_EQ(kHead + kHtmlPart + kTail, WriteMail(Hello()));
   EXPECT_EQ(kHead + kPreamble + kHtmlPart + Part("a.txt", kLine54Encoded) + Part("b.bin", "AP8Q") + kClose + kTail,
@@ -150,9 +150,9 @@ TEST_F(VMessageWriterTest, AttachmentNamesStayInTheTemporaryFolder) {
 
 TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
   env_.set_mail_attachment(1);
-  fake_.FailOn("Attachment.SaveAsFile", testing::OnCall(1));
-  fake_.FailOn("Attachment.FileName", testing::OnCall(2));
-  fake_.FailOn("Attachments.Item", testing::WithArgs({"3"}));
+  fake_.FailOn("Attachment.SaveAsFile", 1);
+  fake_.FailOn("Attachment.FileName", 2);
+  fake_.FailOn("Attachments.Item", 0, {"3"});
   const std::string file = WriteMail(Hello({{.file_name = u"a.txt", .bytes = "A"},
                                             {.file_name = u"b.txt", .bytes = "B"},
                                             {.file_name = u"c.txt", .bytes = "C"},

@@ -37,7 +37,7 @@ class VNoteTest : public testing::FormatsTest {
     const int result = ReadVNoteIntoNoteItem(*buffer, note);
     return {result, FakeOutlook::DataOf(*note)->body};
   }
-  void TearDown() override { EXPECT_EQ(0, fake_.live_objects()) << fake_.DescribeLiveObjects(); }
+  void TearDown() override { EXPECT_EQ(0, fake_.live_objects()); }
 
   FakeOutlook fake_;
 };

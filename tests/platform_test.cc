@@ -1,6 +1,6 @@
 // The platform backend of this build, against the real operating system
 // (under Wine for the Windows build): files, folders, replace and copy, the
-// temporary and application-data folders, the setting, UUIDs, text mode;
+// temporary and application-data folders, the setting, text mode;
 // and the text conversions the object formats take from it: the digits of
 // _fcvt_s, UTF-8 loose and strict, and the ANSI code page.
 #include <gtest/gtest.h>
@@ -14,7 +14,6 @@
 #include <list>
 #include <optional>
 #include <limits>
-#include <regex>
 
 #include "platform/fcvt_emulation.h"
 #include "support/scratch.h"
@@ -36,7 +35,6 @@ Env& Real() { return Env::Default(); }
 class PlatformTest : public ::testing::Test {
  protected:
   ScratchFolder scratch_;
-  WString Path(const std::string& name) { return scratch_.Wide(name); }
   void Put(const std::string& name, const Bytes& bytes) { WriteBytes(scratch_.path() / name, bytes); }
 };
 
@@ -104,13 +102,6 @@ TEST_F(PlatformTest, OperationsGiveTheirStatusesAndLeaveTheFiles) {
     }
     EXPECT_FALSE(Exists(folder / "state.tmp")) << row;
   }
-}
-
-TEST(PlatformUuid, IsLowerCaseVersion4LikeText) {
-  const std::regex form("[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}");
-  WString a = Real().CreateUuidString(), b = Real().CreateUuidString();
-  EXPECT_TRUE(std::regex_match(Utf16ToUtf8(a), form)) << Utf16ToUtf8(a);
-  EXPECT_NE(a, b);
 }
 
 // Text both ways; ill-formed input becomes replacement characters.
@@ -216,11 +207,11 @@ TEST_F(PosixPlatformTest, ApplicationDataFollowsXdgThenHome) {
   Set("XDG_DATA_HOME", (scratch_.path() / "data/home/").c_str());
   WString folder;
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
-  EXPECT_EQ(scratch_.Wide("data/home"), folder);
+  EXPECT_EQ(ToWide(scratch_.path() / "data/home"), folder);
   Set("XDG_DATA_HOME", "relative/path");
   Set("HOME", scratch_.path().c_str());
   ASSERT_TRUE(Real().LocalAppDataFolder(&folder));
-  EXPECT_EQ(scratch_.Wide(".local/share"), folder);
+  EXPECT_EQ(ToWide(scratch_.path() / ".local/share"), folder);
   // Made on a fresh account, as the shell makes it on Windows.
   EXPECT_TRUE(std::filesystem::is_directory(scratch_.path() / ".local/share"));
   Set("HOME", nullptr);
@@ -247,7 +238,7 @@ TEST_F(PosixPlatformTest, TemporaryFolderIsPrivateAndRefusedOtherwise) {
   unlink(folder.c_str());
   Set("XDG_RUNTIME_DIR", scratch_.path().c_str());
   ASSERT_TRUE(Real().TempFolder(&temp));
-  EXPECT_EQ(scratch_.Wide("zelsync/"), temp);
+  EXPECT_EQ(ToWide(scratch_.path() / "zelsync/"), temp);
 }
 
 // What a killed process left in the library's own folder goes once it is

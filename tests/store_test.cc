@@ -384,8 +384,8 @@ TEST_F(RollbackTest, FinishesLaterWhenARestoreFailsAndMapsNoDeletedLuid) {
 }
 
 // The process that ran the session died: a new one finds only the files.
-// (That the items go before the files come back, the record exports' test
-// of a killed session shows.)
+// (That the items go before the files come back, the interrupted creation
+// tests show.)
 TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
   StartSyncML();
   MapSyncML(2, u"E1", u"L1");

@@ -330,16 +330,12 @@ HRESULT PutString(VARIANT* out, const std::string& text) {
 }
 
 HRESULT PutLong(VARIANT* out, size_t number) {
-  out->vt = VT_I4;
-  out->lVal = static_cast<LONG>(number);
-  return S_OK;
+  return out->vt = VT_I4, out->lVal = static_cast<LONG>(number), S_OK;
 }
 
 // A new object, whose reference goes to the caller.
 HRESULT PutObject(VARIANT* out, IDispatch* object) {
-  out->vt = VT_DISPATCH;
-  out->pdispVal = object;
-  return S_OK;
+  return out->vt = VT_DISPATCH, out->pdispVal = object, S_OK;
 }
 Object* New(Object& self, ClassId id, RecordPtr record = nullptr, long number = 0) {
   return new Object(self.store, id, std::move(record), number);

@@ -12,12 +12,6 @@ std::string Arg(const WString& s) { return Utf16ToUtf8(s); }
 std::string Arg(int32_t v) { return std::to_string(v); }
 std::string Arg(bool v) { return v ? "1" : "0"; }
 
-bool Matches(const std::string& pattern, const std::string& op) {
-  if (pattern.compare(0, 2, "*.") != 0) return pattern == op;
-  const size_t n = pattern.size() - 1;
-  return op.size() > n && op.compare(op.size() - n, n, pattern, 1) == 0;
-}
-
 bool ReadWholeFile(const WString& path, std::string* out) {
   std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
   char chunk[4096];
@@ -37,21 +31,23 @@ using Data = std::variant<MailData, NoteData>;
 
 struct FakeOutlook::State {
   struct Rule {
-    std::string pattern;
-    FailWhen when;
+    std::string op;
+    int nth;
+    std::vector<std::string> args;
     int seen = 0;
   };
   std::vector<Call> calls;
   std::vector<Rule> rules;
-  std::map<std::string, int> live;
+  int live = 0;
 
   // Logs a call; false when a rule fails it.
   bool Enter(std::string op, std::vector<std::string> args) {
     calls.push_back({std::move(op), std::move(args)});
     bool run = true;
     for (Rule& rule : rules) {
-      if (Matches(rule.pattern, calls.back().op) && rule.when(calls.back(), ++rule.seen))
-        run = false;
+      const bool match =
+          rule.op == calls.back().op && (rule.args.empty() || rule.args == calls.back().args);
+      if (match && (++rule.seen == rule.nth || rule.nth == 0)) run = false;
     }
     return run;
   }
@@ -71,9 +67,9 @@ class Fake final : public outlook::MailItem, public outlook::NoteItem, public ou
  public:
   Fake(StatePtr state, const char* iface, std::shared_ptr<Data> data, int32_t index = 0)
       : state_(std::move(state)), iface_(iface), data_(std::move(data)), index_(index) {
-    ++state_->live[iface_];
+    ++state_->live;
   }
-  ~Fake() override { --state_->live[iface_]; }
+  ~Fake() override { --state_->live; }
   Fake(const Fake&) = delete;
   Fake& operator=(const Fake&) = delete;
 
@@ -174,16 +170,6 @@ class Fake final : public outlook::MailItem, public outlook::NoteItem, public ou
 
 }  // namespace
 
-FailWhen Always() {
-  return [](const Call&, int) { return true; };
-}
-FailWhen OnCall(int nth) {
-  return [nth](const Call&, int n) { return n == nth; };
-}
-FailWhen WithArgs(std::vector<std::string> args) {
-  return [args = std::move(args)](const Call& call, int) { return call.args == args; };
-}
-
 FakeOutlook::FakeOutlook() : state_(std::make_shared<State>()) {}
 
 MailData* FakeOutlook::DataOf(outlook::MailItem& item) { return &dynamic_cast<Fake&>(item).mail(); }
@@ -195,31 +181,19 @@ std::shared_ptr<outlook::NoteItem> FakeOutlook::NewNote(NoteData data) {
   return std::make_shared<Fake>(state_, "NoteItem", std::make_shared<Data>(std::move(data)));
 }
 
-void FakeOutlook::FailOn(std::string pattern, FailWhen when) {
-  state_->rules.push_back({std::move(pattern), std::move(when)});
+void FakeOutlook::FailOn(std::string op, int nth, std::vector<std::string> args) {
+  state_->rules.push_back({std::move(op), nth, std::move(args)});
 }
 void FakeOutlook::ClearFailures() { state_->rules.clear(); }
 
-std::vector<Call> FakeOutlook::Calls(const std::string& pattern) const {
+std::vector<Call> FakeOutlook::Calls(const std::string& op) const {
   std::vector<Call> out;
   std::copy_if(state_->calls.begin(), state_->calls.end(), std::back_inserter(out),
-               [&](const Call& c) { return Matches(pattern, c.op); });
+               [&](const Call& c) { return c.op == op; });
   return out;
 }
-int FakeOutlook::Count(const std::string& pattern) const { return int(Calls(pattern).size()); }
 void FakeOutlook::ClearCalls() { state_->calls.clear(); }
-
-int FakeOutlook::live_objects() const {
-  int n = 0;
-  for (const auto& entry : state_->live) n += entry.second;
-  return n;
-}
-std::string FakeOutlook::DescribeLiveObjects() const {
-  std::string out;
-  for (const auto& [name, count] : state_->live)
-    if (count != 0) out += (out.empty() ? "" : ", ") + name + " " + std::to_string(count);
-  return out.empty() ? "none" : out;
-}
+int FakeOutlook::live_objects() const { return state_->live; }
 
 }  // namespace testing
 }  // namespace zelsync

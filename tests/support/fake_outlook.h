@@ -4,22 +4,19 @@
 //
 //   FakeOutlook fake;
 //   auto mail = fake.NewMail(MailData{.subject = u"Hi"});
-//   fake.FailOn("Attachments.Item", WithArgs({"2"}));
+//   fake.FailOn("Attachments.Item", 0, {"2"});
 //   ... run a writer ...
-//   EXPECT_EQ(1, fake.Count("Attachment.SaveAsFile"));
+//   EXPECT_EQ(1u, fake.Calls("Attachment.SaveAsFile").size());
 //   EXPECT_EQ(0, fake.live_objects());
 //
 // Each call is logged as "Interface.Method" with its arguments as UTF-8 text
-// (Attachments.Item(4) -> {"4"}, PutUnRead(true) -> {"1"}). FailOn(pattern,
-// when) makes each matching call for which `when` holds fail (false) and
-// change nothing; `when` sees the call and its 1-based number among the
-// calls matching the pattern. Attachments are read and written through
-// Env::Current().
+// (Attachments.Item(4) -> {"4"}, PutUnRead(true) -> {"1"}). FailOn(op, nth,
+// args) makes the nth (1-based; 0: every) call of `op` with those arguments
+// (none given: any) fail (false) and change nothing. Attachments are read
+// and written through Env::Current().
 #ifndef ZELSYNC_TESTS_SUPPORT_FAKE_OUTLOOK_H
 #define ZELSYNC_TESTS_SUPPORT_FAKE_OUTLOOK_H
 
-#include <functional>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,11 +58,6 @@ struct Call {
   std::vector<std::string> args;  // UTF-8
 };
 
-using FailWhen = std::function<bool(const Call& call, int nth)>;
-FailWhen Always();
-FailWhen OnCall(int nth);
-FailWhen WithArgs(std::vector<std::string> args);
-
 class FakeOutlook {
  public:
   struct State;
@@ -77,16 +69,14 @@ class FakeOutlook {
   static MailData* DataOf(outlook::MailItem& item);
   static NoteData* DataOf(outlook::NoteItem& item);
 
-  void FailOn(std::string pattern, FailWhen when = Always());
+  void FailOn(std::string op, int nth = 0, std::vector<std::string> args = {});
   void ClearFailures();
 
-  std::vector<Call> Calls(const std::string& pattern) const;
-  int Count(const std::string& pattern) const;
+  std::vector<Call> Calls(const std::string& op) const;
   void ClearCalls();
 
   // The objects handed out and not yet released.
   int live_objects() const;
-  std::string DescribeLiveObjects() const;  // "MailItem 1, Attachments 1" or "none"
 
  private:
   std::shared_ptr<State> state_;

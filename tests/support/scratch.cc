@@ -6,6 +6,7 @@
 
 #include "store/session.h"
 #include "store/wide.h"
+#include "support/text_files.h"
 
 namespace zelsync {
 namespace testing {
@@ -30,10 +31,6 @@ ScratchFolder::ScratchFolder() {
 ScratchFolder::~ScratchFolder() {
   std::error_code ignored;
   fs::remove_all(path_, ignored);
-}
-
-WString ScratchFolder::Wide(const std::string& name) const {
-  return ToWide(name.empty() ? path_ : path_ / name);
 }
 
 namespace {
@@ -76,15 +73,9 @@ void TestEnv::FailNth(const std::string& operation, int n, const std::string& pa
   rules_.push_back({operation, Utf8ToUtf16(part), n});
 }
 
-int TestEnv::calls(const std::string& operation) const {
-  const auto it = calls_.find(operation);
-  return it == calls_.end() ? 0 : it->second;
-}
-
 // Every rule sees the calls of its operation on its paths, counted from
 // when the rule was made.
 bool TestEnv::ShouldFail(const std::string& operation, const WString& path, const WString& other) {
-  ++calls_[operation];
   bool fail = false;
   for (Rule& rule : rules_) {
     if (rule.operation != operation ||
@@ -125,8 +116,8 @@ LibraryTest::LibraryTest()
 LibraryTest::~LibraryTest() { ResetSession(); }
 
 Bytes ReadBytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  const std::string text = ReadText(path);
+  return Bytes(text.begin(), text.end());
 }
 
 void WriteBytes(const fs::path& path, const Bytes& bytes) {
@@ -138,6 +129,13 @@ void WriteBytes(const fs::path& path, const Bytes& bytes) {
 bool Exists(const fs::path& path) {
   std::error_code ignored;
   return fs::exists(path, ignored);
+}
+
+std::set<std::string> FileNames(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder))
+    names.insert(entry.path().filename().string());
+  return names;
 }
 
 void PutU32(Bytes* out, uint32_t value) {

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
-#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -27,8 +27,6 @@ class ScratchFolder {
   ScratchFolder();
   ~ScratchFolder();
   const std::filesystem::path& path() const { return path_; }
-  // The folder (or a name inside it) as the library spells paths.
-  WString Wide(const std::string& name = std::string()) const;
 
  private:
   std::filesystem::path path_;
@@ -78,8 +76,6 @@ class TestEnv : public EnvWrapper {
   // True (and counted) when this call of `operation` on these paths is to fail.
   bool ShouldFail(const std::string& operation, const WString& path = WString(),
                   const WString& other = WString());
-  // How many calls of `operation` were made so far.
-  int calls(const std::string& operation) const;
 
  private:
   std::filesystem::path appdata_, temp_;
@@ -93,7 +89,6 @@ class TestEnv : public EnvWrapper {
     int seen = 0;  // matching calls since the rule was made
   };
   std::vector<Rule> rules_;
-  std::map<std::string, int> calls_;
 
   // The real call unless this one is to fail.
   template <class... Params, class... Args>
@@ -125,6 +120,8 @@ class LibraryTest : public ::testing::Test {
 Bytes ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 bool Exists(const std::filesystem::path& path);
+// The names of the entries of a folder.
+std::set<std::string> FileNames(const std::filesystem::path& folder);
 
 // Little-endian building blocks of byte images.
 void PutU32(Bytes* out, uint32_t value);
