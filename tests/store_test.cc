@@ -141,8 +141,6 @@ TEST_F(StoreTest, ChangesAsByteImages) {
        [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NO"), W(u"L8")); }, 1, Concat({c0, c_e1})},
       // Every equal record goes, and a trailing fragment; the header stays.
       {irmc, Concat({c4, e1, e2, e1, e9, torn}), delete_l1, 1, Concat({c4, e2, e9})},
-      {irmc, Concat({c4, e2, e9}), [] { return ::DeleteDBRecord(SYNC_OBJECT_CALENDAR, W(u"L2")); }, 1,
-       Concat({c4, e2, e9})},  // known under another type only
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Write", 1}},
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Sync", 1}},
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Replace", 1}},
@@ -219,10 +217,6 @@ TEST_F(StoreTest, DeletionsAreReportedOnceAndMarksPassedOverUntilCompacted) {
   ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(2, u"C5", u"L5")));
   ASSERT_EQ(1, ::UpdateChangeCounter(5));  // the end of the session
   EXPECT_EQ(Concat({{5, 0, 0, 0}, c6, c3, a1, DeviceRecordBytes(2, u"C5", u"L5")}), ReadBytes(Irmc()));
-  // An empty log stays an empty file.
-  WriteBytes(IrmcLog(), {});
-  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_NOTE, luid, &hard));
-  EXPECT_EQ(Bytes{}, ReadBytes(IrmcLog()));
   // A marked last entry keeps its change number for the next one.
   StartSyncML();
   MapSyncML(kGone, u"E2", u"L2");
