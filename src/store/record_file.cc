@@ -129,7 +129,7 @@ bool CompactRecordFile(const RecordFiles& files) {
   if (Env::Current().Stat(files.path) != FsStatus::kOk) return true;
   Stream stream = OpenForUpdate(files.path);
   std::vector<unsigned char> header(files.layout.header_size);
-  if (!stream || !ReadExact(*stream, header.data(), header.size())) return false;
+  if (!stream || (!header.empty() && !ReadExact(*stream, header.data(), header.size()))) return false;
   RecordReader reader(*stream, files.layout.record_size);
   bool marked = false;
   while (const unsigned char* record = reader.Next()) {
