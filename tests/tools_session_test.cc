@@ -26,15 +26,11 @@ namespace fs = std::filesystem;
 constexpr auto& WriteAll = zelsync::testing::WriteText;
 constexpr auto& ReadAll = zelsync::testing::ReadText;
 
-std::map<std::string, std::string> FolderImage(const fs::path& folder) {
-  std::map<std::string, std::string> image;
+// Every file under `folder` with its text.
+std::map<fs::path, std::string> FolderImage(const fs::path& folder) {
+  std::map<fs::path, std::string> image;
   for (const auto& entry : fs::recursive_directory_iterator(folder))
-    if (entry.is_regular_file()) {
-      // "/" between the parts on every platform, as the tests spell them.
-      std::string name = PathToUtf8(fs::relative(entry.path(), folder));
-      std::replace(name.begin(), name.end(), '\\', '/');
-      image[name] = ReadAll(entry.path());
-    }
+    if (entry.is_regular_file()) image[entry.path()] = ReadAll(entry.path());
   return image;
 }
 
@@ -49,10 +45,9 @@ struct Succeeds<R (*)(A...)> {
 fs::path pc_temp;
 int new_record_calls = 0;
 
-void ToWide(ZS_WCHAR* buffer, const std::string& text) {
-  const std::u16string wide = Utf8ToUtf16(text);
-  for (size_t i = 0; i <= wide.size(); ++i)
-    buffer[i] = i < wide.size() ? static_cast<ZS_WCHAR>(wide[i]) : 0;
+void ToWide(ZS_WCHAR* buffer, const fs::path& path) {
+  const std::u16string wide = zelsync::testing::ToWide(path);
+  std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, buffer);
 }
 
 // Hands out the same new contact every time it is asked.
@@ -62,7 +57,7 @@ int GetNewRepeating(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
   const fs::path file = pc_temp / "E1.vcf";
   WriteAll(file, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n");
   ToWide(entry, "E1");
-  ToWide(path, PathToUtf8(file));
+  ToWide(path, file);
   return 1;
 }
 

@@ -4,12 +4,14 @@ newcomer would: a small C program built through find_package(zelsyncdll) and
 through pkg-config calls the library, and the installed `zelsync` finds the
 installed library without being told where it is."""
 import argparse
-import json
 import os
 import shutil
 import subprocess
 import sys
 import tempfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zelsync"))
+from host_harness import FAILURES, Host  # noqa: E402
 
 
 def run(command, **kwargs):
@@ -33,13 +35,9 @@ def main():
     try:
         prefix = os.path.join(scratch, "prefix")
         run(["cmake", "--install", args.build, "--prefix", prefix])
-        libdir = os.path.join(prefix, args.libdir)
-        for path in (os.path.join(prefix, "include", "zelsyncdll.h"), os.path.join(libdir, "libzelsyncdll.so"),
-                     os.path.join(libdir, "pkgconfig", "zelsyncdll.pc"),
-                     os.path.join(libdir, "cmake", "zelsyncdll", "zelsyncdllConfig.cmake"),
-                     os.path.join(prefix, args.bindir, "zelsync")):
-            need(os.path.exists(path), "not installed: " + path)
-        env = dict(os.environ, LD_LIBRARY_PATH=libdir)
+        # Each installed file is used below: the header, the library, its
+        # CMake package and pkg-config file, and the host.
+        env = dict(os.environ, LD_LIBRARY_PATH=os.path.join(prefix, args.libdir))
         probe = os.path.join(scratch, "present")
         open(probe, "w").close()
 
@@ -62,17 +60,12 @@ def main():
         need(answer == "yes", "the pkg-config consumer answered %r" % answer)
 
         # The installed host loads the installed library by itself.
-        home = os.path.join(scratch, "home")
-        os.makedirs(home, mode=0o700)
-        host_env = dict(os.environ, HOME=home, XDG_DATA_HOME=os.path.join(home, "data"),
-                        XDG_RUNTIME_DIR=home, ZELSYNC_STORE=os.path.join(home, "store"))
-        zelsync = os.path.join(moved, args.bindir, "zelsync")
-        version = run([zelsync, "--version"], env=host_env)
-        need(version.startswith("zelsync "), "zelsync --version: %r" % version)
-        report = json.loads(run([zelsync, "sync", "irmc", "--device", os.path.join(home, "phone"), "--json"],
-                                env=host_env))
-        need(os.path.realpath(report.get("library", "")) == os.path.realpath(os.path.join(libdir, "libzelsyncdll.so")),
-             "the installed zelsync loaded %s" % report.get("library"))
+        host = Host(argparse.Namespace(zelsync=os.path.join(moved, args.bindir, "zelsync"), library=None,
+                                       platform="linux", emulator=None), os.path.join(scratch, "home"))
+        version, report = host.run("--version", expect=0)[1], host.sync("irmc", os.path.join(scratch, "phone"))
+        need(not FAILURES and version.startswith("zelsync ") and os.path.realpath(report.get("library", "")) ==
+             os.path.realpath(os.path.join(libdir, "libzelsyncdll.so")), "the installed zelsync: %r %s" % (
+                 version, report.get("library")))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
     print("installed tree: find_package, pkg-config and zelsync work")

@@ -38,8 +38,7 @@ class Host:
     (under Wine the prefix's own folders)."""
 
     def __init__(self, args, scratch):
-        self.args = args
-        self.windows = args.platform == "windows"
+        self.args, self.windows = args, args.platform == "windows"
         self.env = dict(os.environ)
         if not self.windows:
             for name, sub in (("XDG_DATA_HOME", "data"), ("XDG_RUNTIME_DIR", "run"), ("HOME", "home"),
@@ -54,7 +53,9 @@ class Host:
         return "Z:" + os.path.abspath(unix_path).replace("/", "\\") if self.windows else unix_path
 
     def command(self, *arguments):
-        library = [] if arguments[:1] == ("--library",) else ["--library", self.path(self.args.library)]
+        # No library given: the host finds its own (as an installed one must).
+        given = not self.args.library or arguments[:1] == ("--library",)
+        library = [] if given else ["--library", self.path(self.args.library)]
         return ([self.args.emulator] if self.args.emulator else []) + [self.args.zelsync] + library + list(arguments)
 
     def run(self, *arguments, expect=None):
@@ -90,6 +91,12 @@ def write(path, text):
         f.write(text.encode("utf-8") if isinstance(text, str) else text)
 
 
+def put(folder, files):
+    """Writes each {name: text} file under `folder` (a text of None removes it)."""
+    for name, text in files.items():
+        os.remove(os.path.join(folder, name)) if text is None else write(os.path.join(folder, name), text)
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
@@ -100,8 +107,8 @@ def text_of(path):
 
 
 def snapshot(*folders, skip="\0"):
-    """Every file under each folder (but those whose name starts with `skip`)
-    with a hash of its bytes."""
+    """Every file under each folder (but those whose name starts with `skip`,
+    a text or a tuple of texts) with a hash of its bytes."""
     return [{os.path.relpath(os.path.join(base, name), folder): hashlib.sha256(read(os.path.join(base, name)))
              .hexdigest() for base, _, names in os.walk(folder) for name in names if not name.startswith(skip)}
             for folder in folders]
@@ -119,7 +126,17 @@ def values(folder, key):
                   if line.split(":", 1)[0].split(";", 1)[0].upper() == key)
 
 
-def phone_state(phone):
+def field(text, size=520, terminated=True):
+    """A UTF-16LE text field of `size` bytes as the bookkeeping files hold
+    them (unterminated: the text repeated to the end)."""
+    data = text.encode("utf-16-le")
+    return (data + b"\0" * size)[:size] if terminated else (data * size)[:size]
+
+
+def phone_state(phone, **changes):
+    """A phone's state file, with `changes` (keys set anew) written to it first."""
+    if changes:
+        write(os.path.join(phone, "phone.json"), json.dumps(dict(phone_state(phone), **changes)))
     return json.loads(read(os.path.join(phone, "phone.json")))
 
 
@@ -134,8 +151,6 @@ def vnote(body):
 
 
 def totals(report):
-    out = {"sent": 0, "received": 0, "updated": 0, "deleted": 0, "failed": 0}
-    for counts in report.get("types", {}).values():
-        for key in out:
-            out[key] += counts[key]
-    return out
+    """The counts of a session report, summed over the object types."""
+    return {key: sum(counts[key] for counts in report.get("types", {}).values())
+            for key in ("sent", "received", "updated", "deleted", "failed")}

@@ -16,21 +16,19 @@ Every item carries a tag "Z<id>v<version>" in its name or text; a failure
 prints the seed and round, and the command that replays it.
 """
 import collections
-import json
 import os
 import random
 import re
 import shutil
-import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-from host_harness import Host, arguments, object_files, text_of, vcard, vnote, write
+from host_harness import FAILURES, Host, arguments, object_files, text_of, vcard, vnote, write
 
-TAG = re.compile(r"Z\d+v\d+")
-KINDS = (("contacts", ".vcf"), ("notes", ".vnt"))
+TAG = re.compile(r"Z(\d+)v\d+")
+KINDS = {"contacts": ".vcf", "notes": ".vnt"}
 MAX_SETTLE_PASSES = 5
 
 
@@ -40,85 +38,51 @@ class Failure(Exception):
 
 class World:
     def __init__(self, host, scratch, rng, roads):
-        self.host = host
-        self.rng = rng
-        self.roads = roads
+        self.host, self.rng, self.roads = host, rng, roads
         self.phones = {road: os.path.join(scratch, "phone-" + road) for road in roads}
-        self.next_id = 1
-        self.version = 1
+        self.next_id = self.version = 1
 
-    def new_tag(self, ident=None):
-        if ident is None:
-            ident, self.next_id = self.next_id, self.next_id + 1
+    def new_tag(self, tag=None):
+        """A new version of the item `tag` names (of a new item if it names none)."""
+        known = TAG.fullmatch(tag or "")
+        ident, self.next_id = (int(known[1]), self.next_id) if known else (self.next_id, self.next_id + 1)
         self.version += 1
         return "Z%dv%d" % (ident, self.version)
 
-    # --- what each side holds: {kind: [tag, ...]}
+    def json(self, *arguments, status=None, output=True):
+        """The host's JSON output (`output` False: its exit status and output),
+        checking the exit status against `status`; a Failure when either fails."""
+        out = (self.host.json if output else self.host.run)(*arguments, expect=status)
+        if FAILURES:
+            raise Failure(FAILURES.pop())
+        return out
 
-    def phone_tags(self, road):
-        return {kind: [((TAG.findall(text_of(path)) or ["untagged:" + path])[0], path)
-                       for path in object_files(os.path.join(self.phones[road], kind))] for kind, _ in KINDS}
+    def held(self, kind, side):
+        """[(tag, store ID or phone file)] of one kind in the store or on a phone (`side` its road)."""
+        found = ([(item["summary"], item["id"]) for item in self.json("store", "list", kind, "--json", status=0)]
+                 if side == "store" else
+                 [(text_of(path), path) for path in object_files(os.path.join(self.phones[side], kind))])
+        return [((TAG.search(text) or ["untagged:" + where])[0], where) for text, where in found]
 
-    def store_items(self, kind):
-        code, out, err = self.host.run("store", "list", kind, "--json")
-        if code != 0:
-            raise Failure("store list %s: exit %d %s" % (kind, code, err))
-        return [((TAG.findall(item["summary"]) or ["untagged:" + item["id"]])[0], item["id"])
-                for item in json.loads(out)]
-
-    def store_tags(self):
-        return {kind: self.store_items(kind) for kind, _ in KINDS}
-
-    # --- random changes
-
-    def change_phone(self, road):
+    def change(self, side):
+        """Up to three random additions, edits and deletions in the store or on a phone."""
         for _ in range(self.rng.randint(0, 3)):
-            kind, extension = self.rng.choice(KINDS)
-            held = self.phone_tags(road)[kind]
-            action = self.rng.random()
-            if action < 0.4 or not held:
-                tag = self.new_tag()
-                path = os.path.join(self.phones[road], kind, "own-%s%s" % (tag, extension))
-            else:
-                tag, path = self.rng.choice(held)
-                if action < 0.75:
-                    ident = int(tag[1:].split("v")[0]) if tag.startswith("Z") else None
-                    tag = self.new_tag(ident)
-                else:
-                    os.remove(path)
-                    continue
-            write(path, vcard("Tag " + tag, "+1 555 0100") if kind == "contacts" else vnote(tag))
-
-    def change_store(self):
-        for _ in range(self.rng.randint(0, 3)):
-            kind, _ = self.rng.choice(KINDS)
-            held = self.store_items(kind)
-            action = self.rng.random()
-            field = "--name" if kind == "contacts" else "--text"
-            if action < 0.4 or not held:
-                arguments = ["store", "add", kind, field, ("Tag " if kind == "contacts" else "") + self.new_tag()]
-            else:
-                tag, ident = self.rng.choice(held)
-                if action < 0.75:
-                    number = int(tag[1:].split("v")[0]) if tag.startswith("Z") else None
-                    value = ("Tag " if kind == "contacts" else "") + self.new_tag(number)
-                    arguments = ["store", "edit", kind, ident, field, value]
-                else:
-                    arguments = ["store", "delete", kind, ident]
-            code, out, err = self.host.run(*arguments)
-            if code != 0:
-                raise Failure("zelsync %s: exit %d %s" % (" ".join(arguments), code, err))
-
-    # --- sessions
+            kind = self.rng.choice(sorted(KINDS))
+            held, action = self.held(kind, side), self.rng.random()
+            tag, where = self.rng.choice(held) if held and action >= 0.4 else (None, None)
+            tag, delete = self.new_tag(tag), where is not None and action >= 0.75
+            if side != "store":
+                where = where or os.path.join(self.phones[side], kind, "own-%s%s" % (tag, KINDS[kind]))
+                os.remove(where) if delete else write(where, vcard("Tag " + tag, "+1 555 0100")
+                                                      if kind == "contacts" else vnote(tag))
+                continue
+            value = ["--name", "Tag " + tag] if kind == "contacts" else ["--text", tag]
+            command = ["delete", kind, where] if delete else ["edit", kind, where] + value if where else [
+                "add", kind] + value
+            self.json("store", *command, status=0, output=False)
 
     def sync(self, road, *extra):
-        arguments = ["sync", road, "--device", self.phones[road], "--json"] + list(extra)
-        code, out, err = self.host.run(*arguments)
-        try:
-            report = json.loads(out)
-        except ValueError:
-            raise Failure("zelsync %s: exit %d, no report\n%s%s" % (" ".join(arguments), code, out, err))
-        return report
+        return self.json("sync", road, "--device", self.phones[road], "--json", *extra)
 
     def settle(self, drop_links):
         for attempt in range(MAX_SETTLE_PASSES):
@@ -129,94 +93,59 @@ class World:
                     if report.get("interrupted") and not report.get("rolled_back"):
                         raise Failure("a dropped SyncML link was not rolled back: %s" % report)
                 report = self.sync(road)
-                failed = [e for e in report.get("events", []) if not e.get("ok")]
-                if report.get("errors") or failed:
-                    raise Failure("%s session failed: errors %s, failed events %s" % (
-                        road, report.get("errors"), failed))
-                moved += sum(1 for e in report.get("events", []) if e.get("ok"))
+                events = report.get("events", [])
+                if report.get("errors") or not all(e.get("ok") for e in events):
+                    raise Failure("%s session failed: %s" % (road, report))
+                moved += len(events)
             if moved == 0 and attempt > 0:
                 return
         raise Failure("sessions still move items after %d passes" % MAX_SETTLE_PASSES)
 
     def check_converged(self):
-        sides = {"store": self.store_tags()}
-        sides.update({road + " phone": self.phone_tags(road) for road in self.roads})
-        problems = []
-        for kind, _ in KINDS:
-            counts = {side: collections.Counter(tag for tag, _ in held[kind]) for side, held in sides.items()}
+        for kind in KINDS:
+            counts = {side: collections.Counter(tag for tag, _ in self.held(kind, side))
+                      for side in ("store",) + self.roads}
             for side, count in counts.items():
-                twice = sorted(tag for tag, n in count.items() if n > 1)
-                if twice:
-                    problems.append("%s: %s held more than once in the %s" % (kind, twice, side))
-            reference = counts["store"]
-            for side, count in counts.items():
-                if set(count) != set(reference):
-                    problems.append("%s: the %s holds %s, the store %s" % (
-                        kind, side, sorted(set(count) - set(reference)), sorted(set(reference) - set(count))))
-        if problems:
-            raise Failure("not converged:\n  " + "\n  ".join(problems))
-
-    def check_files_decode(self, all_files=False):
-        code, out, err = self.host.run("inspect", "--json", self.host.sync_folder)
-        try:
-            files = json.loads(out)
-        except ValueError:
-            raise Failure("inspect of the sync folder gave no JSON (exit %d): %s" % (code, err))
-        return files if all_files else [doc for doc in files if doc.get("damage")]
+                twice, store = sorted(tag for tag, n in count.items() if n > 1), set(counts["store"])
+                extra, missing = sorted(set(count) - store), sorted(store - set(count))
+                if twice or extra or missing:
+                    raise Failure("not converged: %s in the %s: %s held more than once, %s not in the store, %s "
+                                  "missing" % (kind, side, twice, extra, missing))
 
 
-def run_rounds(world, rounds):
+def run(world, rounds, kill):
+    """Rounds of random changes and sessions; with `kill` each round's first
+    SyncML session is killed at a random moment. Gives the kills that landed."""
+    landed, durations = 0, []
     for number in range(1, rounds + 1):
-        for road in world.roads:
-            world.change_phone(road)
-        world.change_store()
+        for side in world.roads + ("store",):
+            world.change(side)
+        outcome = ""
+        if kill:
+            typical = sorted(durations)[len(durations) // 2] if durations else 0.3
+            delay, started = world.rng.uniform(0.0, typical), time.monotonic()
+            try:  # on the timeout the process gets SIGKILL
+                subprocess.run(world.host.command("sync", "syncml", "--device", world.phones["syncml"], "--json"),
+                               env=world.host.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=delay)
+                durations.append(time.monotonic() - started)  # finished before the kill
+                outcome = " (missed after %.3f s)" % delay
+            except subprocess.TimeoutExpired:
+                landed, outcome = landed + 1, " (landed after %.3f s)" % delay
         try:
-            world.settle(drop_links=True)
-            world.check_converged()
-        except Failure as failure:
-            raise Failure("round %d: %s" % (number, failure))
-    return rounds
-
-
-def run_kills(world, kills, host):
-    survived = landed = 0
-    durations = []
-    for number in range(1, kills + 1):
-        for road in world.roads:
-            world.change_phone(road)
-        world.change_store()
-        road = "syncml"
-        command = host.command("sync", road, "--device", world.phones[road], "--json")
-        typical = sorted(durations)[len(durations) // 2] if durations else 0.3
-        delay = world.rng.uniform(0.0, typical)
-        started = time.monotonic()
-        process = subprocess.Popen(command, env=host.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        try:
-            process.wait(timeout=delay)
-            durations.append(time.monotonic() - started)  # finished before the kill
-        except subprocess.TimeoutExpired:
-            process.send_signal(signal.SIGKILL)
-            process.wait()
-            landed += 1
-            killed = True
-        else:
-            killed = False
-        try:
-            # Every file decodes right after the kill (a fragment an append
+            # Every file decodes right after a kill (a fragment an append
             # left is repaired by the next one), and the sessions that follow
             # roll back what was cut short and settle with each item held
             # once: a duplicate anywhere is a failure.
-            world.check_files_decode(all_files=True)
-            world.settle(drop_links=False)
-            damaged = world.check_files_decode()
+            if kill:
+                world.json("inspect", "--json", world.host.sync_folder)
+            world.settle(drop_links=not kill)
+            damaged = [doc for doc in world.json("inspect", "--json", world.host.sync_folder) if doc.get("damage")]
             if damaged:
-                raise Failure("bookkeeping files still damaged after the next sessions: %s" % damaged)
+                raise Failure("bookkeeping files damaged after the sessions: %s" % damaged)
             world.check_converged()
         except Failure as failure:
-            raise Failure("kill %d (%s after %.3f s): %s" % (
-                number, "landed" if killed else "missed", delay, failure))
-        survived += 1
-    return survived, landed
+            raise Failure("%s %d%s: %s" % ("kill" if kill else "round", number, outcome, failure))
+    return landed
 
 
 def main():
@@ -227,21 +156,17 @@ def main():
     replay = "%s --zelsync %s --library %s --seed %d --rounds %d --kills %d --roads %s" % (
         sys.argv[0], args.zelsync, args.library, seed, args.rounds, args.kills, args.roads)
     try:
-        host = Host(args, scratch)
-        converged = survived = landed = 0
-        if args.rounds:
-            world = World(host, os.path.join(scratch, "rounds"), random.Random(seed), tuple(args.roads.split(",")))
-            world.settle(drop_links=False)
-            converged = run_rounds(world, args.rounds)
-        if args.kills:
-            # A killed IrMC session keeps what moved (the road has no rollback);
-            # the kills are aimed at the SyncML road, whose rollback they test.
-            host = Host(args, os.path.join(scratch, "kills"))
-            world = World(host, os.path.join(scratch, "kills"), random.Random(seed), ("syncml",))
-            world.settle(drop_links=False)
-            survived, landed = run_kills(world, args.kills, host)
+        landed = 0
+        # A killed IrMC session keeps what moved (the road has no rollback):
+        # the kills are aimed at the SyncML road, whose rollback they test.
+        for mode, count, roads in (("rounds", args.rounds, args.roads.split(",")), ("kills", args.kills, ["syncml"])):
+            if count:
+                folder = os.path.join(scratch, mode)
+                world = World(Host(args, folder), folder, random.Random(seed), tuple(roads))
+                world.settle(drop_links=False)
+                landed += run(world, count, kill=mode == "kills")
         print("seed %d: %d rounds converged, %d kills survived (%d during a session), no duplicate" % (
-            seed, converged, survived, landed))
+            seed, args.rounds, args.kills, landed))
         return 0
     except Failure as failure:
         print("FAILED with seed %d: %s\nreplay: %s" % (seed, failure, replay))
