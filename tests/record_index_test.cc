@@ -72,7 +72,8 @@ TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
           marks += r.type == kRemovedRecordType;
         }
         auto marked = [](const Stored& r) { return r.type == kRemovedRecordType; };
-        if (marks * 2 >= model_.size()) model_.erase(std::remove_if(model_.begin(), model_.end(), marked), model_.end());
+        if (marks * 2 >= model_.size())
+          model_.erase(std::remove_if(model_.begin(), model_.end(), marked), model_.end());
         break;
       }
       case 3:
@@ -125,7 +126,8 @@ TEST_F(RecordIndexTest, DrainMarksInPlaceUntilHalfThenCompacts) {
   EXPECT_EQ(model_[299].entry_id, FieldText(found.entry_id));
   EXPECT_EQ(0, LookupDeviceRecordByLUID(kRemovedRecordType, u"odd", &found, Open()));
   ASSERT_EQ(1, RemoveDeviceRecord(MakeDeviceRecord(2, model_[299].entry_id, u"odd"), Open()));
-  model_.erase(std::remove_if(model_.begin(), model_.end(), [](const Stored& r) { return r.luid == u"odd"; }),
+  model_.erase(std::remove_if(model_.begin(), model_.end(),
+                              [](const Stored& r) { return r.luid == u"odd"; }),
                model_.end());
   EXPECT_EQ(Image(), ReadBytes(Database()));
 }

@@ -53,7 +53,8 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
 
 // A record the library marked removed shows as such, not as an odd type.
 TEST(DecodeFields, ARecordMarkedRemovedShowsAsRemoved) {
-  const DecodedFile file = DecodeBookkeepingFile(FileKind::kIrmcLog, LogRecordBytes(zelsync::kRemovedRecordType, 1, u"A"));
+  const DecodedFile file = DecodeBookkeepingFile(
+      FileKind::kIrmcLog, LogRecordBytes(zelsync::kRemovedRecordType, 1, u"A"));
   EXPECT_TRUE(file.notes.empty());
   EXPECT_EQ(true, DecodedFileToJson(file)["records"][0]["removed"]);
 }

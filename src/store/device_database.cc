@@ -133,7 +133,8 @@ namespace {
 
 // True when the record at `position` of the file holds what the index says
 // (the removal then marks the right record).
-bool StoredAsIndexed(File& file, const DeviceDatabase& db, const RecordIndex& index, int64_t position) {
+bool StoredAsIndexed(File& file, const DeviceDatabase& db, const RecordIndex& index,
+                     int64_t position) {
   DeviceRecord stored;
   const IndexedRecord& expected = index.at(static_cast<size_t>(position));
   const int64_t offset = static_cast<int64_t>(db.files.layout.header_size) +
@@ -159,7 +160,8 @@ int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream st
     positions = index->AllOfEntry(record.type, entry_id);
     positions.erase(std::remove_if(positions.begin(), positions.end(),
                                    [&](int64_t at) {
-                                     return !IndexedEquals(index->at(static_cast<size_t>(at)).luid, luid);
+                                     return !IndexedEquals(index->at(static_cast<size_t>(at)).luid,
+                                                           luid);
                                    }),
                     positions.end());
     for (int64_t position : positions) {

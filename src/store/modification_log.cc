@@ -142,9 +142,10 @@ int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& e
   // Half the records or more would be marked: the log is rewritten without
   // any of them.
   if (!stream->Seek(0, SeekFrom::kBegin)) return 0;
-  return RewriteWithout(std::move(stream), log.files, [&](const void* bytes) {
-    return IsRemovedRecord(bytes) || matches(bytes);
-  }) ? 1 : 0;
+  return RewriteWithout(std::move(stream), log.files,
+                        [&](const void* bytes) { return IsRemovedRecord(bytes) || matches(bytes); })
+             ? 1
+             : 0;
 }
 
 bool CompactLog(const ModificationLog& log) { return CompactRecordFile(log.files); }

@@ -129,7 +129,8 @@ bool CompactRecordFile(const RecordFiles& files) {
   if (Env::Current().Stat(files.path) != FsStatus::kOk) return true;
   Stream stream = OpenForUpdate(files.path);
   std::vector<unsigned char> header(files.layout.header_size);
-  if (!stream || (!header.empty() && !ReadExact(*stream, header.data(), header.size()))) return false;
+  if (!stream || (!header.empty() && !ReadExact(*stream, header.data(), header.size())))
+    return false;
   RecordReader reader(*stream, files.layout.record_size);
   bool marked = false;
   while (const unsigned char* record = reader.Next()) {
@@ -137,7 +138,8 @@ bool CompactRecordFile(const RecordFiles& files) {
   }
   if (!marked) return true;
   return stream->Seek(0, SeekFrom::kBegin) &&
-         RewriteWithout(std::move(stream), files, [](const void* record) { return IsRemovedRecord(record); });
+         RewriteWithout(std::move(stream), files,
+                        [](const void* record) { return IsRemovedRecord(record); });
 }
 
 }  // namespace zelsync

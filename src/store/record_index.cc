@@ -87,7 +87,8 @@ std::vector<int64_t> RecordIndex::AllOfEntry(uint32_t type, const WString& entry
   auto found = entries_.find(key);
   if (found == entries_.end()) return all;
   size_t at = found->second.first;
-  for (size_t n = 0; n < found->second.count && at < records_.size(); ++n, at = NextOfEntry(key, at)) {
+  for (size_t n = 0; n < found->second.count && at < records_.size();
+       ++n, at = NextOfEntry(key, at)) {
     all.push_back(static_cast<int64_t>(at));
   }
   return all;
@@ -150,7 +151,8 @@ void RecordIndex::Remove(size_t position) {
   ++removed_;
 }
 
-std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& layout, uint64_t file_size) {
+std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& layout,
+                                               uint64_t file_size) {
   unsigned char header[64];
   if (layout.header_size > sizeof header) return nullptr;
   auto index = std::make_shared<RecordIndex>(ReadExact(file, header, layout.header_size));
@@ -195,7 +197,8 @@ std::shared_ptr<RecordIndex> IndexOf(const RecordFiles& files, File& file, bool 
   if (std::shared_ptr<RecordIndex> kept = Kept(files, for_change)) return kept;
   FileStamp before;
   const bool stamped = Env::Current().StampFile(files.path, &before) == FsStatus::kOk;
-  std::shared_ptr<RecordIndex> index = RecordIndex::Read(file, files.layout, stamped ? before.size : 0);
+  std::shared_ptr<RecordIndex> index =
+      RecordIndex::Read(file, files.layout, stamped ? before.size : 0);
   if (!index) return nullptr;
   // Kept only when nothing changed the file while it was read.
   FileStamp after;

@@ -61,7 +61,8 @@ class RecordIndex {
 
   // Reads a whole database: its header, then every whole record.
   // `file_size`, when known (else 0), sizes the index ahead.
-  static std::shared_ptr<RecordIndex> Read(File& file, const RecordLayout& layout, uint64_t file_size = 0);
+  static std::shared_ptr<RecordIndex> Read(File& file, const RecordLayout& layout,
+                                           uint64_t file_size = 0);
 
  private:
   struct EntryKey {
