@@ -10,6 +10,7 @@
 #include <random>
 
 #include "store/device_database.h"
+#include "store/record_index.h"
 #include "support/scratch.h"
 #include "zelsyncdll.h"
 
@@ -99,6 +100,13 @@ TEST_F(RecordIndexTest, AnswersAsAScanWouldThroughAnyMixOfChanges) {
         if (by_luid) { EXPECT_EQ(by_luid->entry_id, FieldText(found.entry_id)); }
         ASSERT_EQ(mapped ? 1 : 0, LookupMappedRecord(IrmcDatabase(), type, entry, &found, Open()));
         if (mapped) { EXPECT_EQ(mapped->luid, FieldText(found.luid)); }
+        // Enough lookups that both a fresh index's scans and its maps answer.
+        for (const std::u16string& any : entries) {
+          const bool mapped_any = std::any_of(model_.begin(), model_.end(), [&](const Stored& r) {
+            return r.type != kRemovedRecordType && r.entry_id == any && r.luid != u"UNDEFINED";
+          });
+          EXPECT_EQ(mapped_any, IndexOf(IrmcDatabase().files, *Open())->HasMappedEntry(any)) << step;
+        }
       }
     }
     ASSERT_EQ(Image(), ReadBytes(Database()));

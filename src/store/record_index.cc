@@ -68,7 +68,30 @@ int64_t RecordIndex::FindFirst(const std::function<bool(const IndexedRecord&)>& 
   return -1;
 }
 
+// A lookup by entry ID scans the records until this many were made since
+// the file was read; the maps are built for the next.
+constexpr size_t kScansBeforeMaps = 3;
+
+bool RecordIndex::UseMaps() const {
+  if (maps_built_) return true;
+  if (++lookups_ <= kScansBeforeMaps) return false;
+  maps_built_ = true;
+  for (size_t i = 0; i < records_.size(); ++i) {
+    IndexEntry(i);
+    CountMapped(records_[i], 1);
+  }
+  return true;
+}
+
+void RecordIndex::CountMapped(const IndexedRecord& record, int delta) const {
+  if (maps_built_ && Mapped(record)) mapped_entries_[record.entry_id] += static_cast<size_t>(delta);
+}
+
 int64_t RecordIndex::FirstOfEntry(uint32_t type, const WString& entry_id) const {
+  if (!UseMaps()) {
+    const size_t at = NextOfEntry(EntryKey{type, entry_id}, static_cast<size_t>(-1));
+    return at < records_.size() ? static_cast<int64_t>(at) : -1;
+  }
   auto found = entries_.find(EntryKey{type, entry_id});
   return found == entries_.end() ? -1 : static_cast<int64_t>(found->second.first);
 }
@@ -84,22 +107,30 @@ size_t RecordIndex::NextOfEntry(const EntryKey& key, size_t position) const {
 std::vector<int64_t> RecordIndex::AllOfEntry(uint32_t type, const WString& entry_id) const {
   std::vector<int64_t> all;
   const EntryKey key{type, entry_id};
-  auto found = entries_.find(key);
-  if (found == entries_.end()) return all;
-  size_t at = found->second.first;
-  for (size_t n = 0; n < found->second.count && at < records_.size();
-       ++n, at = NextOfEntry(key, at)) {
+  size_t at = static_cast<size_t>(-1), count = records_.size();
+  if (UseMaps()) {
+    auto found = entries_.find(key);
+    if (found == entries_.end()) return all;
+    at = found->second.first - 1;
+    count = found->second.count;
+  }
+  for (size_t n = 0; n < count && (at = NextOfEntry(key, at)) < records_.size(); ++n) {
     all.push_back(static_cast<int64_t>(at));
   }
   return all;
 }
 
 bool RecordIndex::HasMappedEntry(const WString& entry_id) const {
+  if (!UseMaps()) {
+    return std::any_of(records_.begin(), records_.end(), [&](const IndexedRecord& record) {
+      return Mapped(record) && record.entry_id == entry_id;
+    });
+  }
   auto found = mapped_entries_.find(entry_id);
   return found != mapped_entries_.end() && found->second > 0;
 }
 
-void RecordIndex::IndexEntry(size_t position) {
+void RecordIndex::IndexEntry(size_t position) const {
   const IndexedRecord& record = records_[position];
   if (!Named(record)) return;
   auto inserted = entries_.emplace(EntryKey{record.type, record.entry_id}, EntrySpan{position, 1});
@@ -113,19 +144,20 @@ void RecordIndex::Append(const DeviceRecord& record) {
   records_.push_back(FromDeviceRecord(record));
   const IndexedRecord& indexed = records_.back();
   if (!Live(indexed)) ++removed_;
+  if (!maps_built_) return;
   IndexEntry(records_.size() - 1);
-  if (Mapped(indexed)) ++mapped_entries_[indexed.entry_id];
+  CountMapped(indexed, 1);
 }
 
 void RecordIndex::Overwrite(size_t position, const DeviceRecord& record) {
   IndexedRecord& stored = records_[position];
-  if (Mapped(stored)) --mapped_entries_[stored.entry_id];
+  CountMapped(stored, -1);
   IndexedRecord replacement = FromDeviceRecord(record);
   const bool same_entry =
       replacement.type == stored.type && replacement.entry_id == stored.entry_id;
   stored = std::move(replacement);
-  if (Mapped(stored)) ++mapped_entries_[stored.entry_id];
-  if (!same_entry) {
+  CountMapped(stored, 1);
+  if (maps_built_ && !same_entry) {
     // The first record of an entry may have moved: the entry map is rebuilt.
     entries_.clear();
     for (size_t i = 0; i < records_.size(); ++i) IndexEntry(i);
@@ -134,8 +166,8 @@ void RecordIndex::Overwrite(size_t position, const DeviceRecord& record) {
 
 void RecordIndex::Remove(size_t position) {
   IndexedRecord& stored = records_[position];
-  if (Mapped(stored)) --mapped_entries_[stored.entry_id];
-  if (Named(stored)) {
+  CountMapped(stored, -1);
+  if (maps_built_ && Named(stored)) {
     const EntryKey key{stored.type, stored.entry_id};
     auto found = entries_.find(key);
     if (found != entries_.end()) {
@@ -162,8 +194,6 @@ std::shared_ptr<RecordIndex> RecordIndex::Read(File& file, const RecordLayout& l
     const size_t expected = static_cast<size_t>(
         std::min<uint64_t>((file_size - layout.header_size) / layout.record_size, 1u << 20));
     index->records_.reserve(expected);
-    index->entries_.reserve(expected);
-    index->mapped_entries_.reserve(expected);
   }
   RecordReader reader(file, layout.record_size);
   DeviceRecord record;

@@ -81,9 +81,14 @@ class RecordIndex {
 
   // Counts the record at `position` to its entry (as the first when no
   // earlier record of the entry is).
-  void IndexEntry(size_t position);
+  void IndexEntry(size_t position) const;
   // The position of the next record of the entry after `position`.
   size_t NextOfEntry(const EntryKey& key, size_t position) const;
+  // Whether the lookups by entry ID go through the maps, which are built at
+  // the first lookup past a few: a call that looks up once or twice (the
+  // first after the file was read) costs no more than the read.
+  bool UseMaps() const;
+  void CountMapped(const IndexedRecord& record, int delta) const;
 
   bool header_ok_;
   size_t removed_ = 0;
@@ -93,8 +98,10 @@ class RecordIndex {
     size_t first;
     size_t count;
   };
-  std::unordered_map<EntryKey, EntrySpan, EntryKeyHash> entries_;
-  std::unordered_map<WString, size_t> mapped_entries_;  // entry ID -> records with a LUID
+  mutable bool maps_built_ = false;
+  mutable size_t lookups_ = 0;
+  mutable std::unordered_map<EntryKey, EntrySpan, EntryKeyHash> entries_;
+  mutable std::unordered_map<WString, size_t> mapped_entries_;  // entry ID -> records with a LUID
 };
 
 // True when the indexed field holds exactly `text` (a field without
