@@ -47,9 +47,12 @@ typedef enum _SYNC_OBJECT_TYPE {
   SYNC_OBJECT_NOTE = 1,     /* notes */
   SYNC_OBJECT_CONTACT = 2,  /* contacts */
   SYNC_OBJECT_CALENDAR = 3, /* calendar entries */
-  /* Keeps the type 32 bits wide and every 32-bit value a valid one, so an
-   * unknown type from a caller is refused rather than undefined. */
-  SYNC_OBJECT_TYPE_FORCE_DWORD = 0x7FFFFFFF
+  /* These two keep the type 32 bits wide and every 32-bit value a valid
+   * one (the range of a signed 32-bit integer; 0xFFFFFFFF arrives as -1 and
+   * reaches the library as 0xFFFFFFFF again), so an unknown type from a
+   * caller is refused rather than undefined. */
+  SYNC_OBJECT_TYPE_FORCE_DWORD = 0x7FFFFFFF,
+  SYNC_OBJECT_TYPE_FORCE_SIGNED = -0x7FFFFFFF - 1
 } _SYNC_OBJECT_TYPE;
 
 /* A SyncML sync anchor; also the 48-byte header of each SyncML database.

@@ -16,6 +16,7 @@
 
 #include "local/entry_ids.h"
 #include "records/connection.h"
+#include "store/records.h"
 #include "store/session.h"
 #include "support/scratch.h"
 #include "support/text_files.h"
@@ -120,10 +121,17 @@ class RecordExportsTest : public LibraryTest {
     Bytes bytes = Exists(Db(syncml)) ? ReadBytes(Db(syncml)) : Bytes(syncml ? 48 : 4, 0);
     WriteBytes(Db(syncml), Concat({bytes, DeviceRecordBytes(type, entry, luid)}));
   }
+  // The records after the header, but for those marked removed.
   Bytes Records(bool syncml) const {
     const Bytes bytes = ReadBytes(Db(syncml));
-    const size_t header = syncml ? 48 : 4;
-    return bytes.size() > header ? Bytes(bytes.begin() + header, bytes.end()) : Bytes();
+    Bytes live;
+    for (size_t at = syncml ? 48 : 4; at < bytes.size(); at += sizeof(DeviceRecord)) {
+      const auto end =
+          bytes.begin() + static_cast<ptrdiff_t>(std::min(bytes.size(), at + sizeof(DeviceRecord)));
+      if (bytes.size() - at < 4 || !IsRemovedRecord(&bytes[at]))
+        live.insert(live.end(), bytes.begin() + static_cast<ptrdiff_t>(at), end);
+    }
+    return live;
   }
   int GetNew(bool syncml, uint32_t type) {
     return (syncml ? ::SyncMLGetNewRecord : ::GetNewRecord)(T(type), entry_, path_);

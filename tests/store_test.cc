@@ -9,6 +9,7 @@
 
 #include "store/device_database.h"
 #include "store/log_writer.h"
+#include "store/modification_log.h"
 #include "store/session.h"
 #include "store/store_exports.h"
 #include "support/scratch.h"
@@ -140,8 +141,6 @@ TEST_F(StoreTest, ChangesAsByteImages) {
        [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NO"), W(u"L8")); }, 1, Concat({c0, c_e1})},
       // Every equal record goes, and a trailing fragment; the header stays.
       {irmc, Concat({c4, e1, e2, e1, e9, torn}), delete_l1, 1, Concat({c4, e2, e9})},
-      {irmc, Concat({c4, e2, e9}), [] { return ::DeleteDBRecord(SYNC_OBJECT_CALENDAR, W(u"L2")); }, 1,
-       Concat({c4, e2, e9})},  // known under another type only
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Write", 1}},
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Sync", 1}},
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Replace", 1}},
@@ -184,33 +183,60 @@ TEST_F(StoreTest, ChangesAsByteImages) {
   EXPECT_FALSE(Exists(SyncFolder()));
 }
 
-TEST_F(StoreTest, IrmcDeletionsAreReportedOnceAndStaleOnesDropped) {
-  MapIrmc(2, u"C1", u"LC1");
-  MapIrmc(2, u"C2", u"UNDEFINED");  // never confirmed by the device: stale
-  MapIrmc(2, u"C3", u"LC3");
-  MapIrmc(3, u"A1", u"LA1");
-  WriteBytes(IrmcLog(), Concat({LogRecordBytes(3, 1, u"A1"), LogRecordBytes(2, 1, u"C2"), LogRecordBytes(2, 0, u"C1"),
-                                LogRecordBytes(2, 2, u"C1"), LogRecordBytes(2, 3, u"C3"), LogRecordBytes(1, 1, u"C1"),
-                                Bytes(72, 0)}));
+// A removal marks its records in place (their type becomes the marker)
+// until half of the file's records would be marked; then, and at the end of
+// a session, the file is rewritten without them. Marks that a killed
+// process left are passed over by every call, whatever type it is given.
+TEST_F(StoreTest, DeletionsAreReportedOnceAndMarksPassedOverUntilCompacted) {
+  constexpr uint32_t kGone = kRemovedRecordType;
+  const Bytes c3 = DeviceRecordBytes(2, u"C3", u"LC3"), a1 = DeviceRecordBytes(3, u"A1", u"LA1"),
+              c6 = DeviceRecordBytes(2, u"C6", u"UNDEFINED"),
+              c1_gone = DeviceRecordBytes(kGone, u"C1", u"LC1");
+  // As a killed session left them: C1's record and log entry are marked.
+  // C6 was never confirmed by the device: its deletion is stale.
+  const Bytes db = Concat({kCounterZero, c1_gone, DeviceRecordBytes(2, u"C2", u"LC2"), c6, c3, a1});
+  const Bytes log = Concat({LogRecordBytes(kGone, 1, u"C1"), LogRecordBytes(2, 1, u"C6"),
+                            LogRecordBytes(2, 2, u"C2"), LogRecordBytes(2, 0, u"C3"),
+                            LogRecordBytes(3, 1, u"A1"), LogRecordBytes(1, 1, u"C2")});
+  WriteBytes(Irmc(), db);
+  WriteBytes(IrmcLog(), Concat({log, Bytes(72, 0)}));
+  const auto gone = static_cast<_SYNC_OBJECT_TYPE>(-1);  // 0xFFFFFFFF, as a caller passes it
   ZS_WCHAR luid[260] = {0};
   int32_t hard = 7;
+  EXPECT_EQ(0, ::GetDeletedRecord(gone, luid, &hard));
+  // Nothing known: the marked record is no record of LC1.
+  for (auto type : {gone, SYNC_OBJECT_CONTACT}) EXPECT_EQ(1, ::DeleteDBRecord(type, W(u"LC1")));
+  EXPECT_EQ(1, ::UpdateLUIDofPrevGetNewRecord(gone, W(u"C1"), W(u"LX")));
+  EXPECT_EQ(0, AppendDeviceRecord(MakeDeviceRecord(kGone, u"C9", u"L9")));
+  EXPECT_EQ(db, ReadBytes(Irmc()));
+  // C2's record is marked (2 of 5); the log reaches half its records
+  // marked (C1, the stale C6, C2) and is rewritten, without the fragment.
   ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
-  EXPECT_EQ(std::make_pair(WString(u"LC1"), 1), std::make_pair(Text(luid), hard));
-  // The stale C2 entries, every C1 entry of type 2 and the fragment are gone.
-  EXPECT_EQ(Concat({LogRecordBytes(3, 1, u"A1"), LogRecordBytes(2, 3, u"C3"), LogRecordBytes(1, 1, u"C1")}),
-            ReadBytes(IrmcLog()));
-  ASSERT_EQ(1, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
-  EXPECT_EQ(std::make_pair(WString(u"LC3"), 0), std::make_pair(Text(luid), hard));
-  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
-  EXPECT_EQ(Concat({kCounterZero, DeviceRecordBytes(2, u"C2", u"UNDEFINED"), DeviceRecordBytes(3, u"A1", u"LA1")}),
+  EXPECT_EQ(std::make_pair(WString(u"LC2"), 1), std::make_pair(Text(luid), hard));
+  EXPECT_EQ(Concat({kCounterZero, c1_gone, DeviceRecordBytes(kGone, u"C2", u"LC2"), c6, c3, a1}),
             ReadBytes(Irmc()));
-  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, nullptr, &hard));
-  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, nullptr));
-  // An empty log stays an empty file.
-  WriteBytes(IrmcLog(), {});
-  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_NOTE, luid, &hard));
-  EXPECT_EQ(Bytes{}, ReadBytes(IrmcLog()));
-  EXPECT_TRUE(Exists(IrmcLog()));
+  EXPECT_EQ(Bytes(log.begin() + 3 * 528, log.end()), ReadBytes(IrmcLog()));  // C3 on
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
+  ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(2, u"C5", u"L5")));
+  ASSERT_EQ(1, ::UpdateChangeCounter(5));  // the end of the session
+  EXPECT_EQ(Concat({{5, 0, 0, 0}, c6, c3, a1, DeviceRecordBytes(2, u"C5", u"L5")}),
+            ReadBytes(Irmc()));
+  // A marked last entry keeps its change number for the next one.
+  StartSyncML();
+  MapSyncML(kGone, u"E2", u"L2");
+  MapSyncML(2, u"E4", u"L4");
+  const Bytes e1 = SyncMLLogRecordBytes(2, 0, u"E1", u"20260101T000000Z", 5);
+  const Bytes e2_gone = SyncMLLogRecordBytes(kGone, 1, u"E2", u"20260101T000000Z", 6);
+  WriteBytes(SyncMLLog(), Concat({e1, e2_gone}));
+  EXPECT_EQ(0, AppendLogEntry(SyncMLModificationLog(), kGone, 1, u"E3"));
+  ASSERT_EQ(1, AppendLogEntry(SyncMLModificationLog(), 2, 1, u"E3"));
+  ASSERT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z")));
+  EXPECT_EQ(Concat({AnchorBytes(1, u"20260107T080000Z"), DeviceRecordBytes(2, u"E4", u"L4")}),
+            ReadBytes(SyncML()));
+  const Bytes compacted = ReadBytes(SyncMLLog());
+  ASSERT_EQ(2 * sizeof(SyncMLModificationLogRecord), compacted.size());
+  EXPECT_EQ(e1, Bytes(compacted.begin(), compacted.begin() + 572));
+  EXPECT_EQ(7, compacted[572 + 568]);
 }
 
 // IDs that could reach outside the sync folder, are no file names, or make
@@ -253,6 +279,10 @@ TEST_F(StoreTest, SyncCompleteStoresTheAnchorAndRewindsTheSession) {
 }
 
 TEST_F(LibraryTest, NullPointersAreRefused) {
+  ZS_WCHAR luid[260];
+  int32_t hard = 0;
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, nullptr, &hard));
+  EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, nullptr));
   EXPECT_EQ(0, ::GetChangeCounter(nullptr));
   EXPECT_EQ(0, ::FileExists(nullptr));
   EXPECT_EQ(0, ::SetDeviceIDDatabaseID(nullptr, W(u"db")));

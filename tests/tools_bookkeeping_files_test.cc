@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "bookkeeping_files.h"
+#include "file_report.h"
 #include "support/scratch.h"
 
 namespace zelsync_tool {
@@ -48,6 +49,14 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
     EXPECT_EQ(file.damage.size(), c.damage) << row;
     for (size_t i = 0; i < file.records.size(); ++i) EXPECT_EQ(file.records[i].index, i + 1);
   }
+}
+
+// A record the library marked removed shows as such, not as an odd type.
+TEST(DecodeFields, ARecordMarkedRemovedShowsAsRemoved) {
+  const DecodedFile file = DecodeBookkeepingFile(
+      FileKind::kIrmcLog, LogRecordBytes(zelsync::kRemovedRecordType, 1, u"A"));
+  EXPECT_TRUE(file.notes.empty());
+  EXPECT_EQ(true, DecodedFileToJson(file)["records"][0]["removed"]);
 }
 
 TEST(DecodeFields, APendingChangeNamesItsOperationAndItems) {

@@ -74,15 +74,16 @@ bool NextFitting(const Scheme& scheme, const ModificationLog& log, uint32_t type
   Stream stream = OpenForUpdate(log.files.path);
   const size_t size = log.files.layout.record_size;
   if (!stream || !stream->Seek(static_cast<int64_t>(*next * size), SeekFrom::kBegin)) return false;
-  std::vector<unsigned char> bytes(size);
-  for (; ReadExact(*stream, bytes.data(), size); ++*next) {
+  RecordReader reader(*stream, size);
+  for (; const unsigned char* bytes = reader.Next(); ++*next) {
     uint32_t record_type, kind;
-    memcpy(&record_type, bytes.data(), 4);
-    memcpy(&kind, bytes.data() + 4, 4);
-    if (record_type != type || kind != 0) continue;
-    if (scheme.syncml && !NotOlderThanAnchor(bytes.data())) continue;
+    memcpy(&record_type, bytes, 4);
+    memcpy(&kind, bytes + 4, 4);
+    // A record marked removed matches no type, not even the marker.
+    if (IsRemovedRecord(bytes) || record_type != type || kind != 0) continue;
+    if (scheme.syncml && !NotOlderThanAnchor(bytes)) continue;
     char16_t id[kWideUnits];
-    memcpy(id, bytes.data() + 8, sizeof id);
+    memcpy(id, bytes + 8, sizeof id);
     *entry_id = FieldText(id);
     if (entry_id->size() > kMaxWideLength) continue;  // no terminator: names no item
     if (std::find(passed.begin(), passed.end(), *entry_id) != passed.end()) continue;
@@ -97,8 +98,8 @@ int ReportModifiedRecord(const Scheme& scheme, uint32_t type, WString* entry_id,
   const DeviceDatabase db = scheme.Database();
   if (Env::Current().Stat(log.files.path) != FsStatus::kOk) return 0;
   // Items passed over in this call. Their entries stay in the log; a removal
-  // of another item's entries may move them, so the scan then starts again
-  // from the beginning and skips them by name.
+  // of another item's entries may move them (when it rewrites the log), so
+  // the scan then starts again from the beginning and skips them by name.
   std::vector<WString> passed;
   size_t next = 0;
   WString changed;

@@ -1,5 +1,6 @@
 #include "store/device_database.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "store/record_index.h"
@@ -98,6 +99,8 @@ DeviceDatabase SyncMLDatabaseAt(const WString& path, const WString& scratch) {
 }
 
 int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record) {
+  // Such a record would read as removed.
+  if (record.type == kRemovedRecordType) return 0;
   Env& env = Env::Current();
   // The kept index follows the append only when it holds every record of
   // the file (no trailing fragment that the record would land behind).
@@ -126,23 +129,93 @@ int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record) {
   return 1;
 }
 
+namespace {
+
+// True when the record at `position` of the file holds what the index says
+// (the removal then marks the right record).
+bool StoredAsIndexed(File& file, const DeviceDatabase& db, const RecordIndex& index,
+                     int64_t position) {
+  DeviceRecord stored;
+  const IndexedRecord& expected = index.at(static_cast<size_t>(position));
+  const int64_t offset = static_cast<int64_t>(db.files.layout.header_size) +
+                         position * static_cast<int64_t>(sizeof(DeviceRecord));
+  return file.Seek(offset, SeekFrom::kBegin) && ReadExact(file, &stored, sizeof stored) &&
+         stored.type == expected.type && FieldText(stored.entry_id) == expected.entry_id &&
+         FieldText(stored.luid) == expected.luid;
+}
+
+}  // namespace
+
 int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream stream) {
+  const WString entry_id = FieldText(record.entry_id), luid = FieldText(record.luid);
+  std::shared_ptr<RecordIndex> index;
+  std::vector<int64_t> positions;
+  // A kept index that no longer matches the file is read afresh, once.
+  for (int attempt = 0; attempt < 2 && !index; ++attempt) {
+    if (attempt && !stream->Seek(0, SeekFrom::kBegin)) return 0;
+    index = IndexOf(db.files, *stream, true);
+    if (!index || !index->header_ok()) return 0;
+    // The records of the entry (a field without terminator names none)
+    // that hold the LUID.
+    positions = index->AllOfEntry(record.type, entry_id);
+    positions.erase(std::remove_if(positions.begin(), positions.end(),
+                                   [&](int64_t at) {
+                                     return !IndexedEquals(index->at(static_cast<size_t>(at)).luid,
+                                                           luid);
+                                   }),
+                    positions.end());
+    for (int64_t position : positions) {
+      if (!StoredAsIndexed(*stream, db, *index, position)) {
+        DropIndex(db.files.path);
+        index = nullptr;
+        break;
+      }
+    }
+  }
+  if (!index) return 0;
+  if (positions.empty()) return 1;
+  if ((index->removed() + positions.size()) * 2 < index->size()) {
+    // Marked in place; the records keep their positions and the index its
+    // records.
+    const bool marked = MarkRemoved(*stream, db.files.layout, positions, record.type);
+    stream.reset();
+    if (!marked) {
+      DropIndex(db.files.path);
+      return 0;
+    }
+    for (int64_t position : positions) index->Remove(static_cast<size_t>(position));
+    KeepIndex(db.files, std::move(index));
+    return 1;
+  }
+  // Half the records or more would be marked: the file is rewritten without
+  // any of them, and the pass indexes what it keeps.
   DropIndex(db.files.path);
-  // The pass that rewrites the file also indexes what it keeps.
-  auto index = std::make_shared<RecordIndex>(true);
+  if (!stream->Seek(0, SeekFrom::kBegin)) return 0;
+  auto kept = std::make_shared<RecordIndex>(true);
   const bool rewritten = RewriteWithout(std::move(stream), db.files, [&](const void* bytes) {
     DeviceRecord stored;
     memcpy(&stored, bytes, sizeof stored);
-    if (stored.type == record.type && FieldEquals(stored.entry_id, record.entry_id) &&
-        FieldEquals(stored.luid, record.luid)) {
+    if (stored.type == kRemovedRecordType ||
+        (stored.type == record.type && FieldEquals(stored.entry_id, record.entry_id) &&
+         FieldEquals(stored.luid, record.luid))) {
       return true;
     }
-    index->Append(stored);
+    kept->Append(stored);
     return false;
   });
   if (!rewritten) return 0;
-  KeepIndex(db.files, std::move(index));
+  KeepIndex(db.files, std::move(kept));
   return 1;
+}
+
+bool MayHoldMarks(const DeviceDatabase& db) {
+  std::shared_ptr<RecordIndex> index = IndexForChange(db.files);
+  return !index || index->removed() > 0;
+}
+
+bool CompactDatabase(const DeviceDatabase& db) {
+  DropIndex(db.files.path);
+  return CompactRecordFile(db.files);
 }
 
 int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,

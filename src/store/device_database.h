@@ -16,7 +16,7 @@
 
 namespace zelsync {
 
-// A device database: where it is, where removals rewrite it, and the header
+// A device database: where it is, where compactions rewrite it, and the header
 // a missing file is created with.
 struct DeviceDatabase {
   RecordFiles files;
@@ -32,7 +32,16 @@ DeviceDatabase SyncMLDatabaseAt(const WString& path, const WString& scratch);
 
 // Shared implementations.
 int AppendRecord(const DeviceDatabase& db, const DeviceRecord& record);
+// Removes every record equal to `record` (type, entry ID and LUID): each is
+// marked removed in place, or, when half the file's records or more would
+// then be marked, the file is rewritten without any marked record. 1 also
+// when no record is equal.
 int RemoveRecord(const DeviceDatabase& db, const DeviceRecord& record, Stream stream);
+// False when the kept index shows that the database holds no marked record.
+bool MayHoldMarks(const DeviceDatabase& db);
+// Rewrites the database without its marked records when it holds any.
+// False when that rewrite failed.
+bool CompactDatabase(const DeviceDatabase& db);
 int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
                        DeviceRecord* out, Stream stream);
 int LookupMappedRecord(const DeviceDatabase& db, uint32_t type, const WString& entry_id,

@@ -1,7 +1,9 @@
 // The IrMC device session: the paths of the current device database and the
 // change counter in its first 4 bytes.
 #include "platform/platform.h"
+#include "store/device_database.h"
 #include "store/file_names.h"
+#include "store/modification_log.h"
 #include "store/record_file.h"
 #include "store/session.h"
 #include "store/store_exports.h"
@@ -83,13 +85,21 @@ int CounterPrecheck() {
 int UpdateChangeCounter(uint32_t value) {
   // Nothing is stored unless the database is there: 0 in every such case.
   if (CounterPrecheck() != -1) return 0;
+  // Asked before the counter is written, which the kept index cannot follow.
+  const bool marked = MayHoldMarks(IrmcDatabase());
   Stream stream = OpenForUpdate(CurrentSession().irmc.database);
   if (!stream) return 0;
   uint32_t old_value;
   if (!ReadExact(*stream, &old_value, sizeof old_value)) return 0;
   if (!stream->Seek(0, SeekFrom::kBegin)) return 0;
-  if (stream->Write(&value, sizeof value) != sizeof value) return 0;
-  return stream->Sync() ? 1 : 0;
+  if (stream->Write(&value, sizeof value) != sizeof value || !stream->Sync()) return 0;
+  stream.reset();
+  // The counter is stored at the end of a session: the records its removals
+  // marked go, so that the files at rest normally hold none. A compaction
+  // that fails leaves the marks, which every reader passes over.
+  if (marked) CompactDatabase(IrmcDatabase());
+  CompactLog(IrmcModificationLog());
+  return 1;
 }
 
 int GetChangeCounter(uint32_t* counter) {

@@ -58,6 +58,7 @@ ModificationLog SyncMLLogInSyncFolder() {
 
 int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, const WString& entry_id) {
   const WString& path = log.files.path;
+  if (type == kRemovedRecordType) return 0;  // the entry would read as removed
   if (log.files.layout.record_size == sizeof(ModificationLogRecord)) {
     ModificationLogRecord record;
     record.type = type;
@@ -66,7 +67,8 @@ int AppendLogEntry(const ModificationLog& log, uint32_t type, uint32_t kind, con
     return AppendWholeRecord(path, &record, sizeof record) ? 1 : 0;
   }
   SyncMLModificationLogRecord record;
-  // The change number goes on from the last whole entry's.
+  // The change number goes on from the last whole entry's, also when that
+  // entry is marked removed (the mark leaves its number).
   if (Stream stream = Env::Current().Open(path, OpenMode::kReadBinary, nullptr)) {
     if (!stream->Seek(0, SeekFrom::kEnd)) return 0;
     const int64_t whole =
@@ -93,9 +95,10 @@ bool FindLogEntry(const ModificationLog& log, const std::function<bool(const Log
   if (Env::Current().Stat(log.files.path) != FsStatus::kOk) return false;
   Stream stream = OpenForUpdate(log.files.path);
   if (!stream) return false;
-  std::vector<unsigned char> record(log.files.layout.record_size);
-  while (ReadExact(*stream, record.data(), record.size())) {
-    LogEntry entry = DecodeEntry(record.data());
+  RecordReader reader(*stream, log.files.layout.record_size);
+  while (const unsigned char* bytes = reader.Next()) {
+    if (IsRemovedRecord(bytes)) continue;
+    LogEntry entry = DecodeEntry(bytes);
     // An entry ID without its terminator names no item and could never be
     // removed by its name: it is passed over.
     if (entry.entry_id.size() > kMaxWideLength) continue;
@@ -112,13 +115,39 @@ int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& e
                      Stream stream) {
   char16_t key[kWideUnits] = {};
   CopyBounded(key, kWideUnits, entry_id);
-  return RewriteWithout(std::move(stream), log.files, [&](const void* bytes) {
+  auto matches = [&](const void* bytes) {
     uint32_t stored_type;
     char16_t stored_id[kWideUnits];
     memcpy(&stored_type, bytes, 4);
     memcpy(stored_id, static_cast<const unsigned char*>(bytes) + kEntryIdOffset, sizeof stored_id);
-    return stored_type == type && FieldEquals(stored_id, key);
-  }) ? 1 : 0;
+    return stored_type == type && type != kRemovedRecordType && FieldEquals(stored_id, key);
+  };
+  // One pass finds the entries and counts the records already marked.
+  std::vector<int64_t> positions;
+  size_t records = 0, removed = 0;
+  {
+    RecordReader reader(*stream, log.files.layout.record_size);
+    for (; const unsigned char* bytes = reader.Next(); ++records) {
+      if (IsRemovedRecord(bytes)) {
+        ++removed;
+      } else if (matches(bytes)) {
+        positions.push_back(static_cast<int64_t>(records));
+      }
+    }
+  }
+  if (positions.empty()) return 1;
+  if ((removed + positions.size()) * 2 < records) {
+    return MarkRemoved(*stream, log.files.layout, positions, type) ? 1 : 0;
+  }
+  // Half the records or more would be marked: the log is rewritten without
+  // any of them.
+  if (!stream->Seek(0, SeekFrom::kBegin)) return 0;
+  return RewriteWithout(std::move(stream), log.files,
+                        [&](const void* bytes) { return IsRemovedRecord(bytes) || matches(bytes); })
+             ? 1
+             : 0;
 }
+
+bool CompactLog(const ModificationLog& log) { return CompactRecordFile(log.files); }
 
 }  // namespace zelsync

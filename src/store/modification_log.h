@@ -12,7 +12,7 @@
 
 namespace zelsync {
 
-// A modification log: where it is, where removals rewrite it, its record size.
+// A modification log: where it is, where compactions rewrite it, its record size.
 struct ModificationLog {
   RecordFiles files;
 };
@@ -29,15 +29,21 @@ struct LogEntry {
 };
 
 // Opens the log "rb+" when it exists and returns the first entry `match`
-// accepts (the log is closed again before this returns). False when the log
-// is missing, cannot be opened or holds no such entry.
+// accepts (the log is closed again before this returns); records marked
+// removed are passed over. False when the log is missing, cannot be opened
+// or holds no such entry.
 bool FindLogEntry(const ModificationLog& log, const std::function<bool(const LogEntry&)>& match,
                   LogEntry* found);
 
-// Rewrites the log without any record of that type and entry ID, whatever
-// its kind. 1 on success.
+// Removes every record of that type and entry ID, whatever its kind: each
+// is marked removed in place, or, when half the log's records or more would
+// then be marked, the log is rewritten without any marked record. Readers
+// pass over marked records. 1 on success, also when there is none.
 int RemoveLogEntries(const ModificationLog& log, uint32_t type, const WString& entry_id,
                      Stream stream);
+// Rewrites the log without its marked records when it holds any. False
+// when that rewrite failed.
+bool CompactLog(const ModificationLog& log);
 
 // The logs as they lie in the sync folder, whatever device session is open.
 // The library's own deletions go into the log of the other scheme, which

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "store/records.h"
+
 namespace zelsync {
 
 Stream OpenForUpdate(const WString& path) {
@@ -106,6 +108,38 @@ bool RewriteWithout(Stream stream, const RecordFiles& files,
   scratch.reset();
   stream.reset();
   return CommitScratchFile(files.scratch, files.path);
+}
+
+bool MarkRemoved(File& file, const RecordLayout& layout, const std::vector<int64_t>& positions,
+                 uint32_t original_type) {
+  auto write_type = [&](int64_t position, uint32_t type) {
+    const int64_t offset = static_cast<int64_t>(layout.header_size) +
+                           position * static_cast<int64_t>(layout.record_size);
+    return file.Seek(offset, SeekFrom::kBegin) && file.Write(&type, sizeof type) == sizeof type;
+  };
+  size_t marked = 0;
+  while (marked < positions.size() && write_type(positions[marked], kRemovedRecordType)) ++marked;
+  if (marked == positions.size() && file.Sync()) return true;
+  for (size_t i = 0; i < marked; ++i) write_type(positions[i], original_type);
+  file.Flush();
+  return false;
+}
+
+bool CompactRecordFile(const RecordFiles& files) {
+  if (Env::Current().Stat(files.path) != FsStatus::kOk) return true;
+  Stream stream = OpenForUpdate(files.path);
+  std::vector<unsigned char> header(files.layout.header_size);
+  if (!stream || (!header.empty() && !ReadExact(*stream, header.data(), header.size())))
+    return false;
+  RecordReader reader(*stream, files.layout.record_size);
+  bool marked = false;
+  while (const unsigned char* record = reader.Next()) {
+    if ((marked = IsRemovedRecord(record))) break;
+  }
+  if (!marked) return true;
+  return stream->Seek(0, SeekFrom::kBegin) &&
+         RewriteWithout(std::move(stream), files,
+                        [](const void* record) { return IsRemovedRecord(record); });
 }
 
 }  // namespace zelsync

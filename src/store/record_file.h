@@ -78,6 +78,18 @@ bool AppendWholeRecord(const WString& path, const void* record, size_t size);
 bool RewriteWithout(Stream stream, const RecordFiles& files,
                     const std::function<bool(const void* record)>& drop);
 
+// Marks the records at `positions` (counted from 0 after the header)
+// removed in place, each by a 4-byte write over its type, then syncs the
+// file once. On a failure the records marked so far get `original_type`
+// back (as far as the file lets) and false is returned.
+bool MarkRemoved(File& file, const RecordLayout& layout, const std::vector<int64_t>& positions,
+                 uint32_t original_type);
+
+// Rewrites the file without its marked records (RewriteWithout) when it
+// holds any; a file without marks is only read. True when the file is
+// missing or holds no marks afterwards.
+bool CompactRecordFile(const RecordFiles& files);
+
 }  // namespace zelsync
 
 #endif  // ZELSYNC_STORE_RECORD_FILE_H

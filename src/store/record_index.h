@@ -3,8 +3,9 @@
 // and times. Every lookup of the record operations is answered from it, so
 // a session that hands out or maps one item per call reads the file once
 // rather than once per call. The library's own appends and in-place
-// rewrites update it; a removal (the file is replaced) drops it, and a
-// change made by another program shows in the file's stamp. Only the
+// rewrites and removals (a record marked removed in place) update it; a
+// compaction (the file is replaced) drops it, and a change made by another
+// program shows in the file's stamp. Only the
 // library writes these files: a write by another program of the same size
 // within the same clock tick as one of the library's own would go unseen.
 #ifndef ZELSYNC_STORE_RECORD_INDEX_H
@@ -36,11 +37,18 @@ class RecordIndex {
   explicit RecordIndex(bool header_ok) : header_ok_(header_ok) {}
   // False when the file was shorter than its header.
   bool header_ok() const { return header_ok_; }
+  // Every whole record of the file, the ones marked removed included.
   size_t size() const { return records_.size(); }
+  // The records marked removed (kRemovedRecordType).
+  size_t removed() const { return removed_; }
   const IndexedRecord& at(size_t position) const { return records_[position]; }
 
+  // Every lookup passes over the records marked removed: no caller's type
+  // matches one, whatever it is.
   // The position of the first record that `match` accepts, or -1.
   int64_t FindFirst(const std::function<bool(const IndexedRecord&)>& match) const;
+  // The positions of all records of that type and entry ID, in file order.
+  std::vector<int64_t> AllOfEntry(uint32_t type, const WString& entry_id) const;
   // The position of the first record of that type and entry ID, or -1.
   int64_t FirstOfEntry(uint32_t type, const WString& entry_id) const;
   // True when a record of any type has this entry ID and an assigned LUID.
@@ -48,9 +56,13 @@ class RecordIndex {
 
   void Append(const DeviceRecord& record);
   void Overwrite(size_t position, const DeviceRecord& record);
+  // The record at `position` (not removed yet) was marked removed in the file.
+  void Remove(size_t position);
 
   // Reads a whole database: its header, then every whole record.
-  static std::shared_ptr<RecordIndex> Read(File& file, const RecordLayout& layout);
+  // `file_size`, when known (else 0), sizes the index ahead.
+  static std::shared_ptr<RecordIndex> Read(File& file, const RecordLayout& layout,
+                                           uint64_t file_size = 0);
 
  private:
   struct EntryKey {
@@ -67,10 +79,29 @@ class RecordIndex {
     }
   };
 
+  // Counts the record at `position` to its entry (as the first when no
+  // earlier record of the entry is).
+  void IndexEntry(size_t position) const;
+  // The position of the next record of the entry after `position`.
+  size_t NextOfEntry(const EntryKey& key, size_t position) const;
+  // Whether the lookups by entry ID go through the maps, which are built at
+  // the first lookup past a few: a call that looks up once or twice (the
+  // first after the file was read) costs no more than the read.
+  bool UseMaps() const;
+  void CountMapped(const IndexedRecord& record, int delta) const;
+
   bool header_ok_;
+  size_t removed_ = 0;
   std::vector<IndexedRecord> records_;
-  std::unordered_map<EntryKey, size_t, EntryKeyHash> first_of_entry_;
-  std::unordered_map<WString, size_t> mapped_entries_;  // entry ID -> records with a LUID
+  // Where an entry's records are: the first one's position, and how many.
+  struct EntrySpan {
+    size_t first;
+    size_t count;
+  };
+  mutable bool maps_built_ = false;
+  mutable size_t lookups_ = 0;
+  mutable std::unordered_map<EntryKey, EntrySpan, EntryKeyHash> entries_;
+  mutable std::unordered_map<WString, size_t> mapped_entries_;  // entry ID -> records with a LUID
 };
 
 // True when the indexed field holds exactly `text` (a field without

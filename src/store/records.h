@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "store/wide.h"
 #include "zelsyncdll.h"
@@ -14,6 +15,21 @@
 #endif
 
 namespace zelsync {
+
+// The object type a removal writes over the first 4 bytes of a record of a
+// device database or modification log: no object type has this value, so
+// the record stays in its place (order carries meaning in these files) and
+// every reader passes over it. A 4-byte write inside one record is never
+// torn; a power cut leaves the old type or the marker. Marked records are
+// dropped when enough of them gather (the file is then rewritten).
+constexpr uint32_t kRemovedRecordType = 0xFFFFFFFF;
+
+// True when the record starting at `record` is marked removed.
+inline bool IsRemovedRecord(const void* record) {
+  uint32_t type;
+  memcpy(&type, record, sizeof type);
+  return type == kRemovedRecordType;
+}
 
 // Ties an Outlook entry ID to the device's LUID: the record of the device
 // record database and of the SyncML database.

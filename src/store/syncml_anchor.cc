@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "store/device_database.h"
 #include "store/file_names.h"
+#include "store/modification_log.h"
 #include "store/record_file.h"
 #include "store/session.h"
 #include "store/store_exports.h"
@@ -129,12 +131,21 @@ int SyncMLSetSyncComplete(const Anchor& anchor) {
   Session& session = CurrentSession();
   session.ClearAnchor();
   session.RewindCursors();
+  // Asked before the anchor is written, which the kept index cannot follow.
+  const bool marked = MayHoldMarks(SyncMLDatabase());
   Stream stream = OpenForUpdate(session.syncml.database);
   if (!stream) return 0;
   Anchor stored;
   if (!ReadExact(*stream, &stored, sizeof stored)) return 0;
   if (!stream->Seek(0, SeekFrom::kBegin)) return 0;
-  return stream->Write(&anchor, sizeof anchor) == sizeof anchor && stream->Sync() ? 1 : 0;
+  if (stream->Write(&anchor, sizeof anchor) != sizeof anchor || !stream->Sync()) return 0;
+  stream.reset();
+  // The session is complete: the records its removals marked go, so that
+  // the files at rest normally hold none. A compaction that fails leaves
+  // the marks, which every reader passes over.
+  if (marked) CompactDatabase(SyncMLDatabase());
+  CompactLog(SyncMLModificationLog());
+  return 1;
 }
 
 }  // namespace zelsync

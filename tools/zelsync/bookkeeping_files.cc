@@ -209,6 +209,16 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
     switch (kind) {
       case FileKind::kDeviceDatabase:
       case FileKind::kSyncMLDatabase:
+      case FileKind::kIrmcLog:
+      case FileKind::kSyncMLLog:
+        record.removed = record.type == zelsync::kRemovedRecordType;
+        break;
+      default:
+        break;
+    }
+    switch (kind) {
+      case FileKind::kDeviceDatabase:
+      case FileKind::kSyncMLDatabase:
         record.entry_id = ReadField(bytes, at + offsetof(zelsync::DeviceRecord, entry_id), zelsync::kWideUnits);
         record.luid = ReadField(bytes, at + offsetof(zelsync::DeviceRecord, luid), zelsync::kWideUnits);
         CheckField(*record.entry_id, where + ": the entry ID", &file);
@@ -260,7 +270,7 @@ DecodedFile DecodeBookkeepingFile(FileKind kind, const Bytes& bytes) {
       case FileKind::kText:
         break;
     }
-    if (!ObjectTypeName(record.type)) {
+    if (!record.removed && !ObjectTypeName(record.type)) {
       file.notes.push_back(where + ": object type " + std::to_string(record.type) +
                            " is none of the four (0 mail, 1 note, 2 contact, 3 calendar)");
     }

@@ -61,6 +61,7 @@ struct DecodedRecord {
   size_t index = 0;          // 1-based, in file order
   uint64_t offset = 0;
   uint32_t type = 0;
+  bool removed = false;  // databases and logs: marked removed (the library passes over it)
   std::optional<uint32_t> kind;           // logs; pending change: 1 for an update
   std::optional<FieldText> entry_id;      // databases and logs
   std::optional<FieldText>

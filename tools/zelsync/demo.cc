@@ -335,7 +335,10 @@ int RunDemo(const DemoCommand& command, const std::string& library_path, std::os
     auto kind = KindFromFileName(name);
     Bytes bytes;
     if (!kind || !ReadWholeFile(entry.path(), &bytes)) continue;
-    rows.push_back({name, FileKindTitle(*kind), std::to_string(DecodeBookkeepingFile(*kind, bytes).records.size())});
+    const std::vector<DecodedRecord> records = DecodeBookkeepingFile(*kind, bytes).records;
+    const auto live = std::count_if(records.begin(), records.end(),
+                                    [](const DecodedRecord& r) { return !r.removed; });
+    rows.push_back({name, FileKindTitle(*kind), std::to_string(live)});
   }
   std::sort(rows.begin() + 1, rows.end());
   out << RenderTable(rows);

@@ -25,9 +25,10 @@ std::string FieldCell(const FieldText& field) {
   return field.terminated ? field.text : field.text + " [no terminator]";
 }
 
-std::string TypeCell(uint32_t type) {
-  auto name = ObjectTypeName(type);
-  return name ? *name : "? (" + std::to_string(type) + ")";
+std::string TypeCell(const DecodedRecord& record) {
+  if (record.removed) return "removed";
+  auto name = ObjectTypeName(record.type);
+  return name ? *name : "? (" + std::to_string(record.type) + ")";
 }
 
 std::string AnchorText(const Anchor& anchor) {
@@ -56,6 +57,7 @@ json DecodedFileToJson(const DecodedFile& file) {
     json r{{"index", record.index}, {"offset", record.offset}, {"type", record.type}};
     auto name = ObjectTypeName(record.type);
     r["type_name"] = name ? json(*name) : json(nullptr);
+    if (record.removed) r["removed"] = true;
     if (record.kind) {
       r["kind"] = *record.kind;
       r["kind_name"] = RecordKindName(file.kind, *record.kind);
@@ -116,7 +118,7 @@ std::string DecodedFileToText(const DecodedFile& file) {
   }
   for (const DecodedRecord& record : file.records) {
     std::vector<std::string> row{std::to_string(record.index), std::to_string(record.offset),
-                                 TypeCell(record.type)};
+                                 TypeCell(record)};
     if (record.kind)
       row.push_back(RecordKindName(file.kind, *record.kind) + " (" + std::to_string(*record.kind) +
                     ")");

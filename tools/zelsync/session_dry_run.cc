@@ -65,7 +65,8 @@ void PlanPcChanges(const Phone& phone, Road road, const fs::path& sync_folder, c
                                       syncml ? FileKind::kSyncMLLog : FileKind::kIrmcLog);
   std::vector<PcChange> changes;
   for (const DecodedRecord& entry : log.records) {
-    if (entry.entry_id) changes.push_back({entry.type, entry.kind.value_or(0) != 0, entry.entry_id->text});
+    if (entry.entry_id && !entry.removed)
+      changes.push_back({entry.type, entry.kind.value_or(0) != 0, entry.entry_id->text});
   }
   changes.insert(changes.end(), store.changes.begin(), store.changes.end());
   for (const TypeInfo& type : ObjectTypes()) {
