@@ -19,17 +19,6 @@ std::shared_ptr<RecordIndex> Records(const DeviceDatabase& db, Stream stream) {
   return index && index->header_ok() ? index : nullptr;
 }
 
-// The first record that `match` accepts, into *out (when not null).
-int FindRecord(const DeviceDatabase& db, Stream stream, DeviceRecord* out,
-               const std::function<bool(const IndexedRecord&)>& match) {
-  std::shared_ptr<RecordIndex> index = Records(db, std::move(stream));
-  if (!index) return 0;
-  const int64_t at = index->FindFirst(match);
-  if (at < 0) return 0;
-  if (out) *out = ToDeviceRecord(index->at(static_cast<size_t>(at)));
-  return 1;
-}
-
 // The text a search compares against: the argument as a record field holds
 // it (cut to 259 units).
 WString AsField(const WString& text) {
@@ -218,20 +207,29 @@ bool CompactDatabase(const DeviceDatabase& db) {
   return CompactRecordFile(db.files);
 }
 
+// Lookups go through the index's maps by entry ID and by LUID: a scan of
+// every record per call made a session that hands out or takes in every
+// item cost the square of their number.
 int LookupRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
                        DeviceRecord* out, Stream stream) {
-  const WString key = AsField(luid);
-  return FindRecord(db, std::move(stream), out, [&](const IndexedRecord& stored) {
-    return stored.type == type && IndexedEquals(stored.luid, key);
-  });
+  std::shared_ptr<RecordIndex> index = Records(db, std::move(stream));
+  const int64_t at = index ? index->FirstOfLuid(type, AsField(luid)) : -1;
+  if (at < 0) return 0;
+  if (out) *out = ToDeviceRecord(index->at(static_cast<size_t>(at)));
+  return 1;
 }
 
 int LookupMappedRecord(const DeviceDatabase& db, uint32_t type, const WString& entry_id,
                        DeviceRecord* out, Stream stream) {
-  const WString key = AsField(entry_id);
-  return FindRecord(db, std::move(stream), out, [&](const IndexedRecord& stored) {
-    return stored.type == type && IndexedEquals(stored.entry_id, key) && !IndexedUndefined(stored);
-  });
+  std::shared_ptr<RecordIndex> index = Records(db, std::move(stream));
+  if (!index) return 0;
+  for (int64_t at : index->AllOfEntry(type, AsField(entry_id))) {
+    const IndexedRecord& stored = index->at(static_cast<size_t>(at));
+    if (IndexedUndefined(stored)) continue;
+    if (out) *out = ToDeviceRecord(stored);
+    return 1;
+  }
+  return 0;
 }
 
 int RedirectRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString& luid,
@@ -240,12 +238,7 @@ int RedirectRecordByLUID(const DeviceDatabase& db, uint32_t type, const WString&
   *found = false;
   return RewriteFirstInPlace(
       db, std::move(stream),
-      [&](const RecordIndex& index) {
-        const WString wanted = FieldText(key.luid);
-        return index.FindFirst([&](const IndexedRecord& stored) {
-          return stored.type == type && IndexedEquals(stored.luid, wanted);
-        });
-      },
+      [&](const RecordIndex& index) { return index.FirstOfLuid(type, FieldText(key.luid)); },
       [&](const DeviceRecord&) {
         *found = true;
         return key;

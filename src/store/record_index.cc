@@ -68,45 +68,90 @@ int64_t RecordIndex::FindFirst(const std::function<bool(const IndexedRecord&)>& 
   return -1;
 }
 
-// A lookup by entry ID scans the records until this many were made since
-// the file was read; the maps are built for the next.
+// A lookup scans the records until this many were made since the file was
+// read; the maps are built for the next.
 constexpr size_t kScansBeforeMaps = 3;
 
 bool RecordIndex::UseMaps() const {
   if (maps_built_) return true;
   if (++lookups_ <= kScansBeforeMaps) return false;
   maps_built_ = true;
-  for (size_t i = 0; i < records_.size(); ++i) {
-    IndexEntry(i);
-    CountMapped(records_[i], 1);
-  }
+  for (size_t i = 0; i < records_.size(); ++i) CountInMaps(i, 1);
   return true;
 }
 
-void RecordIndex::CountMapped(const IndexedRecord& record, int delta) const {
-  if (maps_built_ && Mapped(record)) mapped_entries_[record.entry_id] += static_cast<size_t>(delta);
-}
-
-int64_t RecordIndex::FirstOfEntry(uint32_t type, const WString& entry_id) const {
-  if (!UseMaps()) {
-    const size_t at = NextOfEntry(EntryKey{type, entry_id}, static_cast<size_t>(-1));
-    return at < records_.size() ? static_cast<int64_t>(at) : -1;
+void RecordIndex::CountInMaps(size_t position, int delta) const {
+  if (!maps_built_) return;
+  const IndexedRecord& record = records_[position];
+  if (delta > 0) {
+    AddToSpans(entries_, &IndexedRecord::entry_id, position);
+    AddToSpans(luids_, &IndexedRecord::luid, position);
+  } else {
+    DropFromSpans(entries_, &IndexedRecord::entry_id, position);
+    DropFromSpans(luids_, &IndexedRecord::luid, position);
   }
-  auto found = entries_.find(EntryKey{type, entry_id});
-  return found == entries_.end() ? -1 : static_cast<int64_t>(found->second.first);
+  if (Mapped(record)) mapped_entries_[record.entry_id] += static_cast<size_t>(delta);
 }
 
-size_t RecordIndex::NextOfEntry(const EntryKey& key, size_t position) const {
+namespace {
+// Found under its `field`: live, and the field has its terminator.
+bool Keyed(const IndexedRecord& record, const WString& field) {
+  return Live(record) && field.size() < kNoTerminator;
+}
+}  // namespace
+
+size_t RecordIndex::NextWith(Field field, const Key& key, size_t position) const {
   while (++position < records_.size()) {
     const IndexedRecord& record = records_[position];
-    if (record.type == key.type && Named(record) && record.entry_id == key.entry_id) break;
+    if (record.type == key.type && Keyed(record, record.*field) && record.*field == key.text) break;
   }
   return position;
 }
 
+int64_t RecordIndex::FirstWith(Field field, const Spans& spans, const Key& key) const {
+  if (!UseMaps()) {
+    const size_t at = NextWith(field, key, static_cast<size_t>(-1));
+    return at < records_.size() ? static_cast<int64_t>(at) : -1;
+  }
+  auto found = spans.find(key);
+  return found == spans.end() ? -1 : static_cast<int64_t>(found->second.first);
+}
+
+void RecordIndex::AddToSpans(Spans& spans, Field field, size_t position) const {
+  const IndexedRecord& record = records_[position];
+  if (!Keyed(record, record.*field)) return;
+  auto inserted = spans.emplace(Key{record.type, record.*field}, Span{position, 1});
+  if (inserted.second) return;
+  Span& span = inserted.first->second;
+  ++span.count;
+  if (span.first > position) span.first = position;
+}
+
+void RecordIndex::DropFromSpans(Spans& spans, Field field, size_t position) const {
+  const IndexedRecord& record = records_[position];
+  if (!Keyed(record, record.*field)) return;
+  const Key key{record.type, record.*field};
+  auto found = spans.find(key);
+  if (found == spans.end()) return;
+  Span& span = found->second;
+  if (--span.count == 0) {
+    spans.erase(found);
+  } else if (span.first == position) {
+    span.first = NextWith(field, key, position);  // the next record becomes the key's first
+  }
+}
+
+int64_t RecordIndex::FirstOfEntry(uint32_t type, const WString& entry_id) const {
+  return FirstWith(&IndexedRecord::entry_id, entries_, Key{type, entry_id});
+}
+
+int64_t RecordIndex::FirstOfLuid(uint32_t type, const WString& luid) const {
+  return FirstWith(&IndexedRecord::luid, luids_, Key{type, luid});
+}
+
 std::vector<int64_t> RecordIndex::AllOfEntry(uint32_t type, const WString& entry_id) const {
   std::vector<int64_t> all;
-  const EntryKey key{type, entry_id};
+  const Key key{type, entry_id};
   size_t at = static_cast<size_t>(-1), count = records_.size();
   if (UseMaps()) {
     auto found = entries_.find(key);
@@ -114,7 +159,7 @@ std::vector<int64_t> RecordIndex::AllOfEntry(uint32_t type, const WString& entry
     at = found->second.first - 1;
     count = found->second.count;
   }
-  for (size_t n = 0; n < count && (at = NextOfEntry(key, at)) < records_.size(); ++n) {
+  for (size_t n = 0; n < count && (at = NextWith(&IndexedRecord::entry_id, key, at)) < records_.size(); ++n) {
     all.push_back(static_cast<int64_t>(at));
   }
   return all;
@@ -130,56 +175,21 @@ bool RecordIndex::HasMappedEntry(const WString& entry_id) const {
   return found != mapped_entries_.end() && found->second > 0;
 }
 
-void RecordIndex::IndexEntry(size_t position) const {
-  const IndexedRecord& record = records_[position];
-  if (!Named(record)) return;
-  auto inserted = entries_.emplace(EntryKey{record.type, record.entry_id}, EntrySpan{position, 1});
-  if (inserted.second) return;
-  EntrySpan& span = inserted.first->second;
-  ++span.count;
-  if (span.first > position) span.first = position;
-}
-
 void RecordIndex::Append(const DeviceRecord& record) {
   records_.push_back(FromDeviceRecord(record));
-  const IndexedRecord& indexed = records_.back();
-  if (!Live(indexed)) ++removed_;
-  if (!maps_built_) return;
-  IndexEntry(records_.size() - 1);
-  CountMapped(indexed, 1);
+  if (!Live(records_.back())) ++removed_;
+  CountInMaps(records_.size() - 1, 1);
 }
 
 void RecordIndex::Overwrite(size_t position, const DeviceRecord& record) {
-  IndexedRecord& stored = records_[position];
-  CountMapped(stored, -1);
-  IndexedRecord replacement = FromDeviceRecord(record);
-  const bool same_entry =
-      replacement.type == stored.type && replacement.entry_id == stored.entry_id;
-  stored = std::move(replacement);
-  CountMapped(stored, 1);
-  if (maps_built_ && !same_entry) {
-    // The first record of an entry may have moved: the entry map is rebuilt.
-    entries_.clear();
-    for (size_t i = 0; i < records_.size(); ++i) IndexEntry(i);
-  }
+  CountInMaps(position, -1);
+  records_[position] = FromDeviceRecord(record);
+  CountInMaps(position, 1);
 }
 
 void RecordIndex::Remove(size_t position) {
-  IndexedRecord& stored = records_[position];
-  CountMapped(stored, -1);
-  if (maps_built_ && Named(stored)) {
-    const EntryKey key{stored.type, stored.entry_id};
-    auto found = entries_.find(key);
-    if (found != entries_.end()) {
-      EntrySpan& span = found->second;
-      if (--span.count == 0) {
-        entries_.erase(found);
-      } else if (span.first == position) {
-        span.first = NextOfEntry(key, position);  // the next record becomes the entry's first
-      }
-    }
-  }
-  stored.type = kRemovedRecordType;
+  CountInMaps(position, -1);
+  records_[position].type = kRemovedRecordType;
   ++removed_;
 }
 

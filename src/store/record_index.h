@@ -51,6 +51,8 @@ class RecordIndex {
   std::vector<int64_t> AllOfEntry(uint32_t type, const WString& entry_id) const;
   // The position of the first record of that type and entry ID, or -1.
   int64_t FirstOfEntry(uint32_t type, const WString& entry_id) const;
+  // The position of the first record of that type and LUID, or -1.
+  int64_t FirstOfLuid(uint32_t type, const WString& luid) const;
   // True when a record of any type has this entry ID and an assigned LUID.
   bool HasMappedEntry(const WString& entry_id) const;
 
@@ -65,42 +67,47 @@ class RecordIndex {
                                            uint64_t file_size = 0);
 
  private:
-  struct EntryKey {
+  // A record's type and one of its string fields (entry ID or LUID).
+  struct Key {
     uint32_t type;
-    WString entry_id;
-    bool operator==(const EntryKey& other) const {
-      return type == other.type && entry_id == other.entry_id;
+    WString text;
+    bool operator==(const Key& other) const { return type == other.type && text == other.text; }
+  };
+  struct KeyHash {
+    size_t operator()(const Key& key) const {
+      return std::hash<WString>()(key.text) ^ (static_cast<size_t>(key.type) * 0x9E3779B97F4A7C15ull);
     }
   };
-  struct EntryKeyHash {
-    size_t operator()(const EntryKey& key) const {
-      return std::hash<WString>()(key.entry_id) ^
-             (static_cast<size_t>(key.type) * 0x9E3779B97F4A7C15ull);
-    }
+  // Where the records of one key are: the first one's position, and how many.
+  struct Span {
+    size_t first;
+    size_t count;
   };
+  using Field = WString IndexedRecord::*;
+  using Spans = std::unordered_map<Key, Span, KeyHash>;
 
-  // Counts the record at `position` to its entry (as the first when no
-  // earlier record of the entry is).
-  void IndexEntry(size_t position) const;
-  // The position of the next record of the entry after `position`.
-  size_t NextOfEntry(const EntryKey& key, size_t position) const;
-  // Whether the lookups by entry ID go through the maps, which are built at
-  // the first lookup past a few: a call that looks up once or twice (the
-  // first after the file was read) costs no more than the read.
+  // The position of the next record after `position` whose `field` (with
+  // its terminator) and type make `key`; size() when there is none.
+  size_t NextWith(Field field, const Key& key, size_t position) const;
+  // The position of the first record of `key`, by `spans` or by a scan.
+  int64_t FirstWith(Field field, const Spans& spans, const Key& key) const;
+  // Counts the record at `position` to its key in `spans`, or takes it out
+  // (before the record changes).
+  void AddToSpans(Spans& spans, Field field, size_t position) const;
+  void DropFromSpans(Spans& spans, Field field, size_t position) const;
+  // Whether the lookups go through the maps, which are built at the first
+  // lookup past a few: a call that looks up once or twice (the first after
+  // the file was read) costs no more than the read.
   bool UseMaps() const;
-  void CountMapped(const IndexedRecord& record, int delta) const;
+  // The maps' share of the record at `position`: added (+1) or taken out (-1).
+  void CountInMaps(size_t position, int delta) const;
 
   bool header_ok_;
   size_t removed_ = 0;
   std::vector<IndexedRecord> records_;
-  // Where an entry's records are: the first one's position, and how many.
-  struct EntrySpan {
-    size_t first;
-    size_t count;
-  };
   mutable bool maps_built_ = false;
   mutable size_t lookups_ = 0;
-  mutable std::unordered_map<EntryKey, EntrySpan, EntryKeyHash> entries_;
+  mutable Spans entries_, luids_;
   mutable std::unordered_map<WString, size_t> mapped_entries_;  // entry ID -> records with a LUID
 };
 
