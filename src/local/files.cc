@@ -128,22 +128,13 @@ bool FileExists(const std::string& path) {
   return Env::Current().Stat(PathFromNative(path)) == FsStatus::kOk;
 }
 
-EntryKind KindOfEntry(const std::string& path) {
-  switch (Env::Current().StatRegularFile(PathFromNative(path))) {
-    case FsStatus::kOk: return EntryKind::kFile;
-    case FsStatus::kExists: return EntryKind::kOther;
-    case FsStatus::kNotFound:
-    case FsStatus::kPathNotFound: return EntryKind::kMissing;
-    case FsStatus::kOther: break;
-  }
-  return EntryKind::kUnknown;
-}
-
 bool MakeFolders(const std::string& folder) {
   if (folder.empty()) return false;
   Env& env = Env::Current();
   const WString wide = PathFromNative(folder);
-  if (env.Stat(wide) == FsStatus::kOk) return env.StatRegularFile(wide) == FsStatus::kExists;
+  // Something other than a regular file is taken for the folder.
+  const FsStatus found = env.StatRegularFile(wide);
+  if (found == FsStatus::kOk || found == FsStatus::kExists) return found == FsStatus::kExists;
   std::string parent = FolderOf(folder);
   if (parent != folder && parent != "." && parent != "/" && !MakeFolders(parent)) return false;
   const FsStatus made = env.MakeFolder(wide);

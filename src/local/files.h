@@ -57,10 +57,6 @@ int RemoveStaleScratchFiles(const std::string& folder, bool all, int64_t min_age
 bool RenameFile(const std::string& from, const std::string& to);
 bool RemoveFile(const std::string& path);
 bool FileExists(const std::string& path);
-// What stands at `path`, following a symbolic link as a listing does: a
-// regular file, nothing, something else, or unknown (it cannot be told now).
-enum class EntryKind { kFile, kMissing, kOther, kUnknown };
-EntryKind KindOfEntry(const std::string& path);
 // Creates the folder and the missing folders above it (mode 0700).
 bool MakeFolders(const std::string& folder);
 

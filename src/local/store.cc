@@ -255,14 +255,16 @@ bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) con
 int Store::FindByName(FolderKind folder, const std::string& stem, ItemFile* file) const {
   if (IsMaildir(folder)) return -1;
   const std::string path = FolderPath(folder) + "/" + stem + Extension(folder);
-  switch (KindOfEntry(path)) {
-    case EntryKind::kFile:
+  // As a listing does, a symbolic link counts as what it points to.
+  switch (Env::Current().StatRegularFile(PathFromNative(path))) {
+    case FsStatus::kOk:
       *file = ItemFile{folder, stem, path};
       return 1;
-    case EntryKind::kMissing:
-    case EntryKind::kOther:
+    case FsStatus::kExists:  // something other than a regular file
+    case FsStatus::kNotFound:
+    case FsStatus::kPathNotFound:
       return 0;
-    case EntryKind::kUnknown:
+    case FsStatus::kOther:
       break;
   }
   return -1;
