@@ -15,26 +15,26 @@ using testing::NoteData;
 
 class VNoteTest : public testing::FormatsTest {
  protected:
-  // The file written from a note with `body`; "(none)" when the writer
-  // reported a failure, which must leave no file.
-  std::string WriteVNote(const outlook::OptString& body) { return Written(body, "note.vnt", WriteNoteAsVNote); }
-  std::string WriteAsText(const outlook::OptString& body) { return Written(body, "note.txt", WriteNoteAsText); }
-  template <class Writer>
-  std::string Written(const outlook::OptString& body, const std::string& name, Writer writer) {
+  // The file written from a note with `body`, as a vNote or as text;
+  // "(none)" when the writer reported a failure, which must leave no file.
+  std::string Write(const outlook::OptString& body, bool as_text = false) {
+    const std::string name = as_text ? "note.txt" : "note.vnt";
     const WString path = Wide(name);
     std::filesystem::remove(Path(name));
-    if (writer(fake_.NewNote({.body = body}), &path)) return ReadText(Path(name));
+    if ((as_text ? WriteNoteAsText : WriteNoteAsVNote)(fake_.NewNote({.body = body}), &path))
+      return ReadText(Path(name));
     EXPECT_FALSE(testing::Exists(Path(name))) << name;
     return "(none)";
   }
-  // Reads `file` into a fresh note: the result and the body it got.
-  std::pair<int, outlook::OptString> ReadVNote(const std::string& file) {
-    WriteText(Path("in.vnt"), file);
-    auto buffer = FileBuffer::Open(Wide("in.vnt"));
+  // Reads `file` into a fresh note, as a vNote or as text: the result and
+  // the body it got.
+  std::pair<int, outlook::OptString> Read(const std::string& file, bool as_text = false) {
+    WriteText(Path("in"), file);
+    auto buffer = FileBuffer::Open(Wide("in"));
     EXPECT_TRUE(buffer);
     if (!buffer) return {-1, std::nullopt};
     auto note = fake_.NewNote();
-    const int result = ReadVNoteIntoNoteItem(*buffer, note);
+    const int result = (as_text ? ImportTextIntoNoteItem : ReadVNoteIntoNoteItem)(*buffer, note);
     return {result, FakeOutlook::DataOf(*note)->body};
   }
   void TearDown() override { EXPECT_EQ(0, fake_.live_objects()); }
@@ -62,11 +62,11 @@ TEST_F(VNoteTest, WritesTheByteImage) {
                 "BODY;ENCODING=QUOTED-PRINTABLE:one=0D=0A=\r\ntwo=0D=0A=\r\nthree\r\n" + kEnd},
       {u"Caf\u00e9 \u20ac", kBegin + "SUMMARY:Caf\xc3\xa9 \xe2\x82\xac\r\nBODY:Caf\xc3\xa9 \xe2\x82\xac\r\n" + kEnd},
       {u"", kEmptyNote}, {std::nullopt, kEmptyNote}};
-  for (const auto& c : cases) EXPECT_EQ(c.file, WriteVNote(c.body));
+  for (const auto& c : cases) EXPECT_EQ(c.file, Write(c.body));
   // As text: the body alone, every line break CR LF.
-  for (const char16_t* lines : {u"a\r\nb", u"a\nb", u"a\rb"}) EXPECT_EQ("a\r\nb", WriteAsText(lines));
+  for (const char16_t* lines : {u"a\r\nb", u"a\nb", u"a\rb"}) EXPECT_EQ("a\r\nb", Write(lines, true));
   for (const outlook::OptString& empty : {outlook::OptString(), outlook::OptString(u"")})
-    EXPECT_EQ("\r\n", WriteAsText(empty));
+    EXPECT_EQ("\r\n", Write(empty, true));
 }
 
 // A note that cannot be written whole is reported, and leaves no file: a
@@ -79,11 +79,11 @@ TEST_F(VNoteTest, AFileThatCannotBeWrittenWholeIsReported) {
       {"Write", false}, {"Write", true}, {"Sync", false}};
   for (const auto& [step, as_text] : kFaults) {
     env_.FailNth(step, 1);
-    EXPECT_EQ("(none)", as_text ? WriteAsText(u"x") : WriteVNote(u"x")) << step << as_text;
+    EXPECT_EQ("(none)", Write(u"x", as_text)) << step << as_text;
   }
   fake_.FailOn("NoteItem.Body");
-  EXPECT_EQ("(none)", WriteVNote(u"lost"));
-  EXPECT_EQ("(none)", WriteAsText(u"lost"));
+  EXPECT_EQ("(none)", Write(u"lost"));
+  EXPECT_EQ("(none)", Write(u"lost", true));
 }
 
 TEST_F(VNoteTest, ReadsTheBody) {
@@ -128,28 +128,20 @@ TEST_F(VNoteTest, ReadsTheBody) {
       {testing::Utf16WithMark(u"BEGIN:VNOTE\r\nBODY:K\u00e4se \u20ac\r\nEND:VNOTE\r\n"), 1, u"K\u00e4se \u20ac"},
       {testing::Utf16WithMark(u"BEGIN:VNOTE\nBODY:\u041f\nEND:VNOTE\n", true), 1, u"\u041f"}};
   for (const auto& c : cases)
-    EXPECT_EQ(std::make_pair(c.result, c.body), ReadVNote(c.file)) << c.file;
+    EXPECT_EQ(std::make_pair(c.result, c.body), Read(c.file)) << c.file;
 }
 
 // Plain text: the whole text is the body, with no code-page fallback.
 TEST_F(VNoteTest, ImportText) {
-  const struct {
-    std::string file;
-    WString body;
-  } cases[] = {{"a\r\r\nb", u"a\r\nb"}, {"Caf\xe9", u"Caf\ufffd"}, {std::string("ab\0cd", 5), u"ab"}};
-  for (const auto& c : cases) {
-    WriteText(Path("in.txt"), c.file);
-    auto buffer = FileBuffer::Open(Wide("in.txt"));
-    ASSERT_TRUE(buffer);
-    auto note = fake_.NewNote();
-    EXPECT_EQ(1, ImportTextIntoNoteItem(*buffer, note));
-    EXPECT_EQ(c.body, FakeOutlook::DataOf(*note)->body);
-  }
-  // A failed body, or no note, is reported.
-  auto buffer = FileBuffer::Open(Wide("in.txt"));
+  const std::pair<std::string, outlook::OptString> cases[] = {
+      {"a\r\r\nb", u"a\r\nb"}, {"Caf\xe9", u"Caf\ufffd"}, {std::string("ab\0cd", 5), u"ab"}};
+  for (const auto& [file, body] : cases) EXPECT_EQ(std::make_pair(1, body), Read(file, true));
+  // A body that cannot be set (as text or from a vNote), or no note, is reported.
+  auto buffer = FileBuffer::Open(Wide("in"));
   ASSERT_TRUE(buffer);
   fake_.FailOn("NoteItem.PutBody");
   EXPECT_EQ(0, ImportTextIntoNoteItem(*buffer, fake_.NewNote()));
+  EXPECT_EQ(0, Read(kBegin + "BODY:x\r\n" + kEnd).first);
   EXPECT_EQ(0, ImportTextIntoNoteItem(*buffer, nullptr));
   EXPECT_EQ(0, ReadVNoteIntoNoteItem(*buffer, nullptr));
 }

@@ -32,8 +32,9 @@ bool WriteNoteAsText(std::shared_ptr<outlook::NoteItem> note, const WString* pat
 // whatever parameters it carries: a quoted-printable value continues over
 // the lines after it while a line ends in a soft break; the bytes are read
 // in its CHARSET, else as UTF-8, else in the ANSI code page. 1 when the body
-// was set; 0 when the note is null or the file holds no "BEGIN:VNOTE",
-// "END:VNOTE" or BODY (the note is left as it was).
+// was set; 0 when the note is null, the file holds no "BEGIN:VNOTE",
+// "END:VNOTE" or BODY (the note is left as it was), or the body could not
+// be set.
 int ReadVNoteIntoNoteItem(const FileBuffer& file, std::shared_ptr<outlook::NoteItem> note);
 
 // Decodes one line of a quoted-printable value, appending to *out: "=XX"

@@ -59,8 +59,9 @@ int ReadVNoteIntoNoteItem(const FileBuffer& file, std::shared_ptr<outlook::NoteI
   if (text.find(kBegin) == std::string_view::npos || text.find(kEnd) == std::string_view::npos) return 0;
   WString body;
   if (!ReadProperty(text, "BODY", &body)) return 0;
-  note->PutBody(body);
-  return 1;
+  // A body that could not be set is no note: the caller must not save an
+  // empty one in its place.
+  return note->PutBody(body) ? 1 : 0;
 }
 
 int ImportTextIntoNoteItem(const FileBuffer& file, std::shared_ptr<outlook::NoteItem> note) {
