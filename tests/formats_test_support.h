@@ -1,12 +1,11 @@
-// What the tests of the object formats share: the temporary folder, and the
-// pieces of a multipart vMessage.
+// What the tests of the object formats share: files in the scratch folder,
+// and the pieces of a multipart vMessage.
 #ifndef ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 #define ZELSYNC_TESTS_FORMATS_TEST_SUPPORT_H
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <set>
 #include <string>
 
 #include "support/scratch.h"
@@ -17,15 +16,8 @@ namespace testing {
 
 class FormatsTest : public LibraryTest {
  protected:
-  std::filesystem::path Temp() const { return scratch_.path() / "temp"; }
-  // The temporary folder as the library spells it, with its separator.
-  WString TempFolder() const { return ToWide(Temp()) + WString(1, kPathSeparator); }
   std::filesystem::path Path(const std::string& name) const { return scratch_.path() / name; }
   WString Wide(const std::string& name) const { return ToWide(Path(name)); }
-  // The names in a folder: by default the temporary folder.
-  std::set<std::string> TempFiles(const std::filesystem::path& folder = {}) const {
-    return FileNames(folder.empty() ? Temp() : folder);
-  }
 };
 
 // `text` as UTF-16 after a byte-order mark, as some phones send files.

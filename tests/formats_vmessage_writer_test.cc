@@ -33,13 +33,12 @@ class VMessageWriterTest : public testing::FormatsTest {
   // Writes the mail as "mail.vmg" in the temporary folder and returns the
   // file; "(none)" when the writer reported a failure, which leaves no file.
   std::string WriteMail(MailData data, const WString& luid = u"LUID1") {
-    const WString path = MessagePath();
+    const WString path = TempFolder() + u"mail.vmg";
     if (WriteMailAsVMessage(fake_.NewMail(std::move(data)), &path, TempFolder(), luid))
       return ReadText(Temp() / "mail.vmg");
     EXPECT_FALSE(testing::Exists(Temp() / "mail.vmg"));
     return "(none)";
   }
-  WString MessagePath() const { return TempFolder() + u"mail.vmg"; }
   void TearDown() override { EXPECT_EQ(0, fake_.live_objects()); }
 
   FakeOutlook fake_;

@@ -61,13 +61,10 @@ class RecordExportsTest : public LibraryTest {
   }
 
   fs::path Store() const { return scratch_.path() / "appdata" / "zelsync"; }
-  fs::path Temp(const std::string& name = "") const { return scratch_.path() / "temp" / name; }
-  WString TempW(const std::string& name = "") const { return ToWide(Temp(name)); }
-  std::set<std::string> TempFiles() const { return FileNames(Temp()); }
   // A file received from the device, in the temporary folder.
   const ZS_WCHAR* Received(const std::string& name, const std::string& content) {
-    WriteText(Temp(name), content);
-    return W(received_.emplace_back(TempW(name)));
+    WriteText(Temp() / name, content);
+    return W(received_.emplace_back(TempFolder() + Utf8ToUtf16(name)));
   }
   // Files a note, contact or event in the store as another program would,
   // in the file `stem`, holding (named) `name`; gives its entry ID.
@@ -266,9 +263,9 @@ TEST_F(RecordExportsTest, HandedFilesAreNamedSafelyInTheSchemesForm) {
   for (const auto& c : cases) Put(2, "c" + std::to_string(&c - cases), c.name);
   for (const auto& c : cases) {
     ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_CONTACT)) << c.name;
-    const std::u16string path = Text(path_), file = path.substr(TempW().size()),
+    const std::u16string path = Text(path_), file = path.substr(TempFolder().size()),
                          name = Utf8ToUtf16(c.name);
-    ASSERT_EQ(TempW(), path.substr(0, TempW().size()));
+    ASSERT_EQ(TempFolder(), path.substr(0, TempFolder().size()));
     if (!c.file.empty()) {
       EXPECT_EQ(c.file, file);
       continue;
@@ -284,7 +281,7 @@ TEST_F(RecordExportsTest, HandedFilesAreNamedSafelyInTheSchemesForm) {
   const std::u16string first = Text(path_);
   ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_NOTE));
   EXPECT_NE(first, Text(path_));
-  EXPECT_EQ(TempW().size() + 36 + 4, first.size());
+  EXPECT_EQ(TempFolder().size() + 36 + 4, first.size());
   EXPECT_NE(std::string::npos, ReadText(fs::path(first)).find("BEGIN:VNOTE"));
   ASSERT_EQ(1, ::SyncMLResetCounters());
   ASSERT_EQ(1, GetNew(true, SYNC_OBJECT_NOTE));
@@ -292,7 +289,7 @@ TEST_F(RecordExportsTest, HandedFilesAreNamedSafelyInTheSchemesForm) {
   Put(3, "e", "");
   env_.FailNth("Open", 0, "NOSUBJECT.vcs");
   ASSERT_EQ(1, GetNew(false, SYNC_OBJECT_CALENDAR));
-  EXPECT_EQ(TempW("NOSUBJECT.ics"), Text(path_));
+  EXPECT_EQ(TempFolder() + u"NOSUBJECT.ics", Text(path_));
 }
 
 TEST_P(BothSchemes, AChangeIsReportedOnceAndKeptWhileTheStoreCannotBeReached) {
@@ -425,7 +422,7 @@ TEST_F(RecordExportsTest, InputBeyondItsBoundsIsRefused) {
   ASSERT_EQ(1, Create(false, SYNC_OBJECT_CONTACT, luid259, Received("a.vcf", kVCard)));
   EXPECT_EQ(DeviceRecordBytes(2, Ids(SYNC_OBJECT_CONTACT)[0], luid259), Records(false));
   EXPECT_EQ(0, Create(false, SYNC_OBJECT_CONTACT, luid260, Received("b.vcf", kVCard)));
-  EXPECT_TRUE(Exists(Temp("b.vcf")));
+  EXPECT_TRUE(Exists(Temp() / "b.vcf"));
   EXPECT_EQ(0, ::GetNewRecord(SYNC_OBJECT_CONTACT, nullptr, path_));
   EXPECT_EQ(0, ::GetModifiedRecord(SYNC_OBJECT_CONTACT, entry_, nullptr, path_));
   EXPECT_EQ(0, GetNew(false, 4));
@@ -516,9 +513,9 @@ TEST_F(RecordExportsTest, AStoreThatCannotStartKeepsTheFile) {
     Unreachable down(result);
     outlook::ScopedObjectModel use(down);
     EXPECT_EQ(0, Create(false, SYNC_OBJECT_CONTACT, u"L", Received(name, kVCard))) << name;
-    EXPECT_EQ(kept, Exists(Temp(name))) << name;
+    EXPECT_EQ(kept, Exists(Temp() / name)) << name;
     EXPECT_EQ(0, Update(false, SYNC_OBJECT_CONTACT, u"L9", Received("d.vcf", kVCard)));
-    EXPECT_EQ(kept, Exists(Temp("d.vcf"))) << name;
+    EXPECT_EQ(kept, Exists(Temp() / "d.vcf")) << name;
   }
   EXPECT_FALSE(Exists(Db(false)));
 }

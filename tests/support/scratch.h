@@ -33,6 +33,8 @@ class ScratchFolder {
 };
 
 WString ToWide(const std::filesystem::path& path);
+// The names of the entries of a folder.
+std::set<std::string> FileNames(const std::filesystem::path& folder);
 
 // Forwards to the real Env but reports `appdata` as the local
 // application-data folder and `temp` as the temporary folder. Any single
@@ -109,6 +111,13 @@ class LibraryTest : public ::testing::Test {
     return scratch_.path() / "appdata" / "ZelBtOutlookSync";
   }
   std::filesystem::path InSync(const std::string& name) const { return SyncFolder() / name; }
+  std::filesystem::path Temp() const { return scratch_.path() / "temp"; }
+  // The temporary folder as the library spells it, with its separator.
+  WString TempFolder() const { return ToWide(Temp()) + WString(1, kPathSeparator); }
+  // The names in a folder: by default the temporary folder.
+  std::set<std::string> TempFiles(const std::filesystem::path& folder = {}) const {
+    return FileNames(folder.empty() ? Temp() : folder);
+  }
 
   ScratchFolder scratch_;
   TestEnv env_;
@@ -120,8 +129,6 @@ class LibraryTest : public ::testing::Test {
 Bytes ReadBytes(const std::filesystem::path& path);
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 bool Exists(const std::filesystem::path& path);
-// The names of the entries of a folder.
-std::set<std::string> FileNames(const std::filesystem::path& folder);
 
 // Little-endian building blocks of byte images.
 void PutU32(Bytes* out, uint32_t value);
