@@ -106,7 +106,7 @@ class Fake final : public outlook::MailItem, public outlook::NoteItem, public ou
   }
   FAKE_PROP(Body, OptString, const WString&, note().body)
   bool GetAttachments(std::shared_ptr<outlook::Attachments>* out) override {
-    return Give("GetAttachments", {}, out, [&] { return Make("Attachments"); });
+    return Run("GetAttachments", {}, [&] { return (*out = Make("Attachments"), true); });
   }
   bool Move(const std::shared_ptr<outlook::Folder>&, std::shared_ptr<outlook::MailItem>*) override {
     return Run("Move", {}, [] { return false; });
@@ -115,9 +115,9 @@ class Fake final : public outlook::MailItem, public outlook::NoteItem, public ou
   // Attachments, Attachment.
   FAKE_GET(Count, int32_t, attachments().size())
   bool Item(int32_t index, std::shared_ptr<outlook::Attachment>* out) override {
-    return Give("Item", {Arg(index)}, out, [&]() -> std::shared_ptr<Fake> {
-      if (index < 1 || size_t(index) > attachments().size()) return nullptr;
-      return Make("Attachment", index - 1);
+    return Run("Item", {Arg(index)}, [&] {
+      if (index < 1 || size_t(index) > attachments().size()) return false;
+      return (*out = Make("Attachment", index - 1), true);
     });
   }
   bool Add(const WString& source, int32_t type, int32_t position, const WString& name) override {
@@ -151,15 +151,6 @@ class Fake final : public outlook::MailItem, public outlook::NoteItem, public ou
   template <class Body>
   bool Run(const char* method, std::vector<std::string> args, Body body) {
     return state_->Enter(iface_ + "." + method, std::move(args)) && body();
-  }
-  // A call handing out an object: `make` gives it, or null to fail.
-  template <class T, class MakeFn>
-  bool Give(const char* method, std::vector<std::string> args, std::shared_ptr<T>* out,
-            MakeFn make) {
-    return Run(method, std::move(args), [&] {
-      std::shared_ptr<Fake> made = make();
-      return made && (*out = std::move(made), true);
-    });
   }
 
   StatePtr state_;

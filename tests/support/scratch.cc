@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <fstream>
 
 #include "store/session.h"
 #include "store/wide.h"
@@ -121,9 +120,7 @@ Bytes ReadBytes(const fs::path& path) {
 }
 
 void WriteBytes(const fs::path& path, const Bytes& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(reinterpret_cast<const char*>(bytes.data()),
-            static_cast<std::streamsize>(bytes.size()));
+  WriteText(path, std::string(bytes.begin(), bytes.end()));
 }
 
 bool Exists(const fs::path& path) {

@@ -127,6 +127,7 @@ class LibraryTest : public ::testing::Test {
 };
 
 Bytes ReadBytes(const std::filesystem::path& path);
+// Writes `bytes` as the whole file, making its folder when missing.
 void WriteBytes(const std::filesystem::path& path, const Bytes& bytes);
 bool Exists(const std::filesystem::path& path);
 
