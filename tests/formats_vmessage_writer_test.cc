@@ -121,17 +121,27 @@ TEST(AttachmentFileName, KeepsOnlyAPlainLastComponent) {
   for (const auto& [name, file_name] : cases) EXPECT_EQ(file_name, AttachmentFileName(name));
 }
 
-// An attachment without a usable name, or whose path would be too long or
-// the message's own, is left out; the next one is written all the same.
-TEST_F(VMessageWriterTest, AttachmentNamesStayInTheTemporaryFolder) {
+// An attachment without a usable name, whose path would be too long or the
+// message's own, or that cannot be had or saved, is left out; the next one
+// is written all the same, and no saved copy stays behind.
+TEST_F(VMessageWriterTest, AttachmentsStayInTheTemporaryFolderOrAreLeftOut) {
   env_.set_mail_attachment(1);
   const struct {
     WString name;
-    std::string saved_as;  // empty: left out
-  } cases[] = {{u"..\\x.dll", "x.dll"}, {u"Caf\u00e9.txt", "Caf\xc3\xa9.txt"}, {u"com1.txt", ""},
-               {WString(300, u'n'), ""}, {u"MAIL.VMG", ""}};
+    std::string saved_as;    // the file it is saved to; empty: none
+    std::string fault = "";  // a call that fails for it, leaving it out
+  } cases[] = {{u"..\\x.dll", "x.dll"},
+               {u"Caf\u00e9.txt", "Caf\xc3\xa9.txt"},
+               {u"com1.txt", ""},
+               {WString(300, u'n'), ""},
+               {u"MAIL.VMG", ""},
+               {u"a.txt", "a.txt", "Attachment.SaveAsFile"},
+               {u"a.txt", "", "Attachment.FileName"},
+               {u"a.txt", "", "Attachments.Item"}};
   for (const auto& c : cases) {
     fake_.ClearCalls();
+    fake_.ClearFailures();
+    if (!c.fault.empty()) fake_.FailOn(c.fault, 1);
     const std::string file =
         WriteMail(Hello({{.file_name = c.name, .bytes = "ABC"}, {.file_name = u"next.txt", .bytes = "A"}}));
     const auto saves = fake_.Calls("Attachment.SaveAsFile");
@@ -139,24 +149,12 @@ TEST_F(VMessageWriterTest, AttachmentNamesStayInTheTemporaryFolder) {
     if (!c.saved_as.empty()) {
       EXPECT_EQ(Utf16ToUtf8(TempFolder()) + c.saved_as, saves[0].args[0]);
     }
-    const std::string before = c.saved_as.empty() ? kHtmlPart : Part(c.saved_as, "QUJD");
-    EXPECT_NE(std::string::npos, file.find(before + Part("next.txt", "QQ==") + kClose)) << file;
+    const std::string part = c.saved_as.empty() || !c.fault.empty() ? "" : Part(c.saved_as, "QUJD");
+    EXPECT_EQ(kHead + kPreamble + kHtmlPart + part + Part("next.txt", "QQ==") + kClose + kTail,
+              file);
     EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
     EXPECT_EQ((std::set<std::string>{"appdata", "temp"}), TempFiles(scratch_.path()));
   }
-}
-
-TEST_F(VMessageWriterTest, AttachmentsThatCannotBeSavedAreLeftOut) {
-  env_.set_mail_attachment(1);
-  fake_.FailOn("Attachment.SaveAsFile", 1);
-  fake_.FailOn("Attachment.FileName", 2);
-  fake_.FailOn("Attachments.Item", 0, {"3"});
-  const std::string file = WriteMail(Hello({{.file_name = u"a.txt", .bytes = "A"},
-                                            {.file_name = u"b.txt", .bytes = "B"},
-                                            {.file_name = u"c.txt", .bytes = "C"},
-                                            {.file_name = u"d.txt", .bytes = "ABC"}}));
-  EXPECT_EQ(kHead + kPreamble + kHtmlPart + Part("d.txt", "QUJD") + kClose + kTail, file);
-  EXPECT_EQ(std::set<std::string>{"mail.vmg"}, TempFiles());
   // Without a path nothing is written, and no saved copy stays behind.
   std::filesystem::remove(Temp() / "mail.vmg");
   EXPECT_FALSE(WriteMailAsVMessage(fake_.NewMail(Hello({{.file_name = u"a.txt", .bytes = "A"}})), nullptr,

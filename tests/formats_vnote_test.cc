@@ -64,7 +64,8 @@ TEST_F(VNoteTest, WritesTheByteImage) {
       {u"", kEmptyNote}, {std::nullopt, kEmptyNote}};
   for (const auto& c : cases) EXPECT_EQ(c.file, Write(c.body));
   // As text: the body alone, every line break CR LF.
-  for (const char16_t* lines : {u"a\r\nb", u"a\nb", u"a\rb"}) EXPECT_EQ("a\r\nb", Write(lines, true));
+  for (const char16_t* lines : {u"a\r\nb", u"a\nb", u"a\rb"})
+    EXPECT_EQ("a\r\nb", Write(lines, true));
   for (const outlook::OptString& empty : {outlook::OptString(), outlook::OptString(u"")})
     EXPECT_EQ("\r\n", Write(empty, true));
 }
@@ -127,8 +128,7 @@ TEST_F(VNoteTest, ReadsTheBody) {
       // UTF-16 with a byte-order mark, either way round.
       {testing::Utf16WithMark(u"BEGIN:VNOTE\r\nBODY:K\u00e4se \u20ac\r\nEND:VNOTE\r\n"), 1, u"K\u00e4se \u20ac"},
       {testing::Utf16WithMark(u"BEGIN:VNOTE\nBODY:\u041f\nEND:VNOTE\n", true), 1, u"\u041f"}};
-  for (const auto& c : cases)
-    EXPECT_EQ(std::make_pair(c.result, c.body), Read(c.file)) << c.file;
+  for (const auto& c : cases) EXPECT_EQ(std::make_pair(c.result, c.body), Read(c.file)) << c.file;
 }
 
 // Plain text: the whole text is the body, with no code-page fallback.
