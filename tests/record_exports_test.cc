@@ -123,10 +123,9 @@ class RecordExportsTest : public LibraryTest {
     const Bytes bytes = ReadBytes(Db(syncml));
     Bytes live;
     for (size_t at = syncml ? 48 : 4; at < bytes.size(); at += sizeof(DeviceRecord)) {
-      const auto end =
-          bytes.begin() + static_cast<ptrdiff_t>(std::min(bytes.size(), at + sizeof(DeviceRecord)));
-      if (bytes.size() - at < 4 || !IsRemovedRecord(&bytes[at]))
-        live.insert(live.end(), bytes.begin() + static_cast<ptrdiff_t>(at), end);
+      const size_t end = std::min(bytes.size(), at + sizeof(DeviceRecord));
+      if (end - at < 4 || !IsRemovedRecord(&bytes[at]))
+        live.insert(live.end(), bytes.begin() + at, bytes.begin() + end);
     }
     return live;
   }

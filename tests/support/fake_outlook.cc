@@ -6,29 +6,6 @@
 namespace zelsync {
 namespace testing {
 
-namespace {
-
-std::string Arg(const WString& s) { return Utf16ToUtf8(s); }
-std::string Arg(int32_t v) { return std::to_string(v); }
-std::string Arg(bool v) { return v ? "1" : "0"; }
-
-bool ReadWholeFile(const WString& path, std::string* out) {
-  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
-  char chunk[4096];
-  for (size_t n; file && out->size() < (16u << 20) && (n = file->Read(chunk, sizeof chunk)) > 0;)
-    out->append(chunk, n);
-  return file != nullptr;
-}
-
-bool WriteWholeFile(const WString& path, const std::string& data) {
-  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kCreateBinary, nullptr);
-  return file && file->Write(data.data(), data.size()) == data.size();
-}
-
-using Data = std::variant<MailData, NoteData>;
-
-}  // namespace
-
 struct FakeOutlook::State {
   struct Rule {
     std::string op;
@@ -55,6 +32,24 @@ struct FakeOutlook::State {
 
 namespace {
 
+std::string Arg(const WString& s) { return Utf16ToUtf8(s); }
+std::string Arg(int32_t v) { return std::to_string(v); }
+std::string Arg(bool v) { return v ? "1" : "0"; }
+
+bool ReadWholeFile(const WString& path, std::string* out) {
+  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kReadBinary, nullptr);
+  char chunk[4096];
+  for (size_t n; file && out->size() < (16u << 20) && (n = file->Read(chunk, sizeof chunk)) > 0;)
+    out->append(chunk, n);
+  return file != nullptr;
+}
+
+bool WriteWholeFile(const WString& path, const std::string& data) {
+  std::unique_ptr<File> file = Env::Current().Open(path, OpenMode::kCreateBinary, nullptr);
+  return file && file->Write(data.data(), data.size()) == data.size();
+}
+
+using Data = std::variant<MailData, NoteData>;
 using StatePtr = std::shared_ptr<FakeOutlook::State>;
 
 // A mail or note, its attachments or one attachment: `iface` names it
