@@ -139,7 +139,9 @@ bool ReadPhoneMessage(std::string_view text, outlook::MailItem& mail) {
   WString sender = name.empty() ? number : number.empty() ? name : name + u" <" + number + u">";
   mail.PutSentOnBehalfOfName(sender);
   mail.PutSubject(DecodeText(charset, subject));
-  mail.PutUnRead(HeaderValue(text, "X-IRMC-STATUS:") == "UNREAD");
+  // The status line of a phone's message may end with CR alone.
+  const std::string status = HeaderValue(text, "X-IRMC-STATUS:");
+  mail.PutUnRead(status.substr(0, status.find('\r')) == "UNREAD");
   mail.PutImportance(1);
   const WString decoded = DecodeText(charset, content);
   mail.PutHTMLBody(html ? decoded : Utf8ToUtf16(TextAsHtml(Utf16ToUtf8(decoded))));
