@@ -36,11 +36,12 @@ std::string Narrow(const OptString& value) { return value ? Utf16ToUtf8(*value) 
 // A path as the platform layer spells it (a byte of no UTF-8 escaped).
 WString Wide(const fs::path& path) { return PathFromNative(path.string()); }
 
-std::string IdOf(outlook::ItemBase& item) {
+WString WideIdOf(outlook::ItemBase& item) {
   OptString id;
-  EXPECT_TRUE(item.EntryID(&id));
-  return Narrow(id);
+  EXPECT_TRUE(item.EntryID(&id) && id);
+  return id.value_or(u"");
 }
+std::string IdOf(outlook::ItemBase& item) { return Utf16ToUtf8(WideIdOf(item)); }
 
 // The entry ID of an item of any of the four classes.
 std::string IdOf(outlook::Item& item) {
@@ -61,6 +62,13 @@ size_t Occurrences(const std::string& text, const std::string& part) {
   return n;
 }
 
+// Saves a contact or an event as a file of `type`.
+bool SaveAs(outlook::Item& item, int32_t type, const fs::path& out) {
+  if (auto contact = item.QueryContact()) return contact->SaveAs(Wide(out), type);
+  auto appointment = item.QueryAppointment();
+  return appointment && appointment->SaveAs(Wide(out), type);
+}
+
 // What the store reads of an item: a contact's FullName, an event's
 // Subject, a note's body; a mail's subject, sender, on-behalf name, read
 // state and importance other than normal; "(unreadable)" when reading
@@ -69,13 +77,11 @@ std::string Describe(outlook::Item& item, const fs::path& out) {
   OptString text, sender, behalf;
   bool unread = false;
   int32_t importance = 1;
-  if (auto c = item.QueryContact()) {
-    if (c->FullName(&text)) return Narrow(text);
-    return c->SaveAs(Wide(out), outlook::kSaveAsVCard) ? "(handed out)" : "(unreadable)";
-  }
-  if (auto a = item.QueryAppointment()) {
-    if (a->Subject(&text)) return Narrow(text);
-    return a->SaveAs(Wide(out), outlook::kSaveAsVCalendar) ? "(handed out)" : "(unreadable)";
+  auto c = item.QueryContact();
+  auto a = item.QueryAppointment();
+  if (c || a) {
+    if (c ? c->FullName(&text) : a->Subject(&text)) return Narrow(text);
+    return SaveAs(item, c ? outlook::kSaveAsVCard : outlook::kSaveAsVCalendar, out) ? "(handed out)" : "(unreadable)";
   }
   if (auto n = item.QueryNote()) return n->Body(&text) ? Narrow(text) : "(unreadable)";
   auto m = item.QueryMail();
@@ -462,15 +468,12 @@ class ItemTest : public LocalStoreTest {
     for (size_t fold; (fold = stored->find("\r\n ")) != std::string::npos;) stored->erase(fold, 3);
     auto listed = Listed(card ? outlook::kFolderContacts : outlook::kFolderCalendar, id);  // as listed
     const fs::path out = files_ / "out";
-    if (auto contact = listed ? listed->QueryContact() : nullptr) {
-      EXPECT_FALSE(contact->SaveAs(Wide(out), outlook::kSaveAsICalendar));
-      return contact->SaveAs(Wide(out), outlook::kSaveAsVCard) ? ReadText(out) : "";
-    }
     if (!listed) return "";
-    EXPECT_EQ("Dentist", Describe(*listed, out));  // the series, not an edited occurrence
-    auto appointment = listed->QueryAppointment();
-    EXPECT_TRUE(appointment->SaveAs(Wide(out), outlook::kSaveAsICalendar));
-    return appointment->SaveAs(Wide(out), outlook::kSaveAsVCalendar) ? ReadText(out) : "";
+    if (!card) {
+      EXPECT_EQ("Dentist", Describe(*listed, out));  // the series, not an edited occurrence
+    }
+    EXPECT_EQ(!card, SaveAs(*listed, outlook::kSaveAsICalendar, out));  // no iCalendar form of a card
+    return SaveAs(*listed, card ? outlook::kSaveAsVCard : outlook::kSaveAsVCalendar, out) ? ReadText(out) : "";
   }
 };
 
@@ -768,13 +771,8 @@ TEST_F(LocalStoreTest, ALookupByEntryIdFindsWhatTheWalkFinds) {
   std::shared_ptr<outlook::Folder> folder;
   std::shared_ptr<outlook::Items> items;
   ASSERT_TRUE(session_->GetDefaultFolder(outlook::kFolderContacts, &folder) && folder->GetItems(&items));
-  auto id_of = [](outlook::Item& item) {
-    OptString id;
-    EXPECT_TRUE(item.QueryContact()->EntryID(&id) && id);
-    return id ? *id : WString();
-  };
   std::set<WString> walked;
-  for (auto& item : All(outlook::kFolderContacts)) walked.insert(id_of(*item));
+  for (auto& item : All(outlook::kFolderContacts)) walked.insert(WideIdOf(*item->QueryContact()));
   ASSERT_EQ(4u, walked.size());
   std::vector<WString> asked = {u"contacts/missing", u"notes/plain", u"contacts/dir.vcf/../../outside",
                                 u"contacts/.hidden", u"contacts/dir", u"contacts/"};
@@ -787,7 +785,7 @@ TEST_F(LocalStoreTest, ALookupByEntryIdFindsWhatTheWalkFinds) {
     ASSERT_EQ(id.size() == local::kMaxEntryIdLength, direct == outlook::DirectLookup::kUnsupported) << text;
     if (direct == outlook::DirectLookup::kUnsupported) continue;
     EXPECT_EQ(walked.count(id) > 0, direct == outlook::DirectLookup::kFound) << text;
-    EXPECT_TRUE(!found || id_of(*found) == id) << text;
+    EXPECT_TRUE(!found || WideIdOf(*found->QueryContact()) == id) << text;
   }
 }
 
@@ -978,11 +976,10 @@ TEST_F(LocalStoreTest, NamesSurviveSaveAsAndOpenSharedItem) {
     const bool contact = type == outlook::kSaveAsVCard;
     std::shared_ptr<outlook::Item> item = Listed(
         contact ? outlook::kFolderContacts : outlook::kFolderCalendar, contact ? card : event);
-    const WString path = Wide(files_ / ("out" + std::to_string(type)));
-    ASSERT_TRUE(item && (contact ? item->QueryContact()->SaveAs(path, type)
-                                 : item->QueryAppointment()->SaveAs(path, type)));
+    const fs::path out = files_ / ("out" + std::to_string(type));
+    ASSERT_TRUE(item && SaveAs(*item, type, out));
     std::shared_ptr<outlook::Item> opened;
-    ASSERT_TRUE(session_->OpenSharedItem(path, &opened) && opened);
+    ASSERT_TRUE(session_->OpenSharedItem(Wide(out), &opened) && opened);
     EXPECT_EQ(text, Describe(*opened, files_ / "again"));
   }
 }
