@@ -279,29 +279,6 @@ TEST_F(LibraryTest, NullPointersAreRefused) {
   EXPECT_EQ(0, ::DeleteDBRecord(SYNC_OBJECT_NOTE, nullptr));
 }
 
-// Deletions consume the log and the database, never the backups, so the
-// session can still roll back.
-TEST_F(StoreTest, SyncMLDeletionsLeaveTheBackupsForARollback) {
-  StartSyncML();
-  MapSyncML(2, u"E1", u"L1");
-  MapSyncML(2, u"E2", u"L2");
-  WriteBytes(SyncMLLog(), Concat({SyncMLLogRecordBytes(2, 1, u"E9"), SyncMLLogRecordBytes(2, 2, u"E1"),
-                                  SyncMLLogRecordBytes(2, 0, u"E2")}));
-  const Bytes db = ReadBytes(SyncML()), log = ReadBytes(SyncMLLog());
-  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
-  ZS_WCHAR entry[260], luid[260];
-  int32_t hard = 0;
-  ASSERT_EQ(1, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
-  EXPECT_EQ(std::make_tuple(WString(u"E1"), WString(u"L1"), 1), std::make_tuple(Text(entry), Text(luid), hard));
-  EXPECT_EQ(SyncMLLogRecordBytes(2, 0, u"E2"), ReadBytes(SyncMLLog()));
-  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E2", u"L2")}), ReadBytes(SyncML()));
-  EXPECT_EQ(0, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
-  EXPECT_EQ(1, ::SyncMLRestoreDBFiles(kAddress));
-  EXPECT_EQ(db, ReadBytes(SyncML()));
-  EXPECT_EQ(log, ReadBytes(SyncMLLog()));
-  EXPECT_FALSE(Exists(InSync("001122334455_SyncMLDB_Temp.DAT")));
-}
-
 // The rollback deletes the session's items while the database still knows
 // their LUIDs, then puts the saved files back.
 class RollbackTest : public StoreTest {
@@ -352,21 +329,35 @@ TEST_F(RollbackTest, AnItemNotDeletedRestoresNothingAndStaysOpen) {
   }
 }
 
-// A saved file that cannot be put back leaves the session open for a later
-// rollback to finish. The session created LN1 and then replaced its item:
-// the rollback deletes the replacement, so LN1 is not tied to it again.
-TEST_F(RollbackTest, FinishesLaterWhenARestoreFailsAndMapsNoDeletedLuid) {
+// SyncML deletions consume the log and the database, never the backups, so
+// the session can still roll back. A saved file that cannot be put back
+// leaves the session open for a later rollback to finish. The session
+// created LN1 and then replaced its item: the rollback deletes the
+// replacement, so LN1 is not tied to it again.
+TEST_F(RollbackTest, DeletionsKeepTheBackupsAndAFailedRestoreFinishesLater) {
   StartSyncML();
   MapSyncML(2, u"E1", u"L1");
-  const Bytes saved = ReadBytes(SyncML());
+  MapSyncML(2, u"E2", u"L2");
+  WriteBytes(SyncMLLog(), Concat({SyncMLLogRecordBytes(2, 1, u"E9"), SyncMLLogRecordBytes(2, 2, u"E1"),
+                                  SyncMLLogRecordBytes(2, 0, u"E2")}));
+  const Bytes db = ReadBytes(SyncML()), log = ReadBytes(SyncMLLog());
   ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  ZS_WCHAR entry[260], luid[260];
+  int32_t hard = 0;
+  ASSERT_EQ(1, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
+  EXPECT_EQ(std::make_tuple(WString(u"E1"), WString(u"L1"), 1), std::make_tuple(Text(entry), Text(luid), hard));
+  EXPECT_EQ(SyncMLLogRecordBytes(2, 0, u"E2"), ReadBytes(SyncMLLog()));
+  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E2", u"L2")}), ReadBytes(SyncML()));
+  EXPECT_EQ(0, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
   MapSyncML(2, u"NEW1", u"LN1");
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
   ASSERT_EQ(1, JournalSyncMLUpdate(2, u"LN1", u"NEW1", u"NEW2"));
   env_.FailNth("Copy", 1);
   EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, recorder_));
   EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, recorder_));
-  EXPECT_EQ(saved, ReadBytes(SyncML()));
+  EXPECT_EQ(db, ReadBytes(SyncML()));
+  EXPECT_EQ(log, ReadBytes(SyncMLLog()));
+  EXPECT_FALSE(Exists(InSync("001122334455_SyncMLDB_Temp.DAT")));
 }
 
 // The process that ran the session died: a new one finds only the files.
