@@ -209,22 +209,6 @@ TEST_F(StoreTest, DeletionsAreReportedOnceAndMarksPassedOverUntilCompacted) {
   ASSERT_EQ(1, ::UpdateChangeCounter(5));  // the end of the session
   EXPECT_EQ(Concat({{5, 0, 0, 0}, c6, c3, a1, DeviceRecordBytes(2, u"C5", u"L5")}),
             ReadBytes(Irmc()));
-  // A marked last entry keeps its change number for the next one.
-  StartSyncML();
-  MapSyncML(kGone, u"E2", u"L2");
-  MapSyncML(2, u"E4", u"L4");
-  const Bytes e1 = SyncMLLogRecordBytes(2, 0, u"E1", u"20260101T000000Z", 5);
-  const Bytes e2_gone = SyncMLLogRecordBytes(kGone, 1, u"E2", u"20260101T000000Z", 6);
-  WriteBytes(SyncMLLog(), Concat({e1, e2_gone}));
-  EXPECT_EQ(0, AppendLogEntry(SyncMLModificationLog(), kGone, 1, u"E3"));
-  ASSERT_EQ(1, AppendLogEntry(SyncMLModificationLog(), 2, 1, u"E3"));
-  ASSERT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z")));
-  EXPECT_EQ(Concat({AnchorBytes(1, u"20260107T080000Z"), DeviceRecordBytes(2, u"E4", u"L4")}),
-            ReadBytes(SyncML()));
-  const Bytes compacted = ReadBytes(SyncMLLog());
-  ASSERT_EQ(2 * sizeof(SyncMLModificationLogRecord), compacted.size());
-  EXPECT_EQ(e1, Bytes(compacted.begin(), compacted.begin() + 572));
-  EXPECT_EQ(7, compacted[572 + 568]);
 }
 
 // IDs that could reach outside the sync folder, are no file names, or make
@@ -252,18 +236,33 @@ TEST_F(LibraryTest, UnknownApplicationDataFallsBackToTheFixedRoot) {
   EXPECT_TRUE(Exists(scratch_.path() / "fallback-root" / "ZelBtOutlookSync"));
 }
 
-// Stepping back never goes below the first object; completion stores the
-// anchor and rewinds the cursors.
-TEST_F(StoreTest, SyncCompleteStoresTheAnchorAndRewindsTheSession) {
+// Stepping back never goes below the first object. Completion stores the
+// anchor, rewinds the cursors and rewrites the database and the log without
+// their marked records; a marked last log entry keeps its change number for
+// the next one.
+TEST_F(StoreTest, SyncCompleteStoresTheAnchorCompactsAndRewindsTheSession) {
+  constexpr uint32_t kGone = kRemovedRecordType;
   EXPECT_EQ(0, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));  // no device
   StartSyncML();
+  MapSyncML(kGone, u"E2", u"L2");
+  MapSyncML(2, u"E4", u"L4");
+  const Bytes e1 = SyncMLLogRecordBytes(2, 0, u"E1", u"20260101T000000Z", 5);
+  const Bytes e2_gone = SyncMLLogRecordBytes(kGone, 1, u"E2", u"20260101T000000Z", 6);
+  WriteBytes(SyncMLLog(), Concat({e1, e2_gone}));
+  EXPECT_EQ(0, AppendLogEntry(SyncMLModificationLog(), kGone, 1, u"E3"));
+  ASSERT_EQ(1, AppendLogEntry(SyncMLModificationLog(), 2, 1, u"E3"));
   CurrentSession().cursors[1] = {2, 7};
   EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
   EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
   EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(static_cast<_SYNC_OBJECT_TYPE>(4)));
-  EXPECT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));
-  EXPECT_EQ(AnchorBytes(1, u"20260107T080000Z", 4), ReadBytes(SyncML()));
+  ASSERT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));
+  EXPECT_EQ(Concat({AnchorBytes(1, u"20260107T080000Z", 4), DeviceRecordBytes(2, u"E4", u"L4")}),
+            ReadBytes(SyncML()));
   EXPECT_EQ(std::make_pair(1, 0), std::make_pair(CurrentSession().cursors[1].index, CurrentSession().cursors[1].count));
+  const Bytes compacted = ReadBytes(SyncMLLog());
+  ASSERT_EQ(2 * sizeof(SyncMLModificationLogRecord), compacted.size());
+  EXPECT_EQ(e1, Bytes(compacted.begin(), compacted.begin() + 572));
+  EXPECT_EQ(7, compacted[572 + 568]);
 }
 
 TEST_F(LibraryTest, NullPointersAreRefused) {
