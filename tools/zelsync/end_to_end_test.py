@@ -251,11 +251,18 @@ def test_damage_and_reset(host, scratch, road):
     check(host.sync(road, phone)["events"] == [], "%s: the session after moves nothing" % road)
 
 
-def test_refused_once(host, scratch):
-    """An object the PC refuses is reported once, with its file and reason,
-    stays on the phone, and is offered again only once it changes."""
-    phone = os.path.join(scratch, "phone-refused")
-    host.sync("syncml", phone)
+def test_new_syncml_phone(host, scratch, irmc):
+    """A new SyncML phone gets each PC item once, also one whose change the
+    log held from before the phone existed. An object the PC refuses is
+    reported once, with its file and reason, stays on the phone, and is
+    offered again only once it changes."""
+    host.run("store", "edit", "contacts", host.find("contacts", "Bruno")[0]["id"], "--phone", "+41 44 555 0999",
+             expect=0)
+    host.sync("irmc", irmc)
+    phone = os.path.join(scratch, "phone-new-syncml")
+    moves = collections.Counter(e["entry_id"] for e in host.sync("syncml", phone)["events"])
+    check(moves and max(moves.values()) == 1, "each PC item reaches a new phone once: %s" % moves)
+    check(len(contacts(phone)) == len(host.store("contacts")), "one copy of each")
     todo = os.path.join(phone, "calendar", "todo.vcs")
     write(todo, TODO % "Buy milk")
     failed = [e for e in host.sync("syncml", phone, expect=1)["events"] if not e["ok"]]
@@ -266,18 +273,6 @@ def test_refused_once(host, scratch):
     write(todo, TODO % "Buy oat milk")
     check(totals(host.sync("syncml", phone, expect=1))["failed"] == 1, "offered again once it changed")
     os.remove(todo)
-
-
-def test_new_syncml_phone(host, scratch, irmc):
-    """A new SyncML phone gets each PC item once, also one whose change the
-    log held from before the phone existed."""
-    host.run("store", "edit", "contacts", host.find("contacts", "Bruno")[0]["id"], "--phone", "+41 44 555 0999",
-             expect=0)
-    host.sync("irmc", irmc)
-    phone = os.path.join(scratch, "phone-new-syncml")
-    moves = collections.Counter(e["entry_id"] for e in host.sync("syncml", phone)["events"])
-    check(moves and max(moves.values()) == 1, "each PC item reaches a new phone once: %s" % moves)
-    check(len(contacts(phone)) == len(host.store("contacts")), "one copy of each")
 
 
 def test_linux(host, scratch):
@@ -299,7 +294,6 @@ def test_linux(host, scratch):
     check("SyncML" in err and "phone.json" in err, "a phone keeps its scheme: " + err)
     for road in phones:
         test_damage_and_reset(host, scratch, road)
-    test_refused_once(host, scratch)
     test_new_syncml_phone(host, scratch, phones["irmc"])
     code, out, err = host.run("demo", "--folder", os.path.join(scratch, "demo"), expect=0)
     check("Both phones and the store hold the same" in out and "Every session completed" in out,
