@@ -115,8 +115,8 @@ TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
 // out of reach: it is offered again. One whose text explains the refusal
 // (an empty file) waits until it changes, and each session tells of it.
 TEST_P(MisbehavingLibraryTest, AnUnexplainedRefusalIsOfferedAgainWhenNothingElseWentThrough) {
-  e_.CreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
-  e_.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
+  e_.CreateNewRecord = e_.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*,
+                                                     const ZS_WCHAR*) { return 0; };
   WriteAll(scratch_.path() / "phone" / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
   WriteAll(scratch_.path() / "phone" / "contacts" / "empty.vcf", "");
   EXPECT_EQ(Run().counts.at(2).failed, 2);
