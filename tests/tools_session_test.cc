@@ -133,26 +133,6 @@ INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest,
                            return std::string(RoadName(info.param));
                          });
 
-// A change the phone cannot write (here: its source is gone) leaves the
-// object as it was, also when the change would rename its file.
-TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
-  zelsync::testing::ScratchFolder scratch;
-  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
-  Phone phone;
-  std::string error;
-  ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
-  phone.NoticeNewFiles();
-  phone.MarkDelivered(phone.PendingChanges().at(0));
-  const std::string luid = phone.items()[0].luid;
-  const auto before = FolderImage(scratch.path());
-  for (const char* source : {"gone.vcs", "gone.ics"}) {
-    bool own = false;
-    EXPECT_FALSE(phone.ReceiveChange(3, luid, scratch.path() / source, &own)) << source;
-    EXPECT_EQ(FolderImage(scratch.path()), before) << source;
-    EXPECT_TRUE(phone.PendingChanges().empty()) << source;
-  }
-}
-
 // What the phone committed object by object, erasures in the middle of its
 // list included, is what it opens with after a kill, and the commits after
 // the first leave the state file alone. A last line the kill cut short does
@@ -201,12 +181,15 @@ TEST(PhoneState, CommitsOutlastAKill) {
   EXPECT_EQ(image(reopened), committed);
 }
 
-// An undo that fails part way (here: the state file cannot be replaced) is
-// marked, so that the next session finishes it rather than keep the phone
-// half put back. The undo puts back the objects as they were, also one the
-// session replaced.
-TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
+// A change the phone cannot write (here: its source is gone) leaves the
+// object as it was, also when the change would rename its file. An undo
+// that fails part way (here: the state file cannot be replaced) is marked,
+// so that the next session finishes it rather than keep the phone half put
+// back. The undo puts back the objects as they were, also one the session
+// replaced.
+TEST(PhoneState, AFailedChangeLeavesTheObjectAndAnUndoCutShortIsMarked) {
   zelsync::testing::ScratchFolder scratch;
+  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
   WriteAll(scratch.path() / "notes" / "a.vnt", "A");
   WriteAll(scratch.path() / "notes" / "b.vnt", "B");
   WriteAll(scratch.path() / "pc.vnt", "PC");
@@ -214,10 +197,17 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
   phone.NoticeNewFiles();
+  for (const PhoneChange& change : phone.PendingChanges()) phone.MarkDelivered(change);
   ASSERT_TRUE(phone.Save(&error)) << error;
   ASSERT_TRUE(phone.BeginJournal(&error)) << error;
+  const auto before = FolderImage(scratch.path());
   bool own = false;
-  ASSERT_TRUE(phone.ReceiveChange(1, phone.items()[1].luid, scratch.path() / "pc.vnt", &own));
+  for (const char* source : {"gone.vcs", "gone.ics"}) {
+    EXPECT_FALSE(phone.ReceiveChange(3, phone.items()[0].luid, scratch.path() / source, &own));
+    EXPECT_EQ(FolderImage(scratch.path()), before) << source;
+    EXPECT_TRUE(phone.PendingChanges().empty()) << source;
+  }
+  ASSERT_TRUE(phone.ReceiveChange(1, phone.items()[2].luid, scratch.path() / "pc.vnt", &own));
   fs::remove(scratch.path() / "notes" / "a.vnt");
   fs::remove(scratch.path() / kPhoneStateFile);
   fs::create_directory(scratch.path() / kPhoneStateFile);
