@@ -170,8 +170,7 @@ TEST(PhoneState, CommitsOutlastAKill) {
   ASSERT_TRUE(phone.Commit(&error)) << error;
   EXPECT_EQ(ReadAll(folder / kPhoneStateFile), state);
   const std::string committed = image(phone), log = ReadAll(folder / kPhoneCommitLog);
-  std::ofstream(folder / kPhoneCommitLog, std::ios::binary | std::ios::app)
-      << "{\"erased\":[[\"note\",\"1\"]]}";
+  WriteAll(folder / kPhoneCommitLog, log + "{\"erased\":[[\"note\",\"1\"]]}");
   ASSERT_TRUE(Phone::Open(folder, &reopened, &error)) << error;
   EXPECT_EQ(image(reopened), committed);
   ASSERT_TRUE(reopened.Save(&error)) << error;
