@@ -66,7 +66,6 @@ class MisbehavingLibraryTest : public ::testing::TestWithParam<Road> {
  protected:
   MisbehavingLibraryTest() {
     pc_temp = scratch_.path() / "pc-temp";
-    fs::create_directories(pc_temp);
     new_record_calls = 0;
 #define ZELSYNC_TEST_SUCCEEDS(name) e_.name = &Succeeds<decltype(e_.name)>::Call;
     ZELSYNC_TOOL_EXPORTS(ZELSYNC_TEST_SUCCEEDS)
