@@ -17,7 +17,6 @@
 #include "session.h"
 #include "support/scratch.h"
 #include "support/text_files.h"
-#include "text.h"
 
 namespace zelsync_tool {
 namespace {
