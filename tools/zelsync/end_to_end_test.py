@@ -268,7 +268,6 @@ def test_new_syncml_phone(host, scratch, irmc):
     check(totals(host.sync("syncml", phone, "--retry", expect=1))["failed"] == 1, "offered again on --retry")
     write(todo, TODO % "Buy oat milk")
     check(totals(host.sync("syncml", phone, expect=1))["failed"] == 1, "offered again once it changed")
-    os.remove(todo)
 
 
 def test_linux(host, scratch):
