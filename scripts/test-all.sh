@@ -1,10 +1,13 @@
 #!/bin/sh
 # Installs what is needed, builds both variants and the sanitizer build from
 # nothing, and runs every test: Linux natively, Windows under Wine; then a
-# short run of each fuzz target.
+# short run of each fuzz target. First, that every include points down the
+# layer list.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
+echo "== layers"
+python3 scripts/check-layers.py
 rm -rf build/linux build/windows build/sanitize
 for preset in linux windows sanitize; do
   echo "== $preset: configure and build"

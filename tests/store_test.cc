@@ -29,23 +29,15 @@ class StoreTest : public LibraryTest {
  protected:
   void SetUp() override { ASSERT_EQ(1, ::SetDeviceIDDatabaseID(W(u"dev1"), W(u"db2"))); }
   std::filesystem::path Irmc() const { return InSync("dev1_db2.DAT"); }
-  std::filesystem::path IrmcLog() const { return InSync("SyncModificationLog.DAT"); }
   std::filesystem::path SyncML() const { return InSync("001122334455_SyncMLDB.DAT"); }
   std::filesystem::path SyncMLLog() const { return InSync("SyncMLModificationLog.DAT"); }
   std::filesystem::path Marker() const { return InSync("SyncMLSessionOpen.DAT"); }
-  std::filesystem::path NewRecords() const { return InSync("SyncMLTempNewDBRecords.DAT"); }
-  // Another program appends `bytes` to `file`.
-  void Append(const std::filesystem::path& file, const Bytes& bytes, const Bytes& empty = {}) {
-    WriteBytes(file, Concat({Exists(file) ? ReadBytes(file) : empty, bytes}));
+  void StartSyncML() {
+    ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(0, u"", 1)));
   }
-  void MapIrmc(uint32_t type, const std::u16string& entry, const std::u16string& luid) {
-    Append(Irmc(), DeviceRecordBytes(type, entry, luid), kCounterZero);
-  }
-  void StartSyncML(uint32_t number = 1) {
-    ASSERT_EQ(1, ::SyncMLSetBDAddrLastSyncAnchor(kAddress, MakeAnchor(0, u"", number)));
-  }
+  // Another program appends a record to the device's SyncML database.
   void MapSyncML(uint32_t type, const std::u16string& entry, const std::u16string& luid) {
-    Append(SyncML(), DeviceRecordBytes(type, entry, luid));
+    WriteBytes(SyncML(), Concat({ReadBytes(SyncML()), DeviceRecordBytes(type, entry, luid)}));
   }
 };
 
@@ -64,10 +56,7 @@ TEST_F(StoreTest, EveryFileHasItsByteLayout) {
   ASSERT_EQ(1, JournalSyncMLUpdate(2, u"L2", u"E2", u"E9"));
   const Bytes syncml = Concat({AnchorBytes(1, u"20260105T101010Z", 77), DeviceRecordBytes(2, u"E2", u"L2")});
   const Bytes syncml_log = SyncMLLogRecordBytes(3, 1, u"E3", u"20260301T101500Z", 7);
-  const struct {
-    const char* name;
-    Bytes bytes;
-  } files[] = {{"dev1_db2.DAT", Concat({{4, 3, 2, 1}, DeviceRecordBytes(1, u"E1", u"UNDEFINED")})},
+  const std::pair<const char*, Bytes> files[] = {{"dev1_db2.DAT", Concat({{4, 3, 2, 1}, DeviceRecordBytes(1, u"E1", u"UNDEFINED")})},
                {"SyncModificationLog.DAT", LogRecordBytes(3, 1, u"E3")},
                {"001122334455_SyncMLDB.DAT", syncml},
                {"SyncMLModificationLog.DAT", syncml_log},
@@ -77,7 +66,7 @@ TEST_F(StoreTest, EveryFileHasItsByteLayout) {
                {"SyncMLSessionOpen.DAT", {0x55, 0x44, 0x33, 0x22, 0x11, 0, 0xFF, 0xFF, 1, 0, 0, 0, 0, 0, 0, 0}},
                {"SyncMLTempNewDBRecords.DAT", FieldsBytes(3, {u"LN"})},
                {"SyncMLTempUpdatedRecords.DAT", FieldsBytes(2, {u"L2", u"E2", u"E9"})}};
-  for (const auto& file : files) EXPECT_EQ(file.bytes, ReadBytes(InSync(file.name))) << file.name;
+  for (const auto& [name, bytes] : files) EXPECT_EQ(bytes, ReadBytes(InSync(name))) << name;
   _SYNCML_SYNCANCHOR_RECORD stored{};
   ASSERT_EQ(1, ::SyncMLGetLastSyncAnchor(0x0000001122334455ull, &stored));
   const _SYNCML_SYNCANCHOR_RECORD given = MakeAnchor(1, u"20260105T101010Z", 77);
@@ -85,7 +74,7 @@ TEST_F(StoreTest, EveryFileHasItsByteLayout) {
   EXPECT_EQ(0, ::SyncMLGetLastSyncAnchor(0x0000001122334456ull, &stored));
   // The end of the session takes every file of it, and only those.
   ::SyncMLDeleteTempFiles();
-  for (size_t i = 4; i < std::size(files); ++i) EXPECT_FALSE(Exists(InSync(files[i].name))) << files[i].name;
+  for (size_t i = 4; i < std::size(files); ++i) EXPECT_FALSE(Exists(InSync(files[i].first))) << files[i].first;
   EXPECT_EQ(syncml, ReadBytes(SyncML()));
 }
 
@@ -110,8 +99,9 @@ TEST_F(StoreTest, ChangesAsByteImages) {
   auto anchor = [](_SYNCML_SYNCANCHOR_RECORD given) {
     return [given] { return ::SyncMLSetBDAddrLastSyncAnchor(kAddress, given); };
   };
-  auto remap = [](_SYNC_OBJECT_TYPE type, const char16_t* entry, const char16_t* luid) {
-    return [=] { return ::SyncMLUpdateEntryIDLUIDMapping(type, W(entry), W(luid)); };
+  // A call of `update` with a type, an entry ID and a LUID.
+  auto call = [](auto update, _SYNC_OBJECT_TYPE type, const char16_t* entry, const char16_t* luid) {
+    return [=] { return update(type, W(entry), W(luid)); };
   };
   const bool irmc = true, syncml = false;
   const struct {
@@ -128,17 +118,15 @@ TEST_F(StoreTest, ChangesAsByteImages) {
       {irmc, Concat({c0, Bytes(10, 0xAB)}), append, 0, Concat({c0, Bytes(10, 0xAB)}), {"Truncate", 1}},
       {irmc, {1, 2}, [] { return ::UpdateChangeCounter(9); }, 0, {1, 2}},
       {irmc, c0, [] { return ::UpdateChangeCounter(4); }, 0, c0, {"Write", 1}},
-      {irmc, {1, 2}, [] { return ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_NOTE, W(u"E"), W(u"L")); }, 0, {1, 2}},
+      {irmc, {1, 2}, call(::UpdateLUIDofPrevGetNewRecord, SYNC_OBJECT_NOTE, u"E", u"L"), 0, {1, 2}},
       {irmc, {1, 2}, delete_l1, 1, {1, 2}},  // nothing known to forget
       // Only the first record of the item, of its type, takes the LUID.
-      {irmc, Concat({c0, c_e1, a_e1, old}),
-       [] { return ::UpdateLUIDofPrevGetNewRecord(SYNC_OBJECT_CONTACT, W(u"E1"), W(u"L7")); }, 1,
-       Concat({c0, DeviceRecordBytes(2, u"E1", u"L7"), a_e1, old})},
-      {irmc, Concat({c0, c_e1, a_e1}),
-       [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CALENDAR, W(u"E1"), W(u"L8")); }, 1,
-       Concat({c0, c_e1, DeviceRecordBytes(3, u"E1", u"L8")})},
-      {irmc, Concat({c0, c_e1}),
-       [] { return ::UpdateLUIDofPrevModifiedRecord(SYNC_OBJECT_CONTACT, W(u"NO"), W(u"L8")); }, 1, Concat({c0, c_e1})},
+      {irmc, Concat({c0, c_e1, a_e1, old}), call(::UpdateLUIDofPrevGetNewRecord, SYNC_OBJECT_CONTACT, u"E1", u"L7"),
+       1, Concat({c0, DeviceRecordBytes(2, u"E1", u"L7"), a_e1, old})},
+      {irmc, Concat({c0, c_e1, a_e1}), call(::UpdateLUIDofPrevModifiedRecord, SYNC_OBJECT_CALENDAR, u"E1", u"L8"),
+       1, Concat({c0, c_e1, DeviceRecordBytes(3, u"E1", u"L8")})},
+      {irmc, Concat({c0, c_e1}), call(::UpdateLUIDofPrevModifiedRecord, SYNC_OBJECT_CONTACT, u"NO", u"L8"), 1,
+       Concat({c0, c_e1})},
       // Every equal record goes, and a trailing fragment; the header stays.
       {irmc, Concat({c4, e1, e2, e1, e9, torn}), delete_l1, 1, Concat({c4, e2, e9})},
       {irmc, Concat({c0, e1, e2}), delete_l1, 0, Concat({c0, e1, e2}), {"Write", 1}},
@@ -156,9 +144,9 @@ TEST_F(StoreTest, ChangesAsByteImages) {
       // A remap keeps the stored entry ID that contains the given one, else
       // matches by LUID, and takes the LUID.
       {syncml, Concat({a0, DeviceRecordBytes(2, u"00AB00", u"UNDEFINED"), xy, cd}),
-       remap(SYNC_OBJECT_CONTACT, u"AB", u"L1"), 1, remapped},
-      {syncml, remapped, remap(SYNC_OBJECT_CONTACT, u"ZZ", u"L9"), 1, remapped},
-      {syncml, remapped, remap(SYNC_OBJECT_NOTE, u"Q", u"L5"), 1, remapped}};
+       call(::SyncMLUpdateEntryIDLUIDMapping, SYNC_OBJECT_CONTACT, u"AB", u"L1"), 1, remapped},
+      {syncml, remapped, call(::SyncMLUpdateEntryIDLUIDMapping, SYNC_OBJECT_CONTACT, u"ZZ", u"L9"), 1, remapped},
+      {syncml, remapped, call(::SyncMLUpdateEntryIDLUIDMapping, SYNC_OBJECT_NOTE, u"Q", u"L5"), 1, remapped}};
   for (const auto& c : cases) {
     const auto file = c.irmc ? Irmc() : SyncML();
     WriteBytes(file, c.before);
@@ -199,7 +187,7 @@ TEST_F(StoreTest, DeletionsAreReportedOnceAndMarksPassedOverUntilCompacted) {
                             LogRecordBytes(2, 2, u"C2"), LogRecordBytes(2, 0, u"C3"),
                             LogRecordBytes(3, 1, u"A1"), LogRecordBytes(1, 1, u"C2")});
   WriteBytes(Irmc(), db);
-  WriteBytes(IrmcLog(), Concat({log, Bytes(72, 0)}));
+  WriteBytes(InSync("SyncModificationLog.DAT"), Concat({log, Bytes(72, 0)}));
   const auto gone = static_cast<_SYNC_OBJECT_TYPE>(-1);  // 0xFFFFFFFF, as a caller passes it
   ZS_WCHAR luid[260] = {0};
   int32_t hard = 7;
@@ -215,28 +203,12 @@ TEST_F(StoreTest, DeletionsAreReportedOnceAndMarksPassedOverUntilCompacted) {
   EXPECT_EQ(std::make_pair(WString(u"LC2"), 1), std::make_pair(Text(luid), hard));
   EXPECT_EQ(Concat({kCounterZero, c1_gone, DeviceRecordBytes(kGone, u"C2", u"LC2"), c6, c3, a1}),
             ReadBytes(Irmc()));
-  EXPECT_EQ(Bytes(log.begin() + 3 * 528, log.end()), ReadBytes(IrmcLog()));  // C3 on
+  EXPECT_EQ(Bytes(log.begin() + 3 * 528, log.end()), ReadBytes(InSync("SyncModificationLog.DAT")));  // C3 on
   EXPECT_EQ(0, ::GetDeletedRecord(SYNC_OBJECT_CONTACT, luid, &hard));
   ASSERT_EQ(1, AppendDeviceRecord(MakeDeviceRecord(2, u"C5", u"L5")));
   ASSERT_EQ(1, ::UpdateChangeCounter(5));  // the end of the session
   EXPECT_EQ(Concat({{5, 0, 0, 0}, c6, c3, a1, DeviceRecordBytes(2, u"C5", u"L5")}),
             ReadBytes(Irmc()));
-  // A marked last entry keeps its change number for the next one.
-  StartSyncML();
-  MapSyncML(kGone, u"E2", u"L2");
-  MapSyncML(2, u"E4", u"L4");
-  const Bytes e1 = SyncMLLogRecordBytes(2, 0, u"E1", u"20260101T000000Z", 5);
-  const Bytes e2_gone = SyncMLLogRecordBytes(kGone, 1, u"E2", u"20260101T000000Z", 6);
-  WriteBytes(SyncMLLog(), Concat({e1, e2_gone}));
-  EXPECT_EQ(0, AppendLogEntry(SyncMLModificationLog(), kGone, 1, u"E3"));
-  ASSERT_EQ(1, AppendLogEntry(SyncMLModificationLog(), 2, 1, u"E3"));
-  ASSERT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z")));
-  EXPECT_EQ(Concat({AnchorBytes(1, u"20260107T080000Z"), DeviceRecordBytes(2, u"E4", u"L4")}),
-            ReadBytes(SyncML()));
-  const Bytes compacted = ReadBytes(SyncMLLog());
-  ASSERT_EQ(2 * sizeof(SyncMLModificationLogRecord), compacted.size());
-  EXPECT_EQ(e1, Bytes(compacted.begin(), compacted.begin() + 572));
-  EXPECT_EQ(7, compacted[572 + 568]);
 }
 
 // IDs that could reach outside the sync folder, are no file names, or make
@@ -264,18 +236,33 @@ TEST_F(LibraryTest, UnknownApplicationDataFallsBackToTheFixedRoot) {
   EXPECT_TRUE(Exists(scratch_.path() / "fallback-root" / "ZelBtOutlookSync"));
 }
 
-// Stepping back never goes below the first object; completion stores the
-// anchor and rewinds the cursors.
-TEST_F(StoreTest, SyncCompleteStoresTheAnchorAndRewindsTheSession) {
+// Stepping back never goes below the first object. Completion stores the
+// anchor, rewinds the cursors and rewrites the database and the log without
+// their marked records; a marked last log entry keeps its change number for
+// the next one.
+TEST_F(StoreTest, SyncCompleteStoresTheAnchorCompactsAndRewindsTheSession) {
+  constexpr uint32_t kGone = kRemovedRecordType;
   EXPECT_EQ(0, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));  // no device
   StartSyncML();
+  MapSyncML(kGone, u"E2", u"L2");
+  MapSyncML(2, u"E4", u"L4");
+  const Bytes e1 = SyncMLLogRecordBytes(2, 0, u"E1", u"20260101T000000Z", 5);
+  const Bytes e2_gone = SyncMLLogRecordBytes(kGone, 1, u"E2", u"20260101T000000Z", 6);
+  WriteBytes(SyncMLLog(), Concat({e1, e2_gone}));
+  EXPECT_EQ(0, AppendLogEntry(SyncMLModificationLog(), kGone, 1, u"E3"));
+  ASSERT_EQ(1, AppendLogEntry(SyncMLModificationLog(), 2, 1, u"E3"));
   CurrentSession().cursors[1] = {2, 7};
   EXPECT_EQ(1, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
   EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(SYNC_OBJECT_NOTE));
   EXPECT_EQ(0, ::SyncMLDecrementSyncObjectIndex(static_cast<_SYNC_OBJECT_TYPE>(4)));
-  EXPECT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));
-  EXPECT_EQ(AnchorBytes(1, u"20260107T080000Z", 4), ReadBytes(SyncML()));
+  ASSERT_EQ(1, ::SyncMLSetSyncComplete(MakeAnchor(1, u"20260107T080000Z", 4)));
+  EXPECT_EQ(Concat({AnchorBytes(1, u"20260107T080000Z", 4), DeviceRecordBytes(2, u"E4", u"L4")}),
+            ReadBytes(SyncML()));
   EXPECT_EQ(std::make_pair(1, 0), std::make_pair(CurrentSession().cursors[1].index, CurrentSession().cursors[1].count));
+  const Bytes compacted = ReadBytes(SyncMLLog());
+  ASSERT_EQ(2 * sizeof(SyncMLModificationLogRecord), compacted.size());
+  EXPECT_EQ(e1, Bytes(compacted.begin(), compacted.begin() + 572));
+  EXPECT_EQ(7, compacted[572 + 568]);
 }
 
 TEST_F(LibraryTest, NullPointersAreRefused) {
@@ -291,40 +278,15 @@ TEST_F(LibraryTest, NullPointersAreRefused) {
   EXPECT_EQ(0, ::DeleteDBRecord(SYNC_OBJECT_NOTE, nullptr));
 }
 
-// Deletions consume the log and the database, never the backups, so the
-// session can still roll back.
-TEST_F(StoreTest, SyncMLDeletionsLeaveTheBackupsForARollback) {
-  StartSyncML();
-  MapSyncML(2, u"E1", u"L1");
-  MapSyncML(2, u"E2", u"L2");
-  WriteBytes(SyncMLLog(), Concat({SyncMLLogRecordBytes(2, 1, u"E9"), SyncMLLogRecordBytes(2, 2, u"E1"),
-                                  SyncMLLogRecordBytes(2, 0, u"E2")}));
-  const Bytes db = ReadBytes(SyncML()), log = ReadBytes(SyncMLLog());
-  ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
-  ZS_WCHAR entry[260], luid[260];
-  int32_t hard = 0;
-  ASSERT_EQ(1, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
-  EXPECT_EQ(std::make_tuple(WString(u"E1"), WString(u"L1"), 1), std::make_tuple(Text(entry), Text(luid), hard));
-  EXPECT_EQ(SyncMLLogRecordBytes(2, 0, u"E2"), ReadBytes(SyncMLLog()));
-  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E2", u"L2")}), ReadBytes(SyncML()));
-  EXPECT_EQ(0, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
-  EXPECT_EQ(1, ::SyncMLRestoreDBFiles(kAddress));
-  EXPECT_EQ(db, ReadBytes(SyncML()));
-  EXPECT_EQ(log, ReadBytes(SyncMLLog()));
-  EXPECT_FALSE(Exists(InSync("001122334455_SyncMLDB_Temp.DAT")));
-}
-
 // The rollback deletes the session's items while the database still knows
 // their LUIDs, then puts the saved files back.
 class RollbackTest : public StoreTest {
  protected:
   std::vector<std::pair<uint32_t, WString>> deleted_;
-  DeleteRecordFn Recorder() {
-    return [this](uint32_t type, const WString& luid) {
-      deleted_.push_back({type, luid});
-      return 1;
-    };
-  }
+  const DeleteRecordFn recorder_ = [this](uint32_t type, const WString& luid) {
+    deleted_.push_back({type, luid});
+    return 1;
+  };
 };
 
 TEST_F(RollbackTest, WithoutBackupsDeletesItemsThenTheDeviceFiles) {
@@ -334,9 +296,9 @@ TEST_F(RollbackTest, WithoutBackupsDeletesItemsThenTheDeviceFiles) {
   MapSyncML(2, u"NEW1", u"LN1");
   WriteBytes(SyncMLLog(), SyncMLLogRecordBytes(2, 0, u"X"));
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
-  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, recorder_));
   EXPECT_EQ(1u, deleted_.size());
-  for (const auto& gone : {SyncML(), SyncMLLog(), NewRecords(), Marker()}) EXPECT_FALSE(Exists(gone)) << gone;
+  for (const auto& gone : {SyncML(), SyncMLLog(), InSync("SyncMLTempNewDBRecords.DAT"), Marker()}) EXPECT_FALSE(Exists(gone)) << gone;
 }
 
 // A created item the rollback could not delete (the list unread, or the
@@ -354,33 +316,47 @@ TEST_F(RollbackTest, AnItemNotDeletedRestoresNothingAndStaysOpen) {
     const Bytes session_db = ReadBytes(SyncML());
     ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
     if (list_unread) env_.FailNth("Open", 2);  // the first open reads the session marker
-    DeleteRecordFn failing = [](uint32_t, const WString&) { return 0; };
-    EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, list_unread ? Recorder() : failing));
+    const DeleteRecordFn failing = [](uint32_t, const WString&) { return 0; };
+    EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, list_unread ? recorder_ : failing));
     EXPECT_TRUE(deleted_.empty());
     EXPECT_EQ(session_db, ReadBytes(SyncML()));
     EXPECT_TRUE(Exists(Marker()));
-    EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+    EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, recorder_));
     EXPECT_EQ(1u, deleted_.size());
     EXPECT_EQ(saved, ReadBytes(SyncML()));
     EXPECT_FALSE(Exists(Marker()));
   }
 }
 
-// A saved file that cannot be put back leaves the session open for a later
-// rollback to finish. The session created LN1 and then replaced its item:
-// the rollback deletes the replacement, so LN1 is not tied to it again.
-TEST_F(RollbackTest, FinishesLaterWhenARestoreFailsAndMapsNoDeletedLuid) {
+// SyncML deletions consume the log and the database, never the backups, so
+// the session can still roll back. A saved file that cannot be put back
+// leaves the session open for a later rollback to finish. The session
+// created LN1 and then replaced its item: the rollback deletes the
+// replacement, so LN1 is not tied to it again.
+TEST_F(RollbackTest, DeletionsKeepTheBackupsAndAFailedRestoreFinishesLater) {
   StartSyncML();
   MapSyncML(2, u"E1", u"L1");
-  const Bytes saved = ReadBytes(SyncML());
+  MapSyncML(2, u"E2", u"L2");
+  WriteBytes(SyncMLLog(), Concat({SyncMLLogRecordBytes(2, 1, u"E9"), SyncMLLogRecordBytes(2, 2, u"E1"),
+                                  SyncMLLogRecordBytes(2, 0, u"E2")}));
+  const Bytes db = ReadBytes(SyncML()), log = ReadBytes(SyncMLLog());
   ASSERT_EQ(1, ::SyncMLSaveDBFiles(kAddress));
+  ZS_WCHAR entry[260], luid[260];
+  int32_t hard = 0;
+  ASSERT_EQ(1, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
+  EXPECT_EQ(std::make_tuple(WString(u"E1"), WString(u"L1"), 1), std::make_tuple(Text(entry), Text(luid), hard));
+  EXPECT_EQ(SyncMLLogRecordBytes(2, 0, u"E2"), ReadBytes(SyncMLLog()));
+  EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E2", u"L2")}), ReadBytes(SyncML()));
+  EXPECT_EQ(0, ::SyncMLGetDeletedRecord(SYNC_OBJECT_CONTACT, entry, luid, &hard));
   MapSyncML(2, u"NEW1", u"LN1");
   ASSERT_EQ(1, ::SyncMLAddNewRecToTempDBFile(SYNC_OBJECT_CONTACT, W(u"LN1")));
   ASSERT_EQ(1, JournalSyncMLUpdate(2, u"LN1", u"NEW1", u"NEW2"));
   env_.FailNth("Copy", 1);
-  EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
-  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
-  EXPECT_EQ(saved, ReadBytes(SyncML()));
+  EXPECT_EQ(0, zelsync::SyncMLRestoreDBFiles(kAddress, recorder_));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, recorder_));
+  EXPECT_EQ(db, ReadBytes(SyncML()));
+  EXPECT_EQ(log, ReadBytes(SyncMLLog()));
+  EXPECT_FALSE(Exists(InSync("001122334455_SyncMLDB_Temp.DAT")));
 }
 
 // The process that ran the session died: a new one finds only the files.
@@ -405,7 +381,7 @@ TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
   EXPECT_EQ(0, ::SyncMLSaveDBFiles(0x99));
   EXPECT_FALSE(Exists(InSync("000000000099_SyncMLDB_Temp.DAT")));
   // The marker names the device: the address argument does not matter.
-  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(0x99, Recorder()));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(0x99, recorder_));
   EXPECT_EQ((std::vector<std::pair<uint32_t, WString>>{{2, u"LN1"}, {3, u"LN2"}}), deleted_);
   // The saved database, with each updated LUID naming the item that exists.
   EXPECT_EQ(Concat({AnchorBytes(0, u"", 1), DeviceRecordBytes(2, u"E9", u"L1"), DeviceRecordBytes(3, u"E2", u"L2"),
@@ -414,7 +390,7 @@ TEST_F(RollbackTest, ANewProcessRollsBackFromTheFilesOnDisk) {
   for (const char* name : {"SyncMLSessionOpen.DAT", "SyncMLTempUpdatedRecords.DAT", "001122334455_SyncMLDB_Temp.DAT"})
     EXPECT_FALSE(Exists(InSync(name))) << name;
   // Closed: a second rollback deletes nothing, and a new session may save.
-  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, Recorder()));
+  EXPECT_EQ(1, zelsync::SyncMLRestoreDBFiles(kAddress, recorder_));
   EXPECT_EQ(2u, deleted_.size());
   EXPECT_EQ(0, JournalSyncMLUpdate(2, u"L1", u"E9", u"E10"));  // outside a session
   EXPECT_EQ(1, ::SyncMLSaveDBFiles(kAddress));

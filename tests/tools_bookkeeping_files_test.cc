@@ -21,14 +21,17 @@ Bytes Filler(size_t size) { return Bytes(size, 0xAB); }
 
 // The end-to-end script decodes a file of each kind, a short one and an
 // unterminated LUID of an unknown type through `zelsync inspect`; these are
-// the other sizes: records, the trailing fragment and the damage found.
-TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
+// the other sizes: records, the trailing fragment and the damage found, and
+// the notes on odd values. A record the library marked removed is no odd
+// type; an anchor time that is no time stamp is noted, undamaged (a numeric
+// anchor's time field is not in use).
+TEST(DecodeBookkeepingFile, RecordsFragmentsDamageAndNotes) {
   const struct {
     FileKind kind;
     Bytes bytes;
     size_t records;
     uint64_t fragment;
-    size_t damage;
+    size_t damage, notes = 0;
   } cases[] = {
       {FileKind::kDeviceDatabase, Bytes{}, 0, 0, 1},
       {FileKind::kDeviceDatabase, Concat({Counter(1), DeviceRecordBytes(2, u"E1", u"L1"), Filler(100)}), 1, 100, 1},
@@ -39,27 +42,28 @@ TEST(DecodeBookkeepingFile, RecordsFragmentsAndDamage) {
       {FileKind::kSyncMLLog, LogRecordBytes(2, 0, u"A"), 0, 528, 1},
       {FileKind::kSessionMarker, Filler(12), 0, 12, 1},
       {FileKind::kSessionMarker, Filler(20), 0, 4, 1},
-      {FileKind::kUpdatedRecords, Filler(1564 + 7), 1, 7, 4},  // unterminated fields, and a fragment
-      {FileKind::kPendingChange, Filler(1568 + 3), 1, 3, 4}};
+      // Unterminated fields, a fragment, and an unknown object type and operation.
+      {FileKind::kUpdatedRecords, Filler(1564 + 7), 1, 7, 4, 1},
+      {FileKind::kPendingChange, Filler(1568 + 3), 1, 3, 4, 2},
+      {FileKind::kIrmcLog, LogRecordBytes(zelsync::kRemovedRecordType, 1, u"A"), 1, 0, 0, 0},
+      {FileKind::kSyncMLDatabase, AnchorBytes(1, u"yesterday", 0), 0, 0, 0, 1},
+      {FileKind::kSyncMLDatabase, AnchorBytes(0, u"", 5), 0, 0, 0, 0}};
   for (const auto& c : cases) {
     const DecodedFile file = DecodeBookkeepingFile(c.kind, c.bytes);
     const auto row = &c - cases;
     EXPECT_EQ(file.records.size(), c.records) << row;
     EXPECT_EQ(file.fragment_size, c.fragment) << row;
     EXPECT_EQ(file.damage.size(), c.damage) << row;
+    EXPECT_EQ(file.notes.size(), c.notes) << row;
     for (size_t i = 0; i < file.records.size(); ++i) EXPECT_EQ(file.records[i].index, i + 1);
   }
 }
 
-// A record the library marked removed shows as such, not as an odd type.
-TEST(DecodeFields, ARecordMarkedRemovedShowsAsRemoved) {
-  const DecodedFile file = DecodeBookkeepingFile(
+// A removed record shows as such; a pending change names its operation and items.
+TEST(DecodeFields, RemovedRecordsAndPendingChanges) {
+  const DecodedFile removed = DecodeBookkeepingFile(
       FileKind::kIrmcLog, LogRecordBytes(zelsync::kRemovedRecordType, 1, u"A"));
-  EXPECT_TRUE(file.notes.empty());
-  EXPECT_EQ(true, DecodedFileToJson(file)["records"][0]["removed"]);
-}
-
-TEST(DecodeFields, APendingChangeNamesItsOperationAndItems) {
+  EXPECT_EQ(true, DecodedFileToJson(removed)["records"][0]["removed"]);
   const DecodedFile file = DecodeBookkeepingFile(
       FileKind::kPendingChange, Concat({Counter(2), FieldsBytes(1, {u"L1", u"E1", u"E9"})}));
   ASSERT_EQ(file.records.size(), 1u);
@@ -67,15 +71,6 @@ TEST(DecodeFields, APendingChangeNamesItsOperationAndItems) {
   EXPECT_EQ(file.records[0].luid->text + " " + file.records[0].entry_id->text + " " +
                 file.records[0].new_entry_id->text,
             "L1 E1 E9");
-}
-
-// A time anchor that is no time stamp is noted, undamaged; a numeric
-// anchor's time field is not in use.
-TEST(DecodeFields, AnAnchorTimeThatIsNoTimeStampIsNoted) {
-  const DecodedFile anchor = DecodeBookkeepingFile(FileKind::kSyncMLDatabase, AnchorBytes(1, u"yesterday", 0));
-  EXPECT_TRUE(anchor.damage.empty());
-  EXPECT_EQ(anchor.notes.size(), 1u);
-  EXPECT_TRUE(DecodeBookkeepingFile(FileKind::kSyncMLDatabase, AnchorBytes(0, u"", 5)).notes.empty());
 }
 
 TEST(FileKinds, FromNamesAndSizes) {

@@ -51,11 +51,10 @@ TEST(ObjectTextTest, NamesAndEvidentRefusals) {
 // goes on under its column; nothing is lost.
 TEST(HelpFormatTest, WrapsUnderTheDescriptionColumn) {
   const std::string option = "  --device TEXT  the phone's folder, made when missing by the first session";
-  const std::string wrapped = WrapHelpText("Usage\n" + option + "\nshort", 40, 17);
   EXPECT_EQ(
       "Usage\n  --device TEXT  the phone's folder,\n                 made when missing by\n"
       "                 the first session\nshort",
-      wrapped);
+      WrapHelpText("Usage\n" + option + "\nshort", 40, 17));
 }
 
 }  // namespace

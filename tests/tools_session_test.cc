@@ -17,7 +17,6 @@
 #include "session.h"
 #include "support/scratch.h"
 #include "support/text_files.h"
-#include "text.h"
 
 namespace zelsync_tool {
 namespace {
@@ -66,7 +65,6 @@ class MisbehavingLibraryTest : public ::testing::TestWithParam<Road> {
  protected:
   MisbehavingLibraryTest() {
     pc_temp = scratch_.path() / "pc-temp";
-    fs::create_directories(pc_temp);
     new_record_calls = 0;
 #define ZELSYNC_TEST_SUCCEEDS(name) e_.name = &Succeeds<decltype(e_.name)>::Call;
     ZELSYNC_TOOL_EXPORTS(ZELSYNC_TEST_SUCCEEDS)
@@ -104,9 +102,8 @@ class MisbehavingLibraryTest : public ::testing::TestWithParam<Road> {
 TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
   e_.GetNewRecord = e_.SyncMLGetNewRecord = GetNewRepeating;
   const SessionReport report = Run();
-  EXPECT_TRUE(report.failed()) << ReportToText(report, true);
   EXPECT_EQ(report.counts.at(2).sent, 1);
-  EXPECT_EQ(report.counts.at(2).failed, 1);
+  EXPECT_EQ(report.counts.at(2).failed, 1) << ReportToText(report, true);
   EXPECT_EQ(new_record_calls, 2);
   EXPECT_EQ(phone_items_, 1u);
 }
@@ -115,8 +112,8 @@ TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
 // out of reach: it is offered again. One whose text explains the refusal
 // (an empty file) waits until it changes, and each session tells of it.
 TEST_P(MisbehavingLibraryTest, AnUnexplainedRefusalIsOfferedAgainWhenNothingElseWentThrough) {
-  e_.CreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
-  e_.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*, const ZS_WCHAR*) { return 0; };
+  e_.CreateNewRecord = e_.SyncMLCreateNewRecord = [](_SYNC_OBJECT_TYPE, const ZS_WCHAR*,
+                                                     const ZS_WCHAR*) { return 0; };
   WriteAll(scratch_.path() / "phone" / "contacts" / "later.vcf", "BEGIN:VCARD\r\nFN:Later\r\nEND:VCARD\r\n");
   WriteAll(scratch_.path() / "phone" / "contacts" / "empty.vcf", "");
   EXPECT_EQ(Run().counts.at(2).failed, 2);
@@ -132,26 +129,6 @@ INSTANTIATE_TEST_SUITE_P(Roads, MisbehavingLibraryTest,
                          [](const ::testing::TestParamInfo<Road>& info) {
                            return std::string(RoadName(info.param));
                          });
-
-// A change the phone cannot write (here: its source is gone) leaves the
-// object as it was, also when the change would rename its file.
-TEST(PhoneState, AChangeThatCannotBeWrittenLeavesTheObject) {
-  zelsync::testing::ScratchFolder scratch;
-  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
-  Phone phone;
-  std::string error;
-  ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
-  phone.NoticeNewFiles();
-  phone.MarkDelivered(phone.PendingChanges().at(0));
-  const std::string luid = phone.items()[0].luid;
-  const auto before = FolderImage(scratch.path());
-  for (const char* source : {"gone.vcs", "gone.ics"}) {
-    bool own = false;
-    EXPECT_FALSE(phone.ReceiveChange(3, luid, scratch.path() / source, &own)) << source;
-    EXPECT_EQ(FolderImage(scratch.path()), before) << source;
-    EXPECT_TRUE(phone.PendingChanges().empty()) << source;
-  }
-}
 
 // What the phone committed object by object, erasures in the middle of its
 // list included, is what it opens with after a kill, and the commits after
@@ -190,8 +167,7 @@ TEST(PhoneState, CommitsOutlastAKill) {
   ASSERT_TRUE(phone.Commit(&error)) << error;
   EXPECT_EQ(ReadAll(folder / kPhoneStateFile), state);
   const std::string committed = image(phone), log = ReadAll(folder / kPhoneCommitLog);
-  std::ofstream(folder / kPhoneCommitLog, std::ios::binary | std::ios::app)
-      << "{\"erased\":[[\"note\",\"1\"]]}";
+  WriteAll(folder / kPhoneCommitLog, log + "{\"erased\":[[\"note\",\"1\"]]}");
   ASSERT_TRUE(Phone::Open(folder, &reopened, &error)) << error;
   EXPECT_EQ(image(reopened), committed);
   ASSERT_TRUE(reopened.Save(&error)) << error;
@@ -201,12 +177,15 @@ TEST(PhoneState, CommitsOutlastAKill) {
   EXPECT_EQ(image(reopened), committed);
 }
 
-// An undo that fails part way (here: the state file cannot be replaced) is
-// marked, so that the next session finishes it rather than keep the phone
-// half put back. The undo puts back the objects as they were, also one the
-// session replaced.
-TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
+// A change the phone cannot write (here: its source is gone) leaves the
+// object as it was, also when the change would rename its file. An undo
+// that fails part way (here: the state file cannot be replaced) is marked,
+// so that the next session finishes it rather than keep the phone half put
+// back. The undo puts back the objects as they were, also one the session
+// replaced.
+TEST(PhoneState, AFailedChangeLeavesTheObjectAndAnUndoCutShortIsMarked) {
   zelsync::testing::ScratchFolder scratch;
+  WriteAll(scratch.path() / "calendar" / "a.vcs", "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n");
   WriteAll(scratch.path() / "notes" / "a.vnt", "A");
   WriteAll(scratch.path() / "notes" / "b.vnt", "B");
   WriteAll(scratch.path() / "pc.vnt", "PC");
@@ -214,10 +193,17 @@ TEST(PhoneState, AnUndoCutShortIsMarkedUntilItIsFinished) {
   std::string error;
   ASSERT_TRUE(Phone::Open(scratch.path(), &phone, &error));
   phone.NoticeNewFiles();
+  for (const PhoneChange& change : phone.PendingChanges()) phone.MarkDelivered(change);
   ASSERT_TRUE(phone.Save(&error)) << error;
   ASSERT_TRUE(phone.BeginJournal(&error)) << error;
+  const auto before = FolderImage(scratch.path());
   bool own = false;
-  ASSERT_TRUE(phone.ReceiveChange(1, phone.items()[1].luid, scratch.path() / "pc.vnt", &own));
+  for (const char* source : {"gone.vcs", "gone.ics"}) {
+    EXPECT_FALSE(phone.ReceiveChange(3, phone.items()[0].luid, scratch.path() / source, &own));
+    EXPECT_EQ(FolderImage(scratch.path()), before) << source;
+    EXPECT_TRUE(phone.PendingChanges().empty()) << source;
+  }
+  ASSERT_TRUE(phone.ReceiveChange(1, phone.items()[2].luid, scratch.path() / "pc.vnt", &own));
   fs::remove(scratch.path() / "notes" / "a.vnt");
   fs::remove(scratch.path() / kPhoneStateFile);
   fs::create_directory(scratch.path() / kPhoneStateFile);

@@ -11,7 +11,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "zelsync"))
-from host_harness import FAILURES, Host  # noqa: E402
+from host_harness import Host, check, finish  # noqa: E402
 
 
 def run(command, **kwargs):
@@ -19,11 +19,6 @@ def run(command, **kwargs):
     if done.returncode != 0:
         raise SystemExit("FAILED: %s\n%s%s" % (" ".join(command), done.stdout, done.stderr))
     return done.stdout
-
-
-def need(condition, what):
-    if not condition:
-        raise SystemExit("FAILED: " + what)
 
 
 def main():
@@ -46,7 +41,7 @@ def main():
         run(["cmake", "-S", args.consumer, "-B", build, "-G", args.generator, "-DCMAKE_PREFIX_PATH=" + prefix])
         run(["cmake", "--build", build])
         answers = [run([os.path.join(build, "consumer"), p], env=env).strip() for p in (probe, probe + "-not")]
-        need(answers == ["yes", "no"], "the find_package consumer answered %s" % answers)
+        check(answers == ["yes", "no"], "the find_package consumer answered %s" % answers)
 
         # pkg-config, with the tree moved elsewhere: the .pc file is relocatable
         moved = os.path.join(scratch, "moved")
@@ -57,19 +52,18 @@ def main():
         program = os.path.join(scratch, "consumer-pc")
         run(["cc", "-std=c11", "-Wall", "-Werror", os.path.join(args.consumer, "consumer.c"), "-o", program] + flags)
         answer = run([program, probe], env=dict(os.environ, LD_LIBRARY_PATH=libdir)).strip()
-        need(answer == "yes", "the pkg-config consumer answered %r" % answer)
+        check(answer == "yes", "the pkg-config consumer answered %r" % answer)
 
         # The installed host loads the installed library by itself.
         host = Host(argparse.Namespace(zelsync=os.path.join(moved, args.bindir, "zelsync"), library=None,
                                        platform="linux", emulator=None), os.path.join(scratch, "home"))
         version, report = host.run("--version", expect=0)[1], host.sync("irmc", os.path.join(scratch, "phone"))
-        need(not FAILURES and version.startswith("zelsync ") and os.path.realpath(report.get("library", "")) ==
-             os.path.realpath(os.path.join(libdir, "libzelsyncdll.so")), "the installed zelsync: %r %s" % (
-                 version, report.get("library")))
+        check(version.startswith("zelsync ") and os.path.realpath(report.get("library", "")) ==
+              os.path.realpath(os.path.join(libdir, "libzelsyncdll.so")), "the installed zelsync: %r %s" % (
+                  version, report.get("library")))
     finally:
         shutil.rmtree(scratch, ignore_errors=True)
-    print("installed tree: find_package, pkg-config and zelsync work")
-    return 0
+    return finish()
 
 
 if __name__ == "__main__":
