@@ -14,6 +14,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -189,22 +190,16 @@ class ComTest : public ::testing::Test {
     ASSERT_TRUE(Spy());
     EXPECT_EQ(blocks_, Spy()->outstanding) << "task-memory blocks (BSTRs) not freed";
   }
-  // A getter of `T` over what the member gives: taken as `got`, or refused
-  // (false) with the out-value left as it was.
-  template <class T>
-  struct Read {
-    Value value;
-    bool ok;
-    T got;
-  };
+  // A getter of `T` over what the member gives {value, ok, got}: taken as
+  // `got`, or refused (false) with the out-value left as it was.
   template <class T>
   void ExpectReads(const wchar_t* name, bool (outlook::MailItem::*get)(T*), T kept,
-                   std::initializer_list<Read<T>> cases) {
-    for (const Read<T>& read : cases) {
-      mail_.Set(name, read.value);
+                   std::initializer_list<std::tuple<Value, bool, T>> cases) {
+    for (const auto& [value, ok, taken] : cases) {
+      mail_.Set(name, value);
       T got = kept;
-      EXPECT_EQ(read.ok, (*mail.*get)(&got)) << name;
-      EXPECT_EQ(read.ok ? read.got : kept, got) << name;
+      EXPECT_EQ(ok, (*mail.*get)(&got)) << name;
+      EXPECT_EQ(ok ? taken : kept, got) << name;
     }
   }
 
