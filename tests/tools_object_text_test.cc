@@ -1,10 +1,8 @@
 // What the host reads from a phone object's text: the key that pairs a
 // phone's objects with the PC's items in a first session, the name reports
-// show, and the refusals it can tell without the library; and help text
-// wrapped to the terminal.
+// show, and the refusals it can tell without the library.
 #include <gtest/gtest.h>
 
-#include "help_format.h"
 #include "object_text.h"
 
 namespace zelsync_tool {
@@ -45,16 +43,6 @@ TEST(ObjectTextTest, NamesAndEvidentRefusals) {
   EXPECT_NE(std::string::npos, EvidentRefusal(3, two + "UID:b\r\nEND:VEVENT\r\n").find("several"));
   EXPECT_NE(std::string::npos, EvidentRefusal(3, two + "END:VEVENT\r\n").find("several"));
   EXPECT_NE("", EvidentRefusal(2, "BEGIN:VCALENDAR\r\nEND:VCALENDAR\r\n"));
-}
-
-// Lines longer than the width break at spaces; an option's description
-// goes on under its column; nothing is lost.
-TEST(HelpFormatTest, WrapsUnderTheDescriptionColumn) {
-  const std::string option = "  --device TEXT  the phone's folder, made when missing by the first session";
-  EXPECT_EQ(
-      "Usage\n  --device TEXT  the phone's folder,\n                 made when missing by\n"
-      "                 the first session\nshort",
-      WrapHelpText("Usage\n" + option + "\nshort", 40, 17));
 }
 
 }  // namespace

@@ -41,31 +41,10 @@ struct Succeeds<R (*)(A...)> {
   static R Call(A...) { return static_cast<R>(std::is_void_v<R> ? 0 : 1); }
 };
 
-fs::path pc_temp;
-int new_record_calls = 0;
-
-void ToWide(ZS_WCHAR* buffer, const fs::path& path) {
-  const std::u16string wide = zelsync::testing::ToWide(path);
-  std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, buffer);
-}
-
-// Hands out the same new contact every time it is asked.
-int GetNewRepeating(_SYNC_OBJECT_TYPE type, ZS_WCHAR* entry, ZS_WCHAR* path) {
-  if (type != 2) return 0;
-  ++new_record_calls;
-  const fs::path file = pc_temp / "E1.vcf";
-  WriteAll(file, "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Alice\r\nEND:VCARD\r\n");
-  ToWide(entry, "E1");
-  ToWide(path, file);
-  return 1;
-}
-
 // A library with nothing to hand over, whose every export succeeds.
 class MisbehavingLibraryTest : public ::testing::TestWithParam<Road> {
  protected:
   MisbehavingLibraryTest() {
-    pc_temp = scratch_.path() / "pc-temp";
-    new_record_calls = 0;
 #define ZELSYNC_TEST_SUCCEEDS(name) e_.name = &Succeeds<decltype(e_.name)>::Call;
     ZELSYNC_TOOL_EXPORTS(ZELSYNC_TEST_SUCCEEDS)
 #undef ZELSYNC_TEST_SUCCEEDS
@@ -96,17 +75,6 @@ class MisbehavingLibraryTest : public ::testing::TestWithParam<Road> {
   Exports e_;
   size_t phone_items_ = 0;
 };
-
-// The host asks again only until the library repeats itself: the phone gets
-// the item once, and the session reports the fault instead of looping.
-TEST_P(MisbehavingLibraryTest, ALibraryThatRepeatsANewItemIsStopped) {
-  e_.GetNewRecord = e_.SyncMLGetNewRecord = GetNewRepeating;
-  const SessionReport report = Run();
-  EXPECT_EQ(report.counts.at(2).sent, 1);
-  EXPECT_EQ(report.counts.at(2).failed, 1) << ReportToText(report, true);
-  EXPECT_EQ(new_record_calls, 2);
-  EXPECT_EQ(phone_items_, 1u);
-}
 
 // A creation refused when nothing else reached the PC may have met a store
 // out of reach: it is offered again. One whose text explains the refusal
