@@ -376,6 +376,9 @@ const ItemCase kItems[] = {
      {"X-SONY-RING;X-TONE=1:bell.mid", "CATEGORIES:Work",
       "NOTE;CHARSET=UTF-8;ENCODING=QUOTED-PRINTABLE:a=0D=0Ab",
       "PHOTO;JPEG;ENCODING=BASE64:/9j/4AAQSkZJRg=="}},
+    // A ';' escaped inside a part of a structured value stays inside it.
+    {"PhoneEscapedSemicolon", "BEGIN:VCARD\r\nVERSION:2.1\r\nN:O'Neil\\; Jr.;Ann\r\nEND:VCARD\r\n",
+     {"N:O'Neil\\; Jr.;Ann", "FN:Ann O'Neil\\; Jr."}, {"N:O'Neil\\; Jr.;Ann"}},
     // Non-ASCII, so quoted-printable, with a space where a soft break falls.
     {"LongValueUnderALongHead",
      "BEGIN:VCARD\r\nVERSION:3.0\r\nFN:Al\r\nitem1.X-ABRELATEDNAMES;TYPE=pref;"

@@ -152,6 +152,8 @@ class Env {
   virtual uint32_t MailAttachmentSetting() = 0;
   // A new random UUID in its 36-character lower-case string form.
   virtual WString CreateUuidString() = 0;
+  // Waits about `milliseconds` on the calling thread.
+  virtual void Pause(unsigned milliseconds) = 0;
 };
 
 // Forwards every call to another Env; tests derive from it and override the
@@ -190,6 +192,7 @@ class EnvWrapper : public Env {
   bool TempFolder(WString* folder) override { return target_.TempFolder(folder); }
   uint32_t MailAttachmentSetting() override { return target_.MailAttachmentSetting(); }
   WString CreateUuidString() override { return target_.CreateUuidString(); }
+  void Pause(unsigned milliseconds) override { target_.Pause(milliseconds); }
 
  private:
   Env& target_;

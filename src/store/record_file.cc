@@ -1,6 +1,7 @@
 #include "store/record_file.h"
 
 #include <cstring>
+#include <iterator>
 #include <vector>
 
 #include "store/records.h"
@@ -46,13 +47,25 @@ const unsigned char* RecordReader::Next() {
 }
 
 bool SeekAppendPosition(File& file, const RecordLayout& layout) {
-  if (!file.Seek(0, SeekFrom::kEnd)) return false;
-  const int64_t size = file.Tell();
   const auto header = static_cast<int64_t>(layout.header_size);
   const auto record = static_cast<int64_t>(layout.record_size);
-  if (size < header || record <= 0) return false;
-  const int64_t whole = header + (size - header) / record * record;
-  return whole == size || file.Truncate(whole);
+  if (record <= 0) return false;
+  // A size between whole records is a torn last record a killed writer
+  // left, cut off so that the records after it stay aligned; or another
+  // writer's append still under way (another process's, seen half grown),
+  // which cutting would lose. Only a fragment that stays through a few
+  // pauses is cut.
+  static const unsigned kPauses[] = {1, 5, 20, 50};  // milliseconds
+  int64_t whole = 0;
+  for (size_t look = 0; look <= std::size(kPauses); ++look) {
+    if (look > 0) Env::Current().Pause(kPauses[look - 1]);
+    if (!file.Seek(0, SeekFrom::kEnd)) return false;
+    const int64_t size = file.Tell();
+    if (size < header) return false;
+    whole = header + (size - header) / record * record;
+    if (whole == size) return true;
+  }
+  return file.Truncate(whole);
 }
 
 Stream OpenForAppend(const WString& path, size_t record_size) {

@@ -292,6 +292,7 @@ class Win32Env : public Env {
     RpcStringFreeW(&text);
     return out;
   }
+  void Pause(unsigned milliseconds) override { Sleep(milliseconds); }
 };
 
 }  // namespace
