@@ -430,6 +430,9 @@ const ItemCase kItems[] = {
     // Refused: what 1.0 cannot carry.
     {"ZonedSeries", ICal("DTSTART;TZID=Europe/Berlin:20240101T120000\r\nRRULE:FREQ=DAILY\r\n")},
     {"HourlyRule", ICal(kNoon + "RRULE:FREQ=DAILY;BYHOUR=9,17\r\n")},
+    {"UtcSeriesWithAMovedDay",
+     ICal(kNoon + "RRULE:FREQ=DAILY;COUNT=3\r\n", "BEGIN:VEVENT\r\nUID:u1\r\nDTSTAMP:20260101T000000Z\r\n"
+          "RECURRENCE-ID:20240102T120000Z\r\nDTSTART:20240102T150000Z\r\nEND:VEVENT\r\n")},
     {"EveryMonday", ICal(kNoon + "RRULE:FREQ=MONTHLY;BYDAY=MO\r\n")},
     {"Attendee", ICal(kNoon + "ATTENDEE:mailto:a@b.c\r\n")},
     {"AllDayAlarm", ICal("DTSTART;VALUE=DATE:20240101\r\n" + kAlarm)},
