@@ -4,6 +4,8 @@
 #include <cctype>
 #include <vector>
 
+#include "formats/codecs.h"
+
 namespace zelsync_tool {
 
 namespace {
@@ -21,24 +23,6 @@ struct Property {
 std::string Upper(std::string text) {
   for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   return text;
-}
-
-std::string DecodeQuotedPrintable(const std::string& text) {
-  auto hex = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-  };
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '=' && i + 2 < text.size() && hex(text[i + 1]) >= 0 && hex(text[i + 2]) >= 0) {
-      out.push_back(static_cast<char>(hex(text[i + 1]) * 16 + hex(text[i + 2])));
-      i += 2;
-    } else {
-      out.push_back(text[i]);
-    }
-  }
-  return out;
 }
 
 std::string Unescape(const std::string& text) {
@@ -94,7 +78,7 @@ std::vector<Property> Properties(const std::string& text) {
     const size_t dot = property.name.rfind('.');
     if (dot != std::string::npos) property.name = property.name.substr(dot + 1);
     std::string value = line.substr(colon + 1);
-    if (property.params.find("QUOTED-PRINTABLE") != std::string::npos) value = DecodeQuotedPrintable(value);
+    if (property.params.find("QUOTED-PRINTABLE") != std::string::npos) value = zelsync::formats::QuotedPrintableDecode(value);
     property.value = Unescape(value);
     properties.push_back(std::move(property));
   }
