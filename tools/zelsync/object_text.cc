@@ -78,7 +78,8 @@ std::vector<Property> Properties(const std::string& text) {
     const size_t dot = property.name.rfind('.');
     if (dot != std::string::npos) property.name = property.name.substr(dot + 1);
     std::string value = line.substr(colon + 1);
-    if (property.params.find("QUOTED-PRINTABLE") != std::string::npos) value = zelsync::formats::QuotedPrintableDecode(value);
+    if (property.params.find("QUOTED-PRINTABLE") != std::string::npos)
+      value = zelsync::formats::QuotedPrintableDecode(value);
     property.value = Unescape(value);
     properties.push_back(std::move(property));
   }
