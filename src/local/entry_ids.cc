@@ -79,8 +79,10 @@ StemOfId StemOfEntryId(FolderKind folder, const WString& id, std::string* stem) 
   if (id.size() + 1 >= kMaxEntryIdLength && id[id.size() - 17] == u'~') return StemOfId::kUnknown;
   // Every other ID the store hands out is its name's own spelling.
   std::string name;
-  if (!NameOf(id.substr(tag.size()), &name) || EntryIdOf(folder, name) != id) return StemOfId::kNone;
-  if (name[0] == '.' || name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+  if (!NameOf(id.substr(tag.size()), &name) || EntryIdOf(folder, name) != id)
+    return StemOfId::kNone;
+  if (name[0] == '.' || name.find('/') != std::string::npos ||
+      name.find('\0') != std::string::npos) {
     return StemOfId::kNone;
   }
   *stem = std::move(name);

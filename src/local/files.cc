@@ -30,7 +30,8 @@ bool ReadWholeFile(const std::string& path, std::string* content, size_t limit) 
   // A read stops short at the end and on an error alike: reading less than
   // the file held when it was opened is an error.
   const int64_t size = file->Tell();
-  if (size < 0 || static_cast<uint64_t>(size) > limit || !file->Seek(0, SeekFrom::kBegin)) return false;
+  if (size < 0 || static_cast<uint64_t>(size) > limit || !file->Seek(0, SeekFrom::kBegin))
+    return false;
   std::string out;
   out.reserve(static_cast<size_t>(size));
   char buffer[65536];
@@ -138,7 +139,8 @@ bool MakeFolders(const std::string& folder) {
   std::string parent = FolderOf(folder);
   if (parent != folder && parent != "." && parent != "/" && !MakeFolders(parent)) return false;
   const FsStatus made = env.MakeFolder(wide);
-  return made == FsStatus::kOk || (made == FsStatus::kExists && env.StatRegularFile(wide) == FsStatus::kExists);
+  return made == FsStatus::kOk ||
+         (made == FsStatus::kExists && env.StatRegularFile(wide) == FsStatus::kExists);
 }
 
 uint64_t RandomNumber() {

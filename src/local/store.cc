@@ -252,22 +252,23 @@ bool Store::Find(FolderKind folder, const std::string& stem, ItemFile* file) con
   return true;
 }
 
-int Store::FindByName(FolderKind folder, const std::string& stem, ItemFile* file) const {
-  if (IsMaildir(folder)) return -1;
+outlook::DirectLookup Store::FindByName(FolderKind folder, const std::string& stem,
+                                        ItemFile* file) const {
+  if (IsMaildir(folder)) return outlook::DirectLookup::kUnsupported;
   const std::string path = FolderPath(folder) + "/" + stem + Extension(folder);
   // As a listing does, a symbolic link counts as what it points to.
   switch (Env::Current().StatRegularFile(PathFromNative(path))) {
     case FsStatus::kOk:
       *file = ItemFile{folder, stem, path};
-      return 1;
+      return outlook::DirectLookup::kFound;
     case FsStatus::kExists:  // something other than a regular file
     case FsStatus::kNotFound:
     case FsStatus::kPathNotFound:
-      return 0;
+      return outlook::DirectLookup::kAbsent;
     case FsStatus::kOther:
       break;
   }
-  return -1;
+  return outlook::DirectLookup::kUnsupported;
 }
 
 namespace {
@@ -304,7 +305,8 @@ class OtherItem : public outlook::Item {
 
 class LocalItems : public outlook::Items {
  public:
-  LocalItems(std::shared_ptr<Store> store, FolderKind folder) : store_(std::move(store)), folder_(folder) {}
+  LocalItems(std::shared_ptr<Store> store, FolderKind folder)
+      : store_(std::move(store)), folder_(folder) {}
 
   bool Count(int32_t* count) override {
     *count = static_cast<int32_t>(std::min<size_t>(Files().size(), INT32_MAX));
@@ -319,21 +321,22 @@ class LocalItems : public outlook::Items {
 
   // An item's entry ID names its file: the lookup needs neither the
   // listing nor a walk over it.
-  outlook::DirectLookup FindByEntryID(const WString& entry_id, std::shared_ptr<outlook::Item>* item) override {
+  outlook::DirectLookup FindByEntryID(const WString& entry_id,
+                                      std::shared_ptr<outlook::Item>* item) override {
     std::string stem;
     switch (StemOfEntryId(folder_, entry_id, &stem)) {
-      case StemOfId::kNone: return outlook::DirectLookup::kAbsent;
-      case StemOfId::kUnknown: return outlook::DirectLookup::kUnsupported;
-      case StemOfId::kStem: break;
+      case StemOfId::kNone:
+        return outlook::DirectLookup::kAbsent;
+      case StemOfId::kUnknown:
+        return outlook::DirectLookup::kUnsupported;
+      case StemOfId::kStem:
+        break;
     }
     ItemFile file;
-    switch (store_->FindByName(folder_, stem, &file)) {
-      case 0: return outlook::DirectLookup::kAbsent;
-      case 1:
-        *item = MakeItem(store_, file);
-        return *item ? outlook::DirectLookup::kFound : outlook::DirectLookup::kAbsent;
-      default: return outlook::DirectLookup::kUnsupported;
-    }
+    const outlook::DirectLookup found = store_->FindByName(folder_, stem, &file);
+    if (found != outlook::DirectLookup::kFound) return found;
+    *item = MakeItem(store_, file);
+    return *item ? outlook::DirectLookup::kFound : outlook::DirectLookup::kAbsent;
   }
 
  private:

@@ -64,9 +64,10 @@ class Store : public std::enable_shared_from_this<Store> {
   bool Find(FolderKind folder, const std::string& stem, ItemFile* file) const;
   // The same by the file's name alone, without the listing, for a folder
   // whose file names are their stems and extension (not a Maildir, whose
-  // names carry flags): 1 found, 0 absent, -1 when the name cannot tell
-  // (a Maildir, or an entry that cannot be judged now).
-  int FindByName(FolderKind folder, const std::string& stem, ItemFile* file) const;
+  // names carry flags): kFound with *file, kAbsent, or kUnsupported when the
+  // name cannot tell (a Maildir, or an entry that cannot be judged now).
+  outlook::DirectLookup FindByName(FolderKind folder, const std::string& stem,
+                                   ItemFile* file) const;
 
   // An item was written or removed through the store: the folder's listing
   // is dropped, and the installed StoreObserver, if any, is told.

@@ -169,7 +169,8 @@ class Items {
   // tell without walking its items: kFound with the item, kAbsent when the
   // collection holds no such item. kUnsupported (the default): the caller
   // walks the collection.
-  virtual DirectLookup FindByEntryID(const WString& entry_id, std::shared_ptr<outlook::Item>* item) {
+  virtual DirectLookup FindByEntryID(const WString& entry_id,
+                                     std::shared_ptr<outlook::Item>* item) {
     (void)entry_id;
     (void)item;
     return DirectLookup::kUnsupported;

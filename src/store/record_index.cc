@@ -159,7 +159,8 @@ std::vector<int64_t> RecordIndex::AllOfEntry(uint32_t type, const WString& entry
     at = found->second.first - 1;
     count = found->second.count;
   }
-  for (size_t n = 0; n < count && (at = NextWith(&IndexedRecord::entry_id, key, at)) < records_.size(); ++n) {
+  for (size_t n = 0;
+       n < count && (at = NextWith(&IndexedRecord::entry_id, key, at)) < records_.size(); ++n) {
     all.push_back(static_cast<int64_t>(at));
   }
   return all;

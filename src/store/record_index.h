@@ -75,7 +75,8 @@ class RecordIndex {
   };
   struct KeyHash {
     size_t operator()(const Key& key) const {
-      return std::hash<WString>()(key.text) ^ (static_cast<size_t>(key.type) * 0x9E3779B97F4A7C15ull);
+      return std::hash<WString>()(key.text) ^
+             (static_cast<size_t>(key.type) * 0x9E3779B97F4A7C15ull);
     }
   };
   // Where the records of one key are: the first one's position, and how many.

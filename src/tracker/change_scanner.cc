@@ -237,7 +237,8 @@ void UpdateState(const Store& store, FolderKind folder, const std::string& stem,
   // whole folder at every write of a session.
   uint64_t fingerprint = kRemovedFingerprint;
   if (written && !ItemFingerprint(*written, &fingerprint)) return;
-  if (AppendItemLine(path, store, {ObjectTypeOf(folder), stem}, fingerprint) != Appended::kRewrite) return;
+  if (AppendItemLine(path, store, {ObjectTypeOf(folder), stem}, fingerprint) != Appended::kRewrite)
+    return;
   State state;
   // The first scan sees everything; a state not yet carried over is the
   // next scan's to carry over and rewrite.

@@ -428,7 +428,8 @@ void Phone::Erase(std::vector<PhoneItem>::iterator it) {
   if (index_.valid && at < index_.items) {
     index_.at.erase({it->type, it->luid});
     bool luid_in_use = false;  // by an item of another type
-    for (const TypeInfo& type : ObjectTypes()) luid_in_use = luid_in_use || index_.at.count({type.code, it->luid});
+    for (const TypeInfo& type : ObjectTypes())
+      luid_in_use = luid_in_use || index_.at.count({type.code, it->luid});
     if (!luid_in_use) index_.luids.erase(it->luid);
     index_.files.erase(it->file);
     for (auto& entry : index_.at) entry.second -= entry.second > at ? 1 : 0;
